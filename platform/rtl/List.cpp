@@ -1,0 +1,101 @@
+#include "platform/rtl/List.h"
+
+#include "platform/rtl/SysUtils.h"
+
+namespace veskmath::rtl {
+
+TList::~TList() = default;  // Items are not owned; subclasses free theirs before this runs.
+
+void TList::Error(const char* message, int32_t data) { throw EListError(Format(message, data)); }
+
+void TList::CheckIndex(int32_t index) const {
+  if (index < 0 || index >= Count()) Error("List index out of bounds (%d)", index);
+}
+
+void TList::SetCapacity(int32_t capacity) {
+  if (capacity < Count()) Error("List capacity out of bounds (%d)", capacity);
+  if (static_cast<size_t>(capacity) > FItems.capacity()) FItems.reserve(static_cast<size_t>(capacity));
+}
+
+void TList::SetCount(int32_t count) {
+  if (count < 0) Error("List count out of bounds (%d)", count);
+  FItems.resize(static_cast<size_t>(count), nullptr);
+}
+
+void* TList::Get(int32_t index) const {
+  CheckIndex(index);
+  return FItems[static_cast<size_t>(index)];
+}
+
+void TList::Put(int32_t index, void* item) {
+  CheckIndex(index);
+  void* old = FItems[static_cast<size_t>(index)];
+  if (old == item) return;
+  FItems[static_cast<size_t>(index)] = item;
+  if (old) Notify(old, TListNotification::lnDeleted);
+  if (item) Notify(item, TListNotification::lnAdded);
+}
+
+int32_t TList::Add(void* item) {
+  FItems.push_back(item);
+  if (item) Notify(item, TListNotification::lnAdded);
+  return Count() - 1;
+}
+
+void TList::Insert(int32_t index, void* item) {
+  if (index < 0 || index > Count()) Error("List index out of bounds (%d)", index);
+  FItems.insert(FItems.begin() + index, item);
+  if (item) Notify(item, TListNotification::lnAdded);
+}
+
+void TList::Delete(int32_t index) {
+  CheckIndex(index);
+  void* item = FItems[static_cast<size_t>(index)];
+  FItems.erase(FItems.begin() + index);
+  if (item) Notify(item, TListNotification::lnDeleted);
+}
+
+int32_t TList::Remove(void* item) {
+  const int32_t index = IndexOfPointer(item);
+  if (index >= 0) Delete(index);
+  return index;
+}
+
+void* TList::Extract(void* item) {
+  const int32_t index = IndexOfPointer(item);
+  if (index < 0) return nullptr;
+  FItems.erase(FItems.begin() + index);
+  Notify(item, TListNotification::lnExtracted);
+  return item;
+}
+
+int32_t TList::IndexOfPointer(const void* item) const {
+  for (size_t i = 0; i < FItems.size(); ++i)
+    if (FItems[i] == item) return static_cast<int32_t>(i);
+  return -1;
+}
+
+void TList::Exchange(int32_t index1, int32_t index2) {
+  CheckIndex(index1);
+  CheckIndex(index2);
+  std::swap(FItems[static_cast<size_t>(index1)], FItems[static_cast<size_t>(index2)]);
+}
+
+void TList::Move(int32_t curIndex, int32_t newIndex) {
+  if (curIndex == newIndex) return;
+  CheckIndex(curIndex);
+  CheckIndex(newIndex);
+  void* item = FItems[static_cast<size_t>(curIndex)];
+  FItems.erase(FItems.begin() + curIndex);
+  FItems.insert(FItems.begin() + newIndex, item);
+}
+
+void TList::Pack() { std::erase(FItems, nullptr); }
+
+void TList::Clear() {
+  // Notify each removal, last first, as the component library does.
+  while (!FItems.empty()) Delete(Count() - 1);
+  FItems.shrink_to_fit();
+}
+
+}  // namespace veskmath::rtl
