@@ -1,0 +1,234 @@
+#include "platform/rtl/Streams.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/rtl/SysUtils.h"
+
+namespace veskmath::rtl {
+
+namespace {
+constexpr const char* kReadError = "Stream read error";
+constexpr const char* kWriteError = "Stream write error";
+// Reason given when another stream's share mode refuses this one.
+constexpr const char* kSharingViolation =
+    "The process cannot access the file because it is being used by another process.";
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// TStream
+
+TStream::~TStream() = default;
+
+int64_t TStream::Size() {
+  const int64_t position = Seek(0, soCurrent);
+  const int64_t size = Seek(0, soEnd);
+  Seek(position, soBeginning);
+  return size;
+}
+
+void TStream::SetSize(int64_t /*size*/) {}
+
+void TStream::ReadBuffer(void* buffer, int32_t count) {
+  if (count < 0 || (count != 0 && Read(buffer, count) != count)) throw EReadError(kReadError);
+}
+
+void TStream::WriteBuffer(const void* buffer, int32_t count) {
+  if (count < 0 || (count != 0 && Write(buffer, count) != count)) throw EWriteError(kWriteError);
+}
+
+int64_t TStream::CopyFrom(TStream& source, int64_t count) {
+  if (count == 0) {
+    source.SetPosition(0);
+    count = source.Size();
+  }
+  const int64_t total = count;
+  constexpr int32_t kChunk = 64 * 1024;
+  std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(count, 1), kChunk)));
+  while (count > 0) {
+    const int32_t n = static_cast<int32_t>(std::min<int64_t>(count, kChunk));
+    source.ReadBuffer(buffer.data(), n);
+    WriteBuffer(buffer.data(), n);
+    count -= n;
+  }
+  return total;
+}
+
+// ---------------------------------------------------------------------------------------
+// TMemoryStream
+
+TMemoryStream::~TMemoryStream() = default;
+
+int32_t TMemoryStream::Read(void* buffer, int32_t count) {
+  const int64_t size = Size();
+  if (count <= 0 || FPosition >= size) return 0;
+  const int32_t n = static_cast<int32_t>(std::min<int64_t>(count, size - FPosition));
+  std::memcpy(buffer, FMemory.data() + FPosition, static_cast<size_t>(n));
+  FPosition += n;
+  return n;
+}
+
+int32_t TMemoryStream::Write(const void* buffer, int32_t count) {
+  if (count <= 0) return 0;
+  const int64_t end = FPosition + count;
+  if (end > Size()) FMemory.resize(static_cast<size_t>(end), 0);
+  std::memcpy(FMemory.data() + FPosition, buffer, static_cast<size_t>(count));
+  FPosition = end;
+  return count;
+}
+
+int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
+  int64_t base = 0;
+  if (origin == soCurrent) base = FPosition;
+  if (origin == soEnd) base = Size();
+  // A position before the start is pinned to 0 rather than left negative.
+  FPosition = std::max<int64_t>(0, base + offset);
+  return FPosition;
+}
+
+void TMemoryStream::SetSize(int64_t size) {
+  FMemory.resize(static_cast<size_t>(std::max<int64_t>(0, size)), 0);
+  if (FPosition > Size()) FPosition = Size();
+}
+
+void TMemoryStream::Clear() {
+  FMemory.clear();
+  FMemory.shrink_to_fit();
+  FPosition = 0;
+}
+
+void TMemoryStream::LoadFromStream(TStream& stream) {
+  stream.SetPosition(0);
+  const int64_t size = stream.Size();
+  std::vector<uint8_t> data(static_cast<size_t>(size));
+  int64_t done = 0;
+  while (done < size) {
+    const int32_t n = static_cast<int32_t>(std::min<int64_t>(size - done, INT32_MAX));
+    stream.ReadBuffer(data.data() + done, n);
+    done += n;
+  }
+  FMemory = std::move(data);
+  FPosition = 0;
+}
+
+void TMemoryStream::SaveToStream(TStream& stream) {
+  int64_t done = 0;
+  const int64_t size = Size();
+  while (done < size) {
+    const int32_t n = static_cast<int32_t>(std::min<int64_t>(size - done, INT32_MAX));
+    stream.WriteBuffer(FMemory.data() + done, n);
+    done += n;
+  }
+}
+
+void TMemoryStream::LoadFromFile(const std::string& fileName) {
+  TFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
+  LoadFromStream(file);
+}
+
+void TMemoryStream::SaveToFile(const std::string& fileName) {
+  TFileStream file(fileName, fmCreate);
+  SaveToStream(file);
+}
+
+// ---------------------------------------------------------------------------------------
+// TFileStream
+
+TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : FFileName(fileName) {
+  const bool create = (mode & 0xFF00) == fmCreate;
+  const uint16_t access = create ? fmOpenReadWrite : (mode & 0x000F);
+  const uint16_t share = mode & 0x00F0;
+  const bool writes = access == fmOpenWrite || access == fmOpenReadWrite;
+
+  auto fail = [&](const char* reason) {
+    const std::string message = Format(create ? "Cannot create file \"%s\". %s"
+                                              : "Cannot open file \"%s\". %s",
+                                       fileName.c_str(), reason);
+    if (FHandle >= 0) ::close(FHandle);
+    FHandle = -1;
+    if (create) throw EFCreateError(message);
+    throw EFOpenError(message);
+  };
+
+  int flags = O_CLOEXEC;
+  if (access == fmOpenWrite) {
+    flags |= O_WRONLY;
+  } else if (access == fmOpenReadWrite) {
+    flags |= O_RDWR;
+  } else {
+    flags |= O_RDONLY;
+  }
+  // No O_TRUNC: the file is truncated only once its lock is held.
+  if (create) flags |= O_CREAT;
+  do {
+    FHandle = ::open(fileName.c_str(), flags, 0666);
+  } while (FHandle < 0 && errno == EINTR);
+  if (FHandle < 0) fail(std::strerror(errno));
+
+  int lock = 0;
+  if (share == fmShareExclusive) {
+    lock = LOCK_EX;
+  } else if (share == fmShareDenyWrite) {
+    lock = writes ? LOCK_EX : LOCK_SH;
+  } else if (writes && share != fmShareDenyNone && share != fmShareDenyRead) {
+    lock = LOCK_EX;
+  }
+  if (lock != 0 && ::flock(FHandle, lock | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) fail(kSharingViolation);
+    fail(std::strerror(errno));
+  }
+  if (create && ::ftruncate(FHandle, 0) != 0) fail(std::strerror(errno));
+}
+
+TFileStream::~TFileStream() {
+  if (FHandle >= 0) ::close(FHandle);  // closing releases the lock
+}
+
+int32_t TFileStream::Read(void* buffer, int32_t count) {
+  int32_t done = 0;
+  auto* out = static_cast<uint8_t*>(buffer);
+  while (done < count) {
+    const ssize_t n = ::read(FHandle, out + done, static_cast<size_t>(count - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<int32_t>(n);
+  }
+  return done;
+}
+
+int32_t TFileStream::Write(const void* buffer, int32_t count) {
+  int32_t done = 0;
+  const auto* in = static_cast<const uint8_t*>(buffer);
+  while (done < count) {
+    const ssize_t n = ::write(FHandle, in + done, static_cast<size_t>(count - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<int32_t>(n);
+  }
+  return done;
+}
+
+int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
+  const int whence = origin == soBeginning ? SEEK_SET : origin == soCurrent ? SEEK_CUR : SEEK_END;
+  const off_t position = ::lseek(FHandle, static_cast<off_t>(offset), whence);
+  return static_cast<int64_t>(position);  // -1 when the seek is refused
+}
+
+int64_t TFileStream::Size() {
+  struct stat info {};
+  if (::fstat(FHandle, &info) != 0) return -1;
+  return static_cast<int64_t>(info.st_size);
+}
+
+void TFileStream::SetSize(int64_t size) {
+  if (::ftruncate(FHandle, static_cast<off_t>(size)) != 0) throw EWriteError(kWriteError);
+  if (Position() > size) SetPosition(size);
+}
+
+}  // namespace veskmath::rtl

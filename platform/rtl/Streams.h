@@ -1,0 +1,117 @@
+// Streams of the component-library stand-in: the abstract TStream, a growable in-memory
+// stream and a file stream with the library's open and share modes.
+//
+// Share modes are emulated with advisory flock() locks, which only streams of this library
+// (and other programs that follow the same convention) respect:
+//   - fmShareDenyWrite holds a shared lock while the stream is open;
+//   - fmShareExclusive holds an exclusive lock;
+//   - a stream opened for writing (fmCreate, fmOpenWrite, fmOpenReadWrite) holds an
+//     exclusive lock unless fmShareDenyNone or fmShareDenyRead is given, so it cannot be
+//     opened while a reader denies writers, and a reader cannot deny writers while it is open;
+//   - fmShareDenyNone / fmShareDenyRead / a plain read open take no lock.
+// A lock conflict fails at once (no waiting) with EFOpenError / EFCreateError.
+//
+// fmCreate follows the usual file-system semantics: an existing file (or the target of a
+// symbolic link) is truncated, only after the lock has been taken, so a writer refused by the
+// lock does not destroy the locked file's contents.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace veskmath::rtl {
+
+enum TSeekOrigin { soBeginning, soCurrent, soEnd };
+
+// Open modes (low nibble) and share modes (second nibble), combined with |.
+inline constexpr uint16_t fmCreate = 0xFF00;  // create or replace, opened for reading and writing
+inline constexpr uint16_t fmOpenRead = 0x0000;
+inline constexpr uint16_t fmOpenWrite = 0x0001;
+inline constexpr uint16_t fmOpenReadWrite = 0x0002;
+inline constexpr uint16_t fmShareCompat = 0x0000;
+inline constexpr uint16_t fmShareExclusive = 0x0010;
+inline constexpr uint16_t fmShareDenyWrite = 0x0020;
+inline constexpr uint16_t fmShareDenyRead = 0x0030;
+inline constexpr uint16_t fmShareDenyNone = 0x0040;
+
+class TStream {
+ public:
+  TStream() = default;
+  TStream(const TStream&) = delete;
+  TStream& operator=(const TStream&) = delete;
+  virtual ~TStream();
+
+  // Read/Write transfer up to count bytes and answer how many were transferred (0 for a
+  // count of 0 or less). Seek answers the new position.
+  virtual int32_t Read(void* buffer, int32_t count) = 0;
+  virtual int32_t Write(const void* buffer, int32_t count) = 0;
+  virtual int64_t Seek(int64_t offset, TSeekOrigin origin) = 0;
+
+  int64_t Position() { return Seek(0, soCurrent); }
+  void SetPosition(int64_t position) { Seek(position, soBeginning); }
+  virtual int64_t Size();
+  virtual void SetSize(int64_t size);
+
+  // All-or-nothing transfers: "Stream read error" (EReadError) / "Stream write error"
+  // (EWriteError) when fewer than count bytes move.
+  void ReadBuffer(void* buffer, int32_t count);
+  void WriteBuffer(const void* buffer, int32_t count);
+  // Copies count bytes from source's position; a count of 0 copies the whole source from
+  // its start. Answers the number of bytes copied.
+  int64_t CopyFrom(TStream& source, int64_t count);
+};
+
+// A stream over an owned, growable byte buffer. Seeking past the end is allowed; a write
+// there fills the gap with zero bytes.
+class TMemoryStream : public TStream {
+ public:
+  TMemoryStream() = default;
+  ~TMemoryStream() override;
+
+  int32_t Read(void* buffer, int32_t count) override;
+  int32_t Write(const void* buffer, int32_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  int64_t Size() override { return static_cast<int64_t>(FMemory.size()); }
+  void SetSize(int64_t size) override;
+
+  // The buffer; valid until the next operation that changes the size.
+  uint8_t* Memory() { return FMemory.data(); }
+  const uint8_t* Memory() const { return FMemory.data(); }
+  void Clear();
+
+  // Replaces the contents with the whole of stream (from its start); position 0 afterwards.
+  void LoadFromStream(TStream& stream);
+  // Writes the whole contents to stream at its position.
+  void SaveToStream(TStream& stream);
+  void LoadFromFile(const std::string& fileName);
+  void SaveToFile(const std::string& fileName);
+
+ private:
+  std::vector<uint8_t> FMemory;
+  int64_t FPosition = 0;
+};
+
+// A stream over an open file descriptor, closed (and unlocked) by the destructor.
+// Opening fails with EFOpenError "Cannot open file \"<name>\". <reason>" and creating with
+// EFCreateError "Cannot create file \"<name>\". <reason>".
+class TFileStream : public TStream {
+ public:
+  TFileStream(const std::string& fileName, uint16_t mode);
+  ~TFileStream() override;
+
+  int32_t Read(void* buffer, int32_t count) override;
+  int32_t Write(const void* buffer, int32_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  int64_t Size() override;
+  void SetSize(int64_t size) override;
+
+  const std::string& FileName() const { return FFileName; }
+  int Handle() const { return FHandle; }
+
+ private:
+  std::string FFileName;
+  int FHandle = -1;
+};
+
+}  // namespace veskmath::rtl

@@ -1,0 +1,293 @@
+#include "platform/rtl/StringList.h"
+
+#include <algorithm>
+
+#include "platform/rtl/Streams.h"
+#include "platform/rtl/SysUtils.h"
+
+namespace veskmath::rtl {
+
+namespace {
+constexpr const char* kIndexError = "List index out of bounds (%d)";
+constexpr const char* kSortedListError = "Operation not allowed on sorted list";
+constexpr const char* kDuplicateString = "String list does not allow duplicates";
+
+// Closes an update bracket even when the bracketed work raises.
+class UpdateGuard {
+ public:
+  explicit UpdateGuard(TStringList& list) : FList(list) { FList.BeginUpdate(); }
+  ~UpdateGuard() { FList.EndUpdate(); }
+  UpdateGuard(const UpdateGuard&) = delete;
+  UpdateGuard& operator=(const UpdateGuard&) = delete;
+
+ private:
+  TStringList& FList;
+};
+}  // namespace
+
+TStringList::TStringList() = default;
+
+TStringList::~TStringList() {
+  // Objects are not owned; no notification fires from a dying list.
+  OnChange = nullptr;
+  OnChanging = nullptr;
+}
+
+void TStringList::Error(const char* message, int32_t data) {
+  throw EStringListError(Format(message, data));
+}
+
+void TStringList::CheckIndex(int32_t index) const {
+  if (index < 0 || index >= Count()) Error(kIndexError, index);
+}
+
+std::string TStringList::Get(int32_t index) const {
+  CheckIndex(index);
+  return FItems[static_cast<size_t>(index)].Text;
+}
+
+void TStringList::Put(int32_t index, const std::string& s) {
+  if (FSorted) Error(kSortedListError, 0);
+  CheckIndex(index);
+  Changing();
+  FItems[static_cast<size_t>(index)].Text = s;
+  Changed();
+}
+
+void* TStringList::GetObject(int32_t index) const {
+  CheckIndex(index);
+  return FItems[static_cast<size_t>(index)].Object;
+}
+
+void TStringList::PutObject(int32_t index, void* object) {
+  CheckIndex(index);
+  Changing();
+  FItems[static_cast<size_t>(index)].Object = object;
+  Changed();
+}
+
+int32_t TStringList::Add(const std::string& s) { return AddObject(s, nullptr); }
+
+int32_t TStringList::AddObject(const std::string& s, void* object) {
+  int32_t index = Count();
+  if (FSorted && Find(s, index)) {
+    switch (FDuplicates) {
+      case dupIgnore:
+        return index;
+      case dupError:
+        Error(kDuplicateString, 0);
+      case dupAccept:
+        break;
+    }
+  }
+  InsertItem(index, s, object);
+  return index;
+}
+
+void TStringList::Insert(int32_t index, const std::string& s) { InsertObject(index, s, nullptr); }
+
+void TStringList::InsertObject(int32_t index, const std::string& s, void* object) {
+  if (FSorted) Error(kSortedListError, 0);
+  if (index < 0 || index > Count()) Error(kIndexError, index);
+  InsertItem(index, s, object);
+}
+
+void TStringList::InsertItem(int32_t index, const std::string& s, void* object) {
+  Changing();
+  FItems.insert(FItems.begin() + index, Item{s, object});
+  Changed();
+}
+
+void TStringList::Delete(int32_t index) {
+  CheckIndex(index);
+  Changing();
+  FItems.erase(FItems.begin() + index);
+  Changed();
+}
+
+void TStringList::Clear() {
+  if (FItems.empty()) return;
+  Changing();
+  FItems.clear();
+  Changed();
+}
+
+void TStringList::LoadFromStream(TStream& stream) {
+  UpdateGuard guard(*this);
+  const int64_t remaining = stream.Size() - stream.Position();
+  std::string text;
+  if (remaining > 0) {
+    if (remaining > INT32_MAX) throw EReadError("Stream read error");
+    text.resize(static_cast<size_t>(remaining));
+    // A stream that delivers less than it announced keeps what arrived.
+    text.resize(static_cast<size_t>(stream.Read(text.data(), static_cast<int32_t>(remaining))));
+  }
+  SetText(text);
+}
+
+void TStringList::SaveToStream(TStream& stream) {
+  const std::string text = GetText();
+  stream.WriteBuffer(text.data(), static_cast<int32_t>(text.size()));
+}
+
+void TStringList::LoadFromFile(const std::string& fileName) {
+  TFileStream stream(fileName, fmOpenRead | fmShareDenyWrite);
+  LoadFromStream(stream);
+}
+
+void TStringList::SaveToFile(const std::string& fileName) {
+  TFileStream stream(fileName, fmCreate);
+  SaveToStream(stream);
+}
+
+std::string TStringList::GetText() const {
+  size_t size = 0;
+  for (const Item& item : FItems) size += item.Text.size() + 2;
+  std::string text;
+  text.reserve(size);
+  for (const Item& item : FItems) {
+    text += item.Text;
+    text += "\r\n";
+  }
+  return text;
+}
+
+void TStringList::SetText(std::string_view text) {
+  UpdateGuard guard(*this);
+  Clear();
+  // The text ends at its first NUL byte: "a\0b" is the single line "a".
+  const size_t end = std::min(text.find('\0'), text.size());
+  size_t p = 0;
+  while (p < end) {
+    const size_t start = p;
+    while (p < end && text[p] != '\r' && text[p] != '\n') ++p;
+    Add(std::string(text.substr(start, p - start)));
+    // "a\r\nb" is two lines, "a\n\rb" three: CR LF is one break, LF CR two.
+    if (p < end && text[p] == '\r') ++p;
+    if (p < end && text[p] == '\n') ++p;
+  }
+}
+
+int TStringList::CompareStrings(const std::string& a, const std::string& b) const {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char ca = static_cast<unsigned char>(a[i]);
+    unsigned char cb = static_cast<unsigned char>(b[i]);
+    if (!FCaseSensitive) {
+      ca = static_cast<unsigned char>(LowerChar(static_cast<char>(ca)));
+      cb = static_cast<unsigned char>(LowerChar(static_cast<char>(cb)));
+    }
+    if (ca != cb) return ca < cb ? -1 : 1;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
+int32_t TStringList::IndexOf(const std::string& s) const {
+  if (FSorted) {
+    int32_t index = -1;
+    return Find(s, index) ? index : -1;
+  }
+  for (size_t i = 0; i < FItems.size(); ++i)
+    if (CompareStrings(FItems[i].Text, s) == 0) return static_cast<int32_t>(i);
+  return -1;
+}
+
+int32_t TStringList::IndexOfObject(const void* object) const {
+  for (size_t i = 0; i < FItems.size(); ++i)
+    if (FItems[i].Object == object) return static_cast<int32_t>(i);
+  return -1;
+}
+
+bool TStringList::Find(const std::string& s, int32_t& index) const {
+  // Lower bound: the first line not less than s.
+  int32_t low = 0;
+  int32_t high = Count();
+  while (low < high) {
+    const int32_t mid = low + (high - low) / 2;
+    if (CompareStrings(FItems[static_cast<size_t>(mid)].Text, s) < 0) {
+      low = mid + 1;
+    } else {
+      high = mid;
+    }
+  }
+  index = low;
+  return low < Count() && CompareStrings(FItems[static_cast<size_t>(low)].Text, s) == 0;
+}
+
+void TStringList::BeginUpdate() {
+  if (FUpdateCount == 0) SetUpdateState(true);
+  ++FUpdateCount;
+}
+
+void TStringList::EndUpdate() {
+  if (FUpdateCount <= 0) return;
+  --FUpdateCount;
+  if (FUpdateCount == 0) SetUpdateState(false);
+}
+
+void TStringList::SetUpdateState(bool updating) {
+  if (updating) {
+    Changing();
+  } else {
+    Changed();
+  }
+}
+
+void TStringList::Changed() {
+  if (FUpdateCount == 0 && OnChange) OnChange(*this);
+}
+
+void TStringList::Changing() {
+  if (FUpdateCount == 0 && OnChanging) OnChanging(*this);
+}
+
+void TStringList::SetSorted(bool value) {
+  if (FSorted == value) return;
+  if (value) Sort();
+  FSorted = value;
+}
+
+void TStringList::SetCaseSensitive(bool value) {
+  if (FCaseSensitive == value) return;
+  FCaseSensitive = value;
+  if (FSorted) {
+    // Re-sort under the new comparison.
+    FSorted = false;
+    Sort();
+    FSorted = true;
+  }
+}
+
+void TStringList::Exchange(int32_t index1, int32_t index2) {
+  CheckIndex(index1);
+  CheckIndex(index2);
+  Changing();
+  std::swap(FItems[static_cast<size_t>(index1)], FItems[static_cast<size_t>(index2)]);
+  Changed();
+}
+
+void TStringList::Sort() {
+  if (FSorted || FItems.size() < 2) return;
+  Changing();
+  std::stable_sort(FItems.begin(), FItems.end(), [this](const Item& a, const Item& b) {
+    return CompareStrings(a.Text, b.Text) < 0;
+  });
+  Changed();
+}
+
+void TStringList::Assign(const TStringList& source) {
+  if (&source == this) return;
+  UpdateGuard guard(*this);
+  Clear();
+  AddStrings(source);
+}
+
+void TStringList::AddStrings(const TStringList& source) {
+  UpdateGuard guard(*this);
+  // Copy first: source may be this list.
+  const std::vector<Item> items = source.FItems;
+  for (const Item& item : items) AddObject(item.Text, item.Object);
+}
+
+}  // namespace veskmath::rtl

@@ -1,0 +1,128 @@
+// TStringList: the component library's list of strings, each with an associated untyped
+// object slot, optionally sorted, with text assignment and line-based stream/file I/O.
+//
+// Subclasses attach their own per-line data by overriding the virtual operations. Every
+// inherited way of adding or removing lines goes through them:
+//   - SetText, LoadFromStream, LoadFromFile: Clear(), then Add() for every line;
+//   - Assign: Clear(), then AddObject() for every line of the source (with its object);
+//   - Add() -> AddObject(), Insert() -> InsertObject();
+//   - Delete() and Clear() are the only removals (Clear does not call Delete).
+// The base Delete/Clear/AddObject/InsertObject are meant to be called qualified
+// (TStringList::Delete) from overrides.
+//
+// Objects in the slots are NOT owned. C++ destructors do not dispatch virtually, so the base
+// destructor cannot reach an override of Clear: a subclass that owns per-line data must free
+// it in its own destructor (typically by calling its own Clear()).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace veskmath::rtl {
+
+class TStream;
+
+enum TDuplicates { dupIgnore, dupAccept, dupError };
+
+class TStringList {
+ public:
+  using TNotifyEvent = std::function<void(TStringList& sender)>;
+
+  TStringList();
+  TStringList(const TStringList&) = delete;
+  TStringList& operator=(const TStringList&) = delete;
+  virtual ~TStringList();
+
+  int32_t Count() const { return static_cast<int32_t>(FItems.size()); }
+  // Strings[i]. Index errors: EStringListError "List index out of bounds (<i>)".
+  std::string Get(int32_t index) const;
+  // Replaces the text of line index (not allowed on a sorted list).
+  void Put(int32_t index, const std::string& s);
+  void* GetObject(int32_t index) const;
+  void PutObject(int32_t index, void* object);
+
+  // Appends (unsorted) or inserts at the sorted position. On a sorted list a duplicate is
+  // handled by Duplicates: dupIgnore answers the existing line's index and adds nothing,
+  // dupError raises EStringListError "String list does not allow duplicates".
+  virtual int32_t Add(const std::string& s);
+  virtual int32_t AddObject(const std::string& s, void* object);
+  // Index may be Count (append). EStringListError "Operation not allowed on sorted list" on
+  // a sorted list.
+  virtual void Insert(int32_t index, const std::string& s);
+  virtual void InsertObject(int32_t index, const std::string& s, void* object);
+  virtual void Delete(int32_t index);
+  virtual void Clear();
+
+  // Text with CR LF after every line.
+  virtual void LoadFromStream(TStream& stream);  // reads from the position to the end
+  virtual void SaveToStream(TStream& stream);
+  // The file is opened denying other writers while it is read; SaveToFile creates/replaces.
+  void LoadFromFile(const std::string& fileName);
+  void SaveToFile(const std::string& fileName);
+
+  std::string GetText() const;
+  // Lines end at CR, LF or CR LF; the text ends at its first NUL byte or at its end; a final
+  // line without a break is added; a final break adds no empty line.
+  void SetText(std::string_view text);
+
+  // Sorted lists use a binary search; unsorted ones a linear one. -1 when absent.
+  int32_t IndexOf(const std::string& s) const;
+  int32_t IndexOfObject(const void* object) const;
+  // Binary search of a sorted list: true when found (index = first match), else false with
+  // index = the insertion point. Only meaningful on a sorted list.
+  bool Find(const std::string& s, int32_t& index) const;
+
+  // Change notifications fire only outside a BeginUpdate/EndUpdate bracket; a bracket fires
+  // OnChanging once when it opens and OnChange once when it closes.
+  void BeginUpdate();
+  void EndUpdate();
+  int32_t UpdateCount() const { return FUpdateCount; }
+
+  bool Sorted() const { return FSorted; }
+  void SetSorted(bool value);
+  TDuplicates Duplicates() const { return FDuplicates; }
+  void SetDuplicates(TDuplicates value) { FDuplicates = value; }
+  // False (the default): ASCII case-insensitive comparison.
+  bool CaseSensitive() const { return FCaseSensitive; }
+  void SetCaseSensitive(bool value);
+
+  void Exchange(int32_t index1, int32_t index2);
+  // Sorts an unsorted list (stable); does nothing on a list that is already Sorted.
+  virtual void Sort();
+  // Clear(), then AddObject() of every line of source, inside an update bracket.
+  virtual void Assign(const TStringList& source);
+  // AddObject() of every line of source, inside an update bracket.
+  void AddStrings(const TStringList& source);
+
+  // Compares two lines as this list does (by CaseSensitive): <0, 0, >0.
+  int CompareStrings(const std::string& a, const std::string& b) const;
+
+  TNotifyEvent OnChange;
+  TNotifyEvent OnChanging;
+
+ protected:
+  virtual void Changed();
+  virtual void Changing();
+  // Called when an update bracket opens (true) or closes (false).
+  virtual void SetUpdateState(bool updating);
+  [[noreturn]] static void Error(const char* message, int32_t data);
+  void CheckIndex(int32_t index) const;
+  // Stores the line at index without any check and fires the change notifications.
+  void InsertItem(int32_t index, const std::string& s, void* object);
+
+ private:
+  struct Item {
+    std::string Text;
+    void* Object;
+  };
+  std::vector<Item> FItems;
+  int32_t FUpdateCount = 0;
+  bool FSorted = false;
+  bool FCaseSensitive = false;
+  TDuplicates FDuplicates = dupIgnore;
+};
+
+}  // namespace veskmath::rtl
