@@ -5,5 +5,7 @@
 
 #include "math/Complex.h"
 #include "math/Constants.h"
+#include "math/Elementary.h"
 #include "math/Environment.h"
+#include "math/Special.h"
 #include "math/Utilities.h"
