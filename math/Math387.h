@@ -7,5 +7,6 @@
 #include "math/Constants.h"
 #include "math/Elementary.h"
 #include "math/Environment.h"
+#include "math/NumberText.h"
 #include "math/Special.h"
 #include "math/Utilities.h"
