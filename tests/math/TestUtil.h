@@ -26,8 +26,7 @@ inline std::string Describe(double x) {
 // Number of representable doubles between a and b: 0 for equal values (+0 and -0 count as
 // equal), saturating at INT64_MAX. Two NaNs are 0 apart; a NaN and a number are INT64_MAX apart.
 inline int64_t UlpDistance(double a, double b) {
-  if (std::isnan(a) || std::isnan(b))
-    return std::isnan(a) && std::isnan(b) ? 0 : INT64_MAX;
+  if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b) ? 0 : INT64_MAX;
   // Map the bit patterns onto a line where neighbouring doubles are neighbouring integers.
   auto ordered = [](double x) -> int64_t {
     const uint64_t bits = std::bit_cast<uint64_t>(x);
@@ -41,8 +40,8 @@ inline int64_t UlpDistance(double a, double b) {
 }
 
 inline ::testing::AssertionResult UlpNear(const char* actualExpr, const char* expectedExpr,
-                                          const char* /*ulpsExpr*/, double actual,
-                                          double expected, int64_t maxUlps) {
+                                          const char* /*ulpsExpr*/, double actual, double expected,
+                                          int64_t maxUlps) {
   const int64_t d = UlpDistance(actual, expected);
   if (d <= maxUlps) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure()
