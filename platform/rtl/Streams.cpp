@@ -50,7 +50,8 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
   }
   const int64_t total = count;
   constexpr int32_t kChunk = 64 * 1024;
-  std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(count, 1), kChunk)));
+  std::vector<uint8_t> buffer(
+      static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(count, 1), kChunk)));
   while (count > 0) {
     const int32_t n = static_cast<int32_t>(std::min<int64_t>(count, kChunk));
     source.ReadBuffer(buffer.data(), n);
@@ -147,9 +148,9 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : FFileName
   const bool writes = access == fmOpenWrite || access == fmOpenReadWrite;
 
   auto fail = [&](const char* reason) {
-    const std::string message = Format(create ? "Cannot create file \"%s\". %s"
-                                              : "Cannot open file \"%s\". %s",
-                                       fileName.c_str(), reason);
+    const std::string message =
+        Format(create ? "Cannot create file \"%s\". %s" : "Cannot open file \"%s\". %s",
+               fileName.c_str(), reason);
     if (FHandle >= 0) ::close(FHandle);
     FHandle = -1;
     if (create) throw EFCreateError(message);

@@ -64,8 +64,8 @@ TEST(List, NotificationsForNonNilItems) {
   EXPECT_EQ(list.Remove(&c), 0);
   using N = TListNotification;
   const std::vector<std::pair<void*, N>> expected = {
-      {&a, N::lnAdded},   {&b, N::lnAdded},     {&a, N::lnDeleted},
-      {&c, N::lnAdded},   {&b, N::lnExtracted}, {&c, N::lnDeleted},
+      {&a, N::lnAdded}, {&b, N::lnAdded},     {&a, N::lnDeleted},
+      {&c, N::lnAdded}, {&b, N::lnExtracted}, {&c, N::lnDeleted},
   };
   EXPECT_EQ(list.log, expected);
   EXPECT_EQ(list.Count(), 1);  // the nil item remains

@@ -123,15 +123,13 @@ TEST(FileStream, OpenAndCreateErrorsNameTheFile) {
     TFileStream s(missing, fmOpenRead);
     ADD_FAILURE() << "opened a missing file";
   } catch (const EFOpenError& e) {
-    EXPECT_EQ(e.Message(),
-              "Cannot open file \"" + missing + "\". " + std::strerror(ENOENT));
+    EXPECT_EQ(e.Message(), "Cannot open file \"" + missing + "\". " + std::strerror(ENOENT));
   }
   try {
     TFileStream s(missing, fmCreate);
     ADD_FAILURE() << "created in a missing directory";
   } catch (const EFCreateError& e) {
-    EXPECT_EQ(e.Message(),
-              "Cannot create file \"" + missing + "\". " + std::strerror(ENOENT));
+    EXPECT_EQ(e.Message(), "Cannot create file \"" + missing + "\". " + std::strerror(ENOENT));
   }
 }
 

@@ -37,8 +37,7 @@ TEST_P(StringListSetText, SplitsLines) {
 
 INSTANTIATE_TEST_SUITE_P(
     Breaks, StringListSetText,
-    ::testing::Values(TextCase{"Empty", "", {}},
-                      TextCase{"NoBreak", "abc", {"abc"}},
+    ::testing::Values(TextCase{"Empty", "", {}}, TextCase{"NoBreak", "abc", {"abc"}},
                       TextCase{"FinalCrLf", "a\r\nb\r\n", {"a", "b"}},
                       TextCase{"FinalLineWithoutBreak", "a\r\nb", {"a", "b"}},
                       TextCase{"LfOnly", "a\nb\n", {"a", "b"}},
@@ -93,7 +92,8 @@ TEST(StringList, TextAssignmentAndLoadingGoThroughVirtualAdd) {
   EXPECT_EQ(list.clears, 2);
 
   const std::string path =
-      (std::filesystem::temp_directory_path() / ("sl_virtual_" + std::to_string(getpid()))).string();
+      (std::filesystem::temp_directory_path() / ("sl_virtual_" + std::to_string(getpid())))
+          .string();
   TStringList source;
   source.SetText("f1\r\nf2\r\n");
   source.SaveToFile(path);

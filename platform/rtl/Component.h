@@ -1,0 +1,343 @@
+// Persistent objects, components and the run-time description of published properties.
+//
+// TPersistent is the base of everything that can be assigned and streamed; TComponent adds
+// a Name and an Owner that owns (and frees) its components.
+//
+// Published properties: every class that publishes properties declares them once, next to
+// the class, in a static StaticClassInfo() function, and overrides ClassInfo() to answer it:
+//
+//   const rtl::TClassInfo& TSample::StaticClassInfo() {
+//     using P = rtl::TPublished<TSample>;
+//     static const rtl::TClassInfo info{&rtl::TComponent::StaticClassInfo(), {
+//         P::Integer("Count", &TSample::Count, &TSample::SetCount, /*default*/ 5),
+//         P::String("Caption", &TSample::Caption, &TSample::SetCaption),
+//         P::Float("Ratio", &TSample::Ratio, &TSample::SetRatio).StoredWhen(&TSample::KeepsRatio),
+//     }};
+//     return info;
+//   }
+//
+// The Parent pointer chains to the inherited properties, which come first. A class that adds
+// no properties need not declare anything: it answers its parent's table. Getters and
+// setters may be member-function pointers or any callables taking the object; a nullptr
+// setter makes the property read-only.
+//
+// ClassName() comes from the C++ type itself (without namespaces), so it is right for every
+// class without any declaration.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "platform/rtl/SysUtils.h"
+
+namespace veskmath::rtl {
+
+class TPersistent;
+class TComponent;
+
+// The kinds of published property. Integer, Char, Enumeration, Set and Boolean are
+// "ordinal": their values travel as 32-bit integers (a set as a bit mask of up to 32
+// elements, a boolean as 0/1).
+enum TTypeKind : uint8_t {
+  tkInteger,
+  tkChar,
+  tkEnumeration,
+  tkSet,
+  tkBoolean,
+  tkFloat,
+  tkInt64,
+  tkString,
+  tkClass,
+};
+
+inline bool IsOrdinalKind(TTypeKind kind) { return kind <= tkBoolean; }
+
+// A bad component name or a name clash among an owner's components.
+class EComponentError : public Exception {
+  using Exception::Exception;
+};
+
+// The class of a member-function pointer (for stored tests given as members).
+template <class F>
+struct MemberClass;
+template <class R, class C>
+struct MemberClass<R (C::*)() const> {
+  using type = C;
+};
+template <class R, class C>
+struct MemberClass<R (C::*)() const noexcept> {
+  using type = C;
+};
+
+// One published property.
+struct TPropInfo {
+  using TStoredTest = std::function<bool(const TPersistent&)>;
+
+  std::string Name;
+  TTypeKind Kind = tkInteger;
+  // Enumeration values / set elements, in ordinal order; "False", "True" for booleans.
+  std::vector<std::string> ElementNames;
+  // Declared default (ordinal kinds only). A property without one is always written.
+  std::optional<int32_t> Default;
+  // Empty: the property is always stored.
+  TStoredTest Stored;
+
+  // Accessors of the kind's value type; the setter is empty for a read-only property.
+  std::function<int32_t(const TPersistent&)> GetOrd;
+  std::function<void(TPersistent&, int32_t)> SetOrd;
+  std::function<double(const TPersistent&)> GetFloat;
+  std::function<void(TPersistent&, double)> SetFloat;
+  std::function<int64_t(const TPersistent&)> GetInt64;
+  std::function<void(TPersistent&, int64_t)> SetInt64;
+  std::function<std::string(const TPersistent&)> GetString;
+  std::function<void(TPersistent&, const std::string&)> SetString;
+  // Class-typed: the held object (may be null) and an optional setter.
+  std::function<TPersistent*(TPersistent&)> GetObject;
+  std::function<void(TPersistent&, TPersistent*)> SetObject;
+
+  bool HasSetter() const;
+  bool IsStored(const TPersistent& instance) const { return !Stored || Stored(instance); }
+
+  // Declares the stored test: a member function / callable answering whether the value is
+  // written, or a constant.
+  template <class F>
+  TPropInfo&& StoredWhen(F test) &&;
+  TPropInfo&& StoredWhen(bool stored) && {
+    Stored = [stored](const TPersistent&) { return stored; };
+    return std::move(*this);
+  }
+};
+
+// The published properties a class adds to those of its parent.
+struct TClassInfo {
+  const TClassInfo* Parent = nullptr;
+  std::vector<TPropInfo> Properties;
+};
+
+// The error of an assignment between unrelated classes (EConvertError).
+inline constexpr const char* kAssignError = "Cannot assign a %s to a %s";
+
+class TPersistent {
+ public:
+  TPersistent() = default;
+  TPersistent(const TPersistent&) = delete;
+  TPersistent& operator=(const TPersistent&) = delete;
+  virtual ~TPersistent();
+
+  // Copies source's settings. The base asks source to AssignTo this object; when neither
+  // knows the other it raises EConvertError "Cannot assign a <source> to a <this>" (a null
+  // source is named "nil").
+  virtual void Assign(TPersistent* source);
+
+  // The class name of the dynamic type, without namespaces ("TSample").
+  std::string ClassName() const;
+
+  static const TClassInfo& StaticClassInfo();
+  virtual const TClassInfo& ClassInfo() const { return StaticClassInfo(); }
+
+ protected:
+  virtual void AssignTo(TPersistent& dest);
+  [[noreturn]] void AssignError(const TPersistent* source) const;
+};
+
+// All published properties of instance's class, inherited ones first.
+std::vector<const TPropInfo*> GetPropList(const TPersistent& instance);
+// The property of that name (ASCII case-insensitive), or null.
+const TPropInfo* GetPropInfo(const TPersistent& instance, std::string_view name);
+
+// A component: named, owned by another component (or by nobody), owning its components.
+//
+// The owner frees every component it owns when it is destroyed; a component destroyed
+// earlier removes itself from its owner first. Components() hands out non-owning pointers.
+class TComponent : public TPersistent {
+ public:
+  explicit TComponent(TComponent* owner = nullptr);
+  ~TComponent() override;
+
+  const std::string& Name() const { return FName; }
+  // The empty text or an identifier, unique (case-insensitively) among the owner's
+  // components: EComponentError "'<name>' is not a valid component name" / "A component
+  // named <name> already exists".
+  virtual void SetName(const std::string& name);
+  int32_t Tag() const { return FTag; }
+  void SetTag(int32_t tag) { FTag = tag; }
+
+  TComponent* Owner() const { return FOwner; }
+  int32_t ComponentCount() const { return static_cast<int32_t>(FComponents.size()); }
+  TComponent* Components(int32_t index) const;
+  TComponent* FindComponent(std::string_view name) const;
+  // Takes over component (removing it from its previous owner).
+  void InsertComponent(TComponent* component);
+  // Gives component up without freeing it.
+  void RemoveComponent(TComponent* component);
+  void DestroyComponents();
+
+  // A sub-component is streamed and reset as part of the object whose property holds it.
+  bool IsSubComponent() const { return FSubComponent; }
+  void SetSubComponent(bool value) { FSubComponent = value; }
+
+  static const TClassInfo& StaticClassInfo();
+  const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+
+ protected:
+  // Changes the name without any check.
+  void ChangeName(const std::string& name) { FName = name; }
+
+ private:
+  friend class TNameSuspender;
+  std::string FName;
+  int32_t FTag = 0;
+  TComponent* FOwner = nullptr;
+  std::vector<TComponent*> FComponents;  // owned
+  bool FSubComponent = false;
+};
+
+// Blanks a component's Name for its lifetime and restores it afterwards, also when the
+// bracketed work raises.
+class TNameSuspender {
+ public:
+  explicit TNameSuspender(TComponent& component) : FComponent(component), FSaved(component.Name()) {
+    component.ChangeName(std::string());
+  }
+  ~TNameSuspender() { FComponent.ChangeName(FSaved); }
+  TNameSuspender(const TNameSuspender&) = delete;
+  TNameSuspender& operator=(const TNameSuspender&) = delete;
+
+ private:
+  TComponent& FComponent;
+  std::string FSaved;
+};
+
+// Builders of property descriptors for class T (see the header comment).
+template <class T>
+struct TPublished {
+  template <class G, class S>
+  static TPropInfo Integer(std::string name, G get, S set, std::optional<int32_t> def = {}) {
+    return Ordinal<int32_t>(std::move(name), tkInteger, {}, get, set, def);
+  }
+  template <class G, class S>
+  static TPropInfo Char(std::string name, G get, S set, std::optional<char> def = {}) {
+    std::optional<int32_t> d;
+    if (def) d = static_cast<unsigned char>(*def);
+    return Ordinal<char>(std::move(name), tkChar, {}, get, set, d);
+  }
+  // E is an enumeration whose values are 0..names.size()-1, named in that order.
+  template <class E, class G, class S>
+  static TPropInfo Enumeration(std::string name, std::vector<std::string> names, G get, S set,
+                               std::optional<E> def = {}) {
+    std::optional<int32_t> d;
+    if (def) d = static_cast<int32_t>(*def);
+    return Ordinal<E>(std::move(name), tkEnumeration, std::move(names), get, set, d);
+  }
+  // A set of up to 32 elements held as a bit mask (bit i = element i).
+  template <class G, class S>
+  static TPropInfo Set(std::string name, std::vector<std::string> names, G get, S set,
+                       std::optional<uint32_t> def = {}) {
+    std::optional<int32_t> d;
+    if (def) d = static_cast<int32_t>(*def);
+    return Ordinal<uint32_t>(std::move(name), tkSet, std::move(names), get, set, d);
+  }
+  template <class G, class S>
+  static TPropInfo Boolean(std::string name, G get, S set, std::optional<bool> def = {}) {
+    std::optional<int32_t> d;
+    if (def) d = *def ? 1 : 0;
+    return Ordinal<bool>(std::move(name), tkBoolean, {"False", "True"}, get, set, d);
+  }
+  template <class G, class S>
+  static TPropInfo Float(std::string name, G get, S set) {
+    TPropInfo p = Base(std::move(name), tkFloat);
+    p.GetFloat = [get](const TPersistent& o) {
+      return static_cast<double>(std::invoke(get, Self(o)));
+    };
+    if constexpr (!std::is_null_pointer_v<S>)
+      p.SetFloat = [set](TPersistent& o, double v) { std::invoke(set, Self(o), v); };
+    return p;
+  }
+  template <class G, class S>
+  static TPropInfo Int64(std::string name, G get, S set) {
+    TPropInfo p = Base(std::move(name), tkInt64);
+    p.GetInt64 = [get](const TPersistent& o) {
+      return static_cast<int64_t>(std::invoke(get, Self(o)));
+    };
+    if constexpr (!std::is_null_pointer_v<S>)
+      p.SetInt64 = [set](TPersistent& o, int64_t v) { std::invoke(set, Self(o), v); };
+    return p;
+  }
+  template <class G, class S>
+  static TPropInfo String(std::string name, G get, S set) {
+    TPropInfo p = Base(std::move(name), tkString);
+    p.GetString = [get](const TPersistent& o) { return std::string(std::invoke(get, Self(o))); };
+    if constexpr (!std::is_null_pointer_v<S>)
+      p.SetString = [set](TPersistent& o, const std::string& v) { std::invoke(set, Self(o), v); };
+    return p;
+  }
+  // get answers a pointer to a TPersistent descendant (or null); set is usually nullptr,
+  // since streaming works on the object the property holds.
+  template <class G, class S = std::nullptr_t>
+  static TPropInfo Class(std::string name, G get, S set = nullptr) {
+    TPropInfo p = Base(std::move(name), tkClass);
+    p.GetObject = [get](TPersistent& o) -> TPersistent* {
+      return std::invoke(get, static_cast<T&>(o));
+    };
+    if constexpr (!std::is_null_pointer_v<S>)
+      p.SetObject = [set](TPersistent& o, TPersistent* v) {
+        std::invoke(set, static_cast<T&>(o), v);
+      };
+    return p;
+  }
+
+  static const T& Self(const TPersistent& o) { return static_cast<const T&>(o); }
+  static T& Self(TPersistent& o) { return static_cast<T&>(o); }
+
+ private:
+  static TPropInfo Base(std::string name, TTypeKind kind) {
+    TPropInfo p;
+    p.Name = std::move(name);
+    p.Kind = kind;
+    return p;
+  }
+  template <class V, class G, class S>
+  static TPropInfo Ordinal(std::string name, TTypeKind kind, std::vector<std::string> names, G get,
+                           S set, std::optional<int32_t> def) {
+    TPropInfo p = Base(std::move(name), kind);
+    p.ElementNames = std::move(names);
+    p.Default = def;
+    p.GetOrd = [get](const TPersistent& o) {
+      const V v = static_cast<V>(std::invoke(get, Self(o)));
+      if constexpr (std::is_same_v<V, char>)
+        return static_cast<int32_t>(static_cast<unsigned char>(v));
+      else
+        return static_cast<int32_t>(v);
+    };
+    if constexpr (!std::is_null_pointer_v<S>)
+      p.SetOrd = [set](TPersistent& o, int32_t v) {
+        if constexpr (std::is_same_v<V, bool>)
+          std::invoke(set, Self(o), v != 0);
+        else
+          std::invoke(set, Self(o), static_cast<V>(v));
+      };
+    return p;
+  }
+};
+
+template <class F>
+TPropInfo&& TPropInfo::StoredWhen(F test) && {
+  Stored = [test](const TPersistent& o) -> bool {
+    if constexpr (std::is_member_function_pointer_v<F>) {
+      using Owner = typename MemberClass<F>::type;
+      return std::invoke(test, static_cast<const Owner&>(o));
+    } else {
+      return test(o);
+    }
+  };
+  return std::move(*this);
+}
+
+}  // namespace veskmath::rtl
