@@ -1,0 +1,337 @@
+// GUID text forms, BSTR helpers, VARIANT coercion and the per-thread error information.
+#include "platform/win/OleTypes.h"
+
+#include <cstdio>
+#include <limits>
+#include <mutex>
+
+namespace veskmath::win {
+
+// ---------------------------------------------------------------------------------------
+// GUIDs
+
+std::string GUIDToString(REFGUID guid) {
+  char text[39];
+  std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                static_cast<unsigned>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0],
+                guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5],
+                guid.Data4[6], guid.Data4[7]);
+  return text;
+}
+
+std::u16string GUIDToWide(REFGUID guid) {
+  const std::string text = GUIDToString(guid);
+  return std::u16string(text.begin(), text.end());  // ASCII only
+}
+
+std::optional<GUID> ParseGUID(std::u16string_view text) {
+  std::string narrow;
+  narrow.reserve(text.size());
+  for (const char16_t c : text) {
+    if (c > 0x7F) return std::nullopt;
+    narrow.push_back(static_cast<char>(c));
+  }
+  return ParseGUID(std::string_view(narrow));
+}
+
+int StringFromGUID2(REFGUID guid, char16_t* buffer, int bufferLength) {
+  const std::u16string text = GUIDToWide(guid);
+  const int needed = static_cast<int>(text.size()) + 1;
+  if (buffer == nullptr || bufferLength < needed) return 0;
+  text.copy(buffer, text.size());
+  buffer[text.size()] = u'\0';
+  return needed;
+}
+
+HRESULT CLSIDFromString(const char16_t* text, CLSID* clsid) {
+  if (clsid == nullptr) return E_INVALIDARG;
+  if (text == nullptr) {
+    *clsid = GUID_NULL;
+    return CO_E_CLASSSTRING;
+  }
+  const std::optional<GUID> parsed = ParseGUID(std::u16string_view(text));
+  if (!parsed) {
+    *clsid = GUID_NULL;
+    return CO_E_CLASSSTRING;
+  }
+  *clsid = *parsed;
+  return S_OK;
+}
+
+std::size_t GUIDHash::operator()(const GUID& g) const noexcept {
+  // FNV-1a over the 16 bytes.
+  std::uint64_t h = 0xCBF29CE484222325ull;
+  auto mix = [&h](std::uint64_t byte) {
+    h ^= byte;
+    h *= 0x100000001B3ull;
+  };
+  for (int i = 0; i < 4; ++i) mix((g.Data1 >> (8 * i)) & 0xFF);
+  for (int i = 0; i < 2; ++i) mix((g.Data2 >> (8 * i)) & 0xFF);
+  for (int i = 0; i < 2; ++i) mix((g.Data3 >> (8 * i)) & 0xFF);
+  for (const std::uint8_t b : g.Data4) mix(b);
+  return static_cast<std::size_t>(h);
+}
+
+// ---------------------------------------------------------------------------------------
+// BSTR helpers
+
+BSTR SysAllocString(const char16_t* text) {
+  if (text == nullptr) return BSTR();
+  return BSTR(std::u16string_view(text));
+}
+
+BSTR SysAllocStringLen(const char16_t* text, std::uint32_t length) {
+  if (text == nullptr) return BSTR(std::u16string(length, u'\0'));
+  return BSTR(std::u16string_view(text, length));
+}
+
+void SysFreeString(BSTR& text) { text.Reset(); }
+
+std::uint32_t SysStringLen(const BSTR& text) { return text.Length(); }
+
+// ---------------------------------------------------------------------------------------
+// VARIANT
+
+void VariantInit(VARIANT* v) {
+  if (v != nullptr) *v = VARIANT();
+}
+
+HRESULT VariantClear(VARIANT* v) {
+  if (v == nullptr) return E_INVALIDARG;
+  *v = VARIANT();
+  return S_OK;
+}
+
+HRESULT VariantCopy(VARIANT* dest, const VARIANT* source) {
+  if (dest == nullptr || source == nullptr) return E_INVALIDARG;
+  if (dest != source) *dest = *source;
+  return S_OK;
+}
+
+namespace {
+
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
+
+// "  -42 " -> -42; "4x", "", "+" -> type mismatch; "99999999999" -> overflow.
+HRESULT ReadI4(std::u16string_view text, std::int32_t& value) {
+  std::size_t i = 0;
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
+  const std::size_t digitsStart = i;
+  std::int64_t magnitude = 0;
+  bool overflow = false;
+  for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+    magnitude = magnitude * 10 + (text[i] - u'0');
+    if (magnitude > (std::int64_t{1} << 32)) {
+      overflow = true;
+      magnitude = std::int64_t{1} << 32;  // keep reading digits without growing further
+    }
+  }
+  if (i == digitsStart) return DISP_E_TYPEMISMATCH;
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  if (i != text.size()) return DISP_E_TYPEMISMATCH;
+  const std::int64_t signedValue = negative ? -magnitude : magnitude;
+  if (overflow || signedValue < std::numeric_limits<std::int32_t>::min() ||
+      signedValue > std::numeric_limits<std::int32_t>::max()) {
+    return DISP_E_OVERFLOW;
+  }
+  value = static_cast<std::int32_t>(signedValue);
+  return S_OK;
+}
+
+bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+bool IsKnownType(VARTYPE vt) {
+  return vt == VT_EMPTY || vt == VT_NULL || vt == VT_I4 || vt == VT_BSTR || vt == VT_ERROR ||
+         vt == VT_BOOL;
+}
+
+}  // namespace
+
+HRESULT VariantChangeType(VARIANT* dest, const VARIANT* source, WORD /*flags*/, VARTYPE vt) {
+  if (dest == nullptr || source == nullptr) return E_INVALIDARG;
+  if (!IsKnownType(vt) || !IsKnownType(source->vt)) return DISP_E_BADVARTYPE;
+  VARIANT result;
+  result.vt = vt;
+  if (source->vt == vt) {
+    result = *source;
+  } else if (source->vt == VT_NULL || source->vt == VT_ERROR || vt == VT_NULL || vt == VT_ERROR ||
+             vt == VT_EMPTY) {
+    return DISP_E_TYPEMISMATCH;
+  } else if (vt == VT_I4) {
+    switch (source->vt) {
+      case VT_EMPTY:
+        result.lVal = 0;
+        break;
+      case VT_BOOL:
+        result.lVal = source->boolVal;  // true is -1, as in automation
+        break;
+      case VT_BSTR: {
+        const HRESULT hr = ReadI4(source->bstrVal.View(), result.lVal);
+        if (FAILED(hr)) return hr;
+        break;
+      }
+      default:
+        return DISP_E_TYPEMISMATCH;
+    }
+  } else if (vt == VT_BSTR) {
+    switch (source->vt) {
+      case VT_EMPTY:
+        result.bstrVal = BSTR(u"");
+        break;
+      case VT_I4: {
+        const std::string digits = std::to_string(source->lVal);
+        result.bstrVal = BSTR(std::u16string(digits.begin(), digits.end()));
+        break;
+      }
+      case VT_BOOL:
+        result.bstrVal = BSTR(source->boolVal ? u"True" : u"False");
+        break;
+      default:
+        return DISP_E_TYPEMISMATCH;
+    }
+  } else {  // VT_BOOL
+    switch (source->vt) {
+      case VT_EMPTY:
+        result.boolVal = VARIANT_FALSE;
+        break;
+      case VT_I4:
+        result.boolVal = source->lVal != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+        break;
+      case VT_BSTR: {
+        const std::u16string_view text = source->bstrVal.View();
+        std::int32_t number = 0;
+        if (EqualsIgnoringAsciiCase(text, u"True")) {
+          result.boolVal = VARIANT_TRUE;
+        } else if (EqualsIgnoringAsciiCase(text, u"False")) {
+          result.boolVal = VARIANT_FALSE;
+        } else {
+          const HRESULT hr = ReadI4(text, number);
+          if (FAILED(hr)) return hr;
+          result.boolVal = number != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+        }
+        break;
+      }
+      default:
+        return DISP_E_TYPEMISMATCH;
+    }
+  }
+  *dest = std::move(result);
+  return S_OK;
+}
+
+// ---------------------------------------------------------------------------------------
+// Error information
+
+namespace {
+
+class TErrorInfo final : public TComObject<IErrorInfo, ICreateErrorInfo> {
+ public:
+  HRESULT GetGUID(GUID* guid) override {
+    if (guid == nullptr) return E_INVALIDARG;
+    *guid = FGuid;
+    return S_OK;
+  }
+  HRESULT GetSource(BSTR* source) override { return Hand(FSource, source); }
+  HRESULT GetDescription(BSTR* description) override { return Hand(FDescription, description); }
+  HRESULT GetHelpFile(BSTR* helpFile) override { return Hand(FHelpFile, helpFile); }
+  HRESULT GetHelpContext(DWORD* helpContext) override {
+    if (helpContext == nullptr) return E_INVALIDARG;
+    *helpContext = FHelpContext;
+    return S_OK;
+  }
+
+  HRESULT SetGUID(REFGUID guid) override {
+    FGuid = guid;
+    return S_OK;
+  }
+  HRESULT SetSource(const char16_t* source) override {
+    FSource = SysAllocString(source);
+    return S_OK;
+  }
+  HRESULT SetDescription(const char16_t* description) override {
+    FDescription = SysAllocString(description);
+    return S_OK;
+  }
+  HRESULT SetHelpFile(const char16_t* helpFile) override {
+    FHelpFile = SysAllocString(helpFile);
+    return S_OK;
+  }
+  HRESULT SetHelpContext(DWORD helpContext) override {
+    FHelpContext = helpContext;
+    return S_OK;
+  }
+
+ private:
+  static HRESULT Hand(const BSTR& value, BSTR* out) {
+    if (out == nullptr) return E_INVALIDARG;
+    *out = value;  // the caller owns its copy
+    return S_OK;
+  }
+
+  GUID FGuid;
+  BSTR FSource;
+  BSTR FDescription;
+  BSTR FHelpFile;
+  DWORD FHelpContext = 0;
+};
+
+thread_local ComPtr<IErrorInfo> tErrorInfo;
+
+std::mutex gResolverMutex;
+ProgIDResolver gResolver;
+
+}  // namespace
+
+HRESULT CreateErrorInfo(ICreateErrorInfo** result) {
+  if (result == nullptr) return E_INVALIDARG;
+  *result = nullptr;
+  ComPtr<TErrorInfo> info = MakeComObject<TErrorInfo>();
+  ComPtr<ICreateErrorInfo> create;
+  const HRESULT hr = info.As(create);
+  if (FAILED(hr)) return hr;
+  *result = create.Detach();
+  return S_OK;
+}
+
+HRESULT SetErrorInfo(ULONG reserved, IErrorInfo* errorInfo) {
+  if (reserved != 0) return E_INVALIDARG;
+  tErrorInfo = ComPtr<IErrorInfo>(errorInfo);
+  return S_OK;
+}
+
+HRESULT GetErrorInfo(ULONG reserved, IErrorInfo** errorInfo) {
+  if (errorInfo == nullptr || reserved != 0) return E_INVALIDARG;
+  *errorInfo = tErrorInfo.Detach();
+  return *errorInfo != nullptr ? S_OK : S_FALSE;
+}
+
+void SetProgIDResolver(ProgIDResolver resolver) {
+  const std::lock_guard<std::mutex> lock(gResolverMutex);
+  gResolver = std::move(resolver);
+}
+
+HRESULT ProgIDFromCLSID(REFCLSID clsid, BSTR* progId) {
+  if (progId == nullptr) return E_INVALIDARG;
+  progId->Reset();
+  ProgIDResolver resolver;
+  {
+    const std::lock_guard<std::mutex> lock(gResolverMutex);
+    resolver = gResolver;
+  }
+  if (!resolver) return REGDB_E_CLASSNOTREG;
+  std::optional<std::u16string> found = resolver(clsid);
+  if (!found) return REGDB_E_CLASSNOTREG;
+  *progId = BSTR(*found);
+  return S_OK;
+}
+
+}  // namespace veskmath::win

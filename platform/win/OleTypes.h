@@ -1,0 +1,487 @@
+// Component-object-model stand-in: HRESULT codes, GUIDs in their registry text form, the
+// owned UTF-16 BSTR (null and empty kept apart), IUnknown with a reference-counting base and
+// a smart pointer, the dispatch interface with a small VARIANT, and the per-thread error
+// information (CreateErrorInfo / SetErrorInfo / GetErrorInfo).
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <compare>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+
+#include "platform/win/WinTypes.h"
+
+namespace veskmath::win {
+
+// ---------------------------------------------------------------------------------------
+// Result codes
+
+using HRESULT = std::int32_t;
+using SCODE = HRESULT;
+
+constexpr HRESULT MakeHResult(std::uint32_t bits) { return static_cast<HRESULT>(bits); }
+
+inline constexpr HRESULT S_OK = 0;
+inline constexpr HRESULT S_FALSE = 1;
+inline constexpr HRESULT E_NOTIMPL = MakeHResult(0x80004001);
+inline constexpr HRESULT E_NOINTERFACE = MakeHResult(0x80004002);
+inline constexpr HRESULT E_POINTER = MakeHResult(0x80004003);
+inline constexpr HRESULT E_FAIL = MakeHResult(0x80004005);
+inline constexpr HRESULT E_UNEXPECTED = MakeHResult(0x8000FFFF);
+inline constexpr HRESULT E_OUTOFMEMORY = MakeHResult(0x8007000E);
+inline constexpr HRESULT E_INVALIDARG = MakeHResult(0x80070057);
+inline constexpr HRESULT DISP_E_UNKNOWNINTERFACE = MakeHResult(0x80020001);
+inline constexpr HRESULT DISP_E_MEMBERNOTFOUND = MakeHResult(0x80020003);
+inline constexpr HRESULT DISP_E_PARAMNOTFOUND = MakeHResult(0x80020004);
+inline constexpr HRESULT DISP_E_TYPEMISMATCH = MakeHResult(0x80020005);
+inline constexpr HRESULT DISP_E_UNKNOWNNAME = MakeHResult(0x80020006);
+inline constexpr HRESULT DISP_E_NONAMEDARGS = MakeHResult(0x80020007);
+inline constexpr HRESULT DISP_E_BADVARTYPE = MakeHResult(0x80020008);
+inline constexpr HRESULT DISP_E_EXCEPTION = MakeHResult(0x80020009);
+inline constexpr HRESULT DISP_E_OVERFLOW = MakeHResult(0x8002000A);
+inline constexpr HRESULT DISP_E_BADPARAMCOUNT = MakeHResult(0x8002000E);
+inline constexpr HRESULT CLASS_E_NOAGGREGATION = MakeHResult(0x80040110);
+inline constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = MakeHResult(0x80040111);
+inline constexpr HRESULT REGDB_E_CLASSNOTREG = MakeHResult(0x80040154);
+inline constexpr HRESULT CO_E_CLASSSTRING = MakeHResult(0x800401F3);
+inline constexpr HRESULT CO_E_SERVER_EXEC_FAILURE = MakeHResult(0x80080005);
+inline constexpr HRESULT RPC_E_DISCONNECTED = MakeHResult(0x80010108);
+
+constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
+constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+
+// ---------------------------------------------------------------------------------------
+// GUIDs
+
+struct GUID {
+  std::uint32_t Data1 = 0;
+  std::uint16_t Data2 = 0;
+  std::uint16_t Data3 = 0;
+  std::array<std::uint8_t, 8> Data4{};
+
+  friend constexpr bool operator==(const GUID&, const GUID&) = default;
+  friend constexpr auto operator<=>(const GUID&, const GUID&) = default;
+};
+using IID = GUID;
+using CLSID = GUID;
+using REFGUID = const GUID&;
+using REFIID = const IID&;
+using REFCLSID = const CLSID&;
+
+namespace detail {
+constexpr int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+constexpr bool ReadHex(std::string_view text, std::size_t pos, std::size_t digits,
+                       std::uint32_t& value) {
+  value = 0;
+  for (std::size_t i = 0; i < digits; ++i) {
+    const int d = HexDigit(text[pos + i]);
+    if (d < 0) return false;
+    value = value * 16 + static_cast<std::uint32_t>(d);
+  }
+  return true;
+}
+}  // namespace detail
+
+// Reads the registry form "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" (hex digits in either
+// case, braces required, nothing around it). Empty when the text is not that form.
+constexpr std::optional<GUID> ParseGUID(std::string_view text) {
+  // "{00020400-0000-0000-C000-000000000046}": 38 characters, dashes at fixed places.
+  if (text.size() != 38 || text[0] != '{' || text[37] != '}' || text[9] != '-' || text[14] != '-' ||
+      text[19] != '-' || text[24] != '-') {
+    return std::nullopt;
+  }
+  GUID g;
+  std::uint32_t v = 0;
+  if (!detail::ReadHex(text, 1, 8, v)) return std::nullopt;
+  g.Data1 = v;
+  if (!detail::ReadHex(text, 10, 4, v)) return std::nullopt;
+  g.Data2 = static_cast<std::uint16_t>(v);
+  if (!detail::ReadHex(text, 15, 4, v)) return std::nullopt;
+  g.Data3 = static_cast<std::uint16_t>(v);
+  constexpr std::array<std::size_t, 8> kBytePos = {20, 22, 25, 27, 29, 31, 33, 35};
+  for (std::size_t i = 0; i < kBytePos.size(); ++i) {
+    if (!detail::ReadHex(text, kBytePos[i], 2, v)) return std::nullopt;
+    g.Data4[i] = static_cast<std::uint8_t>(v);
+  }
+  return g;
+}
+
+// A GUID written in the source; a malformed literal does not compile.
+consteval GUID GuidLiteral(std::string_view text) {
+  const std::optional<GUID> g = ParseGUID(text);
+  if (!g) throw "malformed GUID literal";
+  return *g;
+}
+
+// The registry form with braces and upper-case hex digits, as the operating system's
+// CLSID-to-string conversion writes it.
+std::string GUIDToString(REFGUID guid);
+std::u16string GUIDToWide(REFGUID guid);
+std::optional<GUID> ParseGUID(std::u16string_view text);
+
+// Windows-shaped forms: StringFromGUID2 returns the characters written including the
+// terminating null (39), or 0 when the buffer is too small; CLSIDFromString answers
+// CO_E_CLASSSTRING for a malformed text.
+int StringFromGUID2(REFGUID guid, char16_t* buffer, int bufferLength);
+HRESULT CLSIDFromString(const char16_t* text, CLSID* clsid);
+
+struct GUIDHash {
+  std::size_t operator()(const GUID& g) const noexcept;
+};
+
+inline constexpr GUID GUID_NULL{};
+
+// ---------------------------------------------------------------------------------------
+// BSTR: an owned UTF-16 string that may be null. A null BSTR and an empty one are different
+// values (the conversion object stores a null written value as empty text, but always hands
+// out a non-null one); both have length 0. Moving leaves the source null.
+
+class BSTR {
+ public:
+  BSTR() noexcept = default;  // null
+  explicit BSTR(std::u16string_view text) : FText(std::in_place, text) {}
+  BSTR(const BSTR&) = default;
+  BSTR& operator=(const BSTR&) = default;
+  BSTR(BSTR&& other) noexcept : FText(std::move(other.FText)) { other.FText.reset(); }
+  BSTR& operator=(BSTR&& other) noexcept {
+    if (this != &other) {
+      FText = std::move(other.FText);
+      other.FText.reset();
+    }
+    return *this;
+  }
+  ~BSTR() = default;
+
+  bool IsNull() const noexcept { return !FText.has_value(); }
+  // SysStringLen: the number of UTF-16 units; 0 for a null BSTR.
+  std::uint32_t Length() const noexcept {
+    return FText ? static_cast<std::uint32_t>(FText->size()) : 0;
+  }
+  // The text; an empty view for a null BSTR.
+  std::u16string_view View() const noexcept {
+    return FText ? std::u16string_view(*FText) : std::u16string_view();
+  }
+  // Null-terminated units, or nullptr for a null BSTR.
+  const char16_t* c_str() const noexcept { return FText ? FText->c_str() : nullptr; }
+  void Reset() noexcept { FText.reset(); }
+
+  friend bool operator==(const BSTR&, const BSTR&) = default;  // null != empty
+
+ private:
+  std::optional<std::u16string> FText;
+};
+
+// Allocation helpers in the shape of the operating system's: a null source gives a null
+// BSTR; SysAllocStringLen with a null source gives `length` zero units.
+BSTR SysAllocString(const char16_t* text);
+BSTR SysAllocStringLen(const char16_t* text, std::uint32_t length);
+void SysFreeString(BSTR& text);
+std::uint32_t SysStringLen(const BSTR& text);
+
+// ---------------------------------------------------------------------------------------
+// IUnknown and the reference-counting helpers. Every interface names its identifier as
+// `kIid` and its parent interface as `Base` (IUnknown's parent is itself).
+
+class IUnknown {
+ public:
+  static constexpr IID kIid = GuidLiteral("{00000000-0000-0000-C000-000000000046}");
+  using Base = IUnknown;
+
+  virtual HRESULT QueryInterface(REFIID riid, void** object) = 0;
+  virtual ULONG AddRef() = 0;
+  virtual ULONG Release() = 0;
+
+ protected:
+  ~IUnknown() = default;  // objects end through Release
+};
+
+inline constexpr IID IID_IUnknown = IUnknown::kIid;
+
+// Implements IUnknown for an object that offers `Interfaces...`: an atomic reference count
+// that starts at 0 (whoever creates the object takes the first reference through AddRef or
+// QueryInterface), a final Release that deletes the object, and a QueryInterface that answers
+// IUnknown, every listed interface and each of their parents.
+template <class... Interfaces>
+class TComObject : public Interfaces... {
+  static_assert(sizeof...(Interfaces) > 0, "a COM object offers at least one interface");
+
+ public:
+  TComObject(const TComObject&) = delete;
+  TComObject& operator=(const TComObject&) = delete;
+
+  HRESULT QueryInterface(REFIID riid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (riid == IID_IUnknown) {
+      *object = static_cast<IUnknown*>(static_cast<First*>(this));
+    } else {
+      (Find<Interfaces>(riid, object) || ...);
+    }
+    if (*object == nullptr) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  ULONG AddRef() override { return FRefCount.fetch_add(1, std::memory_order_relaxed) + 1; }
+  ULONG Release() override {
+    const ULONG left = FRefCount.fetch_sub(1, std::memory_order_acq_rel) - 1;
+    if (left == 0) delete this;
+    return left;
+  }
+  ULONG RefCount() const { return FRefCount.load(std::memory_order_relaxed); }
+
+ protected:
+  TComObject() = default;
+  virtual ~TComObject() = default;
+
+ private:
+  using First = std::tuple_element_t<0, std::tuple<Interfaces...>>;
+
+  // Walks I, I::Base, ... up to (not including) IUnknown.
+  template <class I>
+  bool Find(REFIID riid, void** object) {
+    return FindAs<I, I>(riid, object);
+  }
+  template <class Leaf, class I>
+  bool FindAs(REFIID riid, void** object) {
+    if constexpr (std::is_same_v<I, IUnknown>) {
+      return false;
+    } else {
+      if (riid == I::kIid) {
+        *object = static_cast<I*>(static_cast<Leaf*>(this));
+        return true;
+      }
+      return FindAs<Leaf, typename I::Base>(riid, object);
+    }
+  }
+
+  std::atomic<ULONG> FRefCount{0};
+};
+
+// An owning interface pointer: holds one reference and releases it.
+template <class T>
+class ComPtr {
+ public:
+  ComPtr() noexcept = default;
+  ComPtr(std::nullptr_t) noexcept {}
+  // Takes a new reference on `p`.
+  explicit ComPtr(T* p) noexcept : FPtr(p) {
+    if (FPtr) FPtr->AddRef();
+  }
+  ComPtr(const ComPtr& other) noexcept : ComPtr(other.FPtr) {}
+  ComPtr(ComPtr&& other) noexcept : FPtr(other.FPtr) { other.FPtr = nullptr; }
+  ComPtr& operator=(ComPtr other) noexcept {
+    std::swap(FPtr, other.FPtr);
+    return *this;
+  }
+  ~ComPtr() { Reset(); }
+
+  // Adopts a reference the caller already owns (as an out-parameter hands one over).
+  static ComPtr Attach(T* p) noexcept {
+    ComPtr result;
+    result.FPtr = p;
+    return result;
+  }
+  // Gives the reference up to the caller.
+  T* Detach() noexcept {
+    T* p = FPtr;
+    FPtr = nullptr;
+    return p;
+  }
+  void Reset() noexcept {
+    if (FPtr) std::exchange(FPtr, nullptr)->Release();
+  }
+  T* Get() const noexcept { return FPtr; }
+  T* operator->() const noexcept { return FPtr; }
+  explicit operator bool() const noexcept { return FPtr != nullptr; }
+  // For out-parameters: releases the current reference and exposes the slot.
+  T** ReleaseAndGetAddressOf() noexcept {
+    Reset();
+    return &FPtr;
+  }
+
+  // QueryInterface for U.
+  template <class U>
+  HRESULT As(ComPtr<U>& result) const {
+    result.Reset();
+    if (!FPtr) return E_POINTER;
+    void* raw = nullptr;
+    const HRESULT hr = FPtr->QueryInterface(U::kIid, &raw);
+    if (SUCCEEDED(hr)) result = ComPtr<U>::Attach(static_cast<U*>(raw));
+    return hr;
+  }
+
+ private:
+  T* FPtr = nullptr;
+};
+
+// Creates a T with `args` and hands back the first reference.
+template <class T, class... Args>
+ComPtr<T> MakeComObject(Args&&... args) {
+  return ComPtr<T>(new T(std::forward<Args>(args)...));
+}
+
+// ---------------------------------------------------------------------------------------
+// Dispatch interface and its small VARIANT (late-bound calls by DISPID)
+
+using DISPID = std::int32_t;
+using VARTYPE = std::uint16_t;
+using VARIANT_BOOL = std::int16_t;
+
+inline constexpr VARIANT_BOOL VARIANT_TRUE = -1;
+inline constexpr VARIANT_BOOL VARIANT_FALSE = 0;
+
+enum VARENUM : VARTYPE {
+  VT_EMPTY = 0,
+  VT_NULL = 1,
+  VT_I4 = 3,
+  VT_BSTR = 8,
+  VT_ERROR = 10,
+  VT_BOOL = 11,
+};
+
+inline constexpr DISPID DISPID_UNKNOWN = -1;
+inline constexpr DISPID DISPID_VALUE = 0;
+inline constexpr DISPID DISPID_PROPERTYPUT = -3;
+
+inline constexpr WORD DISPATCH_METHOD = 1;
+inline constexpr WORD DISPATCH_PROPERTYGET = 2;
+inline constexpr WORD DISPATCH_PROPERTYPUT = 4;
+inline constexpr WORD DISPATCH_PROPERTYPUTREF = 8;
+
+// Not a union: the field that `vt` names holds the value; the others stay at their zero.
+struct VARIANT {
+  VARTYPE vt = VT_EMPTY;
+  std::int32_t lVal = 0;                 // VT_I4
+  VARIANT_BOOL boolVal = VARIANT_FALSE;  // VT_BOOL
+  SCODE scode = 0;                       // VT_ERROR
+  BSTR bstrVal;                          // VT_BSTR
+};
+
+void VariantInit(VARIANT* v);
+HRESULT VariantClear(VARIANT* v);
+HRESULT VariantCopy(VARIANT* dest, const VARIANT* source);
+// Coerces among VT_EMPTY, VT_I4, VT_BSTR and VT_BOOL the way automation does for argument
+// passing: "42" -> 42, 1 -> VARIANT_TRUE, VT_EMPTY -> 0 / "" / false. Texts that do not read
+// as numbers give DISP_E_TYPEMISMATCH, numbers beyond 32 bits DISP_E_OVERFLOW; VT_NULL and
+// VT_ERROR convert to nothing else. `dest` may be `source`.
+HRESULT VariantChangeType(VARIANT* dest, const VARIANT* source, WORD flags, VARTYPE vt);
+
+// Arguments stand in reverse order (the last argument first), as callers of Invoke pass them.
+struct DISPPARAMS {
+  VARIANT* rgvarg = nullptr;
+  DISPID* rgdispidNamedArgs = nullptr;
+  UINT cArgs = 0;
+  UINT cNamedArgs = 0;
+};
+
+struct EXCEPINFO {
+  WORD wCode = 0;
+  WORD wReserved = 0;
+  BSTR bstrSource;
+  BSTR bstrDescription;
+  BSTR bstrHelpFile;
+  DWORD dwHelpContext = 0;
+  SCODE scode = 0;
+};
+
+// The dispatch interface without type-information objects: this stand-in has no type
+// library loader, so GetTypeInfoCount is expected to answer 0.
+class IDispatch : public IUnknown {
+ public:
+  static constexpr IID kIid = GuidLiteral("{00020400-0000-0000-C000-000000000046}");
+  using Base = IUnknown;
+
+  virtual HRESULT GetTypeInfoCount(UINT* count) = 0;
+  virtual HRESULT GetIDsOfNames(REFIID riid, const char16_t* const* names, UINT nameCount,
+                                LCID lcid, DISPID* dispIds) = 0;
+  virtual HRESULT Invoke(DISPID dispId, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                         VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) = 0;
+
+ protected:
+  ~IDispatch() = default;
+};
+
+inline constexpr IID IID_IDispatch = IDispatch::kIid;
+
+// ---------------------------------------------------------------------------------------
+// Error information: an object that a member fills before it fails, handed to the caller
+// through the calling thread's slot.
+
+class IErrorInfo : public IUnknown {
+ public:
+  static constexpr IID kIid = GuidLiteral("{1CF2B120-547D-101B-8E65-08002B2BD119}");
+  using Base = IUnknown;
+
+  virtual HRESULT GetGUID(GUID* guid) = 0;
+  virtual HRESULT GetSource(BSTR* source) = 0;
+  virtual HRESULT GetDescription(BSTR* description) = 0;
+  virtual HRESULT GetHelpFile(BSTR* helpFile) = 0;
+  virtual HRESULT GetHelpContext(DWORD* helpContext) = 0;
+
+ protected:
+  ~IErrorInfo() = default;
+};
+
+class ICreateErrorInfo : public IUnknown {
+ public:
+  static constexpr IID kIid = GuidLiteral("{22F03340-547D-101B-8E65-08002B2BD119}");
+  using Base = IUnknown;
+
+  // Null texts are stored as null BSTRs.
+  virtual HRESULT SetGUID(REFGUID guid) = 0;
+  virtual HRESULT SetSource(const char16_t* source) = 0;
+  virtual HRESULT SetDescription(const char16_t* description) = 0;
+  virtual HRESULT SetHelpFile(const char16_t* helpFile) = 0;
+  virtual HRESULT SetHelpContext(DWORD helpContext) = 0;
+
+ protected:
+  ~ICreateErrorInfo() = default;
+};
+
+// An object says through this interface that its members set error information.
+class ISupportErrorInfo : public IUnknown {
+ public:
+  static constexpr IID kIid = GuidLiteral("{DF0B3D60-548F-101B-8E65-08002B2BD119}");
+  using Base = IUnknown;
+
+  virtual HRESULT InterfaceSupportsErrorInfo(REFIID riid) = 0;
+
+ protected:
+  ~ISupportErrorInfo() = default;
+};
+
+inline constexpr IID IID_IErrorInfo = IErrorInfo::kIid;
+inline constexpr IID IID_ICreateErrorInfo = ICreateErrorInfo::kIid;
+inline constexpr IID IID_ISupportErrorInfo = ISupportErrorInfo::kIid;
+
+// A new, empty error object (its reference goes to the caller); it also answers IErrorInfo.
+HRESULT CreateErrorInfo(ICreateErrorInfo** result);
+// Replaces the calling thread's error object (null clears it). `reserved` must be 0.
+HRESULT SetErrorInfo(ULONG reserved, IErrorInfo* errorInfo);
+// Hands the calling thread's error object to the caller and clears the slot; S_FALSE with a
+// null result when there is none.
+HRESULT GetErrorInfo(ULONG reserved, IErrorInfo** errorInfo);
+
+// ---------------------------------------------------------------------------------------
+// ProgIDFromCLSID reads the class entries of the registry; the registry lives above this
+// layer, so whoever owns it installs the lookup here. Without a resolver, or when it finds
+// nothing, the answer is REGDB_E_CLASSNOTREG.
+
+using ProgIDResolver = std::function<std::optional<std::u16string>(REFCLSID)>;
+void SetProgIDResolver(ProgIDResolver resolver);
+HRESULT ProgIDFromCLSID(REFCLSID clsid, BSTR* progId);
+
+}  // namespace veskmath::win
