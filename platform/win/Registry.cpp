@@ -1,0 +1,175 @@
+// TRegistry over the registry file.
+#include "platform/win/Registry.h"
+
+#include <optional>
+
+namespace veskmath::win {
+
+std::string RegistryAnsiToUtf8(const std::string& text) { return text; }
+std::string RegistryUtf8ToAnsi(const std::string& text) { return text; }
+
+namespace {
+
+[[noreturn]] void SetDataFailed(const std::string& name) {
+  throw ERegistryException(rtl::Format("Failed to set data for '%s'", name.c_str()));
+}
+[[noreturn]] void GetDataFailed(const std::string& name) {
+  throw ERegistryException(rtl::Format("Failed to get data for '%s'", name.c_str()));
+}
+[[noreturn]] void InvalidDataType(const std::string& name) {
+  throw ERegistryException(rtl::Format("Invalid data type for '%s'", name.c_str()));
+}
+
+// Runs a change of the file; false when it was refused or could not be written. A file
+// that cannot even be read has already raised its own error in the read before.
+template <typename Change>
+bool TryChange(Change&& change) {
+  try {
+    return change();
+  } catch (const ERegistryException&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+TRegistry::TRegistry() : FFile(std::make_unique<RegistryFile>(RegistryFile::DefaultPath())) {}
+
+TRegistry::TRegistry(const std::string& fileName)
+    : FFile(std::make_unique<RegistryFile>(fileName)) {}
+
+TRegistry::~TRegistry() = default;
+
+const std::string& TRegistry::FileName() const { return FFile->Path(); }
+
+void TRegistry::SetRootKey(HKEY value) {
+  RootKeyName(value);  // refuses a root this registry does not keep
+  CloseKey();
+  FRootKey = value;
+}
+
+// "Sub" with "A\B" open -> "A\B\Sub"; "\X\Y" -> "X\Y"; "" -> the open key itself.
+std::string TRegistry::Resolve(const std::string& key) const {
+  const bool relative = key.empty() || key.front() != '\\';
+  std::string path = relative ? key : key.substr(1);
+  if (relative && FKeyOpen && !FCurrentPath.empty())
+    path = path.empty() ? FCurrentPath : FCurrentPath + '\\' + path;
+  return path;
+}
+
+std::string TRegistry::OpenPath() const { return RegistryAnsiToUtf8(FCurrentPath); }
+
+// Opening for writing needs the right to write, as on the real registry: false when the
+// file may not be written; the key and its parents are created when missing.
+bool TRegistry::CreateWritable(const std::string& utf8) {
+  if (!SplitKeyPath(utf8)) return false;
+  const bool exists = FFile->KeyExists(FRootKey, utf8);  // an unreadable file raises here
+  return TryChange([&] {
+    FFile->CheckWritable();
+    if (!exists) FFile->CreateKey(FRootKey, utf8);
+    return true;
+  });
+}
+
+bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
+  const std::string path = Resolve(key);
+  const std::string utf8 = RegistryAnsiToUtf8(path);
+  if (canCreate ? !CreateWritable(utf8) : !FFile->KeyExists(FRootKey, utf8)) return false;
+  FKeyOpen = true;
+  FReadOnly = false;
+  FCurrentPath = path;
+  return true;
+}
+
+bool TRegistry::OpenKeyReadOnly(const std::string& key) {
+  if (!OpenKey(key, false)) return false;
+  FReadOnly = true;
+  return true;
+}
+
+void TRegistry::CloseKey() {
+  FKeyOpen = false;
+  FReadOnly = false;
+  FCurrentPath.clear();
+}
+
+bool TRegistry::CreateKey(const std::string& key) {
+  if (!CreateWritable(RegistryAnsiToUtf8(Resolve(key))))
+    throw ERegistryException(rtl::Format("Failed to create key %s", key.c_str()));
+  return true;
+}
+
+bool TRegistry::DeleteKey(const std::string& key) {
+  const std::string utf8 = RegistryAnsiToUtf8(Resolve(key));
+  if (!FFile->KeyExists(FRootKey, utf8)) return false;
+  return TryChange([&] { return FFile->DeleteKey(FRootKey, utf8); });
+}
+
+bool TRegistry::KeyExists(const std::string& key) {
+  return FFile->KeyExists(FRootKey, RegistryAnsiToUtf8(Resolve(key)));
+}
+
+bool TRegistry::ValueExists(const std::string& name) {
+  return FKeyOpen && FFile->GetValue(FRootKey, OpenPath(), RegistryAnsiToUtf8(name));
+}
+
+std::string TRegistry::ReadString(const std::string& name) {
+  if (!FKeyOpen) return "";
+  const auto value = FFile->GetValue(FRootKey, OpenPath(), RegistryAnsiToUtf8(name));
+  if (!value) return "";
+  if (value->kind != RegValue::Kind::String) InvalidDataType(name);
+  return RegistryUtf8ToAnsi(value->text);
+}
+
+int32_t TRegistry::ReadInteger(const std::string& name) {
+  if (!FKeyOpen) GetDataFailed(name);
+  const auto value = FFile->GetValue(FRootKey, OpenPath(), RegistryAnsiToUtf8(name));
+  if (!value) GetDataFailed(name);
+  if (value->kind != RegValue::Kind::DWord) InvalidDataType(name);
+  return static_cast<int32_t>(value->number);
+}
+
+void TRegistry::WriteString(const std::string& name, const std::string& value) {
+  if (!FKeyOpen || FReadOnly) SetDataFailed(name);
+  const std::string path = OpenPath();
+  FFile->KeyExists(FRootKey, path);  // an unreadable file raises its own error here
+  if (!TryChange([&] {
+        return FFile->SetValue(FRootKey, path, RegistryAnsiToUtf8(name),
+                               RegValue::String(RegistryAnsiToUtf8(value)));
+      }))
+    SetDataFailed(name);
+}
+
+void TRegistry::WriteInteger(const std::string& name, int32_t value) {
+  if (!FKeyOpen || FReadOnly) SetDataFailed(name);
+  const std::string path = OpenPath();
+  FFile->KeyExists(FRootKey, path);
+  if (!TryChange([&] {
+        return FFile->SetValue(FRootKey, path, RegistryAnsiToUtf8(name),
+                               RegValue::DWord(static_cast<uint32_t>(value)));
+      }))
+    SetDataFailed(name);
+}
+
+bool TRegistry::DeleteValue(const std::string& name) {
+  if (!FKeyOpen || FReadOnly) return false;
+  const std::string path = OpenPath();
+  FFile->KeyExists(FRootKey, path);
+  return TryChange([&] { return FFile->DeleteValue(FRootKey, path, RegistryAnsiToUtf8(name)); });
+}
+
+void TRegistry::GetKeyNames(rtl::TStringList& strings) {
+  strings.Clear();
+  if (!FKeyOpen) return;
+  if (const auto names = FFile->KeyNames(FRootKey, OpenPath()))
+    for (const std::string& name : *names) strings.Add(RegistryUtf8ToAnsi(name));
+}
+
+void TRegistry::GetValueNames(rtl::TStringList& strings) {
+  strings.Clear();
+  if (!FKeyOpen) return;
+  if (const auto values = FFile->Values(FRootKey, OpenPath()))
+    for (const auto& [name, value] : *values) strings.Add(RegistryUtf8ToAnsi(name));
+}
+
+}  // namespace veskmath::win

@@ -1,0 +1,87 @@
+// TRegistry: the component library's registry class, over the registry file
+// (platform/win/RegistryFile.h).
+//
+// Names, paths and texts go in and come out in the system ANSI code page; the file holds
+// UTF-8. As in the component library:
+//   - a key path beginning with "\" starts at the root key, any other is relative to the
+//     open key (or to the root key when none is open); CurrentPath is the open key's path
+//     without the leading "\";
+//   - value operations act on the open key and fail when none is open;
+//   - ReadString of a missing value answers ""; ReadInteger of a missing value raises
+//     "Failed to get data for '<name>'"; reading a value of the other kind raises
+//     "Invalid data type for '<name>'"; a write that fails raises
+//     "Failed to set data for '<name>'"; CreateKey raises "Failed to create key <key>".
+// A registry file that cannot be read (malformed, unreadable, a symbolic link) raises
+// ERegistryFileError with the file's own explanation from every operation.
+//
+// OpenKey(key, true) stands for opening with write access: it answers false when the file
+// cannot be written, whether or not the key exists, so the caller can tell the user that
+// higher rights are needed. OpenKey(key, false) and OpenKeyReadOnly open existing keys
+// whatever the file's rights; writes through them fail when the file cannot be written.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/rtl/StringList.h"
+#include "platform/win/RegistryFile.h"
+
+namespace veskmath::win {
+
+class TRegistry {
+ public:
+  // The registry at RegistryFile::DefaultPath(), read when the constructor runs.
+  TRegistry();
+  // The registry kept in the given file.
+  explicit TRegistry(const std::string& fileName);
+  TRegistry(const TRegistry&) = delete;
+  TRegistry& operator=(const TRegistry&) = delete;
+  virtual ~TRegistry();
+
+  HKEY GetRootKey() const { return FRootKey; }
+  // Closes the open key. HKEY_CLASSES_ROOT is the default root key.
+  void SetRootKey(HKEY value);
+  std::string CurrentPath() const { return FCurrentPath; }
+  bool HasOpenKey() const { return FKeyOpen; }
+  const std::string& FileName() const;
+
+  // Opens a key (creating it and its parents when canCreate) and makes it the open key.
+  bool OpenKey(const std::string& key, bool canCreate);
+  bool OpenKeyReadOnly(const std::string& key);
+  void CloseKey();
+  // Creates a key (relative as in OpenKey) without opening it.
+  bool CreateKey(const std::string& key);
+  // Deletes a key with every subkey and value under it; false when it does not exist or
+  // cannot be deleted.
+  bool DeleteKey(const std::string& key);
+  bool KeyExists(const std::string& key);
+
+  bool ValueExists(const std::string& name);
+  std::string ReadString(const std::string& name);
+  void WriteString(const std::string& name, const std::string& value);
+  int32_t ReadInteger(const std::string& name);
+  void WriteInteger(const std::string& name, int32_t value);
+  bool DeleteValue(const std::string& name);
+  // Clear the list, then add the open key's subkey / value names (nothing when none is open).
+  void GetKeyNames(rtl::TStringList& strings);
+  void GetValueNames(rtl::TStringList& strings);
+
+ private:
+  // The full path (UTF-8, without the leading "\") of a key named as OpenKey takes it.
+  std::string Resolve(const std::string& key) const;
+  bool CreateWritable(const std::string& utf8);
+  // The open key's path in UTF-8.
+  std::string OpenPath() const;
+
+  std::unique_ptr<RegistryFile> FFile;
+  HKEY FRootKey = HKEY_CLASSES_ROOT;
+  bool FKeyOpen = false;
+  bool FReadOnly = false;
+  std::string FCurrentPath;  // ANSI
+};
+
+// The conversions at the file boundary: system ANSI code page <-> the file's UTF-8.
+std::string RegistryAnsiToUtf8(const std::string& text);
+std::string RegistryUtf8ToAnsi(const std::string& text);
+
+}  // namespace veskmath::win

@@ -1,0 +1,170 @@
+// The registry stand-in: a persistent tree of keys under HKEY_CLASSES_ROOT and
+// HKEY_LOCAL_MACHINE, each key holding string and 32-bit integer values and an unnamed
+// default value, kept in one human-readable text file.
+//
+// File form (the registry-export text layout, stored as UTF-8, LF line ends; CR LF and a
+// UTF-8 byte-order mark are accepted on reading):
+//
+//   Windows Registry Editor Version 5.00
+//
+//   [HKEY_LOCAL_MACHINE\SOFTWARE\Orbanel\Vesk\01]
+//   @="default value"
+//   "Name"="C:\\dir \"quoted\""
+//   "ExecWithoutCompstr"=dword:00000001
+//
+// Only "\\" and "\"" are escapes inside strings. Lines beginning with ";" are comments; they
+// are read and dropped when the file is rewritten. Texts cannot hold CR, LF or NUL (the
+// layout has no way to write them). Key and value names compare without regard to ASCII
+// case and keep the spelling they were created with; subkeys are listed in that
+// case-insensitive order, values in the order they were created.
+//
+// Location: $VESKMATH_REGISTRY when set, else $XDG_CONFIG_HOME/veskmath/registry.reg, else
+// ~/.config/veskmath/registry.reg. A missing file is an empty registry.
+//
+// Safety rules:
+//   - Writers hold an exclusive flock() on the sibling "<file>.lock" while they re-read the
+//     file, change it and replace it (temporary file in the same directory, fsync, rename),
+//     so two processes never lose each other's changes and readers never see half a file.
+//   - A malformed file raises ERegistryFileError naming the file, the line and the fault,
+//     and is never overwritten.
+//   - A file or directory that the user may not write makes every change fail; reading still
+//     works.
+//   - The registry file itself must not be a symbolic link (directories on the way may be):
+//     a link planted at that name is refused for reading and writing alike.
+//   - Reads re-read the file whenever it changed on disk (another process may have written it).
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/rtl/SysUtils.h"
+
+namespace veskmath::win {
+
+// Root keys, with the operating system's handle values.
+enum HKEY : uint32_t {
+  HKEY_CLASSES_ROOT = 0x80000000u,
+  HKEY_LOCAL_MACHINE = 0x80000002u,
+};
+
+// The component library's registry failure ("Failed to set data for 'ID'", ...).
+class ERegistryException : public rtl::Exception {
+  using rtl::Exception::Exception;
+};
+// The registry file cannot be used: malformed, unreadable, unwritable, a symbolic link.
+class ERegistryFileError : public ERegistryException {
+  using ERegistryException::ERegistryException;
+};
+
+// "HKEY_CLASSES_ROOT" / "HKEY_LOCAL_MACHINE"; throws ERegistryException for another value.
+std::string RootKeyName(HKEY root);
+
+struct RegValue {
+  enum class Kind { String, DWord };
+  Kind kind = Kind::String;
+  std::string text;     // Kind::String, UTF-8
+  uint32_t number = 0;  // Kind::DWord
+
+  static RegValue String(std::string s) { return {Kind::String, std::move(s), 0}; }
+  static RegValue DWord(uint32_t n) { return {Kind::DWord, {}, n}; }
+  bool operator==(const RegValue&) const = default;
+};
+
+// One key: its spelling, its values in creation order, its subkeys by folded name.
+struct RegKeyNode {
+  std::string name;
+  std::vector<std::pair<std::string, RegValue>> values;
+  std::map<std::string, std::unique_ptr<RegKeyNode>> subkeys;  // key: ASCII-lower-cased name
+
+  RegKeyNode* FindSubkey(std::string_view subName) const;
+  const RegValue* FindValue(std::string_view valueName) const;
+};
+
+// The whole registry: one tree per root key.
+struct RegTree {
+  RegKeyNode classesRoot{"HKEY_CLASSES_ROOT", {}, {}};
+  RegKeyNode localMachine{"HKEY_LOCAL_MACHINE", {}, {}};
+
+  RegKeyNode& Root(HKEY root);
+  const RegKeyNode& Root(HKEY root) const;
+};
+
+// Reads the file text; fileName only names the file in error messages. Throws
+// ERegistryFileError "Malformed registry file '<file>' at line <n>: <fault>".
+RegTree ParseRegistryText(std::string_view text, const std::string& fileName);
+// The file text of a tree (header, then one section per key, depth first).
+std::string FormatRegistryText(const RegTree& tree);
+
+// Splits "A\B\C" (a leading and a trailing "\" are allowed) into its key names; nullopt
+// when a name is empty or holds CR, LF or NUL. "" is the root itself (no names).
+std::optional<std::vector<std::string>> SplitKeyPath(std::string_view path);
+
+class RegistryFile {
+ public:
+  // An empty path makes every operation fail with ERegistryFileError (no location known).
+  explicit RegistryFile(std::string path);
+  RegistryFile(const RegistryFile&) = delete;
+  RegistryFile& operator=(const RegistryFile&) = delete;
+
+  // $VESKMATH_REGISTRY, $XDG_CONFIG_HOME/veskmath/registry.reg (an absolute
+  // XDG_CONFIG_HOME only), ~/.config/veskmath/registry.reg; "" when no home is known.
+  static std::string DefaultPath();
+  const std::string& Path() const { return FPath; }
+
+  // Reading. Paths are key paths below the root as SplitKeyPath takes them; an invalid path
+  // names no key. Names and texts are UTF-8.
+  bool KeyExists(HKEY root, std::string_view path);
+  std::optional<RegValue> GetValue(HKEY root, std::string_view path, std::string_view name);
+  // Subkey names / values of a key (nullopt when the key does not exist).
+  std::optional<std::vector<std::string>> KeyNames(HKEY root, std::string_view path);
+  std::optional<std::vector<std::pair<std::string, RegValue>>> Values(HKEY root,
+                                                                      std::string_view path);
+  // The stored spelling of every name on the path, or nullopt.
+  std::optional<std::vector<std::string>> CanonicalPath(HKEY root, std::string_view path);
+
+  // Changing. Each takes the lock, re-reads the file and replaces it when something changed;
+  // each fails with ERegistryFileError when the file cannot be written, even if nothing would
+  // change. Returns false when the key (or value) to change does not exist. Names and texts
+  // holding CR, LF, NUL or invalid UTF-8 raise ERegistryException.
+  void CreateKey(HKEY root, std::string_view path);  // with every missing parent
+  bool DeleteKey(HKEY root, std::string_view path);  // with everything under it; not a root
+  bool SetValue(HKEY root, std::string_view path, std::string_view name, const RegValue& value);
+  bool DeleteValue(HKEY root, std::string_view path, std::string_view name);
+
+  // Throws ERegistryFileError when a change could not be written (file or directory not
+  // writable, file a symbolic link); used to refuse opening a key for writing.
+  void CheckWritable() const;
+
+ private:
+  struct Identity {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    timespec mtime{};
+    timespec ctime{};
+    bool operator==(const Identity& o) const;
+  };
+
+  // The tree as the file holds it now (re-read when the file changed).
+  RegTree& Current();
+  template <typename Change>
+  bool Modify(Change&& change);
+  void Replace(const RegTree& tree, std::optional<Identity>& identity) const;
+  void RequirePath() const;
+
+  std::string FPath;
+  std::unique_ptr<RegTree> FCache;  // the tree as last read or written
+  std::optional<Identity> FCacheIdentity;
+  bool FCacheValid = false;
+};
+
+}  // namespace veskmath::win
