@@ -105,7 +105,9 @@ TCplx CDiv(double x, const TCplx& a) {
 }
 
 TCplx CTrunc(const TCplx& z) { return TCplx{std::trunc(z.Re), std::trunc(z.Im)}; }
-TCplx CRound(const TCplx& z) { return TCplx{std::nearbyint(z.Re), std::nearbyint(z.Im)}; }
+// frndint rounds in the mode of the x87 control word, the one SetRoundToTrunc changes;
+// nearbyint on doubles would follow the SSE unit's mode and ignore it.
+TCplx CRound(const TCplx& z) { return Store(x87::RoundInt(z.Re), x87::RoundInt(z.Im)); }
 TCplx CFrac(const TCplx& z) { return TCplx{z.Re - std::trunc(z.Re), z.Im - std::trunc(z.Im)}; }
 TCplx Ceil(const TCplx& z) {
   return TCplx{static_cast<double>(Ceil(z.Re)), static_cast<double>(Ceil(z.Im))};

@@ -143,6 +143,11 @@ TEST(Complex, RoundingAndRemainder) {
   EXPECT_CPLX(Rem(Cplx(5, 3), Cplx(2, 1)), 1, 1);
 }
 
+TEST(Complex, CRoundFollowsTheCurrentRoundingMode) {
+  RoundToTruncScope truncating;
+  EXPECT_CPLX(CRound(Cplx(2.7, -2.7)), 2, -2);
+}
+
 // --- polar form ---------------------------------------------------------------------------
 
 TEST(Complex, PolarForm) {
