@@ -4,11 +4,19 @@
 // a word (TExprWord and its descendants). A compiled expression is a flat list of
 // TExpressionRec nodes; each node's routine (TDoubleFunc) reads its arguments and writes
 // its result through TValueRef records.
+//
+// Also here: the two word containers (TExpressList, the sorted owning dictionary of every
+// known word; TExprCollection, the non-owning word sequence of one expression while it is
+// compiled), and every compile-time message text of the engine (namespace msg), raised
+// through RaiseParserError / RaiseWordError only.
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "math/Math387.h"
+#include "parser/QelParseObjects.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace veskmath::qel {
@@ -62,6 +70,266 @@ struct TExpressionRec {
 class EParserException : public rtl::Exception {
  public:
   using rtl::Exception::Exception;
+};
+
+// Every compile-time message of the engine. A message about one word is the word's name
+// followed by one of the suffixes (each begins with a blank).
+namespace msg {
+// fixed texts
+inline constexpr std::string_view kTooManyArguments = "Too many arguments";
+inline constexpr std::string_view kUnequalBrackets = "Unequal brackets";
+inline constexpr std::string_view kEmptyBrackets = "Empty brackets ()";
+inline constexpr std::string_view kMissingBetweenBrackets = "Missing operand between )(";
+inline constexpr std::string_view kMissingAfterBracket =
+    "Missing operand between ) and constant/variable";
+inline constexpr std::string_view kMissingBeforeBracket =
+    "Missing operand between constant/variable and (";
+inline constexpr std::string_view kSyntaxErrorIn = "Syntax error in expression ";  // + text
+inline constexpr std::string_view kTooFewArguments =
+    "Syntax error: function or operand has too few arguments";
+inline constexpr std::string_view kNotBoolean = "Expression is not boolean";
+inline constexpr std::string_view kNoExpression = "No expression found!";  // general exception
+inline constexpr std::string_view kEmptyExpression = "Syntax error: empty expression";
+inline constexpr std::string_view kEmptyArgument = "Syntax error: empty argument";
+inline constexpr std::string_view kBadStreamLength = "Invalid expression text length in stream";
+// suffixes after a word's name
+inline constexpr std::string_view kNotValidStringOperand = " is not a valid string operand";
+inline constexpr std::string_view kTwoValues = " two space limited variables/constants";
+inline constexpr std::string_view kUnknownFunction = " is an unknown function";
+inline constexpr std::string_view kStringWithoutComparison =
+    " is a string: strings can only be compared with strings";
+inline constexpr std::string_view kNeedsBrackets = " needs its arguments in brackets";
+inline constexpr std::string_view kOperandBeforeFunction =
+    " follows an operand without an operator between them";
+inline constexpr std::string_view kTooManyArgumentsFor = " has too many arguments";
+inline constexpr std::string_view kOneOperandOnly = " takes one operand only";
+inline constexpr std::string_view kOperandAfterFunction =
+    " is followed by an operand without an operator between them";
+}  // namespace msg
+
+[[noreturn]] void RaiseParserError(std::string_view message);
+// name + suffix, by plain concatenation.
+std::string WordMessage(std::string_view name, std::string_view suffix);
+[[noreturn]] void RaiseWordError(std::string_view name, std::string_view suffix);
+
+// --- words --------------------------------------------------------------------------------
+
+// The routine of every value word's node: copies the value that Args[0] refers to into Res.
+void _Variable(PExpressionRec rec);
+// The routine of a string comparison's node: 1 or 0, real.
+void _LogString(PExpressionRec rec);
+
+// Base of all words. The name is stored lower-cased (ASCII A-Z only). The six virtual
+// questions tell the checker and the tree builder what the word is; GetOperPrec (an
+// addition to them) answers the precedence of operators so that the tree builder needs no
+// down-cast.
+class TExprWord : public TObject {
+ public:
+  TExprWord(std::string_view name, TDoubleFunc doubleFunc);
+
+  const std::string& Name() const { return FName; }
+  TDoubleFunc DoubleFunc() const { return FDoubleFunc; }
+  // True for every word that stands for a stored value (constants, variables, strings).
+  bool GetIsVariable() const { return FDoubleFunc == _Variable; }
+
+  virtual bool GetIsOper() const { return false; }
+  virtual std::string GetAsString() const { return {}; }
+  virtual bool GetCanVary() const { return false; }
+  virtual TVariableType GetVarType() const { return vtDouble; }
+  virtual int32_t GetNFunctionArg() const { return 0; }
+  virtual TValueRef* AsPointer() { return nullptr; }
+  virtual int32_t GetOperPrec() const { return 0; }
+
+ protected:
+  std::string FName;
+  TDoubleFunc FDoubleFunc;
+};
+
+// A numeric constant: literals, named constants, folded sub-expressions. Its value lives
+// in the word; IsCplx is true exactly when the imaginary part compares unequal to 0 (a
+// NaN imaginary part counts as real).
+class TDoubleConstant : public TExprWord {
+ public:
+  // Text form: the value is read with StrToCplx; an empty text gives CNAN / NaN.
+  TDoubleConstant(std::string_view name, std::string_view valueText);
+  TDoubleConstant(std::string_view name, double x);
+  TDoubleConstant(std::string_view name, const TCplx& c);
+
+  TValueRef* AsPointer() override { return &FValueRef; }
+
+ protected:
+  double FValue;
+  TCplx FCplxValue;
+  TValueRef FValueRef;
+
+ private:
+  void SetConstantFlag();
+};
+
+class TBooleanConstant : public TDoubleConstant {
+ public:
+  using TDoubleConstant::TDoubleConstant;
+  TVariableType GetVarType() const override { return vtBoolean; }
+};
+
+// An unknown name met by the lexer: registered on the spot, NaN until assigned.
+class TGeneratedVariable : public TDoubleConstant {
+ public:
+  explicit TGeneratedVariable(std::string_view name);
+
+  std::string GetAsString() const override { return FAsString; }
+  bool GetCanVary() const override { return true; }
+  TVariableType GetVarType() const override { return FVarType; }
+
+ protected:
+  std::string FAsString;
+  TVariableType FVarType = vtDouble;
+};
+
+// A variable bound to the caller's storage (real or complex form). The caller's storage
+// must outlive every evaluation that uses the word.
+//
+// An assignment ("y:=5") writes the value through the word's reference. A value of the
+// caller's kind goes into the caller's storage; a value of the other kind ("y:=2i" to a real
+// variable) goes into storage of the word's own, which the otherwise unused pointer
+// (Cplx in the real form, Real in the complex form) refers to, and the word reads it from
+// there until a value of the caller's kind is assigned again.
+class TDoubleVariable : public TExprWord {
+ public:
+  TDoubleVariable(std::string_view name, double* value);
+  TDoubleVariable(std::string_view name, TCplx* value);
+
+  bool GetCanVary() const override { return true; }
+  TValueRef* AsPointer() override { return &FValueRef; }
+
+ protected:
+  TValueRef FValueRef;
+
+ private:
+  double FOwnReal = 0.0;
+  TCplx FOwnCplx{0.0, 0.0};
+};
+
+// A string literal: 'abc' holds abc (quotes removed when both are present).
+class TStringConstant : public TExprWord {
+ public:
+  explicit TStringConstant(std::string_view text);
+
+  std::string GetAsString() const override { return FValue; }
+  TVariableType GetVarType() const override { return vtString; }
+
+ protected:
+  std::string FValue;
+};
+
+// A string bound to the caller's string; enclosing single quotes are removed when read.
+class TStringVariable : public TExprWord {
+ public:
+  TStringVariable(std::string_view name, std::string* value);
+
+  std::string GetAsString() const override;
+  bool GetCanVary() const override { return true; }
+  TVariableType GetVarType() const override { return vtString; }
+
+ protected:
+  std::string* FStrRef;
+};
+
+class TLeftBracket : public TExprWord {
+ public:
+  explicit TLeftBracket(std::string_view name) : TExprWord(name, nullptr) {}
+  TVariableType GetVarType() const override { return vtLeftBracket; }
+};
+
+class TRightBracket : public TExprWord {
+ public:
+  explicit TRightBracket(std::string_view name) : TExprWord(name, nullptr) {}
+  TVariableType GetVarType() const override { return vtRightBracket; }
+};
+
+class TComma : public TExprWord {
+ public:
+  explicit TComma(std::string_view name) : TExprWord(name, nullptr) {}
+  TVariableType GetVarType() const override { return vtComma; }
+};
+
+// A function or operator with a fixed number of arguments (at most kMaxArgs). A smaller
+// precedence number binds more tightly; plain functions have 0.
+class TFunction : public TExprWord {
+ public:
+  TFunction(std::string_view name, TDoubleFunc doubleFunc, int32_t nFunctionArg);
+  TFunction(std::string_view name, TDoubleFunc doubleFunc, int32_t nFunctionArg, bool isOper,
+            int32_t operPrec);
+
+  bool GetIsOper() const override { return FIsOper; }
+  int32_t GetNFunctionArg() const override { return FNFunctionArg; }
+  int32_t GetOperPrec() const override { return FOperPrec; }
+
+ protected:
+  bool FIsOper;
+  int32_t FOperPrec;
+  int32_t FNFunctionArg;
+};
+
+// A function whose value may change between evaluations: never folded.
+class TVaryingFunction : public TFunction {
+ public:
+  using TFunction::TFunction;
+  bool GetCanVary() const override { return true; }
+};
+
+class TBooleanFunction : public TFunction {
+ public:
+  using TFunction::TFunction;
+  TVariableType GetVarType() const override { return vtBoolean; }
+};
+
+// A comparison of two string words ("=", ">", "<", ">=", "<=", "in"), made by the checker.
+// Bytes compare as unsigned characters, case-sensitively; "in" tests membership in a list
+// separated by ",". The operands are not owned.
+class TLogicalStringOper : public TExprWord {
+ public:
+  TLogicalStringOper(std::string_view operName, TExprWord* left, TExprWord* right);
+
+  bool GetCanVary() const override { return FLeft->GetCanVary() || FRight->GetCanVary(); }
+  TVariableType GetVarType() const override { return vtBoolean; }
+  bool Evaluate() const;
+
+ protected:
+  TOper FOper;
+  TExprWord* FLeft;
+  TExprWord* FRight;
+};
+
+// --- word containers ----------------------------------------------------------------------
+
+// The sorted, owning dictionary of every word an expression object knows, keyed by name
+// without regard to ASCII letter case (a-z fold to A-Z, so "_x" sorts after "zz").
+class TExpressList : public TSortedCollection {
+ public:
+  using TSortedCollection::TSortedCollection;
+
+  int32_t Compare(const void* key1, const void* key2) const override;
+  const void* KeyOf(void* item) const override;
+
+  TExprWord* Word(int32_t index) const { return static_cast<TExprWord*>(Get(index)); }
+  // The word of that name (any case), or nil.
+  TExprWord* Find(std::string_view name) const;
+};
+
+// The words of one expression (or part of one) while it is compiled. Owns nothing.
+class TExprCollection : public TNoOwnerCollection {
+ public:
+  using TNoOwnerCollection::TNoOwnerCollection;
+
+  TExprWord* Word(int32_t index) const { return static_cast<TExprWord*>(At(index)); }
+  // Raises "Unequal brackets" when "(" and ")" do not occur equally often.
+  void Check() const;
+  // Drops brackets that enclose the whole sequence: ((a+b)) -> a+b; (a)+(b) stays.
+  void EraseExtraBrackets();
+  // The next word at or after start, outside all brackets, that takes arguments; Count()
+  // when there is none.
+  int32_t NextOper(int32_t start) const;
 };
 
 }  // namespace veskmath::qel
