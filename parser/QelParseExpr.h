@@ -1,0 +1,182 @@
+// QelParseExpr: the expression object. A list of expression texts, each compiled when it is
+// added, with one of them current; a dictionary of known words (the built-in vocabulary,
+// the caller's variables and functions, the generated variables); evaluation of the current
+// expression as a real, complex, boolean or hexadecimal result.
+//
+// Compiling runs four phases, one file each: Lexer.cpp (ParseString), SyntaxCheck.cpp
+// (Check), TreeBuild.cpp (MakeTree, folding, linking) and Expression.cpp (this object's
+// list and evaluation operations). The vocabulary is registered by FillExpressList
+// (vocabulary/Vocabulary.cpp).
+//
+// Construction in two phases: C++ constructors do not dispatch virtual calls to overrides,
+// so every class that can be instantiated fills its vocabulary in its own public
+// constructor, after building its base with the protected constructor that does not fill:
+//
+//   class TMyParser : public TQelExpression {
+//    public:
+//     TMyParser() : TQelExpression(TNoFill{}) { FillExpressList(); }  // runs the override
+//    protected:
+//     void FillExpressList() override { TQelExpression::FillExpressList(); ReplaceSymbol(...); }
+//   };
+//
+// Assignment (":=") copies the assigned value into the left word's own storage (or the
+// caller's storage it is bound to), so dropping the expression that assigned never leaves
+// a word referring to released memory.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "parser/QelParseClass.h"
+#include "platform/rtl/StringList.h"
+
+namespace veskmath::rtl {
+class TStream;
+}
+
+namespace veskmath::qel {
+
+class TQelExpression1 : public rtl::TStringList {
+ public:
+  TQelExpression1();
+  ~TQelExpression1() override;
+
+  // Published properties.
+  bool Optimize = false;  // fold constant sub-expressions while compiling
+  char HexChar = '$';     // prefix of hexadecimal literals and of EvaluateHex results
+  char GetSeparator() const { return FSeparator; }
+  // Only stores the character: the separator word keeps the one chosen at construction.
+  void SetSeparator(char separator) { FSeparator = separator; }
+  int32_t GetMaxExpressions() const { return FMaxExpressions; }
+  // Takes effect at the next Add.
+  void SetMaxExpressions(int32_t value) { FMaxExpressions = value; }
+
+  // Compiles text and appends it as the current expression; beyond MaxExpressions the
+  // oldest is dropped. An empty text compiles nothing and answers -1, leaving the previous
+  // list in place for evaluation.
+  int32_t Add(const std::string& text) override;
+  // Lines added by the string list's own operations (Assign, AddStrings) are compiled; their
+  // objects are ignored, since a line's object is always its own compiled list.
+  int32_t AddObject(const std::string& text, void* object) override;
+  // Compiles and appends without the MaxExpressions rule; answers the index.
+  int32_t CompileExpression(const std::string& text);
+  void Insert(int32_t index, const std::string& text) override;
+  void InsertObject(int32_t index, const std::string& text, void* object) override;
+  void Delete(int32_t index) override;
+  // Removes every expression and every compile-time word; the dictionary stays.
+  void Clear() override;
+  std::string GetString(int32_t index) const { return Get(index); }
+  void PutString(int32_t index, const std::string& text);
+
+  void SetExpressionIndex(int32_t index);
+  int32_t GetExpressionIndex() const { return FExpressionIndex; }
+  // Nodes of the current list that are not values; 0 without a current expression.
+  int32_t ExpressionSize() const;
+
+  double Evaluate();
+  TCplx EvaluateCplx();
+  bool EvaluateBool();
+  std::string EvaluateHex();
+
+  // Define operations: a name already registered (any case) keeps its word; the new one is
+  // discarded without error. Bound storage stays the caller's and must outlive its use.
+  void DefineVariable(std::string_view name, double* value);
+  void DefineVariableCplx(std::string_view name, TCplx* value);
+  void DefineStringVariable(std::string_view name, std::string* value);
+  void DefineFunction(std::string_view name, TDoubleFunc func, int32_t nArgs);
+  void DefineVaryingFunction(std::string_view name, TDoubleFunc func, int32_t nArgs);
+  // Frees the first word whose stored name equals name exactly (case-sensitive).
+  bool UnDefine(std::string_view name);
+  // Frees the word registered under name (any case), then registers word unless nil.
+  // Answers whether word was taken (the list owns it from then on); a word refused because
+  // its name is still taken stays the caller's.
+  bool ReplaceSymbol(std::string_view name, TExprWord* word);
+  // Frees every generated, bound and string variable.
+  void CleanUpVariables();
+  // Clears list, then appends every word of class exactly TGeneratedVariable, in name order.
+  void GetGeneratedVars(rtl::TList& list) const;
+  TExprWord* Word(int32_t index) const { return FExpressList.Word(index); }
+  int32_t WordsCount() const { return FExpressList.Count(); }
+
+  // Layout: 32-bit little-endian byte length N, then N bytes: every text followed by CR LF.
+  void LoadFromStream(rtl::TStream& stream) override;
+  void SaveToStream(rtl::TStream& stream) override;
+
+ protected:
+  struct TNoFill {};
+  // Builds the object without registering any word: for derived constructors (see above).
+  explicit TQelExpression1(TNoFill);
+
+  // Registers the vocabulary: brackets, separator, constants, operators and functions.
+  virtual void FillExpressList();
+
+  // --- compile phases ---
+  std::unique_ptr<TExprCollection> ParseString(const std::string& text);  // Lexer.cpp
+  void Check(TExprCollection& words);                                     // SyntaxCheck.cpp
+  void FinishCheck(TExprCollection& words);  // string comparisons, strings left over
+  // TreeBuild.cpp
+  static PExpressionRec MakeRec();
+  // Consumes words. On failure the partial tree is released and the error propagates.
+  PExpressionRec MakeTree(std::unique_ptr<TExprCollection> words);
+  bool CheckArguments(PExpressionRec rec) const;
+  bool ResultCanVary(PExpressionRec rec) const;
+  PExpressionRec RemoveConstants(PExpressionRec rec);
+  void EvaluateDisposeTree(PExpressionRec rec, bool& isBool, bool& isCplx);
+  TValueRef* MakeLinkedList(PExpressionRec rec);
+  static void DisposeTree(PExpressionRec rec);
+  static TValueRef* EvaluateList(PExpressionRec first) {
+    if (first == nullptr) return nullptr;
+    PExpressionRec last = first;
+    for (PExpressionRec rec = first; rec != nullptr; rec = rec->Next) {
+      rec->Oper(rec);
+      last = rec;
+    }
+    return &last->Res;
+  }
+  bool isBoolean() const;
+  static void DisposeList(PExpressionRec first);
+
+  TExpressList FExpressList{200};
+  TOCollection FConstants{100};
+  PExpressionRec FTail = nullptr;
+  PExpressionRec FHead = nullptr;
+  double FFoldReal = 0.0;
+  TCplx FFoldCplx{0.0, 0.0};
+  int32_t FExpressionIndex = -1;
+
+ private:
+  TValueRef* EvaluateCurrent();
+  // Registers a word made by a define operation, freeing it when the name is taken.
+  void DefineWord(std::unique_ptr<TExprWord> word);
+  // The compile's pending fault that must not pre-empt the specified checks (an operand
+  // dropped by the tree builder, a function after an operand): raised after the argument
+  // check. Empty when there is none.
+  std::string FDeferredFault;
+  // Text of the expression being compiled (lower-cased), for "Syntax error in expression".
+  std::string FCompiling;
+
+  char FSeparator;
+  int32_t FMaxExpressions = 10;
+};
+
+// Adds evaluation by index.
+class TQelExpression : public TQelExpression1 {
+ public:
+  TQelExpression() : TQelExpression1(TNoFill{}) { FillExpressList(); }
+
+  using TQelExpression1::Evaluate;
+  using TQelExpression1::EvaluateBool;
+  using TQelExpression1::EvaluateCplx;
+  using TQelExpression1::EvaluateHex;
+  double Evaluate(int32_t index);
+  bool EvaluateBool(int32_t index);
+  TCplx EvaluateCplx(int32_t index);
+  std::string EvaluateHex(int32_t index);
+
+ protected:
+  explicit TQelExpression(TNoFill noFill) : TQelExpression1(noFill) {}
+};
+
+}  // namespace veskmath::qel
