@@ -1,0 +1,289 @@
+// The expression object: its list of compiled expressions, the current one, evaluation,
+// the define operations and the stream form.
+#include <cmath>
+#include <typeinfo>
+
+#include "parser/QelParseExpr.h"
+#include "platform/rtl/Streams.h"
+
+namespace veskmath::qel {
+
+TQelExpression1::TQelExpression1(TNoFill)
+    : FSeparator(rtl::DecimalSeparator() == ',' ? ';' : ',') {}
+
+TQelExpression1::TQelExpression1() : TQelExpression1(TNoFill{}) { FillExpressList(); }
+
+TQelExpression1::~TQelExpression1() { Clear(); }
+
+// --- compiling ----------------------------------------------------------------------------
+
+int32_t TQelExpression1::CompileExpression(const std::string& text) {
+  FDeferredFault.clear();
+  FCompiling = rtl::LowerCase(text);
+  std::unique_ptr<TExprCollection> words = ParseString(FCompiling);
+  Check(*words);
+  // "   ", "not not": nothing to compile
+  if (words->Count() == 0) RaiseParserError(msg::kEmptyExpression);
+  PExpressionRec root = MakeTree(std::move(words));
+  FHead = nullptr;
+  FTail = nullptr;
+  try {
+    if (!CheckArguments(root)) RaiseParserError(msg::kTooFewArguments);
+    if (!FDeferredFault.empty()) RaiseParserError(FDeferredFault);
+    if (Optimize) {
+      PExpressionRec whole = root;
+      root = nullptr;  // RemoveConstants consumes the tree, also when folding fails
+      root = RemoveConstants(whole);
+    }
+  } catch (...) {
+    DisposeTree(root);
+    throw;
+  }
+  PExpressionRec head = root;
+  if (!root->ExprWord->GetIsVariable()) {
+    MakeLinkedList(root);
+    head = FHead;
+  }
+  FHead = nullptr;
+  FTail = nullptr;
+  int32_t index;
+  try {
+    index = TStringList::AddObject(text, head);
+  } catch (...) {
+    DisposeList(head);
+    throw;
+  }
+  FHead = head;
+  return index;
+}
+
+int32_t TQelExpression1::Add(const std::string& text) {
+  if (text.empty()) {
+    // Evaluation keeps using the previous list (the converter relies on this).
+    FExpressionIndex = -1;
+    return -1;
+  }
+  int32_t index = CompileExpression(text);
+  // Beyond the limit the oldest goes; never the new one itself (a limit below 1 keeps one).
+  if (Count() > FMaxExpressions && index > 0) {
+    const PExpressionRec head = FHead;
+    Delete(0);
+    FHead = head;
+    --index;
+  }
+  FExpressionIndex = index;
+  return index;
+}
+
+int32_t TQelExpression1::AddObject(const std::string& text, void* /*object*/) { return Add(text); }
+
+void TQelExpression1::Insert(int32_t index, const std::string& text) {
+  if (index < 0 || index > Count()) Error("List index out of bounds (%d)", index);
+  const int32_t added = Add(text);
+  if (added < 0) return;
+  if (index > Count() - 1) index = Count() - 1;  // the oldest was dropped
+  if (added != index) {
+    const std::string line = Get(added);
+    void* list = GetObject(added);
+    TStringList::Delete(added);
+    TStringList::InsertObject(index, line, list);
+  }
+  SetExpressionIndex(index);
+}
+
+void TQelExpression1::InsertObject(int32_t index, const std::string& text, void* /*object*/) {
+  Insert(index, text);
+}
+
+void TQelExpression1::Delete(int32_t index) {
+  if (index >= 0 && index < Count()) DisposeList(static_cast<PExpressionRec>(GetObject(index)));
+  TStringList::Delete(index);
+  if (Count() == 0) {
+    FExpressionIndex = -1;
+    FHead = nullptr;
+    FTail = nullptr;
+  } else {
+    SetExpressionIndex(FExpressionIndex < Count() - 1 ? FExpressionIndex : Count() - 1);
+  }
+}
+
+void TQelExpression1::Clear() {
+  for (int32_t i = Count() - 1; i >= 0; --i) Delete(i);
+  FHead = nullptr;
+  FTail = nullptr;
+  FConstants.FreeAll();
+}
+
+void TQelExpression1::PutString(int32_t index, const std::string& text) {
+  Insert(index, text);
+  if (index + 1 < Count()) Delete(index + 1);
+}
+
+void TQelExpression1::SetExpressionIndex(int32_t index) {
+  FHead = (index >= 0 && index <= Count() - 1) ? static_cast<PExpressionRec>(GetObject(index))
+                                               : nullptr;
+  FExpressionIndex = index;
+}
+
+int32_t TQelExpression1::ExpressionSize() const {
+  if (FExpressionIndex < 0) return 0;
+  int32_t size = 0;
+  for (PExpressionRec rec = FHead; rec != nullptr; rec = rec->Next)
+    if (!rec->ExprWord->GetIsVariable()) ++size;
+  return size;
+}
+
+// --- evaluation ---------------------------------------------------------------------------
+
+TValueRef* TQelExpression1::EvaluateCurrent() {
+  if (FHead == nullptr) throw rtl::Exception(std::string(msg::kNoExpression));
+  return EvaluateList(FHead);
+}
+
+double TQelExpression1::Evaluate() {
+  const TValueRef* result = EvaluateCurrent();
+  return result->IsCplx ? result->Cplx->Re : *result->Real;
+}
+
+TCplx TQelExpression1::EvaluateCplx() {
+  const TValueRef* result = EvaluateCurrent();
+  return result->IsCplx ? *result->Cplx : TCplx{*result->Real, 0.0};
+}
+
+bool TQelExpression1::EvaluateBool() {
+  const double value = Evaluate();
+  if (!isBoolean()) RaiseParserError(msg::kNotBoolean);
+  return Math387::NLessEq(0.1, std::fabs(value));  // a NaN result answers true
+}
+
+std::string TQelExpression1::EvaluateHex() {
+  const double value = Evaluate();
+  // Nearest, ties to even; NaN, infinities and values beyond 64 bits give the processor's
+  // invalid-result value, the most negative integer.
+  uint64_t bits = uint64_t{1} << 63;
+  if (std::fabs(value) < 9223372036854775808.0)
+    bits = static_cast<uint64_t>(static_cast<int64_t>(std::nearbyint(value)));
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  char buffer[17];
+  int n = 0;
+  do {
+    buffer[n++] = kDigits[bits & 0xF];
+    bits >>= 4;
+  } while (bits != 0);
+  std::string text(1, HexChar);
+  while (n > 0) text.push_back(buffer[--n]);
+  return text;
+}
+
+double TQelExpression::Evaluate(int32_t index) {
+  SetExpressionIndex(index);
+  return Evaluate();
+}
+
+bool TQelExpression::EvaluateBool(int32_t index) {
+  SetExpressionIndex(index);
+  return EvaluateBool();
+}
+
+TCplx TQelExpression::EvaluateCplx(int32_t index) {
+  SetExpressionIndex(index);
+  return EvaluateCplx();
+}
+
+std::string TQelExpression::EvaluateHex(int32_t index) {
+  SetExpressionIndex(index);
+  return EvaluateHex();
+}
+
+// --- the dictionary -----------------------------------------------------------------------
+
+void TQelExpression1::DefineWord(std::unique_ptr<TExprWord> word) {
+  if (FExpressList.Add(word.get())) word.release();  // a taken name: the new word goes
+}
+
+void TQelExpression1::DefineVariable(std::string_view name, double* value) {
+  DefineWord(std::make_unique<TDoubleVariable>(name, value));
+}
+
+void TQelExpression1::DefineVariableCplx(std::string_view name, TCplx* value) {
+  DefineWord(std::make_unique<TDoubleVariable>(name, value));
+}
+
+void TQelExpression1::DefineStringVariable(std::string_view name, std::string* value) {
+  DefineWord(std::make_unique<TStringVariable>(name, value));
+}
+
+void TQelExpression1::DefineFunction(std::string_view name, TDoubleFunc func, int32_t nArgs) {
+  DefineWord(std::make_unique<TFunction>(name, func, nArgs));
+}
+
+void TQelExpression1::DefineVaryingFunction(std::string_view name, TDoubleFunc func,
+                                            int32_t nArgs) {
+  DefineWord(std::make_unique<TVaryingFunction>(name, func, nArgs));
+}
+
+bool TQelExpression1::UnDefine(std::string_view name) {
+  for (int32_t i = 0; i < FExpressList.Count(); ++i) {
+    if (FExpressList.Word(i)->Name() == name) {
+      FExpressList.AtFree(i);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool TQelExpression1::ReplaceSymbol(std::string_view name, TExprWord* word) {
+  const std::string key(name);
+  int32_t index;
+  if (FExpressList.Search(key.c_str(), index)) FExpressList.AtFree(index);
+  return word != nullptr && FExpressList.Add(word);
+}
+
+void TQelExpression1::CleanUpVariables() {
+  for (int32_t i = FExpressList.Count() - 1; i >= 0; --i) {
+    TExprWord* w = FExpressList.Word(i);
+    if (dynamic_cast<TGeneratedVariable*>(w) != nullptr ||
+        dynamic_cast<TDoubleVariable*>(w) != nullptr ||
+        dynamic_cast<TStringVariable*>(w) != nullptr)
+      FExpressList.AtFree(i);
+  }
+}
+
+void TQelExpression1::GetGeneratedVars(rtl::TList& list) const {
+  list.Clear();
+  for (int32_t i = 0; i < FExpressList.Count(); ++i) {
+    TExprWord* w = FExpressList.Word(i);
+    if (typeid(*w) == typeid(TGeneratedVariable)) list.Add(w);
+  }
+}
+
+// --- streams ------------------------------------------------------------------------------
+
+void TQelExpression1::SaveToStream(rtl::TStream& stream) {
+  std::string text;
+  for (int32_t i = 0; i < Count(); ++i) text.append(Get(i)).append("\r\n");
+  const auto n = static_cast<uint32_t>(text.size());
+  const uint8_t length[4] = {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8),
+                             static_cast<uint8_t>(n >> 16), static_cast<uint8_t>(n >> 24)};
+  stream.WriteBuffer(length, 4);
+  stream.WriteBuffer(text.data(), static_cast<int32_t>(text.size()));
+}
+
+void TQelExpression1::LoadFromStream(rtl::TStream& stream) {
+  BeginUpdate();
+  struct EndUpdateAlways {
+    TQelExpression1* self;
+    ~EndUpdateAlways() { self->EndUpdate(); }
+  } end{this};
+  uint8_t length[4];
+  stream.ReadBuffer(length, 4);
+  const auto n = static_cast<int32_t>(uint32_t{length[0]} | uint32_t{length[1]} << 8 |
+                                      uint32_t{length[2]} << 16 | uint32_t{length[3]} << 24);
+  // A negative length, or one beyond the stream, would be read into a buffer of that size.
+  if (n < 0 || n > stream.Size() - stream.Position()) RaiseParserError(msg::kBadStreamLength);
+  std::string text(static_cast<std::size_t>(n), '\0');
+  stream.ReadBuffer(text.data(), n);
+  SetText(text);
+}
+
+}  // namespace veskmath::qel
