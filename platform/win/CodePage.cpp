@@ -1,0 +1,381 @@
+// ANSI code page configuration and the conversions, on iconv with per-thread descriptors.
+#include "platform/win/CodePage.h"
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <mutex>
+
+namespace veskmath::win {
+
+namespace {
+
+static_assert(std::endian::native == std::endian::little,
+              "the UTF-16 buffers are handed to iconv as UTF-16LE");
+constexpr const char* kWide = "UTF-16LE";
+constexpr const char* kDefaultCodePage = "CP932";
+constexpr char16_t kReplacement = 0xFFFD;
+
+const iconv_t kNoIconv = reinterpret_cast<iconv_t>(-1);
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (rtl::LowerChar(a[i]) != rtl::LowerChar(b[i])) return false;
+  }
+  return true;
+}
+
+bool IsUtf8Name(std::string_view name) {
+  return EqualsIgnoringCase(name, "UTF-8") || EqualsIgnoringCase(name, "UTF8");
+}
+
+// "932" -> "CP932", "65001" -> "UTF-8", "utf8" -> "UTF-8"; other names stay as written.
+std::string NormalizeName(std::string_view name) {
+  if (IsUtf8Name(name) || name == "65001" || EqualsIgnoringCase(name, "CP65001")) return "UTF-8";
+  const bool allDigits =
+      !name.empty() && name.find_first_not_of("0123456789") == std::string_view::npos;
+  if (allDigits) return "CP" + std::string(name);
+  return std::string(name);
+}
+
+UINT NumberOf(std::string_view name) {
+  if (IsUtf8Name(name)) return CP_UTF8;
+  if (name.size() > 2 && EqualsIgnoringCase(name.substr(0, 2), "CP")) {
+    UINT number = 0;
+    for (const char c : name.substr(2)) {
+      if (c < '0' || c > '9' || number > 100000) return 0;
+      number = number * 10 + static_cast<UINT>(c - '0');
+    }
+    return number;
+  }
+  return 0;
+}
+
+// The system texts rely on ASCII meaning ASCII ("=", ":", digits, letters); a code page
+// that moves any of the bytes 0x01..0x7F elsewhere (UTF-16, EBCDIC) is refused.
+bool KeepsAscii(const std::string& name) {
+  iconv_t cd = iconv_open(kWide, name.c_str());
+  if (cd == kNoIconv) return false;
+  char bytes[127];
+  for (int i = 0; i < 127; ++i) bytes[i] = static_cast<char>(i + 1);
+  char16_t units[128] = {};
+  char* in = bytes;
+  std::size_t inLeft = sizeof bytes;
+  char* out = reinterpret_cast<char*>(units);
+  std::size_t outLeft = sizeof units;
+  const std::size_t r = iconv(cd, &in, &inLeft, &out, &outLeft);
+  iconv_close(cd);
+  if (r == static_cast<std::size_t>(-1) || inLeft != 0 || outLeft != sizeof(char16_t)) {
+    return false;
+  }
+  for (int i = 0; i < 127; ++i) {
+    if (units[i] != static_cast<char16_t>(i + 1)) return false;
+  }
+  return true;
+}
+
+struct Config {
+  std::string name = kDefaultCodePage;
+  bool utf8 = false;
+};
+
+std::mutex gConfigMutex;
+Config gConfig;
+std::atomic<std::uint64_t> gGeneration{0};  // 0: not configured yet
+std::once_flag gEnvironmentOnce;
+
+bool Configure(std::string_view requested) {
+  if (requested.empty()) return false;  // iconv would take "" as the C locale's charset
+  const std::string name = NormalizeName(requested);
+  Config next;
+  next.name = name;
+  next.utf8 = IsUtf8Name(name);
+  if (!next.utf8 && !KeepsAscii(name)) return false;
+  const std::lock_guard<std::mutex> lock(gConfigMutex);
+  gConfig = next;
+  gGeneration.fetch_add(1, std::memory_order_release);
+  return true;
+}
+
+void ConfigureFromEnvironment() {
+  std::call_once(gEnvironmentOnce, [] {
+    const char* requested = std::getenv("VESKMATH_ACP");
+    if (requested == nullptr || *requested == '\0' || !Configure(requested)) {
+      Configure(kDefaultCodePage);
+    }
+  });
+}
+
+Config CurrentConfig() {
+  ConfigureFromEnvironment();
+  const std::lock_guard<std::mutex> lock(gConfigMutex);
+  return gConfig;
+}
+
+// The calling thread's descriptors for the configured code page, reopened when the
+// configuration changes.
+class ThreadConverters {
+ public:
+  ThreadConverters() = default;
+  ThreadConverters(const ThreadConverters&) = delete;
+  ThreadConverters& operator=(const ThreadConverters&) = delete;
+  ~ThreadConverters() { Close(); }
+
+  // Brings the descriptors up to date; false when the code page is UTF-8 (no iconv).
+  bool Refresh() {
+    ConfigureFromEnvironment();
+    const std::uint64_t generation = gGeneration.load(std::memory_order_acquire);
+    if (generation != FGeneration) {
+      Close();
+      const Config config = CurrentConfig();
+      FUtf8 = config.utf8;
+      if (!FUtf8) {
+        FToWide = iconv_open(kWide, config.name.c_str());
+        FFromWide = iconv_open(config.name.c_str(), kWide);
+      }
+      FGeneration = generation;
+    }
+    return !FUtf8 && FToWide != kNoIconv && FFromWide != kNoIconv;
+  }
+  bool Utf8() const { return FUtf8; }
+  iconv_t ToWide() const { return FToWide; }
+  iconv_t FromWide() const { return FFromWide; }
+
+ private:
+  void Close() {
+    if (FToWide != kNoIconv) iconv_close(FToWide);
+    if (FFromWide != kNoIconv) iconv_close(FFromWide);
+    FToWide = FFromWide = kNoIconv;
+  }
+
+  std::uint64_t FGeneration = 0;
+  bool FUtf8 = false;
+  iconv_t FToWide = kNoIconv;
+  iconv_t FFromWide = kNoIconv;
+};
+
+thread_local ThreadConverters tConverters;
+
+bool IsAscii(std::string_view text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+bool IsAscii(std::u16string_view text) {
+  for (const char16_t c : text) {
+    if (c >= 0x80) return false;
+  }
+  return true;
+}
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+// UTF-16 -> UTF-8; a lone surrogate becomes `replacement` (U+FFFD, or "?" when the UTF-8
+// text stands for the ANSI code page, as an unmappable character does there).
+std::string EncodeUtf8(std::u16string_view text, std::string_view replacement,
+                       bool* usedDefaultChar) {
+  std::string out;
+  out.reserve(text.size() * 3);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+      AppendUtf8(out, 0x10000 + ((char32_t(c) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+      ++i;
+    } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
+      out.append(replacement);
+      if (usedDefaultChar) *usedDefaultChar = true;
+    } else {
+      AppendUtf8(out, c);
+    }
+  }
+  return out;
+}
+
+// Runs one iconv conversion to completion. On input the descriptor cannot convert (or an
+// incomplete sequence at the end), `onBad(in, inLeft, replacement)` sets the text to write
+// instead and returns how many input bytes to skip (0 stops the conversion).
+template <class OnBad>
+void RunIconv(iconv_t cd, const char* input, std::size_t inputSize, std::string& out,
+              std::size_t unitSize, OnBad onBad) {
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);  // initial shift state
+  char* in = const_cast<char*>(input);
+  std::size_t inLeft = inputSize;
+  std::size_t used = 0;
+  out.resize(inputSize * 2 + 16);
+  auto step = [&](char** src, std::size_t* srcLeft) {
+    char* dst = out.data() + used;
+    std::size_t dstLeft = out.size() - used;
+    const std::size_t r = iconv(cd, src, srcLeft, &dst, &dstLeft);
+    used = out.size() - dstLeft;
+    return r == static_cast<std::size_t>(-1) ? errno : 0;
+  };
+  while (inLeft > 0) {
+    const int error = step(&in, &inLeft);
+    if (error == 0) break;
+    if (error == E2BIG) {
+      out.resize(out.size() * 2);
+      continue;
+    }
+    // EILSEQ (not convertible) or EINVAL (incomplete sequence at the end).
+    if (out.size() - used < 8) out.resize(out.size() * 2);
+    std::string replacement;
+    const std::size_t skip = onBad(in, inLeft, replacement);
+    out.replace(used, replacement.size(), replacement);
+    used += replacement.size();
+    if (skip == 0) break;
+    in += skip;
+    inLeft -= skip;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  }
+  // Flush a final shift sequence of stateful code pages.
+  for (;;) {
+    char* dst = out.data() + used;
+    std::size_t dstLeft = out.size() - used;
+    const std::size_t r = iconv(cd, nullptr, nullptr, &dst, &dstLeft);
+    used = out.size() - dstLeft;
+    if (r != static_cast<std::size_t>(-1) || errno != E2BIG) break;
+    out.resize(out.size() * 2);
+  }
+  out.resize(used - used % unitSize);
+}
+
+}  // namespace
+
+std::string AnsiCodePageName() { return CurrentConfig().name; }
+
+UINT GetACP() { return NumberOf(CurrentConfig().name); }
+
+bool SetAnsiCodePage(std::string_view name) {
+  ConfigureFromEnvironment();  // so a later first use does not override the choice
+  return Configure(name);
+}
+
+std::u16string Utf8ToWide(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char b = byte(i);
+    if (b < 0x80) {
+      out.push_back(b);
+      ++i;
+      continue;
+    }
+    // Sequence length and the smallest code point it may carry (overlong forms are bad).
+    std::size_t length = 0;
+    char32_t cp = 0;
+    char32_t minimum = 0;
+    if (b >= 0xC2 && b <= 0xDF) {
+      length = 2, cp = b & 0x1F, minimum = 0x80;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      length = 3, cp = b & 0x0F, minimum = 0x800;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      length = 4, cp = b & 0x07, minimum = 0x10000;
+    }
+    bool good = length != 0 && i + length <= text.size();
+    for (std::size_t k = 1; good && k < length; ++k) {
+      good = (byte(i + k) & 0xC0) == 0x80;
+      cp = (cp << 6) | (byte(i + k) & 0x3F);
+    }
+    good = good && cp >= minimum && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
+    if (!good) {
+      out.push_back(kReplacement);  // one per bad byte
+      ++i;
+      continue;
+    }
+    if (cp >= 0x10000) {
+      out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+    i += length;
+  }
+  return out;
+}
+
+std::string WideToUtf8(std::u16string_view text) {
+  return EncodeUtf8(text, "\xEF\xBF\xBD", nullptr);
+}
+
+std::u16string AnsiToWide(std::string_view text) {
+  if (IsAscii(text)) return std::u16string(text.begin(), text.end());
+  ThreadConverters& converters = tConverters;
+  if (!converters.Refresh()) {
+    // UTF-8, or a descriptor that could not be opened for this thread (out of resources):
+    // read as UTF-8 rather than fail.
+    return Utf8ToWide(text);
+  }
+  std::string bytes;
+  RunIconv(converters.ToWide(), text.data(), text.size(), bytes, sizeof(char16_t),
+           [](const char*, std::size_t, std::string& replacement) {
+             const char16_t r = kReplacement;
+             replacement.assign(reinterpret_cast<const char*>(&r), sizeof r);
+             return std::size_t{1};
+           });
+  std::u16string out(bytes.size() / sizeof(char16_t), u'\0');
+  bytes.copy(reinterpret_cast<char*>(out.data()), out.size() * sizeof(char16_t));
+  return out;
+}
+
+std::string WideToAnsi(std::u16string_view text, bool* usedDefaultChar) {
+  if (usedDefaultChar) *usedDefaultChar = false;
+  if (IsAscii(text)) return std::string(text.begin(), text.end());
+  ThreadConverters& converters = tConverters;
+  if (!converters.Refresh()) return EncodeUtf8(text, "?", usedDefaultChar);
+  std::string out;
+  RunIconv(converters.FromWide(), reinterpret_cast<const char*>(text.data()),
+           text.size() * sizeof(char16_t), out, 1,
+           [usedDefaultChar](const char* in, std::size_t inLeft, std::string& replacement) {
+             // One "?" per character: a surrogate pair is one character.
+             replacement = "?";
+             if (usedDefaultChar) *usedDefaultChar = true;
+             char16_t first = 0;
+             char16_t second = 0;
+             std::copy_n(in, sizeof first, reinterpret_cast<char*>(&first));
+             if (inLeft >= 4) std::copy_n(in + 2, sizeof second, reinterpret_cast<char*>(&second));
+             if (IsHighSurrogate(first) && IsLowSurrogate(second)) return std::size_t{4};
+             return inLeft >= 2 ? std::size_t{2} : std::size_t{0};
+           });
+  return out;
+}
+
+std::string AnsiToUtf8(std::string_view text) {
+  if (IsAscii(text)) return std::string(text);
+  return WideToUtf8(AnsiToWide(text));
+}
+
+std::string Utf8ToAnsi(std::string_view text) {
+  if (IsAscii(text)) return std::string(text);
+  return WideToAnsi(Utf8ToWide(text));
+}
+
+}  // namespace veskmath::win
