@@ -1,0 +1,228 @@
+#include "platform/win/Registry.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "RegistryTestUtil.h"
+
+using namespace veskmath::win;
+using registry_test::InChild;
+using registry_test::ReadFile;
+using registry_test::ScratchDir;
+using registry_test::WriteFile;
+using veskmath::rtl::TStringList;
+
+namespace {
+
+constexpr const char* kHostKey = "SOFTWARE\\Orbanel\\Vesk";
+
+std::vector<std::string> Lines(const TStringList& list) {
+  std::vector<std::string> out;
+  for (int32_t i = 0; i < list.Count(); ++i) out.push_back(list.Get(i));
+  return out;
+}
+
+class TRegistryTest : public testing::Test {
+ protected:
+  ScratchDir dir;
+  std::string path = dir / "registry.reg";
+  TRegistry reg{path};
+};
+
+TEST_F(TRegistryTest, WritesAHostEntryAsTheInstallDialogDoes) {
+  reg.SetRootKey(HKEY_LOCAL_MACHINE);
+  EXPECT_FALSE(reg.OpenKey(kHostKey, false));  // no host: nothing is created
+  EXPECT_FALSE(reg.KeyExists(kHostKey));
+  ASSERT_TRUE(reg.OpenKey(kHostKey, true));
+  EXPECT_EQ(reg.CurrentPath(), kHostKey);
+  ASSERT_TRUE(reg.OpenKey("01", true));  // relative to the open key
+  EXPECT_EQ(reg.CurrentPath(), "SOFTWARE\\Orbanel\\Vesk\\01");
+  reg.WriteString("Name", "calc");
+  reg.WriteString("ID", "VeskMath.FuVeskMath");
+  reg.WriteInteger("ExecWithoutCompstr", 1);
+  reg.CloseKey();
+  EXPECT_EQ(reg.CurrentPath(), "");
+
+  TRegistry reader(path);
+  reader.SetRootKey(HKEY_LOCAL_MACHINE);
+  ASSERT_TRUE(reader.OpenKeyReadOnly("\\software\\orbanel\\vesk\\01"));
+  EXPECT_EQ(reader.ReadString("id"), "VeskMath.FuVeskMath");
+  EXPECT_EQ(reader.ReadInteger("ExecWithoutCompstr"), 1);
+  TStringList names;
+  reader.GetValueNames(names);
+  EXPECT_EQ(Lines(names), (std::vector<std::string>{"Name", "ID", "ExecWithoutCompstr"}));
+  EXPECT_NE(ReadFile(path).find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orbanel\\Vesk\\01]\n"
+                                "\"Name\"=\"calc\"\n"
+                                "\"ID\"=\"VeskMath.FuVeskMath\"\n"
+                                "\"ExecWithoutCompstr\"=dword:00000001\n"),
+            std::string::npos);
+}
+
+TEST_F(TRegistryTest, ResolvesAbsoluteAndRelativeKeys) {
+  reg.SetRootKey(HKEY_CLASSES_ROOT);
+  ASSERT_TRUE(reg.CreateKey("CLSID\\{X}\\LocalServer32"));
+  ASSERT_TRUE(reg.OpenKey("\\CLSID", false));
+  EXPECT_TRUE(reg.KeyExists("{X}\\LocalServer32"));  // relative to CLSID
+  EXPECT_FALSE(reg.KeyExists("CLSID\\{X}"));         // would be CLSID\CLSID\{X}
+  EXPECT_TRUE(reg.KeyExists("\\CLSID\\{X}"));        // absolute
+  ASSERT_TRUE(reg.OpenKey("", false));               // the open key itself
+  EXPECT_EQ(reg.CurrentPath(), "CLSID");
+  TStringList keys;
+  reg.GetKeyNames(keys);
+  EXPECT_EQ(Lines(keys), (std::vector<std::string>{"{X}"}));
+  // Changing the root closes the key.
+  reg.SetRootKey(HKEY_LOCAL_MACHINE);
+  EXPECT_FALSE(reg.HasOpenKey());
+  EXPECT_FALSE(reg.KeyExists("CLSID"));
+  EXPECT_THROW(reg.SetRootKey(static_cast<HKEY>(0x80000001u)), ERegistryException);
+}
+
+TEST_F(TRegistryTest, DeleteKeyAndDeleteValue) {
+  reg.SetRootKey(HKEY_CLASSES_ROOT);
+  ASSERT_TRUE(reg.OpenKey("VeskMath.FuVeskMath\\CLSID", true));
+  reg.WriteString("", "{X}");
+  reg.WriteString("Extra", "x");
+  EXPECT_TRUE(reg.ValueExists("extra"));
+  EXPECT_TRUE(reg.DeleteValue("EXTRA"));
+  EXPECT_FALSE(reg.DeleteValue("Extra"));
+  EXPECT_FALSE(reg.ValueExists("Extra"));
+  EXPECT_EQ(reg.ReadString(""), "{X}");
+  reg.CloseKey();
+  EXPECT_TRUE(reg.DeleteKey("VeskMath.FuVeskMath"));
+  EXPECT_FALSE(reg.KeyExists("VeskMath.FuVeskMath\\CLSID"));
+  EXPECT_FALSE(reg.DeleteKey("VeskMath.FuVeskMath"));
+}
+
+struct FailureCase {
+  const char* name;
+  std::function<void(TRegistry&)> action;
+  const char* message;
+};
+
+class TRegistryFailure : public testing::TestWithParam<FailureCase> {};
+
+TEST_P(TRegistryFailure, RaisesTheLibraryMessage) {
+  ScratchDir dir;
+  TRegistry reg(dir / "registry.reg");
+  reg.SetRootKey(HKEY_LOCAL_MACHINE);
+  ASSERT_TRUE(reg.OpenKey("K", true));
+  reg.WriteString("Text", "t");
+  reg.WriteInteger("Num", -5);
+  EXPECT_EQ(reg.ReadInteger("Num"), -5);
+  try {
+    GetParam().action(reg);
+    FAIL() << "no exception";
+  } catch (const ERegistryException& e) {
+    EXPECT_EQ(e.Message(), GetParam().message);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, TRegistryFailure,
+    testing::Values(FailureCase{"IntegerMissing", [](TRegistry& r) { r.ReadInteger("None"); },
+                                "Failed to get data for 'None'"},
+                    FailureCase{"IntegerFromText", [](TRegistry& r) { r.ReadInteger("Text"); },
+                                "Invalid data type for 'Text'"},
+                    FailureCase{"TextFromInteger", [](TRegistry& r) { r.ReadString("Num"); },
+                                "Invalid data type for 'Num'"},
+                    FailureCase{"WriteWithoutKey",
+                                [](TRegistry& r) {
+                                  r.CloseKey();
+                                  r.WriteString("ID", "x");
+                                },
+                                "Failed to set data for 'ID'"},
+                    FailureCase{"WriteReadOnly",
+                                [](TRegistry& r) {
+                                  r.OpenKeyReadOnly("\\K");
+                                  r.WriteInteger("ID", 1);
+                                },
+                                "Failed to set data for 'ID'"},
+                    FailureCase{"WriteLineBreak", [](TRegistry& r) { r.WriteString("ID", "a\nb"); },
+                                "Failed to set data for 'ID'"},
+                    FailureCase{"WriteDeletedKey",
+                                [](TRegistry& r) {
+                                  TRegistry other(r.FileName());
+                                  other.SetRootKey(HKEY_LOCAL_MACHINE);
+                                  other.DeleteKey("K");
+                                  r.WriteString("ID", "x");
+                                },
+                                "Failed to set data for 'ID'"},
+                    FailureCase{"CreateEmptyName", [](TRegistry& r) { r.CreateKey("A\\\\B"); },
+                                "Failed to create key A\\\\B"}));
+
+TEST_F(TRegistryTest, MissingTextReadsEmptyAndNoOpenKeyReadsNothing) {
+  reg.SetRootKey(HKEY_LOCAL_MACHINE);
+  ASSERT_TRUE(reg.OpenKey("K", true));
+  EXPECT_EQ(reg.ReadString("None"), "");
+  reg.CloseKey();
+  EXPECT_EQ(reg.ReadString("None"), "");
+  EXPECT_FALSE(reg.ValueExists(""));
+  EXPECT_FALSE(reg.DeleteValue(""));
+  TStringList list;
+  list.Add("stale");
+  reg.GetKeyNames(list);
+  EXPECT_EQ(list.Count(), 0);
+}
+
+TEST_F(TRegistryTest, MalformedFileRaisesItsOwnExplanation) {
+  WriteFile(path, "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\A\n");
+  reg.SetRootKey(HKEY_LOCAL_MACHINE);
+  for (const auto& action : std::vector<std::function<void()>>{
+           [&] { reg.KeyExists("A"); }, [&] { reg.OpenKey("A", false); },
+           [&] { reg.OpenKey("B", true); }, [&] { reg.DeleteKey("A"); }}) {
+    try {
+      action();
+      ADD_FAILURE() << "a malformed file was used";
+    } catch (const ERegistryFileError& e) {
+      EXPECT_EQ(e.Message(), "Malformed registry file '" + path +
+                                 "' at line 3: a [key] line without its closing ']'");
+    }
+  }
+  EXPECT_EQ(ReadFile(path), "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\A\n");
+}
+
+// Without the right to write, OpenKey(..., true) answers false: the install dialog's cue for
+// "PowerUser" rights. Reading goes on.
+TEST_F(TRegistryTest, UnwritableFileRefusesOpeningForWriting) {
+  reg.SetRootKey(HKEY_LOCAL_MACHINE);
+  ASSERT_TRUE(reg.OpenKey("SOFTWARE\\Orbanel\\Vesk\\01", true));
+  reg.WriteString("ID", "Other");
+  reg.CloseKey();
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  ASSERT_EQ(::chmod(dir.Path().c_str(), 0555), 0);
+  const std::string before = ReadFile(path);
+  const std::string report = InChild(
+      [&]() -> std::string {
+        TRegistry r(path);
+        r.SetRootKey(HKEY_LOCAL_MACHINE);
+        if (!r.OpenKey(kHostKey, false)) return "cannot open the host key for reading";
+        if (!r.OpenKey("01", false) || r.ReadString("ID") != "Other") return "cannot read";
+        if (r.OpenKey("\\SOFTWARE\\Orbanel\\Vesk\\02", true)) return "created a key";
+        if (r.OpenKey("\\SOFTWARE\\Orbanel\\Vesk\\01", true)) return "opened for writing";
+        if (r.CurrentPath() != "SOFTWARE\\Orbanel\\Vesk\\01") return "lost the open key";
+        try {
+          r.WriteString("ID", "Mine");
+          return "wrote a value";
+        } catch (const ERegistryException& e) {
+          if (e.Message() != "Failed to set data for 'ID'") return "message: " + e.Message();
+        }
+        try {
+          r.CreateKey("X");
+          return "CreateKey succeeded";
+        } catch (const ERegistryException& e) {
+          if (e.Message() != "Failed to create key X") return "message: " + e.Message();
+        }
+        if (r.DeleteKey("\\SOFTWARE")) return "deleted a key";
+        return "";
+      },
+      /*dropRights=*/true);
+  EXPECT_EQ(report, "");
+  EXPECT_EQ(ReadFile(path), before);
+}
+
+}  // namespace
