@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -161,6 +162,12 @@ std::string NotAFloatMessage(std::string_view s) {
 
 // Exponent digits are read only while the exponent is below this value.
 constexpr int kExponentLimit = 500;
+
+// Texts above the largest double that still round to its 15 digits (0.179769313486232 x
+// 10^309) read as it, so that every printed finite value reads back: the digits of the
+// first value that rounds higher, 0.1797693134862325 x 10^309.
+constexpr int kMaxDoubleLead = 309;
+constexpr const char* kMaxDoubleRoundedUp = "1797693134862325";
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -508,8 +515,15 @@ bool TryStrToFloat(std::string_view s, char separator, double& value) {
   double magnitude = 0;
   const auto r = std::from_chars(mantissa.data(), mantissa.data() + mantissa.size(), magnitude);
   if (r.ec == std::errc::result_out_of_range) {
-    if (lead > 0) return false;  // "1.8E308": overflow
-    magnitude = 0;               // "2E-324": underflow to zero
+    if (lead <= 0) {
+      magnitude = 0;  // "2E-324": underflow to zero
+    } else if (lead == kMaxDoubleLead &&
+               mantissa.compare(0, mantissa.find('e'), kMaxDoubleRoundedUp) < 0) {
+      // "1.79769313486232E308", the 15-digit text of the largest double, reads back as it.
+      magnitude = std::numeric_limits<double>::max();
+    } else {
+      return false;  // "1.8E308": overflow
+    }
   } else if (r.ec != std::errc{} || std::isinf(magnitude)) {
     return false;
   }
