@@ -1,0 +1,382 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "ParserTestUtil.h"
+#include "platform/rtl/Streams.h"
+
+namespace veskmath::qel {
+namespace {
+
+using testing::TestExpression;
+
+std::string GeneralMessage(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const EParserException& e) {
+    return "EParserException: " + e.Message();
+  } catch (const rtl::Exception& e) {
+    return e.Message();
+  }
+  return "no error";
+}
+
+TEST(Expression, FreshObjectHasNoExpression) {
+  TestExpression expr;
+  EXPECT_EQ(expr.GetExpressionIndex(), -1);
+  EXPECT_EQ(expr.ExpressionSize(), 0);
+  EXPECT_EQ(GeneralMessage([&] { expr.Evaluate(); }), "No expression found!");
+  EXPECT_EQ(GeneralMessage([&] { expr.EvaluateCplx(); }), "No expression found!");
+}
+
+TEST(Expression, EvaluationForms) {
+  for (const bool optimize : {false, true}) {
+    TestExpression expr(optimize);
+    EXPECT_EQ(expr.Add("1+2"), 0);
+    EXPECT_EQ(expr.Evaluate(), 3);
+    EXPECT_EQ(expr.EvaluateCplx().Re, 3);
+    EXPECT_EQ(expr.EvaluateCplx().Im, 0);
+    EXPECT_EQ(expr.EvaluateHex(), "$3");
+    EXPECT_EQ(GeneralMessage([&] { expr.EvaluateBool(); }),
+              "EParserException: Expression is not boolean");
+    expr.Add("(1+2i)*(1-2i)");
+    EXPECT_EQ(expr.Evaluate(), 5);
+    EXPECT_EQ(expr.EvaluateCplx().Re, 5);
+    expr.Add("1<2");
+    EXPECT_TRUE(expr.EvaluateBool());
+    expr.Add("nan<1");  // a NaN-free true comparison answers 1
+    EXPECT_TRUE(expr.EvaluateBool());
+  }
+}
+
+struct HexCase {
+  const char* text;
+  const char* hex;
+};
+
+class ExpressionHex : public ::testing::TestWithParam<HexCase> {};
+
+TEST_P(ExpressionHex, RoundsToNearestEven) {
+  TestExpression expr;
+  expr.Add(GetParam().text);
+  EXPECT_EQ(expr.EvaluateHex(), GetParam().hex) << GetParam().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, ExpressionHex,
+    ::testing::Values(HexCase{"255", "$FF"}, HexCase{"0", "$0"}, HexCase{"-1", "$FFFFFFFFFFFFFFFF"},
+                      HexCase{"2.5", "$2"}, HexCase{"3.5", "$4"},
+                      HexCase{"nan", "$8000000000000000"}, HexCase{"inf", "$8000000000000000"},
+                      HexCase{"1e19", "$8000000000000000"}, HexCase{"$7fffffff", "$7FFFFFFF"}));
+
+TEST(Expression, HexCharPrefixesHexResults) {
+  TestExpression expr;
+  expr.HexChar = '#';
+  expr.Add("#10");
+  EXPECT_EQ(expr.EvaluateHex(), "#10");
+}
+
+TEST(Expression, EmptyTextKeepsThePreviousList) {
+  TestExpression expr;
+  expr.Add("1+2");
+  EXPECT_EQ(expr.Add(""), -1);
+  EXPECT_EQ(expr.GetExpressionIndex(), -1);
+  EXPECT_EQ(expr.ExpressionSize(), 0);
+  EXPECT_EQ(expr.Evaluate(), 3);
+  EXPECT_EQ(expr.Count(), 1);
+}
+
+TEST(Expression, MaxExpressionsDropsTheOldest) {
+  TestExpression expr;
+  for (int k = 1; k <= 12; ++k) {
+    const int32_t index = expr.Add(std::to_string(k));
+    EXPECT_EQ(index, k <= 10 ? k - 1 : 9);
+  }
+  EXPECT_EQ(expr.Count(), 10);
+  EXPECT_EQ(expr.GetString(0), "3");
+  EXPECT_EQ(expr.Evaluate(), 12);
+  EXPECT_EQ(expr.GetExpressionIndex(), 9);
+}
+
+TEST(Expression, MaxExpressionsBelowOneKeepsTheNewExpression) {
+  TestExpression expr;
+  expr.SetMaxExpressions(0);
+  expr.Add("1");
+  expr.Add("2");
+  EXPECT_EQ(expr.Evaluate(), 2);
+  EXPECT_EQ(expr.Count(), 1);
+}
+
+TEST(Expression, AssignmentSurvivesTheAssigningExpression) {
+  // x keeps its value after the expression that computed it is dropped (sanitizer build).
+  for (const bool optimize : {false, true}) {
+    TestExpression expr(optimize);
+    expr.Add("x:=2*3+1");
+    EXPECT_EQ(expr.Evaluate(), 7);
+    for (int k = 0; k < 12; ++k) {
+      expr.Add("x+" + std::to_string(k));
+      EXPECT_EQ(expr.Evaluate(), 7 + k);
+    }
+    expr.Clear();
+    expr.Add("x");
+    EXPECT_EQ(expr.Evaluate(), 7);
+    expr.Add("x:=x*2i");
+    expr.Evaluate();
+    expr.Delete(0);
+    expr.Add("x");
+    EXPECT_EQ(expr.EvaluateCplx().Im, 14);
+  }
+}
+
+TEST(Expression, AssignThenUse) {
+  TestExpression expr;
+  expr.Add("x:=5");
+  EXPECT_EQ(expr.Evaluate(), 5);
+  expr.Add("x*2");
+  EXPECT_EQ(expr.Evaluate(), 10);
+  // Equal precedences group from the left: (y:=x):=3 assigns x to y, then 3 to the
+  // first assignment's own result.
+  expr.Add("y:=x:=3");
+  EXPECT_EQ(expr.Evaluate(), 3);
+  expr.Add("x+y");
+  EXPECT_EQ(expr.Evaluate(), 10);
+}
+
+TEST(Expression, BoundVariables) {
+  TestExpression expr;
+  double y = 4;
+  expr.DefineVariable("Y", &y);
+  expr.Add("y^2");
+  EXPECT_EQ(expr.Evaluate(), 16);
+  y = 5;
+  EXPECT_EQ(expr.Evaluate(), 25);
+  // An assignment of the caller's kind writes the caller's storage; another kind goes to
+  // the word's own storage until the caller's kind is assigned again.
+  expr.Add("y:=7");
+  expr.Evaluate();
+  EXPECT_EQ(y, 7);
+  expr.Add("y:=2i");
+  expr.Evaluate();
+  EXPECT_EQ(y, 7);
+  expr.Add("y");
+  EXPECT_EQ(expr.EvaluateCplx().Im, 2);
+
+  TCplx z{1, 1};
+  expr.DefineVariableCplx("z", &z);
+  expr.Add("z*z");
+  EXPECT_EQ(expr.EvaluateCplx().Im, 2);
+  expr.Add("z:=3");
+  expr.Evaluate();
+  expr.Add("z");
+  EXPECT_EQ(expr.EvaluateCplx().Re, 3);
+  EXPECT_EQ(z.Re, 1);
+}
+
+TEST(Expression, DefineKeepsTheRegisteredWord) {
+  TestExpression expr;
+  expr.Add("x+1");
+  double v = 100;
+  expr.DefineVariable("X", &v);  // x is a generated variable already
+  expr.Add("x:=1");
+  expr.Evaluate();
+  EXPECT_EQ(v, 100);
+  expr.DefineVariable("pi", &v);
+  expr.Add("pi");
+  EXPECT_DOUBLE_EQ(expr.Evaluate(), 3.141592653589793);
+}
+
+TEST(Expression, UnDefineIsCaseSensitive) {
+  TestExpression expr;
+  double v = 1;
+  expr.DefineVariable("Abc", &v);
+  EXPECT_FALSE(expr.UnDefine("Abc"));
+  EXPECT_TRUE(expr.UnDefine("abc"));
+  EXPECT_FALSE(expr.UnDefine("abc"));
+}
+
+TEST(Expression, ReplaceSymbol) {
+  TestExpression expr;
+  const int32_t words = expr.WordsCount();
+  auto* seven = new TDoubleConstant("PI", 7.0);
+  EXPECT_TRUE(expr.ReplaceSymbol("Pi", seven));
+  EXPECT_EQ(expr.WordsCount(), words);
+  expr.Add("pi");
+  EXPECT_EQ(expr.Evaluate(), 7);
+  // A word whose own name is still taken stays the caller's.
+  TDoubleConstant taken("e1", 1.0);
+  EXPECT_FALSE(expr.ReplaceSymbol("nosuchname", nullptr));
+  auto* other = new TDoubleConstant("ln2", 2.0);
+  EXPECT_FALSE(expr.ReplaceSymbol("pi", other));
+  delete other;
+  EXPECT_EQ(expr.WordsCount(), words - 1);
+}
+
+TEST(Expression, CleanUpVariablesAndGeneratedVars) {
+  TestExpression expr;
+  double v = 0;
+  std::string s;
+  expr.DefineVariable("v", &v);
+  expr.DefineStringVariable("s", &s);
+  expr.Add("b+a");
+  rtl::TList generated;
+  expr.GetGeneratedVars(generated);
+  ASSERT_EQ(generated.Count(), 2);
+  EXPECT_EQ(static_cast<TExprWord*>(generated.Get(0))->Name(), "a");
+  EXPECT_EQ(static_cast<TExprWord*>(generated.Get(1))->Name(), "b");
+  const int32_t words = expr.WordsCount();
+  expr.Clear();
+  expr.CleanUpVariables();
+  EXPECT_EQ(expr.WordsCount(), words - 4);
+  expr.GetGeneratedVars(generated);
+  EXPECT_EQ(generated.Count(), 0);
+}
+
+TEST(Expression, ClearKeepsTheDictionary) {
+  TestExpression expr;
+  expr.Add("q:=4");
+  expr.Evaluate();
+  const int32_t words = expr.WordsCount();
+  expr.Clear();
+  EXPECT_EQ(expr.Count(), 0);
+  EXPECT_EQ(expr.FConstants.Count(), 0);
+  EXPECT_EQ(expr.WordsCount(), words);
+  expr.Add("q");
+  EXPECT_EQ(expr.Evaluate(), 4);
+}
+
+TEST(Expression, InsertDeletePutString) {
+  TQelExpression expr;
+  expr.Add("1");
+  expr.Add("2");
+  expr.Add("3");
+  expr.PutString(0, "7");
+  ASSERT_EQ(expr.Count(), 3);
+  EXPECT_EQ(expr.GetString(0), "7");
+  EXPECT_EQ(expr.GetString(1), "2");
+  EXPECT_EQ(expr.Evaluate(0), 7);
+  EXPECT_EQ(expr.Evaluate(2), 3);
+  expr.Insert(1, "5");
+  EXPECT_EQ(expr.GetExpressionIndex(), 1);
+  EXPECT_EQ(expr.Evaluate(), 5);
+  EXPECT_EQ(expr.GetString(2), "2");
+  expr.Insert(1, "");
+  EXPECT_EQ(expr.Count(), 4);
+  // Deleting before the current expression makes its successor current.
+  expr.SetExpressionIndex(1);
+  expr.Delete(0);
+  EXPECT_EQ(expr.GetExpressionIndex(), 1);
+  EXPECT_EQ(expr.Evaluate(), 2);
+  // The current index falls off the end: the last one becomes current.
+  expr.SetExpressionIndex(2);
+  expr.Delete(2);
+  EXPECT_EQ(expr.GetExpressionIndex(), 1);
+  EXPECT_THROW(expr.Delete(5), rtl::EStringListError);
+  EXPECT_THROW(expr.GetString(5), rtl::EStringListError);
+  expr.SetExpressionIndex(7);
+  EXPECT_EQ(GeneralMessage([&] { expr.Evaluate(); }), "No expression found!");
+  expr.Delete(0);
+  expr.Delete(0);
+  EXPECT_EQ(expr.GetExpressionIndex(), -1);
+}
+
+TEST(Expression, IndexedEvaluationForms) {
+  TQelExpression expr;
+  expr.Add("255");
+  expr.Add("2<1");
+  expr.Add("1+i");
+  EXPECT_EQ(expr.EvaluateHex(0), "$FF");
+  EXPECT_FALSE(expr.EvaluateBool(1));
+  EXPECT_EQ(expr.EvaluateCplx(2).Im, 1);
+  EXPECT_EQ(expr.Evaluate(2), 1);
+}
+
+TEST(Expression, StreamRoundTrip) {
+  rtl::TMemoryStream stream;
+  {
+    TQelExpression expr;
+    expr.Add("a");
+    expr.Add("b+1");
+    expr.SaveToStream(stream);
+  }
+  ASSERT_EQ(stream.Size(), 12);
+  const uint8_t* bytes = stream.Memory();
+  EXPECT_EQ(bytes[0], 8);
+  EXPECT_EQ(bytes[1] | bytes[2] | bytes[3], 0);
+  EXPECT_EQ(std::memcmp(bytes + 4, "a\r\nb+1\r\n", 8), 0);
+
+  TQelExpression loaded;
+  loaded.Add("old");
+  stream.SetPosition(0);
+  loaded.LoadFromStream(stream);
+  ASSERT_EQ(loaded.Count(), 2);
+  EXPECT_EQ(loaded.GetString(1), "b+1");
+  EXPECT_TRUE(std::isnan(loaded.Evaluate(1)));
+  EXPECT_EQ(loaded.UpdateCount(), 0);
+}
+
+TEST(Expression, StreamLoadStopsAtTheFirstBadLine) {
+  rtl::TMemoryStream stream;
+  const std::string text = "1\r\n\r\n2\r\n(3\r\n4\r\n";
+  const uint32_t n = static_cast<uint32_t>(text.size());
+  stream.WriteBuffer(&n, 4);
+  stream.WriteBuffer(text.data(), static_cast<int32_t>(n));
+  stream.SetPosition(0);
+  TQelExpression expr;
+  EXPECT_THROW(expr.LoadFromStream(stream), EParserException);
+  EXPECT_EQ(expr.Count(), 2);
+  EXPECT_EQ(expr.UpdateCount(), 0);
+}
+
+TEST(Expression, StreamLengthBeyondTheStreamIsRefused) {
+  for (const uint32_t n : {0xFFFFFFFFu, 100u, 0x80000000u}) {
+    rtl::TMemoryStream stream;
+    stream.WriteBuffer(&n, 4);
+    stream.WriteBuffer("1\r\n", 3);
+    stream.SetPosition(0);
+    TQelExpression expr;
+    expr.Add("5");
+    EXPECT_EQ(GeneralMessage([&] { expr.LoadFromStream(stream); }),
+              "EParserException: Invalid expression text length in stream");
+    EXPECT_EQ(expr.Count(), 1);
+    EXPECT_EQ(expr.UpdateCount(), 0);
+  }
+}
+
+TEST(Expression, AssignedStringListLinesAreCompiled) {
+  TQelExpression source;
+  source.Add("2*3");
+  TQelExpression copy;
+  copy.Assign(source);  // the lines are compiled again, the lists are not shared
+  ASSERT_EQ(copy.Count(), 1);
+  EXPECT_EQ(copy.Evaluate(), 6);
+  EXPECT_NE(copy.GetObject(0), source.GetObject(0));
+}
+
+TEST(Expression, WordsInNameOrder) {
+  TestExpression expr;
+  for (int32_t k = 1; k < expr.WordsCount(); ++k) {
+    EXPECT_LE(
+        expr.FExpressList.Compare(expr.Word(k - 1)->Name().c_str(), expr.Word(k)->Name().c_str()),
+        0);
+  }
+}
+
+TEST(Expression, DerivedVocabularyIsFilledByItsOwnOverride) {
+  class Custom : public TQelExpression {
+   public:
+    Custom() : TQelExpression(TNoFill{}) { FillExpressList(); }
+
+   protected:
+    void FillExpressList() override {
+      TQelExpression::FillExpressList();
+      ReplaceSymbol("pi", new TDoubleConstant("pi", 3.0));
+    }
+  };
+  Custom expr;
+  expr.Add("pi");
+  EXPECT_EQ(expr.Evaluate(), 3);
+}
+
+}  // namespace
+}  // namespace veskmath::qel
