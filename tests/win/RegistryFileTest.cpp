@@ -7,9 +7,11 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -92,6 +94,14 @@ struct MalformedCase {
   int line;
   const char* fault;
 };
+
+// Names the case in test listings by its fault, with only letters and digits kept.
+void PrintTo(const MalformedCase& c, std::ostream* os) {
+  std::string name;
+  for (const char* p = c.fault; *p && name.size() < 40; ++p)
+    name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+  *os << name;
+}
 
 class RegistryFileMalformed : public testing::TestWithParam<MalformedCase> {};
 
@@ -382,6 +392,8 @@ struct UnwritableCase {
   const char* name;
   bool lockDirectory;  // else the file itself
 };
+
+void PrintTo(const UnwritableCase& c, std::ostream* os) { *os << c.name; }
 
 class RegistryFileUnwritable : public testing::TestWithParam<UnwritableCase> {};
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,8 @@ struct FailureCase {
   std::function<void(TRegistry&)> action;
   const char* message;
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 class TRegistryFailure : public testing::TestWithParam<FailureCase> {};
 
