@@ -8,6 +8,7 @@
 #include <typeinfo>
 
 #include "parser/QelParseExpr.h"
+#include "vocabulary/Vocabulary.h"
 
 namespace veskmath::qel {
 
@@ -18,6 +19,11 @@ inline bool IsBinaryOperator(const TExprWord* w) {
 }
 inline bool IsSign(const TExprWord* w) { return w->Name() == "-" || w->Name() == "+"; }
 inline bool IsType(const TExprWord* w, TVariableType t) { return w->GetVarType() == t; }
+// The logical not, known by its routine rather than its name: "not" in the base vocabulary,
+// "!" in the C-style one.
+inline bool IsLogicalNot(const TExprWord* w) {
+  return w->DoubleFunc() == ops::Not && w->GetIsOper() && w->GetNFunctionArg() == 1;
+}
 
 // Where an operand is expected: at the start, after a separator, "(" or a binary operator.
 // Also after a prefix operator, i.e. a one-operand operator that itself stands where an
@@ -78,11 +84,12 @@ void TQelExpression1::Check(TExprCollection& words) {
         if (replacement != nullptr) words.Put(i, replacement);
         break;
       }
-      // Not run: "not not x" -> x; "not not not x" -> not x; "(not not x)" -> (x).
-      if (w->Name() == "not" &&
+      // Not run: "not not x" -> x; "not not not x" -> not x; "(not not x)" -> (x);
+      // C-style "!!x" -> x.
+      if (IsLogicalNot(w) &&
           (i == 0 || IsType(words.Word(i - 1), vtLeftBracket) || words.Word(i - 1)->GetIsOper())) {
         int32_t k = i + 1;
-        while (k < words.Count() && words.Word(k)->Name() == "not") ++k;
+        while (k < words.Count() && IsLogicalNot(words.Word(k))) ++k;
         if ((k - i) % 2 == 0) {
           RemoveRange(words, i, k);
           // What now stands at i gets every rule again, the sign run included:
