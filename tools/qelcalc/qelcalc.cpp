@@ -16,6 +16,7 @@
 
 #include "math/NumberText.h"
 #include "parser/QelParseExpr.h"
+#include "vocabulary/CStyleParser.h"
 
 namespace {
 
@@ -41,9 +42,7 @@ constexpr const char* kUsage =
     "Exit status: 0 when every input evaluated, 1 when any failed, 2 for a usage error.\n";
 
 std::unique_ptr<TQelExpression> MakeExpression(bool cstyle) {
-  // The C-style vocabulary object is wired in here when the library offers it; until then
-  // both choices use the base vocabulary.
-  (void)cstyle;
+  if (cstyle) return std::make_unique<veskmath::qel::TCStyleParser>();
   return std::make_unique<TQelExpression>();
 }
 
