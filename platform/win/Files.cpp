@@ -1,0 +1,158 @@
+// Temporary, runtime and executable paths.
+#include "platform/win/Files.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace veskmath::win {
+
+namespace {
+
+std::string WithSlash(std::string path) {
+  if (path.empty() || path.back() != '/') path.push_back('/');
+  return path;
+}
+
+std::string WithoutSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+DWORD ErrorFromErrno(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return ERROR_ACCESS_DENIED;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case ENOENT:
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND;
+    default:
+      return 0x20000000u | static_cast<DWORD>(error);  // customer bit: an errno value
+  }
+}
+
+[[noreturn]] void Refuse(const std::string& path, const std::string& reason, DWORD code) {
+  throw EOSError("Directory \"" + path + "\" refused: " + reason, code);
+}
+
+std::string PrivateTempDirectory() {
+  return "/tmp/veskmath-" + std::to_string(static_cast<unsigned long>(::geteuid()));
+}
+
+const char* NonEmptyEnv(const char* name) {
+  const char* value = std::getenv(name);
+  return (value != nullptr && *value != '\0') ? value : nullptr;
+}
+
+}  // namespace
+
+std::string EnsurePrivateDirectory(const std::string& requested) {
+  const std::string path = WithoutSlash(requested);
+  if (path.empty()) Refuse(requested, "empty path", ERROR_INVALID_PARAMETER);
+  if (::mkdir(path.c_str(), 0700) == 0) {
+    // The umask may have taken owner bits away; it cannot have added any.
+    if (::chmod(path.c_str(), 0700) != 0) {
+      const int error = errno;
+      Refuse(path, std::string("cannot set its mode: ") + std::strerror(error),
+             ErrorFromErrno(error));
+    }
+  } else if (errno != EEXIST) {
+    const int error = errno;
+    Refuse(path, std::string("cannot create it: ") + std::strerror(error), ErrorFromErrno(error));
+  }
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    const int error = errno;
+    Refuse(path, std::string("cannot inspect it: ") + std::strerror(error), ErrorFromErrno(error));
+  }
+  if (S_ISLNK(st.st_mode)) Refuse(path, "it is a symbolic link", ERROR_ACCESS_DENIED);
+  if (!S_ISDIR(st.st_mode)) Refuse(path, "it is not a directory", ERROR_ACCESS_DENIED);
+  if (st.st_uid != ::geteuid()) Refuse(path, "it belongs to another user", ERROR_ACCESS_DENIED);
+  if ((st.st_mode & 077) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    Refuse(path, std::string("other users have access to it (mode ") + mode + ")",
+           ERROR_ACCESS_DENIED);
+  }
+  return WithSlash(path);
+}
+
+std::string TempPath() {
+  if (const char* tmpdir = NonEmptyEnv("TMPDIR")) return WithSlash(tmpdir);
+  return EnsurePrivateDirectory(PrivateTempDirectory());
+}
+
+DWORD GetTempPathA(DWORD bufferLength, char* buffer) {
+  std::string path;
+  try {
+    path = TempPath();
+  } catch (const EOSError& e) {
+    SetLastError(e.ErrorCode());
+    return 0;
+  }
+  const DWORD length = static_cast<DWORD>(path.size());
+  if (buffer == nullptr || bufferLength < length + 1) return length + 1;
+  std::memcpy(buffer, path.c_str(), path.size() + 1);
+  return length;
+}
+
+std::string UserRuntimeDirectory() {
+  if (const char* runtime = NonEmptyEnv("XDG_RUNTIME_DIR")) {
+    return EnsurePrivateDirectory(WithSlash(runtime) + "veskmath");
+  }
+  return EnsurePrivateDirectory(PrivateTempDirectory());
+}
+
+std::string ModuleFileName() {
+  std::string path(256, '\0');
+  for (;;) {
+    const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
+    if (n < 0) {
+      const int error = errno;
+      throw EOSError(std::string("Cannot read the executable's path: ") + std::strerror(error),
+                     ErrorFromErrno(error));
+    }
+    if (static_cast<std::size_t>(n) < path.size()) {
+      path.resize(static_cast<std::size_t>(n));
+      return path;
+    }
+    path.resize(path.size() * 2);  // may have been cut: try again with more room
+  }
+}
+
+DWORD GetModuleFileNameA(HMODULE module, char* buffer, DWORD size) {
+  if (module != nullptr) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return 0;
+  }
+  std::string path;
+  try {
+    path = ModuleFileName();
+  } catch (const EOSError& e) {
+    SetLastError(e.ErrorCode());
+    return 0;
+  }
+  if (buffer == nullptr || size == 0) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  if (path.size() + 1 > size) {
+    std::memcpy(buffer, path.data(), size - 1);
+    buffer[size - 1] = '\0';
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return size;
+  }
+  std::memcpy(buffer, path.c_str(), path.size() + 1);
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<DWORD>(path.size());
+}
+
+}  // namespace veskmath::win

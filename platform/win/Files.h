@@ -1,0 +1,57 @@
+// File-system services: the user's temporary directory (GetTempPathA), the per-user runtime
+// directory for rendezvous files, and the executable's own path (GetModuleFileNameA).
+//
+// The temporary directory is $TMPDIR when it is set and not empty, with "/" appended when
+// it lacks one; it is taken as the user chose it. Otherwise it is a private directory
+// /tmp/veskmath-<uid>/, not /tmp itself: the converter keeps the user's definitions there
+// ("log.txt"), and in a world-writable directory another user could read that file or plant
+// a link in its place. The private directory is created with mode 0700 when missing, and
+// refused when it is a symbolic link, not a directory, owned by another user, or open to
+// group or others (a refused directory is left as it is, for its owner to look at).
+//
+// Paths are byte strings handed to the file system unchanged; they are not converted to or
+// from the ANSI code page.
+#pragma once
+
+#include <string>
+
+#include "platform/win/WinTypes.h"
+
+namespace veskmath::win {
+
+using HMODULE = void*;
+
+inline constexpr DWORD MAX_PATH = 260;
+
+// The temporary directory, ending in "/". Throws EOSError (ERROR_ACCESS_DENIED, or the
+// failing call's error) when the private directory is refused or cannot be made.
+std::string TempPath();
+
+// The operating system's calling convention: writes the directory and a terminating null
+// and returns its length without the null; when `bufferLength` is too small, writes nothing
+// and returns the length needed including the null; returns 0 on failure (GetLastError tells
+// why). Callers that can take an exception should prefer TempPath: a 0 here must not be
+// mistaken for an empty directory, which would put the history file in the working
+// directory.
+DWORD GetTempPathA(DWORD bufferLength, char* buffer);
+
+// Makes `path` a private directory of the calling user (mode 0700) when it does not exist,
+// and checks it when it does (see above). Returns the path with a trailing "/". Throws
+// EOSError with a message naming the path and the reason.
+std::string EnsurePrivateDirectory(const std::string& path);
+
+// The per-user directory for sockets and similar rendezvous files, ending in "/":
+// $XDG_RUNTIME_DIR/veskmath/ when XDG_RUNTIME_DIR is set, else the private
+// /tmp/veskmath-<uid>/. Checked like the private temporary directory; throws EOSError.
+std::string UserRuntimeDirectory();
+
+// The full path of the running executable (/proc/self/exe). Throws EOSError.
+std::string ModuleFileName();
+
+// The operating system's calling convention for the executable (`module` nullptr; other
+// modules are not known here: 0 with ERROR_MOD_NOT_FOUND). Returns the length written
+// without the null; a buffer too small gets the truncated, null-terminated path, the result
+// is `size` and the last error ERROR_INSUFFICIENT_BUFFER.
+DWORD GetModuleFileNameA(HMODULE module, char* buffer, DWORD size);
+
+}  // namespace veskmath::win

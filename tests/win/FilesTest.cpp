@@ -1,0 +1,178 @@
+#include "platform/win/Files.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+
+namespace veskmath::win {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Sets or clears an environment variable for one test and puts the old value back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : FName(name) {
+    if (const char* old = std::getenv(name)) FOld = old;
+    if (value) {
+      ::setenv(name, value, 1);
+    } else {
+      ::unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (FOld) {
+      ::setenv(FName, FOld->c_str(), 1);
+    } else {
+      ::unsetenv(FName);
+    }
+  }
+
+ private:
+  const char* FName;
+  std::optional<std::string> FOld;
+};
+
+class Files : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/vm-files-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    FSandbox = pattern;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(FSandbox, ignored);
+  }
+  std::string Path(const char* name) const { return FSandbox + "/" + name; }
+
+  // The message of the refusal, or "" when the directory is accepted.
+  static std::string Refusal(const std::string& path, DWORD* code = nullptr) {
+    try {
+      EnsurePrivateDirectory(path);
+      return "";
+    } catch (const EOSError& e) {
+      if (code) *code = e.ErrorCode();
+      return e.Message();
+    }
+  }
+  static unsigned ModeOf(const std::string& path) {
+    struct stat st {};
+    ::lstat(path.c_str(), &st);
+    return st.st_mode & 07777;
+  }
+
+  std::string FSandbox;
+};
+
+TEST_F(Files, TmpdirIsTakenAsGivenWithASlash) {
+  {
+    const ScopedEnv env("TMPDIR", "/var/tmp/mine");
+    EXPECT_EQ(TempPath(), "/var/tmp/mine/");
+  }
+  {
+    const ScopedEnv env("TMPDIR", "/var/tmp/mine/");
+    EXPECT_EQ(TempPath(), "/var/tmp/mine/");
+  }
+}
+
+TEST_F(Files, WithoutTmpdirAPrivateDirectoryOfTheUser) {
+  for (const char* value : {static_cast<const char*>(nullptr), ""}) {
+    const ScopedEnv env("TMPDIR", value);
+    const std::string path = TempPath();
+    EXPECT_EQ(path, "/tmp/veskmath-" + std::to_string(::geteuid()) + "/");
+    struct stat st {};
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_uid, ::geteuid());
+    EXPECT_EQ(st.st_mode & 077, 0u);
+  }
+}
+
+TEST_F(Files, GetTempPathABufferRules) {
+  const ScopedEnv env("TMPDIR", "/t/dir");  // "/t/dir/": 7 characters
+  char buffer[16];
+  std::fill(std::begin(buffer), std::end(buffer), 'x');
+  EXPECT_EQ(GetTempPathA(7, buffer), 8u);  // no room for the null: the size needed
+  EXPECT_EQ(buffer[0], 'x');
+  EXPECT_EQ(GetTempPathA(0, nullptr), 8u);
+  EXPECT_EQ(GetTempPathA(8, buffer), 7u);
+  EXPECT_STREQ(buffer, "/t/dir/");
+}
+
+TEST_F(Files, PrivateDirectoryIsCreatedWithMode0700WhateverTheUmask) {
+  for (const mode_t mask : {mode_t{0}, mode_t{0277}}) {
+    const mode_t old = ::umask(mask);
+    const std::string dir = Path(mask == 0 ? "open-umask" : "odd-umask");
+    const std::string got = EnsurePrivateDirectory(dir);
+    ::umask(old);
+    EXPECT_EQ(got, dir + "/");
+    EXPECT_EQ(ModeOf(dir), 0700u);
+    EXPECT_EQ(Refusal(dir + "/"), "");  // and accepted as it is on the next call
+  }
+}
+
+TEST_F(Files, RefusesDirectoriesOthersCouldReachOrReplace) {
+  const std::string good = Path("good");
+  ASSERT_EQ(::mkdir(good.c_str(), 0700), 0);
+
+  const std::string link = Path("link");
+  ASSERT_EQ(::symlink(good.c_str(), link.c_str()), 0);
+  DWORD code = 0;
+  EXPECT_EQ(Refusal(link, &code), "Directory \"" + link + "\" refused: it is a symbolic link");
+  EXPECT_EQ(code, ERROR_ACCESS_DENIED);
+
+  const std::string file = Path("file");
+  std::ofstream(file) << "x";
+  EXPECT_EQ(Refusal(file), "Directory \"" + file + "\" refused: it is not a directory");
+
+  const std::string open = Path("open");
+  ASSERT_EQ(::mkdir(open.c_str(), 0700), 0);
+  ASSERT_EQ(::chmod(open.c_str(), 0755), 0);
+  EXPECT_EQ(Refusal(open),
+            "Directory \"" + open + "\" refused: other users have access to it (mode 0755)");
+  EXPECT_EQ(ModeOf(open), 0755u);  // left as it was
+
+  const std::string missingParent = Path("no/such");
+  EXPECT_NE(Refusal(missingParent, &code).find("cannot create it"), std::string::npos);
+  EXPECT_EQ(code, ERROR_PATH_NOT_FOUND);
+}
+
+TEST_F(Files, RefusesADirectoryOfAnotherUser) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a directory away";
+  const std::string foreign = Path("foreign");
+  ASSERT_EQ(::mkdir(foreign.c_str(), 0700), 0);
+  ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
+  EXPECT_EQ(Refusal(foreign), "Directory \"" + foreign + "\" refused: it belongs to another user");
+}
+
+TEST_F(Files, RuntimeDirectoryUnderXdgRuntimeDir) {
+  const ScopedEnv env("XDG_RUNTIME_DIR", FSandbox.c_str());
+  EXPECT_EQ(UserRuntimeDirectory(), FSandbox + "/veskmath/");
+  EXPECT_EQ(ModeOf(FSandbox + "/veskmath"), 0700u);
+}
+
+TEST_F(Files, ModuleFileName) {
+  const std::string path = ModuleFileName();
+  EXPECT_EQ(fs::path(path).filename(), "win_tests");
+  EXPECT_TRUE(fs::path(path).is_absolute());
+
+  char buffer[4096];
+  EXPECT_EQ(GetModuleFileNameA(nullptr, buffer, sizeof buffer), path.size());
+  EXPECT_EQ(std::string(buffer), path);
+  char small[5];
+  EXPECT_EQ(GetModuleFileNameA(nullptr, small, 5), 5u);  // cut, null-terminated
+  EXPECT_EQ(std::string(small), path.substr(0, 4));
+  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+  int other = 0;
+  EXPECT_EQ(GetModuleFileNameA(&other, buffer, sizeof buffer), 0u);
+  EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+}
+
+}  // namespace
+}  // namespace veskmath::win
