@@ -115,9 +115,7 @@ TCplx IOver(const TCplx& z) {
 
 TCplx Exp(const TCplx& z) { return Store(ExpTimesExpj(z.Re, z.Im)); }
 
-TCplx Exp2(const TCplx& z) {
-  return Store(ExpTimesExpj(x87::kLn2 * z.Re, x87::kLn2 * z.Im));
-}
+TCplx Exp2(const TCplx& z) { return Store(ExpTimesExpj(x87::kLn2 * z.Re, x87::kLn2 * z.Im)); }
 
 TCplx Exp10(const TCplx& z) {
   constexpr ld kLn10 = 2.30258509299404568401799145468436421L;

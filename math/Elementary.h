@@ -77,9 +77,17 @@ inline long double Tan(long double x) {
   return tanl(x);
 }
 
-// e^t = 2^(t*log2 e) through the split 2^x primitive. As the split forms x - round(x), an
-// infinite exponent gives NaN (inf - inf): Exp(-INF) and Power(0, y) are NaN.
-inline long double Exp(long double t) { return x87::Pow2(t * x87::kLog2E); }
+// 2^x through the split primitive. The split forms x - round(x), which is inf - inf = NaN
+// for an infinite x; the exponentials answer the limits there instead (2^-inf = 0,
+// 2^inf = inf). Power keeps the bare split, so Power(0, y) stays NaN.
+inline long double Exp2(long double x) {
+  if (fabsl(x) == HUGE_VALL) [[unlikely]]
+    return x > 0 ? x : 0.0L;
+  return x87::Pow2(x);
+}
+
+// e^t = 2^(t*log2 e).
+inline long double Exp(long double t) { return Exp2(t * x87::kLog2E); }
 inline long double Ln(long double x) { return x87::YLog2X(x87::kLn2, x); }
 inline long double Log2(long double x) { return x87::YLog2X(1.0L, x); }
 
@@ -219,8 +227,8 @@ inline double ArcCoth(double X) {
 
 // --- exponentials and logarithms --------------------------------------------------------------
 inline double Exp(double X) { return static_cast<double>(ext::Exp(X)); }
-inline double Exp2(double X) { return static_cast<double>(x87::Pow2(X)); }
-inline double Exp10(double X) { return static_cast<double>(x87::Pow2(X * x87::kLog2T)); }
+inline double Exp2(double X) { return static_cast<double>(ext::Exp2(X)); }
+inline double Exp10(double X) { return static_cast<double>(ext::Exp2(X * x87::kLog2T)); }
 
 inline double Ln(double X) { return static_cast<double>(ext::Ln(X)); }
 // ln(1 + X) through the processor's log2(1 + x), which is defined for
@@ -286,7 +294,9 @@ inline double Pythag(double X, double Y) {
 // itself, since the double lies just below the processor's 2pi.
 inline double FixAngle(double X) { return static_cast<double>(ext::FixAngle(X)); }
 
-inline double DegToRad(double X) { return static_cast<double>(static_cast<long double>(X) * PI180); }
+inline double DegToRad(double X) {
+  return static_cast<double>(static_cast<long double>(X) * PI180);
+}
 inline double RadToDeg(double X) {
   return static_cast<double>(static_cast<long double>(X) * INVPI180);
 }
@@ -298,13 +308,13 @@ TCplx Exp10(const TCplx& z);
 TCplx Ln(const TCplx& z);
 TCplx Log10(const TCplx& z);
 TCplx Log2(const TCplx& z);
-TCplx LogN(double N, const TCplx& z);         // Ln(z) / ln N
-TCplx LogN(const TCplx& B, double X);         // ln X / Ln(B)
-TCplx LogN(const TCplx& B, const TCplx& Z);   // Ln(Z) / Ln(B)
-TCplx Power(double Base, const TCplx& z);     // real base, complex exponent
-TCplx Power(const TCplx& z, double p);        // complex base, real exponent
-TCplx Power(const TCplx& A, const TCplx& B);  // Exp(B * Ln(A))
-TCplx IntPower(const TCplx& z, int32_t n);    // |z|^n * (cos nt, sin nt)
+TCplx LogN(double N, const TCplx& z);              // Ln(z) / ln N
+TCplx LogN(const TCplx& B, double X);              // ln X / Ln(B)
+TCplx LogN(const TCplx& B, const TCplx& Z);        // Ln(Z) / Ln(B)
+TCplx Power(double Base, const TCplx& z);          // real base, complex exponent
+TCplx Power(const TCplx& z, double p);             // complex base, real exponent
+TCplx Power(const TCplx& A, const TCplx& B);       // Exp(B * Ln(A))
+TCplx IntPower(const TCplx& z, int32_t n);         // |z|^n * (cos nt, sin nt)
 TCplx Root(const TCplx& z, int32_t k, int32_t n);  // the k-th of the n-th roots
 TCplx Pythag(const TCplx& A, const TCplx& B);      // CSqrt(A^2 + B^2)
 TCplx CSqrt(const TCplx& z);                       // principal root: real part >= 0
