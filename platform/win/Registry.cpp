@@ -3,12 +3,16 @@
 
 #include <optional>
 
+#include "platform/win/CodePage.h"
+
 namespace veskmath::win {
 
-std::string RegistryAnsiToUtf8(const std::string& text) { return text; }
-std::string RegistryUtf8ToAnsi(const std::string& text) { return text; }
-
 namespace {
+
+// The file boundary: system texts are ANSI, the file holds UTF-8. Paths are converted whole
+// before they are split, since a Shift-JIS trail byte may be 0x5C, the "\\" separator.
+std::string RegistryAnsiToUtf8(const std::string& text) { return AnsiToUtf8(text); }
+std::string RegistryUtf8ToAnsi(const std::string& text) { return Utf8ToAnsi(text); }
 
 [[noreturn]] void SetDataFailed(const std::string& name) {
   throw ERegistryException(rtl::Format("Failed to set data for '%s'", name.c_str()));

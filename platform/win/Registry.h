@@ -1,8 +1,8 @@
 // TRegistry: the component library's registry class, over the registry file
 // (platform/win/RegistryFile.h).
 //
-// Names, paths and texts go in and come out in the system ANSI code page; the file holds
-// UTF-8. As in the component library:
+// Names, paths and texts go in and come out in the system ANSI code page (CodePage.h); the
+// file holds UTF-8. As in the component library:
 //   - a key path beginning with "\" starts at the root key, any other is relative to the
 //     open key (or to the root key when none is open); CurrentPath is the open key's path
 //     without the leading "\";
@@ -79,9 +79,5 @@ class TRegistry {
   bool FReadOnly = false;
   std::string FCurrentPath;  // ANSI
 };
-
-// The conversions at the file boundary: system ANSI code page <-> the file's UTF-8.
-std::string RegistryAnsiToUtf8(const std::string& text);
-std::string RegistryUtf8ToAnsi(const std::string& text);
 
 }  // namespace veskmath::win

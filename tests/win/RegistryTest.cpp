@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "RegistryTestUtil.h"
+#include "platform/win/CodePage.h"
 
 using namespace veskmath::win;
 using registry_test::InChild;
@@ -62,6 +63,28 @@ TEST_F(TRegistryTest, WritesAHostEntryAsTheInstallDialogDoes) {
                                 "\"ID\"=\"VeskMath.FuVeskMath\"\n"
                                 "\"ExecWithoutCompstr\"=dword:00000001\n"),
             std::string::npos);
+}
+
+TEST_F(TRegistryTest, StoresSystemTextsAsUtf8) {
+  // Shift-JIS: "数式計算" and "ソ", whose trail byte 0x5C is also the key separator.
+  const std::string name = "\x90\x94\x8E\xAE\x8C\x76\x8E\x5A";
+  const std::string so = "\x83\x5C";
+  ASSERT_TRUE(veskmath::win::SetAnsiCodePage("CP932"));  // the default, unless set otherwise
+  reg.SetRootKey(HKEY_LOCAL_MACHINE);
+  ASSERT_TRUE(reg.OpenKey("Vesk\\" + so + "\\01", true));
+  EXPECT_EQ(reg.CurrentPath(), "Vesk\\" + so + "\\01");
+  reg.WriteString(name, name);
+  EXPECT_NE(ReadFile(path).find("[HKEY_LOCAL_MACHINE\\Vesk\\ソ\\01]\n\"数式計算\"=\"数式計算\"\n"),
+            std::string::npos)
+      << ReadFile(path);
+  TRegistry other(path);
+  other.SetRootKey(HKEY_LOCAL_MACHINE);
+  ASSERT_TRUE(other.OpenKey("Vesk", false));
+  TStringList keys;
+  other.GetKeyNames(keys);
+  EXPECT_EQ(Lines(keys), (std::vector<std::string>{so}));
+  ASSERT_TRUE(other.OpenKey(so + "\\01", false));
+  EXPECT_EQ(other.ReadString(name), name);
 }
 
 TEST_F(TRegistryTest, ResolvesAbsoluteAndRelativeKeys) {
