@@ -36,6 +36,9 @@ class TestExpression : public TQelExpression {
     DefineVaryingFunction("counter", Counter, 0);
   }
 
+  // Whether the current expression's result is complex (evaluates it).
+  bool ResultIsCplx() { return EvaluateList(FHead)->IsCplx; }
+
   using TQelExpression1::Check;
   using TQelExpression1::FConstants;
   using TQelExpression1::FExpressList;
