@@ -13,12 +13,11 @@ double Now() {
   const std::time_t t = system_clock::to_time_t(now);
   std::tm local{};
   localtime_r(&t, &local);
-  const double ms = static_cast<double>(
-      duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
-  // Unix epoch 1970-01-01 is day 25569 of the date-time scale.
-  const double utcDays = static_cast<double>(t) / 86400.0 + 25569.0;
-  const double offsetDays = static_cast<double>(local.tm_gmtoff) / 86400.0;
-  return std::floor(utcDays * 86400.0) / 86400.0 + offsetDays + ms / kMSecsPerDay;
+  // Whole local milliseconds first, then one division: dividing seconds and scaling back
+  // loses a second whenever the quotient rounds down.
+  const long long localMs =
+      duration_cast<milliseconds>(now.time_since_epoch()).count() + local.tm_gmtoff * 1000LL;
+  return static_cast<double>(localMs) / kMSecsPerDay + 25569.0;  // 25569: 1970-01-01
 }
 
 std::string FormatTime(const std::string& picture, double dateTime) {
