@@ -1,0 +1,204 @@
+// The history file: lock-free reads, locked atomic rewrites (see History.h).
+#include "server/History.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "platform/rtl/SysUtils.h"
+#include "platform/win/Files.h"
+#include "platform/win/WinTypes.h"
+
+namespace veskmath::server {
+
+namespace {
+
+constexpr std::string_view kLineBreak = "\r\n";
+
+// An open descriptor that closes itself.
+class TFd {
+ public:
+  explicit TFd(int fd = -1) : FFd(fd) {}
+  TFd(const TFd&) = delete;
+  TFd& operator=(const TFd&) = delete;
+  ~TFd() { Reset(); }
+  int Get() const { return FFd; }
+  int Release() { return std::exchange(FFd, -1); }
+  void Reset(int fd = -1) {
+    if (FFd >= 0) ::close(FFd);
+    FFd = fd;
+  }
+
+ private:
+  int FFd;
+};
+
+std::string Reason(int error) { return std::strerror(error); }
+
+// Only a regular file that this user owns counts as the history file: a directory, a
+// device or a pipe planted at its path, or another user's file, is neither read nor
+// replaced.
+bool IsOwnRegularFile(const struct stat& st) {
+  return S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+}
+
+// Reads from the start of fd to its end. False on a read error.
+bool ReadAll(int fd, std::string& text) {
+  text.clear();
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && st.st_size > 0) text.reserve(static_cast<size_t>(st.st_size));
+  char buffer[65536];
+  off_t offset = 0;
+  for (;;) {
+    const ssize_t n = ::pread(fd, buffer, sizeof buffer, offset);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return true;
+    text.append(buffer, static_cast<size_t>(n));
+    offset += n;
+  }
+}
+
+bool WriteAll(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    text.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+// Opens the history file for writing and holds an exclusive lock on it. The lock must be on
+// the file that stands at the path now: a writer that was waiting while another one renamed
+// a new file into place holds the lock of a file that is gone, and tries again.
+TFd OpenLocked(const std::string& path, struct stat& st) {
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    // O_NOFOLLOW: a symbolic link at the path is refused, not followed; O_NONBLOCK keeps a
+    // planted pipe from blocking the open; a planted directory fails with EISDIR.
+    TFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    if (fd.Get() < 0) {
+      const int error = errno;
+      throw rtl::EFOpenError("Cannot open file \"" + path + "\". " + Reason(error));
+    }
+    if (::fstat(fd.Get(), &st) != 0 || !IsOwnRegularFile(st)) {
+      throw rtl::EFOpenError("Cannot open file \"" + path + "\". Not a regular file of this user");
+    }
+    while (::flock(fd.Get(), LOCK_EX) != 0) {
+      if (errno != EINTR) {
+        const int error = errno;
+        throw rtl::EFOpenError("Cannot lock file \"" + path + "\". " + Reason(error));
+      }
+    }
+    struct stat now {};
+    if (::lstat(path.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino) {
+      return TFd(fd.Release());
+    }
+  }
+  throw rtl::EFOpenError("Cannot lock file \"" + path + "\". It keeps being replaced");
+}
+
+}  // namespace
+
+std::string HistoryFilePath() {
+  try {
+    return win::TempPath() + kHistoryFileName;
+  } catch (const rtl::Exception&) {
+    // No usable temporary directory: no history file at all, rather than "log.txt" in
+    // whatever the working directory happens to be.
+    return std::string();
+  }
+}
+
+void SplitHistoryText(std::string_view text, std::vector<std::string>& lines) {
+  lines.clear();
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) end = text.size();  // "a:=2" without a break counts
+    lines.emplace_back(text.substr(start, end - start));
+    // "a\r\nb" is one break; a lone "\r" or "\n" is one too.
+    if (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n') ++end;
+    start = end + 1;
+  }
+}
+
+bool THistoryFile::Load(std::vector<std::string>& lines) const {
+  lines.clear();
+  if (FPath.empty()) return false;
+  TFd fd(::open(FPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (fd.Get() < 0) return false;
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) != 0 || !IsOwnRegularFile(st)) return false;
+  std::string text;
+  if (!ReadAll(fd.Get(), text)) return false;
+  SplitHistoryText(text, lines);
+  return true;
+}
+
+template <class Edit>
+void THistoryFile::Rewrite(Edit&& edit) const {
+  if (FPath.empty()) throw rtl::EFCreateError("No temporary directory for the history file");
+  struct stat st {};
+  TFd locked = OpenLocked(FPath, st);
+
+  std::string text;
+  if (!ReadAll(locked.Get(), text)) {
+    const int error = errno;
+    throw rtl::EReadError("Cannot read file \"" + FPath + "\". " + Reason(error));
+  }
+  edit(text);
+
+  // The new contents go to a temporary file beside the old one, reach the disk, and then
+  // take its place in one rename: readers and a crash see the old file or the new one.
+  std::string temp = FPath + ".XXXXXX";
+  TFd out(::mkostemp(temp.data(), O_CLOEXEC));
+  if (out.Get() < 0) {
+    const int error = errno;
+    throw rtl::EFCreateError("Cannot create file \"" + temp + "\". " + Reason(error));
+  }
+  const bool written = WriteAll(out.Get(), text) && ::fchmod(out.Get(), st.st_mode & 0777) == 0 &&
+                       ::fsync(out.Get()) == 0;
+  const int writeError = errno;
+  out.Reset();
+  if (!written) {
+    ::unlink(temp.c_str());
+    throw rtl::EWriteError("Cannot write file \"" + temp + "\". " + Reason(writeError));
+  }
+  if (::rename(temp.c_str(), FPath.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(temp.c_str());
+    throw rtl::EFCreateError("Cannot replace file \"" + FPath + "\". " + Reason(error));
+  }
+}
+
+void THistoryFile::Append(std::string_view line) const {
+  // "a:=(1\n+2)" evaluates (a break is a blank to the lexer) but would be read back as the
+  // two lines "a:=(1" and "+2)", and that replay would fail from then on.
+  if (line.find_first_of("\r\n") != std::string_view::npos) {
+    throw rtl::EWriteError("A history line cannot hold a line break");
+  }
+  Rewrite([line](std::string& text) {
+    // "a:=2" (no break at the end, as an editor may leave it) -> "a:=2\r\n" + the new line.
+    if (!text.empty() && text.back() != '\n' && text.back() != '\r') text += kLineBreak;
+    text += line;
+    text += kLineBreak;
+  });
+}
+
+void THistoryFile::Clear() const {
+  Rewrite([](std::string& text) { text.clear(); });
+}
+
+}  // namespace veskmath::server

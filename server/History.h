@@ -1,0 +1,60 @@
+// The history file: the definitions the user typed, one per line, replayed before every
+// conversion. ANSI text, CR LF after every line (the last included), no header; an empty
+// history is a file of 0 bytes. It lives in the user's temporary directory as "log.txt" and
+// is shared by every conversion object and every server process of the user.
+//
+// Readers never lock: writers replace the file atomically, so a reader sees either the old
+// or the new contents. Writers serialise on an exclusive lock of the file itself, re-read it
+// under the lock and write the new contents to a temporary file that is renamed over it; two
+// processes appending at once both keep their lines, and a crash mid-write leaves the old
+// file in place. The file is never written through a symbolic link, never when something
+// other than a regular file of this user stands at its path, and never when it could not be
+// read first.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace veskmath::server {
+
+inline constexpr const char* kHistoryFileName = "log.txt";
+
+// The user's temporary directory followed by "log.txt"; empty when the system reports no
+// usable temporary directory.
+std::string HistoryFilePath();
+
+class THistoryFile {
+ public:
+  // An empty path stands for "no history file": it reads as empty and refuses writes.
+  explicit THistoryFile(std::string path) : FPath(std::move(path)) {}
+
+  const std::string& Path() const { return FPath; }
+
+  // Fills lines (cleared first) from the file. Lines end at CR LF, CR or LF; a last line
+  // without a break counts, a final break adds no empty line. Answers false, leaving lines
+  // empty, when the file is missing or cannot be read, or is not a regular file of this
+  // user (a symbolic link, a directory, another user's file).
+  bool Load(std::vector<std::string>& lines) const;
+
+  // Appends one line. The file's bytes stay exactly as they were in front of it; a last line
+  // without its CR LF gets one first. Raises rtl::EStreamError descendants when the file
+  // cannot be opened, locked, read or replaced, and rtl::EWriteError for a line holding a
+  // CR or LF (it would come back as two lines); the file is then unchanged.
+  void Append(std::string_view line) const;
+
+  // Leaves the file empty (0 bytes), creating it when missing. Raises as Append does.
+  void Clear() const;
+
+ private:
+  template <class Edit>
+  void Rewrite(Edit&& edit) const;
+
+  std::string FPath;
+};
+
+// Splits text into lines as Load does (exposed for the tests of odd line breaks).
+void SplitHistoryText(std::string_view text, std::vector<std::string>& lines);
+
+}  // namespace veskmath::server
