@@ -176,7 +176,9 @@ TEST(Vocabulary, TablesAreWellFormed) {
       EXPECT_GE(row.NArgs, 0) << name;
       EXPECT_LE(row.NArgs, kMaxArgs) << name;
       EXPECT_NE(row.Routine, nullptr) << name;
-      if (!row.IsOper) EXPECT_EQ(row.Prec, 0) << name;
+      if (!row.IsOper) {
+        EXPECT_EQ(row.Prec, 0) << name;
+      }
     }
   }
   for (const TConstantRow& row : Constants()) {

@@ -59,7 +59,7 @@ bool Run(TQelExpression& expr, const std::string& text, Format format, std::stri
         out = m::SampleToStr(expr.Evaluate(), 0);
         break;
       case Format::Bool:
-        out = expr.EvaluateBool() ? "1" : "0";
+        out.assign(1, expr.EvaluateBool() ? '1' : '0');
         break;
       case Format::Hex:
         out = expr.EvaluateHex();
