@@ -1,0 +1,105 @@
+// The message service: window handles, per-thread message queues, posting (never sending)
+// to a window or a thread, and the GetMessage / PeekMessage / DispatchMessage loop calls.
+//
+// Windows here have no screen presence: a window is a handle owned by the thread that made
+// it, with an optional window procedure that DispatchMessageA calls. A message posted to a
+// window goes to the queue of its owner thread, as in the operating system; a thread gets a
+// queue when it first makes a window or asks its queue for messages (GetMessageA,
+// PeekMessageA, WaitMessageTimeout), and posting to a thread without a queue fails with
+// ERROR_INVALID_THREAD_ID. A queue holds at most kMaxPostedMessages messages; posting to a
+// full queue fails with ERROR_NOT_ENOUGH_QUOTA. When a thread ends, its queue and windows go.
+//
+// Across processes: a handle carries the id of the process that made it (bits 9-30: the
+// process id, bits 0-8: a slot), so it stays unique among the processes of the machine and
+// always fits a positive 32-bit signed integer. A window made reachable with PublishWindow
+// can be posted to from another process of the same user: the poster sends a datagram to the
+// owner's socket "msg-<pid>" in the user's runtime directory (Files.h: a private directory,
+// so only the same user can post), and a receiver thread of the owner puts it into the
+// window's queue. Such a post only knows that the datagram went out; a message for a window
+// that has been destroyed, or was never published, is dropped by the receiver. Both
+// processes must agree on the runtime directory (the same XDG_RUNTIME_DIR, or none).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "platform/win/WinTypes.h"
+
+namespace veskmath::win {
+
+using HWND = std::uint32_t;
+using WPARAM = std::uintptr_t;
+using LPARAM = std::intptr_t;
+using LRESULT = std::intptr_t;
+
+struct MSG {
+  HWND hwnd = 0;  // 0 for a thread message
+  UINT message = 0;
+  WPARAM wParam = 0;
+  LPARAM lParam = 0;
+  DWORD time = 0;  // milliseconds on the monotonic clock, when posted
+};
+
+inline constexpr UINT WM_NULL = 0x0000;
+inline constexpr UINT WM_DESTROY = 0x0002;
+inline constexpr UINT WM_CLOSE = 0x0010;
+inline constexpr UINT WM_QUIT = 0x0012;
+inline constexpr UINT WM_USER = 0x0400;
+
+inline constexpr UINT PM_NOREMOVE = 0x0000;
+inline constexpr UINT PM_REMOVE = 0x0001;
+
+// As a GetMessageA / PeekMessageA filter: only thread messages (those with no window).
+inline constexpr HWND HWND_THREAD_ONLY = 0xFFFFFFFFu;
+
+inline constexpr DWORD INFINITE = 0xFFFFFFFFu;
+inline constexpr std::size_t kMaxPostedMessages = 10000;
+
+using WindowProc = std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)>;
+
+// Milliseconds on the monotonic clock (wraps after 49 days, like the system's tick count).
+DWORD GetTickCount();
+
+// A new window of the calling thread; 0 (ERROR_NOT_ENOUGH_MEMORY) when the process already
+// has 511 windows.
+HWND CreateMessageWindow(WindowProc proc = {});
+// Only the owner thread may destroy a window (else ERROR_ACCESS_DENIED); messages still
+// queued for it are dropped.
+BOOL DestroyWindow(HWND hwnd);
+// Whether `hwnd` is a live window of this process.
+BOOL IsWindow(HWND hwnd);
+BOOL SetWindowProc(HWND hwnd, WindowProc proc);
+// The owner thread of a window of this process (0 for other handles); `processId`, when
+// given, receives the process id the handle carries.
+DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId);
+
+// Makes a window reachable from other processes of the user (see above). FALSE when the
+// window is not a window of this process or the socket cannot be set up (GetLastError).
+BOOL PublishWindow(HWND hwnd);
+
+// Puts the message into the queue of the window's owner thread and returns at once. A null
+// `hwnd` posts a thread message to the calling thread. Fails (FALSE) with
+// ERROR_INVALID_WINDOW_HANDLE for a handle that names no window, ERROR_NOT_ENOUGH_QUOTA
+// when the queue is full.
+BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+// Puts a thread message (no window) into the queue of a thread of this process.
+BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
+// Posts WM_QUIT with the exit code to the calling thread.
+void PostQuitMessage(int exitCode);
+
+// Filters: `hwnd` 0 takes every message of the thread, HWND_THREAD_ONLY only thread
+// messages, another handle only that window's messages; `min`..`max` limits the message
+// number unless both are 0. WM_QUIT passes every filter, so a loop always sees it.
+// GetMessageA waits for a message and removes it; it returns 0 for WM_QUIT, -1 for bad
+// arguments (no MSG, or a filter window that is not the calling thread's), else 1.
+BOOL GetMessageA(MSG* msg, HWND hwnd, UINT min, UINT max);
+// Returns at once: TRUE with the first matching message (removed with PM_REMOVE).
+BOOL PeekMessageA(MSG* msg, HWND hwnd, UINT min, UINT max, UINT removeMsg);
+// Calls the window procedure of msg->hwnd; 0 for thread messages and windows without one.
+LRESULT DispatchMessageA(const MSG* msg);
+// Waits until the calling thread's queue holds a message or `milliseconds` pass
+// (INFINITE: no limit). TRUE when a message is there.
+BOOL WaitMessageTimeout(DWORD milliseconds);
+
+}  // namespace veskmath::win

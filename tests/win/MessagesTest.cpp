@@ -1,0 +1,246 @@
+#include "platform/win/Messages.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "win/ChildProcess.h"
+
+namespace veskmath::win {
+namespace {
+
+// A window of the calling thread for the length of a test.
+class TestWindow {
+ public:
+  explicit TestWindow(WindowProc proc = {}) : FHandle(CreateMessageWindow(std::move(proc))) {}
+  ~TestWindow() {
+    if (FHandle != 0) DestroyWindow(FHandle);
+  }
+  TestWindow(const TestWindow&) = delete;
+  TestWindow& operator=(const TestWindow&) = delete;
+  HWND Handle() const { return FHandle; }
+
+ private:
+  HWND FHandle;
+};
+
+// Empties the calling thread's queue so tests do not see each other's leftovers.
+void Drain() {
+  MSG m;
+  while (PeekMessageA(&m, 0, 0, 0, PM_REMOVE)) {
+  }
+}
+
+class Messages : public ::testing::Test {
+ protected:
+  void SetUp() override { Drain(); }
+  void TearDown() override { Drain(); }
+};
+
+TEST_F(Messages, HandlesArePositive32BitAndCarryTheProcessId) {
+  const TestWindow w;
+  ASSERT_NE(w.Handle(), 0u);
+  EXPECT_GT(static_cast<std::int32_t>(w.Handle()), 0);
+  DWORD pid = 0;
+  EXPECT_EQ(GetWindowThreadProcessId(w.Handle(), &pid), GetCurrentThreadId());
+  EXPECT_EQ(pid, static_cast<DWORD>(::getpid()));
+  EXPECT_TRUE(IsWindow(w.Handle()));
+}
+
+TEST_F(Messages, PostedMessagesArriveInOrderWithTheirFields) {
+  const TestWindow w;
+  const DWORD before = GetTickCount();
+  ASSERT_TRUE(PostMessageA(w.Handle(), WM_USER + 100, 0, 0));
+  ASSERT_TRUE(PostMessageA(w.Handle(), WM_USER + 1, 42, -7));
+  MSG m;
+  ASSERT_EQ(GetMessageA(&m, 0, 0, 0), 1);
+  EXPECT_EQ(m.hwnd, w.Handle());
+  EXPECT_EQ(m.message, 0x0464u);
+  EXPECT_GE(m.time, before);
+  ASSERT_EQ(GetMessageA(&m, 0, 0, 0), 1);
+  EXPECT_EQ(m.message, WM_USER + 1);
+  EXPECT_EQ(m.wParam, 42u);
+  EXPECT_EQ(m.lParam, -7);
+  EXPECT_FALSE(PeekMessageA(&m, 0, 0, 0, PM_REMOVE));
+}
+
+TEST_F(Messages, FiltersByWindowRangeAndThreadOnlyButNeverHoldBackQuit) {
+  const TestWindow a;
+  const TestWindow b;
+  PostMessageA(a.Handle(), WM_USER + 1, 1, 0);
+  PostMessageA(b.Handle(), WM_USER + 2, 2, 0);
+  PostThreadMessageA(GetCurrentThreadId(), WM_USER + 3, 3, 0);
+  MSG m;
+  ASSERT_TRUE(PeekMessageA(&m, b.Handle(), 0, 0, PM_NOREMOVE));  // look, leave it
+  EXPECT_EQ(m.wParam, 2u);
+  ASSERT_TRUE(PeekMessageA(&m, HWND_THREAD_ONLY, 0, 0, PM_REMOVE));
+  EXPECT_EQ(m.wParam, 3u);
+  EXPECT_EQ(m.hwnd, 0u);
+  ASSERT_TRUE(PeekMessageA(&m, 0, WM_USER + 2, WM_USER + 2, PM_REMOVE));
+  EXPECT_EQ(m.wParam, 2u);
+  EXPECT_FALSE(PeekMessageA(&m, b.Handle(), 0, 0, PM_REMOVE));
+
+  PostQuitMessage(3);
+  ASSERT_TRUE(PeekMessageA(&m, a.Handle(), WM_USER + 50, WM_USER + 60, PM_NOREMOVE));
+  EXPECT_EQ(m.message, WM_QUIT);
+  EXPECT_EQ(GetMessageA(&m, 0, WM_USER + 1, WM_USER + 1), 1);  // the older window message
+  EXPECT_EQ(GetMessageA(&m, 0, 0, 0), 0);                      // WM_QUIT ends a loop
+  EXPECT_EQ(m.wParam, 3u);
+}
+
+TEST_F(Messages, RefusedPostsAndCalls) {
+  HWND gone = 0;
+  {
+    const TestWindow w;
+    gone = w.Handle();
+    PostMessageA(gone, WM_USER, 0, 0);
+  }
+  MSG m;
+  EXPECT_FALSE(PeekMessageA(&m, 0, 0, 0, PM_NOREMOVE));  // its queued message went with it
+  EXPECT_FALSE(IsWindow(gone));
+  SetLastError(0);
+  EXPECT_FALSE(PostMessageA(gone, WM_USER, 0, 0));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+  EXPECT_FALSE(DestroyWindow(gone));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+
+  EXPECT_EQ(GetMessageA(nullptr, 0, 0, 0), -1);
+  EXPECT_EQ(GetMessageA(&m, gone, 0, 0), -1);  // a filter window must be the thread's own
+
+  EXPECT_FALSE(PostThreadMessageA(0x7FFFFFFF, WM_USER, 0, 0));  // no such thread
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_THREAD_ID);
+}
+
+TEST_F(Messages, AWindowBelongsToTheThreadThatMadeIt) {
+  std::promise<HWND> made;
+  std::promise<MSG> received;
+  std::promise<void> mayEnd;
+  std::thread owner([&] {
+    const HWND hwnd = CreateMessageWindow();
+    made.set_value(hwnd);
+    MSG m;
+    GetMessageA(&m, 0, 0, 0);  // blocks until the main thread posts
+    received.set_value(m);
+    mayEnd.get_future().wait();
+  });
+  const HWND hwnd = made.get_future().get();
+  EXPECT_FALSE(DestroyWindow(hwnd));  // not ours
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  ASSERT_TRUE(PostMessageA(hwnd, WM_USER + 100, 5, 6));
+  const MSG m = received.get_future().get();
+  EXPECT_EQ(m.hwnd, hwnd);
+  EXPECT_EQ(m.wParam, 5u);
+  MSG mine;
+  EXPECT_FALSE(PeekMessageA(&mine, 0, 0, 0, PM_NOREMOVE));  // nothing came to our queue
+  mayEnd.set_value();
+  owner.join();
+  EXPECT_FALSE(IsWindow(hwnd));  // the thread's end took its window
+  EXPECT_FALSE(PostMessageA(hwnd, WM_USER, 0, 0));
+}
+
+TEST_F(Messages, QuitPostedByThreadIdEndsTheMainLoop) {
+  MSG m;
+  PeekMessageA(&m, 0, 0, 0, PM_NOREMOVE);  // the main thread has a queue now
+  const DWORD mainThread = GetCurrentThreadId();
+  std::thread releaser([mainThread] { PostThreadMessageA(mainThread, WM_QUIT, 0, 0); });
+  int loops = 0;
+  while (GetMessageA(&m, 0, 0, 0) > 0) ++loops;
+  releaser.join();
+  EXPECT_EQ(loops, 0);
+  EXPECT_EQ(m.message, WM_QUIT);
+}
+
+TEST_F(Messages, DispatchCallsTheWindowProcedureWhichMayPostAgain) {
+  std::vector<UINT> seen;
+  const TestWindow w([&seen](HWND hwnd, UINT msg, WPARAM wParam, LPARAM) -> LRESULT {
+    seen.push_back(msg);
+    if (msg == WM_USER) PostMessageA(hwnd, WM_USER + 1, wParam + 1, 0);
+    return 9;
+  });
+  PostMessageA(w.Handle(), WM_USER, 1, 0);
+  MSG m;
+  ASSERT_TRUE(PeekMessageA(&m, 0, 0, 0, PM_REMOVE));
+  EXPECT_EQ(DispatchMessageA(&m), 9);
+  ASSERT_TRUE(PeekMessageA(&m, 0, 0, 0, PM_REMOVE));
+  EXPECT_EQ(m.wParam, 2u);
+  DispatchMessageA(&m);
+  EXPECT_EQ(seen, (std::vector<UINT>{WM_USER, WM_USER + 1}));
+  m.hwnd = 0;
+  EXPECT_EQ(DispatchMessageA(&m), 0);  // thread messages have no procedure
+}
+
+TEST_F(Messages, QueueAndHandleLimits) {
+  const TestWindow w;
+  for (std::size_t i = 0; i < kMaxPostedMessages; ++i) {
+    ASSERT_TRUE(PostMessageA(w.Handle(), WM_USER, i, 0));
+  }
+  EXPECT_FALSE(PostMessageA(w.Handle(), WM_USER, 0, 0));
+  EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_QUOTA);
+  Drain();
+
+  std::vector<HWND> all;
+  for (HWND h = CreateMessageWindow(); h != 0; h = CreateMessageWindow()) all.push_back(h);
+  EXPECT_EQ(all.size(), 510u);  // 511 slots, one held by `w`
+  EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
+  for (const HWND h : all) DestroyWindow(h);
+  const TestWindow again;
+  EXPECT_NE(again.Handle(), 0u);
+}
+
+TEST_F(Messages, WaitMessageTimeout) {
+  EXPECT_FALSE(WaitMessageTimeout(20));
+  const DWORD self = GetCurrentThreadId();
+  std::thread poster([self] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    PostThreadMessageA(self, WM_USER, 0, 0);
+  });
+  EXPECT_TRUE(WaitMessageTimeout(10000));
+  poster.join();
+}
+
+// ---- Across processes
+
+// Child side: posts to the handles the parent passed. Does nothing when run on its own.
+TEST(MessagesRemote, ChildPosts) {
+  const char* published = std::getenv("VESKMATH_TEST_POST_TO");
+  const char* hidden = std::getenv("VESKMATH_TEST_POST_HIDDEN");
+  if (published == nullptr || hidden == nullptr) GTEST_SKIP() << "runs as a child only";
+  // The datagram goes out either way; the receiver decides.
+  EXPECT_TRUE(PostMessageA(static_cast<HWND>(std::stoul(hidden)), WM_USER + 1, 1, 1));
+  EXPECT_TRUE(PostMessageA(static_cast<HWND>(std::stoul(published)), WM_USER + 100, 7, -3));
+}
+
+TEST(MessagesRemote, PublishedWindowReceivesFromAnotherProcess) {
+  Drain();
+  const TestWindow target;
+  const TestWindow hidden;
+  ASSERT_TRUE(PublishWindow(target.Handle())) << GetLastError();
+  pid_t child = 0;
+  ASSERT_EQ(
+      testing::RunThisTestInChild("MessagesRemote.ChildPosts",
+                                  {"VESKMATH_TEST_POST_TO=" + std::to_string(target.Handle()),
+                                   "VESKMATH_TEST_POST_HIDDEN=" + std::to_string(hidden.Handle())},
+                                  &child),
+      0);
+  ASSERT_TRUE(WaitMessageTimeout(10000));
+  MSG m;
+  ASSERT_TRUE(PeekMessageA(&m, 0, 0, 0, PM_REMOVE));
+  EXPECT_EQ(m.hwnd, target.Handle());  // the unpublished window's message was dropped
+  EXPECT_EQ(m.message, WM_USER + 100);
+  EXPECT_EQ(m.wParam, 7u);
+  EXPECT_EQ(m.lParam, -3);
+  EXPECT_FALSE(PeekMessageA(&m, 0, 0, 0, PM_REMOVE));
+
+  // The child is gone: a handle of its process reaches nobody.
+  const HWND ofDeadProcess = (static_cast<HWND>(child) << 9) | 1;
+  EXPECT_FALSE(PostMessageA(ofDeadProcess, WM_USER, 0, 0));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+}
+
+}  // namespace
+}  // namespace veskmath::win
