@@ -4,9 +4,8 @@
 //
 // None of these checks its domain or raises: they are direct formulas evaluated in
 // extended precision, so outside the domain they answer NaN, at a pole an infinity, on
-// overflow INF. Every exponential goes through the split 2^x primitive as
-// e^t = 2^(t*log2 e), which neither overflows nor loses accuracy for results inside the
-// double range.
+// overflow INF. Inside the formulas e^t is 2^(t*log2 e) through the split 2^x primitive,
+// which neither overflows nor loses accuracy for results inside the double range.
 //
 // Return type: the real functions answer `double`. The value is formed in extended
 // precision and rounded once, on return, which is exactly what a caller storing the result
@@ -14,12 +13,18 @@
 // functions) use the `ext` forms below, which take and answer `long double`.
 //
 // Speed: the expression engine calls the real functions on its evaluation hot path, so they
-// are inline and go straight to the x87 instructions (one fsin for Sin, fyl2x for Ln,
-// fyl2x + f2xm1 + fscale for Power). The complex functions are out of line.
+// are inline. Those that are one transcendental primitive followed by the rounding to double
+// (Sin, Cos, Tan, SinCos, ArcTan, ArcTan2, ArcCot, Exp, Exp2, Ln, Log2, Log10, and Power of a
+// positive base) call the C library's double function: the same value to within that final
+// rounding, but three to seven times faster than the microcoded x87 instruction. The
+// composite formulas (Sec, Csc, Cot, the arc sines and cosines, the hyperbolic functions and
+// their inverses, Exp10, Ln1, Log2X, LogN, the complex and the special functions) keep their
+// extended-precision evaluation on the x87 primitives, with the weak spots of those formulas.
 //
-// Large trigonometric arguments: the processor's sine, cosine and tangent reduce their
-// argument only below 2^63 and leave it untouched above (so fsin(1e20) would answer 1e20).
-// From 2^63 on, Sin, Cos, SinCos and Tan (real and inside the complex functions) use the C
+// Large trigonometric arguments: the real Sin, Cos and Tan reduce exactly at every magnitude
+// (sin(PI) is the true 1.2246467991473532e-16). The x87 sine, cosine and tangent used by the
+// composite formulas reduce by a 66-bit pi, and only below 2^63: above, the instruction would
+// hand the argument back unchanged (fsin(1e20) = 1e20). From 2^63 on the `ext` forms use the C
 // library's long-double functions, which reduce exactly; infinities give NaN.
 #pragma once
 
@@ -79,7 +84,7 @@ inline long double Tan(long double x) {
 
 // 2^x through the split primitive. The split forms x - round(x), which is inf - inf = NaN
 // for an infinite x; the exponentials answer the limits there instead (2^-inf = 0,
-// 2^inf = inf). Power keeps the bare split, so Power(0, y) stays NaN.
+// 2^inf = inf). The real Power keeps the formula's NaN, so Power(0, y) stays NaN.
 inline long double Exp2(long double x) {
   if (fabsl(x) == HUGE_VALL) [[unlikely]]
     return x > 0 ? x : 0.0L;
@@ -106,14 +111,12 @@ long double FixAngle(long double x);
 }  // namespace ext
 
 // --- real trigonometric functions -------------------------------------------------------------
-inline double Sin(double X) { return static_cast<double>(ext::Sin(X)); }
-inline double Cos(double X) { return static_cast<double>(ext::Cos(X)); }
-inline double Tan(double X) { return static_cast<double>(ext::Tan(X)); }
+inline double Sin(double X) { return std::sin(X); }
+inline double Cos(double X) { return std::cos(X); }
+inline double Tan(double X) { return std::tan(X); }
 inline void SinCos(double X, double& S, double& C) {
-  long double s, c;
-  ext::SinCos(X, s, c);
-  S = static_cast<double>(s);
-  C = static_cast<double>(c);
+  S = std::sin(X);
+  C = std::cos(X);
 }
 inline double Sec(double X) { return static_cast<double>(1.0L / ext::Cos(X)); }
 inline double Csc(double X) { return static_cast<double>(1.0L / ext::Sin(X)); }
@@ -129,11 +132,11 @@ inline double ArcCos(double X) {
   const long double x = X;
   return static_cast<double>(x87::ATan2(ext::Sqrt(1.0L - x * x), x));
 }
-inline double ArcTan(double X) { return static_cast<double>(x87::ATan2(X, 1.0L)); }
+inline double ArcTan(double X) { return std::atan(X); }
 // The first argument is the ordinate: ArcTan2(0, -1) is pi.
-inline double ArcTan2(double Y, double X) { return static_cast<double>(x87::ATan2(Y, X)); }
+inline double ArcTan2(double Y, double X) { return std::atan2(Y, X); }
 // Values in (0, pi): ArcCot(-1) is 3pi/4.
-inline double ArcCot(double X) { return static_cast<double>(x87::ATan2(1.0L, X)); }
+inline double ArcCot(double X) { return std::atan2(1.0, X); }
 inline double ArcSec(double X) {
   const long double r = 1.0L / X;
   return static_cast<double>(x87::ATan2(ext::Sqrt(1.0L - r * r), r));
@@ -226,11 +229,11 @@ inline double ArcCoth(double X) {
 }
 
 // --- exponentials and logarithms --------------------------------------------------------------
-inline double Exp(double X) { return static_cast<double>(ext::Exp(X)); }
-inline double Exp2(double X) { return static_cast<double>(ext::Exp2(X)); }
+inline double Exp(double X) { return std::exp(X); }
+inline double Exp2(double X) { return std::exp2(X); }
 inline double Exp10(double X) { return static_cast<double>(ext::Exp2(X * x87::kLog2T)); }
 
-inline double Ln(double X) { return static_cast<double>(ext::Ln(X)); }
+inline double Ln(double X) { return std::log(X); }
 // ln(1 + X) through the processor's log2(1 + x), which is defined for
 // |X| < 1 - sqrt(2)/2 only. Outside that range 1 + X is exact in extended precision, so the
 // plain logarithm of it is taken instead: Ln1(-1) is -INF, below -1 NaN.
@@ -239,21 +242,26 @@ inline double Ln1(double X) {
   if (fabs(X) < kLn1Limit) return static_cast<double>(x87::YLog2XP1(x87::kLn2, X));
   return static_cast<double>(ext::Ln(1.0L + X));
 }
-inline double Log2(double X) { return static_cast<double>(ext::Log2(X)); }
+inline double Log2(double X) { return std::log2(X); }
 // Accurate near 1: log2(1 + (X - 1)) by the log2(1 + x) primitive when |X - 1| < 0.1.
 inline double Log2X(double X) {
   const long double d = static_cast<long double>(X) - 1.0L;
   if (NLess(fabsl(d), 0.1L)) return static_cast<double>(x87::YLog2XP1(1.0L, d));
   return static_cast<double>(ext::Log2(X));
 }
-inline double Log10(double X) { return static_cast<double>(x87::YLog2X(x87::kLg2, X)); }
+inline double Log10(double X) { return std::log10(X); }
 // The first argument is the base: LogN(2, 8) is 3.
 inline double LogN(double N, double X) { return static_cast<double>(ext::Ln(X) / ext::Ln(N)); }
 
-// 2^(Exponent*log2(Base)) with no special cases: a negative or zero base gives NaN
-// (Power(0, 2) forms 2^-inf through the split, inf - inf).
+// 2^(Exponent*log2(Base)) with no special cases. The product is finite exactly when Base is
+// positive and finite and Exponent is finite, and then the value is Base^Exponent, which the
+// C library's pow computes. In every other case the formula forms 2^(+-inf) or 2^NaN, where
+// the split answers NaN: a zero or negative base (Power(0, 2), Power(-2, 2),
+// Power(-8, 1/3)), an infinite base or exponent (Power(1, INF)).
 inline double Power(double Base, double Exponent) {
-  return static_cast<double>(x87::Pow2(x87::YLog2X(Exponent, Base)));
+  if (Base > 0.0 && Base < INF && std::isfinite(Exponent)) [[likely]]
+    return std::pow(Base, Exponent);
+  return NaN;
 }
 
 namespace ext {
