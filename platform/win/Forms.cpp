@@ -1,0 +1,248 @@
+// Screenless forms with a trace, and message boxes on the terminal.
+#include "platform/win/Forms.h"
+
+#include <array>
+#include <cstdio>
+#include <iostream>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/rtl/SysUtils.h"
+#include "platform/win/CodePage.h"
+
+namespace veskmath::win {
+
+namespace {
+
+std::mutex gTraceMutex;
+std::ostream* gTraceSink = nullptr;
+
+const char* BorderName(TFormBorderStyle style) {
+  static constexpr std::array<const char*, 6> kNames = {
+      "none", "single", "sizeable", "dialog", "tool-window", "size-tool-window"};
+  return static_cast<std::size_t>(style) < kNames.size() ? kNames[style] : "?";
+}
+
+const char* PositionName(TPosition position) {
+  static constexpr std::array<const char*, 8> kNames = {
+      "designed",      "default",        "default-pos-only", "default-size-only",
+      "screen-center", "desktop-center", "main-form-center", "owner-form-center"};
+  return static_cast<std::size_t>(position) < kNames.size() ? kNames[position] : "?";
+}
+
+}  // namespace
+
+std::ostream* SetFormTraceSink(std::ostream* sink) {
+  const std::lock_guard<std::mutex> lock(gTraceMutex);
+  std::ostream* previous = gTraceSink;
+  gTraceSink = sink;
+  return previous;
+}
+
+TForm::TForm() {
+  FHandle = CreateMessageWindow([this](HWND, UINT message, WPARAM wParam, LPARAM lParam) {
+    return WndProc(message, wParam, lParam);
+  });
+  if (FHandle == 0) {
+    throw EOSError("Error creating window handle", GetLastError());
+  }
+}
+
+TForm::~TForm() {
+  Trace("destroy");
+  DestroyWindow(FHandle);
+}
+
+void TForm::Trace(const char* event) const {
+  const std::lock_guard<std::mutex> lock(gTraceMutex);
+  if (gTraceSink == nullptr) return;
+  char handle[16];
+  std::snprintf(handle, sizeof handle, "%08X", static_cast<unsigned>(FHandle));
+  std::ostream& out = *gTraceSink;
+  out << "form " << handle << ' ' << event << " \"" << AnsiToUtf8(Caption) << '"';
+  if (std::string_view(event) == "show") {
+    out << ' ' << BorderName(BorderStyle) << ' ' << ClientWidth << 'x' << ClientHeight << ' '
+        << PositionName(Position) << " font \"" << AnsiToUtf8(Font.Name) << "\"/"
+        << static_cast<int>(Font.Charset) << '/' << Font.Height;
+  }
+  out << '\n';
+  out.flush();
+}
+
+void TForm::Show() {
+  if (FVisible) return;
+  FVisible = true;
+  Trace("show");
+}
+
+void TForm::Hide() {
+  if (!FVisible) return;
+  FVisible = false;
+  Trace("hide");
+}
+
+void TForm::Update() {
+  if (FVisible) Trace("paint");
+}
+
+TCloseAction TForm::Close() {
+  bool canClose = true;
+  if (OnCloseQuery) OnCloseQuery(*this, canClose);
+  if (!canClose) return caNone;
+  TCloseAction action = caHide;
+  if (OnClose) OnClose(*this, action);
+  if (action == caHide || action == caFree) Hide();
+  return action;
+}
+
+void TForm::Release(std::unique_ptr<TForm> form) {
+  if (!form) return;
+  form->Hide();
+  form->FReleased = true;
+  if (PostMessageA(form->Handle(), CM_RELEASE, 0, 0)) {
+    (void)form.release();  // now owned by the pending message
+  }
+  // Otherwise `form` is freed here.
+}
+
+LRESULT TForm::WndProc(UINT message, WPARAM, LPARAM) {
+  switch (message) {
+    case WM_CLOSE:
+      Close();
+      return 0;
+    case CM_RELEASE:
+      // Only a form handed to Release is ours to free; the dispatcher holds its own copy of
+      // this procedure, so the window may go with the form.
+      if (FReleased) delete this;
+      return 0;
+    default:
+      return 0;
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Message boxes
+
+namespace {
+
+std::mutex gDialogMutex;
+std::istream* gDialogIn = nullptr;
+std::ostream* gDialogOut = nullptr;
+
+struct Button {
+  int id;
+  const char* label;
+  const char* shortAnswer;
+  const char* longAnswer;
+};
+
+constexpr Button kOk{IDOK, "OK", "o", "ok"};
+constexpr Button kCancel{IDCANCEL, "Cancel", "c", "cancel"};
+constexpr Button kYes{IDYES, "Yes", "y", "yes"};
+constexpr Button kNo{IDNO, "No", "n", "no"};
+
+const char* IconLabel(UINT type) {
+  switch (type & 0x00F0) {
+    case MB_ICONERROR:
+      return "error";
+    case MB_ICONQUESTION:
+      return "question";
+    case MB_ICONWARNING:
+      return "warning";
+    case MB_ICONINFORMATION:
+      return "information";
+    default:
+      return nullptr;
+  }
+}
+
+// "\r\n" -> "\n", so the terminal shows each line break once.
+std::string TerminalText(const char* ansi) {
+  std::string text = AnsiToUtf8(ansi ? std::string_view(ansi) : std::string_view());
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out.push_back(text[i]);
+  }
+  return out;
+}
+
+}  // namespace
+
+TDialogStreams SetDialogStreams(std::istream* in, std::ostream* out) {
+  const std::lock_guard<std::mutex> lock(gDialogMutex);
+  const TDialogStreams previous{gDialogIn, gDialogOut};
+  gDialogIn = in;
+  gDialogOut = out;
+  return previous;
+}
+
+int MessageBoxA(HWND /*owner*/, const char* text, const char* caption, UINT type) {
+  std::vector<Button> buttons;
+  switch (type & 0x000F) {
+    case MB_OK:
+      buttons = {kOk};
+      break;
+    case MB_OKCANCEL:
+      buttons = {kOk, kCancel};
+      break;
+    case MB_YESNOCANCEL:
+      buttons = {kYes, kNo, kCancel};
+      break;
+    case MB_YESNO:
+      buttons = {kYes, kNo};
+      break;
+    default:
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return 0;
+  }
+  std::size_t defaultIndex = (type & 0x0F00) >> 8;
+  if (defaultIndex >= buttons.size()) defaultIndex = 0;
+
+  const std::lock_guard<std::mutex> lock(gDialogMutex);
+  std::istream& in = gDialogIn ? *gDialogIn : std::cin;
+  std::ostream& out = gDialogOut ? *gDialogOut : std::cout;
+
+  const std::string title = TerminalText(caption);
+  if (!title.empty() || IconLabel(type)) {
+    out << '[' << title << ']';
+    if (const char* icon = IconLabel(type)) out << " (" << icon << ')';
+    out << '\n';
+  }
+  out << TerminalText(text) << '\n';
+  if (buttons.size() == 1) {
+    out.flush();
+    return buttons[0].id;
+  }
+
+  // "Yes (y) / No (n) [No]: "
+  std::string prompt;
+  for (std::size_t i = 0; i < buttons.size(); ++i) {
+    if (i > 0) prompt += " / ";
+    prompt += std::string(buttons[i].label) + " (" + buttons[i].shortAnswer + ")";
+  }
+  prompt += std::string(" [") + buttons[defaultIndex].label + "]: ";
+  for (;;) {
+    out << prompt;
+    out.flush();
+    std::string line;
+    if (!std::getline(in, line)) {
+      out << '\n';
+      return buttons[defaultIndex].id;  // end of input: the default button
+    }
+    const std::string answer = rtl::LowerCase(rtl::Trim(line));
+    if (answer.empty()) return buttons[defaultIndex].id;
+    for (const Button& b : buttons) {
+      if (answer == b.shortAnswer || answer == b.longAnswer) return b.id;
+    }
+  }
+}
+
+void ShowMessage(std::string_view text) {
+  const std::string copy(text);
+  MessageBoxA(0, copy.c_str(), nullptr, MB_OK);
+}
+
+}  // namespace veskmath::win

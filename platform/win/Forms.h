@@ -1,0 +1,153 @@
+// Forms and message boxes without a screen.
+//
+// TForm keeps what a dialog form is made of (caption, border, client size, position, font),
+// owns a window handle of the message service (Messages.h) and knows whether it is shown.
+// It draws nothing; when a trace sink is set (SetFormTraceSink), each show, hide, paint and
+// destruction prints one line there, e.g.
+//   form 00C80001 show "Math Parer" dialog 88x8 screen-center font "ＭＳ Ｐゴシック"/128/-12
+// Forms belong to the thread that made them, like their windows.
+//
+// MessageBoxA renders on the terminal: it prints the caption and the text on the output
+// stream and, for a box with a choice, reads the answer from the input stream: "y"/"yes",
+// "n"/"no", "o"/"ok", "c"/"cancel" (any case); an empty line or the end of input answers the
+// default button; anything else asks again. A box with the OK button alone reads nothing.
+// The streams are standard input and output unless SetDialogStreams says otherwise.
+//
+// Captions and texts are in the ANSI code page, as everywhere in the system; they are
+// printed as UTF-8.
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/win/Messages.h"
+#include "platform/win/WinTypes.h"
+
+namespace veskmath::win {
+
+enum TFormBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
+
+enum TPosition {
+  poDesigned,
+  poDefault,
+  poDefaultPosOnly,
+  poDefaultSizeOnly,
+  poScreenCenter,
+  poDesktopCenter,
+  poMainFormCenter,
+  poOwnerFormCenter
+};
+
+enum TCloseAction { caNone, caHide, caFree, caMinimize };
+
+inline constexpr BYTE ANSI_CHARSET = 0;
+inline constexpr BYTE DEFAULT_CHARSET = 1;
+inline constexpr BYTE SHIFTJIS_CHARSET = 128;
+
+// The message a released form posts to itself; dispatching it frees the form.
+inline constexpr UINT CM_RELEASE = 0xB021;
+
+struct TFont {
+  std::string Name = "MS Sans Serif";  // ANSI
+  BYTE Charset = DEFAULT_CHARSET;
+  int Height = -11;  // negative: character height in pixels
+};
+
+class TForm {
+ public:
+  TForm();
+  TForm(const TForm&) = delete;
+  TForm& operator=(const TForm&) = delete;
+  // Destroys the window (the trace's "destroy" line).
+  virtual ~TForm();
+
+  std::string Caption;  // ANSI
+  TFormBorderStyle BorderStyle = bsSizeable;
+  int ClientWidth = 0;
+  int ClientHeight = 0;
+  TPosition Position = poDesigned;
+  TFont Font;
+  int PixelsPerInch = 96;
+
+  // Asked first by Close; setting `canClose` false keeps the form open.
+  std::function<void(TForm& sender, bool& canClose)> OnCloseQuery;
+  // Told by Close what will happen (caHide by default); may change it.
+  std::function<void(TForm& sender, TCloseAction& action)> OnClose;
+
+  HWND Handle() const { return FHandle; }
+  bool Visible() const { return FVisible; }
+  void Show();
+  void Hide();
+  // Paints at once (the trace's "paint" line).
+  void Update();
+
+  // Asks OnCloseQuery, then OnClose, then acts: caHide and caFree hide the form, caMinimize
+  // leaves it shown. Returns the action; caFree means the holder should free the form
+  // (Release lets the message loop do it). caNone: the form stays as it was.
+  TCloseAction Close();
+
+  // Frees the form later: hides it and posts CM_RELEASE to its window; the message loop of
+  // the form's thread frees it when it dispatches that message. Safe to call from the form's
+  // own event handlers. When the message cannot be posted the form is freed at once.
+  static void Release(std::unique_ptr<TForm> form);
+
+ protected:
+  // The window procedure: WM_CLOSE closes the form (freeing stays with its holder), and
+  // CM_RELEASE frees a form that was handed to Release. Derived forms may extend it.
+  virtual LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam);
+
+ private:
+  void Trace(const char* event) const;
+
+  HWND FHandle = 0;
+  bool FVisible = false;
+  bool FReleased = false;
+};
+
+// Where forms print their trace lines (nullptr: nowhere, the default). Returns the sink
+// that was set before.
+std::ostream* SetFormTraceSink(std::ostream* sink);
+
+// ---------------------------------------------------------------------------------------
+// Message boxes
+
+inline constexpr UINT MB_OK = 0x0000;
+inline constexpr UINT MB_OKCANCEL = 0x0001;
+inline constexpr UINT MB_YESNOCANCEL = 0x0003;
+inline constexpr UINT MB_YESNO = 0x0004;
+inline constexpr UINT MB_ICONERROR = 0x0010;
+inline constexpr UINT MB_ICONQUESTION = 0x0020;
+inline constexpr UINT MB_ICONWARNING = 0x0030;
+inline constexpr UINT MB_ICONINFORMATION = 0x0040;
+inline constexpr UINT MB_DEFBUTTON1 = 0x0000;
+inline constexpr UINT MB_DEFBUTTON2 = 0x0100;
+inline constexpr UINT MB_DEFBUTTON3 = 0x0200;
+inline constexpr UINT MB_APPLMODAL = 0x0000;
+inline constexpr UINT MB_SYSTEMMODAL = 0x1000;
+inline constexpr UINT MB_TASKMODAL = 0x2000;
+
+inline constexpr int IDOK = 1;
+inline constexpr int IDCANCEL = 2;
+inline constexpr int IDYES = 6;
+inline constexpr int IDNO = 7;
+
+// Shows the box (see above) and returns the button chosen; 0 with ERROR_INVALID_PARAMETER
+// for a button set other than OK, OK/Cancel, Yes/No and Yes/No/Cancel. A default button
+// beyond the box's buttons means the first one. `owner` and the modality flags change
+// nothing on the terminal. Null texts print as empty.
+int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
+
+// The component library's plain box: the text and an OK button, no caption.
+void ShowMessage(std::string_view text);
+
+struct TDialogStreams {
+  std::istream* In;
+  std::ostream* Out;
+};
+// Redirects message boxes (nullptr: standard input / output). Returns the previous pair.
+TDialogStreams SetDialogStreams(std::istream* in, std::ostream* out);
+
+}  // namespace veskmath::win
