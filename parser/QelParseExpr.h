@@ -123,6 +123,8 @@ class TQelExpression1 : public rtl::TStringList {
   bool CheckArguments(PExpressionRec rec) const;
   bool ResultCanVary(PExpressionRec rec) const;
   PExpressionRec RemoveConstants(PExpressionRec rec);
+  bool MarkVarying(PExpressionRec rec);
+  PExpressionRec FoldMarked(PExpressionRec rec);
   void EvaluateDisposeTree(PExpressionRec rec, bool& isBool, bool& isCplx);
   TValueRef* MakeLinkedList(PExpressionRec rec);
   static void DisposeTree(PExpressionRec rec);

@@ -193,13 +193,34 @@ bool TQelExpression1::ResultCanVary(PExpressionRec rec) const {
 // "sin(pi/2)+x" -> 1 + x; "2*3" -> 6; a complex result whose imaginary part folds to 0
 // becomes real ("i*i" -> -1).
 PExpressionRec TQelExpression1::RemoveConstants(PExpressionRec rec) {
-  if (ResultCanVary(rec)) {
+  MarkVarying(rec);
+  return FoldMarked(rec);
+}
+
+// One bottom-up pass answers ResultCanVary for every node at once (asking it at every level
+// is quadratic for chains such as "x+1+1+...+1"). The answer is kept in the node's Next,
+// which is unused until linking: the node itself for "can vary", nil otherwise.
+bool TQelExpression1::MarkVarying(PExpressionRec rec) {
+  bool varies = rec->ExprWord->GetCanVary();
+  const int32_t n = ArgCount(rec);
+  for (int32_t k = 0; k < n; ++k) varies = MarkVarying(AsNode(rec->Args[k])) || varies;
+  rec->Next = varies ? rec : nullptr;
+  return varies;
+}
+
+// Top-down: a node that can vary keeps its word and has its arguments folded; the largest
+// sub-trees that cannot vary are evaluated once and replaced by a constant. Clears every
+// mark it passes, so no node reaches linking with one.
+PExpressionRec TQelExpression1::FoldMarked(PExpressionRec rec) {
+  const bool varies = rec->Next != nullptr;
+  rec->Next = nullptr;
+  if (varies) {
     try {
       const int32_t n = ArgCount(rec);
       for (int32_t k = 0; k < n; ++k) {
         PExpressionRec child = AsNode(rec->Args[k]);
         rec->Args[k] = nullptr;  // the child is consumed even when folding it fails
-        rec->Args[k] = AsSlot(RemoveConstants(child));
+        rec->Args[k] = AsSlot(FoldMarked(child));
       }
     } catch (...) {
       DisposeTree(rec);
