@@ -1,0 +1,169 @@
+// Type-library descriptions embedded in the program: a library (name, version, LIBID, locale,
+// help string), its interfaces (IID, name, dual flag, members with DISPID, kind and
+// parameters) and its classes. Server and client link the same constexpr tables, so both sides
+// agree on names and DISPIDs without loading anything at run time.
+//
+// On top of a description:
+//   - DispGetIDsOfNames / DispInvoke serve IDispatch for an object: names are looked up
+//     without regard to ASCII case, arguments are counted and coerced to the declared types,
+//     and a failing member comes back as DISP_E_EXCEPTION with EXCEPINFO filled from the
+//     thread's error information, as the operating system's type-info dispatch does;
+//   - RegisterTypeLib / UnRegisterTypeLib write and remove the registry entries of the
+//     library and of its interfaces under HKEY_CLASSES_ROOT;
+//   - AddKnownTypeLib makes a description known to this process's automation runtime, so that
+//     client-side proxies answer GetIDsOfNames locally (Automation.h).
+//
+// A description is plain data with static storage: tables are written as constexpr arrays and
+// referenced through spans; the runtime keeps pointers to them, never copies.
+//
+//   inline constexpr TParamDesc kValueOut[] = {{"Value", VT_BSTR, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}};
+//   inline constexpr TParamDesc kValueIn[] = {{"", VT_BSTR, PARAMFLAG_FIN}};
+//   inline constexpr TFuncDesc kFuncs[] = {
+//       {"VeskYomi", 1, TInvokeKind::PropertyGet, kValueOut},
+//       {"VeskYomi", 1, TInvokeKind::PropertyPut, kValueIn}, ...};
+//   inline constexpr TInterfaceDesc kIFuVeskMath{IID_IFuVeskMath, "IFuVeskMath", true, "...", kFuncs};
+#pragma once
+
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "platform/win/OleTypes.h"
+
+namespace veskmath::win {
+
+// Parameter flags (IDL attributes in, out, retval).
+inline constexpr WORD PARAMFLAG_NONE = 0;
+inline constexpr WORD PARAMFLAG_FIN = 1;
+inline constexpr WORD PARAMFLAG_FOUT = 2;
+inline constexpr WORD PARAMFLAG_FRETVAL = 8;
+
+// A parameter of type VT_VARIANT takes any argument unconverted.
+inline constexpr VARTYPE VT_VARIANT = 12;
+
+enum class TInvokeKind : WORD {
+  Method = DISPATCH_METHOD,
+  PropertyGet = DISPATCH_PROPERTYGET,
+  PropertyPut = DISPATCH_PROPERTYPUT,
+};
+
+struct TParamDesc {
+  std::string_view name;  // UTF-8, may be empty (an unnamed property value)
+  VARTYPE type = VT_EMPTY;
+  WORD flags = PARAMFLAG_FIN;
+
+  constexpr bool IsIn() const { return (flags & (PARAMFLAG_FOUT | PARAMFLAG_FRETVAL)) == 0; }
+  constexpr bool IsRetval() const { return (flags & PARAMFLAG_FRETVAL) != 0; }
+};
+
+// One member slot. A property with get and put has two entries with the same name and DISPID.
+// The in-parameters come first, in call order; a retval parameter, if any, last.
+struct TFuncDesc {
+  std::string_view name;  // ASCII
+  DISPID dispId = DISPID_UNKNOWN;
+  TInvokeKind kind = TInvokeKind::Method;
+  std::span<const TParamDesc> params;
+  std::string_view helpString;  // UTF-8
+
+  // The number of in-parameters (what a caller passes in DISPPARAMS).
+  std::size_t InCount() const;
+  // The retval parameter, or nullptr when the member returns nothing but its HRESULT.
+  const TParamDesc* Retval() const;
+};
+
+struct TInterfaceDesc {
+  IID iid;
+  std::string_view name;  // ASCII
+  bool dual = true;       // dispatchable and automation-compatible, derived from IDispatch
+  std::string_view helpString;
+  std::span<const TFuncDesc> funcs;
+};
+
+struct TCoClassDesc {
+  CLSID clsid;
+  std::string_view name;
+  std::string_view helpString;
+  const TInterfaceDesc* defaultInterface = nullptr;
+};
+
+struct TTypeLibDesc {
+  GUID libid;
+  std::string_view name;
+  WORD majorVersion = 1;
+  WORD minorVersion = 0;
+  LCID lcid = 0;
+  std::string_view helpString;
+  std::span<const TInterfaceDesc* const> interfaces;
+  std::span<const TCoClassDesc> coclasses;
+};
+
+// ---------------------------------------------------------------------------------------
+// Dispatch served from a description
+
+// The member that a call with `flags` reaches: DISPATCH_PROPERTYPUT finds the put slot;
+// DISPATCH_METHOD and DISPATCH_PROPERTYGET (alone or together, as script hosts send them for
+// "obj.Name") find the method or the get slot. nullptr when there is none.
+const TFuncDesc* FindFunc(const TInterfaceDesc& itf, DISPID dispId, WORD flags);
+
+// names[0] is a member name, names[1..] names of its parameters (their DISPIDs are their
+// 0-based positions). Unknown names get DISPID_UNKNOWN and the answer DISP_E_UNKNOWNNAME.
+HRESULT DispGetIDsOfNames(const TInterfaceDesc& itf, const char16_t* const* names,
+                          UINT nameCount, DISPID* dispIds);
+
+// Runs one member of an object. `args` are the in-parameters in declaration order (first
+// parameter first), coerced to their declared types; `result` (never null) receives the
+// retval. The handler returns the member's HRESULT and sets error information on failure.
+using TMemberHandler =
+    std::function<HRESULT(const TFuncDesc& func, std::span<VARIANT> args, VARIANT* result)>;
+
+// IDispatch::Invoke over a description:
+//   riid other than GUID_NULL        -> DISP_E_UNKNOWNINTERFACE
+//   no member for dispId and flags   -> DISP_E_MEMBERNOTFOUND
+//   named arguments other than the single DISPID_PROPERTYPUT of a put -> DISP_E_NONAMEDARGS
+//   argument count differs           -> DISP_E_BADPARAMCOUNT
+//   an argument does not convert     -> DISP_E_TYPEMISMATCH / DISP_E_OVERFLOW, *argErr = its
+//                                       index in rgvarg
+//   the member fails with hr         -> DISP_E_EXCEPTION, EXCEPINFO from the thread's error
+//                                       information (which stays set) and scode = hr
+// `result` may be null (the caller does not want the value).
+HRESULT DispInvoke(const TInterfaceDesc& itf, const TMemberHandler& handler, DISPID dispId,
+                   REFIID riid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                   EXCEPINFO* excepInfo, UINT* argErr);
+
+// ---------------------------------------------------------------------------------------
+// Registration (HKEY_CLASSES_ROOT of the registry file, RegistryFile::DefaultPath())
+//
+//   TypeLib\{LIBID}\<major>.<minor>             (default) = help string (the name when empty)
+//   TypeLib\{LIBID}\<major>.<minor>\<lcid>\win32 (default) = fullPath
+//   TypeLib\{LIBID}\<major>.<minor>\FLAGS       (default) = "0"
+//   TypeLib\{LIBID}\<major>.<minor>\HELPDIR     (default) = helpDir
+//   Interface\{IID}                              (default) = interface name
+//   Interface\{IID}\ProxyStubClsid32             (default) = the automation marshaler's CLSID
+//   Interface\{IID}\ProxyStubClsid               (default) = the same
+//   Interface\{IID}\TypeLib                      (default) = {LIBID}, "Version" = "1.0"
+// <lcid> is the library's locale in lower-case hex without leading zeros ("409" for 1033,
+// "0" for the neutral locale), as the operating system names the subkey.
+// Answers S_OK, or TYPE_E_REGISTRYACCESS when the registry file cannot be written.
+inline constexpr CLSID CLSID_PSOAInterface = GuidLiteral("{00020424-0000-0000-C000-000000000046}");
+inline constexpr HRESULT TYPE_E_REGISTRYACCESS = MakeHResult(0x8002801C);
+inline constexpr HRESULT TYPE_E_LIBNOTREGISTERED = MakeHResult(0x8002801D);
+
+HRESULT RegisterTypeLib(const TTypeLibDesc& lib, const std::string& fullPath,
+                        const std::string& helpDir);
+// Removes the version key (and the TypeLib\{LIBID} key when no version is left) and the
+// interface keys. TYPE_E_LIBNOTREGISTERED when the version key is missing.
+HRESULT UnRegisterTypeLib(const TTypeLibDesc& lib);
+
+// The subkey path "TypeLib\{LIBID}\1.0" of a library.
+std::string TypeLibVersionKey(const TTypeLibDesc& lib);
+
+// ---------------------------------------------------------------------------------------
+// Descriptions known to this process (thread-safe; the description must outlive the process's
+// use of automation, which static tables do).
+
+void AddKnownTypeLib(const TTypeLibDesc& lib);
+const TInterfaceDesc* FindKnownInterface(REFIID iid);
+const TCoClassDesc* FindKnownCoClass(REFCLSID clsid);
+
+}  // namespace veskmath::win
