@@ -21,102 +21,62 @@ struct HalfKana {
   char16_t mark;  // 0, kVoiced or kSemiVoiced
 };
 
-// Katakana U+30A1 "ァ" .. U+30FA "ヺ", in code order.
+// Katakana U+30A1 "ァ" .. U+30FA "ヺ", in code order, one row per group.
+// clang-format off
 constexpr std::array<HalfKana, 0x30FA - 0x30A1 + 1> kKatakana = {{
-    {0xFF67, 0},
-    {0xFF71, 0},
-    {0xFF68, 0},
-    {0xFF72, 0},  // ァアィイ
-    {0xFF69, 0},
-    {0xFF73, 0},
-    {0xFF6A, 0},
-    {0xFF74, 0},  // ゥウェエ
-    {0xFF6B, 0},
-    {0xFF75, 0},  // ォオ
-    {0xFF76, 0},
-    {0xFF76, kVoiced},
-    {0xFF77, 0},
-    {0xFF77, kVoiced},  // カガキギ
-    {0xFF78, 0},
-    {0xFF78, kVoiced},
-    {0xFF79, 0},
-    {0xFF79, kVoiced},  // クグケゲ
-    {0xFF7A, 0},
-    {0xFF7A, kVoiced},  // コゴ
-    {0xFF7B, 0},
-    {0xFF7B, kVoiced},
-    {0xFF7C, 0},
-    {0xFF7C, kVoiced},  // サザシジ
-    {0xFF7D, 0},
-    {0xFF7D, kVoiced},
-    {0xFF7E, 0},
-    {0xFF7E, kVoiced},  // スズセゼ
-    {0xFF7F, 0},
-    {0xFF7F, kVoiced},  // ソゾ
-    {0xFF80, 0},
-    {0xFF80, kVoiced},
-    {0xFF81, 0},
-    {0xFF81, kVoiced},  // タダチヂ
-    {0xFF6F, 0},
-    {0xFF82, 0},
-    {0xFF82, kVoiced},  // ッツヅ
-    {0xFF83, 0},
-    {0xFF83, kVoiced},
-    {0xFF84, 0},
-    {0xFF84, kVoiced},  // テデトド
-    {0xFF85, 0},
-    {0xFF86, 0},
-    {0xFF87, 0},
-    {0xFF88, 0},  // ナニヌネ
-    {0xFF89, 0},  // ノ
-    {0xFF8A, 0},
-    {0xFF8A, kVoiced},
-    {0xFF8A, kSemiVoiced},  // ハバパ
-    {0xFF8B, 0},
-    {0xFF8B, kVoiced},
-    {0xFF8B, kSemiVoiced},  // ヒビピ
-    {0xFF8C, 0},
-    {0xFF8C, kVoiced},
-    {0xFF8C, kSemiVoiced},  // フブプ
-    {0xFF8D, 0},
-    {0xFF8D, kVoiced},
-    {0xFF8D, kSemiVoiced},  // ヘベペ
-    {0xFF8E, 0},
-    {0xFF8E, kVoiced},
-    {0xFF8E, kSemiVoiced},  // ホボポ
-    {0xFF8F, 0},
-    {0xFF90, 0},
-    {0xFF91, 0},
-    {0xFF92, 0},  // マミムメ
-    {0xFF93, 0},  // モ
-    {0xFF6C, 0},
-    {0xFF94, 0},
-    {0xFF6D, 0},
-    {0xFF95, 0},  // ャヤュユ
-    {0xFF6E, 0},
-    {0xFF96, 0},  // ョヨ
-    {0xFF97, 0},
-    {0xFF98, 0},
-    {0xFF99, 0},
-    {0xFF9A, 0},  // ラリルレ
-    {0xFF9B, 0},  // ロ
-    {0, 0},
-    {0xFF9C, 0},
-    {0, 0},
-    {0, 0},  // ヮワヰヱ
-    {0xFF66, 0},
-    {0xFF9D, 0},
-    {0xFF73, kVoiced},  // ヲンヴ
-    {0, 0},
-    {0, 0},  // ヵヶ
-    {0xFF9C, kVoiced},
-    {0, 0},
-    {0, 0},
-    {0xFF66, kVoiced},  // ヷヸヹヺ
+    {0xFF67, 0}, {0xFF71, 0}, {0xFF68, 0}, {0xFF72, 0}, {0xFF69, 0},            // ァアィイゥ
+    {0xFF73, 0}, {0xFF6A, 0}, {0xFF74, 0}, {0xFF6B, 0}, {0xFF75, 0},            // ウェエォオ
+    {0xFF76, 0}, {0xFF76, kVoiced}, {0xFF77, 0}, {0xFF77, kVoiced},             // カガキギ
+    {0xFF78, 0}, {0xFF78, kVoiced}, {0xFF79, 0}, {0xFF79, kVoiced},             // クグケゲ
+    {0xFF7A, 0}, {0xFF7A, kVoiced},                                             // コゴ
+    {0xFF7B, 0}, {0xFF7B, kVoiced}, {0xFF7C, 0}, {0xFF7C, kVoiced},             // サザシジ
+    {0xFF7D, 0}, {0xFF7D, kVoiced}, {0xFF7E, 0}, {0xFF7E, kVoiced},             // スズセゼ
+    {0xFF7F, 0}, {0xFF7F, kVoiced},                                             // ソゾ
+    {0xFF80, 0}, {0xFF80, kVoiced}, {0xFF81, 0}, {0xFF81, kVoiced},             // タダチヂ
+    {0xFF6F, 0}, {0xFF82, 0}, {0xFF82, kVoiced},                                // ッツヅ
+    {0xFF83, 0}, {0xFF83, kVoiced}, {0xFF84, 0}, {0xFF84, kVoiced},             // テデトド
+    {0xFF85, 0}, {0xFF86, 0}, {0xFF87, 0}, {0xFF88, 0}, {0xFF89, 0},            // ナニヌネノ
+    {0xFF8A, 0}, {0xFF8A, kVoiced}, {0xFF8A, kSemiVoiced},                      // ハバパ
+    {0xFF8B, 0}, {0xFF8B, kVoiced}, {0xFF8B, kSemiVoiced},                      // ヒビピ
+    {0xFF8C, 0}, {0xFF8C, kVoiced}, {0xFF8C, kSemiVoiced},                      // フブプ
+    {0xFF8D, 0}, {0xFF8D, kVoiced}, {0xFF8D, kSemiVoiced},                      // ヘベペ
+    {0xFF8E, 0}, {0xFF8E, kVoiced}, {0xFF8E, kSemiVoiced},                      // ホボポ
+    {0xFF8F, 0}, {0xFF90, 0}, {0xFF91, 0}, {0xFF92, 0}, {0xFF93, 0},            // マミムメモ
+    {0xFF6C, 0}, {0xFF94, 0}, {0xFF6D, 0}, {0xFF95, 0}, {0xFF6E, 0}, {0xFF96, 0},  // ャヤュユョヨ
+    {0xFF97, 0}, {0xFF98, 0}, {0xFF99, 0}, {0xFF9A, 0}, {0xFF9B, 0},            // ラリルレロ
+    {0, 0}, {0xFF9C, 0}, {0, 0}, {0, 0}, {0xFF66, 0}, {0xFF9D, 0},              // ヮワヰヱヲン
+    {0xFF73, kVoiced}, {0, 0}, {0, 0},                                          // ヴヵヶ
+    {0xFF9C, kVoiced}, {0, 0}, {0, 0}, {0xFF66, kVoiced},                       // ヷヸヹヺ
 }};
+// clang-format on
 
 // Full-width signs U+FFE0 "￠" .. U+FFE6 "￦".
 constexpr std::array<char16_t, 7> kSigns = {0x00A2, 0x00A3, 0x00AC, 0x00AF, 0x00A6, 0x00A5, 0x20A9};
+
+struct Single {
+  char16_t from;
+  char16_t to;
+};
+
+// The other characters with a narrow form.
+// clang-format off
+constexpr std::array<Single, 14> kSingles = {{
+    {0x3000, u' '},          // ideographic space
+    {0x3001, 0xFF64},        // "、" -> "､"
+    {0x3002, 0xFF61},        // "。" -> "｡"
+    {0x300C, 0xFF62},        // "「" -> "｢"
+    {0x300D, 0xFF63},        // "」" -> "｣"
+    {0x30FB, 0xFF65},        // "・" -> "･"
+    {0x30FC, 0xFF70},        // "ー" -> "ｰ"
+    {0x309B, kVoiced},       // "゛" -> "ﾞ"
+    {0x309C, kSemiVoiced},   // "゜" -> "ﾟ"
+    {0x3099, kVoiced},       // combining voiced mark
+    {0x309A, kSemiVoiced},   // combining semi-voiced mark
+    {0x2212, u'-'},          // "−" minus sign, as the input method types it
+    {0x2019, u'\''},         // "’" -> "'"
+    {0x201D, u'"'},          // "”" -> '"'
+}};
+// clang-format on
 
 // The narrow form of one character, or the character itself. Writes one or two units.
 std::size_t MapOne(char16_t c, char16_t out[2]) {
@@ -135,47 +95,11 @@ std::size_t MapOne(char16_t c, char16_t out[2]) {
   } else if (c >= 0xFFE0 && c <= 0xFFE6) {
     out[0] = kSigns[c - 0xFFE0];
   } else {
-    switch (c) {
-      case 0x3000:
-        out[0] = u' ';
-        break;  // ideographic space
-      case 0x3001:
-        out[0] = 0xFF64;
-        break;  // "、"
-      case 0x3002:
-        out[0] = 0xFF61;
-        break;  // "。"
-      case 0x300C:
-        out[0] = 0xFF62;
-        break;  // "「"
-      case 0x300D:
-        out[0] = 0xFF63;
-        break;  // "」"
-      case 0x30FB:
-        out[0] = 0xFF65;
-        break;  // "・"
-      case 0x30FC:
-        out[0] = 0xFF70;
-        break;      // "ー"
-      case 0x3099:  // combining voiced mark
-      case 0x309B:
-        out[0] = kVoiced;
-        break;      // "゛"
-      case 0x309A:  // combining semi-voiced mark
-      case 0x309C:
-        out[0] = kSemiVoiced;
-        break;  // "゜"
-      case 0x2212:
-        out[0] = u'-';
-        break;  // "−" minus sign
-      case 0x2019:
-        out[0] = u'\'';
-        break;  // "’"
-      case 0x201D:
-        out[0] = u'"';
-        break;  // "”"
-      default:
+    for (const Single& single : kSingles) {
+      if (single.from == c) {
+        out[0] = single.to;
         break;
+      }
     }
   }
   return 1;
