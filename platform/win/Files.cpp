@@ -105,7 +105,11 @@ DWORD GetTempPathA(DWORD bufferLength, char* buffer) {
 }
 
 std::string UserRuntimeDirectory() {
-  if (const char* runtime = NonEmptyEnv("XDG_RUNTIME_DIR")) {
+  // A session without a login manager may name a runtime directory that was never made;
+  // both ends of a rendezvous see the same and fall back alike.
+  const char* runtime = NonEmptyEnv("XDG_RUNTIME_DIR");
+  struct stat st {};
+  if (runtime != nullptr && ::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode)) {
     return EnsurePrivateDirectory(WithSlash(runtime) + "veskmath");
   }
   return EnsurePrivateDirectory(PrivateTempDirectory());

@@ -151,10 +151,14 @@ TEST_F(Files, RefusesADirectoryOfAnotherUser) {
   EXPECT_EQ(Refusal(foreign), "Directory \"" + foreign + "\" refused: it belongs to another user");
 }
 
-TEST_F(Files, RuntimeDirectoryUnderXdgRuntimeDir) {
-  const ScopedEnv env("XDG_RUNTIME_DIR", FSandbox.c_str());
-  EXPECT_EQ(UserRuntimeDirectory(), FSandbox + "/veskmath/");
-  EXPECT_EQ(ModeOf(FSandbox + "/veskmath"), 0700u);
+TEST_F(Files, RuntimeDirectoryUnderXdgRuntimeDirWhenItExists) {
+  {
+    const ScopedEnv env("XDG_RUNTIME_DIR", FSandbox.c_str());
+    EXPECT_EQ(UserRuntimeDirectory(), FSandbox + "/veskmath/");
+    EXPECT_EQ(ModeOf(FSandbox + "/veskmath"), 0700u);
+  }
+  const ScopedEnv env("XDG_RUNTIME_DIR", Path("never-made").c_str());
+  EXPECT_EQ(UserRuntimeDirectory(), "/tmp/veskmath-" + std::to_string(::geteuid()) + "/");
 }
 
 TEST_F(Files, ModuleFileName) {
