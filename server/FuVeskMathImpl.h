@@ -1,0 +1,85 @@
+// TFuVeskMathImpl: the conversion object behind IFuVeskMath. The host writes the reading
+// (VeskYomi) and the notation (VeskHyoki); reading VeskResult evaluates the notation with a
+// fresh expression object after replaying the history file, and answers the value's text,
+// "?" on failure, or the answer of the commands "quit" and "list"; VeskStart notifies the
+// host's window and closes the status window.
+//
+// The object knows nothing of how its caller reaches it: in-process callers use the
+// interface directly, an out-of-process server forwards calls to it (late-bound callers go
+// through Invoke). Failures outside the evaluation come back as DISP_E_EXCEPTION with the
+// calling thread's error information set.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/win/OleTypes.h"
+#include "server/VeskMathTypes.h"
+
+namespace veskmath::qel {
+class TQelExpression;
+}
+
+namespace veskmath::server {
+
+class THistoryFile;
+
+// The server's lock count: every conversion object holds one lock while it lives, and a
+// class factory's LockServer adds more. Whoever serves the objects installs what happens
+// when the count comes back to 0 (ending the process, for a server started on demand).
+int32_t ServerLockCount();
+void LockServer();
+void UnlockServer();
+void SetLastUnlockHandler(std::function<void()> handler);
+
+class TFuVeskMathImpl final : public win::TComObject<IFuVeskMath, win::ISupportErrorInfo> {
+ public:
+  TFuVeskMathImpl();
+
+  // IDispatch: no type information; names and DISPIDs of the four members.
+  win::HRESULT GetTypeInfoCount(win::UINT* count) override;
+  win::HRESULT GetIDsOfNames(win::REFIID riid, const char16_t* const* names, win::UINT nameCount,
+                             win::LCID lcid, win::DISPID* dispIds) override;
+  win::HRESULT Invoke(win::DISPID dispId, win::REFIID riid, win::LCID lcid, win::WORD flags,
+                      win::DISPPARAMS* params, win::VARIANT* result, win::EXCEPINFO* excepInfo,
+                      win::UINT* argErr) override;
+
+  // IFuVeskMath
+  win::HRESULT Get_VeskYomi(win::BSTR* Value) override;
+  win::HRESULT Set_VeskYomi(const win::BSTR& Value) override;
+  win::HRESULT Get_VeskHyoki(win::BSTR* Value) override;
+  win::HRESULT Set_VeskHyoki(const win::BSTR& Value) override;
+  win::HRESULT VeskStart(std::int32_t hWnd) override;
+  win::HRESULT Get_VeskResult(win::BSTR* Value) override;
+
+  // ISupportErrorInfo: S_OK for IFuVeskMath.
+  win::HRESULT InterfaceSupportsErrorInfo(win::REFIID riid) override;
+
+ private:
+  ~TFuVeskMathImpl() override;
+
+  // Runs the evaluation of a VeskResult read and answers its output (ANSI text).
+  std::string Evaluate();
+  // Evaluates the expression text after replaying the history; records it when it holds a
+  // ":". Raises on every failure.
+  void EvaluateGuarded(const std::string& expressionText, const THistoryFile& history,
+                       std::vector<std::string>& lines);
+
+  std::string FYomi;
+  std::string FHyoki;
+  std::string FResult;
+  std::unique_ptr<qel::TQelExpression> FExpression;
+};
+
+// Makes a conversion object and hands out the requested interface (the class factory's
+// CreateInstance without aggregation).
+win::HRESULT CreateFuVeskMath(win::REFIID riid, void** object);
+
+// The half-width form of a notation, kept only when strictly shorter in bytes than the
+// notation ("１＋２＝" -> "1+2="); otherwise the notation itself.
+std::string HalfWidthNotation(const std::string& notation);
+
+}  // namespace veskmath::server
