@@ -94,6 +94,8 @@ inline constexpr HRESULT RPC_E_CHANGED_MODE = MakeHResult(0x80010106);
 inline constexpr HRESULT RPC_E_WRONG_THREAD = MakeHResult(0x8001010E);
 inline constexpr HRESULT RPC_E_INVALID_DATA = MakeHResult(0x8001010F);
 inline constexpr HRESULT RPC_E_TIMEOUT = MakeHResult(0x8001011F);
+inline constexpr HRESULT RPC_E_SERVERFAULT = MakeHResult(0x80010105);  // a member threw
+inline constexpr HRESULT CO_E_SERVER_STOPPING = MakeHResult(0x80004028);
 
 // ---------------------------------------------------------------------------------------
 // Apartments

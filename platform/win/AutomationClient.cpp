@@ -1,0 +1,724 @@
+// Client half of the automation runtime: registry look-ups, command lines, starting a local
+// server, connections with bounded waits, and the proxies that stand for remote objects.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/pidfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "platform/win/AutomationInternal.h"
+#include "platform/win/CodePage.h"
+#include "platform/win/Files.h"
+#include "platform/win/RegistryFile.h"
+
+namespace veskmath::win {
+
+using automation::Clock;
+
+namespace {
+
+std::atomic<DWORD> gActivationTimeout{10000};
+std::atomic<DWORD> gCallTimeout{30000};
+
+Clock::time_point DeadlineIn(DWORD milliseconds) {
+  return Clock::now() + std::chrono::milliseconds(milliseconds);
+}
+
+std::optional<std::string> ReadDefault(const std::string& key) {
+  try {
+    RegistryFile file(RegistryFile::DefaultPath());
+    const std::optional<RegValue> value = file.GetValue(HKEY_CLASSES_ROOT, key, "");
+    if (!value || value->kind != RegValue::Kind::String) return std::nullopt;
+    return value->text;
+  } catch (const rtl::Exception&) {
+    return std::nullopt;  // an unreadable registry registers nothing
+  }
+}
+
+std::string ClassKey(REFCLSID clsid) { return "CLSID\\" + GUIDToString(clsid); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Shared helpers
+
+namespace automation {
+
+int MillisecondsLeft(Clock::time_point deadline) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  if (left <= 0) return 0;
+  return left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left);
+}
+
+PathState InspectSocketPath(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? PathState::Absent : PathState::Refused;
+  // A link could lead a client to a socket someone else planted; another user's socket in our
+  // directory has no business there.
+  if (!S_ISSOCK(st.st_mode) || st.st_uid != ::geteuid()) return PathState::Refused;
+  return PathState::Socket;
+}
+
+bool PeerIsSameUser(int fd) {
+  ucred cred{};
+  socklen_t length = sizeof cred;
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &length) != 0) return false;
+  return cred.uid == ::geteuid();
+}
+
+bool SendAll(int fd, std::span<const std::uint8_t> bytes, Clock::time_point deadline) {
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    const ssize_t n =
+        ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      sent += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd p{fd, POLLOUT, 0};
+      const int left = MillisecondsLeft(deadline);
+      if (left == 0) return false;
+      if (::poll(&p, 1, left) < 0 && errno != EINTR) return false;
+      continue;
+    }
+    return false;
+  }
+  return true;
+}
+
+}  // namespace automation
+
+// ---------------------------------------------------------------------------------------
+// Settings, paths and registry look-ups
+
+void SetActivationTimeout(DWORD milliseconds) {
+  gActivationTimeout = milliseconds == 0 ? 1 : milliseconds;
+}
+DWORD GetActivationTimeout() { return gActivationTimeout; }
+void SetCallTimeout(DWORD milliseconds) { gCallTimeout = milliseconds == 0 ? 1 : milliseconds; }
+DWORD GetCallTimeout() { return gCallTimeout; }
+
+std::string ClassSocketPath(REFCLSID clsid) {
+  return UserRuntimeDirectory() + "class-" + GUIDToString(clsid);
+}
+
+HRESULT CLSIDFromProgID(const char16_t* progId, CLSID* clsid) {
+  if (clsid == nullptr) return E_INVALIDARG;
+  *clsid = GUID_NULL;
+  if (progId == nullptr || *progId == u'\0') return CO_E_CLASSSTRING;
+  const std::string name = WideToUtf8(progId);
+  if (!SplitKeyPath(name) || name.find('\\') != std::string::npos) return CO_E_CLASSSTRING;
+  const std::optional<std::string> text = ReadDefault(name + "\\CLSID");
+  if (!text) return CO_E_CLASSSTRING;
+  const std::optional<GUID> parsed = ParseGUID(std::string_view(*text));
+  if (!parsed) return CO_E_CLASSSTRING;
+  *clsid = *parsed;
+  return S_OK;
+}
+
+std::optional<std::u16string> ProgIDFromRegistry(REFCLSID clsid) {
+  const std::optional<std::string> text = ReadDefault(ClassKey(clsid) + "\\ProgID");
+  if (!text || text->empty()) return std::nullopt;
+  return Utf8ToWide(*text);
+}
+
+// ---------------------------------------------------------------------------------------
+// Command lines
+
+std::string QuoteCommandLineArg(std::string_view argument) {
+  if (!argument.empty() && argument.find_first_of(" \t\"") == std::string_view::npos) {
+    return std::string(argument);
+  }
+  // "a b" -> "\"a b\""; a quote inside becomes \" and the backslashes before a quote (or
+  // before the closing quote) are doubled.
+  std::string out = "\"";
+  std::size_t backslashes = 0;
+  for (const char c : argument) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == '"') {
+      out.append(backslashes * 2 + 1, '\\');
+    } else {
+      out.append(backslashes, '\\');
+    }
+    backslashes = 0;
+    out.push_back(c);
+  }
+  out.append(backslashes * 2, '\\');
+  out.push_back('"');
+  return out;
+}
+
+std::optional<std::vector<std::string>> SplitCommandLine(std::string_view line) {
+  if (line.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos) {
+    return std::nullopt;
+  }
+  std::vector<std::string> args;
+  std::string current;
+  bool inArgument = false;
+  bool quoted = false;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    const char c = line[i];
+    if (!quoted && (c == ' ' || c == '\t')) {
+      if (inArgument) args.push_back(std::move(current));
+      current.clear();
+      inArgument = false;
+      ++i;
+      continue;
+    }
+    inArgument = true;
+    if (c == '\\') {
+      std::size_t n = 0;
+      while (i < line.size() && line[i] == '\\') {
+        ++n;
+        ++i;
+      }
+      if (i < line.size() && line[i] == '"') {
+        // "\\\"" -> one backslash and a literal quote; "\\\\\"" -> one backslash, then the
+        // quote opens or closes.
+        current.append(n / 2, '\\');
+        if (n % 2 == 1) {
+          current.push_back('"');
+          ++i;
+        }
+      } else {
+        current.append(n, '\\');  // "/opt\\x" keeps its backslash
+      }
+      continue;
+    }
+    if (c == '"') {
+      quoted = !quoted;
+      ++i;
+      continue;
+    }
+    current.push_back(c);
+    ++i;
+  }
+  if (quoted) return std::nullopt;  // "\"/opt/a b" -> refused: the quote never closes
+  if (inArgument) args.push_back(std::move(current));
+  return args;
+}
+
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// Connections
+
+class ClientConnection {
+ public:
+  explicit ClientConnection(int fd) : FFd(fd) {}
+  ClientConnection(const ClientConnection&) = delete;
+  ClientConnection& operator=(const ClientConnection&) = delete;
+  ~ClientConnection() { ::close(FFd); }
+
+  // Sends a request and waits for its reply, at most the call timeout.
+  HRESULT Call(const wire::Message& request, wire::Reply& reply) {
+    const std::lock_guard<std::mutex> lock(FMutex);
+    if (FBroken) return RPC_E_DISCONNECTED;
+    const std::optional<std::vector<std::uint8_t>> frame = wire::EncodeFrame(request);
+    if (!frame) return E_OUTOFMEMORY;  // arguments beyond what one message carries
+    const Clock::time_point deadline = DeadlineIn(gCallTimeout);
+    if (!automation::SendAll(FFd, *frame, deadline)) return Break(RPC_E_DISCONNECTED);
+    for (;;) {
+      const wire::DecodeResult r = wire::DecodeFrame(FInput);
+      if (r.status == wire::FrameStatus::Complete) {
+        auto* answer = std::get_if<wire::Reply>(&*r.message);
+        if (answer == nullptr) return Break(RPC_E_INVALID_DATA);
+        reply = std::move(*answer);
+        FInput.erase(FInput.begin(), FInput.begin() + static_cast<std::ptrdiff_t>(r.size));
+        return S_OK;
+      }
+      if (r.status != wire::FrameStatus::Incomplete) return Break(RPC_E_INVALID_DATA);
+      const int left = automation::MillisecondsLeft(deadline);
+      if (left == 0) return Break(RPC_E_TIMEOUT);
+      pollfd p{FFd, POLLIN, 0};
+      const int ready = ::poll(&p, 1, left);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready == 0) continue;  // the deadline check above ends the wait
+      std::uint8_t chunk[4096];
+      const ssize_t n = ::recv(FFd, chunk, sizeof chunk, MSG_DONTWAIT);
+      if (n > 0) {
+        FInput.insert(FInput.end(), chunk, chunk + n);
+      } else if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
+        return Break(RPC_E_DISCONNECTED);
+      }
+    }
+  }
+
+  // A message without reply (Release): best effort, never waits long.
+  void Post(const wire::Message& message) {
+    const std::lock_guard<std::mutex> lock(FMutex);
+    if (FBroken) return;
+    const std::optional<std::vector<std::uint8_t>> frame = wire::EncodeFrame(message);
+    if (!frame || !automation::SendAll(FFd, *frame, DeadlineIn(gCallTimeout))) {
+      Break(RPC_E_DISCONNECTED);
+    }
+  }
+
+ private:
+  // After a failure the stream is out of step: no later call may use it.
+  HRESULT Break(HRESULT hr) {
+    FBroken = true;
+    ::shutdown(FFd, SHUT_RDWR);
+    return hr;
+  }
+
+  int FFd;
+  std::mutex FMutex;
+  bool FBroken = false;
+  std::vector<std::uint8_t> FInput;
+};
+
+using ConnectionPtr = std::shared_ptr<ClientConnection>;
+
+// Puts the server's error object of a failed call on the calling thread.
+void ApplyErrorInfo(const wire::Reply& reply) {
+  if (!reply.errorInfo) return;
+  ICreateErrorInfo* raw = nullptr;
+  if (FAILED(CreateErrorInfo(&raw)) || raw == nullptr) return;
+  const ComPtr<ICreateErrorInfo> create = ComPtr<ICreateErrorInfo>::Attach(raw);
+  const wire::ErrorInfoData& e = *reply.errorInfo;
+  create->SetGUID(e.guid);
+  create->SetSource(e.source.c_str());
+  create->SetDescription(e.description.c_str());
+  create->SetHelpFile(e.helpFile.c_str());
+  create->SetHelpContext(e.helpContext);
+  ComPtr<IErrorInfo> info;
+  if (SUCCEEDED(create.As(info))) SetErrorInfo(0, info.Get());
+}
+
+// Runs a call: clears the thread's error information first and sets the server's after a
+// failure. Answers the transport's failure or the member's HRESULT.
+HRESULT Roundtrip(ClientConnection& conn, const wire::Message& request, wire::Reply& reply) {
+  SetErrorInfo(0, nullptr);
+  const HRESULT hr = conn.Call(request, reply);
+  if (FAILED(hr)) return hr;
+  ApplyErrorInfo(reply);
+  return reply.hr;
+}
+
+// ---------------------------------------------------------------------------------------
+// Proxies
+
+// Stands for one reference the server holds for this client: the remote object `FObject`.
+class TDispatchProxy final : public IDispatch {
+ public:
+  TDispatchProxy(ConnectionPtr conn, wire::ObjectId object, CLSID clsid)
+      : FConn(std::move(conn)), FObject(object), FClsid(clsid) {}
+
+  HRESULT QueryInterface(REFIID riid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (riid != IID_IUnknown && riid != IID_IDispatch) return E_NOINTERFACE;
+    *object = static_cast<IDispatch*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG AddRef() override { return ++FRefs; }
+  ULONG Release() override {
+    const ULONG left = --FRefs;
+    if (left == 0) {
+      FConn->Post(wire::ReleaseRequest{FObject});
+      delete this;
+    }
+    return left;
+  }
+
+  HRESULT GetTypeInfoCount(UINT* count) override {
+    if (count == nullptr) return E_POINTER;
+    *count = 0;
+    wire::Reply reply;
+    const HRESULT hr = Roundtrip(*FConn, wire::GetTypeInfoCountRequest{FObject}, reply);
+    if (SUCCEEDED(hr)) *count = reply.value;
+    return hr;
+  }
+
+  HRESULT GetIDsOfNames(REFIID riid, const char16_t* const* names, UINT nameCount, LCID lcid,
+                        DISPID* dispIds) override {
+    if (riid != GUID_NULL) return DISP_E_UNKNOWNINTERFACE;
+    if (nameCount == 0) return S_OK;
+    if (names == nullptr || dispIds == nullptr) return E_POINTER;
+    // The description this process links answers without a round trip.
+    if (const TCoClassDesc* cls = FindKnownCoClass(FClsid); cls && cls->defaultInterface) {
+      return DispGetIDsOfNames(*cls->defaultInterface, names, nameCount, dispIds);
+    }
+    wire::GetIDsOfNamesRequest request;
+    request.object = FObject;
+    request.iid = riid;
+    request.lcid = lcid;
+    for (UINT i = 0; i < nameCount; ++i) {
+      if (names[i] == nullptr) return E_POINTER;
+      request.names.emplace_back(names[i]);
+    }
+    wire::Reply reply;
+    const HRESULT hr = Roundtrip(*FConn, request, reply);
+    for (UINT i = 0; i < nameCount; ++i) {
+      dispIds[i] = i < reply.dispIds.size() ? reply.dispIds[i] : DISPID_UNKNOWN;
+    }
+    return hr;
+  }
+
+  HRESULT Invoke(DISPID dispId, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                 VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) override {
+    wire::InvokeRequest request;
+    request.object = FObject;
+    request.dispId = dispId;
+    request.iid = riid;
+    request.lcid = lcid;
+    request.flags = flags;
+    request.wantResult = result != nullptr;
+    if (params != nullptr) {
+      if ((params->cArgs > 0 && params->rgvarg == nullptr) ||
+          (params->cNamedArgs > 0 && params->rgdispidNamedArgs == nullptr)) {
+        return E_INVALIDARG;
+      }
+      if (params->cArgs > wire::kMaxArguments || params->cNamedArgs > wire::kMaxArguments) {
+        return DISP_E_BADPARAMCOUNT;
+      }
+      for (UINT i = 0; i < params->cArgs; ++i) {
+        const VARTYPE vt = params->rgvarg[i].vt;
+        if (vt != VT_EMPTY && vt != VT_NULL && vt != VT_I4 && vt != VT_BOOL && vt != VT_ERROR &&
+            vt != VT_BSTR) {
+          if (argErr) *argErr = i;
+          return DISP_E_BADVARTYPE;  // nothing else crosses the process boundary
+        }
+        request.args.push_back(params->rgvarg[i]);
+      }
+      request.namedArgs.assign(params->rgdispidNamedArgs,
+                               params->rgdispidNamedArgs + params->cNamedArgs);
+    }
+    wire::Reply reply;
+    const HRESULT hr = Roundtrip(*FConn, request, reply);
+    if (result != nullptr && reply.result) *result = std::move(*reply.result);
+    if (excepInfo != nullptr && reply.excepInfo) *excepInfo = std::move(*reply.excepInfo);
+    if (argErr != nullptr && (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_PARAMNOTFOUND ||
+                              hr == DISP_E_OVERFLOW)) {
+      *argErr = reply.value;
+    }
+    return hr;
+  }
+
+ private:
+  ~TDispatchProxy() = default;
+
+  ConnectionPtr FConn;
+  wire::ObjectId FObject;
+  CLSID FClsid;
+  std::atomic<ULONG> FRefs{0};
+};
+
+// Hands out a proxy for a remote object the server has just given us; only IUnknown and
+// IDispatch can be offered (a typed vtable cannot be made up at run time).
+HRESULT MakeProxy(const ConnectionPtr& conn, wire::ObjectId object, REFCLSID clsid, REFIID riid,
+                  void** result) {
+  auto* proxy = new TDispatchProxy(conn, object, clsid);
+  proxy->AddRef();
+  const HRESULT hr = proxy->QueryInterface(riid, result);
+  proxy->Release();  // on failure this releases the server's reference too
+  return hr;
+}
+
+bool ProxyableInterface(REFIID riid) { return riid == IID_IUnknown || riid == IID_IDispatch; }
+
+// The remote class object: CreateInstance and LockServer go to the server.
+class TClassFactoryProxy final : public TComObject<IClassFactory> {
+ public:
+  TClassFactoryProxy(ConnectionPtr conn, CLSID clsid) : FConn(std::move(conn)), FClsid(clsid) {}
+
+  HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (outer != nullptr) return CLASS_E_NOAGGREGATION;  // never across processes
+    if (!ProxyableInterface(riid)) return E_NOINTERFACE;
+    wire::Reply reply;
+    const HRESULT hr = Roundtrip(*FConn, wire::CreateInstanceRequest{riid}, reply);
+    if (FAILED(hr)) return hr;
+    return MakeProxy(FConn, reply.object, FClsid, riid, object);
+  }
+  HRESULT LockServer(BOOL lock) override {
+    wire::Reply reply;
+    return Roundtrip(*FConn, wire::LockServerRequest{lock != FALSE}, reply);
+  }
+
+ private:
+  ConnectionPtr FConn;
+  CLSID FClsid;
+};
+
+// ---------------------------------------------------------------------------------------
+// Activation
+
+enum class ConnectResult { Connected, Absent, Busy, Refused };
+
+ConnectResult TryConnect(const std::string& path, int& fdOut) {
+  fdOut = -1;
+  switch (automation::InspectSocketPath(path)) {
+    case automation::PathState::Absent:
+      return ConnectResult::Absent;
+    case automation::PathState::Refused:
+      return ConnectResult::Refused;
+    case automation::PathState::Socket:
+      break;
+  }
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) return ConnectResult::Refused;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return ConnectResult::Busy;
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    const int error = errno;
+    ::close(fd);
+    if (error == ECONNREFUSED || error == ENOENT) return ConnectResult::Absent;  // stale socket
+    if (error == EACCES || error == EPERM) return ConnectResult::Refused;
+    return ConnectResult::Busy;  // EAGAIN: the server's backlog is full for now
+  }
+  if (!automation::PeerIsSameUser(fd)) {
+    ::close(fd);
+    return ConnectResult::Refused;
+  }
+  fdOut = fd;
+  return ConnectResult::Connected;
+}
+
+// The launch lock: one client of the user starts a class's server at a time.
+int AcquireLaunchLock(const std::string& path, Clock::time_point deadline) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+    ::close(fd);
+    return -1;
+  }
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (automation::MillisecondsLeft(deadline) == 0) {
+      ::close(fd);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return fd;
+}
+
+struct SpawnReport {
+  char tag;  // 'P': the server's pid follows; 'E': errno of a failed fork or exec
+  int value;
+};
+
+// Starts the server detached from this process: a child makes a new session and forks the
+// server, which the init process (or a subreaper) then owns, so neither the client's end nor
+// its process group reaches it. Only async-signal-safe calls run between fork and exec.
+// Answers the server's pid, or -1 with errno.
+pid_t SpawnDetached(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (devNull < 0) return -1;
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) {
+    ::close(devNull);
+    return -1;
+  }
+  sigset_t all;
+  sigset_t old;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &old);
+  const pid_t middle = ::fork();
+  if (middle == 0) {
+    ::setsid();
+    const pid_t server = ::fork();
+    if (server != 0) {
+      const SpawnReport r = server > 0 ? SpawnReport{'P', server} : SpawnReport{'E', errno};
+      [[maybe_unused]] const ssize_t n = ::write(report[1], &r, sizeof r);
+      ::_exit(0);
+    }
+    // The server: stdin, stdout and stderr on /dev/null, no other descriptor but the
+    // close-on-exec report pipe, default signal handling.
+    const int out = ::fcntl(report[1], F_DUPFD_CLOEXEC, 3);
+    const int null = ::fcntl(devNull, F_DUPFD, 3);
+    if (out < 0 || null < 0 || ::dup2(null, 0) < 0 || ::dup2(null, 1) < 0 || ::dup2(null, 2) < 0) {
+      ::_exit(127);
+    }
+    if (out > 3) ::close_range(3, static_cast<unsigned>(out) - 1, 0);
+    ::close_range(static_cast<unsigned>(out) + 1, ~0u, 0);
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    for (int sig = 1; sig < NSIG; ++sig) ::sigaction(sig, &dfl, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execv(argv[0], argv.data());
+    const SpawnReport r{'E', errno};
+    [[maybe_unused]] const ssize_t n = ::write(out, &r, sizeof r);
+    ::_exit(127);
+  }
+  const int forkError = errno;
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  ::close(report[1]);
+  ::close(devNull);
+  if (middle < 0) {
+    ::close(report[0]);
+    errno = forkError;
+    return -1;
+  }
+  int status = 0;
+  while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
+  }
+  // The pid first, then nothing (exec succeeded: the pipe closed) or the exec's errno.
+  pid_t server = -1;
+  int error = ECHILD;
+  SpawnReport r{};
+  while (true) {
+    const ssize_t n = ::read(report[0], &r, sizeof r);
+    if (n < 0 && errno == EINTR) continue;
+    if (n != static_cast<ssize_t>(sizeof r)) break;
+    if (r.tag == 'P') {
+      server = r.value;
+    } else {
+      error = r.value;
+      server = -1;
+      break;
+    }
+  }
+  ::close(report[0]);
+  if (server < 0) errno = error;
+  return server;
+}
+
+// Whether a started server has already ended (its pidfd became readable).
+bool HasEnded(int pidFd) {
+  if (pidFd < 0) return false;  // no way to tell: the deadline decides
+  pollfd p{pidFd, POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0;
+}
+
+// Connects to the server of the class, starting it when none runs.
+HRESULT Activate(REFCLSID clsid, ConnectionPtr& connection) {
+  std::string path;
+  try {
+    path = ClassSocketPath(clsid);
+  } catch (const EOSError&) {
+    return E_ACCESSDENIED;  // the runtime directory is not safe to use
+  }
+  const Clock::time_point deadline = DeadlineIn(gActivationTimeout);
+  int fd = -1;
+  auto connected = [&] {
+    connection = std::make_shared<ClientConnection>(fd);
+    return S_OK;
+  };
+  // A running server (possibly with a full backlog for a moment).
+  for (;;) {
+    const ConnectResult r = TryConnect(path, fd);
+    if (r == ConnectResult::Connected) return connected();
+    if (r == ConnectResult::Refused) return E_ACCESSDENIED;
+    if (r == ConnectResult::Absent) break;
+    if (automation::MillisecondsLeft(deadline) == 0) return CO_E_SERVER_EXEC_FAILURE;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+
+  const std::optional<std::string> command = ReadDefault(ClassKey(clsid) + "\\LocalServer32");
+  if (!command) return REGDB_E_CLASSNOTREG;
+  std::optional<std::vector<std::string>> args = SplitCommandLine(*command);
+  // No shell and no search path: the program is named by its full path.
+  if (!args || args->empty() || args->front().empty() || args->front().front() != '/') {
+    return CO_E_SERVER_EXEC_FAILURE;
+  }
+  args->push_back(kEmbeddingSwitch);
+
+  const int launchLock = AcquireLaunchLock(path + ".launch", deadline);
+  if (launchLock < 0) return CO_E_SERVER_EXEC_FAILURE;
+  struct Unlock {
+    int fd;
+    ~Unlock() { ::close(fd); }
+  } unlock{launchLock};
+  // Another client may have started it while we waited for the lock.
+  ConnectResult r = TryConnect(path, fd);
+  if (r == ConnectResult::Connected) return connected();
+  if (r == ConnectResult::Refused) return E_ACCESSDENIED;
+
+  const pid_t server = SpawnDetached(*args);
+  if (server < 0) return CO_E_SERVER_EXEC_FAILURE;
+  const int pidFd = ::pidfd_open(server, 0);
+  struct ClosePid {
+    int fd;
+    ~ClosePid() {
+      if (fd >= 0) ::close(fd);
+    }
+  } closePid{pidFd};
+  for (;;) {
+    const bool ended = HasEnded(pidFd);
+    r = TryConnect(path, fd);
+    if (r == ConnectResult::Connected) return connected();
+    if (r == ConnectResult::Refused) return E_ACCESSDENIED;
+    if (ended || automation::MillisecondsLeft(deadline) == 0) return CO_E_SERVER_EXEC_FAILURE;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+ComPtr<IClassFactory> LocalFactory(REFCLSID clsid, DWORD clsContext) {
+  if ((clsContext & (CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER)) == 0) return nullptr;
+  return automation::FindLocalClassObject(clsid);
+}
+
+}  // namespace
+
+HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsContext, void* /*serverInfo*/, REFIID riid,
+                         void** object) {
+  if (object == nullptr) return E_POINTER;
+  *object = nullptr;
+  if (!automation::ApartmentInitialized()) return CO_E_NOTINITIALIZED;
+  if (const ComPtr<IClassFactory> local = LocalFactory(clsid, clsContext)) {
+    return local->QueryInterface(riid, object);
+  }
+  if ((clsContext & CLSCTX_LOCAL_SERVER) == 0) return REGDB_E_CLASSNOTREG;
+  ConnectionPtr conn;
+  const HRESULT hr = Activate(clsid, conn);
+  if (FAILED(hr)) return hr;
+  const ComPtr<TClassFactoryProxy> proxy = MakeComObject<TClassFactoryProxy>(conn, clsid);
+  return proxy->QueryInterface(riid, object);
+}
+
+HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsContext, REFIID riid,
+                         void** object) {
+  if (object == nullptr) return E_POINTER;
+  *object = nullptr;
+  if (!automation::ApartmentInitialized()) return CO_E_NOTINITIALIZED;
+  if (const ComPtr<IClassFactory> local = LocalFactory(clsid, clsContext)) {
+    return local->CreateInstance(outer, riid, object);
+  }
+  if ((clsContext & CLSCTX_LOCAL_SERVER) == 0) return REGDB_E_CLASSNOTREG;
+  if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+  if (!ProxyableInterface(riid)) return E_NOINTERFACE;
+  HRESULT hr = S_OK;
+  // A server that was just ending may drop the first connection: start a new one once.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    ConnectionPtr conn;
+    hr = Activate(clsid, conn);
+    if (FAILED(hr)) return hr;
+    wire::Reply reply;
+    hr = Roundtrip(*conn, wire::CreateInstanceRequest{riid}, reply);
+    if (SUCCEEDED(hr)) return MakeProxy(conn, reply.object, clsid, riid, object);
+    if (hr != RPC_E_DISCONNECTED && hr != CO_E_SERVER_STOPPING) return hr;
+  }
+  return hr;
+}
+
+}  // namespace veskmath::win

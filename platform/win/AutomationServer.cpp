@@ -1,0 +1,708 @@
+// Server half of the automation runtime: apartments, class-object registration, the I/O
+// thread that accepts clients and reads their requests, and the stubs that run each request
+// on the serving thread (through its message loop) and write the reply.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "platform/win/AutomationInternal.h"
+#include "platform/win/Files.h"
+#include "platform/win/Messages.h"
+
+namespace veskmath::win {
+
+using automation::Clock;
+
+// ---------------------------------------------------------------------------------------
+// Class factory helper
+
+TClassFactory::TClassFactory(Creator create, Locker lock)
+    : FCreate(std::move(create)), FLock(std::move(lock)) {}
+
+HRESULT TClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  *object = nullptr;
+  // Aggregation works only when the outer object asks for the inner IUnknown.
+  if (outer != nullptr && riid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
+  if (!FCreate) return E_UNEXPECTED;
+  return FCreate(outer, riid, object);
+}
+
+HRESULT TClassFactory::LockServer(BOOL lock) {
+  if (FLock) FLock(lock != FALSE);
+  return S_OK;
+}
+
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// State
+
+constexpr UINT kCallMessage = WM_USER + 1;        // lParam: connection id
+constexpr UINT kDisconnectMessage = WM_USER + 2;  // lParam: connection id
+constexpr std::size_t kMaxConnections = 256;
+constexpr std::size_t kMaxPendingPerConnection = 32;  // beyond: stop reading until drained
+constexpr std::size_t kMaxObjectsPerConnection = 4096;
+constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr auto kReplyTimeout = std::chrono::seconds(5);
+
+struct Connection {
+  int fd = -1;
+  std::uint64_t id = 0;
+  CLSID clsid;
+  // I/O thread only.
+  std::vector<std::uint8_t> input;
+  // Guarded by State::mutex.
+  std::deque<wire::Message> pending;
+  bool ioDone = false;            // the I/O thread no longer watches fd
+  bool disconnectPosted = false;  // the serving thread has been told
+  // Serving thread only.
+  ComPtr<IClassFactory> classObject;
+  std::map<wire::ObjectId, ComPtr<IUnknown>> objects;
+  wire::ObjectId nextObject = 1;
+  int locks = 0;  // LockServer(TRUE) calls not yet undone
+};
+
+struct Registration {
+  DWORD cookie = 0;
+  CLSID clsid;
+  ComPtr<IClassFactory> factory;
+  DWORD context = 0;
+  DWORD threadId = 0;
+  int listenFd = -1;
+  int lockFd = -1;
+  std::string socketPath;
+  dev_t dev = 0;
+  ino_t ino = 0;
+};
+
+struct State {
+  std::mutex mutex;
+  std::vector<Registration> registrations;
+  DWORD nextCookie = 1;
+  DWORD servingThread = 0;
+  HWND window = 0;
+  std::map<std::uint64_t, std::shared_ptr<Connection>> connections;
+  std::uint64_t nextConnection = 1;
+  std::vector<int> listenFdsToClose;  // closed by the I/O thread, which may be polling them
+  std::thread io;
+  int wakeFd = -1;
+  bool stopping = false;
+};
+
+State& S() {
+  static State* state = new State;  // the I/O thread may outlive static destruction
+  return *state;
+}
+
+struct Apartment {
+  int count = 0;
+  DWORD mode = 0;
+};
+thread_local Apartment tApartment;
+
+void Wake(State& s) {
+  if (s.wakeFd < 0) return;
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t n = ::write(s.wakeFd, &one, sizeof one);
+}
+
+// ---------------------------------------------------------------------------------------
+// I/O thread
+
+// Accepts every waiting client of the same user.
+void AcceptClients(State& s, int listenFd, REFCLSID clsid) {
+  for (;;) {
+    const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) {
+      if (errno == EINTR) continue;
+      return;  // EAGAIN: nobody else waits; other errors: try again at the next wake
+    }
+    if (!automation::PeerIsSameUser(fd)) {
+      ::close(fd);  // another user's process: refused without a word
+      continue;
+    }
+    const std::lock_guard<std::mutex> lock(s.mutex);
+    if (s.connections.size() >= kMaxConnections) {
+      ::close(fd);
+      continue;
+    }
+    auto conn = std::make_shared<Connection>();
+    conn->fd = fd;
+    conn->id = s.nextConnection++;
+    conn->clsid = clsid;
+    s.connections.emplace(conn->id, conn);
+  }
+}
+
+// Ends the I/O thread's part of a connection and tells the serving thread. Caller holds the
+// lock.
+void DropLocked(State& s, Connection& conn) {
+  conn.ioDone = true;
+  conn.input.clear();
+  conn.input.shrink_to_fit();
+  if (!conn.disconnectPosted) {
+    conn.disconnectPosted =
+        PostMessageA(s.window, kDisconnectMessage, 0, static_cast<LPARAM>(conn.id)) != FALSE;
+  }
+}
+
+// Reads what the client sent and queues every complete request.
+void ReadFrom(State& s, const std::shared_ptr<Connection>& conn) {
+  bool closed = false;
+  std::uint8_t chunk[4096];
+  std::size_t taken = 0;
+  while (taken < kReadChunk) {
+    const ssize_t n = ::recv(conn->fd, chunk, sizeof chunk, MSG_DONTWAIT);
+    if (n > 0) {
+      conn->input.insert(conn->input.end(), chunk, chunk + n);
+      taken += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    closed = true;  // end of stream or a socket error
+    break;
+  }
+  const std::lock_guard<std::mutex> lock(s.mutex);
+  bool bad = false;
+  std::size_t offset = 0;
+  while (!bad) {
+    const wire::DecodeResult r = wire::DecodeFrame(
+        std::span<const std::uint8_t>(conn->input).subspan(offset));
+    if (r.status == wire::FrameStatus::Incomplete) break;
+    if (r.status != wire::FrameStatus::Complete || std::holds_alternative<wire::Reply>(*r.message)) {
+      bad = true;  // malformed, oversized, or a reply where a request belongs
+      break;
+    }
+    offset += r.size;
+    conn->pending.push_back(std::move(*r.message));
+    if (PostMessageA(s.window, kCallMessage, 0, static_cast<LPARAM>(conn->id)) == FALSE) {
+      bad = true;  // the serving thread's queue is full: give up on this client
+    }
+  }
+  conn->input.erase(conn->input.begin(), conn->input.begin() + static_cast<std::ptrdiff_t>(offset));
+  if (bad || closed) DropLocked(s, *conn);
+}
+
+void IoLoop() {
+  State& s = S();
+  std::vector<pollfd> fds;
+  struct Target {
+    int listenFd = -1;
+    CLSID clsid;
+    std::shared_ptr<Connection> conn;
+  };
+  std::vector<Target> targets;
+  for (;;) {
+    fds.clear();
+    targets.clear();
+    bool retryLater = false;
+    {
+      const std::lock_guard<std::mutex> lock(s.mutex);
+      if (s.stopping) return;
+      for (const int fd : s.listenFdsToClose) ::close(fd);
+      s.listenFdsToClose.clear();
+      fds.push_back(pollfd{s.wakeFd, POLLIN, 0});
+      targets.push_back(Target{});
+      for (const Registration& r : s.registrations) {
+        if (r.listenFd < 0) continue;
+        fds.push_back(pollfd{r.listenFd, POLLIN, 0});
+        targets.push_back(Target{r.listenFd, r.clsid, nullptr});
+      }
+      for (const auto& [id, conn] : s.connections) {
+        if (conn->ioDone) {
+          if (!conn->disconnectPosted) {
+            DropLocked(s, *conn);
+            retryLater = retryLater || !conn->disconnectPosted;
+          }
+          continue;
+        }
+        // A client with many requests waiting is not read until the serving thread catches up.
+        if (conn->pending.size() >= kMaxPendingPerConnection) continue;
+        fds.push_back(pollfd{conn->fd, POLLIN, 0});
+        targets.push_back(Target{-1, GUID_NULL, conn});
+      }
+    }
+    const int ready = ::poll(fds.data(), fds.size(), retryLater ? 50 : -1);
+    if (ready < 0) continue;  // EINTR
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+      if (fds[i].revents == 0) continue;
+      if (i == 0) {
+        std::uint64_t value = 0;
+        [[maybe_unused]] const ssize_t n = ::read(s.wakeFd, &value, sizeof value);
+      } else if (targets[i].conn) {
+        ReadFrom(s, targets[i].conn);
+      } else {
+        AcceptClients(s, targets[i].listenFd, targets[i].clsid);
+      }
+    }
+  }
+}
+
+// Starts the I/O thread once. Caller holds the lock.
+HRESULT StartIoLocked(State& s) {
+  if (s.io.joinable()) return S_OK;
+  s.wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (s.wakeFd < 0) return E_OUTOFMEMORY;
+  s.stopping = false;
+  s.io = std::thread(IoLoop);
+  return S_OK;
+}
+
+// ---------------------------------------------------------------------------------------
+// Stubs: requests run on the serving thread
+
+ComPtr<IClassFactory> ClassObjectOf(State& s, Connection& conn) {
+  if (!conn.classObject) {
+    const std::lock_guard<std::mutex> lock(s.mutex);
+    for (const Registration& r : s.registrations) {
+      if (r.clsid == conn.clsid && r.listenFd >= 0) conn.classObject = r.factory;
+    }
+  }
+  return conn.classObject;
+}
+
+// Keeps an interface pointer for the client; the id stands for that one reference.
+HRESULT AddObject(Connection& conn, void* raw, wire::Reply& reply) {
+  ComPtr<IUnknown> object = ComPtr<IUnknown>::Attach(static_cast<IUnknown*>(raw));
+  if (conn.objects.size() >= kMaxObjectsPerConnection || conn.nextObject == 0) {
+    return E_OUTOFMEMORY;  // released on return
+  }
+  reply.object = conn.nextObject++;
+  conn.objects.emplace(reply.object, std::move(object));
+  return S_OK;
+}
+
+ComPtr<IDispatch> DispatchOf(Connection& conn, wire::ObjectId id, HRESULT& hr) {
+  ComPtr<IDispatch> dispatch;
+  const auto it = conn.objects.find(id);
+  if (it == conn.objects.end()) {
+    hr = E_INVALIDARG;
+    return dispatch;
+  }
+  hr = it->second.As(dispatch);
+  return dispatch;
+}
+
+std::optional<wire::Reply> Execute(State& s, Connection& conn, wire::Message& message) {
+  wire::Reply reply;
+  HRESULT& hr = reply.hr;
+  if (auto* create = std::get_if<wire::CreateInstanceRequest>(&message)) {
+    const ComPtr<IClassFactory> factory = ClassObjectOf(s, conn);
+    if (!factory) {
+      hr = CO_E_SERVER_STOPPING;
+    } else {
+      void* raw = nullptr;
+      hr = factory->CreateInstance(nullptr, create->iid, &raw);
+      if (SUCCEEDED(hr) && raw != nullptr) hr = AddObject(conn, raw, reply);
+    }
+  } else if (auto* lockReq = std::get_if<wire::LockServerRequest>(&message)) {
+    const ComPtr<IClassFactory> factory = ClassObjectOf(s, conn);
+    if (!factory) {
+      hr = CO_E_SERVER_STOPPING;
+    } else if (lockReq->lock) {
+      hr = factory->LockServer(TRUE);
+      if (SUCCEEDED(hr)) ++conn.locks;
+    } else if (conn.locks == 0) {
+      hr = E_UNEXPECTED;  // an unlock this client never locked would free another's lock
+    } else {
+      hr = factory->LockServer(FALSE);
+      if (SUCCEEDED(hr)) --conn.locks;
+    }
+  } else if (auto* query = std::get_if<wire::QueryInterfaceRequest>(&message)) {
+    const auto it = conn.objects.find(query->object);
+    if (it == conn.objects.end()) {
+      hr = E_INVALIDARG;
+    } else {
+      void* raw = nullptr;
+      hr = it->second->QueryInterface(query->iid, &raw);
+      if (SUCCEEDED(hr) && raw != nullptr) hr = AddObject(conn, raw, reply);
+    }
+  } else if (auto* release = std::get_if<wire::ReleaseRequest>(&message)) {
+    conn.objects.erase(release->object);
+    return std::nullopt;
+  } else if (auto* count = std::get_if<wire::GetTypeInfoCountRequest>(&message)) {
+    const ComPtr<IDispatch> dispatch = DispatchOf(conn, count->object, hr);
+    if (dispatch) hr = dispatch->GetTypeInfoCount(&reply.value);
+  } else if (auto* names = std::get_if<wire::GetIDsOfNamesRequest>(&message)) {
+    const ComPtr<IDispatch> dispatch = DispatchOf(conn, names->object, hr);
+    if (dispatch) {
+      std::vector<const char16_t*> texts;
+      for (const std::u16string& name : names->names) texts.push_back(name.c_str());
+      reply.dispIds.assign(texts.size(), DISPID_UNKNOWN);
+      hr = dispatch->GetIDsOfNames(names->iid, texts.data(), static_cast<UINT>(texts.size()), names->lcid,
+                                   reply.dispIds.data());
+    }
+  } else if (auto* invoke = std::get_if<wire::InvokeRequest>(&message)) {
+    const ComPtr<IDispatch> dispatch = DispatchOf(conn, invoke->object, hr);
+    if (dispatch) {
+      DISPPARAMS params;
+      params.rgvarg = invoke->args.empty() ? nullptr : invoke->args.data();
+      params.cArgs = static_cast<UINT>(invoke->args.size());
+      params.rgdispidNamedArgs = invoke->namedArgs.empty() ? nullptr : invoke->namedArgs.data();
+      params.cNamedArgs = static_cast<UINT>(invoke->namedArgs.size());
+      VARIANT result;
+      EXCEPINFO excepInfo;
+      UINT argErr = 0;
+      hr = dispatch->Invoke(invoke->dispId, invoke->iid, invoke->lcid, invoke->flags, &params,
+                            invoke->wantResult ? &result : nullptr, &excepInfo, &argErr);
+      reply.value = argErr;
+      if (SUCCEEDED(hr) && invoke->wantResult) reply.result = std::move(result);
+      if (hr == DISP_E_EXCEPTION) reply.excepInfo = std::move(excepInfo);
+    }
+  }
+  return reply;
+}
+
+// Carries the serving thread's error object of a failed call to the client.
+void AttachErrorInfo(wire::Reply& reply) {
+  if (SUCCEEDED(reply.hr)) return;
+  IErrorInfo* raw = nullptr;
+  if (GetErrorInfo(0, &raw) != S_OK || raw == nullptr) return;
+  const ComPtr<IErrorInfo> info = ComPtr<IErrorInfo>::Attach(raw);
+  wire::ErrorInfoData data;
+  info->GetGUID(&data.guid);
+  info->GetSource(&data.source);
+  info->GetDescription(&data.description);
+  info->GetHelpFile(&data.helpFile);
+  info->GetHelpContext(&data.helpContext);
+  reply.errorInfo = std::move(data);
+}
+
+std::shared_ptr<Connection> FindConnection(State& s, std::uint64_t id) {
+  const std::lock_guard<std::mutex> lock(s.mutex);
+  const auto it = s.connections.find(id);
+  return it == s.connections.end() ? nullptr : it->second;
+}
+
+void OnCall(State& s, std::uint64_t id) {
+  const std::shared_ptr<Connection> conn = FindConnection(s, id);
+  if (!conn) return;
+  wire::Message message;
+  {
+    const std::lock_guard<std::mutex> lock(s.mutex);
+    if (conn->pending.empty() || conn->disconnectPosted) return;
+    const bool wasFull = conn->pending.size() >= kMaxPendingPerConnection;
+    message = std::move(conn->pending.front());
+    conn->pending.pop_front();
+    if (wasFull) Wake(s);
+  }
+  SetErrorInfo(0, nullptr);
+  std::optional<wire::Reply> reply;
+  try {
+    reply = Execute(s, *conn, message);
+  } catch (...) {
+    reply = wire::Reply{};
+    reply->hr = RPC_E_SERVERFAULT;  // a member that throws must not take the server down
+  }
+  if (!reply) return;
+  AttachErrorInfo(*reply);
+  SetErrorInfo(0, nullptr);
+  std::optional<std::vector<std::uint8_t>> frame = wire::EncodeFrame(*reply);
+  if (!frame) {
+    wire::Reply tooLarge;
+    tooLarge.hr = E_OUTOFMEMORY;
+    frame = wire::EncodeFrame(tooLarge);
+  }
+  if (!automation::SendAll(conn->fd, *frame, Clock::now() + kReplyTimeout)) {
+    // The I/O thread sees the shut socket and reports the disconnection.
+    ::shutdown(conn->fd, SHUT_RDWR);
+  }
+}
+
+// Releases everything a client held and undoes its locks.
+void ReleaseConnection(Connection& conn) {
+  conn.objects.clear();
+  while (conn.locks > 0 && conn.classObject) {
+    --conn.locks;
+    conn.classObject->LockServer(FALSE);
+  }
+  conn.classObject.Reset();
+  if (conn.fd >= 0) ::close(conn.fd);
+  conn.fd = -1;
+}
+
+void OnDisconnect(State& s, std::uint64_t id) {
+  std::shared_ptr<Connection> conn;
+  {
+    const std::lock_guard<std::mutex> lock(s.mutex);
+    const auto it = s.connections.find(id);
+    if (it == s.connections.end() || !it->second->ioDone) return;
+    conn = it->second;
+    s.connections.erase(it);
+    conn->pending.clear();
+  }
+  ReleaseConnection(*conn);
+}
+
+LRESULT ServingWindowProc(HWND, UINT message, WPARAM, LPARAM lParam) {
+  State& s = S();
+  const auto id = static_cast<std::uint64_t>(lParam);
+  if (message == kCallMessage) OnCall(s, id);
+  if (message == kDisconnectMessage) OnDisconnect(s, id);
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Registration
+
+// Opens the class's socket under the class lock. Fills listenFd, lockFd, socketPath, dev, ino.
+HRESULT OpenClassSocket(Registration& r) {
+  std::string path;
+  try {
+    path = ClassSocketPath(r.clsid);
+  } catch (const EOSError&) {
+    return E_ACCESSDENIED;
+  }
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) return E_INVALIDARG;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+
+  // The lock file says which process serves the class: held for the registration's life.
+  const std::string lockPath = path + ".lock";
+  const int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (lockFd < 0) return E_ACCESSDENIED;
+  struct stat st {};
+  if (::fstat(lockFd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+    ::close(lockFd);
+    return E_ACCESSDENIED;
+  }
+  if (::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(lockFd);
+    return CO_E_OBJISREG;  // another live process serves the class
+  }
+  // Nobody serves the class, so a socket left at the path is stale: remove it. Anything that
+  // is not our own socket is left for the user to look at.
+  switch (automation::InspectSocketPath(path)) {
+    case automation::PathState::Refused:
+      ::close(lockFd);
+      return E_ACCESSDENIED;
+    case automation::PathState::Socket:
+      ::unlink(path.c_str());
+      break;
+    case automation::PathState::Absent:
+      break;
+  }
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) {
+    ::close(lockFd);
+    return E_OUTOFMEMORY;
+  }
+  // The directory is private, so nobody reaches the socket between bind and chmod.
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::chmod(path.c_str(), 0600) != 0 || ::listen(fd, 64) != 0 ||
+      ::lstat(path.c_str(), &st) != 0) {
+    ::close(fd);
+    ::close(lockFd);
+    return E_ACCESSDENIED;
+  }
+  r.listenFd = fd;
+  r.lockFd = lockFd;
+  r.socketPath = path;
+  r.dev = st.st_dev;
+  r.ino = st.st_ino;
+  return S_OK;
+}
+
+// Removes the socket (when it is still ours) and hands the listening descriptor to the I/O
+// thread to close. Caller holds the lock.
+void CloseClassSocketLocked(State& s, Registration& r) {
+  if (r.listenFd < 0) return;
+  struct stat st {};
+  if (::lstat(r.socketPath.c_str(), &st) == 0 && st.st_dev == r.dev && st.st_ino == r.ino) {
+    ::unlink(r.socketPath.c_str());
+  }
+  s.listenFdsToClose.push_back(r.listenFd);
+  r.listenFd = -1;
+  if (r.lockFd >= 0) ::close(r.lockFd);
+  r.lockFd = -1;
+  Wake(s);
+}
+
+// Ends serving: called by the serving thread's last CoUninitialize.
+void StopServing(State& s) {
+  std::vector<ComPtr<IClassFactory>> factories;
+  std::map<std::uint64_t, std::shared_ptr<Connection>> connections;
+  std::thread io;
+  HWND window = 0;
+  {
+    const std::lock_guard<std::mutex> lock(s.mutex);
+    for (Registration& r : s.registrations) {
+      CloseClassSocketLocked(s, r);
+      factories.push_back(std::move(r.factory));
+    }
+    s.registrations.clear();
+    s.stopping = true;
+    Wake(s);
+    io = std::move(s.io);
+  }
+  if (io.joinable()) io.join();
+  {
+    const std::lock_guard<std::mutex> lock(s.mutex);
+    for (const int fd : s.listenFdsToClose) ::close(fd);
+    s.listenFdsToClose.clear();
+    connections.swap(s.connections);
+    if (s.wakeFd >= 0) ::close(s.wakeFd);
+    s.wakeFd = -1;
+    s.stopping = false;
+    window = s.window;
+    s.window = 0;
+    s.servingThread = 0;
+  }
+  for (auto& [id, conn] : connections) ReleaseConnection(*conn);
+  connections.clear();
+  factories.clear();
+  if (window != 0) DestroyWindow(window);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Public API
+
+namespace automation {
+
+bool ApartmentInitialized() { return tApartment.count > 0; }
+
+ComPtr<IClassFactory> FindLocalClassObject(REFCLSID clsid) {
+  State& s = S();
+  const std::lock_guard<std::mutex> lock(s.mutex);
+  for (const Registration& r : s.registrations) {
+    if (r.clsid == clsid) return r.factory;
+  }
+  return nullptr;
+}
+
+}  // namespace automation
+
+HRESULT CoInitializeEx(void* /*reserved*/, DWORD coInit) {
+  if (coInit != COINIT_APARTMENTTHREADED && coInit != COINIT_MULTITHREADED) return E_INVALIDARG;
+  Apartment& a = tApartment;
+  if (a.count > 0) {
+    if (a.mode != coInit) return RPC_E_CHANGED_MODE;
+    ++a.count;
+    return S_FALSE;
+  }
+  a.count = 1;
+  a.mode = coInit;
+  return S_OK;
+}
+
+HRESULT CoInitialize(void* reserved) { return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED); }
+
+void CoUninitialize() {
+  Apartment& a = tApartment;
+  if (a.count == 0) return;
+  if (--a.count > 0) return;
+  State& s = S();
+  bool serving = false;
+  {
+    const std::lock_guard<std::mutex> lock(s.mutex);
+    serving = s.servingThread == GetCurrentThreadId();
+  }
+  if (serving) {
+    StopServing(s);
+  } else {
+    // In-process registrations of this thread end with its apartment.
+    std::vector<ComPtr<IClassFactory>> factories;
+    const std::lock_guard<std::mutex> lock(s.mutex);
+    std::erase_if(s.registrations, [&](Registration& r) {
+      if (r.threadId != GetCurrentThreadId()) return false;
+      factories.push_back(std::move(r.factory));
+      return true;
+    });
+  }
+}
+
+HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD clsContext, DWORD flags,
+                              DWORD* cookie) {
+  if (cookie == nullptr || factory == nullptr) return E_POINTER;
+  *cookie = 0;
+  if (flags != REGCLS_MULTIPLEUSE) return E_INVALIDARG;
+  if ((clsContext & (CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER)) == 0) return E_INVALIDARG;
+  if (!automation::ApartmentInitialized()) return CO_E_NOTINITIALIZED;
+  const bool local = (clsContext & CLSCTX_LOCAL_SERVER) != 0;
+  if (local && tApartment.mode != COINIT_APARTMENTTHREADED) return RPC_E_CHANGED_MODE;
+
+  Registration r;
+  r.clsid = clsid;
+  r.context = clsContext;
+  r.threadId = GetCurrentThreadId();
+  void* raw = nullptr;
+  if (FAILED(factory->QueryInterface(IID_IClassFactory, &raw))) return E_NOINTERFACE;
+  r.factory = ComPtr<IClassFactory>::Attach(static_cast<IClassFactory*>(raw));
+
+  State& s = S();
+  {
+    const std::lock_guard<std::mutex> lock(s.mutex);
+    for (const Registration& other : s.registrations) {
+      if (other.clsid == clsid) return CO_E_OBJISREG;
+    }
+    if (local && s.servingThread != 0 && s.servingThread != GetCurrentThreadId()) {
+      return RPC_E_WRONG_THREAD;
+    }
+  }
+  if (local) {
+    const HRESULT hr = OpenClassSocket(r);
+    if (FAILED(hr)) return hr;
+  }
+  HWND window = 0;
+  {
+    const std::lock_guard<std::mutex> lock(s.mutex);
+    if (local && s.window == 0) window = 1;  // made below, outside the lock
+  }
+  if (window == 1) {
+    window = CreateMessageWindow(ServingWindowProc);
+    if (window == 0) {
+      ::close(r.listenFd);
+      ::close(r.lockFd);
+      ::unlink(r.socketPath.c_str());
+      return E_OUTOFMEMORY;
+    }
+  }
+  const std::lock_guard<std::mutex> lock(s.mutex);
+  if (local) {
+    if (window != 0) s.window = window;
+    s.servingThread = GetCurrentThreadId();
+    const HRESULT hr = StartIoLocked(s);
+    if (FAILED(hr)) {
+      CloseClassSocketLocked(s, r);
+      return hr;
+    }
+  }
+  r.cookie = s.nextCookie++;
+  *cookie = r.cookie;
+  s.registrations.push_back(std::move(r));
+  Wake(s);
+  return S_OK;
+}
+
+HRESULT CoRevokeClassObject(DWORD cookie) {
+  State& s = S();
+  ComPtr<IClassFactory> factory;  // released outside the lock
+  const std::lock_guard<std::mutex> lock(s.mutex);
+  const auto it = std::find_if(s.registrations.begin(), s.registrations.end(),
+                               [cookie](const Registration& r) { return r.cookie == cookie; });
+  if (it == s.registrations.end()) return E_INVALIDARG;
+  CloseClassSocketLocked(s, *it);
+  factory = std::move(it->factory);
+  s.registrations.erase(it);
+  return S_OK;
+}
+
+}  // namespace veskmath::win

@@ -1,0 +1,281 @@
+// Dispatch from type-library descriptions, their registry entries, and the process's list of
+// known descriptions.
+#include "platform/win/TypeLib.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+#include <vector>
+
+#include "platform/win/CodePage.h"
+#include "platform/win/RegistryFile.h"
+
+namespace veskmath::win {
+
+std::size_t TFuncDesc::InCount() const {
+  return static_cast<std::size_t>(
+      std::count_if(params.begin(), params.end(), [](const TParamDesc& p) { return p.IsIn(); }));
+}
+
+const TParamDesc* TFuncDesc::Retval() const {
+  for (const TParamDesc& p : params) {
+    if (p.IsRetval()) return &p;
+  }
+  return nullptr;
+}
+
+namespace {
+
+char16_t FoldAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? c + (u'a' - u'A') : c; }
+
+// Automation names compare without regard to case ("count" finds "Count").
+bool SameName(std::u16string_view a, std::string_view utf8) {
+  const std::u16string b = Utf8ToWide(utf8);
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  }
+  return true;
+}
+
+// Copies the calling thread's error information into `excepInfo` and puts it back, so that
+// both the EXCEPINFO and a later GetErrorInfo see it.
+void FillExcepInfo(HRESULT hr, EXCEPINFO* excepInfo) {
+  if (excepInfo == nullptr) return;
+  *excepInfo = EXCEPINFO{};
+  excepInfo->scode = hr;
+  IErrorInfo* raw = nullptr;
+  if (GetErrorInfo(0, &raw) != S_OK || raw == nullptr) return;
+  ComPtr<IErrorInfo> info = ComPtr<IErrorInfo>::Attach(raw);
+  info->GetSource(&excepInfo->bstrSource);
+  info->GetDescription(&excepInfo->bstrDescription);
+  info->GetHelpFile(&excepInfo->bstrHelpFile);
+  info->GetHelpContext(&excepInfo->dwHelpContext);
+  SetErrorInfo(0, info.Get());
+}
+
+}  // namespace
+
+const TFuncDesc* FindFunc(const TInterfaceDesc& itf, DISPID dispId, WORD flags) {
+  const bool put = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
+  const bool get = (flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET)) != 0;
+  for (const TFuncDesc& f : itf.funcs) {
+    if (f.dispId != dispId) continue;
+    if (put && f.kind == TInvokeKind::PropertyPut) return &f;
+    if (!put && get) {
+      // A method answers DISPATCH_METHOD; a property get answers DISPATCH_PROPERTYGET.
+      if (f.kind == TInvokeKind::Method && (flags & DISPATCH_METHOD) != 0) return &f;
+      if (f.kind == TInvokeKind::PropertyGet && (flags & DISPATCH_PROPERTYGET) != 0) return &f;
+    }
+  }
+  return nullptr;
+}
+
+HRESULT DispGetIDsOfNames(const TInterfaceDesc& itf, const char16_t* const* names,
+                          UINT nameCount, DISPID* dispIds) {
+  if (nameCount == 0) return S_OK;
+  if (names == nullptr || dispIds == nullptr) return E_POINTER;
+  for (UINT i = 0; i < nameCount; ++i) dispIds[i] = DISPID_UNKNOWN;
+  if (names[0] == nullptr) return DISP_E_UNKNOWNNAME;
+  const TFuncDesc* member = nullptr;
+  for (const TFuncDesc& f : itf.funcs) {
+    if (SameName(names[0], f.name)) {
+      member = &f;
+      break;
+    }
+  }
+  if (member == nullptr) return DISP_E_UNKNOWNNAME;
+  dispIds[0] = member->dispId;
+  HRESULT hr = S_OK;
+  for (UINT i = 1; i < nameCount; ++i) {
+    // Parameter names are looked up among all slots of the member (get and put differ).
+    bool found = false;
+    for (const TFuncDesc& f : itf.funcs) {
+      if (f.dispId != member->dispId) continue;
+      for (std::size_t p = 0; p < f.params.size() && !found; ++p) {
+        if (names[i] != nullptr && !f.params[p].name.empty() &&
+            SameName(names[i], f.params[p].name)) {
+          dispIds[i] = static_cast<DISPID>(p);
+          found = true;
+        }
+      }
+      if (found) break;
+    }
+    if (!found) hr = DISP_E_UNKNOWNNAME;
+  }
+  return hr;
+}
+
+HRESULT DispInvoke(const TInterfaceDesc& itf, const TMemberHandler& handler, DISPID dispId,
+                   REFIID riid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                   EXCEPINFO* excepInfo, UINT* argErr) {
+  if (riid != GUID_NULL) return DISP_E_UNKNOWNINTERFACE;
+  const TFuncDesc* func = FindFunc(itf, dispId, flags);
+  if (func == nullptr) return DISP_E_MEMBERNOTFOUND;
+  DISPPARAMS none;
+  const DISPPARAMS& p = params ? *params : none;
+  if (p.cArgs > 0 && p.rgvarg == nullptr) return E_INVALIDARG;
+  if (p.cNamedArgs > 0) {
+    // obj.Value = x arrives as a put with the one named argument DISPID_PROPERTYPUT.
+    const bool putValue = func->kind == TInvokeKind::PropertyPut && p.cNamedArgs == 1 &&
+                          p.rgdispidNamedArgs != nullptr &&
+                          p.rgdispidNamedArgs[0] == DISPID_PROPERTYPUT;
+    if (!putValue) return DISP_E_NONAMEDARGS;
+  }
+  const std::size_t inCount = func->InCount();
+  if (p.cArgs != inCount) return DISP_E_BADPARAMCOUNT;
+
+  // rgvarg holds the last argument first: argument i (declaration order) is rgvarg[n-1-i].
+  std::vector<VARIANT> args(inCount);
+  std::size_t i = 0;
+  for (const TParamDesc& param : func->params) {
+    if (!param.IsIn()) continue;
+    const UINT index = static_cast<UINT>(inCount - 1 - i);
+    const VARIANT& source = p.rgvarg[index];
+    HRESULT hr = S_OK;
+    if (param.type == VT_VARIANT) {
+      hr = VariantCopy(&args[i], &source);
+    } else {
+      hr = VariantChangeType(&args[i], &source, 0, param.type);
+    }
+    if (FAILED(hr)) {
+      if (argErr) *argErr = index;
+      return hr;
+    }
+    ++i;
+  }
+
+  VARIANT value;
+  const HRESULT hr = handler(*func, std::span<VARIANT>(args), &value);
+  if (FAILED(hr)) {
+    FillExcepInfo(hr, excepInfo);
+    return DISP_E_EXCEPTION;
+  }
+  if (result != nullptr) {
+    if (func->Retval() != nullptr) {
+      *result = std::move(value);
+    } else {
+      VariantClear(result);
+    }
+  }
+  return hr;
+}
+
+// ---------------------------------------------------------------------------------------
+// Registration
+
+namespace {
+
+std::string VersionText(const TTypeLibDesc& lib) {
+  return std::to_string(lib.majorVersion) + "." + std::to_string(lib.minorVersion);
+}
+
+std::string LcidKey(LCID lcid) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(lcid));
+  return text;
+}
+
+std::string InterfaceKey(const TInterfaceDesc& itf) { return "Interface\\" + GUIDToString(itf.iid); }
+
+void SetDefault(RegistryFile& file, const std::string& key, std::string_view text) {
+  file.CreateKey(HKEY_CLASSES_ROOT, key);
+  file.SetValue(HKEY_CLASSES_ROOT, key, "", RegValue::String(std::string(text)));
+}
+
+}  // namespace
+
+std::string TypeLibVersionKey(const TTypeLibDesc& lib) {
+  return "TypeLib\\" + GUIDToString(lib.libid) + "\\" + VersionText(lib);
+}
+
+HRESULT RegisterTypeLib(const TTypeLibDesc& lib, const std::string& fullPath,
+                        const std::string& helpDir) {
+  try {
+    RegistryFile file(RegistryFile::DefaultPath());
+    const std::string version = TypeLibVersionKey(lib);
+    SetDefault(file, version, lib.helpString.empty() ? lib.name : lib.helpString);
+    SetDefault(file, version + "\\" + LcidKey(lib.lcid) + "\\win32", fullPath);
+    SetDefault(file, version + "\\FLAGS", "0");
+    SetDefault(file, version + "\\HELPDIR", helpDir);
+    const std::string libid = GUIDToString(lib.libid);
+    const std::string proxyStub = GUIDToString(CLSID_PSOAInterface);
+    for (const TInterfaceDesc* itf : lib.interfaces) {
+      const std::string key = InterfaceKey(*itf);
+      SetDefault(file, key, itf->name);
+      SetDefault(file, key + "\\ProxyStubClsid32", proxyStub);
+      SetDefault(file, key + "\\ProxyStubClsid", proxyStub);
+      SetDefault(file, key + "\\TypeLib", libid);
+      file.SetValue(HKEY_CLASSES_ROOT, key + "\\TypeLib", "Version",
+                    RegValue::String(VersionText(lib)));
+    }
+  } catch (const rtl::Exception&) {
+    return TYPE_E_REGISTRYACCESS;
+  }
+  return S_OK;
+}
+
+HRESULT UnRegisterTypeLib(const TTypeLibDesc& lib) {
+  try {
+    RegistryFile file(RegistryFile::DefaultPath());
+    if (!file.DeleteKey(HKEY_CLASSES_ROOT, TypeLibVersionKey(lib))) {
+      return TYPE_E_LIBNOTREGISTERED;
+    }
+    const std::string libKey = "TypeLib\\" + GUIDToString(lib.libid);
+    const auto left = file.KeyNames(HKEY_CLASSES_ROOT, libKey);
+    if (left && left->empty()) file.DeleteKey(HKEY_CLASSES_ROOT, libKey);
+    for (const TInterfaceDesc* itf : lib.interfaces) {
+      file.DeleteKey(HKEY_CLASSES_ROOT, InterfaceKey(*itf));
+    }
+  } catch (const rtl::Exception&) {
+    return TYPE_E_REGISTRYACCESS;
+  }
+  return S_OK;
+}
+
+// ---------------------------------------------------------------------------------------
+// Known descriptions
+
+namespace {
+
+struct KnownLibs {
+  std::mutex mutex;
+  std::vector<const TTypeLibDesc*> libs;
+};
+
+KnownLibs& Known() {
+  static KnownLibs* known = new KnownLibs;  // reachable until the very end of the process
+  return *known;
+}
+
+}  // namespace
+
+void AddKnownTypeLib(const TTypeLibDesc& lib) {
+  KnownLibs& k = Known();
+  const std::lock_guard<std::mutex> lock(k.mutex);
+  if (std::find(k.libs.begin(), k.libs.end(), &lib) == k.libs.end()) k.libs.push_back(&lib);
+}
+
+const TInterfaceDesc* FindKnownInterface(REFIID iid) {
+  KnownLibs& k = Known();
+  const std::lock_guard<std::mutex> lock(k.mutex);
+  for (const TTypeLibDesc* lib : k.libs) {
+    for (const TInterfaceDesc* itf : lib->interfaces) {
+      if (itf->iid == iid) return itf;
+    }
+  }
+  return nullptr;
+}
+
+const TCoClassDesc* FindKnownCoClass(REFCLSID clsid) {
+  KnownLibs& k = Known();
+  const std::lock_guard<std::mutex> lock(k.mutex);
+  for (const TTypeLibDesc* lib : k.libs) {
+    for (const TCoClassDesc& cls : lib->coclasses) {
+      if (cls.clsid == clsid) return &cls;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace veskmath::win
