@@ -87,6 +87,9 @@ class TQelExpression1 : public rtl::TStringList {
   void DefineStringVariable(std::string_view name, std::string* value);
   void DefineFunction(std::string_view name, TDoubleFunc func, int32_t nArgs);
   void DefineVaryingFunction(std::string_view name, TDoubleFunc func, int32_t nArgs);
+  // UnDefine, ReplaceSymbol and CleanUpVariables free words that compiled expressions may
+  // still refer to: Clear (or delete) those expressions before evaluating again.
+  //
   // Frees the first word whose stored name equals name exactly (case-sensitive).
   bool UnDefine(std::string_view name);
   // Frees the word registered under name (any case), then registers word unless nil.
