@@ -4,7 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/pidfd.h>
+#include <sys/syscall.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -656,7 +656,8 @@ HRESULT Activate(REFCLSID clsid, ConnectionPtr& connection) {
 
   const pid_t server = SpawnDetached(*args);
   if (server < 0) return CO_E_SERVER_EXEC_FAILURE;
-  const int pidFd = ::pidfd_open(server, 0);
+  // (glibc 2.36's <sys/pidfd.h> lacks C linkage for C++, so the system call is made directly.)
+  const int pidFd = static_cast<int>(::syscall(SYS_pidfd_open, server, 0));
   struct ClosePid {
     int fd;
     ~ClosePid() {
