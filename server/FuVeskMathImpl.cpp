@@ -110,6 +110,7 @@ TFuVeskMathImpl::~TFuVeskMathImpl() { UnlockServer(); }
 
 HRESULT TFuVeskMathImpl::Get_VeskYomi(BSTR* Value) {
   if (Value == nullptr) return win::E_POINTER;
+  Value->Reset();  // an out-parameter: null unless the call succeeds
   return SafeCall([&] {
     *Value = BSTR(win::AnsiToWide(FYomi));  // never null, even when empty
     return win::S_OK;
@@ -125,6 +126,7 @@ HRESULT TFuVeskMathImpl::Set_VeskYomi(const BSTR& Value) {
 
 HRESULT TFuVeskMathImpl::Get_VeskHyoki(BSTR* Value) {
   if (Value == nullptr) return win::E_POINTER;
+  Value->Reset();  // an out-parameter: null unless the call succeeds
   return SafeCall([&] {
     *Value = BSTR(win::AnsiToWide(FHyoki));
     return win::S_OK;
@@ -150,6 +152,7 @@ HRESULT TFuVeskMathImpl::VeskStart(std::int32_t hWnd) {
 
 HRESULT TFuVeskMathImpl::Get_VeskResult(BSTR* Value) {
   if (Value == nullptr) return win::E_POINTER;
+  Value->Reset();  // an out-parameter: null unless the call succeeds
   return SafeCall([&] {
     BSTR output(win::AnsiToWide(Evaluate()));
     OpenMathForm();

@@ -320,7 +320,7 @@ TEST_F(FuVeskMath, EachResultReplacesTheStatusWindow) {
 TEST_F(FuVeskMath, QuitThatCannotEmptyTheHistoryReportsErrorInfo) {
   ASSERT_EQ(::mkdir(dir.History().c_str(), 0700), 0);
   ASSERT_EQ(object->Set_VeskHyoki(BSTR(u"quit")), win::S_OK);
-  BSTR result;
+  BSTR result(u"stale");
   EXPECT_EQ(object->Get_VeskResult(&result), win::DISP_E_EXCEPTION);
   EXPECT_TRUE(result.IsNull());
   EXPECT_EQ(MathForm(), nullptr);  // a failed read opens no window
