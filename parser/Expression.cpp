@@ -78,9 +78,18 @@ int32_t TQelExpression1::Add(const std::string& text) {
 int32_t TQelExpression1::AddObject(const std::string& text, void* /*object*/) { return Add(text); }
 
 void TQelExpression1::Insert(int32_t index, const std::string& text) {
+  InsertCompiled(index, text, true);
+}
+
+// Compiles text and moves it to index (from index on the others move up), as the current
+// expression. With limit, Add's MaxExpressions rule applies first. Empty text: nothing.
+bool TQelExpression1::InsertCompiled(int32_t index, const std::string& text, bool limit) {
+  if (text.empty()) {
+    if (limit) FExpressionIndex = -1;  // as Add does
+    return false;
+  }
   if (index < 0 || index > Count()) Error("List index out of bounds (%d)", index);
-  const int32_t added = Add(text);
-  if (added < 0) return;
+  const int32_t added = limit ? Add(text) : CompileExpression(text);
   if (index > Count() - 1) index = Count() - 1;  // the oldest was dropped
   if (added != index) {
     const std::string line = Get(added);
@@ -89,6 +98,7 @@ void TQelExpression1::Insert(int32_t index, const std::string& text) {
     TStringList::InsertObject(index, line, list);
   }
   SetExpressionIndex(index);
+  return true;
 }
 
 void TQelExpression1::InsertObject(int32_t index, const std::string& text, void* /*object*/) {
@@ -114,8 +124,11 @@ void TQelExpression1::Clear() {
   FConstants.FreeAll();
 }
 
+// Replaces the text at index. The count does not grow, so the MaxExpressions rule does not
+// apply: with it, a full list would drop its oldest expression and then delete the wrong
+// neighbour. An empty text changes nothing (it would otherwise delete the next one).
 void TQelExpression1::PutString(int32_t index, const std::string& text) {
-  Insert(index, text);
+  if (!InsertCompiled(index, text, false)) return;
   if (index + 1 < Count()) Delete(index + 1);
 }
 

@@ -153,6 +153,7 @@ class TQelExpression1 : public rtl::TStringList {
 
  private:
   TValueRef* EvaluateCurrent();
+  bool InsertCompiled(int32_t index, const std::string& text, bool limit);
   // Registers a word made by a define operation, freeing it when the name is taken.
   void DefineWord(std::unique_ptr<TExprWord> word);
   // The compile's pending fault that must not pre-empt the specified checks (an operand

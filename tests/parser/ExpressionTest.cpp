@@ -280,6 +280,20 @@ TEST(Expression, InsertDeletePutString) {
   EXPECT_EQ(expr.GetExpressionIndex(), -1);
 }
 
+TEST(Expression, PutStringOnAFullListReplacesOnlyItsLine) {
+  TQelExpression expr;
+  for (int k = 0; k < 10; ++k) expr.Add(std::to_string(k));
+  expr.PutString(5, "50");
+  ASSERT_EQ(expr.Count(), 10);
+  for (int k = 0; k < 10; ++k) EXPECT_EQ(expr.GetString(k), k == 5 ? "50" : std::to_string(k));
+  EXPECT_EQ(expr.Evaluate(), 50);
+  expr.PutString(5, "");  // changes nothing
+  EXPECT_EQ(expr.Count(), 10);
+  EXPECT_EQ(expr.GetString(6), "6");
+  expr.PutString(10, "10");  // at the end: appended
+  EXPECT_EQ(expr.Count(), 11);
+}
+
 TEST(Expression, IndexedEvaluationForms) {
   TQelExpression expr;
   expr.Add("255");
