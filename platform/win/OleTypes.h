@@ -152,36 +152,41 @@ inline constexpr GUID GUID_NULL{};
 class BSTR {
  public:
   BSTR() noexcept = default;  // null
-  explicit BSTR(std::u16string_view text) : FText(std::in_place, text) {}
+  explicit BSTR(std::u16string_view text) : FText(text), FNull(false) {}
   BSTR(const BSTR&) = default;
   BSTR& operator=(const BSTR&) = default;
-  BSTR(BSTR&& other) noexcept : FText(std::move(other.FText)) { other.FText.reset(); }
+  BSTR(BSTR&& other) noexcept : FText(std::move(other.FText)), FNull(other.FNull) {
+    other.Reset();
+  }
   BSTR& operator=(BSTR&& other) noexcept {
     if (this != &other) {
       FText = std::move(other.FText);
-      other.FText.reset();
+      FNull = other.FNull;
+      other.Reset();
     }
     return *this;
   }
   ~BSTR() = default;
 
-  bool IsNull() const noexcept { return !FText.has_value(); }
+  bool IsNull() const noexcept { return FNull; }
   // SysStringLen: the number of UTF-16 units; 0 for a null BSTR.
-  std::uint32_t Length() const noexcept {
-    return FText ? static_cast<std::uint32_t>(FText->size()) : 0;
-  }
+  std::uint32_t Length() const noexcept { return static_cast<std::uint32_t>(FText.size()); }
   // The text; an empty view for a null BSTR.
-  std::u16string_view View() const noexcept {
-    return FText ? std::u16string_view(*FText) : std::u16string_view();
-  }
+  std::u16string_view View() const noexcept { return FText; }
   // Null-terminated units, or nullptr for a null BSTR.
-  const char16_t* c_str() const noexcept { return FText ? FText->c_str() : nullptr; }
-  void Reset() noexcept { FText.reset(); }
+  const char16_t* c_str() const noexcept { return FNull ? nullptr : FText.c_str(); }
+  void Reset() noexcept {
+    FText.clear();
+    FNull = true;
+  }
 
   friend bool operator==(const BSTR&, const BSTR&) = default;  // null != empty
 
  private:
-  std::optional<std::u16string> FText;
+  // A flag beside a plain string rather than std::optional: GCC 12 reports false
+  // "maybe uninitialized" warnings through optional<u16string> at -O3.
+  std::u16string FText;  // always empty while null
+  bool FNull = true;
 };
 
 // Allocation helpers in the shape of the operating system's: a null source gives a null
