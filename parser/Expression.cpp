@@ -89,8 +89,11 @@ bool TQelExpression1::InsertCompiled(int32_t index, const std::string& text, boo
     return false;
   }
   if (index < 0 || index > Count()) Error("List index out of bounds (%d)", index);
+  const int32_t before = Count();
   const int32_t added = limit ? Add(text) : CompileExpression(text);
-  if (index > Count() - 1) index = Count() - 1;  // the oldest was dropped
+  // The oldest was dropped: what stood at index now stands one lower, and the new
+  // expression goes in front of it.
+  if (Count() == before && index > 0) --index;
   if (added != index) {
     const std::string line = Get(added);
     void* list = GetObject(added);

@@ -294,6 +294,19 @@ TEST(Expression, PutStringOnAFullListReplacesOnlyItsLine) {
   EXPECT_EQ(expr.Count(), 11);
 }
 
+TEST(Expression, InsertIntoAFullListGoesInFrontOfItsLine) {
+  TQelExpression expr;
+  for (int k = 0; k < 10; ++k) expr.Add(std::to_string(k));
+  expr.Insert(5, "x");  // 0 is dropped; x stands before 5
+  ASSERT_EQ(expr.Count(), 10);
+  EXPECT_EQ(expr.GetString(0), "1");
+  EXPECT_EQ(expr.GetString(4), "x");
+  EXPECT_EQ(expr.GetString(5), "5");
+  EXPECT_EQ(expr.GetExpressionIndex(), 4);
+  expr.Insert(10, "y");  // at the end
+  EXPECT_EQ(expr.GetString(9), "y");
+}
+
 TEST(Expression, IndexedEvaluationForms) {
   TQelExpression expr;
   expr.Add("255");
