@@ -40,7 +40,7 @@ case "${1:-}" in
   run)
     shift
     build "$release"
-    exec "build/$release/tools/demo/veskdemo" "$@"
+    exec "build/$release/tools/vesk/vesk" "$@"
     ;;
   test)
     for preset in "$release" "$debug"; do
