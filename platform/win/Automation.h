@@ -4,7 +4,7 @@
 // SERVER (one process, one serving thread):
 //
 //   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);      // the main thread's apartment
-//   ComPtr<IClassFactory> factory = MakeComObject<TClassFactory>(create, lockServer);
+//   ComPtr<IClassFactory> factory = MakeClassFactory(create, lockServer);
 //   DWORD cookie = 0;
 //   HRESULT hr = CoRegisterClassObject(CLSID_X, factory.Get(), CLSCTX_LOCAL_SERVER,
 //                                      REGCLS_MULTIPLEUSE, &cookie);
@@ -151,6 +151,9 @@ class TClassFactory : public TComObject<IClassFactory> {
   Creator FCreate;
   Locker FLock;
 };
+
+// A TClassFactory handed out as its interface, ready for CoRegisterClassObject.
+ComPtr<IClassFactory> MakeClassFactory(TClassFactory::Creator create, TClassFactory::Locker lock);
 
 // Registers `factory` (which must answer IClassFactory) for `clsid`. Only
 // REGCLS_MULTIPLEUSE (one process serves every client) is supported (else E_INVALIDARG).

@@ -46,6 +46,10 @@ HRESULT TClassFactory::LockServer(BOOL lock) {
   return S_OK;
 }
 
+ComPtr<IClassFactory> MakeClassFactory(TClassFactory::Creator create, TClassFactory::Locker lock) {
+  return ComPtr<IClassFactory>(new TClassFactory(std::move(create), std::move(lock)));
+}
+
 namespace {
 
 // ---------------------------------------------------------------------------------------
