@@ -109,7 +109,8 @@ std::string UserRuntimeDirectory() {
   // both ends of a rendezvous see the same and fall back alike.
   const char* runtime = NonEmptyEnv("XDG_RUNTIME_DIR");
   struct stat st {};
-  if (runtime != nullptr && ::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (runtime != nullptr && ::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode) &&
+      st.st_uid == ::geteuid()) {
     return EnsurePrivateDirectory(WithSlash(runtime) + "veskmath");
   }
   return EnsurePrivateDirectory(PrivateTempDirectory());

@@ -41,8 +41,9 @@ DWORD GetTempPathA(DWORD bufferLength, char* buffer);
 std::string EnsurePrivateDirectory(const std::string& path);
 
 // The per-user directory for sockets and similar rendezvous files, ending in "/":
-// $XDG_RUNTIME_DIR/veskmath/ when XDG_RUNTIME_DIR names an existing directory, else the
-// private /tmp/veskmath-<uid>/. Checked like the private temporary directory; throws EOSError.
+// $XDG_RUNTIME_DIR/veskmath/ when XDG_RUNTIME_DIR names an existing directory of this user,
+// else the private /tmp/veskmath-<uid>/ (another user's directory could have our rendezvous
+// directory swapped under it). Checked like the private temporary directory; throws EOSError.
 std::string UserRuntimeDirectory();
 
 // The full path of the running executable (/proc/self/exe). Throws EOSError.

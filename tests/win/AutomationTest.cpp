@@ -566,6 +566,14 @@ TEST_F(AutomationFixture, UnsafeSocketPlacesAreRefused) {
   EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
+TEST_F(AutomationFixture, AnotherUsersRuntimeDirectoryIsNotUsed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a directory away";
+  EXPECT_EQ(ClassSocketPath(CLSID_TestCounter).rfind(FRuntime + "/veskmath/class-", 0), 0u);
+  ASSERT_EQ(::chown(FRuntime.c_str(), 65534, 65534), 0);
+  const std::string fallback = "/tmp/veskmath-" + std::to_string(::geteuid()) + "/class-";
+  EXPECT_EQ(ClassSocketPath(CLSID_TestCounter).rfind(fallback, 0), 0u);
+}
+
 // Only root can become another user; CI runs the tests as root.
 TEST_F(AutomationFixture, AnotherUsersClientIsRefused) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
