@@ -4,9 +4,9 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/syscall.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -64,7 +64,8 @@ int MillisecondsLeft(Clock::time_point deadline) {
 
 PathState InspectSocketPath(const std::string& path) {
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? PathState::Absent : PathState::Refused;
+  if (::lstat(path.c_str(), &st) != 0)
+    return errno == ENOENT ? PathState::Absent : PathState::Refused;
   // A link could lead a client to a socket someone else planted; another user's socket in our
   // directory has no business there.
   if (!S_ISSOCK(st.st_mode) || st.st_uid != ::geteuid()) return PathState::Refused;
@@ -408,8 +409,8 @@ class TDispatchProxy final : public IDispatch {
     const HRESULT hr = Roundtrip(*FConn, request, reply);
     if (result != nullptr && reply.result) *result = std::move(*reply.result);
     if (excepInfo != nullptr && reply.excepInfo) *excepInfo = std::move(*reply.excepInfo);
-    if (argErr != nullptr && (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_PARAMNOTFOUND ||
-                              hr == DISP_E_OVERFLOW)) {
+    if (argErr != nullptr &&
+        (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_PARAMNOTFOUND || hr == DISP_E_OVERFLOW)) {
       *argErr = reply.value;
     }
     return hr;

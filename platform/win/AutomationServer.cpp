@@ -185,10 +185,11 @@ void ReadFrom(State& s, const std::shared_ptr<Connection>& conn) {
   bool bad = false;
   std::size_t offset = 0;
   while (!bad) {
-    const wire::DecodeResult r = wire::DecodeFrame(
-        std::span<const std::uint8_t>(conn->input).subspan(offset));
+    const wire::DecodeResult r =
+        wire::DecodeFrame(std::span<const std::uint8_t>(conn->input).subspan(offset));
     if (r.status == wire::FrameStatus::Incomplete) break;
-    if (r.status != wire::FrameStatus::Complete || std::holds_alternative<wire::Reply>(*r.message)) {
+    if (r.status != wire::FrameStatus::Complete ||
+        std::holds_alternative<wire::Reply>(*r.message)) {
       bad = true;  // malformed, oversized, or a reply where a request belongs
       break;
     }
@@ -348,8 +349,8 @@ std::optional<wire::Reply> Execute(State& s, Connection& conn, wire::Message& me
       std::vector<const char16_t*> texts;
       for (const std::u16string& name : names->names) texts.push_back(name.c_str());
       reply.dispIds.assign(texts.size(), DISPID_UNKNOWN);
-      hr = dispatch->GetIDsOfNames(names->iid, texts.data(), static_cast<UINT>(texts.size()), names->lcid,
-                                   reply.dispIds.data());
+      hr = dispatch->GetIDsOfNames(names->iid, texts.data(), static_cast<UINT>(texts.size()),
+                                   names->lcid, reply.dispIds.data());
     }
   } else if (auto* invoke = std::get_if<wire::InvokeRequest>(&message)) {
     const ComPtr<IDispatch> dispatch = DispatchOf(conn, invoke->object, hr);

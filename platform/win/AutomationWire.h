@@ -98,9 +98,9 @@ struct Reply {
   bool operator==(const Reply&) const;
 };
 
-using Message = std::variant<CreateInstanceRequest, LockServerRequest, QueryInterfaceRequest,
-                             ReleaseRequest, GetTypeInfoCountRequest, GetIDsOfNamesRequest,
-                             InvokeRequest, Reply>;
+using Message =
+    std::variant<CreateInstanceRequest, LockServerRequest, QueryInterfaceRequest, ReleaseRequest,
+                 GetTypeInfoCountRequest, GetIDsOfNamesRequest, InvokeRequest, Reply>;
 
 // The whole frame (header and payload); nullopt when the payload would exceed
 // kMaxFramePayload or a list its limit.

@@ -71,8 +71,8 @@ const TFuncDesc* FindFunc(const TInterfaceDesc& itf, DISPID dispId, WORD flags) 
   return nullptr;
 }
 
-HRESULT DispGetIDsOfNames(const TInterfaceDesc& itf, const char16_t* const* names,
-                          UINT nameCount, DISPID* dispIds) {
+HRESULT DispGetIDsOfNames(const TInterfaceDesc& itf, const char16_t* const* names, UINT nameCount,
+                          DISPID* dispIds) {
   if (nameCount == 0) return S_OK;
   if (names == nullptr || dispIds == nullptr) return E_POINTER;
   for (UINT i = 0; i < nameCount; ++i) dispIds[i] = DISPID_UNKNOWN;
@@ -176,7 +176,9 @@ std::string LcidKey(LCID lcid) {
   return text;
 }
 
-std::string InterfaceKey(const TInterfaceDesc& itf) { return "Interface\\" + GUIDToString(itf.iid); }
+std::string InterfaceKey(const TInterfaceDesc& itf) {
+  return "Interface\\" + GUIDToString(itf.iid);
+}
 
 void SetDefault(RegistryFile& file, const std::string& key, std::string_view text) {
   file.CreateKey(HKEY_CLASSES_ROOT, key);

@@ -16,12 +16,14 @@
 // A description is plain data with static storage: tables are written as constexpr arrays and
 // referenced through spans; the runtime keeps pointers to them, never copies.
 //
-//   inline constexpr TParamDesc kValueOut[] = {{"Value", VT_BSTR, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}};
+//   inline constexpr TParamDesc kValueOut[] = {
+//       {"Value", VT_BSTR, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}};
 //   inline constexpr TParamDesc kValueIn[] = {{"", VT_BSTR, PARAMFLAG_FIN}};
 //   inline constexpr TFuncDesc kFuncs[] = {
 //       {"VeskYomi", 1, TInvokeKind::PropertyGet, kValueOut},
 //       {"VeskYomi", 1, TInvokeKind::PropertyPut, kValueIn}, ...};
-//   inline constexpr TInterfaceDesc kIFuVeskMath{IID_IFuVeskMath, "IFuVeskMath", true, "...", kFuncs};
+//   inline constexpr TInterfaceDesc kIFuVeskMath{
+//       IID_IFuVeskMath, "IFuVeskMath", true, "...", kFuncs};
 #pragma once
 
 #include <functional>
@@ -108,8 +110,8 @@ const TFuncDesc* FindFunc(const TInterfaceDesc& itf, DISPID dispId, WORD flags);
 
 // names[0] is a member name, names[1..] names of its parameters (their DISPIDs are their
 // 0-based positions). Unknown names get DISPID_UNKNOWN and the answer DISP_E_UNKNOWNNAME.
-HRESULT DispGetIDsOfNames(const TInterfaceDesc& itf, const char16_t* const* names,
-                          UINT nameCount, DISPID* dispIds);
+HRESULT DispGetIDsOfNames(const TInterfaceDesc& itf, const char16_t* const* names, UINT nameCount,
+                          DISPID* dispIds);
 
 // Runs one member of an object. `args` are the in-parameters in declaration order (first
 // parameter first), coerced to their declared types; `result` (never null) receives the

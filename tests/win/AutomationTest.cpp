@@ -250,8 +250,7 @@ bool ClosedByPeer(int fd, int milliseconds) {
 
 TEST(AutomationInProcess, RegisteredClassIsCreatedDirectly) {
   ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-  const ComPtr<IClassFactory> factory =
-      MakeClassFactory(CreateTestCounter, [](bool) {});
+  const ComPtr<IClassFactory> factory = MakeClassFactory(CreateTestCounter, [](bool) {});
   DWORD cookie = 0;
   ASSERT_EQ(CoRegisterClassObject(CLSID_TestCounter, factory.Get(), CLSCTX_INPROC_SERVER,
                                   REGCLS_MULTIPLEUSE, &cookie),
@@ -297,8 +296,7 @@ TEST(AutomationInProcess, ApartmentRulesAreKept) {
     void* raw = nullptr;
     EXPECT_EQ(CoCreateInstance(CLSID_TestCounter, nullptr, CLSCTX_ALL, IID_IDispatch, &raw),
               CO_E_NOTINITIALIZED);
-    const ComPtr<IClassFactory> factory =
-        MakeClassFactory(CreateTestCounter, [](bool) {});
+    const ComPtr<IClassFactory> factory = MakeClassFactory(CreateTestCounter, [](bool) {});
     DWORD cookie = 0;
     EXPECT_EQ(CoRegisterClassObject(CLSID_TestCounter, factory.Get(), CLSCTX_INPROC_SERVER,
                                     REGCLS_MULTIPLEUSE, &cookie),
@@ -520,10 +518,10 @@ TEST_F(AutomationFixture, MalformedFramesDropOnlyThatConnection) {
   ASSERT_EQ(Create(object), S_OK);
   const pid_t server = ServerOf(object.Get());
   const std::vector<std::vector<std::uint8_t>> bad = {
-      {0xFF, 0xFF, 0xFF, 0x7F},                   // announces 2 GiB
-      {0x01, 0x00, 0x00, 0x00, 0x63},             // unknown kind
-      {0x02, 0x00, 0x00, 0x00, 0x02, 0x07},       // a lock flag of 7
-      {0x05, 0x00, 0x00, 0x00, 0x80, 0, 0, 0, 0}, // a reply sent to the server
+      {0xFF, 0xFF, 0xFF, 0x7F},                    // announces 2 GiB
+      {0x01, 0x00, 0x00, 0x00, 0x63},              // unknown kind
+      {0x02, 0x00, 0x00, 0x00, 0x02, 0x07},        // a lock flag of 7
+      {0x05, 0x00, 0x00, 0x00, 0x80, 0, 0, 0, 0},  // a reply sent to the server
   };
   for (const auto& bytes : bad) {
     const int fd = RawConnect();

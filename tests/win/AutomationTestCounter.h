@@ -45,8 +45,9 @@ inline constexpr TInterfaceDesc kITestCounter{IID_ITestCounter, "ITestCounter", 
 inline constexpr const TInterfaceDesc* kCounterInterfaces[] = {&kITestCounter};
 inline constexpr TCoClassDesc kCounterClasses[] = {
     {CLSID_TestCounter, "TestCounter", "Counter object", &kITestCounter}};
-inline constexpr TTypeLibDesc kCounterLib{LIBID_TestCounter, "CounterLib", 1,  0, 1033,
-                                          "Counter Library", kCounterInterfaces, kCounterClasses};
+inline constexpr TTypeLibDesc kCounterLib{
+    LIBID_TestCounter,  "CounterLib",   1, 0, 1033, "Counter Library",
+    kCounterInterfaces, kCounterClasses};
 
 // The module lock of the serving process.
 struct TestModule {
@@ -79,8 +80,8 @@ class TTestCounter final : public TComObject<IDispatch> {
     if (riid != GUID_NULL) return DISP_E_UNKNOWNINTERFACE;
     return DispGetIDsOfNames(kITestCounter, names, nameCount, dispIds);
   }
-  HRESULT Invoke(DISPID dispId, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
-                 VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) override {
+  HRESULT Invoke(DISPID dispId, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                 EXCEPINFO* excepInfo, UINT* argErr) override {
     return DispInvoke(
         kITestCounter,
         [this](const TFuncDesc& f, std::span<VARIANT> args, VARIANT* value) {
@@ -146,8 +147,8 @@ inline HRESULT CreateTestCounter(IUnknown*, REFIID riid, void** object) {
 inline HRESULT GetInt(IDispatch* d, DISPID id, std::int32_t& out) {
   DISPPARAMS none;
   VARIANT result;
-  const HRESULT hr = d->Invoke(id, GUID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr,
-                               nullptr);
+  const HRESULT hr =
+      d->Invoke(id, GUID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr);
   out = result.vt == VT_I4 ? result.lVal : -1;
   return hr;
 }
@@ -167,8 +168,8 @@ inline HRESULT CallAdd(IDispatch* d, std::int32_t amount, std::int32_t& out) {
   arg.lVal = amount;
   DISPPARAMS params{&arg, nullptr, 1, 0};
   VARIANT result;
-  const HRESULT hr = d->Invoke(DISPID_Add, GUID_NULL, 0, DISPATCH_METHOD, &params, &result,
-                               nullptr, nullptr);
+  const HRESULT hr =
+      d->Invoke(DISPID_Add, GUID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr);
   out = result.vt == VT_I4 ? result.lVal : -1;
   return hr;
 }

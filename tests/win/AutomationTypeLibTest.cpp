@@ -15,7 +15,8 @@ using namespace testing;
 
 ComPtr<IDispatch> NewCounter() {
   ComPtr<IDispatch> d;
-  EXPECT_EQ(CreateTestCounter(nullptr, IID_IDispatch, reinterpret_cast<void**>(d.ReleaseAndGetAddressOf())),
+  EXPECT_EQ(CreateTestCounter(nullptr, IID_IDispatch,
+                              reinterpret_cast<void**>(d.ReleaseAndGetAddressOf())),
             S_OK);
   return d;
 }
@@ -70,8 +71,9 @@ TEST(AutomationTypeLib, ArgumentsAreConvertedToTheDeclaredType) {
   arg.bstrVal = BSTR(u"7");
   DISPPARAMS params{&arg, nullptr, 1, 0};
   VARIANT result;
-  EXPECT_EQ(d->Invoke(DISPID_Add, GUID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr),
-            S_OK);
+  EXPECT_EQ(
+      d->Invoke(DISPID_Add, GUID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr),
+      S_OK);
   EXPECT_EQ(result.vt, VT_I4);
   EXPECT_EQ(result.lVal, 7);
 }
@@ -96,21 +98,63 @@ TEST(AutomationTypeLib, BadCallsAreRefusedWithTheirCodes) {
   word.bstrVal = BSTR(u"x");
   const std::vector<BadCallCase> cases = {
       {"unknown DISPID", 99, DISPATCH_METHOD, {}, {}, GUID_NULL, DISP_E_MEMBERNOTFOUND, 0},
-      {"put of a method", DISPID_Add, DISPATCH_PROPERTYPUT, {one}, {}, GUID_NULL,
-       DISP_E_MEMBERNOTFOUND, 0},
-      {"get of a method", DISPID_Add, DISPATCH_PROPERTYGET, {one}, {}, GUID_NULL,
-       DISP_E_MEMBERNOTFOUND, 0},
-      {"put of a read-only property", DISPID_ProcessId, DISPATCH_PROPERTYPUT, {one}, {}, GUID_NULL,
-       DISP_E_MEMBERNOTFOUND, 0},
+      {"put of a method",
+       DISPID_Add,
+       DISPATCH_PROPERTYPUT,
+       {one},
+       {},
+       GUID_NULL,
+       DISP_E_MEMBERNOTFOUND,
+       0},
+      {"get of a method",
+       DISPID_Add,
+       DISPATCH_PROPERTYGET,
+       {one},
+       {},
+       GUID_NULL,
+       DISP_E_MEMBERNOTFOUND,
+       0},
+      {"put of a read-only property",
+       DISPID_ProcessId,
+       DISPATCH_PROPERTYPUT,
+       {one},
+       {},
+       GUID_NULL,
+       DISP_E_MEMBERNOTFOUND,
+       0},
       {"missing argument", DISPID_Add, DISPATCH_METHOD, {}, {}, GUID_NULL, DISP_E_BADPARAMCOUNT, 0},
-      {"extra argument", DISPID_Add, DISPATCH_METHOD, {one, one}, {}, GUID_NULL,
-       DISP_E_BADPARAMCOUNT, 0},
-      {"named argument of a method", DISPID_Add, DISPATCH_METHOD, {one}, {0}, GUID_NULL,
-       DISP_E_NONAMEDARGS, 0},
-      {"text that is no number", DISPID_Add, DISPATCH_METHOD, {word}, {}, GUID_NULL,
-       DISP_E_TYPEMISMATCH, 0},
-      {"interface id not null", DISPID_Add, DISPATCH_METHOD, {one}, {}, IID_ITestCounter,
-       DISP_E_UNKNOWNINTERFACE, 0},
+      {"extra argument",
+       DISPID_Add,
+       DISPATCH_METHOD,
+       {one, one},
+       {},
+       GUID_NULL,
+       DISP_E_BADPARAMCOUNT,
+       0},
+      {"named argument of a method",
+       DISPID_Add,
+       DISPATCH_METHOD,
+       {one},
+       {0},
+       GUID_NULL,
+       DISP_E_NONAMEDARGS,
+       0},
+      {"text that is no number",
+       DISPID_Add,
+       DISPATCH_METHOD,
+       {word},
+       {},
+       GUID_NULL,
+       DISP_E_TYPEMISMATCH,
+       0},
+      {"interface id not null",
+       DISPID_Add,
+       DISPATCH_METHOD,
+       {one},
+       {},
+       IID_ITestCounter,
+       DISP_E_UNKNOWNINTERFACE,
+       0},
   };
   const ComPtr<IDispatch> d = NewCounter();
   for (const BadCallCase& c : cases) {

@@ -138,7 +138,8 @@ TEST(AutomationWire, ShortenedPayloadsAreMalformed) {
     for (std::size_t cut = 1; cut < payload; ++cut) {
       std::vector<std::uint8_t> shortened = bytes;
       const std::size_t length = payload - cut;
-      for (std::size_t i = 0; i < 4; ++i) shortened[i] = static_cast<std::uint8_t>(length >> (8 * i));
+      for (std::size_t i = 0; i < 4; ++i)
+        shortened[i] = static_cast<std::uint8_t>(length >> (8 * i));
       const wire::DecodeResult r = DecodeFrame(shortened);
       EXPECT_EQ(r.status, FrameStatus::Malformed) << "kind " << m.index() << " cut " << cut;
     }
@@ -157,7 +158,8 @@ TEST(AutomationWire, OversizedHeaderIsRefusedBeforeThePayloadArrives) {
 
 std::vector<std::uint8_t> WithPayload(std::vector<std::uint8_t> payload) {
   std::vector<std::uint8_t> frame(4);
-  for (std::size_t i = 0; i < 4; ++i) frame[i] = static_cast<std::uint8_t>(payload.size() >> (8 * i));
+  for (std::size_t i = 0; i < 4; ++i)
+    frame[i] = static_cast<std::uint8_t>(payload.size() >> (8 * i));
   frame.insert(frame.end(), payload.begin(), payload.end());
   return frame;
 }
@@ -174,7 +176,8 @@ TEST(AutomationWire, MalformedPayloadsAreRefused) {
       {"lock flag neither 0 nor 1", {2, 0x02}},
       {"trailing byte", {4, 1, 0, 0, 0, 0}},
       // GetIDsOfNames, object 0, GUID_NULL, lcid 0, 65 names: beyond the limit.
-      {"too many names", [] {
+      {"too many names",
+       [] {
          std::vector<std::uint8_t> p = {6, 0, 0, 0, 0};
          p.insert(p.end(), 16, 0);
          p.insert(p.end(), {0, 0, 0, 0, 65, 0, 0, 0});
@@ -182,27 +185,31 @@ TEST(AutomationWire, MalformedPayloadsAreRefused) {
          return p;
        }()},
       // Invoke with a count of 2^31 arguments and nothing behind it.
-      {"forged argument count", [] {
+      {"forged argument count",
+       [] {
          std::vector<std::uint8_t> p = {7, 0, 0, 0, 0, 0, 0, 0, 0};
          p.insert(p.end(), 16, 0);
          p.insert(p.end(), {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x80});
          return p;
        }()},
       // Invoke with one argument of type VT_DATE (7), which the transport does not carry.
-      {"unknown VARIANT type", [] {
+      {"unknown VARIANT type",
+       [] {
          std::vector<std::uint8_t> p = {7, 0, 0, 0, 0, 0, 0, 0, 0};
          p.insert(p.end(), 16, 0);
          p.insert(p.end(), {0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 7, 0, 0, 0, 0, 0});
          return p;
        }()},
       // Reply whose result is a null text that claims units.
-      {"null text with units", [] {
+      {"null text with units",
+       [] {
          std::vector<std::uint8_t> p = {128, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
          p.insert(p.end(), {1, 8, 0, 0, 1, 0, 0, 0, 'a', 0, 0, 0});
          return p;
        }()},
       // Reply whose text claims more units than the frame holds.
-      {"text longer than the frame", [] {
+      {"text longer than the frame",
+       [] {
          std::vector<std::uint8_t> p = {128, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
          p.insert(p.end(), {1, 8, 0, 1, 0xFF, 0xFF, 0xFF, 0x7F, 'a', 0, 0, 0});
          return p;
@@ -287,8 +294,8 @@ TEST(AutomationCommandLine, RefusesUnterminatedQuotesAndLineBreaks) {
 
 TEST(AutomationCommandLine, QuotedArgumentsSplitBackUnchanged) {
   const std::vector<std::string> arguments = {
-      "/usr/bin/veskmath", "/opt/vesk math/veskmath", "", "tab\there", "quote\"inside",
-      "trailing\\",        "dir with space\\",        "\\\"", "a\\\\\"b",   "/ü/数式 x"};
+      "/usr/bin/veskmath", "/opt/vesk math/veskmath", "",     "tab\there", "quote\"inside",
+      "trailing\\",        "dir with space\\",        "\\\"", "a\\\\\"b",  "/ü/数式 x"};
   for (const std::string& a : arguments) {
     const std::string line = QuoteCommandLineArg(a) + " /Automation";
     const auto args = SplitCommandLine(line);
