@@ -666,12 +666,14 @@ HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD clsContex
     const HRESULT hr = OpenClassSocket(r);
     if (FAILED(hr)) return hr;
   }
-  HWND window = 0;
+  // The hidden window that carries requests to this thread's message loop, made once.
+  bool needWindow = false;
   {
     const std::lock_guard<std::mutex> lock(s.mutex);
-    if (local && s.window == 0) window = 1;  // made below, outside the lock
+    needWindow = local && s.window == 0;
   }
-  if (window == 1) {
+  HWND window = 0;
+  if (needWindow) {
     window = CreateMessageWindow(ServingWindowProc);
     if (window == 0) {
       ::close(r.listenFd);

@@ -364,6 +364,36 @@ TEST_F(AutomationFixture, ClientCallsTheServerWhichEndsAfterTheLastRelease) {
   EXPECT_TRUE(WaitForExit(server, 10000)) << "the /Automation server did not end";
 }
 
+// Started by hand (our child, so its exit status can be read), the server is found running,
+// serves, and ends cleanly: exit status 0, which under the sanitizers also means no leak.
+TEST_F(AutomationFixture, RunningServerIsUsedAndEndsCleanly) {
+  const std::string exe = ModuleFileName();
+  const pid_t server = ::fork();
+  if (server == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    ::execl(exe.c_str(), exe.c_str(), "--automation-test-server", "/Automation", nullptr);
+    ::_exit(127);
+  }
+  ASSERT_GT(server, 0);
+  // Nothing registered to start: the object can only come from the running server.
+  RegistryFile(RegistryFile::DefaultPath()).DeleteKey(HKEY_CLASSES_ROOT, kClassKey);
+  ComPtr<IDispatch> object;
+  HRESULT hr = REGDB_E_CLASSNOTREG;
+  for (int i = 0; i < 1000 && hr == REGDB_E_CLASSNOTREG; ++i) {
+    hr = Create(object);
+    if (hr == REGDB_E_CLASSNOTREG) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_EQ(hr, S_OK);
+  EXPECT_EQ(ServerOf(object.Get()), server);
+  object.Reset();
+  int status = -1;
+  ASSERT_EQ(::waitpid(server, &status, 0), server);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 TEST_F(AutomationFixture, TwoClientsShareOneServerWithTheirOwnObjects) {
   ComPtr<IDispatch> first;
   ComPtr<IDispatch> second;
