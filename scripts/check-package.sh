@@ -1,0 +1,186 @@
+#!/usr/bin/env bash
+# Checks what users of VeskMath get: builds the release, stages `cmake --install` under the
+# build directory, builds and runs both examples against the staged tree (CMake package and
+# pkg-config), builds the Debian package with cpack and, as root with apt-get (CI), installs
+# it, runs the programs from /usr/bin, builds the examples against /usr and removes it again.
+#
+#   scripts/check-package.sh [--no-install] [BUILD_DIR]     (default BUILD_DIR: build/pkg)
+#
+# Exit status 0 when every check passed; the failing step is named otherwise.
+set -euo pipefail
+
+src=$(cd "$(dirname "$0")/.." && pwd)
+install_deb=auto
+build=""
+for arg in "$@"; do
+  case "$arg" in
+    --no-install) install_deb=no ;;
+    -h|--help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -*) echo "check-package: unknown option $arg" >&2; exit 2 ;;
+    *) build=$arg ;;
+  esac
+done
+build=${build:-$src/build/pkg}
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
+stage=$build/stage
+work=$build/package-check
+jobs=${VESKMATH_JOBS:-2}
+
+t0=$SECONDS
+step_start=$SECONDS
+step() {
+  echo "== check-package: $* (after $((SECONDS - t0)) s)"
+  step_start=$SECONDS
+}
+fail() { echo "check-package: FAILED: $*" >&2; exit 1; }
+
+# expect NAME EXPECTED COMMAND...: runs the command and compares its standard output.
+expect() {
+  local name=$1 want=$2 got
+  shift 2
+  got=$("$@") || fail "$name: exit status $? from: $*"
+  if [ "$got" != "$want" ]; then
+    printf 'check-package: %s printed:\n%s\nexpected:\n%s\n' "$name" "$got" "$want" >&2
+    fail "$name: unexpected output"
+  fi
+  echo "   ok: $name"
+}
+
+eval_output='x=1: (x+2i)*(x-i) = 3+i
+x=2: (x+2i)*(x-i) = 6+2i
+x=3: (x+2i)*(x-i) = 11+3i'
+roots_output='z = -3+4i
+roots: 1+2i and -1-2i
+sqrt(z)^2 = -3+4i'
+
+# Builds and runs both examples; $1 names the place, $2 is the prefix to search (empty for
+# the system's own paths).
+check_examples() {
+  local where=$1 prefix=$2 dir=$work/examples-$1
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  local cmake_args=(-S "$src/examples/find-package" -B "$dir/find-package" -G Ninja
+                    -DCMAKE_BUILD_TYPE=Release)
+  [ -n "$prefix" ] && cmake_args+=(-DCMAKE_PREFIX_PATH="$prefix")
+  cmake "${cmake_args[@]}" >"$dir/find-package.log" 2>&1 ||
+    { cat "$dir/find-package.log" >&2; fail "find_package example ($where): configure"; }
+  cmake --build "$dir/find-package" >>"$dir/find-package.log" 2>&1 ||
+    { cat "$dir/find-package.log" >&2; fail "find_package example ($where): build"; }
+  expect "find_package example, shared ($where)" "$eval_output" "$dir/find-package/eval"
+  expect "find_package example, static ($where)" "$eval_output" "$dir/find-package/eval_static"
+  if [ -n "$prefix" ]; then
+    # The shared one must have taken the library from the prefix, not from anywhere else.
+    ldd "$dir/find-package/eval" | grep -q "$prefix/.*libveskmath.so.0" ||
+      fail "find_package example ($where) does not load $prefix's libveskmath.so.0"
+  fi
+
+  cp -r "$src/examples/pkg-config" "$dir/pkg-config"
+  local pc_path=${prefix:+$prefix/lib/pkgconfig}
+  make -s -C "$dir/pkg-config" PKG_CONFIG_PATH="$pc_path" >"$dir/pkg-config.log" 2>&1 ||
+    { cat "$dir/pkg-config.log" >&2; fail "pkg-config example ($where): build"; }
+  expect "pkg-config example ($where)" "$roots_output" "$dir/pkg-config/roots"
+}
+
+step "release build in $build"
+cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVESKMATH_TESTS=OFF \
+  -DVESKMATH_WERROR="${VESKMATH_WERROR:-OFF}" >"$build/check-configure.log" 2>&1 ||
+  { cat "$build/check-configure.log" >&2; fail "configure"; }
+cmake --build "$build" -j "$jobs" || fail "build"
+
+step "staged install in $stage"
+rm -rf "$stage" "$work"
+mkdir -p "$work"
+cmake --install "$build" --prefix "$stage" >"$work/install.log" || fail "cmake --install"
+for f in lib/libveskmath.a lib/libveskmath.so lib/libveskmath.so.0 \
+         lib/libveskmath.so.0.1.0 lib/pkgconfig/veskmath.pc \
+         lib/cmake/VeskMath/VeskMathConfig.cmake lib/cmake/VeskMath/VeskMathConfigVersion.cmake \
+         include/veskmath/math/Math387.h include/veskmath/parser/QelParseExpr.h \
+         include/veskmath/vocabulary/Vocabulary.h include/veskmath/platform/rtl/SysUtils.h \
+         bin/qelcalc share/man/man1/qelcalc.1; do
+  [ -e "$stage/$f" ] || fail "the staged install lacks $f"
+done
+soname=$(objdump -p "$stage/lib/libveskmath.so.0.1.0" | awk '$1 == "SONAME" { print $2 }')
+[ "$soname" = libveskmath.so.0 ] || fail "SONAME is '$soname', not libveskmath.so.0"
+# Every installed header compiles with the installed include folder alone: none of them may
+# reach for a header that is not installed.
+(cd "$stage/include/veskmath" && find . -name '*.h' | sort | sed 's|^\./\(.*\)|#include "\1"|') \
+  >"$work/all-headers.cpp"
+g++ -std=c++20 -fsyntax-only -I"$stage/include/veskmath" "$work/all-headers.cpp" ||
+  fail "the installed headers do not compile on their own"
+echo "   ok: $(wc -l <"$work/all-headers.cpp") headers compile from the staged include folder"
+for prog in "$stage"/bin/*; do
+  "$prog" --help >/dev/null 2>&1 || fail "$(basename "$prog") --help from the staged tree"
+done
+echo "   ok: the staged programs answer --help"
+
+step "examples against the staged install"
+check_examples staged "$stage"
+
+step "Debian package"
+rm -f "$build"/veskmath_*.deb
+(cd "$build" && cpack -G DEB >"$work/cpack.log" 2>&1) ||
+  { cat "$work/cpack.log" >&2; fail "cpack -G DEB"; }
+deb=$(ls "$build"/veskmath_*.deb)
+dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
+depends=$(dpkg-deb --field "$deb" Depends)
+for need in libc6 libstdc++6 libgcc-s1; do
+  case "$depends" in *"$need"*) ;; *) fail "the package does not depend on $need" ;; esac
+done
+dpkg-deb --contents "$deb" >"$work/deb-contents.txt"
+for f in ./usr/bin/qelcalc ./usr/lib/libveskmath.so.0.1.0 ./usr/lib/pkgconfig/veskmath.pc \
+         ./usr/include/veskmath/math/Math387.h ./usr/share/man/man1/qelcalc.1; do
+  grep -q " $f\$" "$work/deb-contents.txt" || fail "the package lacks $f"
+done
+# Nothing installed may lean on the source or build tree (a path compiled in, a run path).
+dpkg-deb --extract "$deb" "$work/deb-root"
+if leaning=$(grep -rlF -e "$src" -e "$build" "$work/deb-root"); then
+  fail "these installed files name the source or build tree: $leaning"
+fi
+echo "   ok: $(basename "$deb")"
+
+if [ "$install_deb" = auto ] && [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
+  step "install the package with apt-get"
+  if dpkg -s veskmath >/dev/null 2>&1; then
+    fail "a veskmath package is installed already; remove it first (apt-get remove veskmath)"
+  fi
+  remove_package() { DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq veskmath >/dev/null 2>&1 || true; }
+  trap remove_package EXIT
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >"$work/apt.log" 2>&1 ||
+    { cat "$work/apt.log" >&2; fail "apt-get install $deb"; }
+  # The programs run from /usr/bin with their own state in a scratch home.
+  home=$work/home
+  mkdir -p "$home/tmp"
+  export HOME=$home TMPDIR=$home/tmp XDG_CONFIG_HOME=$home/.config
+  unset VESKMATH_REGISTRY
+  expect "/usr/bin/qelcalc 1+2" "3" /usr/bin/qelcalc 1+2
+  /usr/bin/vreg --help >/dev/null || fail "/usr/bin/vreg --help"
+  echo "   ok: /usr/bin/vreg --help"
+  expect "/usr/bin/vesk" "1+2= 3
+2
+4" /usr/bin/vesk '1+2=' 'a:=2' 'a*a'
+  if [ -x /usr/bin/veskmath ]; then
+    /usr/bin/veskmath /regserver </dev/null || fail "/usr/bin/veskmath /regserver"
+    clsid=$(/usr/bin/vreg query 'HKCR\VeskMath.FuVeskMath\CLSID' /ve | awk '/REG_SZ/ { print $NF }')
+    [ -n "$clsid" ] || fail "veskmath /regserver wrote no ProgID entry"
+    /usr/bin/vreg query "HKCR\\CLSID\\$clsid\\LocalServer32" /ve | grep -q '/usr/bin/veskmath /Automation' ||
+      fail "the registered server is not /usr/bin/veskmath /Automation"
+    echo "   ok: /usr/bin/veskmath /regserver registers /usr/bin/veskmath"
+  fi
+  if command -v man >/dev/null; then
+    man -w qelcalc >/dev/null 2>&1 || fail "man cannot find qelcalc(1)"
+    echo "   ok: man -w qelcalc"
+  fi
+  step "examples against the installed package"
+  check_examples installed ""
+  step "remove the package"
+  remove_package
+  trap - EXIT
+  [ ! -e /usr/bin/qelcalc ] && [ ! -e /usr/lib/libveskmath.so.0 ] ||
+    fail "files are left after apt-get remove"
+  echo "   ok: removed"
+else
+  echo "== check-package: not installing the package (needs root and apt-get)"
+fi
+
+echo "check-package: all checks passed in $((SECONDS - t0)) s"
