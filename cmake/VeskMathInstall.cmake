@@ -88,6 +88,8 @@ foreach(program veskmath vesk qelcalc vreg)
   endif()
 endforeach()
 message(STATUS "Installed programs: ${VESKMATH_INSTALLED_PROGRAMS}")
+# Builds what the install rules need and nothing else (no tests, no benchmarks).
+add_custom_target(vm_install_set DEPENDS veskmath_shared veskmath_static ${VESKMATH_INSTALLED_PROGRAMS})
 
 # --- Debian package: cpack -G DEB in the build directory.
 set(CPACK_PACKAGE_NAME veskmath)

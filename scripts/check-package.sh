@@ -86,7 +86,7 @@ step "release build in $build"
 cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVESKMATH_TESTS=OFF \
   -DVESKMATH_WERROR="${VESKMATH_WERROR:-OFF}" >"$build/check-configure.log" 2>&1 ||
   { cat "$build/check-configure.log" >&2; fail "configure"; }
-cmake --build "$build" -j "$jobs" || fail "build"
+cmake --build "$build" -j "$jobs" --target vm_install_set || fail "build"
 
 step "staged install in $stage"
 rm -rf "$stage" "$work"
@@ -122,7 +122,9 @@ rm -f "$build"/veskmath_*.deb
 (cd "$build" && cpack -G DEB >"$work/cpack.log" 2>&1) ||
   { cat "$work/cpack.log" >&2; fail "cpack -G DEB"; }
 deb=$(ls "$build"/veskmath_*.deb)
-dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
+for field in Package Version Architecture Maintainer Depends; do
+  echo "   $field: $(dpkg-deb --field "$deb" "$field")"
+done
 depends=$(dpkg-deb --field "$deb" Depends)
 for need in libc6 libstdc++6 libgcc-s1; do
   case "$depends" in *"$need"*) ;; *) fail "the package does not depend on $need" ;; esac
