@@ -1,0 +1,39 @@
+// ShellExecuteA: starting a program the way the shell does for a program file, without a
+// command interpreter and without waiting for it.
+//
+// The parameters are one command line, split by the Windows rules (Automation.h's
+// SplitCommandLine), so "/UnRegserver" or "\"a b\" c" reach the program as its arguments.
+// The program runs in a session of its own (a terminal's interrupt of the caller does not
+// reach it), with standard input on /dev/null (it must not take the caller's typed input)
+// and the caller's standard output, standard error and environment. Nobody waits for it:
+// the runtime reaps it when it ends.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/win/Messages.h"
+
+namespace veskmath::win {
+
+// The operating system's answer type: greater than 32 on success (the value has no other
+// meaning), else one of the error numbers below.
+using HINSTANCE = std::intptr_t;
+
+inline constexpr int SW_HIDE = 0;
+inline constexpr int SW_SHOWNORMAL = 1;
+inline constexpr int SW_SHOW = 5;
+
+inline constexpr HINSTANCE SE_ERR_FNF = 2;            // the program file does not exist
+inline constexpr HINSTANCE SE_ERR_PNF = 3;            // a directory on its path does not
+inline constexpr HINSTANCE SE_ERR_ACCESSDENIED = 5;   // not executable, or not allowed
+inline constexpr HINSTANCE SE_ERR_OOM = 8;            // no memory or no process slot
+inline constexpr HINSTANCE ERROR_BAD_FORMAT = 11;     // not a program, or malformed parameters
+inline constexpr HINSTANCE SE_ERR_NOASSOC = 31;       // a verb other than "open"
+
+// `owner` and `showCmd` change nothing without a screen. `verb` nullptr (or "open") runs the
+// program; `file` names it by path, or by bare name looked up in PATH; `parameters` may be
+// nullptr; `directory`, when given, is the program's working directory.
+HINSTANCE ShellExecuteA(HWND owner, const char* verb, const char* file, const char* parameters,
+                        const char* directory, int showCmd);
+
+}  // namespace veskmath::win
