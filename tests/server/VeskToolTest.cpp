@@ -18,6 +18,12 @@ using testing::TChild;
 using testing::TChildResult;
 using testing::TTempDir;
 
+// The in-process object: these tests are about the host's side, not the server's.
+std::vector<std::string> WithInProc(std::vector<std::string> args) {
+  args.insert(args.begin(), "--inproc");
+  return args;
+}
+
 class VeskTool : public ::testing::Test {
  protected:
   TChildResult Run(const std::vector<std::string>& args, const std::string& input = "") {
@@ -49,8 +55,8 @@ TEST_F(VeskTool, TwoHostsRecordingAtOnceKeepEveryDefinition) {
     xOut += std::to_string(i) + "\n";
     yOut += std::to_string(-i) + "\n";
   }
-  TChild x(VESKMATH_VESK_PATH, xs, dir.Path(), "x");
-  TChild y(VESKMATH_VESK_PATH, ys, dir.Path(), "y");
+  TChild x(VESKMATH_VESK_PATH, WithInProc(xs), dir.Path(), "x");
+  TChild y(VESKMATH_VESK_PATH, WithInProc(ys), dir.Path(), "y");
   const TChildResult rx = x.Wait();
   const TChildResult ry = y.Wait();
   EXPECT_EQ(rx.Status, 0) << rx.Err;
@@ -71,18 +77,18 @@ TEST_F(VeskTool, TwoHostsRecordingAtOnceKeepEveryDefinition) {
   }
   EXPECT_EQ(xOrder, xs);
   // Both hosts' variables are known to a later conversion.
-  EXPECT_EQ(Run({"x59+y59"}).Out, "0\n");
+  EXPECT_EQ(Run({"--inproc", "x59+y59"}).Out, "0\n");
 }
 
 TEST_F(VeskTool, StandardInputLines) {
-  const TChildResult r = Run({}, "1+2=\r\n\nb:=3\nlist\n");
+  const TChildResult r = Run({"--inproc"}, "1+2=\r\n\nb:=3\nlist\n");
   EXPECT_EQ(r.Status, 0) << r.Err;
   // The empty line is an empty notation: nothing to evaluate yet.
   EXPECT_EQ(r.Out, "1+2= 3\n?\n3\nb:=3 \n");
 }
 
 TEST_F(VeskTool, OnlyDoubleDashArgumentsAreOptions) {
-  TChildResult r = Run({"-1+2", "--", "--5"});
+  TChildResult r = Run({"--inproc", "-1+2", "--", "--5"});
   EXPECT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.Out, "1\n5\n");
 
@@ -102,7 +108,7 @@ TEST_F(VeskTool, OnlyDoubleDashArgumentsAreOptions) {
 
 TEST_F(VeskTool, FailedCallGivesAnEmptyLineAndStatusOne) {
   ASSERT_EQ(::mkdir(dir.History().c_str(), 0700), 0);  // "quit" cannot empty it
-  const TChildResult r = Run({"1+2", "quit", "2*3"});
+  const TChildResult r = Run({"--inproc", "1+2", "quit", "2*3"});
   EXPECT_EQ(r.Status, 1);
   EXPECT_EQ(r.Out, "3\n\n6\n");
   EXPECT_EQ(r.Err, "vesk: VeskResult failed (0x80020009): Cannot open file \"" + dir.History() +

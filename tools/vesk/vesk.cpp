@@ -5,21 +5,33 @@
 //
 //   vesk [--inproc] [NOTATION ...]
 //
+// By default it works like an installed host: it looks for the plug-in's entry in its list
+// (HKEY_LOCAL_MACHINE\SOFTWARE\Orbanel\Vesk\01, 02, ... up to the first gap, the value "ID"),
+// creates the object through that ProgID from the local server (which the automation runtime
+// starts when none runs) and talks to it through its dispatch interface. --inproc uses an
+// object inside this process instead.
+//
 // Texts are UTF-8 on the command line, on standard input and on standard output.
 #include <unistd.h>
 
 #include <cstdio>
 #include <iostream>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "platform/win/Automation.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/Messages.h"
 #include "platform/win/OleTypes.h"
+#include "platform/win/Registry.h"
 #include "server/FuVeskMathImpl.h"
+#include "server/InstallForm.h"
 #include "server/VeskMathTypes.h"
+#include "server/Veskmath_tlb.h"
 
 namespace {
 
@@ -40,13 +52,18 @@ constexpr const char* kUsageText =
     "are kept in the history file log.txt of the temporary directory ($TMPDIR when set);\n"
     "\"list\" shows them, \"quit\" empties it.\n"
     "\n"
-    "  --inproc   use the conversion object inside this process (the only mode)\n"
+    "By default the plug-in is found in the host's list in the registry ($VESKMATH_REGISTRY\n"
+    "when set) and its object comes from the local server, started on demand: install it\n"
+    "first with `veskmath` (choose Install).\n"
+    "\n"
+    "  --inproc   use a conversion object inside this process (no registry, no server)\n"
     "  --         the arguments after it are notations, even when they begin with \"--\"\n"
     "  --help     this text\n"
     "  --version  the version\n"
     "\n"
-    "Exit status: 0 normally, 1 when a call of the object failed (the line printed for that\n"
-    "notation is then empty and the reason goes to standard error), 2 for a usage error.\n";
+    "Exit status: 0 normally, 1 when no plug-in is installed, the object cannot be made or a\n"
+    "call of it failed (the line printed for that notation is then empty and the reason goes\n"
+    "to standard error), 2 for a usage error.\n";
 
 // Describes a failed call with the error information the object left.
 void ReportFailure(const char* member, win::HRESULT hr) {
@@ -60,19 +77,96 @@ void ReportFailure(const char* member, win::HRESULT hr) {
                description.empty() ? "" : ": ", description.c_str());
 }
 
+// The four members as the host calls them, whatever stands behind the object.
+class TLink {
+ public:
+  virtual ~TLink() = default;
+  virtual win::HRESULT PutYomi(const win::BSTR& value) = 0;
+  virtual win::HRESULT PutHyoki(const win::BSTR& value) = 0;
+  virtual win::HRESULT GetResult(win::BSTR* value) = 0;
+  virtual win::HRESULT Start(std::int32_t hWnd) = 0;
+};
+
+// An object of this process, called through its interface.
+class TDirectLink final : public TLink {
+ public:
+  explicit TDirectLink(win::ComPtr<server::IFuVeskMath> object) : FObject(std::move(object)) {}
+  win::HRESULT PutYomi(const win::BSTR& value) override { return FObject->Set_VeskYomi(value); }
+  win::HRESULT PutHyoki(const win::BSTR& value) override { return FObject->Set_VeskHyoki(value); }
+  win::HRESULT GetResult(win::BSTR* value) override { return FObject->Get_VeskResult(value); }
+  win::HRESULT Start(std::int32_t hWnd) override { return FObject->VeskStart(hWnd); }
+
+ private:
+  win::ComPtr<server::IFuVeskMath> FObject;
+};
+
+// An object of another process, called late-bound by the members' names.
+class TDispatchLink final : public TLink {
+ public:
+  explicit TDispatchLink(win::ComPtr<win::IDispatch> object) : FObject(std::move(object)) {}
+
+  win::HRESULT PutYomi(const win::BSTR& value) override { return Put(u"VeskYomi", value); }
+  win::HRESULT PutHyoki(const win::BSTR& value) override { return Put(u"VeskHyoki", value); }
+  win::HRESULT GetResult(win::BSTR* value) override {
+    win::DISPID id = 0;
+    win::HRESULT hr = IdOf(u"VeskResult", id);
+    if (FAILED(hr)) return hr;
+    win::DISPPARAMS none;
+    win::VARIANT result;
+    hr = FObject->Invoke(id, win::GUID_NULL, 0, win::DISPATCH_PROPERTYGET, &none, &result,
+                         nullptr, nullptr);
+    if (FAILED(hr)) return hr;
+    if (win::FAILED(win::VariantChangeType(&result, &result, 0, win::VT_BSTR))) {
+      return win::DISP_E_TYPEMISMATCH;
+    }
+    *value = std::move(result.bstrVal);
+    return hr;
+  }
+  win::HRESULT Start(std::int32_t hWnd) override {
+    win::DISPID id = 0;
+    const win::HRESULT hr = IdOf(u"VeskStart", id);
+    if (FAILED(hr)) return hr;
+    win::VARIANT arg;
+    arg.vt = win::VT_I4;
+    arg.lVal = hWnd;
+    win::DISPPARAMS params{&arg, nullptr, 1, 0};
+    return FObject->Invoke(id, win::GUID_NULL, 0, win::DISPATCH_METHOD, &params, nullptr,
+                           nullptr, nullptr);
+  }
+
+ private:
+  win::HRESULT IdOf(const char16_t* name, win::DISPID& id) {
+    return FObject->GetIDsOfNames(win::GUID_NULL, &name, 1, 0, &id);
+  }
+  win::HRESULT Put(const char16_t* name, const win::BSTR& value) {
+    win::DISPID id = 0;
+    const win::HRESULT hr = IdOf(name, id);
+    if (FAILED(hr)) return hr;
+    win::VARIANT arg;
+    arg.vt = win::VT_BSTR;
+    arg.bstrVal = value;
+    win::DISPID named = win::DISPID_PROPERTYPUT;
+    win::DISPPARAMS params{&arg, &named, 1, 1};
+    return FObject->Invoke(id, win::GUID_NULL, 0, win::DISPATCH_PROPERTYPUT, &params, nullptr,
+                           nullptr, nullptr);
+  }
+
+  win::ComPtr<win::IDispatch> FObject;
+};
+
 class THost {
  public:
-  explicit THost(win::ComPtr<server::IFuVeskMath> object, win::HWND window)
-      : FObject(std::move(object)), FWindow(window) {}
+  THost(std::unique_ptr<TLink> link, win::HWND window)
+      : FLink(std::move(link)), FWindow(window) {}
 
   // Converts one notation and prints the result line. False when a call failed.
   bool Convert(std::string_view notation) {
-    win::HRESULT hr = FObject->Set_VeskYomi(win::BSTR(u""));
+    win::HRESULT hr = FLink->PutYomi(win::BSTR(u""));
     if (FAILED(hr)) return Fail("VeskYomi", hr);
-    hr = FObject->Set_VeskHyoki(win::BSTR(win::Utf8ToWide(notation)));
+    hr = FLink->PutHyoki(win::BSTR(win::Utf8ToWide(notation)));
     if (FAILED(hr)) return Fail("VeskHyoki", hr);
     win::BSTR result;
-    hr = FObject->Get_VeskResult(&result);
+    hr = FLink->GetResult(&result);
     if (FAILED(hr)) return Fail("VeskResult", hr);
     Print(win::WideToUtf8(result.View()));
     return Notify();
@@ -93,7 +187,7 @@ class THost {
 
   // VeskStart with this program's window; the object posts 0x0464 to it.
   bool Notify() {
-    const win::HRESULT hr = FObject->VeskStart(static_cast<std::int32_t>(FWindow));
+    const win::HRESULT hr = FLink->Start(static_cast<std::int32_t>(FWindow));
     if (FAILED(hr)) {
       ReportFailure("VeskStart", hr);
       return false;
@@ -111,15 +205,97 @@ class THost {
     return true;
   }
 
-  win::ComPtr<server::IFuVeskMath> FObject;
+  std::unique_ptr<TLink> FLink;
   win::HWND FWindow;
 };
+
+// The host's own key, made on the first run as an installed host has it.
+void EnsureHostKey() {
+  try {
+    win::TRegistry reg;
+    reg.SetRootKey(win::HKEY_LOCAL_MACHINE);
+    if (!reg.KeyExists(std::string("\\") + server::kVeskHostKey)) {
+      reg.CreateKey(std::string("\\") + server::kVeskHostKey);
+    }
+  } catch (const veskmath::rtl::Exception& e) {
+    std::fprintf(stderr, "vesk: cannot make the host's key: %s\n",
+                 win::AnsiToUtf8(e.Message()).c_str());
+  }
+}
+
+// The plug-in's entry in the host's list: "01", "02", ... up to the first missing number.
+// Entries of other plug-ins are passed over.
+std::optional<std::string> FindPlugin() {
+  win::TRegistry reg;
+  reg.SetRootKey(win::HKEY_LOCAL_MACHINE);
+  for (int number = 1;; ++number) {
+    const std::string entry =
+        std::string("\\") + server::kVeskHostKey + "\\" + server::HostEntryName(number);
+    if (!reg.OpenKeyReadOnly(entry)) return std::nullopt;
+    std::string id;
+    try {
+      id = reg.ReadString("ID");
+    } catch (const win::ERegistryException&) {
+      // an "ID" that is not a text names no plug-in
+    }
+    reg.CloseKey();
+    if (id == server::kVeskMathProgID) return id;
+  }
+}
+
+// The object from the local server of the installed plug-in; nullptr after a report.
+std::unique_ptr<TLink> ConnectToPlugin() {
+  EnsureHostKey();
+  std::optional<std::string> progId;
+  try {
+    progId = FindPlugin();
+  } catch (const veskmath::rtl::Exception& e) {
+    std::fprintf(stderr, "vesk: cannot read the host's list: %s\n",
+                 win::AnsiToUtf8(e.Message()).c_str());
+    return nullptr;
+  }
+  if (!progId) {
+    std::fputs("vesk: no conversion plug-in is installed: run `veskmath` and choose Install\n",
+               stderr);
+    return nullptr;
+  }
+  const std::u16string wideId = win::AnsiToWide(*progId);
+  win::CLSID clsid;
+  if (FAILED(win::CLSIDFromProgID(wideId.c_str(), &clsid))) {
+    std::fprintf(stderr,
+                 "vesk: the plug-in %s is listed but its class is not registered: run "
+                 "`veskmath /regserver`\n",
+                 win::AnsiToUtf8(*progId).c_str());
+    return nullptr;
+  }
+  win::ComPtr<win::IDispatch> object;
+  const win::HRESULT hr =
+      win::CoCreateInstance(clsid, nullptr, win::CLSCTX_LOCAL_SERVER, win::IID_IDispatch,
+                            reinterpret_cast<void**>(object.ReleaseAndGetAddressOf()));
+  if (FAILED(hr)) {
+    ReportFailure("creating the conversion object", hr);
+    return nullptr;
+  }
+  return std::make_unique<TDispatchLink>(std::move(object));
+}
+
+std::unique_ptr<TLink> MakeInProcess() {
+  win::ComPtr<server::IFuVeskMath> object;
+  const win::HRESULT created = server::CreateFuVeskMath(
+      server::IID_IFuVeskMath, reinterpret_cast<void**>(object.ReleaseAndGetAddressOf()));
+  if (FAILED(created)) {
+    ReportFailure("creating the conversion object", created);
+    return nullptr;
+  }
+  return std::make_unique<TDirectLink>(std::move(object));
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> notations;
   bool optionsDone = false;
+  bool inProcess = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     // "-1+2" is a notation: only "--" arguments are options.
@@ -133,7 +309,7 @@ int main(int argc, char** argv) {
         std::printf("vesk %s\n", VESKMATH_VERSION);
         return kOk;
       } else if (arg == "--inproc") {
-        // The in-process object is the only mode.
+        inProcess = true;
       } else {
         std::fprintf(stderr, "vesk: unknown option %s\n\n%s", argv[i], kUsageText);
         return kUsage;
@@ -143,20 +319,28 @@ int main(int argc, char** argv) {
     }
   }
 
+  win::CoInitializeEx(nullptr, win::COINIT_APARTMENTTHREADED);
+  struct TUninitialize {
+    ~TUninitialize() { win::CoUninitialize(); }
+  } uninitialize;
+  // Member names are resolved here, without asking the server.
+  win::AddKnownTypeLib(server::kVeskMathLibrary);
+
   const win::HWND window = win::CreateMessageWindow();
   if (window == 0) {
     std::fprintf(stderr, "vesk: cannot make a window (error %u)\n",
                  static_cast<unsigned>(win::GetLastError()));
     return kFailed;
   }
-  win::ComPtr<server::IFuVeskMath> object;
-  const win::HRESULT created = server::CreateFuVeskMath(
-      server::IID_IFuVeskMath, reinterpret_cast<void**>(object.ReleaseAndGetAddressOf()));
-  if (FAILED(created)) {
-    ReportFailure("creating the conversion object", created);
+  // An object in another process reaches the window through its published socket.
+  if (!inProcess && !win::PublishWindow(window)) {
+    std::fprintf(stderr, "vesk: cannot publish the window (error %u)\n",
+                 static_cast<unsigned>(win::GetLastError()));
     return kFailed;
   }
-  THost host(object, window);
+  std::unique_ptr<TLink> link = inProcess ? MakeInProcess() : ConnectToPlugin();
+  if (!link) return kFailed;
+  THost host(std::move(link), window);
 
   bool allOk = true;
   if (!notations.empty()) {
@@ -175,7 +359,6 @@ int main(int argc, char** argv) {
     }
     if (interactive) std::fputc('\n', stdout);
   }
-  object.Reset();
   win::DestroyWindow(window);
   return allOk ? kOk : kFailed;
 }

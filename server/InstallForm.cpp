@@ -1,0 +1,229 @@
+// The install dialog: layout, note, Install / Uninstall / Close, and its terminal form.
+#include "server/InstallForm.h"
+
+#include <algorithm>
+#include <ostream>
+#include <vector>
+
+#include "platform/rtl/SysUtils.h"
+#include "platform/win/CodePage.h"
+#include "platform/win/Registry.h"
+#include "platform/win/Shell.h"
+#include "server/History.h"
+#include "server/MathForm.h"
+#include "server/VeskMathTypes.h"
+
+namespace veskmath::server {
+
+namespace {
+
+// The dialog's texts, written here in UTF-8 and shown in the ANSI code page like every
+// system text.
+constexpr const char* kMsgHostNotFound = "VESKが見つかりません。インストールを中止します。";
+constexpr const char* kMsgAlreadyInstalled = "もうインストールされています。";
+constexpr const char* kMsgCannotRegister =
+    "レジストリに登録できません。\nPowerUser以上の権限が必要です。";
+constexpr const char* kMsgInstalled = "インストールが完了しました。\n再起動してください。";
+constexpr const char* kMsgWasNotInstalled = "インストールされていなかったようです。";
+constexpr const char* kMsgUninstalled = "アンインストールが完了しました。\n再起動してください。";
+constexpr const char* kMsgNotInstalled = "インストールされていません。";
+constexpr const char* kMsgRegistryError = "レジストリへのアクセスでエラーが発生しました。";
+
+constexpr const char* kPluginName = "数式計算";
+constexpr const char* kUnregisterSwitch = "/UnRegserver";
+
+std::string Ansi(std::string_view utf8) { return win::Utf8ToAnsi(utf8); }
+
+void Say(const char* utf8) { win::ShowMessage(Ansi(utf8)); }
+
+std::string FileNameOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Nine lines: what the program is, what Install and Uninstall do with the registry, a
+// request not to move the program once registered, and whom to ask.
+std::vector<std::string> NoteLines(const std::string& exeName) {
+  return {
+      Ansi("　これは日本語入力VESKのための数式計算プラグインです。"),
+      Ansi("このアプリケーション(") + exeName + Ansi(")をレジストリに登録、"),
+      Ansi("またはレジストリから削除します。"),
+      "",
+      Ansi("　レジストリに登録した後は、このプログラムを"),
+      Ansi("　別の場所へ移動しないでください。"),
+      "",
+      Ansi("作者: VeskMath 開発チーム"),
+      Ansi("連絡先: 配布物に同梱の README.md をご覧ください。"),
+  };
+}
+
+void Place(win::TControl& control, const char* name, int left, int top, int width, int height,
+           int tabOrder) {
+  control.Name = name;
+  control.Left = left;
+  control.Top = top;
+  control.Width = width;
+  control.Height = height;
+  control.TabOrder = tabOrder;
+}
+
+}  // namespace
+
+std::string HostEntryName(int number) { return rtl::Format("%02d", number); }
+
+TInstallForm::TInstallForm(std::string exeName) : FExeName(std::move(exeName)) {
+  Caption = "Vesk Math Parser";
+  BorderStyle = win::bsDialog;
+  ClientWidth = 328;
+  ClientHeight = 266;
+  Position = win::poScreenCenter;
+  Font.Name = TMathForm::kFontName;
+  Font.Charset = win::SHIFTJIS_CHARSET;
+  Font.Height = -12;
+  PixelsPerInch = 96;
+
+  Place(cmdInstall, "cmdInstall", 8, 226, 91, 25, 0);
+  cmdInstall.Caption = Ansi("インストール");
+  cmdInstall.OnClick = [this] { cmdInstallClick(); };
+  Place(cmdUninstall, "cmdUninstall", 112, 224, 97, 25, 1);
+  cmdUninstall.Caption = Ansi("アンインストール");
+  cmdUninstall.OnClick = [this] { cmdUninstallClick(); };
+  Place(Memo1, "Memo1", 8, 8, 313, 209, 2);
+  Memo1.Enabled = false;
+  Memo1.ReadOnly = true;
+  Memo1.BevelInner = win::bvNone;
+  Memo1.Lines = NoteLines(FileNameOf(FExeName));
+  Place(CancelButton, "CancelButton", 240, 224, 75, 25, 3);
+  CancelButton.Caption = Ansi("閉じる");
+  CancelButton.OnClick = [this] { CancelButtonClick(); };
+}
+
+void TInstallForm::cmdInstallClick() {
+  win::TRegistry reg;
+  reg.SetRootKey(win::HKEY_LOCAL_MACHINE);
+  try {
+    int number = 0;
+    std::string entry;
+    for (;;) {
+      if (!reg.OpenKey(kVeskHostKey, false)) {
+        Say(kMsgHostNotFound);
+        return;
+      }
+      entry = HostEntryName(++number);
+      // The list ends at the first missing number: "01", "03" -> "02" is the new entry.
+      if (!reg.OpenKey(entry, false)) break;  // the host key stays open
+      try {
+        if (reg.ReadString("ID") == kVeskMathProgID) {
+          Say(kMsgAlreadyInstalled);
+          return;
+        }
+      } catch (const win::ERegistryException&) {
+        // Another plug-in's entry that cannot be read (an "ID" that is a number) is not ours.
+      }
+      reg.CloseKey();
+    }
+    if (!reg.OpenKey(entry, true)) {
+      Say(kMsgCannotRegister);
+      return;
+    }
+    reg.WriteString("Name", Ansi(kPluginName));
+    reg.WriteString("ID", kVeskMathProgID);
+    reg.WriteInteger("ExecWithoutCompstr", 1);
+    reg.CloseKey();
+  } catch (const win::ERegistryException&) {
+    Say(kMsgRegistryError);
+    return;
+  }
+  // Definitions made before the install are forgotten. A failure here is the application's
+  // to report: the entry is written, the history is not empty.
+  THistoryFile(HistoryFilePath()).Clear();
+  Say(kMsgInstalled);
+}
+
+void TInstallForm::cmdUninstallClick() {
+  win::TRegistry reg;
+  reg.SetRootKey(win::HKEY_LOCAL_MACHINE);
+  try {
+    int number = 0;
+    for (;;) {
+      if (!reg.OpenKey(kVeskHostKey, false)) {
+        Say(kMsgWasNotInstalled);
+        return;
+      }
+      const std::string entry = HostEntryName(++number);
+      if (!reg.OpenKey(entry, false)) break;
+      const std::string id = reg.ReadString("ID");
+      reg.CloseKey();
+      if (id != kVeskMathProgID) continue;
+      // A deletion the registry refuses is an error, not a success: the host would still
+      // list the plug-in, so its class stays registered too.
+      if (!reg.OpenKey(kVeskHostKey, false) || !reg.DeleteKey(entry)) {
+        Say(kMsgRegistryError);
+        return;
+      }
+      reg.CloseKey();
+      // The second process removes the class's entries; whether it could be started is not
+      // reported, the host no longer lists the plug-in either way.
+      win::ShellExecuteA(Handle(), nullptr, FExeName.c_str(), kUnregisterSwitch, nullptr,
+                         win::SW_SHOW);
+      Say(kMsgUninstalled);
+      return;
+    }
+  } catch (const win::ERegistryException&) {
+    Say(kMsgRegistryError);
+    return;
+  }
+  Say(kMsgNotInstalled);
+}
+
+void TInstallForm::CancelButtonClick() { Close(); }
+
+void TInstallForm::Render(std::ostream& out) const {
+  const std::string rule(48, '-');
+  out << win::AnsiToUtf8(Caption) << '\n' << rule << '\n';
+  for (const std::string& line : Memo1.Lines) out << win::AnsiToUtf8(line) << '\n';
+  out << rule << '\n';
+  // The buttons in tab order, each with what to type for it.
+  struct TChoice {
+    const win::TButton* button;
+    const char* typed;
+  };
+  std::vector<TChoice> choices = {
+      {&cmdInstall, "install, i"}, {&cmdUninstall, "uninstall, u"}, {&CancelButton, "close, c"}};
+  std::sort(choices.begin(), choices.end(), [](const TChoice& a, const TChoice& b) {
+    return a.button->TabOrder < b.button->TabOrder;
+  });
+  for (std::size_t i = 0; i < choices.size(); ++i) {
+    if (i > 0) out << "  ";
+    out << '[' << win::AnsiToUtf8(choices[i].button->Caption) << "] (" << choices[i].typed
+        << ')';
+  }
+  out << '\n';
+  out.flush();
+}
+
+bool TInstallForm::Choose(std::string_view line, std::ostream& out) {
+  const std::string choice = rtl::LowerCase(rtl::Trim(line));
+  if (choice.empty()) return false;
+  if (choice == "install" || choice == "i") {
+    cmdInstall.Click();
+  } else if (choice == "uninstall" || choice == "u") {
+    cmdUninstall.Click();
+  } else if (choice == "close" || choice == "c") {
+    CancelButton.Click();
+  } else {
+    out << "choose install (i), uninstall (u) or close (c)\n";
+    out.flush();
+    return false;
+  }
+  return true;
+}
+
+namespace {
+TInstallForm* gInstallForm = nullptr;
+}
+
+TInstallForm* InstallForm() { return gInstallForm; }
+void SetInstallForm(TInstallForm* form) { gInstallForm = form; }
+
+}  // namespace veskmath::server
