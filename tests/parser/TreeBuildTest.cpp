@@ -135,7 +135,12 @@ INSTANTIATE_TEST_SUITE_P(
             ErrorCase{"sum8(1,2,3,4,5,6,7,8,9,10)", "sum8 has too many arguments"},
             ErrorCase{"10%3", "% takes one operand only"},
             ErrorCase{"5!3", "! takes one operand only"},
-            ErrorCase{"5 not 3", "not takes one operand only"},
+            // a logical not after an operand
+            ErrorCase{"5 not 3", "not must stand before its operand"},
+            ErrorCase{"5 not", "not must stand before its operand"},
+            ErrorCase{"(1) not", "not must stand before its operand"},
+            ErrorCase{"5! not 1", "not must stand before its operand"},
+            ErrorCase{"x not not 1", "not must stand before its operand"},
             ErrorCase{"twice(1) counter",
                       "twice is followed by an operand without an operator between them"}),
         ::testing::Bool()));

@@ -94,8 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
             ValueCase{"!!3", 3}, ValueCase{"!!!3", 0}, ValueCase{"(!!0)", 0}, ValueCase{"! ! 3", 3},
             ValueCase{"!-3", 1}, ValueCase{"!!-3", -3}, ValueCase{"!(!3)", 1},
             ValueCase{"1 && !!2", 1},
-            // "!" is never the factorial: after an operand it is the logical not of it
-            ValueCase{"5!", 0}, ValueCase{"x = 2 + 3", 5}),
+            ValueCase{"x = 2 + 3", 5}, ValueCase{"2 * (!0)", 2}, ValueCase{"!0 + 1", 0}),
         ::testing::Bool()));
 
 TEST(CStyleParser, AssignmentIsSeenByLaterExpressions) {
@@ -123,6 +122,22 @@ TEST(CStyleParser, RefusalsAreTheInheritedOnes) {
       ADD_FAILURE() << text << " was accepted";
     } catch (const rtl::Exception& e) {
       EXPECT_STREQ(e.what(), message) << text;
+    }
+  }
+}
+
+// "!" is the logical not only: standing after an operand it is refused, not applied to it.
+TEST(CStyleParser, NotAfterAnOperandIsRefused) {
+  for (const bool optimize : {false, true}) {
+    for (const char* text : {"5!", "x!", "(1)!", "5! + 1", "fact(5)!", "1 !0", "x = 5!"}) {
+      TCStyleParser expr;
+      expr.Optimize = optimize;
+      try {
+        expr.Add(text);
+        ADD_FAILURE() << text << " was accepted";
+      } catch (const EParserException& e) {
+        EXPECT_STREQ(e.what(), "! must stand before its operand") << text;
+      }
     }
   }
 }
