@@ -2,7 +2,7 @@
 # Checks what users of VeskMath get: builds the release, stages `cmake --install` under the
 # build directory, builds and runs both examples against the staged tree (CMake package and
 # pkg-config), builds the Debian package with cpack and, as root with apt-get (CI), installs
-# it, runs the programs from /usr/bin, builds the examples against /usr and removes it again.
+# it, runs the programs from /usr/bin, builds the examples against /usr and purges it again.
 #
 #   scripts/check-package.sh [--no-install] [BUILD_DIR]     (default BUILD_DIR: build/pkg)
 #
@@ -143,10 +143,10 @@ echo "   ok: $(basename "$deb")"
 
 if [ "$install_deb" = auto ] && [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
   step "install the package with apt-get"
-  if dpkg -s veskmath >/dev/null 2>&1; then
+  if [ "$(dpkg-query -W -f='${Status}' veskmath 2>/dev/null)" = "install ok installed" ]; then
     fail "a veskmath package is installed already; remove it first (apt-get remove veskmath)"
   fi
-  remove_package() { DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq veskmath >/dev/null 2>&1 || true; }
+  remove_package() { DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq veskmath >/dev/null 2>&1 || true; }
   trap remove_package EXIT
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >"$work/apt.log" 2>&1 ||
     { cat "$work/apt.log" >&2; fail "apt-get install $deb"; }
@@ -178,8 +178,9 @@ if [ "$install_deb" = auto ] && [ "$(id -u)" = 0 ] && command -v apt-get >/dev/n
   step "remove the package"
   remove_package
   trap - EXIT
-  [ ! -e /usr/bin/qelcalc ] && [ ! -e /usr/lib/libveskmath.so.0 ] ||
-    fail "files are left after apt-get remove"
+  [ ! -e /usr/bin/qelcalc ] && [ ! -e /usr/lib/libveskmath.so.0 ] &&
+    [ -z "$(dpkg-query -W -f='${Status}' veskmath 2>/dev/null)" ] ||
+    fail "the package or its files are left after apt-get purge"
   echo "   ok: removed"
 else
   echo "== check-package: not installing the package (needs root and apt-get)"
