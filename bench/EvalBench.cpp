@@ -209,7 +209,7 @@ class TableReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& r : runs)
       if (r.run_type == Run::RT_Iteration && !r.error_occurred)
-        NsPerIter[r.benchmark_name()] = r.GetAdjustedRealTime();
+        NsPerIter[r.benchmark_name()] = r.GetAdjustedCPUTime();
     ConsoleReporter::ReportRuns(runs);
   }
 };
