@@ -97,6 +97,8 @@ PExpressionRec TQelExpression1::MakeTree(std::unique_ptr<TExprCollection> words)
 
       if (words->Count() == 1) {  // a leaf: value, string comparison, or argument-less word
         TExprWord* w = words->Word(0);
+        // ",", "1+(,)", "x:=,": a separator alone is no operand (it has no routine to run)
+        if (w->GetVarType() == vtComma) RaiseWordError(msg::kSyntaxErrorIn, FCompiling);
         current->ExprWord = w;
         current->Oper = w->DoubleFunc();
         if (w->GetIsVariable()) current->Args[0] = w->AsPointer();
