@@ -82,6 +82,61 @@ check_examples() {
   expect "pkg-config example ($where)" "$roots_output" "$dir/pkg-config/roots"
 }
 
+# Runs the programs in $2 with a scratch home, registry and temporary directory: the
+# calculator, the registry tool, vesk in-process, and when veskmath is there its registration,
+# the install dialog answered by a script, vesk converting through the server started on
+# demand, and the uninstall.
+check_programs() (
+  local where=$1 bin=$2 home=$work/home-$1
+  rm -rf "$home"
+  mkdir -p "$home/tmp"
+  export HOME=$home TMPDIR=$home/tmp XDG_CONFIG_HOME=$home/.config
+  unset VESKMATH_REGISTRY
+  for prog in qelcalc vesk vreg; do
+    "$bin/$prog" --help >/dev/null || fail "$bin/$prog --help"
+  done
+  echo "   ok: qelcalc, vesk and vreg --help ($where)"
+  expect "qelcalc 1+2 ($where)" "3" "$bin/qelcalc" 1+2
+  expect "vesk --inproc ($where)" "1+2= 3
+2
+4" timeout 30 "$bin/vesk" --inproc '1+2=' 'a:=2' 'a*a'
+  [ -x "$bin/veskmath" ] || { echo "   (no veskmath program: server checks skipped)"; return 0; }
+
+  timeout 30 "$bin/veskmath" /regserver </dev/null || fail "veskmath /regserver ($where)"
+  local clsid
+  clsid=$("$bin/vreg" query 'HKCR\VeskMath.FuVeskMath\CLSID' /ve | awk '/REG_SZ/ { print $NF }')
+  [ -n "$clsid" ] || fail "veskmath /regserver wrote no ProgID entry ($where)"
+  "$bin/vreg" query "HKCR\\CLSID\\$clsid\\LocalServer32" /ve |
+    grep -qF "$bin/veskmath /Automation" || fail "the registered server is not $bin/veskmath"
+  echo "   ok: veskmath /regserver registers $bin/veskmath /Automation"
+
+  # The input method's own key, which the dialog expects to find.
+  "$bin/vreg" add 'HKLM\SOFTWARE\Orbanel\Vesk' >/dev/null
+  printf 'install\nclose\n' | timeout 30 "$bin/veskmath" >"$home/install.txt" ||
+    fail "the install dialog ($where)"
+  grep -qF 'インストールが完了しました。' "$home/install.txt" ||
+    { cat "$home/install.txt" >&2; fail "the install dialog did not install ($where)"; }
+  "$bin/vreg" query 'HKLM\SOFTWARE\Orbanel\Vesk\01' /v ID | grep -qF VeskMath.FuVeskMath ||
+    fail "the install dialog wrote no host entry ($where)"
+  echo "   ok: the install dialog adds the plug-in ($where)"
+  expect "vesk through the server ($where)" "1+2= 3
+3
+9" timeout 30 "$bin/vesk" '1+2=' 'b:=3' 'b*b'
+  printf 'uninstall\nclose\n' | timeout 30 "$bin/veskmath" >"$home/uninstall.txt" ||
+    fail "the install dialog, uninstall ($where)"
+  grep -qF 'アンインストールが完了しました。' "$home/uninstall.txt" ||
+    { cat "$home/uninstall.txt" >&2; fail "the install dialog did not uninstall ($where)"; }
+  # The dialog starts "veskmath /UnRegserver" without waiting for it.
+  local i
+  for i in $(seq 50); do
+    "$bin/vreg" query 'HKCR\VeskMath.FuVeskMath' >/dev/null 2>&1 || break
+    sleep 0.1
+  done
+  "$bin/vreg" query 'HKCR\VeskMath.FuVeskMath' >/dev/null 2>&1 &&
+    fail "the class is still registered after uninstall ($where)"
+  echo "   ok: uninstall removes the entry and the class ($where)"
+)
+
 step "release build in $build"
 cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVESKMATH_TESTS=OFF \
   -DVESKMATH_WERROR="${VESKMATH_WERROR:-OFF}" >"$build/check-configure.log" 2>&1 ||
@@ -109,10 +164,9 @@ soname=$(objdump -p "$stage/lib/libveskmath.so.0.1.0" | awk '$1 == "SONAME" { pr
 g++ -std=c++20 -fsyntax-only -I"$stage/include/veskmath" "$work/all-headers.cpp" ||
   fail "the installed headers do not compile on their own"
 echo "   ok: $(wc -l <"$work/all-headers.cpp") headers compile from the staged include folder"
-for prog in "$stage"/bin/*; do
-  "$prog" --help >/dev/null 2>&1 || fail "$(basename "$prog") --help from the staged tree"
-done
-echo "   ok: the staged programs answer --help"
+
+step "programs of the staged install"
+check_programs staged "$stage/bin"
 
 step "examples against the staged install"
 check_examples staged "$stage"
@@ -150,25 +204,7 @@ if [ "$install_deb" = auto ] && [ "$(id -u)" = 0 ] && command -v apt-get >/dev/n
   trap remove_package EXIT
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >"$work/apt.log" 2>&1 ||
     { cat "$work/apt.log" >&2; fail "apt-get install $deb"; }
-  # The programs run from /usr/bin with their own state in a scratch home.
-  home=$work/home
-  mkdir -p "$home/tmp"
-  export HOME=$home TMPDIR=$home/tmp XDG_CONFIG_HOME=$home/.config
-  unset VESKMATH_REGISTRY
-  expect "/usr/bin/qelcalc 1+2" "3" /usr/bin/qelcalc 1+2
-  /usr/bin/vreg --help >/dev/null || fail "/usr/bin/vreg --help"
-  echo "   ok: /usr/bin/vreg --help"
-  expect "/usr/bin/vesk" "1+2= 3
-2
-4" /usr/bin/vesk '1+2=' 'a:=2' 'a*a'
-  if [ -x /usr/bin/veskmath ]; then
-    /usr/bin/veskmath /regserver </dev/null || fail "/usr/bin/veskmath /regserver"
-    clsid=$(/usr/bin/vreg query 'HKCR\VeskMath.FuVeskMath\CLSID' /ve | awk '/REG_SZ/ { print $NF }')
-    [ -n "$clsid" ] || fail "veskmath /regserver wrote no ProgID entry"
-    /usr/bin/vreg query "HKCR\\CLSID\\$clsid\\LocalServer32" /ve | grep -q '/usr/bin/veskmath /Automation' ||
-      fail "the registered server is not /usr/bin/veskmath /Automation"
-    echo "   ok: /usr/bin/veskmath /regserver registers /usr/bin/veskmath"
-  fi
+  check_programs installed /usr/bin
   if command -v man >/dev/null; then
     man -w qelcalc >/dev/null 2>&1 || fail "man cannot find qelcalc(1)"
     echo "   ok: man -w qelcalc"
@@ -183,7 +219,7 @@ if [ "$install_deb" = auto ] && [ "$(id -u)" = 0 ] && command -v apt-get >/dev/n
     fail "the package or its files are left after apt-get purge"
   echo "   ok: removed"
 else
-  echo "== check-package: not installing the package (needs root and apt-get)"
+  echo "== check-package: the package is not installed (--no-install, or not root with apt-get)"
 fi
 
 echo "check-package: all checks passed in $((SECONDS - t0)) s"
