@@ -130,6 +130,8 @@ class TQelExpression1 : public rtl::TStringList {
   PExpressionRec FoldMarked(PExpressionRec rec);
   void EvaluateDisposeTree(PExpressionRec rec, bool& isBool, bool& isCplx);
   TValueRef* MakeLinkedList(PExpressionRec rec);
+  // The value of a leaf that no evaluation can change, or nil.
+  const TValueRef* FixedValue(PExpressionRec rec) const;
   static void DisposeTree(PExpressionRec rec);
   static TValueRef* EvaluateList(PExpressionRec first) {
     if (first == nullptr) return nullptr;

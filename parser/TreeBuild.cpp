@@ -6,7 +6,10 @@
 //
 // A smaller precedence number binds more tightly; equal precedences group from the left
 // ("a-b-c" -> (a-b)-c, "2^3^2" -> (2^3)^2).
+#include <typeinfo>
+
 #include "parser/QelParseExpr.h"
+#include "vocabulary/Vocabulary.h"
 
 namespace veskmath::qel {
 
@@ -281,9 +284,18 @@ void TQelExpression1::EvaluateDisposeTree(PExpressionRec rec, bool& isBool, bool
 
 // Post-order: arguments before the node that uses them, siblings left to right, the root
 // last. Value leaves leave the list: their parents read the word's storage directly.
+//
+// A node whose operands are known here may get a faster routine that gives the same values:
+// "x^2" -> the integer power unrolled for the exponent 2.
 TValueRef* TQelExpression1::MakeLinkedList(PExpressionRec rec) {
+  TDoubleFunc faster = nullptr;
+  if (rec->Oper == ops::IntPower) {
+    const TValueRef* exponent = FixedValue(AsNode(rec->Args[1]));
+    if (exponent != nullptr && !exponent->IsCplx) faster = ops::IntPowerFor(*exponent->Real);
+  }
   const int32_t n = ArgCount(rec);
   for (int32_t k = 0; k < n; ++k) rec->Args[k] = MakeLinkedList(AsNode(rec->Args[k]));
+  if (faster != nullptr) rec->Oper = faster;
   if (rec->ExprWord->GetIsVariable()) {
     TValueRef* ref = rec->Args[0];
     delete rec;
@@ -296,6 +308,16 @@ TValueRef* TQelExpression1::MakeLinkedList(PExpressionRec rec) {
   }
   FTail = rec;
   return &rec->Res;
+}
+
+// Only a number of this expression's own (a literal or a folded sub-expression) keeps its
+// value for good: nothing else refers to it. A named constant can be assigned ("pi:=3"), a
+// variable changes with its storage.
+const TValueRef* TQelExpression1::FixedValue(PExpressionRec rec) const {
+  TExprWord* w = rec->ExprWord;
+  if (w == nullptr || !w->GetIsVariable() || typeid(*w) != typeid(TDoubleConstant)) return nullptr;
+  if (FExpressList.Find(w->Name()) == w) return nullptr;
+  return w->AsPointer();
 }
 
 bool TQelExpression1::isBoolean() const {

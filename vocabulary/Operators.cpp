@@ -10,6 +10,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "math/Complex.h"
 #include "math/Elementary.h"
@@ -114,6 +115,35 @@ void IntPower(PExpressionRec rec) {
   } else {
     SetReal(rec, m::ext::IntPower(RealArg(rec, 0), n));
   }
+}
+
+namespace {
+// "x^2" with the exponent fixed at N: the same products in the same order as the general
+// routine's loop (ext::IntPower unrolled for a constant N), so the same double.
+template <int32_t N>
+void IntPowerBy(PExpressionRec rec) {
+  const TValueRef& base = *rec->Args[0];
+  if (!base.IsCplx) [[likely]] {
+    SetReal(rec, m::ext::IntPower(*base.Real, N));
+  } else {
+    SetCplx(rec, m::IntPower(*base.Cplx, N));
+  }
+}
+
+template <int32_t... N>
+constexpr std::array<TDoubleFunc, sizeof...(N)> IntPowerTable(
+    std::integer_sequence<int32_t, N...>) {
+  return {IntPowerBy<N>...};
+}
+constexpr auto kIntPowerBy = IntPowerTable(std::make_integer_sequence<int32_t, 17>{});
+}  // namespace
+
+TDoubleFunc IntPowerFor(double exponent) {
+  if (std::isnan(exponent)) return nullptr;
+  const int32_t n = m::RoundToInt32(exponent);
+  return n >= 0 && n < static_cast<int32_t>(kIntPowerBy.size())
+             ? kIntPowerBy[static_cast<std::size_t>(n)]
+             : nullptr;
 }
 
 }  // namespace ops

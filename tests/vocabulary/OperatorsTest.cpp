@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cmath>
+#include <random>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "math/NumberText.h"
 #include "parser/ParserTestUtil.h"
@@ -210,6 +214,63 @@ TEST(Vocabulary, OperatorRowsAsRegistered) {
     EXPECT_EQ(w->GetNFunctionArg(), r.args) << r.name;
     EXPECT_EQ(w->GetOperPrec(), r.prec) << r.name;
     EXPECT_EQ(w->GetVarType() == vtBoolean, r.boolean) << r.name;
+  }
+}
+
+}  // namespace
+}  // namespace veskmath::qel
+
+namespace veskmath::qel {
+namespace {
+
+// A literal exponent ("x^3") links a routine unrolled for it; "intpower(x, n)" with n a
+// variable keeps the general one. Both must give the same bits for every base, real or
+// complex, finite or not.
+TEST(OperatorIntPower, FixedExponentGivesTheGeneralRoutinesBits) {
+  std::mt19937_64 random(20261208);
+  std::vector<double> bases = {0.0,  -0.0, 1.0,  -1.0, 0.5,  1e-300, -1e300, 1.0000001,
+                               3.0,  Math387::NaN, Math387::INF, -Math387::INF, 5e-324};
+  std::uniform_real_distribution<double> mantissa(-2.0, 2.0);
+  std::uniform_int_distribution<int> exponent(-60, 60);
+  for (int k = 0; k < 400; ++k) bases.push_back(std::ldexp(mantissa(random), exponent(random)));
+  const auto bits = [](double v) { return std::bit_cast<uint64_t>(v); };
+
+  for (const bool optimize : {false, true}) {
+    for (const int n : {0, 1, 2, 3, 4, 5, 7, 8, 11, 15, 16, 17, 31}) {
+      double x = 0, nVar = n;
+      TCplx z{0, 0};
+      TestExpression expr(optimize);
+      expr.DefineVariable("x", &x);
+      expr.DefineVariable("n", &nVar);
+      expr.DefineVariableCplx("z", &z);
+      const std::string e = std::to_string(n);
+      const int fixedReal = expr.Add("x^" + e);
+      const int generalReal = expr.Add("intpower(x, n)");
+      const int fixedCplx = expr.Add("z^" + e);
+      const int generalCplx = expr.Add("intpower(z, n)");
+      for (const double b : bases) {
+        x = b;
+        z = TCplx{b, 0.5 * b};
+        EXPECT_EQ(bits(expr.Evaluate(fixedReal)), bits(expr.Evaluate(generalReal)))
+            << b << "^" << n;
+        const TCplx p = expr.EvaluateCplx(fixedCplx), q = expr.EvaluateCplx(generalCplx);
+        EXPECT_EQ(bits(p.Re), bits(q.Re)) << "z^" << n;
+        EXPECT_EQ(bits(p.Im), bits(q.Im)) << "z^" << n;
+      }
+    }
+  }
+}
+
+// The exponent's value is fixed only when nothing else can change it: a named constant can
+// be assigned, and the power must follow.
+TEST(OperatorIntPower, AssignableExponentIsReadEachTime) {
+  for (const bool optimize : {false, true}) {
+    TestExpression expr(optimize);
+    const int power = expr.Add("intpower(2, ln2)");  // ln2 rounds to 1
+    EXPECT_EQ(expr.Evaluate(power), 2.0);
+    expr.Add("ln2 := 3");
+    expr.Evaluate();
+    EXPECT_EQ(expr.Evaluate(power), optimize ? 2.0 : 8.0);  // folded once, or read now
   }
 }
 
