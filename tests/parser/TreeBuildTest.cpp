@@ -133,6 +133,12 @@ INSTANTIATE_TEST_SUITE_P(
             ErrorCase{"not not", "Syntax error: empty expression"},
             ErrorCase{"twice(1,2)", "twice has too many arguments"},
             ErrorCase{"sum8(1,2,3,4,5,6,7,8,9,10)", "sum8 has too many arguments"},
+            // a separator where an operand belongs (it used to become a node without routine)
+            ErrorCase{",", "Syntax error in expression ,"},
+            ErrorCase{"1+(,)", "Syntax error in expression 1+(,)"},
+            ErrorCase{"x:=,", "Syntax error in expression x:=,"},
+            ErrorCase{"not ,", "Syntax error in expression not ,"},
+            ErrorCase{"twice((,))", "Syntax error in expression twice((,))"},
             ErrorCase{"10%3", "% takes one operand only"},
             ErrorCase{"5!3", "! takes one operand only"},
             // a logical not after an operand
