@@ -27,9 +27,9 @@ set_target_properties(veskmath_shared PROPERTIES
   OUTPUT_NAME veskmath EXPORT_NAME veskmath
   VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
 set_target_properties(veskmath_static PROPERTIES OUTPUT_NAME veskmath EXPORT_NAME veskmath_static)
-if(NOT VESKMATH_SANITIZE)
-  # Every symbol the objects use must be in them or in the C++ runtime. (The sanitizer
-  # runtimes come with the program, so a sanitizer build cannot check this.)
+if(NOT VESKMATH_SANITIZE AND NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize")
+  # Every symbol the objects use must be in them or in the C++ runtime. (The sanitizer and
+  # coverage runtimes come with the program, so such a build cannot check this.)
   target_link_options(veskmath_shared PRIVATE LINKER:--no-undefined)
 endif()
 foreach(lib veskmath_shared veskmath_static)
