@@ -151,19 +151,8 @@ int32_t TQelExpression1::ExpressionSize() const {
 
 // --- evaluation ---------------------------------------------------------------------------
 
-TValueRef* TQelExpression1::EvaluateCurrent() {
-  if (FHead == nullptr) throw rtl::Exception(std::string(msg::kNoExpression));
-  return EvaluateList(FHead);
-}
-
-double TQelExpression1::Evaluate() {
-  const TValueRef* result = EvaluateCurrent();
-  return result->IsCplx ? result->Cplx->Re : *result->Real;
-}
-
-TCplx TQelExpression1::EvaluateCplx() {
-  const TValueRef* result = EvaluateCurrent();
-  return result->IsCplx ? *result->Cplx : TCplx{*result->Real, 0.0};
+void TQelExpression1::RaiseNoExpression() {
+  throw rtl::Exception(std::string(msg::kNoExpression));
 }
 
 bool TQelExpression1::EvaluateBool() {
