@@ -2,7 +2,8 @@
 # Checks what users of VeskMath get: builds the release, stages `cmake --install` under the
 # build directory, builds and runs both examples against the staged tree (CMake package and
 # pkg-config), builds the Debian package with cpack and, as root with apt-get (CI), installs
-# it, runs the programs from /usr/bin, builds the examples against /usr and purges it again.
+# it (purging any veskmath package found there first), runs the programs from /usr/bin, builds
+# the examples against /usr and purges it again.
 #
 #   scripts/check-package.sh [--no-install] [BUILD_DIR]     (default BUILD_DIR: build/pkg)
 #
@@ -15,7 +16,7 @@ build=""
 for arg in "$@"; do
   case "$arg" in
     --no-install) install_deb=no ;;
-    -h|--help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "check-package: unknown option $arg" >&2; exit 2 ;;
     *) build=$arg ;;
   esac
@@ -197,10 +198,12 @@ echo "   ok: $(basename "$deb")"
 
 if [ "$install_deb" = auto ] && [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
   step "install the package with apt-get"
-  if [ "$(dpkg-query -W -f='${Status}' veskmath 2>/dev/null)" = "install ok installed" ]; then
-    fail "a veskmath package is installed already; remove it first (apt-get remove veskmath)"
-  fi
   remove_package() { DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq veskmath >/dev/null 2>&1 || true; }
+  if [ -n "$(dpkg-query -W -f='${Status}' veskmath 2>/dev/null)" ]; then
+    # The check owns this package name on the machine: a run cut short leaves it behind.
+    echo "   a veskmath package is there already: purging it first"
+    remove_package
+  fi
   trap remove_package EXIT
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >"$work/apt.log" 2>&1 ||
     { cat "$work/apt.log" >&2; fail "apt-get install $deb"; }
