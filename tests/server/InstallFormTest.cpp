@@ -43,6 +43,8 @@ struct DialogCase {
   std::map<std::string, std::string> after;  // entry name -> "ID"
 };
 
+void PrintTo(const DialogCase& c, std::ostream* os) { *os << c.what; }
+
 class InstallFormTest : public ::testing::Test {
  protected:
   void SetUp() override {
