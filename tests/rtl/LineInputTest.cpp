@@ -35,16 +35,16 @@ TEST_P(LineInputStreamTest, SplitsLikeTheProgramsExpect) {
 
 INSTANTIATE_TEST_SUITE_P(
     LineInput, LineInputStreamTest,
-    testing::Values(
-        LinesCase{"Empty", "", {}},
-        LinesCase{"LfLines", "1+2\nx:=5\n", {"1+2", "x:=5"}},
-        LinesCase{"CrLfLines", "1+2\r\nx:=5\r\n", {"1+2", "x:=5"}},
-        LinesCase{"LastLineWithoutEnd", "a\nb", {"a", "b"}},
-        LinesCase{"EmptyLinesKept", "\n\r\n\n", {"", "", ""}},
-        // Only the CR of a CR LF pair goes; a CR inside the line is the user's.
-        LinesCase{"OnlyOneCrDropped", "a\r\r\nb\rc\n", {"a\r", "b\rc"}},
-        LinesCase{"Utf8BytesUntouched", "\xEF\xBC\x91\xEF\xBC\x8B\xEF\xBC\x92\n",
-                  {"\xEF\xBC\x91\xEF\xBC\x8B\xEF\xBC\x92"}}),
+    testing::Values(LinesCase{"Empty", "", {}},
+                    LinesCase{"LfLines", "1+2\nx:=5\n", {"1+2", "x:=5"}},
+                    LinesCase{"CrLfLines", "1+2\r\nx:=5\r\n", {"1+2", "x:=5"}},
+                    LinesCase{"LastLineWithoutEnd", "a\nb", {"a", "b"}},
+                    LinesCase{"EmptyLinesKept", "\n\r\n\n", {"", "", ""}},
+                    // Only the CR of a CR LF pair goes; a CR inside the line is the user's.
+                    LinesCase{"OnlyOneCrDropped", "a\r\r\nb\rc\n", {"a\r", "b\rc"}},
+                    LinesCase{"Utf8BytesUntouched",
+                              "\xEF\xBC\x91\xEF\xBC\x8B\xEF\xBC\x92\n",
+                              {"\xEF\xBC\x91\xEF\xBC\x8B\xEF\xBC\x92"}}),
     [](const testing::TestParamInfo<LinesCase>& info) { return info.param.name; });
 
 // Standard input and output redirected to pipes, as when a script feeds a program: no
