@@ -6,6 +6,9 @@
 // expressions. Each EXPR, or without any each line of standard input, is added and
 // evaluated; one output line per input: the result, or "error: " and the message.
 // Exit status: 0 when every input evaluated, 1 when any failed, 2 for a usage error.
+// Text is UTF-8 on both sides; inside, the library works in the system code page.
+#include <unistd.h>
+
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -16,7 +19,11 @@
 
 #include "math/NumberText.h"
 #include "parser/QelParseExpr.h"
+#include "platform/win/CodePage.h"
 #include "vocabulary/CStyleParser.h"
+#ifdef VESKMATH_HAVE_LINEINPUT
+#include "platform/rtl/LineInput.h"
+#endif
 
 namespace {
 
@@ -38,6 +45,7 @@ constexpr const char* kUsage =
     "  --format=bool     1 or 0 (the expression must be boolean)\n"
     "  --format=hex      the value rounded to an integer, in hexadecimal ($FF)\n"
     "  --help            this text\n"
+    "  --version         the program's version\n"
     "\n"
     "Exit status: 0 when every input evaluated, 1 when any failed, 2 for a usage error.\n";
 
@@ -50,7 +58,7 @@ std::unique_ptr<TQelExpression> MakeExpression(bool cstyle) {
 bool Run(TQelExpression& expr, const std::string& text, Format format, std::string& out) {
   namespace m = veskmath::Math387;
   try {
-    expr.Add(text);
+    expr.Add(veskmath::win::Utf8ToAnsi(text));
     switch (format) {
       case Format::Complex:
         out = m::CplxToStr(expr.EvaluateCplx(), 0);
@@ -67,8 +75,9 @@ bool Run(TQelExpression& expr, const std::string& text, Format format, std::stri
     }
     return true;
   } catch (const std::exception& e) {
+    // Messages quote the offending word, which may hold system code-page bytes.
     out = "error: ";
-    out += e.what();
+    out += veskmath::win::AnsiToUtf8(e.what());
     return false;
   }
 }
@@ -88,6 +97,9 @@ int main(int argc, char** argv) {
         optionsDone = true;
       } else if (arg == "--help") {
         std::fputs(kUsage, stdout);
+        return 0;
+      } else if (arg == "--version") {
+        std::printf("qelcalc (VeskMath) %s\n", VESKMATH_VERSION);
         return 0;
       } else if (arg == "--optimize") {
         optimize = true;
@@ -114,8 +126,6 @@ int main(int argc, char** argv) {
   std::unique_ptr<TQelExpression> expr = MakeExpression(cstyle);
   expr->Optimize = optimize;
 
-  // Text is taken byte for byte: ASCII passes through and other bytes reach the lexer as
-  // they are (it makes one-character words of them).
   bool allOk = true;
   std::string out;
   std::string buffer;
@@ -129,6 +139,24 @@ int main(int argc, char** argv) {
   };
   if (!exprs.empty()) {
     for (const std::string& text : exprs) emit(text);
+  } else if (isatty(STDIN_FILENO)) {
+    // A person at a terminal: a prompt, each answer at once, and (where the build has a
+    // line-editing library) editing and the session's history.
+    std::string line;
+#ifdef VESKMATH_HAVE_LINEINPUT
+    while (veskmath::rtl::ReadLine("qelcalc> ", line)) {
+#else
+    std::fputs("qelcalc> ", stdout);
+    while (std::getline(std::cin, line)) {
+#endif
+      emit(line);
+      std::fwrite(buffer.data(), 1, buffer.size(), stdout);
+      std::fflush(stdout);
+      buffer.clear();
+#ifndef VESKMATH_HAVE_LINEINPUT
+      std::fputs("qelcalc> ", stdout);
+#endif
+    }
   } else {
     std::ios::sync_with_stdio(false);
     std::string line;
