@@ -44,7 +44,10 @@ void _LogString(PExpressionRec rec) {
 // --- words --------------------------------------------------------------------------------
 
 TExprWord::TExprWord(std::string_view name, TDoubleFunc doubleFunc)
-    : FName(rtl::LowerCase(name)), FDoubleFunc(doubleFunc) {}
+    : FName(name), FDoubleFunc(doubleFunc) {
+  for (char& c : FName)  // in place: rtl::LowerCase would make a second string
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+}
 
 TDoubleConstant::TDoubleConstant(std::string_view name, std::string_view valueText)
     : TExprWord(name, _Variable) {
@@ -183,9 +186,8 @@ inline unsigned char FoldUpper(unsigned char c) {
 }
 }  // namespace
 
-int32_t TExpressList::Compare(const void* key1, const void* key2) const {
-  auto p = static_cast<const unsigned char*>(key1);
-  auto q = static_cast<const unsigned char*>(key2);
+namespace {
+inline int32_t CompareKeys(const unsigned char* p, const unsigned char* q) {
   for (;; ++p, ++q) {
     const unsigned char a = FoldUpper(*p);
     const unsigned char b = FoldUpper(*q);
@@ -193,16 +195,76 @@ int32_t TExpressList::Compare(const void* key1, const void* key2) const {
     if (a == 0) return 0;
   }
 }
+}  // namespace
+
+TExpressList::~TExpressList() {
+  FreeAll();  // here, while FreeItem still tells block words from heap words
+}
+
+int32_t TExpressList::Compare(const void* key1, const void* key2) const {
+  return CompareKeys(static_cast<const unsigned char*>(key1),
+                     static_cast<const unsigned char*>(key2));
+}
 
 const void* TExpressList::KeyOf(void* item) const {
   return static_cast<TExprWord*>(item)->Name().c_str();
 }
 
-TExprWord* TExpressList::Find(std::string_view name) const {
-  const std::string key(name);  // NUL-terminated
-  int32_t index;
-  return Search(key.c_str(), index) ? Word(index) : nullptr;
+bool TExpressList::Search(const void* key, int32_t& index) const {
+  const auto* k = static_cast<const unsigned char*>(key);
+  void* const* items = List();
+  int32_t lo = 0;
+  int32_t hi = Count() - 1;
+  bool found = false;
+  while (lo <= hi) {
+    const int32_t mid = static_cast<int32_t>(static_cast<uint32_t>(lo + hi) >> 1);
+    const auto* name = reinterpret_cast<const unsigned char*>(
+        static_cast<const TExprWord*>(items[mid])->Name().c_str());
+    const int32_t c = CompareKeys(name, k);
+    if (c < 0) {
+      lo = mid + 1;
+    } else {
+      hi = mid - 1;
+      if (c == 0) {
+        found = true;
+        if (!Duplicates) lo = mid;
+      }
+    }
+  }
+  index = lo;
+  return found;
 }
+
+TExprWord* TExpressList::Find(std::string_view name) const {
+  char small[32];  // NUL-terminated key; names are short
+  std::string large;
+  const char* key;
+  if (name.size() < sizeof small) {
+    name.copy(small, name.size());
+    small[name.size()] = '\0';
+    key = small;
+  } else {
+    large.assign(name);
+    key = large.c_str();
+  }
+  int32_t index;
+  return Search(key, index) ? Word(index) : nullptr;
+}
+
+void TExpressList::FreeItem(void* item) {
+  if (item == nullptr) return;
+  if (InBlock(item)) {
+    static_cast<TObject*>(item)->~TObject();  // the block itself goes with the list
+  } else {
+    delete static_cast<TObject*>(item);
+  }
+}
+
+void TExpressList::AdoptBlock(std::unique_ptr<std::byte[]> block, std::size_t size) {
+  FBlocks.push_back(TBlock{std::move(block), size});
+}
+
+void TExpressList::Append(TExprWord* word) { rtl::TList::Add(word); }
 
 // --- TExprCollection ----------------------------------------------------------------------
 

@@ -11,9 +11,12 @@
 // through RaiseParserError / RaiseWordError only.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "math/Math387.h"
 #include "parser/QelParseObjects.h"
@@ -306,16 +309,44 @@ class TLogicalStringOper : public TExprWord {
 
 // The sorted, owning dictionary of every word an expression object knows, keyed by name
 // without regard to ASCII letter case (a-z fold to A-Z, so "_x" sorts after "zz").
+//
+// Words may also live in blocks the list owns (the built-in vocabulary is made in one go,
+// see FillExpressList): freeing such a word runs its destructor in place, and the blocks go
+// with the list. Every way out of the list (AtFree, DoFree, FreeAll, destruction) frees a
+// word the way it was made.
 class TExpressList : public TSortedCollection {
  public:
   using TSortedCollection::TSortedCollection;
+  ~TExpressList() override;
 
-  int32_t Compare(const void* key1, const void* key2) const override;
-  const void* KeyOf(void* item) const override;
+  int32_t Compare(const void* key1, const void* key2) const final;
+  const void* KeyOf(void* item) const final;
+  // The same bisection as the base class, without a virtual call per step.
+  bool Search(const void* key, int32_t& index) const override;
+  void FreeItem(void* item) override;
 
   TExprWord* Word(int32_t index) const { return static_cast<TExprWord*>(Get(index)); }
   // The word of that name (any case), or nil.
   TExprWord* Find(std::string_view name) const;
+
+  // Takes a block of at least size bytes that words will be constructed in.
+  void AdoptBlock(std::unique_ptr<std::byte[]> block, std::size_t size);
+  // Appends a word whose key sorts after every key present (no search); the list owns it.
+  void Append(TExprWord* word);
+
+ private:
+  bool InBlock(const void* item) const {
+    const auto* p = static_cast<const std::byte*>(item);
+    for (const TBlock& b : FBlocks)
+      if (p >= b.Bytes.get() && p < b.Bytes.get() + b.Size) return true;
+    return false;
+  }
+
+  struct TBlock {
+    std::unique_ptr<std::byte[]> Bytes;
+    std::size_t Size;
+  };
+  std::vector<TBlock> FBlocks;
 };
 
 // The words of one expression (or part of one) while it is compiled. Owns nothing.

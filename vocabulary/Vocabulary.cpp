@@ -2,7 +2,13 @@
 // operators and the function words, in that order.
 #include "vocabulary/Vocabulary.h"
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
+#include <new>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "math/Complex.h"
 #include "math/Constants.h"
@@ -59,6 +65,138 @@ std::unique_ptr<TExprWord> MakeWord(const TFunctionRow& row) {
   return std::make_unique<TFunction>(row.Name, row.Routine, row.NArgs, row.IsOper, row.Prec);
 }
 
+namespace {
+
+// The built-in words in dictionary order, worked out once per process: every expression
+// object then constructs them in one block, in that order, instead of 121 sorted inserts.
+// The separator depends on the decimal separator of the moment and is inserted on its own.
+class TBuiltinImage {
+ public:
+  enum class TKind : uint8_t { LeftBracket, RightBracket, Constant, Function };
+  struct TEntry {
+    TKind Kind;
+    const TConstantRow* Constant;
+    const TFunctionRow* Function;
+    std::size_t Offset;
+    std::string_view Name;  // measured once
+  };
+
+  static const TBuiltinImage& Get() {
+    static const TBuiltinImage image;
+    return image;
+  }
+
+  const std::vector<TEntry>& Entries() const { return FEntries; }
+  std::size_t CommaOffset() const { return FCommaOffset; }
+  std::size_t Size() const { return FSize; }
+
+ private:
+  TBuiltinImage() {
+    // Registration order; a later word with a name already taken would be refused.
+    std::vector<TEntry> all;
+    all.push_back({TKind::LeftBracket, nullptr, nullptr, 0, {}});
+    all.push_back({TKind::RightBracket, nullptr, nullptr, 0, {}});
+    for (const TConstantRow& row : kConstantTable)
+      all.push_back({TKind::Constant, &row, nullptr, 0, {}});
+    for (const TFunctionRow& row : FunctionsBeforeOperators())
+      all.push_back({TKind::Function, nullptr, &row, 0, {}});
+    for (const TFunctionRow& row : Operators())
+      all.push_back({TKind::Function, nullptr, &row, 0, {}});
+    for (const TFunctionRow& row : FunctionsAfterOperators())
+      all.push_back({TKind::Function, nullptr, &row, 0, {}});
+
+    const TExpressList order(0);  // only for its key order
+    const auto name = [](const TEntry& e) -> std::string {
+      switch (e.Kind) {
+        case TKind::LeftBracket:
+          return "(";
+        case TKind::RightBracket:
+          return ")";
+        case TKind::Constant:
+          return e.Constant->Name;
+        case TKind::Function:
+          break;
+      }
+      return e.Function->Name;
+    };
+    std::stable_sort(all.begin(), all.end(), [&](const TEntry& a, const TEntry& b) {
+      return order.Compare(name(a).c_str(), name(b).c_str()) < 0;
+    });
+    for (const TEntry& e : all) {
+      if (!FEntries.empty() && order.Compare(name(FEntries.back()).c_str(), name(e).c_str()) == 0)
+        continue;  // the first registered keeps the name
+      FEntries.push_back(e);
+    }
+    for (TEntry& e : FEntries) {
+      e.Name = e.Kind == TKind::Constant   ? std::string_view(e.Constant->Name)
+               : e.Kind == TKind::Function ? std::string_view(e.Function->Name)
+                                           : std::string_view();
+      e.Offset = FSize;
+      FSize += Place(SizeOf(e));
+    }
+    FCommaOffset = FSize;
+    FSize += Place(sizeof(TComma));
+  }
+
+  static std::size_t Place(std::size_t size) {
+    constexpr std::size_t kAlign = alignof(std::max_align_t);
+    return (size + kAlign - 1) / kAlign * kAlign;
+  }
+
+  static std::size_t SizeOf(const TEntry& e) {
+    switch (e.Kind) {
+      case TKind::LeftBracket:
+        return sizeof(TLeftBracket);
+      case TKind::RightBracket:
+        return sizeof(TRightBracket);
+      case TKind::Constant:
+        return sizeof(TDoubleConstant);
+      case TKind::Function:
+        break;
+    }
+    switch (e.Function->Class) {
+      case TWordClass::VaryingFunction:
+        return sizeof(TVaryingFunction);
+      case TWordClass::BooleanFunction:
+        return sizeof(TBooleanFunction);
+      case TWordClass::Function:
+        break;
+    }
+    return sizeof(TFunction);
+  }
+
+  std::vector<TEntry> FEntries;
+  std::size_t FCommaOffset = 0;
+  std::size_t FSize = 0;
+};
+
+TExprWord* Construct(void* at, const TBuiltinImage::TEntry& e) {
+  using TKind = TBuiltinImage::TKind;
+  switch (e.Kind) {
+    case TKind::LeftBracket:
+      return new (at) TLeftBracket("(");
+    case TKind::RightBracket:
+      return new (at) TRightBracket(")");
+    case TKind::Constant:
+      if (e.Constant->ComplexForm) return new (at) TDoubleConstant(e.Name, e.Constant->Value);
+      return new (at) TDoubleConstant(e.Name, e.Constant->Value.Re);
+    case TKind::Function:
+      break;
+  }
+  const TFunctionRow& row = *e.Function;
+  switch (row.Class) {
+    case TWordClass::VaryingFunction:
+      return new (at) TVaryingFunction(e.Name, row.Routine, row.NArgs, row.IsOper, row.Prec);
+    case TWordClass::BooleanFunction:
+      return new (at) TBooleanFunction(e.Name, row.Routine, row.NArgs, row.IsOper, row.Prec);
+    case TWordClass::Function:
+      break;
+  }
+  return new (at) TFunction(e.Name, row.Routine, row.NArgs, row.IsOper, row.Prec);
+}
+
+}  // namespace
+
 void TQelExpression1::FillExpressList() {
   // Constant words are made under the library's control word (all exceptions masked).
   struct ControlWordScope {
@@ -70,19 +208,38 @@ void TQelExpression1::FillExpressList() {
     }
   } scope;
 
-  DefineWord(std::make_unique<TLeftBracket>("("));
-  DefineWord(std::make_unique<TRightBracket>(")"));
-  DefineWord(std::make_unique<TComma>(std::string(1, FSeparator)));
-  for (const TConstantRow& row : kConstantTable) {
-    if (row.ComplexForm) {
-      DefineWord(std::make_unique<TDoubleConstant>(row.Name, row.Value));
-    } else {
-      DefineWord(std::make_unique<TDoubleConstant>(row.Name, row.Value.Re));
+  if (FExpressList.Count() != 0) {
+    // Words registered before (a derived object's own): one by one, so that a name
+    // already taken keeps its word.
+    DefineWord(std::make_unique<TLeftBracket>("("));
+    DefineWord(std::make_unique<TRightBracket>(")"));
+    DefineWord(std::make_unique<TComma>(std::string(1, FSeparator)));
+    for (const TConstantRow& row : kConstantTable) {
+      if (row.ComplexForm) {
+        DefineWord(std::make_unique<TDoubleConstant>(row.Name, row.Value));
+      } else {
+        DefineWord(std::make_unique<TDoubleConstant>(row.Name, row.Value.Re));
+      }
     }
+    for (const TFunctionRow& row : FunctionsBeforeOperators()) DefineWord(MakeWord(row));
+    for (const TFunctionRow& row : Operators()) DefineWord(MakeWord(row));
+    for (const TFunctionRow& row : FunctionsAfterOperators()) DefineWord(MakeWord(row));
+    return;
   }
-  for (const TFunctionRow& row : FunctionsBeforeOperators()) DefineWord(MakeWord(row));
-  for (const TFunctionRow& row : Operators()) DefineWord(MakeWord(row));
-  for (const TFunctionRow& row : FunctionsAfterOperators()) DefineWord(MakeWord(row));
+
+  // An empty dictionary: the words in order, in one block the dictionary owns from the
+  // start (a failing constructor leaves only fully made words to free).
+  const TBuiltinImage& image = TBuiltinImage::Get();
+  auto block = std::make_unique_for_overwrite<std::byte[]>(image.Size());
+  std::byte* const base = block.get();
+  FExpressList.AdoptBlock(std::move(block), image.Size());
+  FExpressList.SetCapacity(
+      std::max(FExpressList.Capacity(), static_cast<int32_t>(image.Entries().size()) + 1));
+  for (const TBuiltinImage::TEntry& e : image.Entries())
+    FExpressList.Append(Construct(base + e.Offset, e));
+  // "," (or ";" where the decimal separator is a comma) among the others.
+  TExprWord* comma = new (base + image.CommaOffset()) TComma(std::string(1, FSeparator));
+  if (!FExpressList.Add(comma)) FExpressList.FreeItem(comma);
 }
 
 }  // namespace veskmath::qel
