@@ -226,16 +226,19 @@ TEST_F(VeskMathProcess, TwoClientsShareOneServer) {
 
 TEST_F(VeskMathProcess, ClientKilledInACallLetsTheServerEnd) {
   Installed();
-  // A long history makes the conversion slow enough to kill its client in the middle.
-  std::string history;
-  for (int i = 0; i < 200000; ++i) history += "x" + std::to_string(i % 50) + ":=1\r\n";
-  WriteFile(scratch.History(), history);
   {
-    TPipedChild client(VESKMATH_VESK_PATH, {"x1+1"}, scratch.Root(), "killed");
-    ASSERT_TRUE(WaitFor(Serving));
-    ::usleep(300 * 1000);
+    TPipedChild client(VESKMATH_VESK_PATH, {}, scratch.Root(), "killed");
+    client.Type("1+1\n");
+    ASSERT_TRUE(client.WaitForOutput("2\n"));  // connected, the object made
+    // A long history makes the next conversion slow enough to kill its client in the middle.
+    std::string history;
+    for (int i = 0; i < 300000; ++i) history += "x" + std::to_string(i % 50) + ":=1\r\n";
+    WriteFile(scratch.History(), history);
+    client.Type("x1+1\n");
+    ::usleep(30 * 1000);
     ::kill(client.Pid(), SIGKILL);
     EXPECT_EQ(client.Wait(5), -1);
+    EXPECT_EQ(client.Out(), "2\n");  // killed before its answer came
   }
   EXPECT_EQ(TScratch::ReapOrphan(120), 0);
   WriteFile(scratch.History(), "");
