@@ -257,8 +257,9 @@ TEST_F(VeskMathProcess, TerminationQuestionAnsweredNoKeepsServing) {
 
   dialog.Type("c\n");
   ASSERT_TRUE(dialog.WaitForOutput(kQuestion));
+  EXPECT_EQ(TClient::Convert(object.Get(), "2*3"), "6");  // served while the question waits
   dialog.Type("n\n");
-  EXPECT_EQ(TClient::Convert(object.Get(), "2*3"), "6");  // the dialog's process serves on
+  EXPECT_EQ(TClient::Convert(object.Get(), "3*3"), "9");  // and after No
   object.Reset();
   ::usleep(300 * 1000);
   EXPECT_EQ(dialog.Wait(0), std::nullopt);  // no objects, but interactive: it stays
