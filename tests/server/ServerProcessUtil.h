@@ -140,12 +140,20 @@ class TPipedChild {
     std::vector<char*> argv;
     for (std::string& a : text) argv.push_back(a.data());
     argv.push_back(nullptr);
+    // Its own runtime directory: the scratch one is root's, and the fallback would be left
+    // behind in /tmp.
+    const bool drop = asNobody && ::geteuid() == 0;
+    const std::string runtime = dir + "/run-nobody";
+    if (drop) {
+      ::mkdir(runtime.c_str(), 0700);
+      (void)!::chown(runtime.c_str(), 65534, 65534);
+    }
     const int out = ::open(FOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const int err = ::open(FErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     FPid = ::fork();
     if (FPid == 0) {
-      if (asNobody && ::geteuid() == 0 &&
-          (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+      if (drop && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 ||
+                   ::setuid(65534) != 0 || ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1) != 0)) {
         ::_exit(126);
       }
       if (::dup2(fds[0], 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(126);
