@@ -105,37 +105,38 @@ class TBuiltinImage {
     for (const TFunctionRow& row : FunctionsAfterOperators())
       all.push_back({TKind::Function, nullptr, &row, 0, {}});
 
-    const TExpressList order(0);  // only for its key order
-    const auto name = [](const TEntry& e) -> std::string {
-      switch (e.Kind) {
-        case TKind::LeftBracket:
-          return "(";
-        case TKind::RightBracket:
-          return ")";
-        case TKind::Constant:
-          return e.Constant->Name;
-        case TKind::Function:
-          break;
-      }
-      return e.Function->Name;
-    };
-    std::stable_sort(all.begin(), all.end(), [&](const TEntry& a, const TEntry& b) {
-      return order.Compare(name(a).c_str(), name(b).c_str()) < 0;
+    for (TEntry& e : all) {
+      e.Name = e.Kind == TKind::LeftBracket    ? std::string_view("(")
+               : e.Kind == TKind::RightBracket ? std::string_view(")")
+               : e.Kind == TKind::Constant     ? std::string_view(e.Constant->Name)
+                                               : std::string_view(e.Function->Name);
+    }
+    std::stable_sort(all.begin(), all.end(), [](const TEntry& a, const TEntry& b) {
+      return CompareNames(a.Name, b.Name) < 0;
     });
     for (const TEntry& e : all) {
-      if (!FEntries.empty() && order.Compare(name(FEntries.back()).c_str(), name(e).c_str()) == 0)
+      if (!FEntries.empty() && CompareNames(FEntries.back().Name, e.Name) == 0)
         continue;  // the first registered keeps the name
       FEntries.push_back(e);
     }
     for (TEntry& e : FEntries) {
-      e.Name = e.Kind == TKind::Constant   ? std::string_view(e.Constant->Name)
-               : e.Kind == TKind::Function ? std::string_view(e.Function->Name)
-                                           : std::string_view();
       e.Offset = FSize;
       FSize += Place(SizeOf(e));
     }
     FCommaOffset = FSize;
     FSize += Place(sizeof(TComma));
+  }
+
+  // The dictionary's order (ASCII letters folded to upper case); names hold no NUL.
+  static int CompareNames(std::string_view a, std::string_view b) {
+    const auto fold = [](unsigned char c) {
+      return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - ('a' - 'A')) : c;
+    };
+    for (std::size_t k = 0; k < a.size() && k < b.size(); ++k) {
+      const int d = fold(static_cast<unsigned char>(a[k])) - fold(static_cast<unsigned char>(b[k]));
+      if (d != 0) return d;
+    }
+    return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
   }
 
   static std::size_t Place(std::size_t size) {
