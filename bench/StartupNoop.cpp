@@ -1,0 +1,2 @@
+// The reference for the start-up figures: a C++ program that does nothing.
+int main() { return 0; }
