@@ -12,7 +12,9 @@
 //   memory      bytes and allocations of one expression object with its vocabulary; the
 //               heap bytes still held after each of many conversions (a leak check: any
 //               growth fails the run); the peak resident size of `vesk --inproc` after
-//               1,000 and 10,000 conversions with a 100-line history.
+//               1,000 and 10,000 conversions with a 100-line history;
+//   out of process  conversions per second through one server (veskmath, started on demand
+//               by the first client) with 1 and 4 `vesk` clients converting at once.
 //
 // Values are checked first: every conversion's text against the expected one. The history
 // lives in a scratch directory (TMPDIR for this process and its children).
@@ -21,6 +23,7 @@
 #include <malloc.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,7 +42,9 @@
 #include "parser/QelParseExpr.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/OleTypes.h"
+#include "platform/win/RegistryFile.h"
 #include "server/FuVeskMathImpl.h"
+#include "server/InstallForm.h"
 #include "server/VeskMathTypes.h"
 
 // --- heap accounting: every operator new of this process ----------------------------------
@@ -277,6 +282,67 @@ TRun MeasureVeskRss(int conversions) {
   return RunProcess({VESKMATH_VESK_PATH, "--inproc"}, input);
 }
 
+// --- out of process ---------------------------------------------------------------------------
+
+struct TServed {
+  int Clients;
+  int Conversions;  // in all
+  double WallMs;
+  int Failures;
+};
+
+// Registers the server and the plug-in entry in a scratch registry, as "veskmath /regserver"
+// and Install leave them.
+bool InstallServer() {
+  const std::string registry = gScratch + "/registry.reg";
+  const std::string runtime = gScratch + "/run";
+  ::mkdir(runtime.c_str(), 0700);
+  setenv("VESKMATH_REGISTRY", registry.c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  if (RunProcess({VESKMATH_VESKMATH_PATH, "/regserver"}).Status != 0) return false;
+  win::RegistryFile file(registry);
+  const std::string entry = std::string(server::kVeskHostKey) + "\\" + server::HostEntryName(1);
+  file.CreateKey(win::HKEY_LOCAL_MACHINE, entry);
+  return file.SetValue(win::HKEY_LOCAL_MACHINE, entry, "ID",
+                       win::RegValue::String(server::kVeskMathProgID));
+}
+
+// `clients` vesk processes at once, each converting `each` notations through the server.
+TServed MeasureServed(int clients, int each) {
+  WriteHistory(10);
+  const std::string input = gScratch + "/served.txt";
+  {
+    std::ofstream out(input, std::ios::binary | std::ios::trunc);
+    for (int k = 0; k < each; ++k) out << (k % 2 ? kNotation : "v9+1") << "\n";
+  }
+  TServed served{clients, clients * each, 0, 0};
+  std::vector<pid_t> pids;
+  const auto start = std::chrono::steady_clock::now();
+  for (int c = 0; c < clients; ++c) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    char* argv[] = {const_cast<char*>(VESKMATH_VESK_PATH), nullptr};
+    pid_t pid;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ) == 0) {
+      pids.push_back(pid);
+    } else {
+      ++served.Failures;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  for (const pid_t pid : pids) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) ++served.Failures;
+  }
+  served.WallMs =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  return served;
+}
+
 // --- the conversion benchmarks --------------------------------------------------------------
 
 class TableReporter : public benchmark::ConsoleReporter {
@@ -350,6 +416,13 @@ int main(int argc, char** argv) {
 
   const std::vector<TStartup> startup = MeasureStartup(quick ? 30 : 300);
   const TRun rss1k = MeasureVeskRss(1000);
+  std::vector<TServed> served;
+  const bool installed = InstallServer();
+  if (installed) {
+    const int total = quick ? 400 : 4000;
+    served.push_back(MeasureServed(1, total));
+    served.push_back(MeasureServed(4, total / 4));
+  }
   const TRun rss10k = MeasureVeskRss(quick ? 2000 : 10000);
 
   std::printf("\nconversion: one read of VeskResult (\"%s\")\n", kNotation);
@@ -394,8 +467,16 @@ int main(int argc, char** argv) {
       " conversions, %ld KiB after %d (exit %d, %d)\n",
       rss1k.MaxRssKiB, rss10k.MaxRssKiB, quick ? 2000 : 10000, rss1k.Status, rss10k.Status);
 
-  bool ok = memory.Growth == 0 && rss1k.Status == 0 && rss10k.Status == 0;
+  std::printf("\nout of process: conversions through one server (10-line history)\n");
+  if (!installed) std::printf("  the server could not be registered in the scratch registry\n");
+  for (const TServed& r : served)
+    std::printf("  %d client%s: %d conversions in %.0f ms: %.0f conversions/s (%d failed)\n",
+                r.Clients, r.Clients == 1 ? " " : "s", r.Conversions, r.WallMs,
+                r.Conversions / (r.WallMs / 1e3), r.Failures);
+
+  bool ok = installed && memory.Growth == 0 && rss1k.Status == 0 && rss10k.Status == 0;
   for (const TStartup& p : startup) ok = ok && p.Failures == 0;
+  for (const TServed& r : served) ok = ok && r.Failures == 0;
   if (!ok) std::fprintf(stderr, "conversion_bench: a leak or a failed run (see above)\n");
   return ok ? 0 : 1;
 }
