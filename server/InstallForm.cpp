@@ -195,8 +195,7 @@ void TInstallForm::Render(std::ostream& out) const {
   });
   for (std::size_t i = 0; i < choices.size(); ++i) {
     if (i > 0) out << "  ";
-    out << '[' << win::AnsiToUtf8(choices[i].button->Caption) << "] (" << choices[i].typed
-        << ')';
+    out << '[' << win::AnsiToUtf8(choices[i].button->Caption) << "] (" << choices[i].typed << ')';
   }
   out << '\n';
   out.flush();

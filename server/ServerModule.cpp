@@ -69,9 +69,9 @@ std::string LocalServerCommandLine(const std::string& exePath) {
   // splitter; a plain path is written as it is.
   const bool hasWhiteSpace =
       std::any_of(exePath.begin(), exePath.end(), [](unsigned char c) { return std::isspace(c); });
-  const std::string program =
-      hasWhiteSpace || exePath.find('"') != std::string::npos ? win::QuoteCommandLineArg(exePath)
-                                                              : exePath;
+  const std::string program = hasWhiteSpace || exePath.find('"') != std::string::npos
+                                  ? win::QuoteCommandLineArg(exePath)
+                                  : exePath;
   return program + kAutomationSwitch;
 }
 
@@ -191,8 +191,7 @@ void TerminationCheck(win::TForm&, bool& canClose) {
 }
 
 int Serve(TModule& m) {
-  const bool showMainForm =
-      m.mode != TStartMode::Automation && m.mode != TStartMode::Embedding;
+  const bool showMainForm = m.mode != TStartMode::Automation && m.mode != TStartMode::Embedding;
   auto form = std::make_unique<TInstallForm>(win::ModuleFileName());
   SetInstallForm(form.get());
   struct TForget {

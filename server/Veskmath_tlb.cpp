@@ -30,8 +30,8 @@ constexpr win::TFuncDesc kFuncs[] = {
 }  // namespace
 
 constinit const win::TInterfaceDesc kIFuVeskMathDesc{
-    IID_IFuVeskMath, "IFuVeskMath", true,
-    "FuVeskDate オブジェクト のディスパッチ インターフェース", kFuncs};
+    IID_IFuVeskMath, "IFuVeskMath", true, "FuVeskDate オブジェクト のディスパッチ インターフェース",
+    kFuncs};
 
 namespace {
 
@@ -43,13 +43,8 @@ constexpr win::TCoClassDesc kCoClasses[] = {
 
 const win::TCoClassDesc& kFuVeskMathDesc = kCoClasses[0];
 
-constinit const win::TTypeLibDesc kVeskMathLibrary{LIBID_VeskMath,
-                                                   "VeskMath",
-                                                   kVeskMathMajorVersion,
-                                                   kVeskMathMinorVersion,
-                                                   kVeskMathLocale,
-                                                   "Vesk Math Parser",
-                                                   kInterfaces,
-                                                   kCoClasses};
+constinit const win::TTypeLibDesc kVeskMathLibrary{
+    LIBID_VeskMath,  "VeskMath",         kVeskMathMajorVersion, kVeskMathMinorVersion,
+    kVeskMathLocale, "Vesk Math Parser", kInterfaces,           kCoClasses};
 
 }  // namespace veskmath::server

@@ -21,9 +21,8 @@ constexpr std::size_t kMaxQueuedLines = 256;
 
 TConsoleInput::TConsoleInput(int fd, LineHandler onLine, EndHandler onEnd)
     : FFd(fd), FOnLine(std::move(onLine)), FOnEnd(std::move(onEnd)) {
-  FWindow = CreateMessageWindow([this](HWND, UINT message, WPARAM, LPARAM) {
-    return WndProc(message);
-  });
+  FWindow =
+      CreateMessageWindow([this](HWND, UINT message, WPARAM, LPARAM) { return WndProc(message); });
   if (FWindow == 0) throw EOSError("Error creating window handle", GetLastError());
   FWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (FWakeFd < 0) {

@@ -55,8 +55,8 @@ struct TSpawnSetup {
 
 }  // namespace
 
-HINSTANCE ShellExecuteA(HWND /*owner*/, const char* verb, const char* file,
-                        const char* parameters, const char* directory, int /*showCmd*/) {
+HINSTANCE ShellExecuteA(HWND /*owner*/, const char* verb, const char* file, const char* parameters,
+                        const char* directory, int /*showCmd*/) {
   if (verb != nullptr && *verb != '\0' && rtl::LowerCase(verb) != "open") return SE_ERR_NOASSOC;
   if (file == nullptr || *file == '\0') return SE_ERR_FNF;
   std::vector<std::string> args = {file};

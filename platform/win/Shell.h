@@ -23,12 +23,12 @@ inline constexpr int SW_HIDE = 0;
 inline constexpr int SW_SHOWNORMAL = 1;
 inline constexpr int SW_SHOW = 5;
 
-inline constexpr HINSTANCE SE_ERR_FNF = 2;            // the program file does not exist
-inline constexpr HINSTANCE SE_ERR_PNF = 3;            // a directory on its path does not
-inline constexpr HINSTANCE SE_ERR_ACCESSDENIED = 5;   // not executable, or not allowed
-inline constexpr HINSTANCE SE_ERR_OOM = 8;            // no memory or no process slot
-inline constexpr HINSTANCE ERROR_BAD_FORMAT = 11;     // not a program, or malformed parameters
-inline constexpr HINSTANCE SE_ERR_NOASSOC = 31;       // a verb other than "open"
+inline constexpr HINSTANCE SE_ERR_FNF = 2;           // the program file does not exist
+inline constexpr HINSTANCE SE_ERR_PNF = 3;           // a directory on its path does not
+inline constexpr HINSTANCE SE_ERR_ACCESSDENIED = 5;  // not executable, or not allowed
+inline constexpr HINSTANCE SE_ERR_OOM = 8;           // no memory or no process slot
+inline constexpr HINSTANCE ERROR_BAD_FORMAT = 11;    // not a program, or malformed parameters
+inline constexpr HINSTANCE SE_ERR_NOASSOC = 31;      // a verb other than "open"
 
 // `owner` and `showCmd` change nothing without a screen. `verb` nullptr (or "open") runs the
 // program; `file` names it by path, or by bare name looked up in PATH; `parameters` may be

@@ -39,7 +39,7 @@ struct DialogCase {
   const char* what;
   bool hostKey;
   std::vector<Entry> before;
-  std::string message;                 // what the dialog shows (UTF-8)
+  std::string message;                       // what the dialog shows (UTF-8)
   std::map<std::string, std::string> after;  // entry name -> "ID"
 };
 
@@ -71,10 +71,10 @@ class InstallFormTest : public ::testing::Test {
   std::map<std::string, std::string> Entries() {
     win::RegistryFile file(scratch.Registry());
     std::map<std::string, std::string> entries;
-    for (const std::string& name : file.KeyNames(HKEY_LOCAL_MACHINE, kHost).value_or(
-             std::vector<std::string>{})) {
-      entries[name] = testing::RegText(HKEY_LOCAL_MACHINE, std::string(kHost) + "\\" + name, "ID")
-                          .value_or("");
+    for (const std::string& name :
+         file.KeyNames(HKEY_LOCAL_MACHINE, kHost).value_or(std::vector<std::string>{})) {
+      entries[name] =
+          testing::RegText(HKEY_LOCAL_MACHINE, std::string(kHost) + "\\" + name, "ID").value_or("");
     }
     return entries;
   }
@@ -117,7 +117,8 @@ TEST_P(InstallCases, WritesTheFirstMissingNumber) {
 
 std::vector<Entry> Others(int count) {
   std::vector<Entry> entries;
-  for (int i = 1; i <= count; ++i) entries.push_back({HostEntryName(i), "Other" + std::to_string(i)});
+  for (int i = 1; i <= count; ++i)
+    entries.push_back({HostEntryName(i), "Other" + std::to_string(i)});
   return entries;
 }
 
@@ -135,7 +136,8 @@ std::map<std::string, std::string> With(std::vector<Entry> entries, const Entry&
 INSTANTIATE_TEST_SUITE_P(
     InstallForm, InstallCases,
     ::testing::Values(
-        DialogCase{"NoHostKey", false, {}, "VESKが見つかりません。インストールを中止します。\n", {}},
+        DialogCase{
+            "NoHostKey", false, {}, "VESKが見つかりません。インストールを中止します。\n", {}},
         DialogCase{"EmptyList", true, {}, kInstalled, {{"01", kOurs}}},
         DialogCase{"AfterOthers", true, Others(2), kInstalled, With(Others(2), {"03", kOurs})},
         // "02" missing: the list ends at "01", so ours under "03" is not seen.
@@ -149,11 +151,8 @@ INSTANTIATE_TEST_SUITE_P(
                    {{"01", "A"}, {"02", kOurs}},
                    "もうインストールされています。\n",
                    {{"01", "A"}, {"02", kOurs}}},
-        DialogCase{"NumberIdIsNotOurs",
-                   true,
-                   {{"01", "#7"}},
-                   kInstalled,
-                   {{"01", "7"}, {"02", kOurs}}},
+        DialogCase{
+            "NumberIdIsNotOurs", true, {{"01", "#7"}}, kInstalled, {{"01", "7"}, {"02", kOurs}}},
         DialogCase{"TwoDigitNames", true, Others(9), kInstalled, With(Others(9), {"10", kOurs})}),
     [](const auto& param) { return std::string(param.param.what); });
 
@@ -199,7 +198,8 @@ TEST_F(InstallFormTest, UninstallLeavesAGapThatTheNextInstallFills) {
   form->cmdUninstallClick();
   form->cmdInstallClick();
   EXPECT_EQ(out.str(), "もうインストールされています。\n" + kUninstalled + kInstalled);
-  EXPECT_EQ(Entries(), (std::map<std::string, std::string>{{"01", "A"}, {"02", kOurs}, {"03", "B"}}));
+  EXPECT_EQ(Entries(),
+            (std::map<std::string, std::string>{{"01", "A"}, {"02", kOurs}, {"03", "B"}}));
 }
 
 TEST_F(InstallFormTest, UnreadableRegistryIsAnAccessError) {
@@ -228,8 +228,8 @@ TEST_F(InstallFormTest, TerminalShowsTheNoteAndTakesTypedChoices) {
   form->cmdUninstall.OnClick = [&] { clicked += "U"; };
   form->CancelButton.OnClick = [&] { clicked += "C"; };
   out.str("");
-  const std::vector<std::string> lines = {"i", " INSTALL ", "u", "Uninstall", "c", "close\r",
-                                          "",  "x",         "ii"};
+  const std::vector<std::string> lines = {"i",       " INSTALL ", "u", "Uninstall", "c",
+                                          "close\r", "",          "x", "ii"};
   for (const std::string& line : lines) form->Choose(line, out);
   EXPECT_EQ(clicked, "IIUUCC");
   EXPECT_EQ(out.str(),

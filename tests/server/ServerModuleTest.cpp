@@ -37,9 +37,9 @@ TEST(ServerModule, SwitchesDecideTheStartMode) {
       {{"/Automation", "-Embedding"}, TStartMode::Automation},  // what the runtime starts
       {{"-Embedding"}, TStartMode::Embedding},
       {{}, TStartMode::Interactive},
-      {{"regserver"}, TStartMode::Interactive},     // no "-" or "/"
-      {{"--regserver"}, TStartMode::Interactive},   // the name is "-regserver"
-      {{"/regserverx"}, TStartMode::Interactive},   // another name
+      {{"regserver"}, TStartMode::Interactive},    // no "-" or "/"
+      {{"--regserver"}, TStartMode::Interactive},  // the name is "-regserver"
+      {{"/regserverx"}, TStartMode::Interactive},  // another name
       {{"\\regserver"}, TStartMode::Interactive},
   };
   for (const SwitchCase& c : cases) {
@@ -143,8 +143,9 @@ TEST(ServerModule, FactoryRefusesAggregationAndCountsLocks) {
 // must give the same DISPIDs, or a late-bound call reaches the wrong member.
 TEST(ServerModule, TypeLibraryAgreesWithTheObject) {
   win::ComPtr<IFuVeskMath> object;
-  ASSERT_EQ(CreateFuVeskMath(IID_IFuVeskMath, reinterpret_cast<void**>(object.ReleaseAndGetAddressOf())),
-            win::S_OK);
+  ASSERT_EQ(
+      CreateFuVeskMath(IID_IFuVeskMath, reinterpret_cast<void**>(object.ReleaseAndGetAddressOf())),
+      win::S_OK);
   ASSERT_EQ(kVeskMathLibrary.coclasses.size(), 1u);
   EXPECT_EQ(kVeskMathLibrary.coclasses[0].defaultInterface, &kIFuVeskMathDesc);
   for (const win::TFuncDesc& func : kIFuVeskMathDesc.funcs) {

@@ -152,8 +152,8 @@ class TPipedChild {
     const int err = ::open(FErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     FPid = ::fork();
     if (FPid == 0) {
-      if (drop && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 ||
-                   ::setuid(65534) != 0 || ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1) != 0)) {
+      if (drop && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0 ||
+                   ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1) != 0)) {
         ::_exit(126);
       }
       if (::dup2(fds[0], 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(126);
@@ -219,8 +219,7 @@ inline std::optional<std::string> RegText(win::HKEY root, const std::string& key
   win::RegistryFile file(win::RegistryFile::DefaultPath());
   const std::optional<win::RegValue> value = file.GetValue(root, key, name);
   if (!value) return std::nullopt;
-  return value->kind == win::RegValue::Kind::String ? value->text
-                                                    : std::to_string(value->number);
+  return value->kind == win::RegValue::Kind::String ? value->text : std::to_string(value->number);
 }
 
 inline bool RegKey(win::HKEY root, const std::string& key) {

@@ -75,14 +75,14 @@ class TClient {
     win::DISPID put = win::DISPID_PROPERTYPUT;
     win::DISPPARAMS putParams{&text, &put, 1, 1};
     if (win::FAILED(object->Invoke(DISPID_VeskHyoki, win::GUID_NULL, 0, win::DISPATCH_PROPERTYPUT,
-                              &putParams, nullptr, nullptr, nullptr))) {
+                                   &putParams, nullptr, nullptr, nullptr))) {
       return "(put failed)";
     }
     win::DISPPARAMS none;
     win::VARIANT result;
-    const win::HRESULT hr = object->Invoke(DISPID_VeskResult, win::GUID_NULL, 0,
-                                           win::DISPATCH_PROPERTYGET, &none, &result, nullptr,
-                                           nullptr);
+    const win::HRESULT hr =
+        object->Invoke(DISPID_VeskResult, win::GUID_NULL, 0, win::DISPATCH_PROPERTYGET, &none,
+                       &result, nullptr, nullptr);
     if (win::FAILED(hr)) return "(get failed)";
     return win::WideToUtf8(result.bstrVal.View());
   }
@@ -180,7 +180,8 @@ TEST_F(VeskMathProcess, InstalledPluginConvertsThroughItsOwnServer) {
   EXPECT_NE(r.Out.find(kUninstalled), std::string::npos) << r.Out;
   EXPECT_FALSE(RegKey(HKEY_LOCAL_MACHINE, kEntry01));
   EXPECT_TRUE(WaitFor([] {
-    return !RegKey(HKEY_CLASSES_ROOT, kClassKey) && !RegKey(HKEY_CLASSES_ROOT, "VeskMath.FuVeskMath");
+    return !RegKey(HKEY_CLASSES_ROOT, kClassKey) &&
+           !RegKey(HKEY_CLASSES_ROOT, "VeskMath.FuVeskMath");
   }));
   r = Vesk({"1+2"});
   EXPECT_EQ(r.Status, 1);
@@ -270,7 +271,7 @@ TEST_F(VeskMathProcess, TerminationQuestionAnsweredNoKeepsServing) {
   object.Reset();
   ::usleep(300 * 1000);
   EXPECT_EQ(dialog.Wait(0), std::nullopt);  // no objects, but interactive: it stays
-  dialog.Type("c\n");  // now without a question
+  dialog.Type("c\n");                       // now without a question
   EXPECT_EQ(dialog.Wait(30), 0);
   const std::string out = dialog.Out();
   EXPECT_EQ(out.find(kQuestion), out.rfind(kQuestion));

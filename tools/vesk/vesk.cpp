@@ -113,8 +113,8 @@ class TDispatchLink final : public TLink {
     if (FAILED(hr)) return hr;
     win::DISPPARAMS none;
     win::VARIANT result;
-    hr = FObject->Invoke(id, win::GUID_NULL, 0, win::DISPATCH_PROPERTYGET, &none, &result,
-                         nullptr, nullptr);
+    hr = FObject->Invoke(id, win::GUID_NULL, 0, win::DISPATCH_PROPERTYGET, &none, &result, nullptr,
+                         nullptr);
     if (FAILED(hr)) return hr;
     if (win::FAILED(win::VariantChangeType(&result, &result, 0, win::VT_BSTR))) {
       return win::DISP_E_TYPEMISMATCH;
@@ -130,8 +130,8 @@ class TDispatchLink final : public TLink {
     arg.vt = win::VT_I4;
     arg.lVal = hWnd;
     win::DISPPARAMS params{&arg, nullptr, 1, 0};
-    return FObject->Invoke(id, win::GUID_NULL, 0, win::DISPATCH_METHOD, &params, nullptr,
-                           nullptr, nullptr);
+    return FObject->Invoke(id, win::GUID_NULL, 0, win::DISPATCH_METHOD, &params, nullptr, nullptr,
+                           nullptr);
   }
 
  private:
@@ -156,8 +156,7 @@ class TDispatchLink final : public TLink {
 
 class THost {
  public:
-  THost(std::unique_ptr<TLink> link, win::HWND window)
-      : FLink(std::move(link)), FWindow(window) {}
+  THost(std::unique_ptr<TLink> link, win::HWND window) : FLink(std::move(link)), FWindow(window) {}
 
   // Converts one notation and prints the result line. False when a call failed.
   bool Convert(std::string_view notation) {
