@@ -270,15 +270,22 @@ int RunVeskMath(const std::vector<std::string>& args) {
   try {
     m.mainThread = win::GetCurrentThreadId();
     m.mode = StartModeOf(args);
+    // Registration reports nothing, not even an executable path it could not learn.
+    auto registerSilently = [] {
+      try {
+        RegisterServer(win::ModuleFileName());
+      } catch (const std::exception&) {
+      }
+    };
     switch (m.mode) {
       case TStartMode::RegServer:
-        RegisterServer(win::ModuleFileName());
+        registerSilently();
         return 0;
       case TStartMode::UnregServer:
         UnregisterServer();
         return 0;
       case TStartMode::Interactive:
-        RegisterServer(win::ModuleFileName());
+        registerSilently();
         break;
       case TStartMode::Automation:
       case TStartMode::Embedding:
