@@ -94,6 +94,7 @@ inline constexpr std::string_view kNotBoolean = "Expression is not boolean";
 inline constexpr std::string_view kNoExpression = "No expression found!";  // general exception
 inline constexpr std::string_view kEmptyExpression = "Syntax error: empty expression";
 inline constexpr std::string_view kEmptyArgument = "Syntax error: empty argument";
+inline constexpr std::string_view kTooLong = "Syntax error: expression too long";
 inline constexpr std::string_view kBadStreamLength = "Invalid expression text length in stream";
 // suffixes after a word's name
 inline constexpr std::string_view kNotValidStringOperand = " is not a valid string operand";

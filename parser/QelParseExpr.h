@@ -38,6 +38,12 @@ class TStream;
 
 namespace veskmath::qel {
 
+// Most words one expression text may compile to. Every compile phase after the checker
+// walks the tree recursively, one call per level, and a tree can be as deep as its text has
+// words ("sin(sin(...(1)...))", "1+1+...+1"); a longer text is refused with "Syntax error:
+// expression too long" before it could run the stack out.
+inline constexpr int32_t kMaxExpressionWords = 10000;
+
 class TQelExpression1 : public rtl::TStringList {
  public:
   TQelExpression1();

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <string>
 
 #include "ParserTestUtil.h"
 #include "platform/rtl/Streams.h"
@@ -353,6 +354,32 @@ TEST(Expression, StreamLoadStopsAtTheFirstBadLine) {
   EXPECT_THROW(expr.LoadFromStream(stream), EParserException);
   EXPECT_EQ(expr.Count(), 2);
   EXPECT_EQ(expr.UpdateCount(), 0);
+}
+
+std::string Repeat(const std::string& part, int times) {
+  std::string text;
+  for (int k = 0; k < times; ++k) text += part;
+  return text;
+}
+
+// The phases after the checker recurse once per tree level, and a tree is as deep as its text
+// has words: beyond kMaxExpressionWords a text is refused. "sin(" 20000 deep and a sum of
+// 250000 ones used to run the stack out (and took seconds to build).
+TEST(Expression, OverlongTextIsRefused) {
+  static_assert(kMaxExpressionWords == 10000);
+  for (const bool optimize : {false, true}) {
+    TestExpression expr(optimize);
+    expr.Add("-" + Repeat("1+", 4999) + "1");  // exactly 10000 words
+    EXPECT_EQ(expr.Evaluate(), 4998);
+    expr.Add(Repeat("-(", 500) + "1" + Repeat(")", 500));
+    EXPECT_EQ(expr.Evaluate(), 1);
+    for (const std::string& text :
+         {"-" + Repeat("1+", 5000) + "1", Repeat("sin(", 20000) + "1" + Repeat(")", 20000)}) {
+      EXPECT_EQ(GeneralMessage([&] { expr.Add(text); }),
+                "EParserException: Syntax error: expression too long");
+    }
+    EXPECT_EQ(expr.Count(), 2);
+  }
 }
 
 TEST(Expression, StreamLengthBeyondTheStreamIsRefused) {
