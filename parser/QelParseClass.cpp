@@ -280,6 +280,19 @@ void TExprCollection::Check() const {
 }
 
 void TExprCollection::EraseExtraBrackets() {
+  TWordRange range{this, 0, Count()};
+  range.EraseExtraBrackets();
+  for (int32_t k = Count() - 1; k >= range.To; --k) Delete(k);
+  for (int32_t k = 0; k < range.From; ++k) Delete(0);
+}
+
+int32_t TExprCollection::NextOper(int32_t start) const {
+  return TWordRange{this, 0, Count()}.NextOper(start);
+}
+
+// --- TWordRange ---------------------------------------------------------------------------
+
+void TWordRange::EraseExtraBrackets() {
   while (Count() > 0 && Word(0)->GetVarType() == vtLeftBracket) {
     int32_t i = 1;
     int32_t depth = 1;
@@ -291,12 +304,12 @@ void TExprCollection::EraseExtraBrackets() {
     // "(a)+(b)": the first bracket closes before the end; nothing to erase.
     if (depth != 0 || i != Count()) return;
     if (Word(Count() - 1)->GetVarType() != vtRightBracket) return;
-    Delete(Count() - 1);
-    Delete(0);
+    --To;
+    ++From;
   }
 }
 
-int32_t TExprCollection::NextOper(int32_t start) const {
+int32_t TWordRange::NextOper(int32_t start) const {
   int32_t depth = 0;
   for (int32_t i = start; i < Count(); ++i) {
     TExprWord* w = Word(i);

@@ -365,4 +365,18 @@ class TExprCollection : public TNoOwnerCollection {
   int32_t NextOper(int32_t start) const;
 };
 
+// A stretch [From, To) of a word list, viewed in place: the tree builder builds each
+// sub-expression from its stretch of the one list instead of a copy.
+struct TWordRange {
+  const TExprCollection* Words;
+  int32_t From;
+  int32_t To;
+
+  int32_t Count() const { return To - From; }
+  TExprWord* Word(int32_t k) const { return Words->Word(From + k); }
+  // As TExprCollection's: narrows the stretch instead of deleting the brackets.
+  void EraseExtraBrackets();
+  int32_t NextOper(int32_t start) const;
+};
+
 }  // namespace veskmath::qel

@@ -136,6 +136,7 @@ class TQelExpression1 : public rtl::TStringList {
   static PExpressionRec MakeRec();
   // Consumes words. On failure the partial tree is released and the error propagates.
   PExpressionRec MakeTree(std::unique_ptr<TExprCollection> words);
+  PExpressionRec BuildTree(const TExprCollection& words, int32_t from, int32_t to);
   bool CheckArguments(PExpressionRec rec) const;
   bool ResultCanVary(PExpressionRec rec) const;
   PExpressionRec RemoveConstants(PExpressionRec rec);

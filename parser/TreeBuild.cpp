@@ -55,6 +55,14 @@ void TQelExpression1::DisposeList(PExpressionRec first) {
 }
 
 PExpressionRec TQelExpression1::MakeTree(std::unique_ptr<TExprCollection> words) {
+  return BuildTree(*words, 0, words->Count());
+}
+
+// The words [from, to) of the compiled expression, viewed in place: sub-expressions are
+// built from their stretch of the one word list, never from a copy of it.
+PExpressionRec TQelExpression1::BuildTree(const TExprCollection& all, int32_t from, int32_t to) {
+  TWordRange range{&all, from, to};
+  TWordRange* const words = &range;
   // Puts a sub-tree into an argument slot. Operands the word does not take would be dropped
   // silently: they are refused after the argument check ("sin(1,2)", "10%3", "5!3",
   // "sin(x) random"); a slot beyond the node's eight is never written.
@@ -76,11 +84,9 @@ PExpressionRec TQelExpression1::MakeTree(std::unique_ptr<TExprCollection> words)
       node->Args[slot] = AsSlot(tree);
     }
   };
-  // A new tree of the words [from, to).
-  auto subTree = [this, &words](int32_t from, int32_t to) {
-    auto part = std::make_unique<TExprCollection>(to - from > 10 ? to - from : 10);
-    for (int32_t k = from; k < to; ++k) part->Add(words->Word(k));
-    return MakeTree(std::move(part));
+  // A new tree of the words [first, last) of the current stretch.
+  auto subTree = [this, &range](int32_t first, int32_t last) {
+    return BuildTree(*range.Words, range.From + first, range.From + last);
   };
 
   PExpressionRec current = nullptr;

@@ -1,13 +1,19 @@
 // The install dialog: layout, note, Install / Uninstall / Close, and its terminal form.
 #include "server/InstallForm.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <ostream>
 #include <vector>
 
 #include "platform/rtl/SysUtils.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/Registry.h"
+#include "platform/win/RegistryFile.h"
 #include "platform/win/Shell.h"
 #include "server/History.h"
 #include "server/MathForm.h"
@@ -67,6 +73,32 @@ void Place(win::TControl& control, const char* name, int left, int top, int widt
   control.TabOrder = tabOrder;
 }
 
+// Install and uninstall read the host's list and then change it in several writes (the key,
+// then its values). Two dialogs at once would both take the first free number, or one would
+// pass over the other's entry before its "ID" is written and add a second entry of this
+// plug-in. They take turns on a lock of the registry file's directory (a lock there leaves
+// no file behind); without that directory there is no list to change either.
+class TListLock {
+ public:
+  TListLock() {
+    const std::string path = win::RegistryFile::DefaultPath();
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return;
+    FFd = ::open(slash == 0 ? "/" : path.substr(0, slash).c_str(),
+                 O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    while (FFd >= 0 && ::flock(FFd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
+  TListLock(const TListLock&) = delete;
+  TListLock& operator=(const TListLock&) = delete;
+  ~TListLock() {
+    if (FFd >= 0) ::close(FFd);  // closing releases the lock
+  }
+
+ private:
+  int FFd = -1;
+};
+
 }  // namespace
 
 std::string HostEntryName(int number) { return rtl::Format("%02d", number); }
@@ -99,6 +131,7 @@ TInstallForm::TInstallForm(std::string exeName) : FExeName(std::move(exeName)) {
 }
 
 void TInstallForm::cmdInstallClick() {
+  TListLock turn;
   win::TRegistry reg;
   reg.SetRootKey(win::HKEY_LOCAL_MACHINE);
   try {
@@ -141,6 +174,7 @@ void TInstallForm::cmdInstallClick() {
 }
 
 void TInstallForm::cmdUninstallClick() {
+  TListLock turn;
   win::TRegistry reg;
   reg.SetRootKey(win::HKEY_LOCAL_MACHINE);
   try {

@@ -1,0 +1,273 @@
+// Faults around the server and its files: a full disk, a history directory that cannot be
+// written and a directory planted at the history's name (nothing recorded is lost, the
+// definition answers "?"); a server killed in the middle of a call (the client fails in a
+// bounded time); a malformed registry (a clear message, the file untouched); two install
+// dialogs at the same moment (one entry).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ServerProcessUtil.h"
+#include "platform/win/Automation.h"
+#include "platform/win/CodePage.h"
+#include "server/VeskMathTypes.h"
+#include "server/Veskmath_tlb.h"
+
+namespace veskmath::server {
+namespace {
+
+using testing::ReadFile;
+using testing::RegText;
+using testing::TPipedChild;
+using testing::TScratch;
+using testing::WaitFor;
+using testing::WriteFile;
+using win::HKEY_LOCAL_MACHINE;
+
+constexpr uid_t kNobody = 65534;
+
+struct TRun {
+  int Status = -1;  // exit status, -1 for a signal
+  std::string Out;
+  std::string Err;
+};
+
+// Runs `vesk --inproc <args>` in `dir`'s environment; `limit` (bytes) caps the size of any
+// file the child writes, as a full disk would, and `asNobody` drops to the user nobody when
+// this process is root.
+TRun RunVesk(const std::vector<std::string>& args, const std::string& dir, rlim_t limit = 0,
+             bool asNobody = false) {
+  std::vector<std::string> text = {VESKMATH_VESK_PATH, "--inproc"};
+  text.insert(text.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : text) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const std::string out = dir + "/vesk.out", err = dir + "/vesk.err";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (o < 0 || e < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0) ::_exit(126);
+    if (asNobody && ::geteuid() == 0 &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+      ::_exit(126);
+    }
+    if (limit > 0) {
+      // A write past the limit fails with EFBIG instead of killing the process.
+      ::signal(SIGXFSZ, SIG_IGN);
+      const rlimit r{limit, limit};
+      if (::setrlimit(RLIMIT_FSIZE, &r) != 0) ::_exit(126);
+    }
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  TRun r;
+  int raw = 0;
+  if (pid > 0 && ::waitpid(pid, &raw, 0) == pid && WIFEXITED(raw)) r.Status = WEXITSTATUS(raw);
+  r.Out = ReadFile(out);
+  r.Err = ReadFile(err);
+  return r;
+}
+
+// ---- the history file under faults --------------------------------------------------------
+
+class HistoryFaults : public ::testing::Test {
+ protected:
+  testing::TTempDir dir;
+};
+
+TEST_F(HistoryFaults, FullDiskKeepsTheHistoryAndAnswersQuestionMark) {
+  // 40 definitions (about 400 bytes): the rewrite needs more than the 256 bytes allowed.
+  std::string history;
+  for (int i = 0; i < 40; ++i)
+    history += "v" + std::to_string(i) + ":=" + std::to_string(i) + "\r\n";
+  WriteFile(dir.History(), history);
+  const TRun r = RunVesk({"v39+1", "w:=5", "w:=5=", "v1*2"}, dir.Path(), 256);
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out, "40\n?\nw:=5= ?\n2\n");
+  EXPECT_EQ(ReadFile(dir.History()), history);
+  // No temporary file is left beside it.
+  EXPECT_EQ(testing::DirectoryNames(dir.Path()),
+            (std::vector<std::string>{"log.txt", "vesk.err", "vesk.out"}));
+  // With room again the same definition is recorded after the old ones.
+  EXPECT_EQ(RunVesk({"w:=5", "w+v39"}, dir.Path()).Out, "5\n44\n");
+  EXPECT_EQ(ReadFile(dir.History()), history + "w:=5\r\n");
+}
+
+TEST_F(HistoryFaults, UnwritableDirectoryKeepsTheHistoryAndAnswersQuestionMark) {
+  const std::string sub = dir.File("ro");
+  ASSERT_EQ(::mkdir(sub.c_str(), 0755), 0);
+  const std::string history = sub + "/log.txt";
+  WriteFile(history, "a:=2\r\n");
+  const bool root = ::geteuid() == 0;
+  // Root ignores permissions: the run becomes nobody, who owns the file but not the
+  // directory. Otherwise the directory loses its write permission.
+  if (root) {
+    ASSERT_EQ(::chown(history.c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0);  // vesk.out and vesk.err are made first
+  } else {
+    ASSERT_EQ(::chmod(sub.c_str(), 0555), 0);
+  }
+  ::setenv("TMPDIR", sub.c_str(), 1);
+  const TRun r = RunVesk({"a+1", "b:=3", "list", "quit", "a"}, dir.Path(), 0, /*asNobody=*/true);
+  ::setenv("TMPDIR", dir.Path().c_str(), 1);
+  ::chmod(sub.c_str(), 0755);
+  // The replaced file cannot be made beside it: nothing recorded, nothing emptied.
+  EXPECT_EQ(r.Out, "3\n?\na:=2 \n\n2\n");
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_NE(r.Err.find("Cannot create file \"" + history + "."), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("Permission denied"), std::string::npos) << r.Err;
+  EXPECT_EQ(ReadFile(history), "a:=2\r\n");
+  EXPECT_EQ(testing::DirectoryNames(sub), std::vector<std::string>{"log.txt"});
+}
+
+TEST_F(HistoryFaults, DirectoryAtTheHistorysNameIsLeftAndConversionsGoOn) {
+  ASSERT_EQ(::mkdir(dir.History().c_str(), 0700), 0);
+  WriteFile(dir.History() + "/inside", "x");
+  const TRun r = RunVesk({"a:=2", "1+2=", "list"}, dir.Path());
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out, "?\n1+2= 3\n\n");
+  EXPECT_EQ(ReadFile(dir.History() + "/inside"), "x");
+}
+
+// ---- processes -------------------------------------------------------------------------------
+
+const std::string kEntryKey = "SOFTWARE\\Orbanel\\Vesk";
+
+class ReliabilityProcess : public ::testing::Test {
+ protected:
+  TRun Run(const std::string& program, const std::vector<std::string>& args,
+           const std::string& input = "") {
+    TPipedChild child(program, args, scratch.Root(), "run" + std::to_string(runs++));
+    child.Type(input);
+    child.CloseInput();
+    TRun r;
+    r.Status = child.Wait(60).value_or(-2);
+    r.Out = child.Out();
+    r.Err = child.Err();
+    return r;
+  }
+  void Installed() {
+    ASSERT_EQ(Run(VESKMATH_VESKMATH_PATH, {"/regserver"}).Status, 0);
+    win::RegistryFile file(scratch.Registry());
+    file.CreateKey(HKEY_LOCAL_MACHINE, kEntryKey + "\\01");
+    file.SetValue(HKEY_LOCAL_MACHINE, kEntryKey + "\\01", "ID",
+                  win::RegValue::String(kVeskMathProgID));
+  }
+  // The process that serves the class now, from the credentials of its socket.
+  static pid_t ServerPid() {
+    const std::string path = win::ClassSocketPath(CLSID_FuVeskMath);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                    ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0;
+    ::close(fd);
+    return ok ? peer.pid : -1;
+  }
+
+  TScratch scratch;
+  int runs = 0;
+};
+
+TEST_F(ReliabilityProcess, ServerKilledInACallFailsTheClientInBoundedTime) {
+  Installed();
+  TPipedChild client(VESKMATH_VESK_PATH, {}, scratch.Root(), "client");
+  client.Type("a:=4\n");
+  ASSERT_TRUE(client.WaitForOutput("4\n"));
+  const pid_t server = ServerPid();
+  ASSERT_GT(server, 0);
+  // Stopped, the server cannot answer: the next request is surely in flight when it dies.
+  ASSERT_EQ(::kill(server, SIGSTOP), 0);
+  client.Type("a+1\n");
+  ::usleep(100 * 1000);
+  ASSERT_EQ(::kill(server, SIGKILL), 0);
+  ::kill(server, SIGCONT);
+  const auto start = std::chrono::steady_clock::now();
+  client.CloseInput();
+  EXPECT_EQ(client.Wait(10), 1) << "the client hung or did not report the failure";
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(client.Out(), "4\n\n");  // the lost call answers an empty line
+  // RPC_E_DISCONNECTED, from whichever call of the conversion met the dead server.
+  EXPECT_NE(client.Err().find(" failed (0x80010108)"), std::string::npos) << client.Err();
+  TScratch::ReapOrphan(10);
+  // The recorded definition survives the server, and a new server uses it.
+  EXPECT_EQ(ReadFile(scratch.History()), "a:=4\r\n");
+  const TRun again = Run(VESKMATH_VESK_PATH, {"a+1"});
+  EXPECT_EQ(again.Out, "5\n") << again.Err;
+  EXPECT_EQ(TScratch::ReapOrphan(30), 0);
+}
+
+TEST_F(ReliabilityProcess, MalformedRegistryIsReportedAndNeverRewritten) {
+  Installed();
+  const std::string whole = ReadFile(scratch.Registry());
+  const std::vector<std::string> broken = {
+      whole.substr(0, whole.find(']', whole.find("Orbanel"))),  // cut inside a key's name
+      whole + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\x]\n\"v\"=dword:xyz\n",
+      "not a registry file\n",
+  };
+  for (const std::string& text : broken) {
+    WriteFile(scratch.Registry(), text);
+    const TRun vesk = Run(VESKMATH_VESK_PATH, {"1+2"});
+    EXPECT_EQ(vesk.Status, 1);
+    EXPECT_NE(vesk.Err.find("Malformed registry file '" + scratch.Registry() + "' at line "),
+              std::string::npos)
+        << vesk.Err;
+    const TRun install = Run(VESKMATH_VESKMATH_PATH, {}, "i\n");
+    EXPECT_NE(install.Out.find("レジストリへのアクセスでエラーが発生しました。"), std::string::npos)
+        << install.Out;
+    EXPECT_EQ(ReadFile(scratch.Registry()), text);
+  }
+}
+
+// Two dialogs told to install at the same moment: the plug-in is listed exactly once, and
+// whichever came second says it is there already.
+TEST_F(ReliabilityProcess, TwoInstallsAtOnceLeaveOneEntry) {
+  const std::string installed = "インストールが完了しました。";
+  const std::string already = "もうインストールされています。";
+  // Without turns a third of the rounds or so ended with two entries: eight catch it.
+  constexpr int kRounds = 8;
+  for (int round = 0; round < kRounds; ++round) {
+    std::filesystem::remove(scratch.Registry());
+    win::RegistryFile(scratch.Registry()).CreateKey(HKEY_LOCAL_MACHINE, kEntryKey);
+    TPipedChild x(VESKMATH_VESKMATH_PATH, {}, scratch.Root(), "x");
+    TPipedChild y(VESKMATH_VESKMATH_PATH, {}, scratch.Root(), "y");
+    ASSERT_TRUE(x.WaitForOutput("(close, c)\n"));
+    ASSERT_TRUE(y.WaitForOutput("(close, c)\n"));
+    x.Type("i\n");
+    y.Type("i\n");
+    x.CloseInput();
+    y.CloseInput();
+    ASSERT_EQ(x.Wait(60), 0) << x.Err();
+    ASSERT_EQ(y.Wait(60), 0) << y.Err();
+    while (TScratch::ReapOrphan(0.2, /*kill=*/true)) {
+    }
+    int ours = 0;
+    const std::vector<std::string> names =
+        win::RegistryFile(scratch.Registry()).KeyNames(HKEY_LOCAL_MACHINE, kEntryKey).value();
+    for (const std::string& name : names) {
+      ours += RegText(HKEY_LOCAL_MACHINE, kEntryKey + "\\" + name, "ID") == kVeskMathProgID;
+    }
+    EXPECT_EQ(ours, 1) << "round " << round;
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kEntryKey + "\\01", "ID"), kVeskMathProgID);
+    const std::string both = x.Out() + y.Out();
+    EXPECT_NE(both.find(installed), std::string::npos) << both;
+    EXPECT_NE(both.find(already), std::string::npos) << round;
+    if (HasFailure()) break;
+  }
+}
+
+}  // namespace
+}  // namespace veskmath::server
