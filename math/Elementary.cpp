@@ -285,8 +285,13 @@ TCplx ArcSin(const TCplx& z) {
   const ld a = 0.5L * ext::Sqrt(s + 2.0L * x);
   const ld b = 0.5L * ext::Sqrt(s - 2.0L * x);
   const ld beta = a - b, alpha = a + b;
-  const ld re = x87::ATan2(beta, ext::Sqrt(1.0L - beta * beta));
-  const ld l = ext::Ln(alpha + ext::Sqrt(alpha * alpha - 1.0L));
+  // On the real axis beta is x (or +-1) and alpha is 1 (or |x|), and rounding can put beta
+  // just beyond +-1 or alpha just below 1 ((-1.9058014960439977, 0), (0.769230769230769, 0)):
+  // those square roots then take 0 instead of a negative number, whose root is NaN. A NaN
+  // stays NaN (the comparison is false).
+  const auto notNegative = [](ld v) { return v < 0.0L ? 0.0L : v; };
+  const ld re = x87::ATan2(beta, ext::Sqrt(notNegative(1.0L - beta * beta)));
+  const ld l = ext::Ln(alpha + ext::Sqrt(notNegative(alpha * alpha - 1.0L)));
   ld im;
   if (NGreater(y, 0.0L)) {
     im = l;
