@@ -56,8 +56,8 @@ void Convert(server::IFuVeskMath& object) {
             "answered " + std::to_string(static_cast<long>(hr)));
     Require(result.IsNull(), "VeskResult", "a failure with a text");
     win::ComPtr<win::IErrorInfo> info;
-    Require(win::GetErrorInfo(0, info.ReleaseAndGetAddressOf()) == win::S_OK && info,
-            "VeskResult", "DISP_E_EXCEPTION without error information");
+    Require(win::GetErrorInfo(0, info.ReleaseAndGetAddressOf()) == win::S_OK && info, "VeskResult",
+            "DISP_E_EXCEPTION without error information");
   }
 }
 
@@ -87,8 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Convert(*object.Get());
   if (flags & 4) Convert(*object.Get());
   win::BSTR again;
-  Require(object->Get_VeskHyoki(&again) == win::S_OK && !again.IsNull(), "VeskHyoki",
-          "get failed");
+  Require(object->Get_VeskHyoki(&again) == win::S_OK && !again.IsNull(), "VeskHyoki", "get failed");
   Require(object->VeskStart(0) == win::S_OK, "VeskStart", "failed");
   return 0;
 }

@@ -22,8 +22,8 @@
 namespace veskmath::fuzz {
 
 [[noreturn]] inline void Fault(std::string_view where, std::string_view what) {
-  std::fprintf(stderr, "FUZZ FAULT in %.*s: %.*s\n", static_cast<int>(where.size()),
-               where.data(), static_cast<int>(what.size()), what.data());
+  std::fprintf(stderr, "FUZZ FAULT in %.*s: %.*s\n", static_cast<int>(where.size()), where.data(),
+               static_cast<int>(what.size()), what.data());
   std::fflush(stderr);
   std::abort();
 }

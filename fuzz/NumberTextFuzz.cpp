@@ -20,8 +20,8 @@ namespace veskmath::fuzz {
 namespace {
 
 using Math387::CplxToStr;
-using Math387::TCplx;
 using Math387::StrToCplx;
+using Math387::TCplx;
 
 double FromBits(uint64_t bits) {
   double x;
@@ -103,11 +103,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   LibraryCall("FormatCplx", [&] { m::FormatCplx(z, first, rest); });
 
   const TDecimalSeparatorScope decimal(separator);
-  Fields(rest, pos, first, [](std::string_view s, int32_t& p, std::string_view d) {
-    m::ExtractSample(s, p, d);
-  });
-  Fields(rest, pos, first, [](std::string_view s, int32_t& p, std::string_view d) {
-    m::ExtractCplx(s, p, d);
-  });
+  Fields(rest, pos, first,
+         [](std::string_view s, int32_t& p, std::string_view d) { m::ExtractSample(s, p, d); });
+  Fields(rest, pos, first,
+         [](std::string_view s, int32_t& p, std::string_view d) { m::ExtractCplx(s, p, d); });
   return 0;
 }
