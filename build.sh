@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Developer entry point.
-#   ./build.sh run [ARGS...]   build the release preset and run the main program
+#   ./build.sh run [NOTATION...]  build the release preset, register and install the
+#                              conversion plug-in (default registry store) and start the host
 #   ./build.sh test            build and run every test, optimised and under the sanitizers
 #   ./build.sh check           only check the prerequisites
 # Missing prerequisites are named with the Debian package that provides them; with
@@ -40,7 +41,21 @@ case "${1:-}" in
   run)
     shift
     build "$release"
-    exec "build/$release/tools/vesk/vesk" "$@"
+    bin="build/$release/tools"
+    # Register the automation class (silent), then install the plug-in into the host's
+    # list once: the dialog is scripted, and installing again would empty the history.
+    "$bin/veskmath/veskmath" /regserver
+    installed=0
+    for n in $(seq 1 99); do
+      key=$(printf 'HKLM\\SOFTWARE\\Orbanel\\Vesk\\%02d' "$n")
+      id=$("$bin/vreg/vreg" query "$key" /v ID 2>/dev/null) || break
+      case "$id" in *VeskMath.FuVeskMath*) installed=1; break ;; esac
+    done
+    if [ "$installed" = 0 ]; then
+      "$bin/vreg/vreg" add 'HKLM\SOFTWARE\Orbanel\Vesk' >/dev/null  # the host's own key
+      printf 'install\nclose\n' | "$bin/veskmath/veskmath"
+    fi
+    exec "$bin/vesk/vesk" "$@"
     ;;
   test)
     for preset in "$release" "$debug"; do
@@ -51,7 +66,7 @@ case "${1:-}" in
     done
     ;;
   *)
-    sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac
