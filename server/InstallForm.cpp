@@ -82,10 +82,12 @@ class TListLock {
  public:
   TListLock() {
     const std::string path = win::RegistryFile::DefaultPath();
+    if (path.empty()) return;
+    // "/a/registry.reg" -> "/a", "/registry.reg" -> "/", "registry.reg" -> "."
     const std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return;
-    FFd = ::open(slash == 0 ? "/" : path.substr(0, slash).c_str(),
-                 O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const std::string dir =
+        slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+    FFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     while (FFd >= 0 && ::flock(FFd, LOCK_EX) != 0 && errno == EINTR) {
     }
   }
