@@ -1,6 +1,7 @@
 // What others on the machine cannot do through the automation runtime: have shell syntax in a
 // registered command line run, slip their own socket in where a class's socket belongs, or
-// widen the modes of the runtime directory and socket through a loose umask.
+// widen the modes of the runtime directory and socket through a loose umask, or have the
+// registry written through a link they planted.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -11,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -143,6 +146,34 @@ TEST_F(Security, LooseUmaskLeavesTheRuntimeDirectoryAndSocketPrivate) {
   ASSERT_EQ(::lstat((FRuntime + "/veskmath").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
   EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
+}
+
+// A link that someone else left at the registry file's name or at its lock file's name is not
+// written through: the change fails, the link's target stays as it was or is never made.
+TEST_F(Security, RegistryIsNotWrittenThroughAPlantedLink) {
+  const std::string registry = FDir + "/registry.reg";
+  const std::string victim = FDir + "/victim";
+  for (const std::string& at : {registry, registry + ".lock"}) {
+    for (const bool dangling : {false, true}) {
+      std::filesystem::remove(victim);
+      if (!dangling) {
+        std::ofstream(victim) << "keep";
+      }
+      ASSERT_EQ(::symlink(victim.c_str(), at.c_str()), 0);
+      if (::geteuid() == 0) {
+        ASSERT_EQ(::lchown(at.c_str(), 65534, 65534), 0);
+      }
+      RegistryFile file(registry);
+      EXPECT_THROW(file.CreateKey(HKEY_CLASSES_ROOT, "Planted"), ERegistryFileError) << at;
+      if (dangling) {
+        EXPECT_FALSE(std::filesystem::exists(victim)) << at;
+      } else {
+        std::ifstream in(victim);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep") << at;
+      }
+      ASSERT_EQ(::unlink(at.c_str()), 0);
+    }
+  }
 }
 
 }  // namespace
