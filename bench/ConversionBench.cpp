@@ -366,12 +366,6 @@ void RegisterConversions() {
                                      benchmark::DoNotOptimize(converter.Convert(kNotation));
                                  });
   }
-  benchmark::RegisterBenchmark("construct/veskmath", [](benchmark::State& state) {
-    for (auto _ : state) {
-      veskmath::qel::TQelExpression e;
-      benchmark::DoNotOptimize(e.WordsCount());
-    }
-  });
 }
 
 }  // namespace
@@ -442,10 +436,6 @@ int main(int argc, char** argv) {
     previousUs = us;
     previousLines = lines;
   }
-  const auto construct = reporter.NsPerIter.find("construct/veskmath");
-  if (construct != reporter.NsPerIter.end())
-    std::printf("construct: one expression object with its vocabulary: %.0f ns\n",
-                construct->second);
 
   std::printf("\nstart-up: %d runs each, alternately (median)\n", quick ? 30 : 300);
   std::printf("  %-26s %10s %12s %10s %9s\n", "program", "wall ms", "vs noop ms", "cpu ms",
