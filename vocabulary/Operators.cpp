@@ -139,7 +139,9 @@ constexpr auto kIntPowerBy = IntPowerTable(std::make_integer_sequence<int32_t, 1
 }  // namespace
 
 TDoubleFunc IntPowerFor(double exponent) {
-  if (std::isnan(exponent)) return nullptr;
+  // Only a whole exponent: the general routine rounds in the rounding mode of the moment of
+  // evaluation, which need not be the mode of now ("intpower(x, 3.5)" under truncation).
+  if (std::isnan(exponent) || exponent != std::trunc(exponent)) return nullptr;
   const int32_t n = m::RoundToInt32(exponent);
   return n >= 0 && n < static_cast<int32_t>(kIntPowerBy.size())
              ? kIntPowerBy[static_cast<std::size_t>(n)]

@@ -96,8 +96,8 @@ void Negate(PExpressionRec rec);     // "-@"
 void Identity(PExpressionRec rec);   // "+@"
 void Power(PExpressionRec rec);      // "^", "power", "pow"
 void IntPower(PExpressionRec rec);   // "^@", "intpower"
-// A routine equal to IntPower for every base when the exponent is this fixed real value
-// ("x^2"), or nil when there is none for it.
+// A routine equal to IntPower for every base when the exponent is this fixed whole real
+// value ("x^2"), or nil when there is none for it.
 TDoubleFunc IntPowerFor(double exponent);
 void Multiply(PExpressionRec rec);
 void Divide(PExpressionRec rec);

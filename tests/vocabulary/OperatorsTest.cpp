@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "math/Environment.h"
 #include "math/NumberText.h"
 #include "parser/ParserTestUtil.h"
 
@@ -258,6 +259,23 @@ TEST(OperatorIntPower, FixedExponentGivesTheGeneralRoutinesBits) {
         EXPECT_EQ(bits(p.Im), bits(q.Im)) << "z^" << n;
       }
     }
+  }
+}
+
+// A fractional exponent is rounded when the power is evaluated, in the rounding mode of that
+// moment, not when it is compiled.
+TEST(OperatorIntPower, FractionalExponentRoundsAtEvaluation) {
+  for (const bool optimize : {false, true}) {
+    double x = 2;
+    TestExpression expr(optimize);
+    expr.DefineVariable("x", &x);
+    expr.Add("intpower(x, 3.5)");
+    EXPECT_EQ(expr.Evaluate(), 16.0);  // nearest, ties to even: 4
+    const uint16_t saved = Math387::Get8087CW();
+    Math387::Set8087CW(static_cast<uint16_t>(saved | 0x0C00));  // round toward zero
+    const double truncated = expr.Evaluate();
+    Math387::Set8087CW(saved);
+    EXPECT_EQ(truncated, 8.0) << (optimize ? "folded" : "");  // 3
   }
 }
 
