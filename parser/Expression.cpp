@@ -19,7 +19,9 @@ TQelExpression1::~TQelExpression1() { Clear(); }
 
 int32_t TQelExpression1::CompileExpression(const std::string& text) {
   FDeferredFault.clear();
-  FCompiling = rtl::LowerCase(text);
+  FCompiling.assign(text);  // lower-cased in place: the buffer of the last compile is reused
+  for (char& c : FCompiling)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
   std::unique_ptr<TExprCollection> words = ParseString(FCompiling);
   Check(*words);
   // "   ", "not not": nothing to compile

@@ -100,7 +100,9 @@ struct Scanner {
 
 std::unique_ptr<TExprCollection> TQelExpression1::ParseString(const std::string& source) {
   auto words = std::make_unique<TExprCollection>(10);
-  const std::string text = rtl::Trim(rtl::LowerCase(source));
+  std::string text = rtl::Trim(source);  // then lower-cased in place: one copy, not two
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
   Scanner scan{text, text.size(), HexChar, rtl::DecimalSeparator()};
   while (scan.pos < scan.length) {
     const std::size_t start = scan.ScanToken();
