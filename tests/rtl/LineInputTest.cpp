@@ -45,7 +45,7 @@ INSTANTIATE_TEST_SUITE_P(
                     LinesCase{"Utf8BytesUntouched",
                               "\xEF\xBC\x91\xEF\xBC\x8B\xEF\xBC\x92\n",
                               {"\xEF\xBC\x91\xEF\xBC\x8B\xEF\xBC\x92"}}),
-    [](const testing::TestParamInfo<LinesCase>& info) { return info.param.name; });
+    [](const testing::TestParamInfo<LinesCase>& p) { return p.param.name; });
 
 // Standard input and output redirected to pipes, as when a script feeds a program: no
 // prompt may reach the output, and the lines arrive as written.
