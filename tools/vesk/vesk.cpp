@@ -305,7 +305,7 @@ int main(int argc, char** argv) {
         std::fputs(kUsageText, stdout);
         return kOk;
       } else if (arg == "--version") {
-        std::printf("vesk %s\n", VESKMATH_VERSION);
+        std::printf("vesk (VeskMath) %s\n", VESKMATH_VERSION);
         return kOk;
       } else if (arg == "--inproc") {
         inProcess = true;
