@@ -49,11 +49,17 @@ int32_t TQelExpression1::CompileExpression(const std::string& text) {
   }
   FHead = nullptr;
   FTail = nullptr;
+  try {
+    head = PackList(head);
+  } catch (...) {
+    DisposeList(head);
+    throw;
+  }
   int32_t index;
   try {
     index = TStringList::AddObject(text, head);
   } catch (...) {
-    DisposeList(head);
+    DisposePacked(head);
     throw;
   }
   FHead = head;
@@ -112,7 +118,7 @@ void TQelExpression1::InsertObject(int32_t index, const std::string& text, void*
 }
 
 void TQelExpression1::Delete(int32_t index) {
-  if (index >= 0 && index < Count()) DisposeList(static_cast<PExpressionRec>(GetObject(index)));
+  if (index >= 0 && index < Count()) DisposePacked(static_cast<PExpressionRec>(GetObject(index)));
   TStringList::Delete(index);
   if (Count() == 0) {
     FExpressionIndex = -1;
@@ -154,9 +160,7 @@ int32_t TQelExpression1::ExpressionSize() const {
 
 // --- evaluation ---------------------------------------------------------------------------
 
-void TQelExpression1::RaiseNoExpression() {
-  throw rtl::Exception(std::string(msg::kNoExpression));
-}
+void TQelExpression1::RaiseNoExpression() { throw rtl::Exception(std::string(msg::kNoExpression)); }
 
 bool TQelExpression1::EvaluateBool() {
   const double value = Evaluate();

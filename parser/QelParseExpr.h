@@ -28,6 +28,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "parser/QelParseClass.h"
 #include "platform/rtl/StringList.h"
@@ -160,6 +162,12 @@ class TQelExpression1 : public rtl::TStringList {
   }
   bool isBoolean() const;
   static void DisposeList(PExpressionRec first);
+  // The nodes of a linked list moved into one array in list order (links, results and the
+  // arguments that refer to other nodes follow them); the old nodes are freed. Evaluation
+  // then walks contiguous memory, whatever the heap looked like while compiling.
+  PExpressionRec PackList(PExpressionRec first);
+  // Frees a list made by PackList (the lists of the expression list are all packed).
+  static void DisposePacked(PExpressionRec first) { delete[] first; }
 
   TExpressList FExpressList{200};
   TOCollection FConstants{100};
@@ -183,6 +191,8 @@ class TQelExpression1 : public rtl::TStringList {
   // dropped by the tree builder, a function after an operand): raised after the argument
   // check. Empty when there is none.
   std::string FDeferredFault;
+  // PackList's table of old node addresses (kept to spare an allocation per compile).
+  std::vector<std::pair<std::uintptr_t, int32_t>> FPackIndex;
   // Text of the expression being compiled (lower-cased), for "Syntax error in expression".
   std::string FCompiling;
 

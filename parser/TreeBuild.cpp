@@ -6,6 +6,8 @@
 //
 // A smaller precedence number binds more tightly; equal precedences group from the left
 // ("a-b-c" -> (a-b)-c, "2^3^2" -> (2^3)^2).
+#include <algorithm>
+#include <cstdint>
 #include <typeinfo>
 
 #include "parser/QelParseExpr.h"
@@ -324,6 +326,40 @@ const TValueRef* TQelExpression1::FixedValue(PExpressionRec rec) const {
   if (w == nullptr || !w->GetIsVariable() || typeid(*w) != typeid(TDoubleConstant)) return nullptr;
   if (FExpressList.Find(w->Name()) == w) return nullptr;
   return w->AsPointer();
+}
+
+PExpressionRec TQelExpression1::PackList(PExpressionRec first) {
+  int32_t n = 0;
+  for (PExpressionRec rec = first; rec != nullptr; rec = rec->Next) ++n;
+  if (n == 0) return nullptr;
+  auto* packed = new TExpressionRec[static_cast<std::size_t>(n)];
+  FPackIndex.clear();
+  int32_t i = 0;
+  for (PExpressionRec rec = first; rec != nullptr; rec = rec->Next, ++i) {
+    TExpressionRec& to = packed[i];
+    to = *rec;
+    to.Next = i + 1 < n ? &packed[i + 1] : nullptr;
+    if (rec->Res.Real == &rec->RealValue) to.Res.Real = &to.RealValue;
+    if (rec->Res.Cplx == &rec->CplxValue) to.Res.Cplx = &to.CplxValue;
+    FPackIndex.emplace_back(reinterpret_cast<std::uintptr_t>(rec), i);
+  }
+  // An argument that is another node's result moves with that node. The old nodes by address:
+  // the last one at or below the argument's address is the only one that can hold it.
+  std::sort(FPackIndex.begin(), FPackIndex.end());
+  for (i = 0; i < n; ++i) {
+    for (TValueRef*& slot : packed[i].Args) {
+      if (slot == nullptr) continue;
+      const auto address = reinterpret_cast<std::uintptr_t>(slot);
+      auto at = std::upper_bound(FPackIndex.begin(), FPackIndex.end(),
+                                 std::pair<std::uintptr_t, int32_t>(address, n));
+      if (at == FPackIndex.begin()) continue;
+      --at;
+      if (&reinterpret_cast<PExpressionRec>(at->first)->Res == slot) slot = &packed[at->second].Res;
+    }
+  }
+  for (const auto& entry : FPackIndex) delete reinterpret_cast<PExpressionRec>(entry.first);
+  FPackIndex.clear();
+  return packed;
 }
 
 bool TQelExpression1::isBoolean() const {
