@@ -1,6 +1,8 @@
-# Line editing for the interactive programs (qelcalc, vesk): the target vm_lineedit carries
-# the line-editing library and the definition VESKMATH_HAVE_READLINE when the library is
-# found; without it the target is empty and the programs read plain lines.
+# Line editing for the interactive programs (qelcalc, vesk): when a line-editing library is
+# found, the target vm_lineedit carries VESKMATH_HAVE_READLINE and the names under which
+# LineInput loads the library at run time (only when a person types at a terminal, so the
+# start of a program in a script does not pay for loading it); without one the programs
+# read plain lines.
 #   Debian: apt-get install libreadline-dev   (or libedit-dev, found when readline is not)
 option(VESKMATH_LINE_EDITING "Line editing and history on a terminal, when a library is found" ON)
 
@@ -13,9 +15,9 @@ endif()
 find_path(VESKMATH_READLINE_INCLUDE_DIR readline/readline.h)
 find_library(VESKMATH_READLINE_LIBRARY readline)
 if(VESKMATH_READLINE_INCLUDE_DIR AND VESKMATH_READLINE_LIBRARY)
-  target_include_directories(vm_lineedit SYSTEM INTERFACE ${VESKMATH_READLINE_INCLUDE_DIR})
-  target_link_libraries(vm_lineedit INTERFACE ${VESKMATH_READLINE_LIBRARY})
-  target_compile_definitions(vm_lineedit INTERFACE VESKMATH_HAVE_READLINE)
+  target_compile_definitions(vm_lineedit INTERFACE VESKMATH_HAVE_READLINE
+    [[VESKMATH_READLINE_SONAMES="libreadline.so.8", "libreadline.so"]])
+  target_link_libraries(vm_lineedit INTERFACE ${CMAKE_DL_LIBS})
   message(STATUS "Line editing: readline (${VESKMATH_READLINE_LIBRARY})")
   return()
 endif()
@@ -24,9 +26,9 @@ endif()
 find_path(VESKMATH_EDITLINE_INCLUDE_DIR editline/readline.h)
 find_library(VESKMATH_EDITLINE_LIBRARY edit)
 if(VESKMATH_EDITLINE_INCLUDE_DIR AND VESKMATH_EDITLINE_LIBRARY)
-  target_include_directories(vm_lineedit SYSTEM INTERFACE ${VESKMATH_EDITLINE_INCLUDE_DIR})
-  target_link_libraries(vm_lineedit INTERFACE ${VESKMATH_EDITLINE_LIBRARY})
-  target_compile_definitions(vm_lineedit INTERFACE VESKMATH_HAVE_READLINE VESKMATH_READLINE_IS_EDITLINE)
+  target_compile_definitions(vm_lineedit INTERFACE VESKMATH_HAVE_READLINE
+    [[VESKMATH_READLINE_SONAMES="libedit.so.2", "libedit.so"]])
+  target_link_libraries(vm_lineedit INTERFACE ${CMAKE_DL_LIBS})
   message(STATUS "Line editing: libedit (${VESKMATH_EDITLINE_LIBRARY})")
   return()
 endif()

@@ -118,16 +118,19 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 find_program(VESKMATH_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(VESKMATH_DPKG_SHLIBDEPS)
-  # Dependencies read off the binaries (libc6, libstdc++6, libgcc-s1, the line editor).
+  # Dependencies read off the binaries (libc6, libstdc++6, libgcc-s1).
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  set(_vm_depends "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1 (>= 3.0)")
-  if(VESKMATH_READLINE_LIBRARY)
-    string(APPEND _vm_depends ", libreadline8 (>= 8.0)")
-  endif()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${_vm_depends}")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1 (>= 3.0)")
   message(STATUS "dpkg-shlibdeps not found (apt-get install dpkg-dev): "
                  "package dependencies set by hand")
+endif()
+# The line editor is loaded at run time when a person types at a terminal, so the binaries
+# do not name it: recommended, not required.
+if(VESKMATH_READLINE_LIBRARY)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libreadline8")
+elseif(VESKMATH_EDITLINE_LIBRARY)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libedit2")
 endif()
 set(CPACK_GENERATOR DEB)
 include(CPack)

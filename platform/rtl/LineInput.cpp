@@ -8,12 +8,7 @@
 #include <iostream>
 
 #ifdef VESKMATH_HAVE_READLINE
-#ifdef VESKMATH_READLINE_IS_EDITLINE
-#include <editline/readline.h>
-#else
-#include <readline/history.h>
-#include <readline/readline.h>
-#endif
+#include <dlfcn.h>
 #endif
 
 namespace veskmath::rtl {
@@ -23,15 +18,42 @@ namespace {
 bool StdinIsTerminal() { return ::isatty(STDIN_FILENO) != 0; }
 
 #ifdef VESKMATH_HAVE_READLINE
-bool EditedLine(const std::string& prompt, std::string& out) {
-  char* line = ::readline(prompt.c_str());
-  if (line == nullptr) return false;  // end of input (Ctrl-D on an empty line)
+// The line-editing library is loaded on first use, only when a person types at a terminal:
+// linking it would cost every start of a program (scripts, pipes) the loading of the
+// library and its terminal library.
+struct TEditor {
+  char* (*readline)(const char*) = nullptr;
+  void (*add_history)(const char*) = nullptr;
+};
+
+const TEditor* Editor() {
+  static const TEditor editor = [] {
+    TEditor e;
+    for (const char* name : {VESKMATH_READLINE_SONAMES}) {
+      void* lib = ::dlopen(name, RTLD_NOW | RTLD_LOCAL);
+      if (lib == nullptr) continue;
+      e.readline = reinterpret_cast<char* (*)(const char*)>(::dlsym(lib, "readline"));
+      e.add_history = reinterpret_cast<void (*)(const char*)>(::dlsym(lib, "add_history"));
+      if (e.readline != nullptr && e.add_history != nullptr) break;
+      e = TEditor{};
+    }
+    return e;
+  }();
+  return editor.readline != nullptr ? &editor : nullptr;
+}
+
+bool EditedLine(const TEditor& editor, const std::string& prompt, std::string& out) {
+  char* line = editor.readline(prompt.c_str());
+  if (line == nullptr) {  // end of input (Ctrl-D on an empty line)
+    out.clear();
+    return false;
+  }
   out.assign(line);
   std::free(line);
   // The previous line again would only lengthen the way back through the history.
   static std::string previous;
   if (!out.empty() && out != previous) {
-    ::add_history(out.c_str());
+    editor.add_history(out.c_str());
     previous = out;
   }
   return true;
@@ -52,7 +74,7 @@ bool ReadLine(std::istream& in, std::string& out) {
 bool LineEditingActive() {
 #ifdef VESKMATH_HAVE_READLINE
   // With standard output sent elsewhere, the editor's echo would land in that file.
-  return StdinIsTerminal() && ::isatty(STDOUT_FILENO) != 0;
+  return StdinIsTerminal() && ::isatty(STDOUT_FILENO) != 0 && Editor() != nullptr;
 #else
   return false;
 #endif
@@ -60,7 +82,7 @@ bool LineEditingActive() {
 
 bool ReadLine(const std::string& prompt, std::string& out) {
 #ifdef VESKMATH_HAVE_READLINE
-  if (LineEditingActive()) return EditedLine(prompt, out);
+  if (LineEditingActive()) return EditedLine(*Editor(), prompt, out);
 #endif
   if (!prompt.empty() && StdinIsTerminal()) {
     // Through stdio, as the programs write their results: the two never interleave wrongly.

@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/rtl/LineInput.h"
 #include "platform/win/Automation.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/Messages.h"
@@ -35,6 +36,7 @@
 
 namespace {
 
+namespace rtl = veskmath::rtl;
 namespace win = veskmath::win;
 namespace server = veskmath::server;
 using win::FAILED;
@@ -347,15 +349,8 @@ int main(int argc, char** argv) {
   } else {
     const bool interactive = ::isatty(STDIN_FILENO) != 0;
     std::string line;
-    for (;;) {
-      if (interactive) {
-        std::fputs("vesk> ", stdout);
-        std::fflush(stdout);
-      }
-      if (!std::getline(std::cin, line)) break;
-      if (!line.empty() && line.back() == '\r') line.pop_back();  // CR LF input
-      allOk = host.Convert(line) && allOk;
-    }
+    // A prompt, line editing and the session's history at a terminal; plain lines otherwise.
+    while (rtl::ReadLine(interactive ? "vesk> " : "", line)) allOk = host.Convert(line) && allOk;
     if (interactive) std::fputc('\n', stdout);
   }
   win::DestroyWindow(window);
