@@ -15,6 +15,8 @@ command -v g++ >/dev/null 2>&1 || need+=(g++)
 command -v ninja >/dev/null 2>&1 || need+=(ninja-build)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/gmock/gmock.h ] || need+=(libgmock-dev)
+# Optional: ccache makes rebuilds and later clones fast; CI installs it, a newcomer may.
+[ "${VESKMATH_INSTALL:-0}" = 1 ] && ! command -v ccache >/dev/null 2>&1 && need+=(ccache)
 if [ ${#need[@]} -gt 0 ]; then
   if [ "${VESKMATH_INSTALL:-0}" = 1 ] && [ "$(id -u)" = 0 ]; then
     echo "Installing missing prerequisites: ${need[*]}"
