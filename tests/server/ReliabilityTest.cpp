@@ -76,8 +76,7 @@ TRun RunVesk(const std::vector<std::string>& args, const std::string& dir, rlim_
       ::_exit(126);
     }
     if (limit > 0) {
-      // A write past the limit fails with EFBIG instead of killing the process.
-      ::signal(SIGXFSZ, SIG_IGN);
+      // SIGXFSZ keeps its default action: the program must not die of it.
       const rlimit r{limit, limit};
       if (::setrlimit(RLIMIT_FSIZE, &r) != 0) ::_exit(126);
     }
