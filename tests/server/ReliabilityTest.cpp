@@ -347,6 +347,27 @@ TEST_F(ReliabilityProcess, ServerKilledInACallFailsTheClientInBoundedTime) {
   EXPECT_EQ(TScratch::ReapOrphan(30), 0);
 }
 
+// A host ended by a signal takes its message socket with it; one that could not (killed)
+// leaves a socket that the next host sweeps away.
+TEST_F(ReliabilityProcess, MessageSocketsDoNotAccumulate) {
+  Installed();
+  const std::string run = scratch.Root() + "/run/veskmath/";
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
+    TPipedChild vesk(VESKMATH_VESK_PATH, {}, scratch.Root(), "vesk");
+    vesk.Type("1+1\n");
+    ASSERT_TRUE(vesk.WaitForOutput("2\n"));
+    const std::string socket = run + "msg-" + std::to_string(vesk.Pid());
+    ASSERT_TRUE(std::filesystem::exists(socket));
+    ::kill(vesk.Pid(), sig);
+    EXPECT_EQ(vesk.Wait(10), -1);
+    if (sig == SIGKILL) {
+      EXPECT_TRUE(std::filesystem::exists(socket));
+      EXPECT_EQ(Run(VESKMATH_VESK_PATH, {"2+2"}).Out, "4\n");
+    }
+    EXPECT_FALSE(std::filesystem::exists(socket)) << "signal " << sig;
+  }
+}
+
 TEST_F(ReliabilityProcess, MalformedRegistryIsReportedAndNeverRewritten) {
   Installed();
   const std::string whole = ReadFile(scratch.Registry());
