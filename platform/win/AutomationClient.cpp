@@ -305,6 +305,25 @@ void ApplyErrorInfo(const wire::Reply& reply) {
   if (SUCCEEDED(create.As(info))) SetErrorInfo(0, info.Get());
 }
 
+// A text beyond what one message carries (about 512K UTF-16 units): refused with a clear
+// description instead of a bare out-of-memory code.
+HRESULT TextTooLong(EXCEPINFO* excepInfo) {
+  const std::u16string text = u"text too long";
+  ICreateErrorInfo* raw = nullptr;
+  if (SUCCEEDED(CreateErrorInfo(&raw)) && raw != nullptr) {
+    const ComPtr<ICreateErrorInfo> create = ComPtr<ICreateErrorInfo>::Attach(raw);
+    create->SetDescription(text.c_str());
+    ComPtr<IErrorInfo> info;
+    if (SUCCEEDED(create.As(info))) SetErrorInfo(0, info.Get());
+  }
+  if (excepInfo != nullptr) {
+    *excepInfo = EXCEPINFO{};
+    excepInfo->bstrDescription = SysAllocString(text.c_str());
+    excepInfo->scode = E_INVALIDARG;
+  }
+  return DISP_E_EXCEPTION;
+}
+
 // Runs a call: clears the thread's error information first and sets the server's after a
 // failure. Answers the transport's failure or the member's HRESULT.
 HRESULT Roundtrip(ClientConnection& conn, const wire::Message& request, wire::Reply& reply) {
@@ -404,6 +423,10 @@ class TDispatchProxy final : public IDispatch {
       }
       request.namedArgs.assign(params->rgdispidNamedArgs,
                                params->rgdispidNamedArgs + params->cNamedArgs);
+    }
+    if (!wire::EncodeFrame(request)) {
+      SetErrorInfo(0, nullptr);
+      return TextTooLong(excepInfo);
     }
     wire::Reply reply;
     const HRESULT hr = Roundtrip(*FConn, request, reply);

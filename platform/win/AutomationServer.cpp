@@ -426,8 +426,16 @@ void OnCall(State& s, std::uint64_t id) {
   SetErrorInfo(0, nullptr);
   std::optional<std::vector<std::uint8_t>> frame = wire::EncodeFrame(*reply);
   if (!frame) {
+    // Only a text can outgrow a message (a result of more than about 512K UTF-16 units).
     wire::Reply tooLarge;
-    tooLarge.hr = E_OUTOFMEMORY;
+    tooLarge.hr = DISP_E_EXCEPTION;
+    EXCEPINFO info;
+    info.bstrDescription = SysAllocString(u"text too long");
+    info.scode = E_INVALIDARG;
+    tooLarge.excepInfo = std::move(info);
+    wire::ErrorInfoData error;
+    error.description = SysAllocString(u"text too long");
+    tooLarge.errorInfo = std::move(error);
     frame = wire::EncodeFrame(tooLarge);
   }
   if (!automation::SendAll(conn->fd, *frame, Clock::now() + kReplyTimeout)) {

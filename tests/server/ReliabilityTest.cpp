@@ -368,6 +368,18 @@ TEST_F(ReliabilityProcess, MessageSocketsDoNotAccumulate) {
   }
 }
 
+// A text beyond what one message to the server carries is refused by name, not with an
+// out-of-memory code, and the session goes on.
+TEST_F(ReliabilityProcess, TextTooLongForTheServerIsRefusedClearly) {
+  Installed();
+  std::string text;
+  for (int i = 0; i < 300000; ++i) text += "1+";  // 600,000 UTF-16 units
+  const TRun r = Run(VESKMATH_VESK_PATH, {}, text + "1\n2+2\n");
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Out, "\n4\n");
+  EXPECT_EQ(r.Err, "vesk: VeskHyoki failed (0x80020009): text too long\n");
+}
+
 TEST_F(ReliabilityProcess, MalformedRegistryIsReportedAndNeverRewritten) {
   Installed();
   const std::string whole = ReadFile(scratch.Registry());
