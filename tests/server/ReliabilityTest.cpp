@@ -15,6 +15,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -271,6 +272,44 @@ TEST_F(ReliabilityProcess, CreateRightAfterTheLastReleaseIsRefusedOrServed) {
     }
     EXPECT_EQ(server.Wait(10), 0);
   }
+}
+
+// A client that asks for large replies and never reads them, and more idle connections than
+// the server keeps: a new client is still served at once.
+TEST_F(ReliabilityProcess, SlowOrIdleClientsDoNotHoldUpOthers) {
+  Installed();
+  TPipedChild server(VESKMATH_VESKMATH_PATH, {"/Automation"}, scratch.Root(), "server");
+  ASSERT_TRUE(WaitFor([] { return ServerPid() > 0; }));
+  const std::string path = win::ClassSocketPath(CLSID_FuVeskMath);
+  TRawClient hog(path);
+  hog.Send({win::wire::CreateInstanceRequest{win::IID_IDispatch}});
+  const std::optional<win::wire::Reply> created = hog.Receive();
+  ASSERT_TRUE(created && win::SUCCEEDED(created->hr));
+  win::wire::InvokeRequest put;
+  put.object = created->object;
+  put.dispId = 2;  // VeskHyoki
+  put.flags = win::DISPATCH_PROPERTYPUT;
+  win::VARIANT text;
+  text.vt = win::VT_BSTR;
+  text.bstrVal = win::BSTR(std::u16string(400000, u'1'));
+  put.args = {text};
+  put.namedArgs = {win::DISPID_PROPERTYPUT};
+  win::wire::InvokeRequest get = put;
+  get.flags = win::DISPATCH_PROPERTYGET;
+  get.wantResult = true;
+  get.args.clear();
+  get.namedArgs.clear();
+  hog.Send({put});
+  ASSERT_TRUE(hog.Receive().has_value());
+  hog.Send({get, get, get, get});  // 3 MB of replies that are never read
+
+  std::vector<std::unique_ptr<TRawClient>> idle;
+  for (int i = 0; i < 300; ++i) idle.push_back(std::make_unique<TRawClient>(path));
+  ::usleep(200 * 1000);
+  const auto start = std::chrono::steady_clock::now();
+  const TRun r = Run(VESKMATH_VESK_PATH, {"1+1"});
+  EXPECT_EQ(r.Out, "2\n") << r.Err;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
 // Short-lived clients side by side, as an input method creates and drops objects: servers
