@@ -113,6 +113,8 @@ TEST(CStyleParser, RefusalsAreTheInheritedOnes) {
       {"i % 2", "Div: argument can not be complex!"},
       {"div(i, 2)", "Div: argument can not be complex!"},
       {"7 % 0", "Division by zero"},
+      {"nan % 0", "Division by zero"},
+      {"div(nan, 0)", "Division by zero"},
   };
   for (const auto& [text, message] : cases) {
     TCStyleParser expr;
