@@ -36,17 +36,21 @@ bool InUnaryPosition(const TExprCollection& words, int32_t i) {
   return prev->GetIsOper() && prev->GetNFunctionArg() == 1 && InUnaryPosition(words, i - 1);
 }
 
-// A literal that selects the integer power: plain digits within the 32-bit range. "x^2" ->
-// integer power; "x^2.5", "x^15e-1" (1.5, not 2), "x^1e1" and "x^3000000000" -> general
-// power, so the exponent is never rounded or cut.
+// A literal that selects the integer power: plain digits, leading zeros allowed, or the
+// decimal text of a hexadecimal literal ("$ffffffff" -> "-1"), within the 32-bit range.
+// "x^2", "x^00000000003", "x^$ffffffff" -> integer power; "x^2.5", "x^15e-1" (1.5, not 2),
+// "x^1e1" and "x^3000000000" -> general power, so the exponent is never rounded or cut.
 bool IsPlainIntegerLiteral(const std::string& name) {
-  if (name.empty() || name.size() > 10) return false;
+  const bool negative = !name.empty() && name[0] == '-';
+  if (name.size() == (negative ? 1u : 0u)) return false;
   long long value = 0;
-  for (const char c : name) {
+  for (std::size_t k = negative ? 1 : 0; k < name.size(); ++k) {
+    const char c = name[k];
     if (c < '0' || c > '9') return false;
     value = value * 10 + (c - '0');
+    if (value > 2147483648LL) return false;
   }
-  return value <= 2147483647LL;
+  return value <= (negative ? 2147483648LL : 2147483647LL);
 }
 
 void RemoveRange(TExprCollection& words, int32_t from, int32_t to) {  // [from, to)

@@ -38,7 +38,8 @@ INSTANTIATE_TEST_SUITE_P(
                           ValueCase{"not 0", 1}, ValueCase{"not -3", 1},
                           // a postfix "not" takes the words before it
                           ValueCase{"5 not", 0}, ValueCase{"0 not", 1}, ValueCase{"(1) not", 0},
-                          ValueCase{"2*0 not", 1}, ValueCase{"(3! not)+2", 2}),
+                          ValueCase{"2*0 not", 1}, ValueCase{"(3! not)+2", 2},
+                          ValueCase{"(-2)^00000000003", -8}, ValueCase{"(-2)^$ffffffff", -0.5}),
         ::testing::Bool()));
 
 struct SizeCase {
