@@ -153,7 +153,8 @@ const std::map<std::string, std::function<double(const Vars&)>>& HandWritten() {
       {"o11", [](const Vars& v) { return std::cos(v.a * v.x + v.b * v.y + v.c); }},
       {"o12", [](const Vars& v) { return std::log(v.x + v.y + v.a * v.b); }},
       {"o13", [](const Vars& v) { return std::tan(v.x - v.y * v.z); }},
-      {"o14", [](const Vars& v) { return std::fabs(v.a * v.x - v.b * v.y) + std::fabs(v.c - v.z); }},
+      {"o14",
+       [](const Vars& v) { return std::fabs(v.a * v.x - v.b * v.y) + std::fabs(v.c - v.z); }},
       {"o15", [](const Vars& v) { return std::sin(v.x) * std::sin(v.y); }},
       {"o16", [](const Vars& v) { return std::sin(v.x) / std::cos(v.x); }},
       {"o17", [](const Vars& v) { return std::exp(v.x) * std::cos(v.y) * std::sin(v.z); }},
@@ -179,8 +180,7 @@ const std::map<std::string, std::function<double(const Vars&)>>& HandWritten() {
       {"o30", [](const Vars& v) { return v.x * v.x * v.x; }},
       {"o31", [](const Vars& v) { return (v.a + v.b) * (v.a + v.b); }},
       {"o32", [](const Vars& v) { return v.a * v.a + v.b * v.b + v.c * v.c; }},
-      {"o33",
-       [](const Vars& v) { return std::pow(v.x - v.y, 4) * v.z * v.z * v.z; }},
+      {"o33", [](const Vars& v) { return std::pow(v.x - v.y, 4) * v.z * v.z * v.z; }},
       {"o34", [](const Vars& v) { return 1 / (1 + v.x * v.x); }},
       {"o35", [](const Vars& v) { return std::pow(v.x, 2.5); }},
       {"o36", [](const Vars& v) { return std::sqrt(v.a) + std::pow(v.b, 1.5); }},
@@ -458,19 +458,19 @@ void PrintText(const std::vector<Set>& sets, const std::vector<Slot>& slots, con
     for (int p = 0; p < 3; ++p) {
       const Summary sum = Summarize(slots, s, p);
       if (sum.n == 0) continue;
-      std::printf("%s %-8s geometric mean ratio %.2f, worst %.2f (%s %s)\n",
-                  sets[s].name.c_str(), kPhaseTitles[p], sum.mean, sum.worst,
-                  sets[s].cases[sum.worstExpr].id.c_str(),
+      std::printf("%s %-8s geometric mean ratio %.2f, worst %.2f (%s %s)\n", sets[s].name.c_str(),
+                  kPhaseTitles[p], sum.mean, sum.worst, sets[s].cases[sum.worstExpr].id.c_str(),
                   sets[s].cases[sum.worstExpr].text.c_str());
     }
   }
 }
 
-void PrintMarkdown(const std::vector<Set>& sets, const std::vector<Slot>& slots,
-                   const Options& o, const std::string& command) {
-  std::printf("Measured with `%s`: CPU time, medians of %d rounds, both engines interleaved "
-              "in one process.\n",
-              command.c_str(), o.rounds);
+void PrintMarkdown(const std::vector<Set>& sets, const std::vector<Slot>& slots, const Options& o,
+                   const std::string& command) {
+  std::printf(
+      "Measured with `%s`: CPU time, medians of %d rounds, both engines interleaved "
+      "in one process.\n",
+      command.c_str(), o.rounds);
   for (size_t s = 0; s < sets.size(); ++s) {
     std::printf("\n#### %s (%zu expressions)\n\n", sets[s].name.c_str(), sets[s].cases.size());
     std::printf("| phase | geometric mean | worst expression |\n| --- | ---: | --- |\n");
@@ -504,7 +504,7 @@ int main(int argc, char** argv) {
   std::vector<Set> sets;
   for (const std::string& path : o.setPaths) {
     Set set;
-    set.name = path == VESKMATH_BENCH_SET           ? "committed set"
+    set.name = path == VESKMATH_BENCH_SET            ? "committed set"
                : path == VESKMATH_BENCH_SET_ORDINARY ? "ordinary set"
                                                      : path;
     if (!veskmath::bench::LoadSet(path, set.cases)) {
