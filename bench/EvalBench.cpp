@@ -268,6 +268,7 @@ double NsPerRun(const Work& work, long n) {
 
 // The number of runs that takes about ms milliseconds.
 long BatchSize(const Work& work, double ms) {
+  work(1);  // muparser compiles on its first evaluation: that one run must not set the size
   long n = 1;
   double ns = NsPerRun(work, n);
   while (ns * n < ms * 1e5 && n < (1L << 40)) ns = NsPerRun(work, n *= 2);
