@@ -372,7 +372,9 @@ TEST_F(RegistryFileStore, ForeignOrSharedStoreIsRefused) {
     }
     EXPECT_EQ(ReadFile(path), text);
     ASSERT_EQ(::chmod(c.at.c_str(), 0600), 0);
-    if (::geteuid() == 0) ASSERT_EQ(::chown(c.at.c_str(), 0, 0), 0);
+    if (::geteuid() == 0) {
+      ASSERT_EQ(::chown(c.at.c_str(), 0, 0), 0);
+    }
   }
 }
 
