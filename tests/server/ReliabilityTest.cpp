@@ -274,6 +274,29 @@ TEST_F(ReliabilityProcess, CreateRightAfterTheLastReleaseIsRefusedOrServed) {
   }
 }
 
+// One host creating and releasing objects in quick succession, as an input method does: the
+// server ends whenever the last object goes, and no creation or first call may fail.
+TEST_F(ReliabilityProcess, HostCreatingObjectsInQuickSuccessionNeverFails) {
+  Installed();
+  ASSERT_EQ(win::CoInitializeEx(nullptr, win::COINIT_APARTMENTTHREADED), win::S_OK);
+  win::ComPtr<win::IDispatch> previous;
+  std::vector<std::string> failures;
+  for (int i = 0; i < 200; ++i) {
+    win::ComPtr<win::IDispatch> object;
+    win::HRESULT hr = win::CoCreateInstance(
+        CLSID_FuVeskMath, nullptr, win::CLSCTX_LOCAL_SERVER, win::IID_IDispatch,
+        reinterpret_cast<void**>(object.ReleaseAndGetAddressOf()));
+    win::UINT count = 1;
+    if (win::SUCCEEDED(hr)) hr = object->GetTypeInfoCount(&count);
+    if (win::FAILED(hr)) failures.push_back(std::to_string(i) + ": " + std::to_string(hr));
+    // Every third object outlives the next creation; the others go at once.
+    previous = i % 3 == 0 ? object : nullptr;
+  }
+  previous = nullptr;
+  win::CoUninitialize();
+  EXPECT_EQ(failures, std::vector<std::string>{});
+}
+
 // A client that asks for large replies and never reads them, and more idle connections than
 // the server keeps: a new client is still served at once.
 TEST_F(ReliabilityProcess, SlowOrIdleClientsDoNotHoldUpOthers) {
