@@ -1,6 +1,7 @@
 // The registry file: parsing, formatting, locking and atomic replacement.
 #include "platform/win/RegistryFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -647,6 +648,37 @@ void RegistryFile::CheckWritable() const {
   }
 }
 
+namespace {
+
+// Temporary files are "<file>.tmp-XXXXXX". Under the writer lock none is in use, so those a
+// writer killed before its rename left are removed (this user's regular files of exactly that
+// form only); otherwise every such kill would leave a full copy behind for ever.
+constexpr std::string_view kTempInfix = ".tmp-";
+constexpr std::size_t kTempRandom = 6;
+
+void RemoveStaleTemporaries(const std::string& path) {
+  const std::string dir = DirectoryOf(path);
+  const std::size_t slash = path.rfind('/');
+  const std::string prefix =
+      (slash == std::string::npos ? path : path.substr(slash + 1)) + std::string(kTempInfix);
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr) return;
+  while (const dirent* entry = ::readdir(d)) {
+    const std::string_view name = entry->d_name;
+    if (name.size() != prefix.size() + kTempRandom || name.substr(0, prefix.size()) != prefix) {
+      continue;
+    }
+    struct stat st;
+    if (::fstatat(::dirfd(d), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
+      ::unlinkat(::dirfd(d), entry->d_name, 0);
+    }
+  }
+  ::closedir(d);
+}
+
+}  // namespace
+
 void RegistryFile::Replace(const RegTree& tree, std::optional<Identity>& identity) const {
   const std::string text = FormatRegistryText(tree);
   if (text.size() > static_cast<std::size_t>(kMaxFileSize)) {
@@ -655,7 +687,8 @@ void RegistryFile::Replace(const RegTree& tree, std::optional<Identity>& identit
         "may hold",
         FPath.c_str(), text.size(), static_cast<long long>(kMaxFileSize)));
   }
-  std::string tempPath = FPath + ".XXXXXX";
+  RemoveStaleTemporaries(FPath);
+  std::string tempPath = FPath + std::string(kTempInfix) + std::string(kTempRandom, 'X');
   FdGuard fd(::mkostemp(tempPath.data(), O_CLOEXEC));
   auto fail = [&](const char* step) {
     const int err = errno;

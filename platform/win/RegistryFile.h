@@ -23,9 +23,10 @@
 //
 // Safety rules:
 //   - Writers hold an exclusive flock() on the sibling "<file>.lock" (private to its owner)
-//     while they re-read the file, change it and replace it (temporary file in the same
-//     directory, fsync, rename), so two processes never lose each other's changes and readers
-//     never see half a file. A writer that cannot get the lock within the lock timeout fails.
+//     while they re-read the file, change it and replace it (temporary file "<file>.tmp-*"
+//     in the same directory, fsync, rename), so two processes never lose each other's changes
+//     and readers never see half a file; temporary files that killed writers left are removed.
+//     A writer that cannot get the lock within the lock timeout fails.
 //   - A file or lock file of another user, or one that others may write, is refused for
 //     reading and writing alike (the store names the programs the user will run).
 //   - A malformed file raises ERegistryFileError naming the file, the line and the fault,

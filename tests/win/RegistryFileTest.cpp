@@ -260,6 +260,7 @@ TEST_F(RegistryFileStore, MakesOnlyTheUsualPlacesDirectoriesAndKeepsTheFileMode)
   }
   EXPECT_TRUE(RegistryFile(dir / "cfg/veskmath/registry.reg").KeyExists(HKEY_CLASSES_ROOT, "k"));
 
+  WriteFile(path + ".tmp-Ab3dE9", "left by a writer killed before its rename");
   file.CreateKey(HKEY_CLASSES_ROOT, "K");
   ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
   file.CreateKey(HKEY_CLASSES_ROOT, "K2");
