@@ -55,6 +55,10 @@ struct HexCase {
   const char* text;
   const char* hex;
 };
+// Test logs name the case by its text ("2+3*4"), not by its bytes.
+void PrintTo(const HexCase& c, std::ostream* os) {
+  *os << ::testing::PrintToString(std::string(c.text));
+}
 
 class ExpressionHex : public ::testing::TestWithParam<HexCase> {};
 

@@ -12,6 +12,10 @@ struct LexCase {
   const char* text;
   const char* words;
 };
+// Test logs name the case by its text ("2+3*4"), not by its bytes.
+void PrintTo(const LexCase& c, std::ostream* os) {
+  *os << ::testing::PrintToString(std::string(c.text));
+}
 
 class LexerTest : public ::testing::TestWithParam<LexCase> {};
 

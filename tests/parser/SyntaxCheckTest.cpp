@@ -12,6 +12,10 @@ struct RewriteCase {
   const char* text;
   const char* words;
 };
+// Test logs name the case by its text ("2+3*4"), not by its bytes.
+void PrintTo(const RewriteCase& c, std::ostream* os) {
+  *os << ::testing::PrintToString(std::string(c.text));
+}
 
 class SyntaxCheckRewrite : public ::testing::TestWithParam<RewriteCase> {};
 
@@ -60,6 +64,9 @@ struct ErrorCase {
   const char* text;
   const char* message;
 };
+void PrintTo(const ErrorCase& c, std::ostream* os) {
+  *os << ::testing::PrintToString(std::string(c.text));
+}
 
 class SyntaxCheckError : public ::testing::TestWithParam<ErrorCase> {};
 

@@ -11,6 +11,10 @@ struct ValueCase {
   const char* text;
   double value;
 };
+// Test logs name the case by its text ("2+3*4"), not by its bytes.
+void PrintTo(const ValueCase& c, std::ostream* os) {
+  *os << ::testing::PrintToString(std::string(c.text));
+}
 
 // Every case runs with folding off and on and must give the same value.
 class TreeBuildValue : public ::testing::TestWithParam<std::tuple<ValueCase, bool>> {};
@@ -43,6 +47,9 @@ struct SizeCase {
   int32_t plain;
   int32_t folded;
 };
+void PrintTo(const SizeCase& c, std::ostream* os) {
+  *os << ::testing::PrintToString(std::string(c.text));
+}
 
 class TreeBuildSize : public ::testing::TestWithParam<SizeCase> {};
 
@@ -96,6 +103,9 @@ struct ErrorCase {
   const char* text;
   const char* message;
 };
+void PrintTo(const ErrorCase& c, std::ostream* os) {
+  *os << ::testing::PrintToString(std::string(c.text));
+}
 
 class TreeBuildError : public ::testing::TestWithParam<std::tuple<ErrorCase, bool>> {};
 

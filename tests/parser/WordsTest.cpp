@@ -89,6 +89,11 @@ struct StringCase {
   const char* b;
   bool result;
 };
+// Test logs name the case by its operands ("ab" < "abc"), not by its bytes.
+void PrintTo(const StringCase& c, std::ostream* os) {
+  *os << ::testing::PrintToString(std::string(c.a)) << ' ' << c.oper << ' '
+      << ::testing::PrintToString(std::string(c.b));
+}
 
 class LogicalStringOper : public ::testing::TestWithParam<StringCase> {};
 

@@ -67,6 +67,10 @@ struct ValueCase {
   const char* text;
   double value;
 };
+// Test logs name the case by its text ("2+3*4"), not by its bytes.
+void PrintTo(const ValueCase& c, std::ostream* os) {
+  *os << ::testing::PrintToString(std::string(c.text));
+}
 
 class CStyleValue : public ::testing::TestWithParam<std::tuple<ValueCase, bool>> {};
 

@@ -297,6 +297,10 @@ struct RefusalCase {
   const char* text;
   const char* message;
 };
+// Test logs name the case by its text ("2+3*4"), not by its bytes.
+void PrintTo(const RefusalCase& c, std::ostream* os) {
+  *os << ::testing::PrintToString(std::string(c.text));
+}
 
 class FunctionsRefusal : public ::testing::TestWithParam<std::tuple<RefusalCase, bool>> {};
 

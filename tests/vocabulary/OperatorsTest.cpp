@@ -21,6 +21,10 @@ struct ValueCase {
   const char* value;  // CplxToStr of the result
   char kind;          // 'r' or 'c' without folding; folding makes a zero imaginary part real
 };
+// Test logs name the case by its text ("2+3*4"), not by its bytes.
+void PrintTo(const ValueCase& c, std::ostream* os) {
+  *os << ::testing::PrintToString(std::string(c.text));
+}
 
 class OperatorValues : public ::testing::TestWithParam<ValueCase> {};
 
@@ -118,6 +122,9 @@ struct ErrorCase {
   const char* message;
   bool parser;  // an EParserException, else the general exception
 };
+void PrintTo(const ErrorCase& c, std::ostream* os) {
+  *os << ::testing::PrintToString(std::string(c.text));
+}
 
 class OperatorErrors : public ::testing::TestWithParam<ErrorCase> {};
 
