@@ -6,6 +6,7 @@
 // fails the run. Then each expression is timed per engine and a table of ratios with
 // geometric means is printed.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -205,6 +206,9 @@ bool Verify(const std::vector<Case>& cases) {
 // Collects the timings for the closing table.
 class TableReporter : public benchmark::ConsoleReporter {
  public:
+  // Colour only for a terminal: output sent to a file stays plain text. (A reporter of our
+  // own does not get --benchmark_color's choice, so it decides here.)
+  TableReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
   std::map<std::string, double> NsPerIter;  // "eval/veskmath/v01" -> ns
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& r : runs)
