@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "ParamName.h"
 #include "ParserTestUtil.h"
 
 namespace veskmath::qel {
@@ -51,7 +52,8 @@ INSTANTIATE_TEST_SUITE_P(
         RewriteCase{"x^$10", "gen:x op:^@ num:16"},
         // string comparisons, right to left
         RewriteCase{"'abc' < 'abd'", "cmp:<"},
-        RewriteCase{"'a' = 'a' and 'b' in 'a,b'", "cmp:= op:and cmp:in"}));
+        RewriteCase{"'a' = 'a' and 'b' in 'a,b'", "cmp:= op:and cmp:in"}),
+    veskmath::tests::ReadableParamName());
 
 TEST(SyntaxCheck, DecimalSeparatorCommaKeepsGeneralPower) {
   DecimalSeparatorScope comma(',');
@@ -100,7 +102,8 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"'abc'", "'abc' is a string: strings can only be compared with strings"},
         ErrorCase{"1+'abc'", "'abc' is a string: strings can only be compared with strings"},
         ErrorCase{"x:='abc'", "'abc' is a string: strings can only be compared with strings"},
-        ErrorCase{"'a'<'b'<'c'", "'a' is a string: strings can only be compared with strings"}));
+        ErrorCase{"'a'<'b'<'c'", "'a' is a string: strings can only be compared with strings"}),
+    veskmath::tests::ReadableParamName());
 
 TEST(SyntaxCheck, StringComparisonWordsAreOwnedByTheConstants) {
   TestExpression expr;

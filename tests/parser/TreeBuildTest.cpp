@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "ParamName.h"
 #include "ParserTestUtil.h"
 
 namespace veskmath::qel {
@@ -40,7 +41,8 @@ INSTANTIATE_TEST_SUITE_P(
                           ValueCase{"twice(twice(twice(1)))", 8}, ValueCase{"200*5%", 10},
                           ValueCase{"2*3 = 6 and 1 < 2", 1}, ValueCase{"1 or 0 and 0", 0},
                           ValueCase{"not 0", 1}, ValueCase{"not -3", 1}),
-        ::testing::Bool()));
+        ::testing::Bool()),
+    veskmath::tests::ReadableParamName());
 
 struct SizeCase {
   const char* text;
@@ -67,7 +69,8 @@ INSTANTIATE_TEST_SUITE_P(Folding, TreeBuildSize,
                                            SizeCase{"2*3", 1, 0}, SizeCase{"x+2*3", 2, 1},
                                            SizeCase{"counter+1", 2, 2}, SizeCase{"1<2", 1, 0},
                                            SizeCase{"twice(pi/2)+x", 3, 1},
-                                           SizeCase{"'a'<'b'", 1, 0}));
+                                           SizeCase{"'a'<'b'", 1, 0}),
+                         veskmath::tests::ReadableParamName());
 
 TEST(TreeBuild, FoldedComparisonIsBoolean) {
   TestExpression expr(true);
@@ -159,7 +162,8 @@ INSTANTIATE_TEST_SUITE_P(
             ErrorCase{"x not not 1", "not must stand before its operand"},
             ErrorCase{"twice(1) counter",
                       "twice is followed by an operand without an operator between them"}),
-        ::testing::Bool()));
+        ::testing::Bool()),
+    veskmath::tests::ReadableParamName());
 
 TEST(TreeBuild, FailedArgumentCheckLeavesNoCurrentList) {
   TestExpression expr;

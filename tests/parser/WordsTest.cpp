@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "ParamName.h"
 #include "ParserTestUtil.h"
 
 namespace veskmath::qel {
@@ -114,7 +115,8 @@ INSTANTIATE_TEST_SUITE_P(
                       StringCase{"=", "a", "A", false}, StringCase{">", "\xe0", "a", true},
                       StringCase{"in", "b", "a,b,c", true}, StringCase{"in", "b", "a, b", false},
                       StringCase{"in", "", "a,", true}, StringCase{"in", "c", "c", true},
-                      StringCase{"in", "a,b", "a,b", false}));
+                      StringCase{"in", "a,b", "a,b", false}),
+    veskmath::tests::ReadableParamName());
 
 TEST(Words, InvalidStringOperator) {
   TStringConstant a("'a'");

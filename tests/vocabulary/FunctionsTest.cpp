@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ParamName.h"
 #include "math/TestUtil.h"
 #include "parser/QelParseExpr.h"
 #include "vocabulary/Vocabulary.h"
@@ -341,7 +342,8 @@ const RefusalCase kRefusals[] = {
     {"i!", "Factorial: Complex argument not supported!"},
 };
 INSTANTIATE_TEST_SUITE_P(Messages, FunctionsRefusal,
-                         ::testing::Combine(::testing::ValuesIn(kRefusals), ::testing::Bool()));
+                         ::testing::Combine(::testing::ValuesIn(kRefusals), ::testing::Bool()),
+                         veskmath::tests::ReadableParamName());
 
 // "randg" compiles, also with folding on: the message comes only when it is evaluated.
 TEST(Functions, RandgCompilesAndFailsOnlyWhenEvaluated) {
