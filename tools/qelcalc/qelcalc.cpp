@@ -5,7 +5,8 @@
 // One expression object serves the whole run, so definitions (x:=5) carry over to later
 // expressions. Each EXPR, or without any each line of standard input, is added and
 // evaluated; one output line per input: the result, or "error: " and the message.
-// Exit status: 0 when every input evaluated, 1 when any failed, 2 for a usage error.
+// Exit status: 0 when every input evaluated, 1 when any failed, 2 for a usage error or an
+// unusable VESKMATH_ACP.
 // Text is UTF-8 on both sides; inside, the library works in the system code page.
 #include <unistd.h>
 
@@ -49,7 +50,8 @@ constexpr const char* kUsage =
     "  --help            this text\n"
     "  --version         the program's version\n"
     "\n"
-    "Exit status: 0 when every input evaluated, 1 when any failed, 2 for a usage error.\n";
+    "Exit status: 0 when every input evaluated, 1 when any failed, 2 for a usage error or a\n"
+    "VESKMATH_ACP that names no usable code page.\n";
 
 std::unique_ptr<TQelExpression> MakeExpression(bool cstyle) {
   if (cstyle) return std::make_unique<veskmath::qel::TCStyleParser>();

@@ -65,7 +65,7 @@ constexpr const char* kUsageText =
     "\n"
     "Exit status: 0 normally, 1 when no plug-in is installed, the object cannot be made or a\n"
     "call of it failed (the line printed for that notation is then empty and the reason goes\n"
-    "to standard error), 2 for a usage error.\n";
+    "to standard error), 2 for a usage error or a VESKMATH_ACP that names no usable code page.\n";
 
 // What a failure code means for the person at the terminal, and what to do about it;
 // empty for codes that say nothing more than their number.
