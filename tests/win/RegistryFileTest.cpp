@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "ParamName.h"
 #include "RegistryTestUtil.h"
 
 using namespace veskmath::win;
@@ -148,7 +149,8 @@ INSTANTIATE_TEST_SUITE_P(
         MalformedCase{"[HKEY_CLASSES_ROOT\\A]\n\"N\"=", 4, "a value without data"},
         MalformedCase{"[HKEY_CLASSES_ROOT\\A]\n\n\"N\"=\"\xE6\x95\"", 5,
                       "the text is not valid UTF-8"},
-        MalformedCase{"garbage", 3, "unexpected text 'garbage'"}));
+        MalformedCase{"garbage", 3, "unexpected text 'garbage'"}),
+    veskmath::tests::ReadableParamName());
 
 TEST(RegistryFileText, RejectsAMissingHeader) {
   EXPECT_THROW(ParseRegistryText("[HKEY_CLASSES_ROOT\\A]\n", "r.reg"), ERegistryFileError);
@@ -583,6 +585,7 @@ TEST_P(RegistryFileUnwritable, WritesFailWhileReadsWork) {
 
 INSTANTIATE_TEST_SUITE_P(Rights, RegistryFileUnwritable,
                          testing::Values(UnwritableCase{"ReadOnlyFile", false},
-                                         UnwritableCase{"ReadOnlyDirectory", true}));
+                                         UnwritableCase{"ReadOnlyDirectory", true}),
+                         veskmath::tests::ReadableParamName());
 
 }  // namespace
