@@ -106,7 +106,6 @@ inline constexpr DWORD COINIT_APARTMENTTHREADED = 0x2;
 // Enters the calling thread into an apartment. S_OK the first time, S_FALSE for a nested call
 // of the same kind (each needs its CoUninitialize), RPC_E_CHANGED_MODE for the other kind.
 HRESULT CoInitializeEx(void* reserved, DWORD coInit);
-HRESULT CoInitialize(void* reserved);  // single-threaded apartment
 // Leaves it; the last call on the serving thread revokes that thread's class objects,
 // disconnects every client (releasing what they held) and stops the I/O thread.
 void CoUninitialize();

@@ -730,8 +730,6 @@ HRESULT CoInitializeEx(void* /*reserved*/, DWORD coInit) {
   return S_OK;
 }
 
-HRESULT CoInitialize(void* reserved) { return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED); }
-
 void CoUninitialize() {
   Apartment& a = tApartment;
   if (a.count == 0) return;

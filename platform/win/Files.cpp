@@ -144,20 +144,6 @@ std::string TempPath() {
   return PrivateUserDirectory();
 }
 
-DWORD GetTempPathA(DWORD bufferLength, char* buffer) {
-  std::string path;
-  try {
-    path = TempPath();
-  } catch (const EOSError& e) {
-    SetLastError(e.ErrorCode());
-    return 0;
-  }
-  const DWORD length = static_cast<DWORD>(path.size());
-  if (buffer == nullptr || bufferLength < length + 1) return length + 1;
-  std::memcpy(buffer, path.c_str(), path.size() + 1);
-  return length;
-}
-
 std::string UserRuntimeDirectory() {
   // A session without a login manager may name a runtime directory that was never made;
   // both ends of a rendezvous see the same and fall back alike.
@@ -182,33 +168,6 @@ std::string ModuleFileName() {
     }
     path.resize(path.size() * 2);  // may have been cut: try again with more room
   }
-}
-
-DWORD GetModuleFileNameA(HMODULE module, char* buffer, DWORD size) {
-  if (module != nullptr) {
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return 0;
-  }
-  std::string path;
-  try {
-    path = ModuleFileName();
-  } catch (const EOSError& e) {
-    SetLastError(e.ErrorCode());
-    return 0;
-  }
-  if (buffer == nullptr || size == 0) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
-  if (path.size() + 1 > size) {
-    std::memcpy(buffer, path.data(), size - 1);
-    buffer[size - 1] = '\0';
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return size;
-  }
-  std::memcpy(buffer, path.c_str(), path.size() + 1);
-  SetLastError(ERROR_SUCCESS);
-  return static_cast<DWORD>(path.size());
 }
 
 }  // namespace veskmath::win

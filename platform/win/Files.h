@@ -1,5 +1,5 @@
-// File-system services: the user's temporary directory (GetTempPathA), the per-user runtime
-// directory for rendezvous files, and the executable's own path (GetModuleFileNameA).
+// File-system services: the user's temporary directory, the per-user runtime directory for
+// rendezvous files, and the executable's own path.
 //
 // The temporary directory is $TMPDIR when it is set and not empty, with "/" appended when
 // it lacks one; it is taken as the user chose it. Otherwise it is a private directory
@@ -19,21 +19,9 @@
 
 namespace veskmath::win {
 
-using HMODULE = void*;
-
-inline constexpr DWORD MAX_PATH = 260;
-
 // The temporary directory, ending in "/". Throws EOSError (ERROR_ACCESS_DENIED, or the
 // failing call's error) when the private directory is refused or cannot be made.
 std::string TempPath();
-
-// The operating system's calling convention: writes the directory and a terminating null
-// and returns its length without the null; when `bufferLength` is too small, writes nothing
-// and returns the length needed including the null; returns 0 on failure (GetLastError tells
-// why). Callers that can take an exception should prefer TempPath: a 0 here must not be
-// mistaken for an empty directory, which would put the history file in the working
-// directory.
-DWORD GetTempPathA(DWORD bufferLength, char* buffer);
 
 // Makes `path` a private directory of the calling user (mode 0700) when it does not exist,
 // and checks it when it does (see above). Returns the path with a trailing "/". Throws
@@ -54,11 +42,5 @@ std::string UserRuntimeDirectory();
 
 // The full path of the running executable (/proc/self/exe). Throws EOSError.
 std::string ModuleFileName();
-
-// The operating system's calling convention for the executable (`module` nullptr; other
-// modules are not known here: 0 with ERROR_MOD_NOT_FOUND). Returns the length written
-// without the null; a buffer too small gets the truncated, null-terminated path, the result
-// is `size` and the last error ERROR_INSUFFICIENT_BUFFER.
-DWORD GetModuleFileNameA(HMODULE module, char* buffer, DWORD size);
 
 }  // namespace veskmath::win

@@ -386,32 +386,6 @@ BOOL DestroyWindow(HWND hwnd) {
   return TRUE;
 }
 
-BOOL IsWindow(HWND hwnd) {
-  Registry& reg = Reg();
-  const std::lock_guard<std::mutex> lock(reg.mutex);
-  return reg.windows.contains(hwnd) ? TRUE : FALSE;
-}
-
-BOOL SetWindowProc(HWND hwnd, WindowProc proc) {
-  Registry& reg = Reg();
-  const std::lock_guard<std::mutex> lock(reg.mutex);
-  const auto w = reg.windows.find(hwnd);
-  if (w == reg.windows.end()) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
-  w->second.proc = std::move(proc);
-  return TRUE;
-}
-
-DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId) {
-  if (processId) *processId = hwnd == 0 ? 0 : PidOf(hwnd);
-  Registry& reg = Reg();
-  const std::lock_guard<std::mutex> lock(reg.mutex);
-  const auto w = reg.windows.find(hwnd);
-  return w == reg.windows.end() ? 0 : w->second.threadId;
-}
-
 BOOL PublishWindow(HWND hwnd) {
   Registry& reg = Reg();
   const std::lock_guard<std::mutex> lock(reg.mutex);

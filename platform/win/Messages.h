@@ -67,12 +67,6 @@ HWND CreateMessageWindow(WindowProc proc = {});
 // Only the owner thread may destroy a window (else ERROR_ACCESS_DENIED); messages still
 // queued for it are dropped.
 BOOL DestroyWindow(HWND hwnd);
-// Whether `hwnd` is a live window of this process.
-BOOL IsWindow(HWND hwnd);
-BOOL SetWindowProc(HWND hwnd, WindowProc proc);
-// The owner thread of a window of this process (0 for other handles); `processId`, when
-// given, receives the process id the handle carries.
-DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId);
 
 // Makes a window reachable from other processes of the user (see above). FALSE when the
 // window is not a window of this process or the socket cannot be set up (GetLastError).

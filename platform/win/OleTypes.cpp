@@ -19,45 +19,6 @@ std::string GUIDToString(REFGUID guid) {
   return text;
 }
 
-std::u16string GUIDToWide(REFGUID guid) {
-  const std::string text = GUIDToString(guid);
-  return std::u16string(text.begin(), text.end());  // ASCII only
-}
-
-std::optional<GUID> ParseGUID(std::u16string_view text) {
-  std::string narrow;
-  narrow.reserve(text.size());
-  for (const char16_t c : text) {
-    if (c > 0x7F) return std::nullopt;
-    narrow.push_back(static_cast<char>(c));
-  }
-  return ParseGUID(std::string_view(narrow));
-}
-
-int StringFromGUID2(REFGUID guid, char16_t* buffer, int bufferLength) {
-  const std::u16string text = GUIDToWide(guid);
-  const int needed = static_cast<int>(text.size()) + 1;
-  if (buffer == nullptr || bufferLength < needed) return 0;
-  text.copy(buffer, text.size());
-  buffer[text.size()] = u'\0';
-  return needed;
-}
-
-HRESULT CLSIDFromString(const char16_t* text, CLSID* clsid) {
-  if (clsid == nullptr) return E_INVALIDARG;
-  if (text == nullptr) {
-    *clsid = GUID_NULL;
-    return CO_E_CLASSSTRING;
-  }
-  const std::optional<GUID> parsed = ParseGUID(std::u16string_view(text));
-  if (!parsed) {
-    *clsid = GUID_NULL;
-    return CO_E_CLASSSTRING;
-  }
-  *clsid = *parsed;
-  return S_OK;
-}
-
 std::size_t GUIDHash::operator()(const GUID& g) const noexcept {
   // FNV-1a over the 16 bytes.
   std::uint64_t h = 0xCBF29CE484222325ull;
@@ -80,21 +41,8 @@ BSTR SysAllocString(const char16_t* text) {
   return BSTR(std::u16string_view(text));
 }
 
-BSTR SysAllocStringLen(const char16_t* text, std::uint32_t length) {
-  if (text == nullptr) return BSTR(std::u16string(length, u'\0'));
-  return BSTR(std::u16string_view(text, length));
-}
-
-void SysFreeString(BSTR& text) { text.Reset(); }
-
-std::uint32_t SysStringLen(const BSTR& text) { return text.Length(); }
-
 // ---------------------------------------------------------------------------------------
 // VARIANT
-
-void VariantInit(VARIANT* v) {
-  if (v != nullptr) *v = VARIANT();
-}
 
 HRESULT VariantClear(VARIANT* v) {
   if (v == nullptr) return E_INVALIDARG;

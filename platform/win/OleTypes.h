@@ -129,14 +129,6 @@ consteval GUID GuidLiteral(std::string_view text) {
 // The registry form with braces and upper-case hex digits, as the operating system's
 // CLSID-to-string conversion writes it.
 std::string GUIDToString(REFGUID guid);
-std::u16string GUIDToWide(REFGUID guid);
-std::optional<GUID> ParseGUID(std::u16string_view text);
-
-// Windows-shaped forms: StringFromGUID2 returns the characters written including the
-// terminating null (39), or 0 when the buffer is too small; CLSIDFromString answers
-// CO_E_CLASSSTRING for a malformed text.
-int StringFromGUID2(REFGUID guid, char16_t* buffer, int bufferLength);
-HRESULT CLSIDFromString(const char16_t* text, CLSID* clsid);
 
 struct GUIDHash {
   std::size_t operator()(const GUID& g) const noexcept;
@@ -189,12 +181,8 @@ class BSTR {
   bool FNull = true;
 };
 
-// Allocation helpers in the shape of the operating system's: a null source gives a null
-// BSTR; SysAllocStringLen with a null source gives `length` zero units.
+// Allocation in the shape of the operating system's: a null source gives a null BSTR.
 BSTR SysAllocString(const char16_t* text);
-BSTR SysAllocStringLen(const char16_t* text, std::uint32_t length);
-void SysFreeString(BSTR& text);
-std::uint32_t SysStringLen(const BSTR& text);
 
 // ---------------------------------------------------------------------------------------
 // IUnknown and the reference-counting helpers. Every interface names its identifier as
@@ -375,7 +363,6 @@ struct VARIANT {
   BSTR bstrVal;                          // VT_BSTR
 };
 
-void VariantInit(VARIANT* v);
 HRESULT VariantClear(VARIANT* v);
 HRESULT VariantCopy(VARIANT* dest, const VARIANT* source);
 // Coerces among VT_EMPTY, VT_I4, VT_BSTR and VT_BOOL the way automation does for argument

@@ -113,10 +113,6 @@ bool TRegistry::KeyExists(const std::string& key) {
   return FFile->KeyExists(FRootKey, RegistryAnsiToUtf8(Resolve(key)));
 }
 
-bool TRegistry::ValueExists(const std::string& name) {
-  return FKeyOpen && FFile->GetValue(FRootKey, OpenPath(), RegistryAnsiToUtf8(name));
-}
-
 std::string TRegistry::ReadString(const std::string& name) {
   if (!FKeyOpen) return "";
   const auto value = FFile->GetValue(FRootKey, OpenPath(), RegistryAnsiToUtf8(name));
@@ -160,20 +156,6 @@ bool TRegistry::DeleteValue(const std::string& name) {
   const std::string path = OpenPath();
   FFile->KeyExists(FRootKey, path);
   return TryChange([&] { return FFile->DeleteValue(FRootKey, path, RegistryAnsiToUtf8(name)); });
-}
-
-void TRegistry::GetKeyNames(rtl::TStringList& strings) {
-  strings.Clear();
-  if (!FKeyOpen) return;
-  if (const auto names = FFile->KeyNames(FRootKey, OpenPath()))
-    for (const std::string& name : *names) strings.Add(RegistryUtf8ToAnsi(name));
-}
-
-void TRegistry::GetValueNames(rtl::TStringList& strings) {
-  strings.Clear();
-  if (!FKeyOpen) return;
-  if (const auto values = FFile->Values(FRootKey, OpenPath()))
-    for (const auto& [name, value] : *values) strings.Add(RegistryUtf8ToAnsi(name));
 }
 
 }  // namespace veskmath::win

@@ -23,7 +23,6 @@
 #include <memory>
 #include <string>
 
-#include "platform/rtl/StringList.h"
 #include "platform/win/RegistryFile.h"
 
 namespace veskmath::win {
@@ -38,11 +37,9 @@ class TRegistry {
   TRegistry& operator=(const TRegistry&) = delete;
   virtual ~TRegistry();
 
-  HKEY GetRootKey() const { return FRootKey; }
   // Closes the open key. HKEY_CLASSES_ROOT is the default root key.
   void SetRootKey(HKEY value);
   std::string CurrentPath() const { return FCurrentPath; }
-  bool HasOpenKey() const { return FKeyOpen; }
   const std::string& FileName() const;
 
   // Opens a key (creating it and its parents when canCreate) and makes it the open key.
@@ -56,15 +53,11 @@ class TRegistry {
   bool DeleteKey(const std::string& key);
   bool KeyExists(const std::string& key);
 
-  bool ValueExists(const std::string& name);
   std::string ReadString(const std::string& name);
   void WriteString(const std::string& name, const std::string& value);
   int32_t ReadInteger(const std::string& name);
   void WriteInteger(const std::string& name, int32_t value);
   bool DeleteValue(const std::string& name);
-  // Clear the list, then add the open key's subkey / value names (nothing when none is open).
-  void GetKeyNames(rtl::TStringList& strings);
-  void GetValueNames(rtl::TStringList& strings);
 
  private:
   // The full path (UTF-8, without the leading "\") of a key named as OpenKey takes it.

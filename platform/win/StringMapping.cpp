@@ -9,7 +9,6 @@
 namespace veskmath::win {
 
 LCID GetUserDefaultLCID() { return LOCALE_JAPANESE; }
-LCID GetSystemDefaultLCID() { return LOCALE_JAPANESE; }
 
 namespace {
 
@@ -171,14 +170,6 @@ int LCMapStringA(LCID /*locale*/, DWORD flags, const char* src, int srcLen, char
   const std::size_t length = srcLen == -1 ? std::strlen(src) + 1 : static_cast<std::size_t>(srcLen);
   const std::string result = WideToAnsi(MapForAnsi(AnsiToWide(std::string_view(src, length))));
   return Deliver(result, dest, destLen);
-}
-
-int LCMapStringW(LCID /*locale*/, DWORD flags, const char16_t* src, int srcLen, char16_t* dest,
-                 int destLen) {
-  if (!CheckArguments(flags, src, srcLen, dest, destLen)) return 0;
-  const std::size_t length =
-      srcLen == -1 ? std::char_traits<char16_t>::length(src) + 1 : static_cast<std::size_t>(srcLen);
-  return Deliver(MapToHalfWidth(std::u16string_view(src, length)), dest, destLen);
 }
 
 }  // namespace veskmath::win

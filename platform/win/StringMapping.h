@@ -1,4 +1,4 @@
-// String mapping of the user's locale: LCMapStringA / LCMapStringW with LCMAP_HALFWIDTH,
+// String mapping of the user's locale: LCMapStringA with LCMAP_HALFWIDTH,
 // the only mapping the converter asks for, and the (Japanese) default locale.
 //
 // The half-width mapping turns the full-width forms a Japanese input method produces into
@@ -23,16 +23,12 @@
 
 namespace veskmath::win {
 
-inline constexpr LCID LOCALE_USER_DEFAULT = 0x0400;
-inline constexpr LCID LOCALE_SYSTEM_DEFAULT = 0x0800;
-inline constexpr LCID LOCALE_INVARIANT = 0x007F;
 inline constexpr LCID LOCALE_JAPANESE = 0x0411;  // 1041
 
 inline constexpr DWORD LCMAP_HALFWIDTH = 0x00400000;
 
-// The user's and the system's default locale: Japanese (1041).
+// The user's default locale: Japanese (1041).
 LCID GetUserDefaultLCID();
-LCID GetSystemDefaultLCID();
 
 // The half-width mapping of a UTF-16 text (one unit may become two: "ガ" -> "ｶﾞ").
 std::u16string MapToHalfWidth(std::u16string_view text);
@@ -54,7 +50,5 @@ std::u16string MapToHalfWidth(std::u16string_view text);
 // ("ガ" 2 bytes -> "ｶﾞ" 2 bytes), so the result is never longer than the source there; in
 // UTF-8 a voiced kana grows (3 -> 6 bytes).
 int LCMapStringA(LCID locale, DWORD flags, const char* src, int srcLen, char* dest, int destLen);
-int LCMapStringW(LCID locale, DWORD flags, const char16_t* src, int srcLen, char16_t* dest,
-                 int destLen);
 
 }  // namespace veskmath::win

@@ -217,24 +217,6 @@ HRESULT RegisterTypeLib(const TTypeLibDesc& lib, const std::string& fullPath,
   return S_OK;
 }
 
-HRESULT UnRegisterTypeLib(const TTypeLibDesc& lib) {
-  try {
-    RegistryFile file(RegistryFile::DefaultPath());
-    if (!file.DeleteKey(HKEY_CLASSES_ROOT, TypeLibVersionKey(lib))) {
-      return TYPE_E_LIBNOTREGISTERED;
-    }
-    const std::string libKey = "TypeLib\\" + GUIDToString(lib.libid);
-    const auto left = file.KeyNames(HKEY_CLASSES_ROOT, libKey);
-    if (left && left->empty()) file.DeleteKey(HKEY_CLASSES_ROOT, libKey);
-    for (const TInterfaceDesc* itf : lib.interfaces) {
-      file.DeleteKey(HKEY_CLASSES_ROOT, InterfaceKey(*itf));
-    }
-  } catch (const rtl::Exception&) {
-    return TYPE_E_REGISTRYACCESS;
-  }
-  return S_OK;
-}
-
 // ---------------------------------------------------------------------------------------
 // Known descriptions
 

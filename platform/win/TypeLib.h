@@ -8,7 +8,7 @@
 //     without regard to ASCII case, arguments are counted and coerced to the declared types,
 //     and a failing member comes back as DISP_E_EXCEPTION with EXCEPINFO filled from the
 //     thread's error information, as the operating system's type-info dispatch does;
-//   - RegisterTypeLib / UnRegisterTypeLib write and remove the registry entries of the
+//   - RegisterTypeLib writes the registry entries of the
 //     library and of its interfaces under HKEY_CLASSES_ROOT;
 //   - AddKnownTypeLib makes a description known to this process's automation runtime, so that
 //     client-side proxies answer GetIDsOfNames locally (Automation.h).
@@ -149,13 +149,9 @@ HRESULT DispInvoke(const TInterfaceDesc& itf, const TMemberHandler& handler, DIS
 // Answers S_OK, or TYPE_E_REGISTRYACCESS when the registry file cannot be written.
 inline constexpr CLSID CLSID_PSOAInterface = GuidLiteral("{00020424-0000-0000-C000-000000000046}");
 inline constexpr HRESULT TYPE_E_REGISTRYACCESS = MakeHResult(0x8002801C);
-inline constexpr HRESULT TYPE_E_LIBNOTREGISTERED = MakeHResult(0x8002801D);
 
 HRESULT RegisterTypeLib(const TTypeLibDesc& lib, const std::string& fullPath,
                         const std::string& helpDir);
-// Removes the version key (and the TypeLib\{LIBID} key when no version is left) and the
-// interface keys. TYPE_E_LIBNOTREGISTERED when the version key is missing.
-HRESULT UnRegisterTypeLib(const TTypeLibDesc& lib);
 
 // The subkey path "TypeLib\{LIBID}\1.0" of a library.
 std::string TypeLibVersionKey(const TTypeLibDesc& lib);

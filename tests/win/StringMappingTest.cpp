@@ -94,7 +94,7 @@ TEST_F(StringMappingCalls, LengthRulesLikeTheOperatingSystem) {
   const std::string full = "\x82\x50\x81\x7B\x82\x51";  // "１＋２"
   // destLen 0 asks for the length and writes nothing.
   char untouched[4] = {'x', 'x', 'x', 'x'};
-  EXPECT_EQ(LCMapStringA(LOCALE_USER_DEFAULT, LCMAP_HALFWIDTH, full.data(), 6, untouched, 0), 3);
+  EXPECT_EQ(LCMapStringA(GetUserDefaultLCID(), LCMAP_HALFWIDTH, full.data(), 6, untouched, 0), 3);
   EXPECT_EQ(untouched[0], 'x');
   EXPECT_EQ(MapA(full, 3), "1+2");  // exactly enough
   SetLastError(0);
@@ -103,7 +103,7 @@ TEST_F(StringMappingCalls, LengthRulesLikeTheOperatingSystem) {
 
   // -1: null-terminated; the terminator is mapped and counted.
   char dest[8] = {};
-  EXPECT_EQ(LCMapStringA(LOCALE_USER_DEFAULT, LCMAP_HALFWIDTH, full.c_str(), -1, dest, 8), 4);
+  EXPECT_EQ(LCMapStringA(GetUserDefaultLCID(), LCMAP_HALFWIDTH, full.c_str(), -1, dest, 8), 4);
   EXPECT_STREQ(dest, "1+2");
 
   // Voiced kana: longer in characters, equal in bytes.
@@ -112,7 +112,7 @@ TEST_F(StringMappingCalls, LengthRulesLikeTheOperatingSystem) {
   // In place, as a caller may pass the same buffer.
   std::string inPlace = full;
   EXPECT_EQ(
-      LCMapStringA(LOCALE_USER_DEFAULT, LCMAP_HALFWIDTH, inPlace.data(), 6, inPlace.data(), 6), 3);
+      LCMapStringA(GetUserDefaultLCID(), LCMAP_HALFWIDTH, inPlace.data(), 6, inPlace.data(), 6), 3);
   EXPECT_EQ(inPlace.substr(0, 3), "1+2");
 }
 
@@ -135,7 +135,7 @@ TEST_F(StringMappingCalls, RefusedCalls) {
   };
   for (const Refusal& r : refusals) {
     SetLastError(0);
-    EXPECT_EQ(LCMapStringA(LOCALE_USER_DEFAULT, r.flags, r.src, r.srcLen, r.dest, r.destLen), 0);
+    EXPECT_EQ(LCMapStringA(GetUserDefaultLCID(), r.flags, r.src, r.srcLen, r.dest, r.destLen), 0);
     EXPECT_EQ(GetLastError(), r.error) << r.srcLen << " " << r.destLen;
   }
   EXPECT_EQ(GetUserDefaultLCID(), 1041u);
@@ -148,15 +148,6 @@ TEST_F(StringMappingCalls, OtherCodePagesMapTheirOwnBytes) {
   EXPECT_EQ(MapA("ガ", 3), std::nullopt);  // grows to 6 bytes: does not fit
   EXPECT_EQ(MapA("ガ", 6), "ｶﾞ");
   EXPECT_EQ(MapA("￣", 3), "¯");  // UTF-8 can write the narrow form
-}
-
-TEST(StringMappingWide, LCMapStringW) {
-  char16_t dest[8] = {};
-  EXPECT_EQ(LCMapStringW(LOCALE_USER_DEFAULT, LCMAP_HALFWIDTH, u"ガ１", 2, dest, 0), 3);
-  EXPECT_EQ(LCMapStringW(LOCALE_USER_DEFAULT, LCMAP_HALFWIDTH, u"ガ１", -1, dest, 8), 4);
-  EXPECT_EQ(std::u16string_view(dest), u"ｶﾞ1");
-  EXPECT_EQ(LCMapStringW(LOCALE_USER_DEFAULT, LCMAP_HALFWIDTH, u"ガ１", 2, dest, 2), 0);
-  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
 }
 
 }  // namespace
