@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "platform/rtl/SysUtils.h"
+#include "platform/rtl/UniqueFd.h"
 #include "platform/win/Files.h"
 #include "platform/win/WinTypes.h"
 
@@ -24,24 +25,6 @@ namespace veskmath::server {
 namespace {
 
 constexpr std::string_view kLineBreak = "\r\n";
-
-// An open descriptor that closes itself.
-class TFd {
- public:
-  explicit TFd(int fd = -1) : FFd(fd) {}
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  ~TFd() { Reset(); }
-  int Get() const { return FFd; }
-  int Release() { return std::exchange(FFd, -1); }
-  void Reset(int fd = -1) {
-    if (FFd >= 0) ::close(FFd);
-    FFd = fd;
-  }
-
- private:
-  int FFd;
-};
 
 std::string Reason(int error) { return std::strerror(error); }
 
@@ -143,11 +126,11 @@ void RemoveStaleTemporaries(const std::string& path) {
 // Opens the history file for writing and holds an exclusive lock on it. The lock must be on
 // the file that stands at the path now: a writer that was waiting while another one renamed
 // a new file into place holds the lock of a file that is gone, and tries again.
-TFd OpenLocked(const std::string& path, struct stat& st) {
+rtl::UniqueFd OpenLocked(const std::string& path, struct stat& st) {
   for (int attempt = 0; attempt < 1000; ++attempt) {
     // O_NOFOLLOW: a symbolic link at the path is refused, not followed; O_NONBLOCK keeps a
     // planted pipe from blocking the open; a planted directory fails with EISDIR.
-    TFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    rtl::UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
     if (fd.Get() < 0) {
       const int error = errno;
       throw rtl::EFOpenError("Cannot open file \"" + path + "\". " + Reason(error));
@@ -163,7 +146,7 @@ TFd OpenLocked(const std::string& path, struct stat& st) {
     }
     struct stat now {};
     if (::lstat(path.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino) {
-      return TFd(fd.Release());
+      return fd;
     }
   }
   throw rtl::EFOpenError("Cannot lock file \"" + path + "\". It keeps being replaced");
@@ -197,7 +180,7 @@ void SplitHistoryText(std::string_view text, std::vector<std::string>& lines) {
 bool THistoryFile::Load(std::vector<std::string>& lines) const {
   lines.clear();
   if (FPath.empty()) return false;
-  TFd fd(::open(FPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  rtl::UniqueFd fd(::open(FPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (fd.Get() < 0) return false;
   struct stat st {};
   if (::fstat(fd.Get(), &st) != 0 || !IsOwnRegularFile(st)) return false;
@@ -211,7 +194,7 @@ template <class Edit>
 void THistoryFile::Rewrite(Edit&& edit) const {
   if (FPath.empty()) throw rtl::EFCreateError("No temporary directory for the history file");
   struct stat st {};
-  TFd locked = OpenLocked(FPath, st);
+  rtl::UniqueFd locked = OpenLocked(FPath, st);
 
   std::string text;
   if (!ReadAll(locked.Get(), text)) {
@@ -225,7 +208,7 @@ void THistoryFile::Rewrite(Edit&& edit) const {
   // take its place in one rename: readers and a crash see the old file or the new one.
   const TNoFileSizeSignal noSignal;
   std::string temp = FPath + std::string(kTempInfix) + std::string(kTempRandom, 'X');
-  TFd out(::mkostemp(temp.data(), O_CLOEXEC));
+  rtl::UniqueFd out(::mkostemp(temp.data(), O_CLOEXEC));
   if (out.Get() < 0) {
     const int error = errno;
     throw rtl::EFCreateError("Cannot create file \"" + temp + "\". " + Reason(error));

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/rtl/SysUtils.h"
+#include "platform/rtl/UniqueFd.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/Registry.h"
 #include "platform/win/RegistryFile.h"
@@ -87,18 +88,13 @@ class TListLock {
     const std::size_t slash = path.find_last_of('/');
     const std::string dir =
         slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
-    FFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    while (FFd >= 0 && ::flock(FFd, LOCK_EX) != 0 && errno == EINTR) {
+    FFd.Reset(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    while (FFd.Valid() && ::flock(FFd.Get(), LOCK_EX) != 0 && errno == EINTR) {
     }
-  }
-  TListLock(const TListLock&) = delete;
-  TListLock& operator=(const TListLock&) = delete;
-  ~TListLock() {
-    if (FFd >= 0) ::close(FFd);  // closing releases the lock
   }
 
  private:
-  int FFd = -1;
+  rtl::UniqueFd FFd;  // closing releases the lock
 };
 
 }  // namespace

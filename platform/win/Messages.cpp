@@ -21,6 +21,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "platform/rtl/UniqueFd.h"
 #include "platform/win/Files.h"
 
 namespace veskmath::win {
@@ -233,8 +234,8 @@ void SweepDeadSockets(const std::string& directory) {
   DIR* d = ::opendir(directory.c_str());
   if (d == nullptr) return;
   const int dirFd = ::dirfd(d);
-  const int probe = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  while (probe >= 0) {
+  const rtl::UniqueFd probe(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  while (probe.Valid()) {
     const dirent* entry = ::readdir(d);
     if (entry == nullptr) break;
     const std::string_view name = entry->d_name;
@@ -251,49 +252,59 @@ void SweepDeadSockets(const std::string& directory) {
     // namespace) accepts it.
     sockaddr_un address;
     if (!FillAddress(directory + std::string(name), address)) continue;
-    if (::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+    if (::connect(probe.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
         errno == ECONNREFUSED) {
       ::unlinkat(dirFd, entry->d_name, 0);
     }
   }
-  if (probe >= 0) ::close(probe);
   ::closedir(d);
+}
+
+// The set-up both ends of the message path share: the socket path (from `makePath`, which
+// may fail with EOSError), its address and a datagram socket. An invalid descriptor, with
+// the last error set, when any of them cannot be had.
+template <class MakePath>
+rtl::UniqueFd OpenMessageSocket(MakePath makePath, std::string& path, sockaddr_un& address) {
+  try {
+    path = makePath();
+  } catch (const EOSError& e) {
+    SetLastError(e.ErrorCode());
+    return {};
+  }
+  if (!FillAddress(path, address)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return {};
+  }
+  rtl::UniqueFd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!fd.Valid()) SetLastError(ErrorFromErrno(errno));
+  return fd;
 }
 
 // Binds this process's receiving socket and starts its thread. Caller holds the lock.
 bool OpenReceiverLocked(Registry& reg) {
   if (reg.receiveFd >= 0 && reg.receivePid == ::getpid()) return true;
   std::string path;
-  try {
-    const std::string directory = UserRuntimeDirectory();
-    SweepDeadSockets(directory);
-    path = directory + "msg-" + std::to_string(ThisPid());
-  } catch (const EOSError& e) {
-    SetLastError(e.ErrorCode());
-    return false;
-  }
   sockaddr_un address;
-  if (!FillAddress(path, address)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return false;
-  }
-  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    SetLastError(ErrorFromErrno(errno));
-    return false;
-  }
+  rtl::UniqueFd fd = OpenMessageSocket(
+      [] {
+        const std::string directory = UserRuntimeDirectory();
+        SweepDeadSockets(directory);
+        return directory + "msg-" + std::to_string(ThisPid());
+      },
+      path, address);
+  if (!fd.Valid()) return false;
   // A file under our process id can only be left by a dead process that had the same id.
   ::unlink(path.c_str());
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+  if (::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     SetLastError(ErrorFromErrno(errno));
-    ::close(fd);
     return false;
   }
-  reg.receiveFd = fd;
+  // The receiving thread owns the descriptor from here for the life of the process.
+  reg.receiveFd = fd.Release();
   reg.receivePid = ::getpid();
   reg.receivePath = path;
   RemoveSocketOnSignals(path);
-  std::thread(ReceiveLoop, fd).detach();
+  std::thread(ReceiveLoop, reg.receiveFd).detach();
   // Removes the socket file at the end of the process.
   static const struct SocketCleanup {
     ~SocketCleanup() {
@@ -306,22 +317,9 @@ bool OpenReceiverLocked(Registry& reg) {
 
 BOOL PostRemote(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   std::string path;
-  try {
-    path = SocketPath(PidOf(hwnd));
-  } catch (const EOSError& e) {
-    SetLastError(e.ErrorCode());
-    return FALSE;
-  }
   sockaddr_un address;
-  if (!FillAddress(path, address)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    SetLastError(ErrorFromErrno(errno));
-    return FALSE;
-  }
+  const rtl::UniqueFd fd = OpenMessageSocket([hwnd] { return SocketPath(PidOf(hwnd)); }, path, address);
+  if (!fd.Valid()) return FALSE;
   const Wire wire{kWireMagic,
                   hwnd,
                   message,
@@ -330,13 +328,11 @@ BOOL PostRemote(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
                   static_cast<std::int64_t>(lParam)};
   ssize_t sent;
   do {
-    sent = ::sendto(fd, &wire, sizeof wire, MSG_DONTWAIT,
+    sent = ::sendto(fd.Get(), &wire, sizeof wire, MSG_DONTWAIT,
                     reinterpret_cast<const sockaddr*>(&address), sizeof address);
   } while (sent < 0 && errno == EINTR);
-  const int error = errno;
-  ::close(fd);
   if (sent != static_cast<ssize_t>(sizeof wire)) {
-    SetLastError(ErrorFromErrno(error));
+    SetLastError(ErrorFromErrno(errno));
     return FALSE;
   }
   return TRUE;

@@ -16,6 +16,8 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/rtl/UniqueFd.h"
+
 namespace veskmath::win {
 
 namespace {
@@ -320,21 +322,6 @@ std::string DirectoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-class FdGuard {
- public:
-  explicit FdGuard(int fd) : FFd(fd) {}
-  FdGuard(const FdGuard&) = delete;
-  FdGuard& operator=(const FdGuard&) = delete;
-  ~FdGuard() {
-    if (FFd >= 0) ::close(FFd);
-  }
-  int Get() const { return FFd; }
-  int Release() { return std::exchange(FFd, -1); }
-
- private:
-  int FFd;
-};
-
 std::atomic<unsigned> gLockTimeoutMs{10000};
 
 // A store or lock file that another user owns, or that others may write, could make this
@@ -356,16 +343,14 @@ class WriterLock {
  public:
   explicit WriterLock(const std::string& registryPath) {
     const std::string lockPath = registryPath + ".lock";
-    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    FFd.Reset(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!FFd.Valid()) {
       throw ERegistryFileError(rtl::Format("Cannot lock registry file '%s': '%s': %s",
                                            registryPath.c_str(), lockPath.c_str(),
                                            ErrnoText(errno).c_str()));
     }
-    FFd = fd;
     struct stat st;
-    if (::fstat(FFd, &st) != 0 || !S_ISREG(st.st_mode) || !ForeignFault(st).empty()) {
-      ::close(FFd);
+    if (::fstat(FFd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || !ForeignFault(st).empty()) {
       throw ERegistryFileError(rtl::Format(
           "Cannot lock registry file '%s': '%s' is not a file of this user; it is refused "
           "(remove it, or keep the registry in a directory only you can write)",
@@ -373,14 +358,13 @@ class WriterLock {
     }
     // Lock files made by earlier versions were readable by everyone, which let any user hold
     // the lock.
-    if ((st.st_mode & 077) != 0) ::fchmod(FFd, 0600);
+    if ((st.st_mode & 077) != 0) ::fchmod(FFd.Get(), 0600);
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(gLockTimeoutMs.load());
-    while (::flock(FFd, LOCK_EX | LOCK_NB) != 0) {
+    while (::flock(FFd.Get(), LOCK_EX | LOCK_NB) != 0) {
       const int err = errno;
       if (err == EINTR) continue;
       if (err != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
-        ::close(FFd);
         throw ERegistryFileError(
             err == EWOULDBLOCK
                 ? rtl::Format("Cannot lock registry file '%s': another process has held '%s' "
@@ -394,10 +378,9 @@ class WriterLock {
   }
   WriterLock(const WriterLock&) = delete;
   WriterLock& operator=(const WriterLock&) = delete;
-  ~WriterLock() { ::close(FFd); }  // closing releases the lock
 
  private:
-  int FFd = -1;
+  rtl::UniqueFd FFd;  // closing releases the lock
 };
 
 [[noreturn]] void SymlinkRefused(const std::string& path) {
@@ -576,7 +559,7 @@ RegTree& RegistryFile::Current() {
     }
     return *FCache;
   }
-  FdGuard guard(fd);
+  rtl::UniqueFd guard(fd);
   struct stat st;
   if (::fstat(fd, &st) != 0) {
     throw ERegistryFileError(
@@ -621,14 +604,12 @@ RegTree& RegistryFile::Current() {
 
 void RegistryFile::CheckWritable() const {
   RequirePath();
-  const int fd = ::open(FPath.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd >= 0) {
-    ::close(fd);
-  } else if (errno == ELOOP) {
-    SymlinkRefused(FPath);
-  } else if (errno != ENOENT) {
+  const rtl::UniqueFd probe(::open(FPath.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  const int error = errno;
+  if (!probe.Valid() && error == ELOOP) SymlinkRefused(FPath);
+  if (!probe.Valid() && error != ENOENT) {
     throw ERegistryFileError(rtl::Format("Cannot write registry file '%s': %s", FPath.c_str(),
-                                         ErrnoText(errno).c_str()));
+                                         ErrnoText(error).c_str()));
   }
   // The file is replaced by renaming a new one into its directory. Only the usual place's
   // directories are made when missing (then the nearest existing one must be writable); a
@@ -689,7 +670,7 @@ void RegistryFile::Replace(const RegTree& tree, std::optional<Identity>& identit
   }
   RemoveStaleTemporaries(FPath);
   std::string tempPath = FPath + std::string(kTempInfix) + std::string(kTempRandom, 'X');
-  FdGuard fd(::mkostemp(tempPath.data(), O_CLOEXEC));
+  rtl::UniqueFd fd(::mkostemp(tempPath.data(), O_CLOEXEC));
   auto fail = [&](const char* step) {
     const int err = errno;
     if (fd.Get() >= 0) ::unlink(tempPath.c_str());
@@ -719,10 +700,9 @@ void RegistryFile::Replace(const RegTree& tree, std::optional<Identity>& identit
     identity.reset();
   }
   // Make the rename itself durable.
-  const int dirFd = ::open(DirectoryOf(FPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    ::fsync(dirFd);
-    ::close(dirFd);
+  if (const rtl::UniqueFd dir(::open(DirectoryOf(FPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      dir.Valid()) {
+    ::fsync(dir.Get());
   }
 }
 

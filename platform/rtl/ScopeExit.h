@@ -1,0 +1,26 @@
+// ScopeExit: runs an action when the scope ends, however it ends (an undo, an unlock, a
+// restored setting), unless Dismiss() said the action is no longer wanted.
+//   const ScopeExit restore([&] { umask(old); });
+#pragma once
+
+#include <utility>
+
+namespace veskmath::rtl {
+
+template <class Action>
+class ScopeExit {
+ public:
+  explicit ScopeExit(Action action) : FAction(std::move(action)) {}
+  ScopeExit(const ScopeExit&) = delete;
+  ScopeExit& operator=(const ScopeExit&) = delete;
+  ~ScopeExit() {
+    if (FActive) FAction();
+  }
+  void Dismiss() { FActive = false; }
+
+ private:
+  Action FAction;
+  bool FActive = true;
+};
+
+}  // namespace veskmath::rtl
