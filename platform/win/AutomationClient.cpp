@@ -18,9 +18,11 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/rtl/UniqueFd.h"
 #include "platform/win/AutomationInternal.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/Files.h"
+#include "platform/win/Process.h"
 #include "platform/win/RegistryFile.h"
 
 namespace veskmath::win {
@@ -225,10 +227,7 @@ namespace {
 
 class ClientConnection {
  public:
-  explicit ClientConnection(int fd) : FFd(fd) {}
-  ClientConnection(const ClientConnection&) = delete;
-  ClientConnection& operator=(const ClientConnection&) = delete;
-  ~ClientConnection() { ::close(FFd); }
+  explicit ClientConnection(rtl::UniqueFd fd) : FFd(std::move(fd)) {}
 
   // Sends a request and waits for its reply, at most the call timeout.
   HRESULT Call(const wire::Message& request, wire::Reply& reply) {
@@ -237,7 +236,7 @@ class ClientConnection {
     const std::optional<std::vector<std::uint8_t>> frame = wire::EncodeFrame(request);
     if (!frame) return E_OUTOFMEMORY;  // arguments beyond what one message carries
     const Clock::time_point deadline = DeadlineIn(gCallTimeout);
-    if (!automation::SendAll(FFd, *frame, deadline)) return Break(RPC_E_DISCONNECTED);
+    if (!automation::SendAll(FFd.Get(), *frame, deadline)) return Break(RPC_E_DISCONNECTED);
     for (;;) {
       const wire::DecodeResult r = wire::DecodeFrame(FInput);
       if (r.status == wire::FrameStatus::Complete) {
@@ -250,12 +249,12 @@ class ClientConnection {
       if (r.status != wire::FrameStatus::Incomplete) return Break(RPC_E_INVALID_DATA);
       const int left = automation::MillisecondsLeft(deadline);
       if (left == 0) return Break(RPC_E_TIMEOUT);
-      pollfd p{FFd, POLLIN, 0};
+      pollfd p{FFd.Get(), POLLIN, 0};
       const int ready = ::poll(&p, 1, left);
       if (ready < 0 && errno == EINTR) continue;
       if (ready == 0) continue;  // the deadline check above ends the wait
       std::uint8_t chunk[4096];
-      const ssize_t n = ::recv(FFd, chunk, sizeof chunk, MSG_DONTWAIT);
+      const ssize_t n = ::recv(FFd.Get(), chunk, sizeof chunk, MSG_DONTWAIT);
       if (n > 0) {
         FInput.insert(FInput.end(), chunk, chunk + n);
       } else if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
@@ -269,7 +268,7 @@ class ClientConnection {
     const std::lock_guard<std::mutex> lock(FMutex);
     if (FBroken) return;
     const std::optional<std::vector<std::uint8_t>> frame = wire::EncodeFrame(message);
-    if (!frame || !automation::SendAll(FFd, *frame, DeadlineIn(gCallTimeout))) {
+    if (!frame || !automation::SendAll(FFd.Get(), *frame, DeadlineIn(gCallTimeout))) {
       Break(RPC_E_DISCONNECTED);
     }
   }
@@ -278,11 +277,11 @@ class ClientConnection {
   // After a failure the stream is out of step: no later call may use it.
   HRESULT Break(HRESULT hr) {
     FBroken = true;
-    ::shutdown(FFd, SHUT_RDWR);
+    ::shutdown(FFd.Get(), SHUT_RDWR);
     return hr;
   }
 
-  int FFd;
+  rtl::UniqueFd FFd;
   std::mutex FMutex;
   bool FBroken = false;
   std::vector<std::uint8_t> FInput;
@@ -492,8 +491,8 @@ class TClassFactoryProxy final : public TComObject<IClassFactory> {
 
 enum class ConnectResult { Connected, Absent, Busy, Refused };
 
-ConnectResult TryConnect(const std::string& path, int& fdOut) {
-  fdOut = -1;
+ConnectResult TryConnect(const std::string& path, rtl::UniqueFd& fdOut) {
+  fdOut.Reset();
   switch (automation::InspectSocketPath(path)) {
     case automation::PathState::Absent:
       return ConnectResult::Absent;
@@ -506,126 +505,33 @@ ConnectResult TryConnect(const std::string& path, int& fdOut) {
   address.sun_family = AF_UNIX;
   if (path.size() >= sizeof address.sun_path) return ConnectResult::Refused;
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return ConnectResult::Busy;
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+  rtl::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!fd.Valid()) return ConnectResult::Busy;
+  if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     const int error = errno;
-    ::close(fd);
     if (error == ECONNREFUSED || error == ENOENT) return ConnectResult::Absent;  // stale socket
     if (error == EACCES || error == EPERM) return ConnectResult::Refused;
     return ConnectResult::Busy;  // EAGAIN: the server's backlog is full for now
   }
-  if (!automation::PeerIsSameUser(fd)) {
-    ::close(fd);
-    return ConnectResult::Refused;
-  }
-  fdOut = fd;
+  if (!automation::PeerIsSameUser(fd.Get())) return ConnectResult::Refused;
+  fdOut = std::move(fd);
   return ConnectResult::Connected;
 }
 
 // The launch lock: one client of the user starts a class's server at a time.
-int AcquireLaunchLock(const std::string& path, Clock::time_point deadline) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return -1;
+// Invalid when it cannot be had before the deadline; closing the descriptor releases it.
+rtl::UniqueFd AcquireLaunchLock(const std::string& path, Clock::time_point deadline) {
+  rtl::UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!fd.Valid()) return fd;
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
-    ::close(fd);
-    return -1;
+  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+    return {};
   }
-  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (automation::MillisecondsLeft(deadline) == 0) {
-      ::close(fd);
-      return -1;
-    }
+  while (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+    if (automation::MillisecondsLeft(deadline) == 0) return {};
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return fd;
-}
-
-struct SpawnReport {
-  char tag;  // 'P': the server's pid follows; 'E': errno of a failed fork or exec
-  int value;
-};
-
-// Starts the server detached from this process: a child makes a new session and forks the
-// server, which the init process (or a subreaper) then owns, so neither the client's end nor
-// its process group reaches it. Only async-signal-safe calls run between fork and exec.
-// Answers the server's pid, or -1 with errno.
-pid_t SpawnDetached(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-  if (devNull < 0) return -1;
-  int report[2];
-  if (::pipe2(report, O_CLOEXEC) != 0) {
-    ::close(devNull);
-    return -1;
-  }
-  sigset_t all;
-  sigset_t old;
-  sigfillset(&all);
-  pthread_sigmask(SIG_SETMASK, &all, &old);
-  const pid_t middle = ::fork();
-  if (middle == 0) {
-    ::setsid();
-    const pid_t server = ::fork();
-    if (server != 0) {
-      const SpawnReport r = server > 0 ? SpawnReport{'P', server} : SpawnReport{'E', errno};
-      [[maybe_unused]] const ssize_t n = ::write(report[1], &r, sizeof r);
-      ::_exit(0);
-    }
-    // The server: stdin, stdout and stderr on /dev/null, no other descriptor but the
-    // close-on-exec report pipe, default signal handling.
-    const int out = ::fcntl(report[1], F_DUPFD_CLOEXEC, 3);
-    const int null = ::fcntl(devNull, F_DUPFD, 3);
-    if (out < 0 || null < 0 || ::dup2(null, 0) < 0 || ::dup2(null, 1) < 0 || ::dup2(null, 2) < 0) {
-      ::_exit(127);
-    }
-    if (out > 3) ::close_range(3, static_cast<unsigned>(out) - 1, 0);
-    ::close_range(static_cast<unsigned>(out) + 1, ~0u, 0);
-    struct sigaction dfl {};
-    dfl.sa_handler = SIG_DFL;
-    for (int sig = 1; sig < NSIG; ++sig) ::sigaction(sig, &dfl, nullptr);
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    ::execv(argv[0], argv.data());
-    const SpawnReport r{'E', errno};
-    [[maybe_unused]] const ssize_t n = ::write(out, &r, sizeof r);
-    ::_exit(127);
-  }
-  const int forkError = errno;
-  pthread_sigmask(SIG_SETMASK, &old, nullptr);
-  ::close(report[1]);
-  ::close(devNull);
-  if (middle < 0) {
-    ::close(report[0]);
-    errno = forkError;
-    return -1;
-  }
-  int status = 0;
-  while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
-  }
-  // The pid first, then nothing (exec succeeded: the pipe closed) or the exec's errno.
-  pid_t server = -1;
-  int error = ECHILD;
-  SpawnReport r{};
-  while (true) {
-    const ssize_t n = ::read(report[0], &r, sizeof r);
-    if (n < 0 && errno == EINTR) continue;
-    if (n != static_cast<ssize_t>(sizeof r)) break;
-    if (r.tag == 'P') {
-      server = r.value;
-    } else {
-      error = r.value;
-      server = -1;
-      break;
-    }
-  }
-  ::close(report[0]);
-  if (server < 0) errno = error;
-  return server;
 }
 
 // Whether a started server has already ended (its pidfd became readable).
@@ -645,9 +551,9 @@ HRESULT Activate(REFCLSID clsid, ConnectionPtr& connection, Clock::time_point de
   } catch (const EOSError&) {
     return E_ACCESSDENIED;  // the runtime directory is not safe to use
   }
-  int fd = -1;
+  rtl::UniqueFd fd;
   auto connected = [&] {
-    connection = std::make_shared<ClientConnection>(fd);
+    connection = std::make_shared<ClientConnection>(std::move(fd));
     return S_OK;
   };
   std::optional<std::vector<std::string>> args;
@@ -681,30 +587,22 @@ HRESULT Activate(REFCLSID clsid, ConnectionPtr& connection, Clock::time_point de
       if (automation::MillisecondsLeft(deadline) == 0) return CO_E_SERVER_EXEC_FAILURE;
     }
 
-    const int launchLock = AcquireLaunchLock(path + ".launch", deadline);
-    if (launchLock < 0) return CO_E_SERVER_EXEC_FAILURE;
-    struct Unlock {
-      int fd;
-      ~Unlock() { ::close(fd); }
-    } unlock{launchLock};
+    const rtl::UniqueFd launchLock = AcquireLaunchLock(path + ".launch", deadline);
+    if (!launchLock.Valid()) return CO_E_SERVER_EXEC_FAILURE;
     // Another client may have started it while we waited for the lock.
     r = TryConnect(path, fd);
     if (r == ConnectResult::Connected) return connected();
     if (r == ConnectResult::Refused) return E_ACCESSDENIED;
 
     ++launches;
-    const pid_t server = SpawnDetached(*args);
+    TStartOptions hidden;
+    hidden.quiet = true;  // it serves hidden; its output has no reader
+    const pid_t server = StartDetached(*args, hidden);
     if (server < 0) return CO_E_SERVER_EXEC_FAILURE;
     // (glibc 2.36's <sys/pidfd.h> lacks C linkage for C++, so the system call is made directly.)
-    const int pidFd = static_cast<int>(::syscall(SYS_pidfd_open, server, 0));
-    struct ClosePid {
-      int fd;
-      ~ClosePid() {
-        if (fd >= 0) ::close(fd);
-      }
-    } closePid{pidFd};
+    const rtl::UniqueFd pidFd(static_cast<int>(::syscall(SYS_pidfd_open, server, 0)));
     for (;;) {
-      const bool ended = HasEnded(pidFd);
+      const bool ended = HasEnded(pidFd.Get());
       r = TryConnect(path, fd);
       if (r == ConnectResult::Connected) return connected();
       if (r == ConnectResult::Refused) return E_ACCESSDENIED;
