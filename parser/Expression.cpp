@@ -4,6 +4,7 @@
 #include <typeinfo>
 
 #include "parser/QelParseExpr.h"
+#include "platform/rtl/ByteOrder.h"
 #include "platform/rtl/Streams.h"
 
 namespace veskmath::qel {
@@ -273,10 +274,7 @@ void TQelExpression1::GetGeneratedVars(rtl::TList& list) const {
 void TQelExpression1::SaveToStream(rtl::TStream& stream) {
   std::string text;
   for (int32_t i = 0; i < Count(); ++i) text.append(Get(i)).append("\r\n");
-  const auto n = static_cast<uint32_t>(text.size());
-  const uint8_t length[4] = {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8),
-                             static_cast<uint8_t>(n >> 16), static_cast<uint8_t>(n >> 24)};
-  stream.WriteBuffer(length, 4);
+  rtl::WriteLittleEndian(stream, static_cast<uint32_t>(text.size()));
   stream.WriteBuffer(text.data(), static_cast<int32_t>(text.size()));
 }
 
@@ -286,10 +284,7 @@ void TQelExpression1::LoadFromStream(rtl::TStream& stream) {
     TQelExpression1* self;
     ~EndUpdateAlways() { self->EndUpdate(); }
   } end{this};
-  uint8_t length[4];
-  stream.ReadBuffer(length, 4);
-  const auto n = static_cast<int32_t>(uint32_t{length[0]} | uint32_t{length[1]} << 8 |
-                                      uint32_t{length[2]} << 16 | uint32_t{length[3]} << 24);
+  const auto n = rtl::ReadLittleEndian<int32_t>(stream);
   // A negative length, or one beyond the stream, would be read into a buffer of that size.
   if (n < 0 || n > stream.Size() - stream.Position()) RaiseParserError(msg::kBadStreamLength);
   std::string text(static_cast<std::size_t>(n), '\0');

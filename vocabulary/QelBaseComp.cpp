@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "platform/rtl/PropertyStream.h"
+#include "platform/rtl/ByteOrder.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace veskmath::qel {
@@ -98,16 +99,14 @@ const std::type_info* TQelComponent::EditorClass() const { return nullptr; }
 void TQelComponent::SaveToStream(rtl::TStream& stream) {
   const std::string className = ClassName();
   const auto length = static_cast<int32_t>(className.size());
-  stream.WriteBuffer(&length, sizeof length);
+  rtl::WriteLittleEndian(stream, length);
   stream.WriteBuffer(className.data(), length);
   rtl::TNameSuspender blank(*this);
   rtl::WriteComponent(stream, *this);
 }
 
 void TQelComponent::LoadFromStream(rtl::TStream& stream) {
-  int32_t length = 0;
-  stream.ReadBuffer(&length, sizeof length);
-  length = std::clamp(length, 0, kMaxClassNameLength);
+  const int32_t length = std::clamp(rtl::ReadLittleEndian<int32_t>(stream), 0, kMaxClassNameLength);
   std::string stored(static_cast<size_t>(length), '\0');
   stream.ReadBuffer(stored.data(), length);
   // Case-sensitive: data of "tsample" is not data of "TSample".

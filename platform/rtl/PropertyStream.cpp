@@ -6,13 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/rtl/ByteOrder.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace veskmath::rtl {
 
 namespace {
-
-static_assert(std::endian::native == std::endian::little, "the block is little-endian");
 
 enum TValueType : uint8_t {
   vaNull = 0x00,  // ends a property list or a set
@@ -50,7 +49,7 @@ class Writer {
   }
   template <class V>
   void Raw(V value) {
-    FStream.WriteBuffer(&value, sizeof value);
+    WriteLittleEndian(FStream, value);
   }
 
   void Properties(TPersistent& instance, int depth) {
@@ -194,9 +193,7 @@ class Parser {
   std::string ShortStr() { return Bytes(Byte()); }
   template <class V>
   V Raw() {
-    V value{};
-    FStream.ReadBuffer(&value, sizeof value);
-    return value;
+    return ReadLittleEndian<V>(FStream);
   }
 
   std::vector<TPropRec> Properties(int depth) {

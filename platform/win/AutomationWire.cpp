@@ -1,6 +1,10 @@
 // Encoding and decoding of the automation wire messages.
 #include "platform/win/AutomationWire.h"
 
+#include <algorithm>
+
+#include "platform/rtl/ByteOrder.h"
+
 namespace veskmath::win::wire {
 
 namespace {
@@ -24,12 +28,8 @@ class Writer {
   Writer() { FBytes.resize(kFrameHeaderSize); }
 
   void U8(std::uint8_t v) { FBytes.push_back(v); }
-  void U16(std::uint16_t v) {
-    for (int i = 0; i < 2; ++i) FBytes.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-  }
-  void U32(std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) FBytes.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-  }
+  void U16(std::uint16_t v) { Append(rtl::ToLittleEndian(v)); }
+  void U32(std::uint32_t v) { Append(rtl::ToLittleEndian(v)); }
   void I32(std::int32_t v) { U32(static_cast<std::uint32_t>(v)); }
   void Guid(const GUID& g) {
     U32(g.Data1);
@@ -79,13 +79,18 @@ class Writer {
   std::optional<std::vector<std::uint8_t>> Finish() {
     const std::size_t payload = FBytes.size() - kFrameHeaderSize;
     if (payload > kMaxFramePayload) return std::nullopt;
-    for (std::size_t i = 0; i < kFrameHeaderSize; ++i) {
-      FBytes[i] = static_cast<std::uint8_t>(payload >> (8 * i));
-    }
+    static_assert(kFrameHeaderSize == sizeof(std::uint32_t));
+    const auto header = rtl::ToLittleEndian(static_cast<std::uint32_t>(payload));
+    std::copy(header.begin(), header.end(), FBytes.begin());
     return std::move(FBytes);
   }
 
  private:
+  template <std::size_t N>
+  void Append(const std::array<std::uint8_t, N>& bytes) {
+    FBytes.insert(FBytes.end(), bytes.begin(), bytes.end());
+  }
+
   std::vector<std::uint8_t> FBytes;
 };
 
@@ -186,15 +191,13 @@ class Reader {
   }
   std::uint16_t U16() {
     if (!Need(2)) return 0;
-    const std::uint16_t v =
-        static_cast<std::uint16_t>(FBytes[FPos] | (static_cast<unsigned>(FBytes[FPos + 1]) << 8));
+    const auto v = rtl::FromLittleEndian<std::uint16_t>(&FBytes[FPos]);
     FPos += 2;
     return v;
   }
   std::uint32_t U32() {
     if (!Need(4)) return 0;
-    std::uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(FBytes[FPos + i]) << (8 * i);
+    const auto v = rtl::FromLittleEndian<std::uint32_t>(&FBytes[FPos]);
     FPos += 4;
     return v;
   }
@@ -395,10 +398,7 @@ std::optional<std::vector<std::uint8_t>> EncodeFrame(const Message& message) {
 DecodeResult DecodeFrame(std::span<const std::uint8_t> buffer) {
   DecodeResult result;
   if (buffer.size() < kFrameHeaderSize) return result;  // Incomplete
-  std::size_t length = 0;
-  for (std::size_t i = 0; i < kFrameHeaderSize; ++i) {
-    length |= static_cast<std::size_t>(buffer[i]) << (8 * i);
-  }
+  const std::size_t length = rtl::FromLittleEndian<std::uint32_t>(buffer.data());
   if (length > kMaxFramePayload) {
     result.status = FrameStatus::Oversized;
     return result;

@@ -1,0 +1,52 @@
+// The one little-endian byte order of everything this system stores or sends: component
+// blocks, expression and component streams, and the automation wire. A value goes out as
+// its bytes least significant first, whatever the machine's order.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+namespace veskmath::rtl {
+
+template <class T>
+concept LittleEndianValue = std::is_arithmetic_v<T> && !std::is_same_v<T, long double>;
+
+// The value's little-endian bytes.
+template <LittleEndianValue T>
+std::array<std::uint8_t, sizeof(T)> ToLittleEndian(T value) {
+  std::array<std::uint8_t, sizeof(T)> bytes;
+  std::memcpy(bytes.data(), &value, sizeof(T));
+  if constexpr (std::endian::native == std::endian::big) std::reverse(bytes.begin(), bytes.end());
+  return bytes;
+}
+
+// The value whose little-endian bytes start at `bytes` (sizeof(T) of them).
+template <LittleEndianValue T>
+T FromLittleEndian(const std::uint8_t* bytes) {
+  std::array<std::uint8_t, sizeof(T)> copy;
+  std::memcpy(copy.data(), bytes, sizeof(T));
+  if constexpr (std::endian::native == std::endian::big) std::reverse(copy.begin(), copy.end());
+  T value;
+  std::memcpy(&value, copy.data(), sizeof(T));
+  return value;
+}
+
+// Stream forms, for any stream with ReadBuffer/WriteBuffer (Streams.h).
+template <LittleEndianValue T, class Stream>
+void WriteLittleEndian(Stream& stream, T value) {
+  const auto bytes = ToLittleEndian(value);
+  stream.WriteBuffer(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+}
+
+template <LittleEndianValue T, class Stream>
+T ReadLittleEndian(Stream& stream) {
+  std::array<std::uint8_t, sizeof(T)> bytes{};
+  stream.ReadBuffer(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+  return FromLittleEndian<T>(bytes.data());
+}
+
+}  // namespace veskmath::rtl
