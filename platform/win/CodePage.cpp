@@ -282,6 +282,38 @@ void RunIconv(iconv_t cd, const char* input, std::size_t inputSize, std::string&
   out.resize(used - used % unitSize);
 }
 
+// The UTF-8 sequence at text[i]: its code point and length, or length 0 when the bytes there
+// break UTF-8 (a stray or cut sequence, an overlong form, a surrogate, a value above
+// U+10FFFF).
+struct TUtf8Sequence {
+  char32_t codePoint;
+  std::size_t length;
+};
+
+TUtf8Sequence DecodeUtf8At(std::string_view text, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char b = byte(i);
+  if (b < 0x80) return {b, 1};
+  // Sequence length and the smallest code point it may carry (overlong forms are bad).
+  std::size_t length = 0;
+  char32_t cp = 0;
+  char32_t minimum = 0;
+  if (b >= 0xC2 && b <= 0xDF) {
+    length = 2, cp = b & 0x1F, minimum = 0x80;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    length = 3, cp = b & 0x0F, minimum = 0x800;
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    length = 4, cp = b & 0x07, minimum = 0x10000;
+  }
+  if (length == 0 || i + length > text.size()) return {0, 0};
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return {0, 0};
+    cp = (cp << 6) | (byte(i + k) & 0x3F);
+  }
+  if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return {0, 0};
+  return {cp, length};
+}
+
 }  // namespace
 
 std::string AnsiCodePageName() { return CurrentConfig().name; }
@@ -301,33 +333,9 @@ bool SetAnsiCodePage(std::string_view name) {
 std::u16string Utf8ToWide(std::string_view text) {
   std::u16string out;
   out.reserve(text.size());
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const unsigned char b = byte(i);
-    if (b < 0x80) {
-      out.push_back(b);
-      ++i;
-      continue;
-    }
-    // Sequence length and the smallest code point it may carry (overlong forms are bad).
-    std::size_t length = 0;
-    char32_t cp = 0;
-    char32_t minimum = 0;
-    if (b >= 0xC2 && b <= 0xDF) {
-      length = 2, cp = b & 0x1F, minimum = 0x80;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      length = 3, cp = b & 0x0F, minimum = 0x800;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      length = 4, cp = b & 0x07, minimum = 0x10000;
-    }
-    bool good = length != 0 && i + length <= text.size();
-    for (std::size_t k = 1; good && k < length; ++k) {
-      good = (byte(i + k) & 0xC0) == 0x80;
-      cp = (cp << 6) | (byte(i + k) & 0x3F);
-    }
-    good = good && cp >= minimum && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
-    if (!good) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto [cp, length] = DecodeUtf8At(text, i);
+    if (length == 0) {
       out.push_back(kReplacement);  // one per bad byte
       ++i;
       continue;
@@ -341,6 +349,15 @@ std::u16string Utf8ToWide(std::string_view text) {
     i += length;
   }
   return out;
+}
+
+std::size_t FirstInvalidUtf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = DecodeUtf8At(text, i).length;
+    if (length == 0) return i;
+    i += length;
+  }
+  return std::string_view::npos;
 }
 
 std::string WideToUtf8(std::u16string_view text) {

@@ -47,6 +47,8 @@ std::u16string FirstUnrepresentable(std::u16string_view text);
 
 // UTF-8 <-> UTF-16. Malformed UTF-8 bytes and lone surrogates become U+FFFD.
 std::u16string Utf8ToWide(std::string_view text);
+// Index of the first byte that breaks UTF-8 (as Utf8ToWide judges it), or npos.
+std::size_t FirstInvalidUtf8(std::string_view text);
 std::string WideToUtf8(std::u16string_view text);
 
 // ANSI <-> UTF-8, for printing system texts on the terminal and reading typed input.

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "platform/rtl/UniqueFd.h"
+#include "platform/win/CodePage.h"
 
 namespace veskmath::win {
 
@@ -53,40 +54,6 @@ bool SameName(std::string_view a, std::string_view b) {
 // CR, LF and NUL cannot be written in the file layout.
 bool HasLineBreakOrNul(std::string_view s) {
   return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
-}
-
-// Index of the first byte that breaks UTF-8 (overlong forms, surrogates and values above
-// U+10FFFF included), or npos.
-size_t FirstInvalidUtf8(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    size_t len;
-    uint32_t cp;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      len = 2, cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3, cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4, cp = c & 0x07;
-    } else {
-      return i;
-    }
-    if (i + len > s.size()) return i;
-    for (size_t k = 1; k < len; ++k) {
-      const auto t = static_cast<unsigned char>(s[i + k]);
-      if ((t & 0xC0) != 0x80) return i;
-      cp = (cp << 6) | (t & 0x3F);
-    }
-    if ((len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) || cp > 0x10FFFF ||
-        (cp >= 0xD800 && cp <= 0xDFFF))
-      return i;
-    i += len;
-  }
-  return std::string_view::npos;
 }
 
 std::string Escape(std::string_view s) {
