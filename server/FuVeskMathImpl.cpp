@@ -13,6 +13,7 @@
 
 #include "math/NumberText.h"
 #include "parser/QelParseExpr.h"
+#include "platform/rtl/ScopeExit.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/Messages.h"
@@ -179,10 +180,7 @@ std::string TFuVeskMathImpl::Evaluate() {
   const THistoryFile history(HistoryFilePath());
   FExpression = std::make_unique<qel::TQelExpression>();
   // The working expression object lives only within this read, whatever happens in it.
-  struct TDropExpression {
-    std::unique_ptr<qel::TQelExpression>& expression;
-    ~TDropExpression() { expression.reset(); }
-  } dropExpression{FExpression};
+  const rtl::ScopeExit dropExpression([this] { FExpression.reset(); });
   std::vector<std::string> lines;
 
   const std::string text = HalfWidthNotation(FHyoki);

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 
+#include "platform/rtl/ScopeExit.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/ConsoleInput.h"
@@ -203,24 +204,18 @@ int Serve(TModule& m) {
   const bool showMainForm = m.mode != TStartMode::Automation && m.mode != TStartMode::Embedding;
   auto form = std::make_unique<TInstallForm>(win::ModuleFileName());
   SetInstallForm(form.get());
-  struct TForget {
-    ~TForget() {
-      SetInstallForm(nullptr);
-      Module().mainWindow = 0;
-    }
-  } forget;
+  const rtl::ScopeExit forget([] {
+    SetInstallForm(nullptr);
+    Module().mainWindow = 0;
+  });
   m.mainWindow = form->Handle();
   form->OnCloseQuery = TerminationCheck;
   // The main window's close ends the application.
   form->OnClose = [](win::TForm&, win::TCloseAction&) { win::PostQuitMessage(0); };
 
   std::unique_ptr<win::TConsoleInput> input;
-  struct TRestoreStreams {
-    bool active = false;
-    ~TRestoreStreams() {
-      if (active) win::SetDialogStreams(nullptr, nullptr);
-    }
-  } restoreStreams;
+  rtl::ScopeExit restoreStreams([] { win::SetDialogStreams(nullptr, nullptr); });
+  if (!showMainForm) restoreStreams.Dismiss();
   if (showMainForm) {
     const bool prompt = ::isatty(STDIN_FILENO) != 0;
     auto showPrompt = [prompt] {
@@ -233,10 +228,7 @@ int Serve(TModule& m) {
     input = std::make_unique<win::TConsoleInput>(
         STDIN_FILENO,
         [dialog, showPrompt](const std::string& line) {
-          struct TPromptAgain {
-            std::function<void()> show;
-            ~TPromptAgain() { show(); }
-          } again{showPrompt};
+          const rtl::ScopeExit again(showPrompt);
           dialog->Choose(win::Utf8ToAnsi(line), std::cout);
         },
         [dialog] {
@@ -246,7 +238,6 @@ int Serve(TModule& m) {
           dialog->Close();
         });
     win::SetDialogStreams(&input->ModalStream(), nullptr);
-    restoreStreams.active = true;
   }
 
   win::MSG msg;
@@ -269,9 +260,7 @@ int Serve(TModule& m) {
 int RunVeskMath(const std::vector<std::string>& args) {
   TModule& m = Module();
   win::CoInitializeEx(nullptr, win::COINIT_APARTMENTTHREADED);
-  struct TUninitialize {
-    ~TUninitialize() { win::CoUninitialize(); }
-  } uninitialize;
+  const rtl::ScopeExit uninitialize([] { win::CoUninitialize(); });
   // Error objects name the ProgID registered for the class.
   win::SetProgIDResolver(win::ProgIDFromRegistry);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/rtl/ScopeExit.h"
 #include "platform/rtl/Streams.h"
 #include "platform/rtl/SysUtils.h"
 
@@ -12,17 +13,11 @@ constexpr const char* kIndexError = "List index out of bounds (%d)";
 constexpr const char* kSortedListError = "Operation not allowed on sorted list";
 constexpr const char* kDuplicateString = "String list does not allow duplicates";
 
-// Closes an update bracket even when the bracketed work raises.
-class UpdateGuard {
- public:
-  explicit UpdateGuard(TStringList& list) : FList(list) { FList.BeginUpdate(); }
-  ~UpdateGuard() { FList.EndUpdate(); }
-  UpdateGuard(const UpdateGuard&) = delete;
-  UpdateGuard& operator=(const UpdateGuard&) = delete;
-
- private:
-  TStringList& FList;
-};
+// Opens an update bracket that closes even when the bracketed work raises.
+auto UpdateGuard(TStringList& list) {
+  list.BeginUpdate();
+  return ScopeExit([&list] { list.EndUpdate(); });
+}
 }  // namespace
 
 TStringList::TStringList() = default;
@@ -113,7 +108,7 @@ void TStringList::Clear() {
 }
 
 void TStringList::LoadFromStream(TStream& stream) {
-  UpdateGuard guard(*this);
+  const auto guard = UpdateGuard(*this);
   const int64_t remaining = stream.Size() - stream.Position();
   std::string text;
   if (remaining > 0) {
@@ -153,7 +148,7 @@ std::string TStringList::GetText() const {
 }
 
 void TStringList::SetText(std::string_view text) {
-  UpdateGuard guard(*this);
+  const auto guard = UpdateGuard(*this);
   Clear();
   // The text ends at its first NUL byte: "a\0b" is the single line "a".
   const size_t end = std::min(text.find('\0'), text.size());
@@ -278,13 +273,13 @@ void TStringList::Sort() {
 
 void TStringList::Assign(const TStringList& source) {
   if (&source == this) return;
-  UpdateGuard guard(*this);
+  const auto guard = UpdateGuard(*this);
   Clear();
   AddStrings(source);
 }
 
 void TStringList::AddStrings(const TStringList& source) {
-  UpdateGuard guard(*this);
+  const auto guard = UpdateGuard(*this);
   // Copy first: source may be this list.
   const std::vector<Item> items = source.FItems;
   for (const Item& item : items) AddObject(item.Text, item.Object);

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/rtl/UniqueFd.h"
 #include "platform/win/AutomationInternal.h"
 #include "platform/win/Files.h"
 #include "platform/win/Messages.h"
@@ -162,24 +163,21 @@ bool EvictIdleLocked(State& s) {
 // Accepts every waiting client of the same user.
 void AcceptClients(State& s, int listenFd, REFCLSID clsid) {
   for (;;) {
-    const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (fd < 0) {
+    rtl::UniqueFd fd(::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+    if (!fd.Valid()) {
       if (errno == EINTR) continue;
       return;  // EAGAIN: nobody else waits; other errors: try again at the next wake
     }
-    if (!automation::PeerIsSameUser(fd)) {
-      ::close(fd);  // another user's process: refused without a word
-      continue;
-    }
+    // Another user's process is refused without a word.
+    if (!automation::PeerIsSameUser(fd.Get())) continue;
     const std::lock_guard<std::mutex> lock(s.mutex);
     // Connections already dropped but not yet released by the serving thread count too.
     if (s.suspended ||
         (s.connections.size() >= kMaxConnections && !EvictIdleLocked(s))) {
-      ::close(fd);
       continue;
     }
     auto conn = std::make_shared<Connection>();
-    conn->fd = fd;
+    conn->fd = fd.Release();
     conn->id = s.nextConnection++;
     conn->clsid = clsid;
     s.connections.emplace(conn->id, conn);
@@ -590,22 +588,19 @@ HRESULT OpenClassSocket(Registration& r) {
 
   // The lock file says which process serves the class: held for the registration's life.
   const std::string lockPath = path + ".lock";
-  const int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (lockFd < 0) return E_ACCESSDENIED;
+  rtl::UniqueFd lockFd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!lockFd.Valid()) return E_ACCESSDENIED;
   struct stat st {};
-  if (::fstat(lockFd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
-    ::close(lockFd);
+  if (::fstat(lockFd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
     return E_ACCESSDENIED;
   }
-  if (::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
-    ::close(lockFd);
+  if (::flock(lockFd.Get(), LOCK_EX | LOCK_NB) != 0) {
     return CO_E_OBJISREG;  // another live process serves the class
   }
   // Nobody serves the class, so a socket left at the path is stale: remove it. Anything that
   // is not our own socket is left for the user to look at.
   switch (automation::InspectSocketPath(path)) {
     case automation::PathState::Refused:
-      ::close(lockFd);
       return E_ACCESSDENIED;
     case automation::PathState::Socket:
       ::unlink(path.c_str());
@@ -613,21 +608,17 @@ HRESULT OpenClassSocket(Registration& r) {
     case automation::PathState::Absent:
       break;
   }
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) {
-    ::close(lockFd);
-    return E_OUTOFMEMORY;
-  }
+  rtl::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!fd.Valid()) return E_OUTOFMEMORY;
   // The directory is private, so nobody reaches the socket between bind and chmod.
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      ::chmod(path.c_str(), 0600) != 0 || ::listen(fd, 64) != 0 ||
+  if (::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::chmod(path.c_str(), 0600) != 0 || ::listen(fd.Get(), 64) != 0 ||
       ::lstat(path.c_str(), &st) != 0) {
-    ::close(fd);
-    ::close(lockFd);
     return E_ACCESSDENIED;
   }
-  r.listenFd = fd;
-  r.lockFd = lockFd;
+  // The registration owns both from here (CloseClassSocketLocked gives them up).
+  r.listenFd = fd.Release();
+  r.lockFd = lockFd.Release();
   r.socketPath = path;
   r.dev = st.st_dev;
   r.ino = st.st_ino;

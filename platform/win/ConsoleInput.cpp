@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "platform/rtl/ScopeExit.h"
 #include "platform/win/WinTypes.h"
 
 namespace veskmath::win {
@@ -126,14 +127,11 @@ LRESULT TConsoleInput::WndProc(UINT message) {
 }
 
 std::optional<std::string> TConsoleInput::ReadLineModal() {
-  struct TModal {
-    TConsoleInput& self;
-    explicit TModal(TConsoleInput& s) : self(s) { ++self.FModalDepth; }
-    ~TModal() {
-      // Lines that arrived meanwhile go to the line handler again once the prompt is done.
-      if (--self.FModalDepth == 0) self.Notify();
-    }
-  } modal(*this);
+  ++FModalDepth;
+  const rtl::ScopeExit modal([this] {
+    // Lines that arrived meanwhile go to the line handler again once the prompt is done.
+    if (--FModalDepth == 0) Notify();
+  });
   for (;;) {
     {
       const std::lock_guard<std::mutex> lock(FMutex);

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/rtl/LineInput.h"
+#include "platform/rtl/ScopeExit.h"
 #include "platform/win/Automation.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/Messages.h"
@@ -376,9 +377,7 @@ int main(int argc, char** argv) {
   }
 
   win::CoInitializeEx(nullptr, win::COINIT_APARTMENTTHREADED);
-  struct TUninitialize {
-    ~TUninitialize() { win::CoUninitialize(); }
-  } uninitialize;
+  const rtl::ScopeExit uninitialize([] { win::CoUninitialize(); });
   // Member names are resolved here, without asking the server.
   win::AddKnownTypeLib(server::kVeskMathLibrary);
 
