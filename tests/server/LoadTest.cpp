@@ -19,7 +19,7 @@
 namespace veskmath::server {
 namespace {
 
-using testing::TPipedChild;
+using testing::TChild;
 using testing::TScratch;
 
 TEST(Load, EightClientsThroughOneServer) {
@@ -29,7 +29,7 @@ TEST(Load, EightClientsThroughOneServer) {
 
   TScratch scratch;
   {
-    TPipedChild reg(VESKMATH_VESKMATH_PATH, {"/regserver"}, scratch.Root(), "reg");
+    TChild reg(VESKMATH_VESKMATH_PATH, {"/regserver"}, scratch.Root(), "reg");
     reg.CloseInput();
     ASSERT_EQ(reg.Wait(60), 0);
     win::RegistryFile file(scratch.Registry());
@@ -60,9 +60,9 @@ TEST(Load, EightClientsThroughOneServer) {
     }
   }
 
-  std::vector<std::unique_ptr<TPipedChild>> clients;
+  std::vector<std::unique_ptr<TChild>> clients;
   for (int c = 0; c < kClients; ++c) {
-    clients.push_back(std::make_unique<TPipedChild>(VESKMATH_VESK_PATH, std::vector<std::string>{},
+    clients.push_back(std::make_unique<TChild>(VESKMATH_VESK_PATH, std::vector<std::string>{},
                                                     scratch.Root(), "c" + std::to_string(c)));
   }
   // Every client holds its object before any runs on: one server serves them all.

@@ -33,7 +33,7 @@ namespace {
 
 using testing::ReadFile;
 using testing::RegText;
-using testing::TPipedChild;
+using testing::TChild;
 using testing::TScratch;
 using testing::WaitFor;
 using testing::WriteFile;
@@ -161,7 +161,7 @@ class ReliabilityProcess : public ::testing::Test {
  protected:
   TRun Run(const std::string& program, const std::vector<std::string>& args,
            const std::string& input = "") {
-    TPipedChild child(program, args, scratch.Root(), "run" + std::to_string(runs++));
+    TChild child(program, args, scratch.Root(), "run" + std::to_string(runs++));
     child.Type(input);
     child.CloseInput();
     TRun r;
@@ -251,7 +251,7 @@ TEST_F(ReliabilityProcess, CreateRightAfterTheLastReleaseIsRefusedOrServed) {
   Installed();
   const win::wire::CreateInstanceRequest create{win::IID_IDispatch};
   for (int round = 0; round < 5; ++round) {
-    TPipedChild server(VESKMATH_VESKMATH_PATH, {"/Automation"}, scratch.Root(), "server");
+    TChild server(VESKMATH_VESKMATH_PATH, {"/Automation"}, scratch.Root(), "server");
     ASSERT_TRUE(WaitFor([] { return ServerPid() > 0; }));
     TRawClient client(win::ClassSocketPath(CLSID_FuVeskMath));
     ASSERT_TRUE(client.Connected());
@@ -301,7 +301,7 @@ TEST_F(ReliabilityProcess, HostCreatingObjectsInQuickSuccessionNeverFails) {
 // the server keeps: a new client is still served at once.
 TEST_F(ReliabilityProcess, SlowOrIdleClientsDoNotHoldUpOthers) {
   Installed();
-  TPipedChild server(VESKMATH_VESKMATH_PATH, {"/Automation"}, scratch.Root(), "server");
+  TChild server(VESKMATH_VESKMATH_PATH, {"/Automation"}, scratch.Root(), "server");
   ASSERT_TRUE(WaitFor([] { return ServerPid() > 0; }));
   const std::string path = win::ClassSocketPath(CLSID_FuVeskMath);
   TRawClient hog(path);
@@ -351,7 +351,7 @@ TEST_F(ReliabilityProcess, ShortClientsSideBySideAllSucceed) {
         const bool define = i % 10 == 0;
         const std::string notation =
             define ? "d" + std::to_string(c) + "_" + std::to_string(i) + ":=7" : "1+1";
-        TPipedChild vesk(VESKMATH_VESK_PATH, {notation}, scratch.Root(),
+        TChild vesk(VESKMATH_VESK_PATH, {notation}, scratch.Root(),
                          "l" + std::to_string(c));
         vesk.CloseInput();
         const std::optional<int> status = vesk.Wait(60);
@@ -383,7 +383,7 @@ TEST_F(ReliabilityProcess, ShortClientsSideBySideAllSucceed) {
 
 TEST_F(ReliabilityProcess, ServerKilledInACallFailsTheClientInBoundedTime) {
   Installed();
-  TPipedChild client(VESKMATH_VESK_PATH, {}, scratch.Root(), "client");
+  TChild client(VESKMATH_VESK_PATH, {}, scratch.Root(), "client");
   client.Type("a:=4\n");
   ASSERT_TRUE(client.WaitForOutput("4\n"));
   const pid_t server = ServerPid();
@@ -415,7 +415,7 @@ TEST_F(ReliabilityProcess, MessageSocketsDoNotAccumulate) {
   Installed();
   const std::string run = scratch.Root() + "/run/veskmath/";
   for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
-    TPipedChild vesk(VESKMATH_VESK_PATH, {}, scratch.Root(), "vesk");
+    TChild vesk(VESKMATH_VESK_PATH, {}, scratch.Root(), "vesk");
     vesk.Type("1+1\n");
     ASSERT_TRUE(vesk.WaitForOutput("2\n"));
     const std::string socket = run + "msg-" + std::to_string(vesk.Pid());
@@ -474,8 +474,8 @@ TEST_F(ReliabilityProcess, TwoInstallsAtOnceLeaveOneEntry) {
   for (int round = 0; round < kRounds; ++round) {
     std::filesystem::remove(scratch.Registry());
     win::RegistryFile(scratch.Registry()).CreateKey(HKEY_LOCAL_MACHINE, kEntryKey);
-    TPipedChild x(VESKMATH_VESKMATH_PATH, {}, scratch.Root(), "x");
-    TPipedChild y(VESKMATH_VESKMATH_PATH, {}, scratch.Root(), "y");
+    TChild x(VESKMATH_VESKMATH_PATH, {}, scratch.Root(), "x");
+    TChild y(VESKMATH_VESKMATH_PATH, {}, scratch.Root(), "y");
     ASSERT_TRUE(x.WaitForOutput("(close, c)\n"));
     ASSERT_TRUE(y.WaitForOutput("(close, c)\n"));
     x.Type("i\n");

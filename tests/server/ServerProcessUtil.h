@@ -26,16 +26,6 @@
 
 namespace veskmath::server::testing {
 
-// Polls `done` every 20 ms until it holds or `seconds` pass; answers whether it held.
-inline bool WaitFor(const std::function<bool()>& done, double seconds = 15) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
 // A scratch directory named by VESKMATH_REGISTRY, TMPDIR and XDG_RUNTIME_DIR for the length
 // of a test; this process adopts the orphans of its children (the detached servers), so
 // ReapOrphan can see them end.
@@ -122,95 +112,6 @@ class TScratch {
 
   std::string FRoot;
   std::vector<std::pair<std::string, std::optional<std::string>>> FSaved;
-};
-
-// A child whose standard input is a pipe the test writes to; standard output and error go
-// to files. `asNobody` (when running as root) drops to the user nobody before the program
-// starts, for what the root user's rights would hide (a registry it may not write).
-class TPipedChild {
- public:
-  TPipedChild(const std::string& program, const std::vector<std::string>& args,
-              const std::string& dir, const std::string& tag, bool asNobody = false) {
-    FOut = dir + "/" + tag + ".out";
-    FErr = dir + "/" + tag + ".err";
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return;
-    std::vector<std::string> text = {program};
-    text.insert(text.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : text) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    // Its own runtime directory: the scratch one is root's, and the fallback would be left
-    // behind in /tmp.
-    const bool drop = asNobody && ::geteuid() == 0;
-    const std::string runtime = dir + "/run-nobody";
-    if (drop) {
-      ::mkdir(runtime.c_str(), 0700);
-      (void)!::chown(runtime.c_str(), 65534, 65534);
-    }
-    const int out = ::open(FOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const int err = ::open(FErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    FPid = ::fork();
-    if (FPid == 0) {
-      if (drop && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0 ||
-                   ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1) != 0)) {
-        ::_exit(126);
-      }
-      if (::dup2(fds[0], 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(126);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    ::close(fds[0]);
-    ::close(out);
-    ::close(err);
-    FIn = fds[1];
-  }
-  TPipedChild(const TPipedChild&) = delete;
-  TPipedChild& operator=(const TPipedChild&) = delete;
-  ~TPipedChild() {
-    CloseInput();
-    if (FPid > 0) {
-      ::kill(FPid, SIGKILL);
-      ::waitpid(FPid, nullptr, 0);
-    }
-  }
-
-  pid_t Pid() const { return FPid; }
-  void Type(const std::string& text) {
-    if (FIn >= 0) (void)!::write(FIn, text.data(), text.size());
-  }
-  void CloseInput() {
-    if (FIn >= 0) ::close(FIn);
-    FIn = -1;
-  }
-  std::string Out() const { return ReadFile(FOut); }
-  std::string Err() const { return ReadFile(FErr); }
-  // Waits until the output holds `text`.
-  bool WaitForOutput(const std::string& text, double seconds = 15) const {
-    return WaitFor([&] { return Out().find(text) != std::string::npos; }, seconds);
-  }
-  // The exit status once the child ended within `seconds`, -1 for a signal, nullopt when it
-  // is still running.
-  std::optional<int> Wait(double seconds = 15) {
-    std::optional<int> status;
-    if (FPid <= 0) return status;
-    WaitFor(
-        [&] {
-          int raw = 0;
-          if (::waitpid(FPid, &raw, WNOHANG) != FPid) return false;
-          status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-          FPid = -1;
-          return true;
-        },
-        seconds);
-    return status;
-  }
-
- private:
-  pid_t FPid = -1;
-  int FIn = -1;
-  std::string FOut;
-  std::string FErr;
 };
 
 // A value of the scratch registry (UTF-8), or nullopt.

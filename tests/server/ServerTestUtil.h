@@ -1,9 +1,8 @@
 // Shared helpers of the server tests: a fresh temporary directory that TMPDIR names for the
-// length of a test, file helpers, and running the vesk program as a child process.
+// length of a test, file helpers, and (from the shared harness) child processes.
 #pragma once
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,7 +17,7 @@
 #include <system_error>
 #include <vector>
 
-extern char** environ;
+#include "support/ChildProcess.h"
 
 namespace veskmath::server::testing {
 
@@ -53,15 +52,12 @@ class TTempDir {
   std::optional<std::string> FOldTmpDir;
 };
 
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
+using test_support::ReadFile;
+using test_support::RunChild;
+using test_support::TChild;
+using test_support::TChildResult;
+using test_support::WaitFor;
+using test_support::WriteFile;
 
 inline bool Exists(const std::string& path) {
   struct stat st {};
@@ -84,61 +80,5 @@ inline bool MakeUnreadable(const std::string& path) {
   if (::geteuid() == 0) return ::chown(path.c_str(), 65534, 65534) == 0;
   return ::chmod(path.c_str(), 0) == 0;
 }
-
-struct TChildResult {
-  int Status = -1;  // exit status, -1 when it did not end normally
-  std::string Out;
-  std::string Err;
-};
-
-// A started child with its output going to files in `dir`; Wait collects it.
-class TChild {
- public:
-  TChild(const std::string& program, const std::vector<std::string>& args, const std::string& dir,
-         const std::string& tag, const std::string& input = std::string()) {
-    FOut = dir + "/" + tag + ".out";
-    FErr = dir + "/" + tag + ".err";
-    const std::string in = dir + "/" + tag + ".in";
-    WriteFile(in, input);
-    std::vector<std::string> argvText = {program};
-    argvText.insert(argvText.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : argvText) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, in.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, FOut.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, FErr.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (posix_spawn(&FPid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
-      FPid = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  TChild(const TChild&) = delete;
-  TChild& operator=(const TChild&) = delete;
-  ~TChild() {
-    if (FPid > 0) Wait();
-  }
-
-  TChildResult Wait() {
-    TChildResult result;
-    int status = 0;
-    if (FPid > 0 && ::waitpid(FPid, &status, 0) == FPid && WIFEXITED(status)) {
-      result.Status = WEXITSTATUS(status);
-    }
-    FPid = -1;
-    result.Out = ReadFile(FOut);
-    result.Err = ReadFile(FErr);
-    return result;
-  }
-
- private:
-  pid_t FPid = -1;
-  std::string FOut;
-  std::string FErr;
-};
 
 }  // namespace veskmath::server::testing

@@ -27,8 +27,8 @@ std::vector<std::string> WithInProc(std::vector<std::string> args) {
 class VeskTool : public ::testing::Test {
  protected:
   TChildResult Run(const std::vector<std::string>& args, const std::string& input = "") {
-    return TChild(VESKMATH_VESK_PATH, args, dir.Path(), "run" + std::to_string(runs++), input)
-        .Wait();
+    return testing::RunChild(VESKMATH_VESK_PATH, args, dir.Path(), "run" + std::to_string(runs++),
+                             input);
   }
 
   TTempDir dir;  // the child inherits TMPDIR
@@ -57,8 +57,10 @@ TEST_F(VeskTool, TwoHostsRecordingAtOnceKeepEveryDefinition) {
   }
   TChild x(VESKMATH_VESK_PATH, WithInProc(xs), dir.Path(), "x");
   TChild y(VESKMATH_VESK_PATH, WithInProc(ys), dir.Path(), "y");
-  const TChildResult rx = x.Wait();
-  const TChildResult ry = y.Wait();
+  x.CloseInput();
+  y.CloseInput();
+  const TChildResult rx = x.Result();
+  const TChildResult ry = y.Result();
   EXPECT_EQ(rx.Status, 0) << rx.Err;
   EXPECT_EQ(ry.Status, 0) << ry.Err;
   EXPECT_EQ(rx.Out, xOut);

@@ -11,7 +11,7 @@
 namespace veskmath::tools {
 namespace {
 
-using server::testing::TChild;
+using server::testing::RunChild;
 using server::testing::TChildResult;
 using server::testing::TTempDir;
 
@@ -30,7 +30,7 @@ TEST_P(Qelcalc, AnswersInWords) {
   const RunCase& c = GetParam();
   TTempDir dir;
   if (c.acp != nullptr) ::setenv("VESKMATH_ACP", c.acp, 1);
-  const TChildResult r = TChild(VESKMATH_QELCALC_PATH, c.args, dir.Path(), "run").Wait();
+  const TChildResult r = RunChild(VESKMATH_QELCALC_PATH, c.args, dir.Path(), "run");
   ::unsetenv("VESKMATH_ACP");
   EXPECT_EQ(r.Out, c.out);
   EXPECT_EQ(r.Err, c.err);

@@ -27,6 +27,7 @@
 #include "platform/win/Files.h"
 #include "platform/win/Messages.h"
 #include "platform/win/RegistryFile.h"
+#include "support/ChildProcess.h"
 #include "tests/win/AutomationTestCounter.h"
 
 namespace veskmath::win {
@@ -381,10 +382,7 @@ TEST_F(AutomationFixture, RunningServerIsUsedAndEndsCleanly) {
   RegistryFile(RegistryFile::DefaultPath()).DeleteKey(HKEY_CLASSES_ROOT, kClassKey);
   ComPtr<IDispatch> object;
   HRESULT hr = REGDB_E_CLASSNOTREG;
-  for (int i = 0; i < 1000 && hr == REGDB_E_CLASSNOTREG; ++i) {
-    hr = Create(object);
-    if (hr == REGDB_E_CLASSNOTREG) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  test_support::WaitFor([&] { return (hr = Create(object)) != REGDB_E_CLASSNOTREG; }, 20);
   ASSERT_EQ(hr, S_OK);
   EXPECT_EQ(ServerOf(object.Get()), server);
   object.Reset();
@@ -448,8 +446,7 @@ TEST_F(AutomationFixture, KilledClientsObjectsAndLocksAreReleased) {
   const pid_t child = StartClientChild(out, /*lock=*/true);
   ASSERT_EQ(ReadPid(out), server);
   mine.Reset();  // only the child's object and lock keep the server now
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_TRUE(IsAlive(server));
+  EXPECT_FALSE(WaitForExit(server, 200)) << "ended while the child still held its object";
   KillChild(child);
   EXPECT_TRUE(WaitForExit(server, 10000)) << "the killed client's object or lock was kept";
 }

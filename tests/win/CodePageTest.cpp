@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "win/ChildProcess.h"
+#include "support/ChildProcess.h"
 
 namespace veskmath::win {
 namespace {
@@ -175,25 +175,25 @@ TEST(CodePageEnvironment, ChildReportsConfiguredCodePage) {
 TEST(CodePageEnvironment, VariableChoosesTheCodePageAndBadNamesFallBackToCp932WithAReason) {
   const char* child = "CodePageEnvironment.ChildReportsConfiguredCodePage";
   EXPECT_EQ(
-      testing::RunThisTestInChild(child, {"VESKMATH_ACP=UTF-8", "VESKMATH_TEST_EXPECT_ACP=UTF-8"}),
+      test_support::RunThisTestInChild(child, {"VESKMATH_ACP=UTF-8", "VESKMATH_TEST_EXPECT_ACP=UTF-8"}),
       0);
   EXPECT_EQ(
-      testing::RunThisTestInChild(child, {"VESKMATH_ACP=1252", "VESKMATH_TEST_EXPECT_ACP=CP1252"}),
+      test_support::RunThisTestInChild(child, {"VESKMATH_ACP=1252", "VESKMATH_TEST_EXPECT_ACP=CP1252"}),
       0);
-  EXPECT_EQ(testing::RunThisTestInChild(
+  EXPECT_EQ(test_support::RunThisTestInChild(
                 child, {"VESKMATH_ACP=KLINGON", "VESKMATH_TEST_EXPECT_ACP=CP932",
                         "VESKMATH_TEST_EXPECT_PROBLEM=VESKMATH_ACP=KLINGON: \"KLINGON\" is not a "
                         "known code page (e.g. CP932, CP1252, UTF-8)"}),
             0);
-  EXPECT_EQ(testing::RunThisTestInChild(
+  EXPECT_EQ(test_support::RunThisTestInChild(
                 child, {"VESKMATH_ACP=UTF-16", "VESKMATH_TEST_EXPECT_ACP=CP932",
                         "VESKMATH_TEST_EXPECT_PROBLEM=VESKMATH_ACP=UTF-16: \"UTF-16\" does not "
                         "keep ASCII characters as they are"}),
             0);
-  EXPECT_EQ(testing::RunThisTestInChild(child, {"VESKMATH_ACP=", "VESKMATH_TEST_EXPECT_ACP=CP932"}),
+  EXPECT_EQ(test_support::RunThisTestInChild(child, {"VESKMATH_ACP=", "VESKMATH_TEST_EXPECT_ACP=CP932"}),
             0);
   // The child really checks: a wrong expectation fails it.
-  EXPECT_NE(testing::RunThisTestInChild(
+  EXPECT_NE(test_support::RunThisTestInChild(
                 child, {"VESKMATH_ACP=UTF-8", "VESKMATH_TEST_EXPECT_ACP=CP932"}, nullptr, true),
             0);
 }

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "win/ChildProcess.h"
+#include "support/ChildProcess.h"
 
 namespace veskmath::win {
 namespace {
@@ -218,7 +218,7 @@ TEST(MessagesRemote, PublishedWindowReceivesFromAnotherProcess) {
   ASSERT_TRUE(PublishWindow(target.Handle())) << GetLastError();
   pid_t child = 0;
   ASSERT_EQ(
-      testing::RunThisTestInChild("MessagesRemote.ChildPosts",
+      test_support::RunThisTestInChild("MessagesRemote.ChildPosts",
                                   {"VESKMATH_TEST_POST_TO=" + std::to_string(target.Handle()),
                                    "VESKMATH_TEST_POST_HIDDEN=" + std::to_string(hidden.Handle())},
                                   &child),

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "support/Wait.h"
+#include "support/ChildProcess.h"
 
 namespace veskmath::win {
 namespace {
@@ -54,7 +54,7 @@ TEST(StartDetached, TheProgramRunsWithItsArgumentsAndDirectoryAndIsNotOurChild) 
   const pid_t pid = StartDetached(
       {"sh", "-c", "cat; echo \"$1 $(pwd)\" > out.tmp && mv out.tmp out", "sh", "a b"}, options);
   ASSERT_GT(pid, 0);
-  EXPECT_TRUE(veskmath::testing::WaitFor([&] { return fs::exists(dir / "out"); }));
+  EXPECT_TRUE(test_support::WaitFor([&] { return fs::exists(dir / "out"); }));
   std::stringstream text;
   text << std::ifstream(dir / "out").rdbuf();
   EXPECT_EQ(text.str(), "a b " + fs::canonical(dir).string() + "\n");

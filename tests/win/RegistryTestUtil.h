@@ -1,5 +1,5 @@
-// Helpers of the registry tests: a scratch directory, whole-file reads and writes, and a
-// forked child for checks that need another process or fewer rights.
+// Helpers of the registry tests: a scratch directory, and from the shared harness whole-file
+// reads and writes and a forked child for checks that need another process or fewer rights.
 #pragma once
 
 #include <fcntl.h>
@@ -16,6 +16,8 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+
+#include "support/ChildProcess.h"
 
 namespace registry_test {
 
@@ -45,54 +47,8 @@ class ScratchDir {
   std::string FPath;
 };
 
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-inline void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
-
-// Runs check in a forked child and answers what it reported: "" when it passed, else its
-// failure text. With dropRights, a child running as root first becomes the user "nobody",
-// so that file permissions bind it as they bind an ordinary user.
-inline std::string InChild(const std::function<std::string()>& check, bool dropRights = false) {
-  int fds[2];
-  if (::pipe(fds) != 0) return "pipe failed";
-  const pid_t pid = ::fork();
-  if (pid < 0) return "fork failed";
-  if (pid == 0) {
-    ::close(fds[0]);
-    std::string result;
-    if (dropRights && ::geteuid() == 0 &&
-        (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-      result = "cannot switch to the user nobody";
-    } else {
-      try {
-        result = check();
-      } catch (const std::exception& e) {
-        result = std::string("unexpected exception: ") + e.what();
-      }
-    }
-    if (!result.empty()) (void)!::write(fds[1], result.data(), result.size());
-    ::_exit(result.empty() ? 0 : 1);
-  }
-  ::close(fds[1]);
-  std::string report;
-  char buffer[512];
-  ssize_t n;
-  while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
-    if (n > 0) report.append(buffer, static_cast<size_t>(n));
-  ::close(fds[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  if (!WIFEXITED(status)) return "child did not exit normally";
-  if (WEXITSTATUS(status) != 0 && report.empty()) return "child failed without a report";
-  return report;
-}
+using veskmath::test_support::InChild;
+using veskmath::test_support::ReadFile;
+using veskmath::test_support::WriteFile;
 
 }  // namespace registry_test
