@@ -11,7 +11,7 @@ include(CMakePackageConfigHelpers)
 # --- The library: the objects of rtl, math and the expression engine, compiled once (they
 # are position-independent everywhere) and linked both ways. The folder targets stay as
 # they are for the programs and tests.
-set(_vm_lib_parts vm_rtl vm_math vm_expr)
+set(_vm_lib_parts vm_rtl vm_math vm_parser vm_vocabulary)
 set(_vm_lib_objects)
 foreach(part IN LISTS _vm_lib_parts)
   if(NOT TARGET ${part})

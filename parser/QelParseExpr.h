@@ -5,8 +5,8 @@
 //
 // Compiling runs four phases, one file each: Lexer.cpp (ParseString), SyntaxCheck.cpp
 // (Check), TreeBuild.cpp (MakeTree, folding, linking) and Expression.cpp (this object's
-// list and evaluation operations). The vocabulary is registered by FillExpressList
-// (vocabulary/Vocabulary.cpp).
+// list and evaluation operations). The engine knows no vocabulary of its own: a vocabulary
+// library registers one with RegisterDefaultVocabulary, and FillExpressList applies it.
 //
 // Construction in two phases: C++ constructors do not dispatch virtual calls to overrides,
 // so every class that can be instantiated fills its vocabulary in its own public
@@ -18,6 +18,16 @@
 //    protected:
 //     void FillExpressList() override { TQelExpression::FillExpressList(); ReplaceSymbol(...); }
 //   };
+//
+// Ownership: each compiled expression owns its evaluation list and every word its compile
+// made (literals, string literals, string comparisons, folded constants); they go when the
+// expression goes (MaxExpressions, Delete, Put, Clear, destruction). The dictionary holds
+// only words that live on: the vocabulary, defined words and generated variables.
+//
+// The string list is a private base: every list operation offered here keeps a line's text,
+// its compiled list and the current index in agreement, so the text at an index always
+// evaluates as that text. Operations that could break this (replacing a line's object,
+// sorting the list as it grows) are not offered.
 //
 // Assignment (":=") copies the assigned value into the left word's own storage (or the
 // caller's storage it is bound to), so dropping the expression that assigned never leaves
@@ -46,10 +56,39 @@ namespace veskmath::qel {
 // expression too long" before it could run the stack out.
 inline constexpr int32_t kMaxExpressionWords = 10000;
 
-class TQelExpression1 : public rtl::TStringList {
+class TQelExpression1;
+
+// Fills a new expression object's dictionary, through its public operations (UseWords,
+// DefineWord).
+using TVocabularyFill = void (*)(TQelExpression1& expression);
+// The vocabulary FillExpressList applies. The vocabulary library registers the built-in one
+// while the program starts, so objects made before that (by other static initialisers)
+// start without it.
+void RegisterDefaultVocabulary(TVocabularyFill fill);
+
+class TQelExpression1 : private rtl::TStringList {
  public:
   TQelExpression1();
   ~TQelExpression1() override;
+
+  // The string list operations that keep text and compiled list together.
+  using TStringList::BeginUpdate;
+  using TStringList::CaseSensitive;
+  using TStringList::CompareStrings;
+  using TStringList::Count;
+  using TStringList::EndUpdate;
+  using TStringList::Get;
+  using TStringList::GetText;
+  using TStringList::IndexOf;
+  using TStringList::LoadFromFile;
+  using TStringList::OnChange;
+  using TStringList::OnChanging;
+  using TStringList::SaveToFile;
+  using TStringList::SetCaseSensitive;
+  using TStringList::SetText;  // Clear, then Add of every line
+  using TStringList::Sorted;
+  using TStringList::TNotifyEvent;
+  using TStringList::UpdateCount;
 
   // Published properties.
   bool Optimize = false;  // fold constant sub-expressions while compiling
@@ -76,7 +115,19 @@ class TQelExpression1 : public rtl::TStringList {
   // Removes every expression and every compile-time word; the dictionary stays.
   void Clear() override;
   std::string GetString(int32_t index) const { return Get(index); }
+  // Replaces the text at index and compiles it; an empty text changes nothing.
   void PutString(int32_t index, const std::string& text);
+  void Put(int32_t index, const std::string& text) { PutString(index, text); }
+  // Lines and their compiled lists move together; the current index stays where it was and
+  // so names whatever expression now stands there.
+  void Exchange(int32_t index1, int32_t index2);
+  void Sort();
+  // Clear, then compile every line of source (Add's MaxExpressions rule applies).
+  void Assign(const rtl::TStringList& source);
+  void Assign(const TQelExpression1& source);
+  // Compiles every line of source, appended as by Add.
+  void AddStrings(const rtl::TStringList& source);
+  void AddStrings(const TQelExpression1& source);
 
   void SetExpressionIndex(int32_t index);
   int32_t GetExpressionIndex() const { return FExpressionIndex; }
@@ -115,8 +166,17 @@ class TQelExpression1 : public rtl::TStringList {
   void CleanUpVariables();
   // Clears list, then appends every word of class exactly TGeneratedVariable, in name order.
   void GetGeneratedVars(rtl::TList& list) const;
-  TExprWord* Word(int32_t index) const { return FExpressList.Word(index); }
+  // The registered word at that position (name order). A shared value word is first copied
+  // into this object's own dictionary, so writing through it changes this object only.
+  TExprWord* Word(int32_t index) const;
   int32_t WordsCount() const { return FExpressList.Count(); }
+
+  // Registration, for vocabularies. UseWords lists the words of a shared table (they stay
+  // the table's): into an empty dictionary in one step, otherwise one by one, a name
+  // already taken keeping its word. DefineWord registers a word the dictionary then owns,
+  // freeing it at once when its name is taken.
+  void UseWords(const TWordTable& table);
+  void DefineWord(std::unique_ptr<TExprWord> word);
 
   // Layout: 32-bit little-endian byte length N, then N bytes: every text followed by CR LF.
   void LoadFromStream(rtl::TStream& stream) override;
@@ -127,7 +187,8 @@ class TQelExpression1 : public rtl::TStringList {
   // Builds the object without registering any word: for derived constructors (see above).
   explicit TQelExpression1(TNoFill);
 
-  // Registers the vocabulary: brackets, separator, constants, operators and functions.
+  // Applies the registered default vocabulary (brackets, separator, constants, operators
+  // and functions); a derived vocabulary overrides it.
   virtual void FillExpressList();
 
   // --- compile phases ---
@@ -166,10 +227,18 @@ class TQelExpression1 : public rtl::TStringList {
   // arguments that refer to other nodes follow them); the old nodes are freed. Evaluation
   // then walks contiguous memory, whatever the heap looked like while compiling.
   PExpressionRec PackList(PExpressionRec first);
-  // Frees a list made by PackList (the lists of the expression list are all packed).
-  static void DisposePacked(PExpressionRec first) { delete[] first; }
+
+  // What one compiled expression owns: its packed evaluation list and the words its compile
+  // made. The string list's object slot of the expression's line holds it.
+  struct TCompiled {
+    std::unique_ptr<TExpressionRec[]> Nodes;
+    std::vector<std::unique_ptr<TExprWord>> Words;
+  };
+  TCompiled* Compiled(int32_t index) const { return static_cast<TCompiled*>(GetObject(index)); }
 
   TExpressList FExpressList{200};
+  // Words made by the compile under way; a successful compile hands them to its expression,
+  // a failed one leaves them to be freed by the next compile (or Clear, or destruction).
   TOCollection FConstants{100};
   PExpressionRec FTail = nullptr;
   PExpressionRec FHead = nullptr;
@@ -185,8 +254,10 @@ class TQelExpression1 : public rtl::TStringList {
   }
   [[noreturn]] static void RaiseNoExpression();
   bool InsertCompiled(int32_t index, const std::string& text, bool limit);
-  // Registers a word made by a define operation, freeing it when the name is taken.
-  void DefineWord(std::unique_ptr<TExprWord> word);
+  // The word registered under name (any case), or nil; a shared value word becomes this
+  // object's own copy first (an assignment writes its storage).
+  TExprWord* Lookup(std::string_view name);
+  TExprWord* OwnWord(int32_t index);
   // The compile's pending fault that must not pre-empt the specified checks (an operand
   // dropped by the tree builder, a function after an operand): raised after the argument
   // check. Empty when there is none.

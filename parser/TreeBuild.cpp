@@ -11,7 +11,6 @@
 #include <typeinfo>
 
 #include "parser/QelParseExpr.h"
-#include "vocabulary/Vocabulary.h"
 
 namespace veskmath::qel {
 
@@ -297,9 +296,10 @@ void TQelExpression1::EvaluateDisposeTree(PExpressionRec rec, bool& isBool, bool
 // "x^2" -> the integer power unrolled for the exponent 2.
 TValueRef* TQelExpression1::MakeLinkedList(PExpressionRec rec) {
   TDoubleFunc faster = nullptr;
-  if (rec->Oper == ops::IntPower) {
+  if (const TExprWord::TFixedExponentForm form = rec->ExprWord->GetFixedExponentForm();
+      form != nullptr && rec->Oper == rec->ExprWord->DoubleFunc()) {
     const TValueRef* exponent = FixedValue(AsNode(rec->Args[1]));
-    if (exponent != nullptr && !exponent->IsCplx) faster = ops::IntPowerFor(*exponent->Real);
+    if (exponent != nullptr && !exponent->IsCplx) faster = form(*exponent->Real);
   }
   const int32_t n = ArgCount(rec);
   for (int32_t k = 0; k < n; ++k) rec->Args[k] = MakeLinkedList(AsNode(rec->Args[k]));
