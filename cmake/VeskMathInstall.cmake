@@ -32,6 +32,9 @@ if(NOT VESKMATH_SANITIZE AND NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize")
   # coverage runtimes come with the program, so such a build cannot check this.)
   target_link_options(veskmath_shared PRIVATE LINKER:--no-undefined)
 endif()
+# The built-in vocabulary registers itself when the program starts and nothing calls it by
+# name: a static link is told to keep it.
+target_link_options(veskmath_static INTERFACE LINKER:-u,veskmath_builtin_vocabulary)
 foreach(lib veskmath_shared veskmath_static)
   target_include_directories(${lib} INTERFACE
     $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
