@@ -201,10 +201,10 @@ TEST(Expression, UnDefineIsCaseSensitive) {
 
 TEST(Expression, ReplaceSymbol) {
   TestExpression expr;
-  const int32_t words = expr.WordsCount();
+  const int32_t words = expr.FExpressList.Count();
   auto* seven = new TDoubleConstant("PI", 7.0);
   EXPECT_TRUE(expr.ReplaceSymbol("Pi", seven));
-  EXPECT_EQ(expr.WordsCount(), words);
+  EXPECT_EQ(expr.FExpressList.Count(), words);
   expr.Add("pi");
   EXPECT_EQ(expr.Evaluate(), 7);
   // A word whose own name is still taken stays the caller's.
@@ -213,7 +213,7 @@ TEST(Expression, ReplaceSymbol) {
   auto* other = new TDoubleConstant("ln2", 2.0);
   EXPECT_FALSE(expr.ReplaceSymbol("pi", other));
   delete other;
-  EXPECT_EQ(expr.WordsCount(), words - 1);
+  EXPECT_EQ(expr.FExpressList.Count(), words - 1);
 }
 
 TEST(Expression, CleanUpVariablesAndGeneratedVars) {
@@ -228,10 +228,10 @@ TEST(Expression, CleanUpVariablesAndGeneratedVars) {
   ASSERT_EQ(generated.Count(), 2);
   EXPECT_EQ(static_cast<TExprWord*>(generated.Get(0))->Name(), "a");
   EXPECT_EQ(static_cast<TExprWord*>(generated.Get(1))->Name(), "b");
-  const int32_t words = expr.WordsCount();
+  const int32_t words = expr.FExpressList.Count();
   expr.Clear();
   expr.CleanUpVariables();
-  EXPECT_EQ(expr.WordsCount(), words - 4);
+  EXPECT_EQ(expr.FExpressList.Count(), words - 4);
   expr.GetGeneratedVars(generated);
   EXPECT_EQ(generated.Count(), 0);
 }
@@ -240,11 +240,11 @@ TEST(Expression, ClearKeepsTheDictionary) {
   TestExpression expr;
   expr.Add("q:=4");
   expr.Evaluate();
-  const int32_t words = expr.WordsCount();
+  const int32_t words = expr.FExpressList.Count();
   expr.Clear();
   EXPECT_EQ(expr.Count(), 0);
   EXPECT_EQ(expr.FConstants.Count(), 0);
-  EXPECT_EQ(expr.WordsCount(), words);
+  EXPECT_EQ(expr.FExpressList.Count(), words);
   expr.Add("q");
   EXPECT_EQ(expr.Evaluate(), 4);
 }
@@ -383,6 +383,17 @@ TEST(Expression, OverlongTextIsRefused) {
     }
     EXPECT_EQ(expr.Count(), 2);
   }
+}
+
+// The limit stops the lexer itself: the names past it are never registered.
+TEST(Expression, OverlongTextStopsAtTheLimit) {
+  std::string text = "n0";
+  for (int k = 1; k < 200000; ++k) text += "+n" + std::to_string(k);
+  TestExpression expr;
+  const int32_t before = expr.FExpressList.Count();
+  EXPECT_EQ(GeneralMessage([&] { expr.Add(text); }),
+            "EParserException: Syntax error: expression too long");
+  EXPECT_LE(expr.FExpressList.Count() - before, kMaxExpressionWords / 2 + 1);
 }
 
 TEST(Expression, StreamLengthBeyondTheStreamIsRefused) {
@@ -551,7 +562,7 @@ TEST(Expression, FixedExponentFormIsTakenFromTheWord) {
 
 TEST(Expression, WordsInNameOrder) {
   TestExpression expr;
-  for (int32_t k = 1; k < expr.WordsCount(); ++k) {
+  for (int32_t k = 1; k < expr.FExpressList.Count(); ++k) {
     EXPECT_LE(
         expr.FExpressList.Compare(expr.Word(k - 1)->Name().c_str(), expr.Word(k)->Name().c_str()),
         0);
