@@ -43,34 +43,12 @@ int32_t TQelExpression1::CompileExpression(const std::string& text) {
   Check(*words);
   // "   ", "not not": nothing to compile
   if (words->Count() == 0) RaiseParserError(msg::kEmptyExpression);
-  PExpressionRec root = MakeTree(std::move(words));
-  FHead = nullptr;
-  FTail = nullptr;
-  try {
-    if (!CheckArguments(root)) RaiseParserError(msg::kTooFewArguments);
-    if (!FDeferredFault.empty()) RaiseParserError(FDeferredFault);
-    if (Optimize) {
-      PExpressionRec whole = root;
-      root = nullptr;  // RemoveConstants consumes the tree, also when folding fails
-      root = RemoveConstants(whole);
-    }
-  } catch (...) {
-    DisposeTree(root);
-    throw;
-  }
-  PExpressionRec head = root;
-  if (!root->ExprWord->GetIsVariable()) {
-    MakeLinkedList(root);
-    head = FHead;
-  }
-  FHead = nullptr;
-  FTail = nullptr;
-  try {
-    compiled->Nodes.reset(PackList(head));
-  } catch (...) {
-    DisposeList(head);
-    throw;
-  }
+  PTreeNode root = MakeTree(std::move(words));
+  FHead = nullptr;  // from here on a failure leaves no current list
+  if (!CheckArguments(*root)) RaiseParserError(msg::kTooFewArguments);
+  if (!FDeferredFault.empty()) RaiseParserError(FDeferredFault);
+  if (Optimize) root = RemoveConstants(std::move(root));
+  compiled->Nodes = MakeLinkedList(*root).Nodes;
   // The words this compile made go with its expression.
   compiled->Words.reserve(static_cast<std::size_t>(FConstants.Count()));
   for (int32_t i = 0; i < FConstants.Count(); ++i)
@@ -139,7 +117,6 @@ void TQelExpression1::Delete(int32_t index) {
   if (Count() == 0) {
     FExpressionIndex = -1;
     FHead = nullptr;
-    FTail = nullptr;
   } else {
     SetExpressionIndex(FExpressionIndex < Count() - 1 ? FExpressionIndex : Count() - 1);
   }
@@ -148,7 +125,6 @@ void TQelExpression1::Delete(int32_t index) {
 void TQelExpression1::Clear() {
   for (int32_t i = Count() - 1; i >= 0; --i) Delete(i);
   FHead = nullptr;
-  FTail = nullptr;
   FConstants.FreeAll();
 }
 

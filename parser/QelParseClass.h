@@ -56,9 +56,9 @@ using TDoubleFunc = void (*)(PExpressionRec);
 
 inline constexpr int kMaxArgs = 8;  // the hard limit on the arity of any word
 
-// One node of a compiled expression. While the tree exists, Args holds child nodes
-// (cast to TValueRef*); after linking, each slot points at the TValueRef of an argument
-// (the child's Res, or a value word's own reference).
+// One node of a compiled expression's evaluation list (the tree a compile builds first has
+// a type of its own). Each argument slot points at the TValueRef of an argument: another
+// node's Res, or a value word's own reference.
 struct TExpressionRec {
   double RealValue;
   TCplx CplxValue;

@@ -44,6 +44,7 @@
 // a word referring to released memory.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -205,21 +206,34 @@ class TQelExpression1 : private rtl::TStringList {
   std::unique_ptr<TExprCollection> ParseString(const std::string& text);  // Lexer.cpp
   void Check(TExprCollection& words);                                     // SyntaxCheck.cpp
   void FinishCheck(TExprCollection& words);  // string comparisons, strings left over
-  // TreeBuild.cpp
-  static PExpressionRec MakeRec();
-  // Consumes words. On failure the partial tree is released and the error propagates.
-  PExpressionRec MakeTree(std::unique_ptr<TExprCollection> words);
-  PExpressionRec BuildTree(const TExprCollection& words, int32_t from, int32_t to);
-  bool CheckArguments(PExpressionRec rec) const;
-  bool ResultCanVary(PExpressionRec rec) const;
-  PExpressionRec RemoveConstants(PExpressionRec rec);
-  bool MarkVarying(PExpressionRec rec);
-  PExpressionRec FoldMarked(PExpressionRec rec);
-  void EvaluateDisposeTree(PExpressionRec rec, bool& isBool, bool& isCplx);
-  TValueRef* MakeLinkedList(PExpressionRec rec);
+  // TreeBuild.cpp. The tree of one compile has its own node type, owned from the root down;
+  // linking turns it into the evaluation list, an array of TExpressionRec in post-order.
+  struct TTreeNode {
+    TExprWord* Word = nullptr;  // not owned; a value word is a leaf
+    std::array<std::unique_ptr<TTreeNode>, kMaxArgs> Args;  // in source order
+    bool Varies = false;  // MarkVarying's answer, for FoldMarked
+  };
+  using PTreeNode = std::unique_ptr<TTreeNode>;
+  // An evaluation list: its nodes in evaluation order, each linked to the next.
+  struct TLinkedList {
+    std::unique_ptr<TExpressionRec[]> Nodes;
+    int32_t Count = 0;
+  };
+  PTreeNode MakeTree(std::unique_ptr<TExprCollection> words);
+  PTreeNode BuildTree(const TExprCollection& words, int32_t from, int32_t to);
+  bool CheckArguments(const TTreeNode& node) const;
+  bool ResultCanVary(const TTreeNode& node) const;
+  PTreeNode RemoveConstants(PTreeNode node);
+  bool MarkVarying(TTreeNode& node);
+  PTreeNode FoldMarked(PTreeNode node);
+  // Evaluates a sub-tree once into FFoldReal or FFoldCplx; the tree goes.
+  void EvaluateDisposeTree(PTreeNode node, bool& isBool, bool& isCplx);
+  TLinkedList MakeLinkedList(const TTreeNode& root) const;
+  TValueRef* LinkNode(const TTreeNode& node, TExpressionRec* nodes, int32_t& next) const;
+  // The nodes a tree links to: every node within its parent's arity whose word is no value.
+  static int32_t ListedNodes(const TTreeNode& node);
   // The value of a leaf that no evaluation can change, or nil.
-  const TValueRef* FixedValue(PExpressionRec rec) const;
-  static void DisposeTree(PExpressionRec rec);
+  const TValueRef* FixedValue(const TTreeNode& node) const;
   static TValueRef* EvaluateList(PExpressionRec first) {
     if (first == nullptr) return nullptr;
     // A lone value ("2*3+4" folded, "x"): its own reference, the value the copy would hold.
@@ -231,14 +245,10 @@ class TQelExpression1 : private rtl::TStringList {
     }
     return &last->Res;
   }
-  bool isBoolean() const;
-  static void DisposeList(PExpressionRec first);
-  // The nodes of a linked list moved into one array in list order (links, results and the
-  // arguments that refer to other nodes follow them); the old nodes are freed. Evaluation
-  // then walks contiguous memory, whatever the heap looked like while compiling.
-  PExpressionRec PackList(PExpressionRec first);
+  bool isBoolean() const { return IsBooleanList(FHead); }
+  static bool IsBooleanList(PExpressionRec first);
 
-  // What one compiled expression owns: its packed evaluation list and the words its compile
+  // What one compiled expression owns: its evaluation list and the words its compile
   // made. The string list's object slot of the expression's line holds it.
   struct TCompiled {
     std::unique_ptr<TExpressionRec[]> Nodes;
@@ -250,7 +260,6 @@ class TQelExpression1 : private rtl::TStringList {
   // Words made by the compile under way; a successful compile hands them to its expression,
   // a failed one leaves them to be freed by the next compile (or Clear, or destruction).
   TOCollection FConstants{100};
-  PExpressionRec FTail = nullptr;
   PExpressionRec FHead = nullptr;
   double FFoldReal = 0.0;
   TCplx FFoldCplx{0.0, 0.0};
@@ -272,8 +281,6 @@ class TQelExpression1 : private rtl::TStringList {
   // dropped by the tree builder, a function after an operand): raised after the argument
   // check. Empty when there is none.
   std::string FDeferredFault;
-  // PackList's table of old node addresses (kept to spare an allocation per compile).
-  std::vector<std::pair<std::uintptr_t, int32_t>> FPackIndex;
   // Text of the expression being compiled (lower-cased), for "Syntax error in expression".
   std::string FCompiling;
 
