@@ -132,9 +132,9 @@ class TQelExpression1 : private rtl::TStringList {
   // Lines and their compiled lists move together; the current index stays where it was and
   // so names whatever expression now stands there.
   void Exchange(int32_t index1, int32_t index2);
-  void Sort();
+  void Sort() override;
   // Clear, then compile every line of source (Add's MaxExpressions rule applies).
-  void Assign(const rtl::TStringList& source);
+  void Assign(const rtl::TStringList& source) override;
   void Assign(const TQelExpression1& source);
   // Compiles every line of source, appended as by Add.
   void AddStrings(const rtl::TStringList& source);
