@@ -7,6 +7,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "ParamName.h"
 #include "ParserTestUtil.h"
 #include "platform/rtl/Streams.h"
 
@@ -58,6 +59,10 @@ struct HexCase {
   const char* text;
   const char* hex;
 };
+// Test logs name the case by its text ("2+3*4"), not by its bytes.
+void PrintTo(const HexCase& c, std::ostream* os) {
+  *os << ::testing::PrintToString(std::string(c.text));
+}
 
 class ExpressionHex : public ::testing::TestWithParam<HexCase> {};
 
@@ -72,7 +77,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(HexCase{"255", "$FF"}, HexCase{"0", "$0"}, HexCase{"-1", "$FFFFFFFFFFFFFFFF"},
                       HexCase{"2.5", "$2"}, HexCase{"3.5", "$4"},
                       HexCase{"nan", "$8000000000000000"}, HexCase{"inf", "$8000000000000000"},
-                      HexCase{"1e19", "$8000000000000000"}, HexCase{"$7fffffff", "$7FFFFFFF"}));
+                      HexCase{"1e19", "$8000000000000000"}, HexCase{"$7fffffff", "$7FFFFFFF"}),
+    veskmath::tests::ReadableParamName());
 
 TEST(Expression, HexCharPrefixesHexResults) {
   TestExpression expr;

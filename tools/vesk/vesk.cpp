@@ -65,18 +65,42 @@ constexpr const char* kUsageText =
     "\n"
     "Exit status: 0 normally, 1 when no plug-in is installed, the object cannot be made or a\n"
     "call of it failed (the line printed for that notation is then empty and the reason goes\n"
-    "to standard error), 2 for a usage error.\n";
+    "to standard error), 2 for a usage error or a VESKMATH_ACP that names no usable code page.\n";
 
-// Describes a failed call with the error information the object left.
-void ReportFailure(const char* member, win::HRESULT hr) {
+// What a failure code means for the person at the terminal, and what to do about it;
+// empty for codes that say nothing more than their number.
+std::string Explain(win::HRESULT hr) {
+  if (hr == win::RPC_E_DISCONNECTED) {
+    return "the conversion server went away (it ended or was stopped); run vesk again to "
+           "start a new one";
+  }
+  if (hr == win::CO_E_SERVER_STOPPING) return "the conversion server is ending; try again";
+  if (hr == win::RPC_E_TIMEOUT) return "the conversion server did not answer in time";
+  if (hr == win::RPC_E_SERVERFAULT) return "the conversion server failed while answering";
+  if (hr == win::CO_E_SERVER_EXEC_FAILURE) {
+    return "the registered server program could not be started: run `veskmath /regserver` "
+           "with the veskmath you use now";
+  }
+  if (hr == win::REGDB_E_CLASSNOTREG) {
+    return "the class is not registered: run `veskmath /regserver`";
+  }
+  if (hr == win::E_OUTOFMEMORY) return "out of memory";
+  return {};
+}
+
+// Describes a failed call: its code, then the error information the object left and what
+// the code means in words ("vesk: VeskYomi failed (0x80010108): the conversion server ...").
+void ReportFailure(const std::string& what, win::HRESULT hr, const std::string& reason = {}) {
   std::string description;
   win::ComPtr<win::IErrorInfo> info;
   if (win::GetErrorInfo(0, info.ReleaseAndGetAddressOf()) == win::S_OK && info) {
     win::BSTR text;
     if (SUCCEEDED(info->GetDescription(&text))) description = win::WideToUtf8(text.View());
   }
-  std::fprintf(stderr, "vesk: %s failed (0x%08X)%s%s\n", member, static_cast<unsigned>(hr),
-               description.empty() ? "" : ": ", description.c_str());
+  std::string words = reason.empty() ? Explain(hr) : reason;
+  if (!description.empty()) words = words.empty() ? description : description + "; " + words;
+  std::fprintf(stderr, "vesk: %s failed (0x%08X)%s%s\n", what.c_str(), static_cast<unsigned>(hr),
+               words.empty() ? "" : ": ", words.c_str());
 }
 
 // The four members as the host calls them, whatever stands behind the object.
@@ -244,6 +268,32 @@ std::optional<std::string> FindPlugin() {
   }
 }
 
+// When the server could not be started because its registered program is gone (a build
+// tree moved or deleted), says so with the path; otherwise empty.
+std::string MissingServerReason(const win::CLSID& clsid, win::HRESULT hr) {
+  if (hr != win::CO_E_SERVER_EXEC_FAILURE) return {};
+  std::string commandLine;
+  try {
+    win::TRegistry reg;
+    reg.SetRootKey(win::HKEY_CLASSES_ROOT);
+    if (!reg.OpenKeyReadOnly("\\CLSID\\" + win::GUIDToString(clsid) + "\\LocalServer32")) return {};
+    commandLine = reg.ReadString("");
+  } catch (const veskmath::rtl::Exception&) {
+    return {};
+  }
+  // "/opt/vesk/veskmath /Automation" or "\"/opt/vesk math/veskmath\" /Automation"
+  std::string program;
+  if (!commandLine.empty() && commandLine.front() == '"') {
+    program = commandLine.substr(1, commandLine.find('"', 1) - 1);
+  } else {
+    program = commandLine.substr(0, commandLine.find(' '));
+  }
+  if (program.empty() || ::access(program.c_str(), X_OK) == 0) return {};
+  return "the registered server " + win::AnsiToUtf8(program) +
+         " no longer exists (moved or deleted?): run `veskmath /regserver` with the veskmath "
+         "you use now";
+}
+
 // The object from the local server of the installed plug-in; nullptr after a report.
 std::unique_ptr<TLink> ConnectToPlugin() {
   EnsureHostKey();
@@ -274,7 +324,7 @@ std::unique_ptr<TLink> ConnectToPlugin() {
       win::CoCreateInstance(clsid, nullptr, win::CLSCTX_LOCAL_SERVER, win::IID_IDispatch,
                             reinterpret_cast<void**>(object.ReleaseAndGetAddressOf()));
   if (FAILED(hr)) {
-    ReportFailure("creating the conversion object", hr);
+    ReportFailure("creating the conversion object", hr, MissingServerReason(clsid, hr));
     return nullptr;
   }
   return std::make_unique<TDispatchLink>(std::move(object));
@@ -318,6 +368,11 @@ int main(int argc, char** argv) {
     } else {
       notations.emplace_back(arg);
     }
+  }
+
+  if (const std::string problem = win::AnsiCodePageProblem(); !problem.empty()) {
+    std::fprintf(stderr, "vesk: %s\n", problem.c_str());
+    return kUsage;
   }
 
   win::CoInitializeEx(nullptr, win::COINIT_APARTMENTTHREADED);
