@@ -34,7 +34,6 @@ enum TVariableType : uint8_t {
   vtLeftBracket,
   vtRightBracket,
   vtComma,
-  vtCplx,  // declared; no word of this system reports it
 };
 
 // The comparison performed by a TLogicalStringOper.

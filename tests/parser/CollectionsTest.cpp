@@ -105,20 +105,6 @@ TEST(Collections, BareSortedCollectionHasNoOrder) {
   bare.SetCount(0);
 }
 
-TEST(Collections, StrCollectionOwnsItsStrings) {
-  TStrCollection strings(4);
-  EXPECT_TRUE(strings.Add(NewStr("beta")));
-  EXPECT_TRUE(strings.Add(NewStr("Alpha")));
-  EXPECT_TRUE(strings.Add(NewStr("alpha")));
-  char* again = NewStr("beta");
-  EXPECT_FALSE(strings.Add(again));
-  StrDispose(again);
-  ASSERT_EQ(strings.Count(), 3);
-  EXPECT_STREQ(static_cast<char*>(strings.Get(0)), "Alpha");
-  EXPECT_STREQ(static_cast<char*>(strings.Get(1)), "alpha");
-  strings.AtFree(2);
-}
-
 TEST(Collections, ExpressListFoldsCase) {
   TExpressList list(4);
   auto* sin = new TFunction("Sin", nullptr, 1);
@@ -131,12 +117,6 @@ TEST(Collections, ExpressListFoldsCase) {
   EXPECT_EQ(list.Compare("abc", "ABC"), 0);
   EXPECT_GT(list.Compare("abd", "ABC"), 0);
   EXPECT_LT(list.Compare("ab", "abc"), 0);
-
-  auto* replacement = new TFunction("SIN", nullptr, 2);
-  EXPECT_TRUE(list.AddReplace(replacement));
-  EXPECT_EQ(list.Find("sin"), replacement);
-  EXPECT_EQ(sin->GetNFunctionArg(), 1);  // out of the list, still alive
-  delete sin;
 }
 
 // The words of a text, for the scans below.
