@@ -44,19 +44,6 @@ std::string NormalizeName(std::string_view name) {
   return std::string(name);
 }
 
-UINT NumberOf(std::string_view name) {
-  if (IsUtf8Name(name)) return CP_UTF8;
-  if (name.size() > 2 && EqualsIgnoringCase(name.substr(0, 2), "CP")) {
-    UINT number = 0;
-    for (const char c : name.substr(2)) {
-      if (c < '0' || c > '9' || number > 100000) return 0;
-      number = number * 10 + static_cast<UINT>(c - '0');
-    }
-    return number;
-  }
-  return 0;
-}
-
 // The system texts rely on ASCII meaning ASCII ("=", ":", digits, letters); a code page
 // that moves any of the bytes 0x01..0x7F elsewhere (UTF-16, EBCDIC) is refused.
 bool KeepsAscii(const std::string& name) {
@@ -317,8 +304,6 @@ TUtf8Sequence DecodeUtf8At(std::string_view text, std::size_t i) {
 }  // namespace
 
 std::string AnsiCodePageName() { return CurrentConfig().name; }
-
-UINT GetACP() { return NumberOf(CurrentConfig().name); }
 
 std::string AnsiCodePageProblem() {
   ConfigureFromEnvironment();

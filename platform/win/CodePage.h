@@ -22,13 +22,8 @@
 
 namespace veskmath::win {
 
-inline constexpr UINT CP_ACP = 0;
-inline constexpr UINT CP_UTF8 = 65001;
-
 // The iconv name of the ANSI code page ("CP932", "UTF-8", ...).
 std::string AnsiCodePageName();
-// Its Windows number: 932, 1252, 65001 (UTF-8); 0 for a code page known only by name.
-UINT GetACP();
 // Empty when VESKMATH_ACP is unset, empty or usable; otherwise the reason it was not used:
 //   VESKMATH_ACP=bogus: "bogus" is not a known code page (e.g. CP932, CP1252, UTF-8)
 std::string AnsiCodePageProblem();

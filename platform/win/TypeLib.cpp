@@ -240,17 +240,6 @@ void AddKnownTypeLib(const TTypeLibDesc& lib) {
   if (std::find(k.libs.begin(), k.libs.end(), &lib) == k.libs.end()) k.libs.push_back(&lib);
 }
 
-const TInterfaceDesc* FindKnownInterface(REFIID iid) {
-  KnownLibs& k = Known();
-  const std::lock_guard<std::mutex> lock(k.mutex);
-  for (const TTypeLibDesc* lib : k.libs) {
-    for (const TInterfaceDesc* itf : lib->interfaces) {
-      if (itf->iid == iid) return itf;
-    }
-  }
-  return nullptr;
-}
-
 const TCoClassDesc* FindKnownCoClass(REFCLSID clsid) {
   KnownLibs& k = Known();
   const std::lock_guard<std::mutex> lock(k.mutex);

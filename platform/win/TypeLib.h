@@ -161,7 +161,6 @@ std::string TypeLibVersionKey(const TTypeLibDesc& lib);
 // use of automation, which static tables do).
 
 void AddKnownTypeLib(const TTypeLibDesc& lib);
-const TInterfaceDesc* FindKnownInterface(REFIID iid);
 const TCoClassDesc* FindKnownCoClass(REFCLSID clsid);
 
 }  // namespace veskmath::win
