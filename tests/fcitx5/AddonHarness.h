@@ -74,7 +74,8 @@ class THarness {
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     auto tick = FInstance->eventLoop().addTimeEvent(
-        CLOCK_MONOTONIC, fcitx::now(CLOCK_MONOTONIC) + 1000, 0,
+        // An accuracy of 0 would let the loop coalesce ticks up to a quarter second.
+        CLOCK_MONOTONIC, fcitx::now(CLOCK_MONOTONIC) + 1000, 1,
         [&](fcitx::EventSourceTime* source, std::uint64_t) {
           if (!FFrontend) Start();
           while (next < steps.size() && steps[next]()) ++next;
