@@ -170,7 +170,10 @@ echo "   ok: $(wc -l <"$work/all-headers.cpp") headers compile from the staged i
 addon_built=no
 [ -e "$build/tools/fcitx5/veskmath.so" ] && addon_built=yes
 if [ $addon_built = yes ]; then
-  addon_so=$(cd "$stage" && ls lib/*/fcitx5/veskmath.so lib/fcitx5/veskmath.so 2>/dev/null | head -1)
+  addon_so=""
+  for f in "$stage"/lib/*/fcitx5/veskmath.so "$stage"/lib/fcitx5/veskmath.so; do
+    [ -e "$f" ] && addon_so=${f#"$stage/"}
+  done
   [ -n "$addon_so" ] || fail "the staged install lacks the Fcitx5 add-on (lib/.../fcitx5/veskmath.so)"
   [ -e "$stage/share/fcitx5/addon/veskmath.conf" ] ||
     fail "the staged install lacks share/fcitx5/addon/veskmath.conf"
