@@ -2,9 +2,13 @@
 // live candidate, definitions and commands, and what the user sees when the plug-in is
 // missing or its server dies.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <fcitx-config/rawconfig.h>
 
+#include <chrono>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -132,6 +136,47 @@ TEST(Addon, ServerKilledBetweenTwoKeysTheNextKeyConverts) {
                      h.Type("+2="), h.UntilCandidate("1+2= 3"), h.Press("Return"),
                      h.Until([&] { return !h.Commits.empty(); })}));
   EXPECT_EQ(h.Commits, Texts{"1+2= 3"});
+}
+
+// The server the add-on started, adopted by this process as its child; 0 when none runs.
+pid_t ServerPid() {
+  const std::string parent = " " + std::to_string(::getpid()) + " ";
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string pid = entry.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    // "<pid> (<name>) <state> <ppid> ..."
+    const std::string stat = server::testing::ReadFile(entry.path().string() + "/stat");
+    const std::size_t name = stat.find(" (veskmath) ");
+    if (name != std::string::npos && stat.find(parent, name + 12) == name + 13) {
+      return std::stoi(pid);
+    }
+  }
+  return 0;
+}
+
+// A hung server is waited for off the event loop: keys are taken meanwhile, the auxiliary
+// text says so, and once the server is gone the next key starts another.
+TEST(Addon, HungServerNeverHoldsUpTyping) {
+  THarness h;
+  ASSERT_TRUE(h.Install());
+  pid_t server = 0;
+  std::chrono::steady_clock::time_point typing;
+  EXPECT_TRUE(h.Run({h.Press(kTrigger), h.Type("1"), h.UntilCandidate("1"), h.Do([&] {
+                       server = ServerPid();
+                       ASSERT_GT(server, 0);
+                       ::kill(server, SIGSTOP);
+                     }),
+                     h.Do([&] { typing = std::chrono::steady_clock::now(); }), h.Type("+2="),
+                     h.Do([&] {
+                       // Three keys while the server does not answer (a call waits 5 s).
+                       EXPECT_LT(std::chrono::steady_clock::now() - typing,
+                                 std::chrono::seconds(1));
+                       EXPECT_EQ(h.Preedit(), "1+2=");
+                     }),
+                     h.Until([&] { return h.Aux().find("does not answer") != std::string::npos; }),
+                     h.Do([&] { ::kill(server, SIGKILL); }), h.Press("BackSpace"), h.Type("="),
+                     h.UntilCandidate("1+2= 3")},
+                    60));
 }
 
 // Leaving math mode releases the object: the server started for it ends by itself.

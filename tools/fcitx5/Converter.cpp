@@ -115,6 +115,11 @@ TAnswer TConverter::Serve(const TRequest& request) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (!FLink) {
       host::TConnectResult found = host::ConnectToPlugin();
+      // A server that was ending as we asked may refuse or drop us: ask once more.
+      if (!found.Link && found.Failure == host::TConnectFailure::CreateFailed && attempt == 0 &&
+          found.HResult != win::RPC_E_TIMEOUT) {
+        continue;
+      }
       if (!found.Link) {
         switch (found.Failure) {
           case host::TConnectFailure::RegistryUnreadable:
@@ -127,7 +132,9 @@ TAnswer TConverter::Serve(const TRequest& request) {
             answer.Problem = TProblem::ClassNotRegistered;
             break;
           default:
-            answer.Problem = TProblem::ServerFailed;
+            // A server that hangs before handing out the object is one that does not answer.
+            answer.Problem = found.HResult == win::RPC_E_TIMEOUT ? TProblem::NoAnswer
+                                                                 : TProblem::ServerFailed;
             break;
         }
         answer.HResult = static_cast<std::int32_t>(found.HResult);
