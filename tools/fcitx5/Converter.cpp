@@ -73,7 +73,10 @@ void TConverter::Submit(TRequest request) {
 
 void TConverter::Cancel(std::uint64_t client) {
   const std::lock_guard<std::mutex> lock(FMutex);
-  std::erase_if(FQueue, [&](const TRequest& queued) { return queued.Client == client; });
+  std::erase_if(FQueue, [&](const TRequest& queued) {
+    // A result already taken is still reported to the plug-in.
+    return queued.Client == client && queued.Kind != TRequestKind::Start;
+  });
 }
 
 void TConverter::Release() {

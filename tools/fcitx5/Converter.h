@@ -61,7 +61,8 @@ class TConverter {
   TConverter& operator=(const TConverter&) = delete;
 
   void Submit(TRequest request);
-  // Drops the client's queued requests that have not started.
+  // Drops the client's queued requests that have not started, except reports of a result
+  // already taken (Start).
   void Cancel(std::uint64_t client);
   // Releases the object once the queue is empty, unless a request comes first; the server
   // then ends by itself when no other host holds one.
