@@ -3,6 +3,7 @@
 #include <cmath>
 #include <utility>
 
+#include "math/Elementary.h"
 #include "math/Utilities.h"
 #include "math/X87.h"
 
@@ -64,15 +65,16 @@ TCplx CartToPolar(const TCplx& z) {
   return Store(sqrtl(ld{z.Re} * z.Re + ld{z.Im} * z.Im), x87::ATan2(z.Im, z.Re));
 }
 
+// ext::SinCos, not the bare instruction: from 2^63 on that hands the angle back unchanged.
 TCplx PolarToCart(const TCplx& z) {
   ld s, c;
-  x87::SinCos(z.Im, s, c);
+  ext::SinCos(z.Im, s, c);
   return Store(z.Re * c, z.Re * s);
 }
 
 TCplx Expj(double t) {
   ld s, c;
-  x87::SinCos(t, s, c);
+  ext::SinCos(t, s, c);
   return Store(c, s);
 }
 

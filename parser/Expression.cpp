@@ -26,7 +26,6 @@ int32_t TQelExpression1::CompileExpression(const std::string& text) {
   Check(*words);
   // "   ", "not not": nothing to compile
   if (words->Count() == 0) RaiseParserError(msg::kEmptyExpression);
-  if (words->Count() > kMaxExpressionWords) RaiseParserError(msg::kTooLong);
   PExpressionRec root = MakeTree(std::move(words));
   FHead = nullptr;
   FTail = nullptr;

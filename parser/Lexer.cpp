@@ -3,8 +3,9 @@
 // One left-to-right pass over the lower-cased, trimmed text. Known names are looked up in
 // the dictionary; numbers and quoted strings become new constant words (owned by
 // FConstants); any other name becomes a generated variable, registered on the spot, so
-// later expressions of the same object share it. Nothing is rejected here: malformed
-// sequences are left to the checker and to the number readers.
+// later expressions of the same object share it. Only a text of more than
+// kMaxExpressionWords words is rejected here: malformed sequences are left to the checker
+// and to the number readers.
 #include <string>
 
 #include "parser/QelParseExpr.h"
@@ -129,6 +130,9 @@ std::unique_ptr<TExprCollection> TQelExpression1::ParseString(const std::string&
       FExpressList.Add(word.get());
       words->Add(word.release());
     }
+    // Refused as soon as the limit is passed: a text of a million names would otherwise
+    // register every one of them before being refused.
+    if (words->Count() > kMaxExpressionWords) RaiseParserError(msg::kTooLong);
   }
   return words;
 }

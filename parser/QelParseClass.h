@@ -109,7 +109,6 @@ inline constexpr std::string_view kTooManyArgumentsFor = " has too many argument
 inline constexpr std::string_view kOneOperandOnly = " takes one operand only";
 inline constexpr std::string_view kOperandAfterFunction =
     " is followed by an operand without an operator between them";
-inline constexpr std::string_view kNotBeforeOperand = " must stand before its operand";
 }  // namespace msg
 
 [[noreturn]] void RaiseParserError(std::string_view message);

@@ -36,24 +36,21 @@ bool InUnaryPosition(const TExprCollection& words, int32_t i) {
   return prev->GetIsOper() && prev->GetNFunctionArg() == 1 && InUnaryPosition(words, i - 1);
 }
 
-// Whether the word at i closes an operand: a value, ")", or a postfix operator ("5!", "50%").
-bool EndsOperand(const TExprCollection& words, int32_t i) {
-  const TExprWord* w = words.Word(i);
-  if (w->GetIsVariable() || IsType(w, vtRightBracket)) return true;
-  return w->GetIsOper() && w->GetNFunctionArg() == 1 && !InUnaryPosition(words, i);
-}
-
-// A literal that selects the integer power: plain digits within the 32-bit range. "x^2" ->
-// integer power; "x^2.5", "x^15e-1" (1.5, not 2), "x^1e1" and "x^3000000000" -> general
-// power, so the exponent is never rounded or cut.
+// A literal that selects the integer power: plain digits, leading zeros allowed, or the
+// decimal text of a hexadecimal literal ("$ffffffff" -> "-1"), within the 32-bit range.
+// "x^2", "x^00000000003", "x^$ffffffff" -> integer power; "x^2.5", "x^15e-1" (1.5, not 2),
+// "x^1e1" and "x^3000000000" -> general power, so the exponent is never rounded or cut.
 bool IsPlainIntegerLiteral(const std::string& name) {
-  if (name.empty() || name.size() > 10) return false;
+  const bool negative = !name.empty() && name[0] == '-';
+  if (name.size() == (negative ? 1u : 0u)) return false;
   long long value = 0;
-  for (const char c : name) {
+  for (std::size_t k = negative ? 1 : 0; k < name.size(); ++k) {
+    const char c = name[k];
     if (c < '0' || c > '9') return false;
     value = value * 10 + (c - '0');
+    if (value > 2147483648LL) return false;
   }
-  return value <= 2147483647LL;
+  return value <= (negative ? 2147483648LL : 2147483647LL);
 }
 
 void RemoveRange(TExprCollection& words, int32_t from, int32_t to) {  // [from, to)
@@ -111,10 +108,6 @@ void TQelExpression1::Check(TExprCollection& words) {
     if (i >= words.Count()) break;
 
     TExprWord* w = words.Word(i);
-    // "5 not", "(1) not 0", C-style "5!": a logical not after an operand would be applied to
-    // that operand as if it stood behind it. Raised after the specified checks.
-    if (IsLogicalNot(w) && i > 0 && EndsOperand(words, i - 1) && FDeferredFault.empty())
-      FDeferredFault = WordMessage(w->Name(), msg::kNotBeforeOperand);
     const bool last = i == words.Count() - 1;
     TExprWord* next = last ? nullptr : words.Word(i + 1);
     // "2x", "a b" -> two values in a row

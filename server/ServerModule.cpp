@@ -170,6 +170,15 @@ TModule& Module() {
 void OnLastUnlock() {
   TModule& m = Module();
   if (m.mode == TStartMode::Automation) {
+    // A client may be asking for an object at this very moment: stop taking new ones first,
+    // so that every request from now on is refused (the client then starts the next server)
+    // rather than answered by a process about to end under it.
+    win::CoSuspendClassObjects();
+    if (ServerLockCount() > 0) {
+      // Taken again meanwhile (by this process): serve on; the next last release decides.
+      win::CoResumeClassObjects();
+      return;
+    }
     win::PostThreadMessageA(m.mainThread, win::WM_QUIT, 0, 0);
   } else if (m.endWhenUnlocked && m.mainWindow != 0) {
     win::PostMessageA(m.mainWindow, win::WM_CLOSE, 0, 0);  // closes again, now without asking

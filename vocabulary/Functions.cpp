@@ -57,10 +57,12 @@ void ByKind(PExpressionRec rec) {
 // The real forms that are not a library function of their own.
 double Sqr(double x) { return static_cast<double>(static_cast<long double>(x) * x); }
 double Sqrt(double x) { return static_cast<double>(m::ext::Sqrt(x)); }
+// An integer has no sign of zero: "round(-0.4)" is 0, so "1/round(-0.4)" is INF.
+inline double NoNegativeZero(double x) { return x == 0 ? 0.0 : x; }
 // "round(2.5)" -> 2, "round(-2.5)" -> -2: the processor's rounding, ties to even.
-double Round(double x) { return static_cast<double>(m::x87::RoundInt(x)); }
-// "trunc(-2.7)" -> -2
-double Trunc(double x) { return std::trunc(x); }
+double Round(double x) { return NoNegativeZero(static_cast<double>(m::x87::RoundInt(x))); }
+// "trunc(-2.7)" -> -2; "trunc(-0.5)" -> 0
+double Trunc(double x) { return NoNegativeZero(std::trunc(x)); }
 double Same(double x) { return x; }
 // "floor(-2.5)" -> -3, "ceil(2.1)" -> 3; "ceil(nan)" -> NaN, not the saturated minimum.
 double Ceil(double x) { return std::isnan(x) ? x : static_cast<double>(m::Ceil(x)); }

@@ -188,18 +188,19 @@ void Divide(PExpressionRec rec) {
 
 namespace {
 // The rounded operands of "div" and "mod", or false (with NaN stored) for a NaN operand.
-// Both must be real: "i div 2" and "7 div i" are refused alike.
+// Both must be real: "i div 2" and "7 div i" are refused alike. A divisor that rounds to 0
+// is refused before a NaN dividend is looked at: "nan div 0", "x div 0.3" stop too.
 bool IntegerOperands(PExpressionRec rec, int64_t& a, int64_t& b) {
   if (IsCplxArg(rec, 0) || IsCplxArg(rec, 1)) m::ERaise("Div: argument can not be complex!");
   const double x = RealArg(rec, 0);
   const double y = RealArg(rec, 1);
+  if (!std::isnan(y) && m::RoundToInt64(y) == 0) throw rtl::EDivByZero(rtl::kDivByZeroMessage);
   if (std::isnan(x) || std::isnan(y)) {
     SetReal(rec, m::NaN);
     return false;
   }
   a = m::RoundToInt64(x);
   b = m::RoundToInt64(y);
-  if (b == 0) throw rtl::EDivByZero(rtl::kDivByZeroMessage);
   return true;
 }
 }  // namespace

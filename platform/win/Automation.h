@@ -166,6 +166,15 @@ HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD clsContex
 // Closes the socket and releases the factory; objects already handed out live on.
 // E_INVALIDARG for an unknown cookie.
 HRESULT CoRevokeClassObject(DWORD cookie);
+// Stops taking new clients before a server decides to end: the class sockets close and
+// their locks are released (a client that connects now finds or starts the next server),
+// and creation or LockServer requests on connections already open are refused with
+// CO_E_SERVER_STOPPING, which a client answers by activating again. Objects already handed
+// out are served on. S_FALSE when already suspended.
+HRESULT CoSuspendClassObjects();
+// Takes clients again after CoSuspendClassObjects (the sockets are opened anew).
+// CO_E_OBJISREG when another process serves a class meanwhile: the process stays suspended.
+HRESULT CoResumeClassObjects();
 
 // ---------------------------------------------------------------------------------------
 // Activation

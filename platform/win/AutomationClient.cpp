@@ -611,67 +611,81 @@ bool HasEnded(int pidFd) {
   return ::poll(&p, 1, 0) > 0;
 }
 
-// Connects to the server of the class, starting it when none runs.
-HRESULT Activate(REFCLSID clsid, ConnectionPtr& connection) {
+// Connects to the server of the class, starting it when none runs, before the deadline. A
+// server may end at any moment (its last client left): one that vanishes before we reach it,
+// even the one we started, is followed by the next one.
+HRESULT Activate(REFCLSID clsid, ConnectionPtr& connection, Clock::time_point deadline) {
   std::string path;
   try {
     path = ClassSocketPath(clsid);
   } catch (const EOSError&) {
     return E_ACCESSDENIED;  // the runtime directory is not safe to use
   }
-  const Clock::time_point deadline = DeadlineIn(gActivationTimeout);
+  // Bounds the starts when every server we start ends at once (it cannot register).
+  constexpr int kMaxLaunches = 8;
   int fd = -1;
   auto connected = [&] {
     connection = std::make_shared<ClientConnection>(fd);
     return S_OK;
   };
-  // A running server (possibly with a full backlog for a moment).
-  for (;;) {
-    const ConnectResult r = TryConnect(path, fd);
+  std::optional<std::vector<std::string>> args;
+  for (int launches = 0;;) {
+    // A running server (possibly with a full backlog for a moment).
+    ConnectResult r = TryConnect(path, fd);
     if (r == ConnectResult::Connected) return connected();
     if (r == ConnectResult::Refused) return E_ACCESSDENIED;
-    if (r == ConnectResult::Absent) break;
     if (automation::MillisecondsLeft(deadline) == 0) return CO_E_SERVER_EXEC_FAILURE;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-
-  const std::optional<std::string> command = ReadDefault(ClassKey(clsid) + "\\LocalServer32");
-  if (!command) return REGDB_E_CLASSNOTREG;
-  std::optional<std::vector<std::string>> args = SplitCommandLine(*command);
-  // No shell and no search path: the program is named by its full path.
-  if (!args || args->empty() || args->front().empty() || args->front().front() != '/') {
-    return CO_E_SERVER_EXEC_FAILURE;
-  }
-  args->push_back(kEmbeddingSwitch);
-
-  const int launchLock = AcquireLaunchLock(path + ".launch", deadline);
-  if (launchLock < 0) return CO_E_SERVER_EXEC_FAILURE;
-  struct Unlock {
-    int fd;
-    ~Unlock() { ::close(fd); }
-  } unlock{launchLock};
-  // Another client may have started it while we waited for the lock.
-  ConnectResult r = TryConnect(path, fd);
-  if (r == ConnectResult::Connected) return connected();
-  if (r == ConnectResult::Refused) return E_ACCESSDENIED;
-
-  const pid_t server = SpawnDetached(*args);
-  if (server < 0) return CO_E_SERVER_EXEC_FAILURE;
-  // (glibc 2.36's <sys/pidfd.h> lacks C linkage for C++, so the system call is made directly.)
-  const int pidFd = static_cast<int>(::syscall(SYS_pidfd_open, server, 0));
-  struct ClosePid {
-    int fd;
-    ~ClosePid() {
-      if (fd >= 0) ::close(fd);
+    if (r == ConnectResult::Busy) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      continue;
     }
-  } closePid{pidFd};
-  for (;;) {
-    const bool ended = HasEnded(pidFd);
+
+    if (!args) {
+      const std::optional<std::string> command =
+          ReadDefault(ClassKey(clsid) + "\\LocalServer32");
+      if (!command) return REGDB_E_CLASSNOTREG;
+      args = SplitCommandLine(*command);
+      // No shell and no search path: the program is named by its full path.
+      if (!args || args->empty() || args->front().empty() || args->front().front() != '/') {
+        return CO_E_SERVER_EXEC_FAILURE;
+      }
+      args->push_back(kEmbeddingSwitch);
+    }
+    if (launches == kMaxLaunches) return CO_E_SERVER_EXEC_FAILURE;
+
+    const int launchLock = AcquireLaunchLock(path + ".launch", deadline);
+    if (launchLock < 0) return CO_E_SERVER_EXEC_FAILURE;
+    struct Unlock {
+      int fd;
+      ~Unlock() { ::close(fd); }
+    } unlock{launchLock};
+    // Another client may have started it while we waited for the lock.
     r = TryConnect(path, fd);
     if (r == ConnectResult::Connected) return connected();
     if (r == ConnectResult::Refused) return E_ACCESSDENIED;
-    if (ended || automation::MillisecondsLeft(deadline) == 0) return CO_E_SERVER_EXEC_FAILURE;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+
+    ++launches;
+    const pid_t server = SpawnDetached(*args);
+    if (server < 0) return CO_E_SERVER_EXEC_FAILURE;
+    // (glibc 2.36's <sys/pidfd.h> lacks C linkage for C++, so the system call is made directly.)
+    const int pidFd = static_cast<int>(::syscall(SYS_pidfd_open, server, 0));
+    struct ClosePid {
+      int fd;
+      ~ClosePid() {
+        if (fd >= 0) ::close(fd);
+      }
+    } closePid{pidFd};
+    for (;;) {
+      const bool ended = HasEnded(pidFd);
+      r = TryConnect(path, fd);
+      if (r == ConnectResult::Connected) return connected();
+      if (r == ConnectResult::Refused) return E_ACCESSDENIED;
+      if (automation::MillisecondsLeft(deadline) == 0) return CO_E_SERVER_EXEC_FAILURE;
+      // It ended: it served another client who has left, or another process serves the
+      // class. Look again from the start.
+      if (ended) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
   }
 }
 
@@ -692,7 +706,7 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsContext, void* /*serverInfo*/,
   }
   if ((clsContext & CLSCTX_LOCAL_SERVER) == 0) return REGDB_E_CLASSNOTREG;
   ConnectionPtr conn;
-  const HRESULT hr = Activate(clsid, conn);
+  const HRESULT hr = Activate(clsid, conn, DeadlineIn(gActivationTimeout));
   if (FAILED(hr)) return hr;
   const ComPtr<TClassFactoryProxy> proxy = MakeComObject<TClassFactoryProxy>(conn, clsid);
   return proxy->QueryInterface(riid, object);
@@ -709,18 +723,20 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsContext, REFI
   if ((clsContext & CLSCTX_LOCAL_SERVER) == 0) return REGDB_E_CLASSNOTREG;
   if (outer != nullptr) return CLASS_E_NOAGGREGATION;
   if (!ProxyableInterface(riid)) return E_NOINTERFACE;
-  HRESULT hr = S_OK;
-  // A server that was just ending may drop the first connection: start a new one once.
-  for (int attempt = 0; attempt < 2; ++attempt) {
+  // A server that is ending refuses the request (CO_E_SERVER_STOPPING) or drops the
+  // connection before answering: the next server is found or started, within the bound.
+  const Clock::time_point deadline = DeadlineIn(gActivationTimeout);
+  for (;;) {
     ConnectionPtr conn;
-    hr = Activate(clsid, conn);
+    HRESULT hr = Activate(clsid, conn, deadline);
     if (FAILED(hr)) return hr;
     wire::Reply reply;
     hr = Roundtrip(*conn, wire::CreateInstanceRequest{riid}, reply);
     if (SUCCEEDED(hr)) return MakeProxy(conn, reply.object, clsid, riid, object);
     if (hr != RPC_E_DISCONNECTED && hr != CO_E_SERVER_STOPPING) return hr;
+    if (automation::MillisecondsLeft(deadline) == 0) return hr;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  return hr;
 }
 
 }  // namespace veskmath::win

@@ -105,6 +105,7 @@ struct State {
   std::thread io;
   int wakeFd = -1;
   bool stopping = false;
+  bool suspended = false;  // CoSuspendClassObjects: no new objects, no new clients
 };
 
 State& S() {
@@ -140,7 +141,7 @@ void AcceptClients(State& s, int listenFd, REFCLSID clsid) {
       continue;
     }
     const std::lock_guard<std::mutex> lock(s.mutex);
-    if (s.connections.size() >= kMaxConnections) {
+    if (s.suspended || s.connections.size() >= kMaxConnections) {
       ::close(fd);
       continue;
     }
@@ -271,9 +272,11 @@ HRESULT StartIoLocked(State& s) {
 // ---------------------------------------------------------------------------------------
 // Stubs: requests run on the serving thread
 
+// The connection's class object, or null once the process no longer takes new objects.
 ComPtr<IClassFactory> ClassObjectOf(State& s, Connection& conn) {
+  const std::lock_guard<std::mutex> lock(s.mutex);
+  if (s.suspended) return nullptr;
   if (!conn.classObject) {
-    const std::lock_guard<std::mutex> lock(s.mutex);
     for (const Registration& r : s.registrations) {
       if (r.clsid == conn.clsid && r.listenFd >= 0) conn.classObject = r.factory;
     }
@@ -316,15 +319,19 @@ std::optional<wire::Reply> Execute(State& s, Connection& conn, wire::Message& me
       if (SUCCEEDED(hr) && raw != nullptr) hr = AddObject(conn, raw, reply);
     }
   } else if (auto* lockReq = std::get_if<wire::LockServerRequest>(&message)) {
-    const ComPtr<IClassFactory> factory = ClassObjectOf(s, conn);
-    if (!factory) {
-      hr = CO_E_SERVER_STOPPING;
-    } else if (lockReq->lock) {
-      hr = factory->LockServer(TRUE);
-      if (SUCCEEDED(hr)) ++conn.locks;
-    } else if (conn.locks == 0) {
+    if (lockReq->lock) {
+      const ComPtr<IClassFactory> factory = ClassObjectOf(s, conn);
+      if (!factory) {
+        hr = CO_E_SERVER_STOPPING;
+      } else {
+        hr = factory->LockServer(TRUE);
+        if (SUCCEEDED(hr)) ++conn.locks;
+      }
+    } else if (conn.locks == 0 || !conn.classObject) {
       hr = E_UNEXPECTED;  // an unlock this client never locked would free another's lock
     } else {
+      // Undoing a lock works while suspended too: it may be what lets the process end.
+      const ComPtr<IClassFactory> factory = conn.classObject;
       hr = factory->LockServer(FALSE);
       if (SUCCEEDED(hr)) --conn.locks;
     }
@@ -539,6 +546,17 @@ void CloseClassSocketLocked(State& s, Registration& r) {
   Wake(s);
 }
 
+// Opens the sockets of the local registrations that have none. Caller holds the lock.
+HRESULT OpenClassSocketsLocked(State& s) {
+  for (Registration& r : s.registrations) {
+    if (r.listenFd >= 0 || (r.context & CLSCTX_LOCAL_SERVER) == 0) continue;
+    const HRESULT hr = OpenClassSocket(r);
+    if (FAILED(hr)) return hr;
+  }
+  Wake(s);
+  return S_OK;
+}
+
 // Ends serving: called by the serving thread's last CoUninitialize.
 void StopServing(State& s) {
   std::vector<ComPtr<IClassFactory>> factories;
@@ -565,6 +583,7 @@ void StopServing(State& s) {
     if (s.wakeFd >= 0) ::close(s.wakeFd);
     s.wakeFd = -1;
     s.stopping = false;
+    s.suspended = false;
     window = s.window;
     s.window = 0;
     s.servingThread = 0;
@@ -709,6 +728,29 @@ HRESULT CoRevokeClassObject(DWORD cookie) {
   CloseClassSocketLocked(s, *it);
   factory = std::move(it->factory);
   s.registrations.erase(it);
+  return S_OK;
+}
+
+HRESULT CoSuspendClassObjects() {
+  State& s = S();
+  const std::lock_guard<std::mutex> lock(s.mutex);
+  if (s.suspended) return S_FALSE;
+  s.suspended = true;
+  // Clients still in the listen backlog see their connection reset and activate again.
+  for (Registration& r : s.registrations) CloseClassSocketLocked(s, r);
+  return S_OK;
+}
+
+HRESULT CoResumeClassObjects() {
+  State& s = S();
+  const std::lock_guard<std::mutex> lock(s.mutex);
+  if (!s.suspended) return S_FALSE;
+  const HRESULT hr = OpenClassSocketsLocked(s);
+  if (FAILED(hr)) {
+    for (Registration& r : s.registrations) CloseClassSocketLocked(s, r);
+    return hr;
+  }
+  s.suspended = false;
   return S_OK;
 }
 

@@ -168,6 +168,17 @@ TEST(Complex, PolarForm) {
   }
 }
 
+// From 2^63 on the processor's sine and cosine would hand the angle back unchanged.
+TEST(Complex, PolarFormOfHugeAngles) {
+  for (const double t : {0x1p63, -1e19, 9e31, 1e300}) {
+    SCOPED_TRACE(t);
+    EXPECT_NEAR(CAbs(Expj(t)), 1.0, 4 * MACHEP);
+    EXPECT_NEAR(CAbs(PolarToCart(Cplx(88, t))), 88.0, 88 * 4 * MACHEP);
+  }
+  const TCplx z = Expj(INF);
+  EXPECT_TRUE(std::isnan(z.Re) && std::isnan(z.Im));
+}
+
 // --- order --------------------------------------------------------------------------------
 
 // Points of equal magnitude 5 (squares exact), in increasing phase from -pi (exclusive) to

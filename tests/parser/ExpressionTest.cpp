@@ -198,10 +198,10 @@ TEST(Expression, UnDefineIsCaseSensitive) {
 
 TEST(Expression, ReplaceSymbol) {
   TestExpression expr;
-  const int32_t words = expr.WordsCount();
+  const int32_t words = expr.FExpressList.Count();
   auto* seven = new TDoubleConstant("PI", 7.0);
   EXPECT_TRUE(expr.ReplaceSymbol("Pi", seven));
-  EXPECT_EQ(expr.WordsCount(), words);
+  EXPECT_EQ(expr.FExpressList.Count(), words);
   expr.Add("pi");
   EXPECT_EQ(expr.Evaluate(), 7);
   // A word whose own name is still taken stays the caller's.
@@ -210,7 +210,7 @@ TEST(Expression, ReplaceSymbol) {
   auto* other = new TDoubleConstant("ln2", 2.0);
   EXPECT_FALSE(expr.ReplaceSymbol("pi", other));
   delete other;
-  EXPECT_EQ(expr.WordsCount(), words - 1);
+  EXPECT_EQ(expr.FExpressList.Count(), words - 1);
 }
 
 TEST(Expression, CleanUpVariablesAndGeneratedVars) {
@@ -225,10 +225,10 @@ TEST(Expression, CleanUpVariablesAndGeneratedVars) {
   ASSERT_EQ(generated.Count(), 2);
   EXPECT_EQ(static_cast<TExprWord*>(generated.Get(0))->Name(), "a");
   EXPECT_EQ(static_cast<TExprWord*>(generated.Get(1))->Name(), "b");
-  const int32_t words = expr.WordsCount();
+  const int32_t words = expr.FExpressList.Count();
   expr.Clear();
   expr.CleanUpVariables();
-  EXPECT_EQ(expr.WordsCount(), words - 4);
+  EXPECT_EQ(expr.FExpressList.Count(), words - 4);
   expr.GetGeneratedVars(generated);
   EXPECT_EQ(generated.Count(), 0);
 }
@@ -237,11 +237,11 @@ TEST(Expression, ClearKeepsTheDictionary) {
   TestExpression expr;
   expr.Add("q:=4");
   expr.Evaluate();
-  const int32_t words = expr.WordsCount();
+  const int32_t words = expr.FExpressList.Count();
   expr.Clear();
   EXPECT_EQ(expr.Count(), 0);
   EXPECT_EQ(expr.FConstants.Count(), 0);
-  EXPECT_EQ(expr.WordsCount(), words);
+  EXPECT_EQ(expr.FExpressList.Count(), words);
   expr.Add("q");
   EXPECT_EQ(expr.Evaluate(), 4);
 }
@@ -382,6 +382,17 @@ TEST(Expression, OverlongTextIsRefused) {
   }
 }
 
+// The limit stops the lexer itself: the names past it are never registered.
+TEST(Expression, OverlongTextStopsAtTheLimit) {
+  std::string text = "n0";
+  for (int k = 1; k < 200000; ++k) text += "+n" + std::to_string(k);
+  TestExpression expr;
+  const int32_t before = expr.FExpressList.Count();
+  EXPECT_EQ(GeneralMessage([&] { expr.Add(text); }),
+            "EParserException: Syntax error: expression too long");
+  EXPECT_LE(expr.FExpressList.Count() - before, kMaxExpressionWords / 2 + 1);
+}
+
 TEST(Expression, StreamLengthBeyondTheStreamIsRefused) {
   for (const uint32_t n : {0xFFFFFFFFu, 100u, 0x80000000u}) {
     rtl::TMemoryStream stream;
@@ -409,7 +420,7 @@ TEST(Expression, AssignedStringListLinesAreCompiled) {
 
 TEST(Expression, WordsInNameOrder) {
   TestExpression expr;
-  for (int32_t k = 1; k < expr.WordsCount(); ++k) {
+  for (int32_t k = 1; k < expr.FExpressList.Count(); ++k) {
     EXPECT_LE(
         expr.FExpressList.Compare(expr.Word(k - 1)->Name().c_str(), expr.Word(k)->Name().c_str()),
         0);

@@ -45,6 +45,8 @@ INSTANTIATE_TEST_SUITE_P(
         RewriteCase{"x^15e-1", "gen:x op:^ num:15e-1"}, RewriteCase{"x^2i", "gen:x op:^ num:2i"},
         RewriteCase{"x^3000000000", "gen:x op:^ num:3000000000"},
         RewriteCase{"x^$10", "gen:x op:^@ num:16"},
+        RewriteCase{"x^$ffffffff", "gen:x op:^@ num:-1"},
+        RewriteCase{"x^00000000003", "gen:x op:^@ num:00000000003"},
         // string comparisons, right to left
         RewriteCase{"'abc' < 'abd'", "cmp:<"},
         RewriteCase{"'a' = 'a' and 'b' in 'a,b'", "cmp:= op:and cmp:in"}));

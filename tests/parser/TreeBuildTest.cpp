@@ -35,7 +35,11 @@ INSTANTIATE_TEST_SUITE_P(
                           ValueCase{"sum8(1,2,3,4,5,6,7,8)", 36}, ValueCase{"-twice(-2)", 4},
                           ValueCase{"twice(twice(twice(1)))", 8}, ValueCase{"200*5%", 10},
                           ValueCase{"2*3 = 6 and 1 < 2", 1}, ValueCase{"1 or 0 and 0", 0},
-                          ValueCase{"not 0", 1}, ValueCase{"not -3", 1}),
+                          ValueCase{"not 0", 1}, ValueCase{"not -3", 1},
+                          // a postfix "not" takes the words before it
+                          ValueCase{"5 not", 0}, ValueCase{"0 not", 1}, ValueCase{"(1) not", 0},
+                          ValueCase{"2*0 not", 1}, ValueCase{"(3! not)+2", 2},
+                          ValueCase{"(-2)^00000000003", -8}, ValueCase{"(-2)^$ffffffff", -0.5}),
         ::testing::Bool()));
 
 struct SizeCase {
@@ -141,12 +145,8 @@ INSTANTIATE_TEST_SUITE_P(
             ErrorCase{"twice((,))", "Syntax error in expression twice((,))"},
             ErrorCase{"10%3", "% takes one operand only"},
             ErrorCase{"5!3", "! takes one operand only"},
-            // a logical not after an operand
-            ErrorCase{"5 not 3", "not must stand before its operand"},
-            ErrorCase{"5 not", "not must stand before its operand"},
-            ErrorCase{"(1) not", "not must stand before its operand"},
-            ErrorCase{"5! not 1", "not must stand before its operand"},
-            ErrorCase{"x not not 1", "not must stand before its operand"},
+            ErrorCase{"5 not 3", "not takes one operand only"},
+            ErrorCase{"5! not 1", "not takes one operand only"},
             ErrorCase{"twice(1) counter",
                       "twice is followed by an operand without an operator between them"}),
         ::testing::Bool()));

@@ -10,14 +10,19 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 
+#include <poll.h>
+
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ServerProcessUtil.h"
 #include "platform/win/Automation.h"
+#include "platform/win/AutomationWire.h"
 #include "platform/win/CodePage.h"
 #include "server/VeskMathTypes.h"
 #include "server/Veskmath_tlb.h"
@@ -190,6 +195,130 @@ class ReliabilityProcess : public ::testing::Test {
   TScratch scratch;
   int runs = 0;
 };
+
+// A client speaking the wire protocol itself, to put requests back to back.
+class TRawClient {
+ public:
+  explicit TRawClient(const std::string& path) {
+    FFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    if (::connect(FFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      ::close(FFd);
+      FFd = -1;
+    }
+  }
+  ~TRawClient() {
+    if (FFd >= 0) ::close(FFd);
+  }
+  bool Connected() const { return FFd >= 0; }
+  void Send(const std::vector<win::wire::Message>& messages) {
+    std::vector<std::uint8_t> bytes;
+    for (const win::wire::Message& m : messages) {
+      const auto frame = win::wire::EncodeFrame(m);
+      bytes.insert(bytes.end(), frame->begin(), frame->end());
+    }
+    ASSERT_EQ(::send(FFd, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(bytes.size()));
+  }
+  // The next reply, or nullopt when the server closed the connection (or 10 s passed).
+  std::optional<win::wire::Reply> Receive() {
+    for (;;) {
+      const win::wire::DecodeResult r = win::wire::DecodeFrame(FInput);
+      if (r.status == win::wire::FrameStatus::Complete) {
+        FInput.erase(FInput.begin(), FInput.begin() + static_cast<std::ptrdiff_t>(r.size));
+        return std::get<win::wire::Reply>(*r.message);
+      }
+      pollfd p{FFd, POLLIN, 0};
+      std::uint8_t chunk[4096];
+      if (::poll(&p, 1, 10000) <= 0) return std::nullopt;
+      const ssize_t n = ::recv(FFd, chunk, sizeof chunk, 0);
+      if (n <= 0) return std::nullopt;
+      FInput.insert(FInput.end(), chunk, chunk + n);
+    }
+  }
+
+ private:
+  int FFd = -1;
+  std::vector<std::uint8_t> FInput;
+};
+
+// The last object released and a new one asked for in the same breath: the server either
+// refuses the new one (the client then starts the next server) or serves it, never hands it
+// out and ends under it.
+TEST_F(ReliabilityProcess, CreateRightAfterTheLastReleaseIsRefusedOrServed) {
+  Installed();
+  const win::wire::CreateInstanceRequest create{win::IID_IDispatch};
+  for (int round = 0; round < 5; ++round) {
+    TPipedChild server(VESKMATH_VESKMATH_PATH, {"/Automation"}, scratch.Root(), "server");
+    ASSERT_TRUE(WaitFor([] { return ServerPid() > 0; }));
+    TRawClient client(win::ClassSocketPath(CLSID_FuVeskMath));
+    ASSERT_TRUE(client.Connected());
+    client.Send({create});
+    const std::optional<win::wire::Reply> first = client.Receive();
+    ASSERT_TRUE(first && win::SUCCEEDED(first->hr));
+    client.Send({win::wire::ReleaseRequest{first->object}, create});
+    const std::optional<win::wire::Reply> second = client.Receive();
+    ASSERT_TRUE(second.has_value()) << "round " << round;
+    if (win::SUCCEEDED(second->hr)) {
+      client.Send({win::wire::GetTypeInfoCountRequest{second->object}});
+      const std::optional<win::wire::Reply> use = client.Receive();
+      ASSERT_TRUE(use.has_value()) << "the server ended under a live object, round " << round;
+      EXPECT_EQ(use->hr, win::S_OK);
+      client.Send({win::wire::ReleaseRequest{second->object}});
+    } else {
+      EXPECT_EQ(second->hr, win::CO_E_SERVER_STOPPING) << "round " << round;
+    }
+    EXPECT_EQ(server.Wait(10), 0);
+  }
+}
+
+// Short-lived clients side by side, as an input method creates and drops objects: servers
+// start and end under them all the time, and every run must still convert. Without the
+// fixes about one run in eight failed.
+TEST_F(ReliabilityProcess, ShortClientsSideBySideAllSucceed) {
+  Installed();
+  constexpr int kLoops = 4;
+  constexpr int kRuns = 100;
+  std::vector<std::vector<std::string>> failures(kLoops);
+  std::vector<std::thread> loops;
+  for (int c = 0; c < kLoops; ++c) {
+    loops.emplace_back([&, c] {
+      for (int i = 0; i < kRuns; ++i) {
+        // Every tenth run defines a name of its own: none may be lost.
+        const bool define = i % 10 == 0;
+        const std::string notation =
+            define ? "d" + std::to_string(c) + "_" + std::to_string(i) + ":=7" : "1+1";
+        TPipedChild vesk(VESKMATH_VESK_PATH, {notation}, scratch.Root(),
+                         "l" + std::to_string(c));
+        vesk.CloseInput();
+        const std::optional<int> status = vesk.Wait(60);
+        const std::string out = vesk.Out();
+        if (status != 0 || out != (define ? "7\n" : "2\n")) {
+          failures[c].push_back(notation + ": status " + std::to_string(status.value_or(-2)) +
+                                ", " + out + vesk.Err());
+        }
+      }
+    });
+  }
+  for (std::thread& t : loops) t.join();
+  std::multiset<std::string> expected;
+  for (int c = 0; c < kLoops; ++c) {
+    for (int i = 0; i < kRuns; i += 10) {
+      expected.insert("d" + std::to_string(c) + "_" + std::to_string(i) + ":=7\r\n");
+    }
+    EXPECT_EQ(failures[c], std::vector<std::string>{}) << "loop " << c;
+  }
+  std::multiset<std::string> lines;
+  const std::string history = ReadFile(scratch.History());
+  for (std::size_t at = 0; at < history.size();) {
+    const std::size_t end = history.find('\n', at);
+    lines.insert(history.substr(at, end - at + 1));
+    at = end == std::string::npos ? history.size() : end + 1;
+  }
+  EXPECT_EQ(lines, expected);
+}
 
 TEST_F(ReliabilityProcess, ServerKilledInACallFailsTheClientInBoundedTime) {
   Installed();

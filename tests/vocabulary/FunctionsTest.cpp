@@ -194,6 +194,10 @@ const FnCase kExact[] = {
     {"round(cplx(2.5, -3.5))", C{2, -4}, true},
     {"trunc(-2.7)", C{-2, 0}, false},
     {"trunc(cplx(-2.7, 2.7))", C{-2, 2}, true},
+    // an integer result has no negative zero
+    {"1/round(-0.4)", C{kInf, 0}, false},
+    {"1/trunc(-0.5)", C{kInf, 0}, false},
+    {"arctan2(0, trunc(-0.5))", C{0, 0}, false},
     {"floor(-2.5)", C{-3, 0}, false},
     {"floor(cplx(2.1, -2.1))", C{2, -3}, true},
     {"ceil(2.1)", C{3, 0}, false},
