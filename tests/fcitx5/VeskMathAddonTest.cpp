@@ -61,7 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
         TCommitCase{"BackSpaceEdits", {"1+3", "<BackSpace>", "2=", "<Return>"}, {"1+2= 3"}},
         TCommitCase{"EscapeCommitsNothing", {"1+2", "<Escape>"}, {}},
         TCommitCase{"BackSpaceOnEmptyLeaves", {"1", "<BackSpace>", "<BackSpace>"}, {}}),
-    [](const auto& info) { return std::string(info.param.Name); });
+    [](const auto& caseInfo) { return std::string(caseInfo.param.Name); });
 
 TEST(Addon, CandidateIsLiveAndAFailedAnswerCommitsNothing) {
   THarness h;
