@@ -63,14 +63,13 @@ int main(int argc, char** argv) {
   std::vector<double> running;
   double first = 0;
   std::vector<TStep> steps = {h.Do([&] {
-    watch = h.Instance().watchEvent(
-        fcitx::EventType::InputContextUpdateUI, fcitx::EventWatcherPhase::Default,
-        [&](fcitx::Event&) {
-          if (waiting && h.Candidate() == expected) {
-            latency = Ms(Clock::now() - sent);
-            waiting = false;
-          }
-        });
+    watch = h.Instance().watchEvent(fcitx::EventType::InputContextUpdateUI,
+                                    fcitx::EventWatcherPhase::Default, [&](fcitx::Event&) {
+                                      if (waiting && h.Candidate() == expected) {
+                                        latency = Ms(Clock::now() - sent);
+                                        waiting = false;
+                                      }
+                                    });
   })};
   steps.push_back(h.Do([&] {
     sent = Clock::now();

@@ -126,9 +126,8 @@ TConnectResult ConnectToPlugin() {
   }
   win::AddKnownTypeLib(server::kVeskMathLibrary);
   win::ComPtr<win::IDispatch> object;
-  out.HResult =
-      win::CoCreateInstance(clsid, nullptr, win::CLSCTX_LOCAL_SERVER, win::IID_IDispatch,
-                            reinterpret_cast<void**>(object.ReleaseAndGetAddressOf()));
+  out.HResult = win::CoCreateInstance(clsid, nullptr, win::CLSCTX_LOCAL_SERVER, win::IID_IDispatch,
+                                      reinterpret_cast<void**>(object.ReleaseAndGetAddressOf()));
   if (FAILED(out.HResult)) {
     out.Failure = TConnectFailure::CreateFailed;
     out.Detail = ErrorDescription();

@@ -71,8 +71,7 @@ class THarness {
   // `seconds` (the run stops there).
   bool Run(std::vector<TStep> steps, double seconds = 30) {
     std::size_t next = 0;
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     auto tick = FInstance->eventLoop().addTimeEvent(
         // An accuracy of 0 would let the loop coalesce ticks up to a quarter second.
         CLOCK_MONOTONIC, fcitx::now(CLOCK_MONOTONIC) + 1000, 1,

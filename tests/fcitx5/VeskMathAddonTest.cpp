@@ -66,13 +66,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Addon, CandidateIsLiveAndAFailedAnswerCommitsNothing) {
   THarness h;
   ASSERT_TRUE(h.Install());
-  EXPECT_TRUE(h.Run({h.Press(kTrigger), h.Type("1+2="), h.UntilCandidate("1+2= 3"),
-                     h.Press("BackSpace"), h.Press("BackSpace"), h.UntilCandidate("?"),
-                     h.Type("="), h.UntilCandidate("1+= ?"), h.Press("Return"),
-                     h.Do([&] { EXPECT_EQ(h.Preedit(), "1+="); }),  // kept for editing
-                     h.Press("BackSpace"), h.Type("1="), h.UntilCandidate("1+1= 2"),
-                     h.Press("Return"),
-                     h.Until([&] { return !h.Commits.empty(); })}));
+  EXPECT_TRUE(
+      h.Run({h.Press(kTrigger), h.Type("1+2="), h.UntilCandidate("1+2= 3"), h.Press("BackSpace"),
+             h.Press("BackSpace"), h.UntilCandidate("?"), h.Type("="), h.UntilCandidate("1+= ?"),
+             h.Press("Return"), h.Do([&] { EXPECT_EQ(h.Preedit(), "1+="); }),  // kept for editing
+             h.Press("BackSpace"), h.Type("1="), h.UntilCandidate("1+1= 2"), h.Press("Return"),
+             h.Until([&] { return !h.Commits.empty(); })}));
   EXPECT_EQ(h.Commits, Texts{"1+1= 2"});  // nothing for "1+=", then the edited text
 }
 
@@ -82,12 +81,10 @@ TEST(Addon, DefinitionsAndCommandsShareTheHistory) {
   ASSERT_TRUE(h.Install());
   const std::string history = h.Scratch().History();
   auto committed = [&](std::size_t n) { return h.Until([&, n] { return h.Commits.size() == n; }); };
-  EXPECT_TRUE(h.Run({h.Press(kTrigger), h.Type("a:=25"), h.Press("BackSpace"),
-                     h.Press("Return"), committed(1),
-                     h.Press(kTrigger), h.Type("a+1"), h.UntilCandidate("3"),
-                     h.Press("Return"), committed(2),
-                     h.Press(kTrigger), h.Type("list"), h.UntilCandidate("a:=2 "),
-                     h.Press("Return"), committed(3),
+  EXPECT_TRUE(h.Run({h.Press(kTrigger), h.Type("a:=25"), h.Press("BackSpace"), h.Press("Return"),
+                     committed(1), h.Press(kTrigger), h.Type("a+1"), h.UntilCandidate("3"),
+                     h.Press("Return"), committed(2), h.Press(kTrigger), h.Type("list"),
+                     h.UntilCandidate("a:=2 "), h.Press("Return"), committed(3),
                      // "quit" on the way ("q", "qu", "qui") is an expression; only Enter
                      // forgets.
                      h.Press(kTrigger), h.Type("quit"), h.Pause(0.3),
@@ -105,8 +102,8 @@ TEST(Addon, CommitFormValueAlone) {
                        config.setValueByPath("CommitForm", "Value alone");
                        h.Addon()->setConfig(config);
                      }),
-                     h.Press(kTrigger), h.Type("1+2="), h.UntilCandidate("3"),
-                     h.Press("Return"), h.Until([&] { return !h.Commits.empty(); })}));
+                     h.Press(kTrigger), h.Type("1+2="), h.UntilCandidate("3"), h.Press("Return"),
+                     h.Until([&] { return !h.Commits.empty(); })}));
   EXPECT_EQ(h.Commits, Texts{"3"});
 }
 
@@ -121,8 +118,9 @@ TEST(Addon, OtherInputMethodKeepsItsKeysOutsideMathMode) {
 
 TEST(Addon, NoPluginIsReportedAndTypingGoesOn) {
   THarness h;  // nothing installed
-  EXPECT_TRUE(h.Run({h.Press(kTrigger), h.Type("1+2="),
-                     h.Until([&] { return h.Aux().find("no conversion plug-in") != std::string::npos; }),
+  EXPECT_TRUE(h.Run({h.Press(kTrigger), h.Type("1+2="), h.Until([&] {
+                       return h.Aux().find("no conversion plug-in") != std::string::npos;
+                     }),
                      h.Press("Return"), h.Press("Escape"), h.Type("z")}));
   EXPECT_TRUE(h.Commits.empty());
   EXPECT_EQ(h.ImKeys, (Texts{kTrigger, "z"}));
@@ -161,30 +159,28 @@ TEST(Addon, HungServerNeverHoldsUpTyping) {
   ASSERT_TRUE(h.Install());
   pid_t server = 0;
   std::chrono::steady_clock::time_point typing;
-  EXPECT_TRUE(h.Run({h.Press(kTrigger), h.Type("1"), h.UntilCandidate("1"), h.Do([&] {
-                       server = ServerPid();
-                       ASSERT_GT(server, 0);
-                       ::kill(server, SIGSTOP);
-                     }),
-                     h.Do([&] { typing = std::chrono::steady_clock::now(); }), h.Type("+2="),
-                     h.Do([&] {
-                       // Three keys while the server does not answer (a call waits 5 s).
-                       EXPECT_LT(std::chrono::steady_clock::now() - typing,
-                                 std::chrono::seconds(1));
-                       EXPECT_EQ(h.Preedit(), "1+2=");
-                     }),
-                     h.Until([&] { return h.Aux().find("does not answer") != std::string::npos; }),
-                     h.Do([&] { ::kill(server, SIGKILL); }), h.Press("BackSpace"), h.Type("="),
-                     h.UntilCandidate("1+2= 3")},
-                    60));
+  EXPECT_TRUE(
+      h.Run({h.Press(kTrigger), h.Type("1"), h.UntilCandidate("1"), h.Do([&] {
+               server = ServerPid();
+               ASSERT_GT(server, 0);
+               ::kill(server, SIGSTOP);
+             }),
+             h.Do([&] { typing = std::chrono::steady_clock::now(); }), h.Type("+2="), h.Do([&] {
+               // Three keys while the server does not answer (a call waits 5 s).
+               EXPECT_LT(std::chrono::steady_clock::now() - typing, std::chrono::seconds(1));
+               EXPECT_EQ(h.Preedit(), "1+2=");
+             }),
+             h.Until([&] { return h.Aux().find("does not answer") != std::string::npos; }),
+             h.Do([&] { ::kill(server, SIGKILL); }), h.Press("BackSpace"), h.Type("="),
+             h.UntilCandidate("1+2= 3")},
+            60));
 }
 
 // Leaving math mode releases the object: the server started for it ends by itself.
 TEST(Addon, ServerEndsWhenMathModeIsLeft) {
   THarness h;
   ASSERT_TRUE(h.Install());
-  EXPECT_TRUE(h.Run({h.Press(kTrigger), h.Type("2"), h.UntilCandidate("2"),
-                     h.Press("Escape")}));
+  EXPECT_TRUE(h.Run({h.Press(kTrigger), h.Type("2"), h.UntilCandidate("2"), h.Press("Escape")}));
   EXPECT_EQ(server::testing::TScratch::ReapOrphan(10), 0);
 }
 

@@ -33,9 +33,7 @@ bool HasSideEffects(std::string_view notation) {
          notation.find(kFullWidthColon) != std::string_view::npos;
 }
 
-bool IsFailedAnswer(std::string_view result) {
-  return result == "?" || EndsWith(result, " ?");
-}
+bool IsFailedAnswer(std::string_view result) { return result == "?" || EndsWith(result, " ?"); }
 
 std::string ValueAlone(std::string_view notation, std::string_view result) {
   if (!EndsWith(notation, "=") && !EndsWith(notation, kFullWidthEquals)) {
@@ -136,8 +134,8 @@ TAnswer TConverter::Serve(const TRequest& request) {
             break;
           default:
             // A server that hangs before handing out the object is one that does not answer.
-            answer.Problem = found.HResult == win::RPC_E_TIMEOUT ? TProblem::NoAnswer
-                                                                 : TProblem::ServerFailed;
+            answer.Problem =
+                found.HResult == win::RPC_E_TIMEOUT ? TProblem::NoAnswer : TProblem::ServerFailed;
             break;
         }
         answer.HResult = static_cast<std::int32_t>(found.HResult);

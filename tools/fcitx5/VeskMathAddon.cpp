@@ -74,10 +74,8 @@ VeskMathAddon::VeskMathAddon(fcitx::Instance* instance)
   };
   for (const fcitx::EventType type :
        {fcitx::EventType::InputContextFocusOut, fcitx::EventType::InputContextReset,
-        fcitx::EventType::InputContextSwitchInputMethod,
-        fcitx::EventType::InputContextDestroyed}) {
-    FHandlers.emplace_back(
-        FInstance->watchEvent(type, fcitx::EventWatcherPhase::Default, leave));
+        fcitx::EventType::InputContextSwitchInputMethod, fcitx::EventType::InputContextDestroyed}) {
+    FHandlers.emplace_back(FInstance->watchEvent(type, fcitx::EventWatcherPhase::Default, leave));
   }
   reloadConfig();
 }

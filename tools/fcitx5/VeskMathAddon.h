@@ -30,15 +30,13 @@ namespace veskmath::fcitx5 {
 enum class CommitForm { Result, Value };
 FCITX_CONFIG_ENUM_NAME_WITH_I18N(CommitForm, N_("Result as returned"), N_("Value alone"));
 
-FCITX_CONFIGURATION(
-    VeskMathConfig,
-    fcitx::KeyListOption triggerKey{this,
-                                    "TriggerKey",
-                                    _("Trigger Key"),
-                                    {fcitx::Key("Control+Alt+M")},
-                                    fcitx::KeyListConstrain()};
-    fcitx::OptionWithAnnotation<CommitForm, CommitFormI18NAnnotation> commitForm{
-        this, "CommitForm", _("Commit"), CommitForm::Result};);
+FCITX_CONFIGURATION(VeskMathConfig, fcitx::KeyListOption triggerKey{this,
+                                                                    "TriggerKey",
+                                                                    _("Trigger Key"),
+                                                                    {fcitx::Key("Control+Alt+M")},
+                                                                    fcitx::KeyListConstrain()};
+                    fcitx::OptionWithAnnotation<CommitForm, CommitFormI18NAnnotation> commitForm{
+                        this, "CommitForm", _("Commit"), CommitForm::Result};);
 
 class VeskMathAddon;
 
@@ -49,9 +47,9 @@ class VeskMathState : public fcitx::InputContextProperty {
 
   const std::uint64_t Client;  // names this context's requests to the converter
   bool Active = false;
-  std::string Text;             // the notation typed so far, UTF-8
+  std::string Text;              // the notation typed so far, UTF-8
   std::uint64_t Generation = 0;  // counts changes of Text: answers for older ones are stale
-  bool Answered = false;        // Result belongs to Text
+  bool Answered = false;         // Result belongs to Text
   std::string Result;
   bool Taking = false;  // Enter was pressed; the answer commits
   std::string Notice;   // the auxiliary text's message, when something is wrong

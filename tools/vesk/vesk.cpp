@@ -93,7 +93,8 @@ class TDirectLink final : public host::TLink {
 
 class THost {
  public:
-  THost(std::unique_ptr<host::TLink> link, win::HWND window) : FLink(std::move(link)), FWindow(window) {}
+  THost(std::unique_ptr<host::TLink> link, win::HWND window)
+      : FLink(std::move(link)), FWindow(window) {}
 
   // Converts one notation and prints the result line. False when a call failed.
   bool Convert(std::string_view notation) {
