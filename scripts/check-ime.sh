@@ -6,11 +6,13 @@
 # (Control+Alt+M), types 1+2= and presses Enter; the window's text must then read "1+2= 3".
 # A screenshot with the candidate showing is saved on the way.
 #
-#   scripts/check-ime.sh [--watch] [--screenshot FILE] [BUILD_DIR]
+#   scripts/check-ime.sh [--watch] [--display DISPLAY] [--screenshot FILE] [BUILD_DIR]
 #
 #   BUILD_DIR     a configured build tree (default build/release; built here when needed)
 #   --screenshot  where the screenshot goes (default BUILD_DIR/check-ime/candidate.png)
-#   --watch       slower keys, so that a person can follow it (e.g. with x11vnc on the display)
+#   --display     run on this X display instead of a private Xvfb, to watch it happen (the
+#                 framework and the bus stay private; your own input method is not touched)
+#   --watch       slower keys, so that a person can follow them
 #
 # Missing programs are named with their Debian packages; with VESKMATH_INSTALL=1 as root
 # (CI) they are installed with apt-get. Exit status 0 when the window read "1+2= 3".
@@ -20,11 +22,13 @@ src=$(cd "$(dirname "$0")/.." && pwd)
 build=""
 shot=""
 delay=0.05
+display=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --watch) delay=0.4 ;;
+    --display) shift; display=$1 ;;
     --screenshot) shift; shot=$1 ;;
-    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "check-ime: unknown option $1" >&2; exit 2 ;;
     *) build=$1 ;;
   esac
@@ -40,7 +44,7 @@ say() { echo "== check-ime: $*"; }
 
 # --- What the check needs.
 need=()
-command -v Xvfb >/dev/null 2>&1 || need+=(xvfb)
+[ -n "$display" ] || command -v Xvfb >/dev/null 2>&1 || need+=(xvfb)
 command -v xdotool >/dev/null 2>&1 || need+=(xdotool)
 command -v import >/dev/null 2>&1 || need+=(imagemagick)
 command -v dbus-daemon >/dev/null 2>&1 || need+=(dbus)
@@ -95,23 +99,25 @@ cleanup() {
 }
 trap cleanup EXIT
 
-display=""
-for n in $(seq 90 120); do
-  [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=:$n; break; }
-done
-[ -n "$display" ] || fail "no free X display number"
-say "Xvfb on $display"
-Xvfb "$display" -screen 0 640x360x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
+if [ -z "$display" ]; then
+  for n in $(seq 90 120); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=:$n; break; }
+  done
+  [ -n "$display" ] || fail "no free X display number"
+  say "Xvfb on $display"
+  Xvfb "$display" -screen 0 640x360x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  pids+=($!)
+fi
 export DISPLAY=$display
 for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
-xdotool getdisplaygeometry >/dev/null 2>&1 || fail "Xvfb did not start (see $work/xvfb.log)"
+xdotool getdisplaygeometry >/dev/null 2>&1 || fail "no X display $display (see $work/xvfb.log)"
 
 eval "$(dbus-daemon --session --fork --print-address=1 --print-pid=1 |
         { read -r address; read -r pid; echo "export DBUS_SESSION_BUS_ADDRESS='$address'; bus_pid=$pid"; })"
 pids+=("$bus_pid")
 
 say "fcitx5 with the add-on from $addon_dir"
+# Its own bus: --replace reaches only a framework on this private bus.
 fcitx5 --replace --verbose='default=5' >"$work/fcitx5.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do
@@ -141,6 +147,7 @@ xdotool type --delay "$(awk "BEGIN { print int($delay * 1000) }")" '1+2='
 # The candidate shows once the server answered: give it a moment, then take the picture.
 sleep 1
 mkdir -p "$(dirname "$shot")"
+# The window's corner and the candidate below the entry.
 import -window root -crop 370x130+35+35 +repage "$shot" || fail "screenshot"
 xdotool key Return
 sleep 0.5
