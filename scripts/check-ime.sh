@@ -10,8 +10,9 @@
 #
 #   BUILD_DIR     a configured build tree (default build/release; built here when needed)
 #   --screenshot  where the screenshot goes (default BUILD_DIR/check-ime/candidate.png)
-#   --display     run on this X display instead of a private Xvfb, to watch it happen (the
-#                 framework and the bus stay private; your own input method is not touched)
+#   --display     run on this X display instead of a private Xvfb, to watch it happen: best
+#                 a nested one (Xephyr), since the check's fcitx5 sets the display's keyboard
+#                 layout as any Fcitx5 does (its D-Bus session and configuration stay private)
 #   --watch       slower keys, so that a person can follow them
 #
 # Missing programs are named with their Debian packages; with VESKMATH_INSTALL=1 as root
@@ -28,7 +29,7 @@ while [ $# -gt 0 ]; do
     --watch) delay=0.4 ;;
     --display) shift; display=$1 ;;
     --screenshot) shift; shot=$1 ;;
-    -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "check-ime: unknown option $1" >&2; exit 2 ;;
     *) build=$1 ;;
   esac
@@ -118,7 +119,8 @@ pids+=("$bus_pid")
 
 say "fcitx5 with the add-on from $addon_dir"
 # Its own bus: --replace reaches only a framework on this private bus.
-fcitx5 --replace --verbose='default=5' >"$work/fcitx5.log" 2>&1 &
+# No XIM server of its own (the GTK module is what is checked).
+fcitx5 --replace --disable=xim --verbose='default=5' >"$work/fcitx5.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do
   grep -q 'Loaded addon veskmath' "$work/fcitx5.log" &&
