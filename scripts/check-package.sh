@@ -72,7 +72,8 @@ check_examples() {
   expect "find_package example, static ($where)" "$eval_output" "$dir/find-package/eval_static"
   if [ -n "$prefix" ]; then
     # The shared one must have taken the library from the prefix, not from anywhere else.
-    ldd "$dir/find-package/eval" | grep -q "$prefix/.*libveskmath.so.0" ||
+    # (ldd's output is read whole: with pipefail, grep -q ending first fails the pipe.)
+    grep -q "$prefix/.*libveskmath.so.0" <<<"$(ldd "$dir/find-package/eval")" ||
       fail "find_package example ($where) does not load $prefix's libveskmath.so.0"
   fi
 
@@ -249,7 +250,7 @@ if [ "$install_deb" = auto ] && [ "$(id -u)" = 0 ] && command -v apt-get >/dev/n
     installed_so=$(dpkg -L fcitx5-veskmath | grep '/fcitx5/veskmath.so$')
     ls "$(dirname "$installed_so")"/lib*.so >/dev/null 2>&1 ||
       fail "the add-on $installed_so is not in Fcitx5's add-on folder"
-    if ldd "$installed_so" | grep -q 'not found'; then fail "the add-on lacks a library"; fi
+    if grep -q 'not found' <<<"$(ldd "$installed_so")"; then fail "the add-on lacks a library"; fi
     echo "   ok: fcitx5-veskmath installs $installed_so"
   fi
   if command -v man >/dev/null; then
