@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Developer entry point.
-#   ./build.sh run [NOTATION...]  build the release preset, register and install the
-#                              conversion plug-in (default registry store) and start the host
+#   ./build.sh run [NOTATION...]  build the library and the four programs (release preset),
+#                              register and install the conversion plug-in (default registry
+#                              store) and start the host
 #   ./build.sh test            build and run every test, optimised and under the sanitizers
 #   ./build.sh check           only check the prerequisites
 # Missing prerequisites are named with the Debian package that provides them; with
 # VESKMATH_INSTALL=1 (set by CI) they are installed with apt-get instead.
+
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -40,16 +42,27 @@ release=release
 debug=debug
 if [ "$ci" = true ]; then release=ci-release; debug=ci-debug; fi
 
+# build PRESET [TARGET...]: configure, then build the targets (all of them when none).
 build() {
-  cmake --preset "$1" >/dev/null
-  cmake --build --preset "$1"
+  local preset=$1
+  shift
+  cmake --preset "$preset" >/dev/null
+  if [ $# -gt 0 ]; then
+    cmake --build --preset "$preset" --target "$@"
+  else
+    cmake --build --preset "$preset"
+  fi
 }
+
+# What `run` needs: the library and the programs, not the test suites, fuzz replays and
+# benchmarks (three quarters of the build), which `test` builds.
+run_targets=(veskmath_shared veskmath_static qelcalc vesk veskmath vreg)
 
 case "${1:-}" in
   check) echo "All prerequisites are present." ;;
   run)
     shift
-    build "$release"
+    build "$release" "${run_targets[@]}"
     bin="build/$release/tools"
     # Register the automation class (silent), then install the plug-in into the host's
     # list once: the dialog is scripted, and installing again would empty the history.
@@ -75,7 +88,8 @@ case "${1:-}" in
     done
     ;;
   *)
-    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
+    # The usage is the leading comment block, up to its first blank line.
+    sed -n '2,/^$/s/^# \{0,1\}//p' "$0"
     exit 2
     ;;
 esac

@@ -347,6 +347,9 @@ TServed MeasureServed(int clients, int each) {
 
 class TableReporter : public benchmark::ConsoleReporter {
  public:
+  // Colour only for a terminal: output sent to a file stays plain text. (A reporter of our
+  // own does not get --benchmark_color's choice, so it decides here.)
+  TableReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
   std::map<std::string, double> NsPerIter;
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& r : runs)

@@ -1,20 +1,29 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with the fuzz preset (clang, libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer) and runs them one after the other.
-#   fuzz/run.sh TARGET|all SECONDS
+#   fuzz/run.sh [--merge] TARGET|all SECONDS
 # Targets: expression numbertext registryfile automationwire conversion.
 # Each target runs for SECONDS in one process at low priority, starting from its committed
-# corpus (fuzz/corpus/TARGET) and, when python3 is there, the seeds that fuzz/seed.py takes
-# from the tests. Afterwards the corpus is minimized with -merge=1 and written back to
-# fuzz/corpus/TARGET (VESKMATH_FUZZ_MERGE=0 leaves it alone). Crashing inputs go to
-# build/fuzz/artifacts/TARGET/, the full log to build/fuzz/logs/TARGET.log.
+# corpus (fuzz/corpus/TARGET, only read) and, when python3 is there, the seeds that
+# fuzz/seed.py takes from the tests; new inputs go to build/fuzz/work/TARGET, so the source
+# tree stays as it is. --merge then minimizes the committed corpus together with the new
+# inputs (-merge=1, edges only) and writes the result back to fuzz/corpus/TARGET, for
+# committing. Crashing inputs go to build/fuzz/artifacts/TARGET/, the full log to
+# build/fuzz/logs/TARGET.log.
 # Missing prerequisites are installed with apt-get when run as root, else named.
+
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 all_targets=(expression numbertext registryfile automationwire conversion)
+merge=0
+if [ "${1:-}" = --merge ]; then
+  merge=1
+  shift
+fi
 if [ $# -ne 2 ] || ! [[ "$2" =~ ^[0-9]+$ ]]; then
-  sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
+  # The usage is the leading comment block, up to its first blank line.
+  sed -n '2,/^$/s/^# \{0,1\}//p' "$0"
   exit 2
 fi
 if [ "$1" = all ]; then
@@ -95,7 +104,7 @@ for target in "${targets[@]}"; do
     grep -E 'ERROR|FUZZ FAULT|SUMMARY|Test unit written' "$log" >&2 || true
     exit $status
   fi
-  if [ "${VESKMATH_FUZZ_MERGE:-1}" = 1 ]; then
+  if [ "$merge" = 1 ]; then
     merged=$(mktemp -d "$out/merged-XXXXXX")
     # Edges only (no hit counts): a corpus of a few hundred files that still reaches every edge.
     nice -n 10 "$binary" -merge=1 -use_counters=0 -max_len=4096 -timeout=10 "$merged" "$corpus" "$work" \
@@ -104,5 +113,7 @@ for target in "${targets[@]}"; do
     cp "$merged"/* "$corpus"/
     rm -rf "$merged"
     echo "$target: corpus minimized to $(ls "$corpus" | wc -l) files"
+  else
+    echo "$target: $(ls "$work" | wc -l) inputs in $work (fuzz/corpus/$target unchanged; --merge adds them)"
   fi
 done

@@ -118,16 +118,16 @@ TConnectResult ConnectToPlugin() {
     out.Failure = TConnectFailure::NotInstalled;
     return out;
   }
-  win::CLSID clsid;
-  if (FAILED(win::CLSIDFromProgID(win::AnsiToWide(*progId).c_str(), &clsid))) {
+  if (FAILED(win::CLSIDFromProgID(win::AnsiToWide(*progId).c_str(), &out.Clsid))) {
     out.Failure = TConnectFailure::ClassNotRegistered;
     out.Detail = win::AnsiToUtf8(*progId);
     return out;
   }
   win::AddKnownTypeLib(server::kVeskMathLibrary);
   win::ComPtr<win::IDispatch> object;
-  out.HResult = win::CoCreateInstance(clsid, nullptr, win::CLSCTX_LOCAL_SERVER, win::IID_IDispatch,
-                                      reinterpret_cast<void**>(object.ReleaseAndGetAddressOf()));
+  out.HResult =
+      win::CoCreateInstance(out.Clsid, nullptr, win::CLSCTX_LOCAL_SERVER, win::IID_IDispatch,
+                            reinterpret_cast<void**>(object.ReleaseAndGetAddressOf()));
   if (FAILED(out.HResult)) {
     out.Failure = TConnectFailure::CreateFailed;
     out.Detail = ErrorDescription();

@@ -63,6 +63,7 @@ struct TConnectResult {
   TConnectFailure Failure = TConnectFailure::None;
   win::HRESULT HResult = win::S_OK;
   std::string Detail;
+  win::CLSID Clsid{};  // the plug-in's class, once its ProgID was found registered
 };
 
 // Finds the installed plug-in and creates its object through the ProgID from the local

@@ -135,7 +135,7 @@ HRESULT TFuVeskMathImpl::Get_VeskHyoki(BSTR* Value) {
 
 HRESULT TFuVeskMathImpl::Set_VeskHyoki(const BSTR& Value) {
   return SafeCall([&] {
-    FHyoki = win::WideToAnsi(Value.View());
+    FHyoki = win::WideToAnsi(Value.View(), &FHyokiLost);
     return win::S_OK;
   });
 }
@@ -223,6 +223,8 @@ std::string TFuVeskMathImpl::Evaluate() {
 void TFuVeskMathImpl::EvaluateGuarded(const std::string& expressionText,
                                       const THistoryFile& history,
                                       std::vector<std::string>& lines) {
+  // "'é'='è'" under Shift-JIS would compare "?" with "?": the text cannot be evaluated.
+  if (FHyokiLost) throw rtl::Exception("the notation has a character outside the code page");
   // A missing or unreadable history replays nothing; it is not written over either (the
   // append below reads it again under its lock and fails when it still cannot).
   history.Load(lines);

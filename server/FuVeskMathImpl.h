@@ -70,6 +70,9 @@ class TFuVeskMathImpl final : public win::TComObject<IFuVeskMath, win::ISupportE
 
   std::string FYomi;
   std::string FHyoki;
+  // The notation held a character that the system code page cannot represent: FHyoki has
+  // "?" in its place, so evaluating it would answer for another text.
+  bool FHyokiLost = false;
   std::string FResult;
   std::unique_ptr<qel::TQelExpression> FExpression;
 };

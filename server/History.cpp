@@ -1,12 +1,15 @@
 // The history file: lock-free reads, locked atomic rewrites (see History.h).
 #include "server/History.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -78,6 +81,63 @@ bool WriteAll(int fd, std::string_view text) {
     text.remove_prefix(static_cast<size_t>(n));
   }
   return true;
+}
+
+// Keeps SIGXFSZ from this thread while it lives: a write past the file-size limit then fails
+// with EFBIG (an ordinary write error) instead of killing the process, the server included.
+// A SIGXFSZ raised meanwhile is taken off the thread before the old mask returns.
+class TNoFileSizeSignal {
+ public:
+  TNoFileSizeSignal() {
+    sigemptyset(&FSet);
+    sigaddset(&FSet, SIGXFSZ);
+    FActive = ::pthread_sigmask(SIG_BLOCK, &FSet, &FOld) == 0;
+  }
+  TNoFileSizeSignal(const TNoFileSizeSignal&) = delete;
+  TNoFileSizeSignal& operator=(const TNoFileSizeSignal&) = delete;
+  ~TNoFileSizeSignal() {
+    if (!FActive) return;
+    if (!sigismember(&FOld, SIGXFSZ)) {
+      const timespec now{0, 0};
+      while (::sigtimedwait(&FSet, nullptr, &now) == SIGXFSZ) {
+      }
+    }
+    ::pthread_sigmask(SIG_SETMASK, &FOld, nullptr);
+  }
+
+ private:
+  sigset_t FSet;
+  sigset_t FOld;
+  bool FActive = false;
+};
+
+// Temporary files are named "<file>.tmp-XXXXXX"; one is in use only while its writer holds
+// the lock on the current file.
+constexpr std::string_view kTempInfix = ".tmp-";
+constexpr std::size_t kTempRandom = 6;
+
+// Removes the temporary files that writers killed before their rename left beside the
+// file. Called under the lock on the file now at the path, so none of them is in use; only
+// this user's regular files of exactly that name form are touched.
+void RemoveStaleTemporaries(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const std::string prefix =
+      (slash == std::string::npos ? path : path.substr(slash + 1)) + std::string(kTempInfix);
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr) return;
+  const int dirFd = ::dirfd(d);
+  while (const dirent* entry = ::readdir(d)) {
+    const std::string_view name = entry->d_name;
+    if (name.size() != prefix.size() + kTempRandom || name.substr(0, prefix.size()) != prefix) {
+      continue;
+    }
+    struct stat st {};
+    if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && IsOwnRegularFile(st)) {
+      ::unlinkat(dirFd, entry->d_name, 0);
+    }
+  }
+  ::closedir(d);
 }
 
 // Opens the history file for writing and holds an exclusive lock on it. The lock must be on
@@ -159,10 +219,12 @@ void THistoryFile::Rewrite(Edit&& edit) const {
     throw rtl::EReadError("Cannot read file \"" + FPath + "\". " + Reason(error));
   }
   edit(text);
+  RemoveStaleTemporaries(FPath);
 
   // The new contents go to a temporary file beside the old one, reach the disk, and then
   // take its place in one rename: readers and a crash see the old file or the new one.
-  std::string temp = FPath + ".XXXXXX";
+  const TNoFileSizeSignal noSignal;
+  std::string temp = FPath + std::string(kTempInfix) + std::string(kTempRandom, 'X');
   TFd out(::mkostemp(temp.data(), O_CLOEXEC));
   if (out.Get() < 0) {
     const int error = errno;
@@ -190,8 +252,15 @@ void THistoryFile::Append(std::string_view line) const {
     throw rtl::EWriteError("A history line cannot hold a line break");
   }
   Rewrite([line](std::string& text) {
-    // "a:=2" (no break at the end, as an editor may leave it) -> "a:=2\r\n" + the new line.
-    if (!text.empty() && text.back() != '\n' && text.back() != '\r') text += kLineBreak;
+    // The whole list is saved again in the file's own form: "x:=1\na:=2" (as another
+    // program may leave it) -> "x:=1\r\na:=2\r\n" + the new line and its CR LF.
+    std::vector<std::string> lines;
+    SplitHistoryText(text, lines);
+    text.clear();
+    for (const std::string& old : lines) {
+      text += old;
+      text += kLineBreak;
+    }
     text += line;
     text += kLineBreak;
   });

@@ -38,8 +38,9 @@ class THistoryFile {
   // user (a symbolic link, a directory, another user's file).
   bool Load(std::vector<std::string>& lines) const;
 
-  // Appends one line. The file's bytes stay exactly as they were in front of it; a last line
-  // without its CR LF gets one first. Raises rtl::EStreamError descendants when the file
+  // Adds one line: the whole list (the lines as Load reads them, then the new one) is saved
+  // again, each line followed by CR LF. Temporary files that killed writers left are removed,
+  // and a write beyond the file-size limit is a write error, not a fatal signal. Raises rtl::EStreamError descendants when the file
   // cannot be opened, locked, read or replaced, and rtl::EWriteError for a line holding a
   // CR or LF (it would come back as two lines); the file is then unchanged.
   void Append(std::string_view line) const;

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -305,6 +306,25 @@ void ApplyErrorInfo(const wire::Reply& reply) {
   if (SUCCEEDED(create.As(info))) SetErrorInfo(0, info.Get());
 }
 
+// A text beyond what one message carries (about 512K UTF-16 units): refused with a clear
+// description instead of a bare out-of-memory code.
+HRESULT TextTooLong(EXCEPINFO* excepInfo) {
+  const std::u16string text = u"text too long";
+  ICreateErrorInfo* raw = nullptr;
+  if (SUCCEEDED(CreateErrorInfo(&raw)) && raw != nullptr) {
+    const ComPtr<ICreateErrorInfo> create = ComPtr<ICreateErrorInfo>::Attach(raw);
+    create->SetDescription(text.c_str());
+    ComPtr<IErrorInfo> info;
+    if (SUCCEEDED(create.As(info))) SetErrorInfo(0, info.Get());
+  }
+  if (excepInfo != nullptr) {
+    *excepInfo = EXCEPINFO{};
+    excepInfo->bstrDescription = SysAllocString(text.c_str());
+    excepInfo->scode = E_INVALIDARG;
+  }
+  return DISP_E_EXCEPTION;
+}
+
 // Runs a call: clears the thread's error information first and sets the server's after a
 // failure. Answers the transport's failure or the member's HRESULT.
 HRESULT Roundtrip(ClientConnection& conn, const wire::Message& request, wire::Reply& reply) {
@@ -404,6 +424,10 @@ class TDispatchProxy final : public IDispatch {
       }
       request.namedArgs.assign(params->rgdispidNamedArgs,
                                params->rgdispidNamedArgs + params->cNamedArgs);
+    }
+    if (!wire::EncodeFrame(request)) {
+      SetErrorInfo(0, nullptr);
+      return TextTooLong(excepInfo);
     }
     wire::Reply reply;
     const HRESULT hr = Roundtrip(*FConn, request, reply);
@@ -621,8 +645,6 @@ HRESULT Activate(REFCLSID clsid, ConnectionPtr& connection, Clock::time_point de
   } catch (const EOSError&) {
     return E_ACCESSDENIED;  // the runtime directory is not safe to use
   }
-  // Bounds the starts when every server we start ends at once (it cannot register).
-  constexpr int kMaxLaunches = 8;
   int fd = -1;
   auto connected = [&] {
     connection = std::make_shared<ClientConnection>(fd);
@@ -651,7 +673,13 @@ HRESULT Activate(REFCLSID clsid, ConnectionPtr& connection, Clock::time_point de
       }
       args->push_back(kEmbeddingSwitch);
     }
-    if (launches == kMaxLaunches) return CO_E_SERVER_EXEC_FAILURE;
+    // A server we start may serve other clients and end before we reach it (they find its
+    // socket first), so starts are bounded by the deadline; after a few the pace slows, in
+    // case each one ends at once because it cannot register.
+    if (launches > 4) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::min(10 * launches, 200)));
+      if (automation::MillisecondsLeft(deadline) == 0) return CO_E_SERVER_EXEC_FAILURE;
+    }
 
     const int launchLock = AcquireLaunchLock(path + ".launch", deadline);
     if (launchLock < 0) return CO_E_SERVER_EXEC_FAILURE;
@@ -684,7 +712,7 @@ HRESULT Activate(REFCLSID clsid, ConnectionPtr& connection, Clock::time_point de
       // It ended: it served another client who has left, or another process serves the
       // class. Look again from the start.
       if (ended) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
   }
 }

@@ -61,7 +61,12 @@ constexpr std::size_t kMaxConnections = 256;
 constexpr std::size_t kMaxPendingPerConnection = 32;  // beyond: stop reading until drained
 constexpr std::size_t kMaxObjectsPerConnection = 4096;
 constexpr std::size_t kReadChunk = 64 * 1024;
+// A client must take a reply within this time, or it is dropped; the serving thread never
+// waits for it (the I/O thread sends what the socket did not take at once).
 constexpr auto kReplyTimeout = std::chrono::seconds(5);
+constexpr std::size_t kMaxUnsentBytes = 4u << 20;  // beyond: a client that does not read
+// A connection that holds no object or lock and says nothing for this long is closed.
+constexpr auto kIdleTimeout = std::chrono::seconds(60);
 
 struct Connection {
   int fd = -1;
@@ -73,6 +78,10 @@ struct Connection {
   std::deque<wire::Message> pending;
   bool ioDone = false;            // the I/O thread no longer watches fd
   bool disconnectPosted = false;  // the serving thread has been told
+  std::vector<std::uint8_t> unsent;  // replies the socket has not taken yet
+  Clock::time_point unsentSince;
+  Clock::time_point lastActive = Clock::now();
+  bool holds = false;  // objects or locks (kept up by the serving thread)
   // Serving thread only.
   ComPtr<IClassFactory> classObject;
   std::map<wire::ObjectId, ComPtr<IUnknown>> objects;
@@ -128,6 +137,28 @@ void Wake(State& s) {
 // ---------------------------------------------------------------------------------------
 // I/O thread
 
+void DropLocked(State& s, Connection& conn);
+
+// Whether a connection may be closed to make room: it holds nothing and waits for nothing.
+bool IdleLocked(const Connection& conn) {
+  return !conn.ioDone && !conn.holds && conn.pending.empty() && conn.unsent.empty();
+}
+
+// Closes the connection idle the longest, to admit a new client when all places are taken
+// (idle connections must not lock the user's clients out). False when none is idle.
+bool EvictIdleLocked(State& s) {
+  Connection* oldest = nullptr;
+  for (const auto& [id, conn] : s.connections) {
+    if (IdleLocked(*conn) && (oldest == nullptr || conn->lastActive < oldest->lastActive)) {
+      oldest = conn.get();
+    }
+  }
+  if (oldest == nullptr) return false;
+  ::shutdown(oldest->fd, SHUT_RDWR);
+  DropLocked(s, *oldest);
+  return true;
+}
+
 // Accepts every waiting client of the same user.
 void AcceptClients(State& s, int listenFd, REFCLSID clsid) {
   for (;;) {
@@ -141,7 +172,9 @@ void AcceptClients(State& s, int listenFd, REFCLSID clsid) {
       continue;
     }
     const std::lock_guard<std::mutex> lock(s.mutex);
-    if (s.suspended || s.connections.size() >= kMaxConnections) {
+    // Connections already dropped but not yet released by the serving thread count too.
+    if (s.suspended ||
+        (s.connections.size() >= kMaxConnections && !EvictIdleLocked(s))) {
       ::close(fd);
       continue;
     }
@@ -183,6 +216,7 @@ void ReadFrom(State& s, const std::shared_ptr<Connection>& conn) {
     break;
   }
   const std::lock_guard<std::mutex> lock(s.mutex);
+  if (taken > 0) conn->lastActive = Clock::now();
   bool bad = false;
   std::size_t offset = 0;
   while (!bad) {
@@ -204,6 +238,36 @@ void ReadFrom(State& s, const std::shared_ptr<Connection>& conn) {
   if (bad || closed) DropLocked(s, *conn);
 }
 
+// Sends what the socket takes now of a connection's unsent replies. False when the
+// connection failed. Caller holds the lock.
+bool FlushLocked(Connection& conn) {
+  std::size_t sent = 0;
+  while (sent < conn.unsent.size()) {
+    const ssize_t n = ::send(conn.fd, conn.unsent.data() + sent, conn.unsent.size() - sent,
+                             MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      sent += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    return false;
+  }
+  conn.unsent.erase(conn.unsent.begin(), conn.unsent.begin() + static_cast<std::ptrdiff_t>(sent));
+  if (sent > 0) conn.unsentSince = Clock::now();  // the client reads: its time starts again
+  return true;
+}
+
+// Ends a connection that broke one of the time rules. Caller holds the lock.
+void ExpireLocked(State& s, Connection& conn, Clock::time_point now) {
+  const bool slowReader = !conn.unsent.empty() && now - conn.unsentSince > kReplyTimeout;
+  const bool idle = IdleLocked(conn) && now - conn.lastActive > kIdleTimeout;
+  if (slowReader || idle) {
+    ::shutdown(conn.fd, SHUT_RDWR);
+    DropLocked(s, conn);
+  }
+}
+
 void IoLoop() {
   State& s = S();
   std::vector<pollfd> fds;
@@ -217,9 +281,14 @@ void IoLoop() {
     fds.clear();
     targets.clear();
     bool retryLater = false;
+    bool timed = false;  // some connection has a deadline to watch
     {
       const std::lock_guard<std::mutex> lock(s.mutex);
       if (s.stopping) return;
+      const Clock::time_point now = Clock::now();
+      for (const auto& [id, conn] : s.connections) {
+        if (!conn->ioDone) ExpireLocked(s, *conn, now);
+      }
       for (const int fd : s.listenFdsToClose) ::close(fd);
       s.listenFdsToClose.clear();
       fds.push_back(pollfd{s.wakeFd, POLLIN, 0});
@@ -237,19 +306,30 @@ void IoLoop() {
           }
           continue;
         }
-        // A client with many requests waiting is not read until the serving thread catches up.
+        timed = timed || !conn->holds || !conn->unsent.empty();
+        // A client that does not take its replies is not read until it does; one with many
+        // requests waiting is not read until the serving thread catches up.
+        if (!conn->unsent.empty()) {
+          fds.push_back(pollfd{conn->fd, POLLOUT, 0});
+          targets.push_back(Target{-1, GUID_NULL, conn});
+          continue;
+        }
         if (conn->pending.size() >= kMaxPendingPerConnection) continue;
         fds.push_back(pollfd{conn->fd, POLLIN, 0});
         targets.push_back(Target{-1, GUID_NULL, conn});
       }
     }
-    const int ready = ::poll(fds.data(), fds.size(), retryLater ? 50 : -1);
+    const int ready = ::poll(fds.data(), fds.size(), retryLater ? 50 : timed ? 1000 : -1);
     if (ready < 0) continue;  // EINTR
     for (std::size_t i = 0; i < fds.size(); ++i) {
       if (fds[i].revents == 0) continue;
       if (i == 0) {
         std::uint64_t value = 0;
         [[maybe_unused]] const ssize_t n = ::read(s.wakeFd, &value, sizeof value);
+      } else if (targets[i].conn && fds[i].events == POLLOUT) {
+        const std::lock_guard<std::mutex> lock(s.mutex);
+        Connection& conn = *targets[i].conn;
+        if (!conn.ioDone && !FlushLocked(conn)) DropLocked(s, conn);
       } else if (targets[i].conn) {
         ReadFrom(s, targets[i].conn);
       } else {
@@ -421,18 +501,41 @@ void OnCall(State& s, std::uint64_t id) {
     reply = wire::Reply{};
     reply->hr = RPC_E_SERVERFAULT;  // a member that throws must not take the server down
   }
+  {
+    const std::lock_guard<std::mutex> lock(s.mutex);
+    conn->holds = !conn->objects.empty() || conn->locks > 0;
+    conn->lastActive = Clock::now();
+  }
   if (!reply) return;
   AttachErrorInfo(*reply);
   SetErrorInfo(0, nullptr);
   std::optional<std::vector<std::uint8_t>> frame = wire::EncodeFrame(*reply);
   if (!frame) {
+    // Only a text can outgrow a message (a result of more than about 512K UTF-16 units).
     wire::Reply tooLarge;
-    tooLarge.hr = E_OUTOFMEMORY;
+    tooLarge.hr = DISP_E_EXCEPTION;
+    EXCEPINFO info;
+    info.bstrDescription = SysAllocString(u"text too long");
+    info.scode = E_INVALIDARG;
+    tooLarge.excepInfo = std::move(info);
+    wire::ErrorInfoData error;
+    error.description = SysAllocString(u"text too long");
+    tooLarge.errorInfo = std::move(error);
     frame = wire::EncodeFrame(tooLarge);
   }
-  if (!automation::SendAll(conn->fd, *frame, Clock::now() + kReplyTimeout)) {
+  // What the socket does not take at once is left to the I/O thread: a client that stops
+  // reading must not hold up everyone else's calls.
+  const std::lock_guard<std::mutex> lock(s.mutex);
+  if (conn->ioDone) return;
+  const bool wasEmpty = conn->unsent.empty();
+  conn->unsent.insert(conn->unsent.end(), frame->begin(), frame->end());
+  conn->lastActive = Clock::now();
+  if (wasEmpty) conn->unsentSince = conn->lastActive;
+  if (!FlushLocked(*conn) || conn->unsent.size() > kMaxUnsentBytes) {
     // The I/O thread sees the shut socket and reports the disconnection.
     ::shutdown(conn->fd, SHUT_RDWR);
+  } else if (!conn->unsent.empty() && wasEmpty) {
+    Wake(s);
   }
 }
 

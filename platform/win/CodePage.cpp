@@ -90,25 +90,41 @@ Config gConfig;
 std::atomic<std::uint64_t> gGeneration{0};  // 0: not configured yet
 std::once_flag gEnvironmentOnce;
 
-bool Configure(std::string_view requested) {
-  if (requested.empty()) return false;  // iconv would take "" as the C locale's charset
+std::string gEnvironmentProblem;  // written once, under gEnvironmentOnce
+
+enum class TConfigured { Yes, Unknown, MovesAscii };
+
+TConfigured Configure(std::string_view requested) {
+  // iconv would take "" as the C locale's charset
+  if (requested.empty()) return TConfigured::Unknown;
   const std::string name = NormalizeName(requested);
   Config next;
   next.name = name;
   next.utf8 = IsUtf8Name(name);
-  if (!next.utf8 && !KeepsAscii(name)) return false;
+  if (!next.utf8) {
+    iconv_t probe = iconv_open(kWide, name.c_str());
+    if (probe == kNoIconv) return TConfigured::Unknown;
+    iconv_close(probe);
+    if (!KeepsAscii(name)) return TConfigured::MovesAscii;
+  }
   const std::lock_guard<std::mutex> lock(gConfigMutex);
   gConfig = next;
   gGeneration.fetch_add(1, std::memory_order_release);
-  return true;
+  return TConfigured::Yes;
 }
 
 void ConfigureFromEnvironment() {
   std::call_once(gEnvironmentOnce, [] {
     const char* requested = std::getenv("VESKMATH_ACP");
-    if (requested == nullptr || *requested == '\0' || !Configure(requested)) {
-      Configure(kDefaultCodePage);
-    }
+    const TConfigured answer =
+        requested == nullptr || *requested == '\0' ? TConfigured::Unknown : Configure(requested);
+    if (answer == TConfigured::Yes) return;
+    Configure(kDefaultCodePage);
+    if (requested == nullptr || *requested == '\0') return;
+    gEnvironmentProblem = std::string("VESKMATH_ACP=") + requested + ": \"" + requested +
+                          (answer == TConfigured::Unknown
+                               ? "\" is not a known code page (e.g. CP932, CP1252, UTF-8)"
+                               : "\" does not keep ASCII characters as they are");
   });
 }
 
@@ -272,9 +288,14 @@ std::string AnsiCodePageName() { return CurrentConfig().name; }
 
 UINT GetACP() { return NumberOf(CurrentConfig().name); }
 
+std::string AnsiCodePageProblem() {
+  ConfigureFromEnvironment();
+  return gEnvironmentProblem;
+}
+
 bool SetAnsiCodePage(std::string_view name) {
   ConfigureFromEnvironment();  // so a later first use does not override the choice
-  return Configure(name);
+  return Configure(name) == TConfigured::Yes;
 }
 
 std::u16string Utf8ToWide(std::string_view text) {
@@ -366,6 +387,21 @@ std::string WideToAnsi(std::u16string_view text, bool* usedDefaultChar) {
              return inLeft >= 2 ? std::size_t{2} : std::size_t{0};
            });
   return out;
+}
+
+std::u16string FirstUnrepresentable(std::u16string_view text) {
+  bool lost = false;
+  WideToAnsi(text, &lost);
+  if (!lost) return {};  // the usual case: one conversion decides
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length =
+        IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1]) ? 2 : 1;
+    const std::u16string_view character = text.substr(i, length);
+    WideToAnsi(character, &lost);
+    if (lost) return std::u16string(character);
+    i += length;
+  }
+  return {};
 }
 
 std::string AnsiToUtf8(std::string_view text) {

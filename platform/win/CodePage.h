@@ -5,7 +5,8 @@
 // The ANSI code page is Shift-JIS (CP932) unless the environment variable VESKMATH_ACP names
 // another one when the first conversion runs: "CP932", "CP1252", "UTF-8", a bare number
 // ("932", "1252", "65001"), or any other name that iconv knows. A name iconv does not know,
-// or a code page that does not keep the ASCII bytes as they are, is ignored (CP932 stays).
+// or a code page that does not keep the ASCII bytes as they are, is not used (CP932 stays)
+// and AnsiCodePageProblem() says why, so that programs can refuse to start with it.
 //
 // The conversions never throw and never fail: a character the target cannot represent
 // becomes "?" (as the operating system's default character), and input bytes that do not
@@ -28,6 +29,9 @@ inline constexpr UINT CP_UTF8 = 65001;
 std::string AnsiCodePageName();
 // Its Windows number: 932, 1252, 65001 (UTF-8); 0 for a code page known only by name.
 UINT GetACP();
+// Empty when VESKMATH_ACP is unset, empty or usable; otherwise the reason it was not used:
+//   VESKMATH_ACP=bogus: "bogus" is not a known code page (e.g. CP932, CP1252, UTF-8)
+std::string AnsiCodePageProblem();
 // Switches the ANSI code page of the process (hosts and tests; the environment variable is
 // the usual way). Returns false, changing nothing, for an unusable name.
 bool SetAnsiCodePage(std::string_view name);
@@ -36,6 +40,10 @@ bool SetAnsiCodePage(std::string_view name);
 // some character was replaced by "?".
 std::u16string AnsiToWide(std::string_view text);
 std::string WideToAnsi(std::u16string_view text, bool* usedDefaultChar = nullptr);
+
+// The first character of `text` that the ANSI code page cannot represent (one UTF-16 unit,
+// or two for a surrogate pair), or an empty text when every character has a form there.
+std::u16string FirstUnrepresentable(std::u16string_view text);
 
 // UTF-8 <-> UTF-16. Malformed UTF-8 bytes and lone surrogates become U+FFFD.
 std::u16string Utf8ToWide(std::string_view text);

@@ -1,6 +1,7 @@
 // Temporary, runtime and executable paths.
 #include "platform/win/Files.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace veskmath::win {
 
@@ -43,13 +45,36 @@ DWORD ErrorFromErrno(int error) {
   throw EOSError("Directory \"" + path + "\" refused: " + reason, code);
 }
 
-std::string PrivateTempDirectory() {
-  return "/tmp/veskmath-" + std::to_string(static_cast<unsigned long>(::geteuid()));
-}
-
 const char* NonEmptyEnv(const char* name) {
   const char* value = std::getenv(name);
   return (value != nullptr && *value != '\0') ? value : nullptr;
+}
+
+// $XDG_RUNTIME_DIR when it names an existing directory of this user, else "".
+std::string OwnRuntimeDir() {
+  const char* runtime = NonEmptyEnv("XDG_RUNTIME_DIR");
+  struct stat st {};
+  if (runtime != nullptr && ::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode) &&
+      st.st_uid == ::geteuid()) {
+    return runtime;
+  }
+  return "";
+}
+
+// ~/.cache (XDG_CACHE_HOME when absolute), made privately when missing, or "".
+std::string OwnCacheDir() {
+  if (const char* cache = NonEmptyEnv("XDG_CACHE_HOME"); cache && cache[0] == '/') return cache;
+  std::string home;
+  if (const char* env = NonEmptyEnv("HOME")) {
+    home = env;
+  } else if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_dir && *pw->pw_dir) {
+    home = pw->pw_dir;
+  } else {
+    return "";
+  }
+  const std::string cache = WithoutSlash(home) + "/.cache";
+  ::mkdir(cache.c_str(), 0700);  // EEXIST is the usual answer
+  return cache;
 }
 
 }  // namespace
@@ -85,9 +110,38 @@ std::string EnsurePrivateDirectory(const std::string& requested) {
   return WithSlash(path);
 }
 
+std::string PrivateUserDirectory(const std::string& base) {
+  const std::string usual =
+      WithSlash(base) + "veskmath-" + std::to_string(static_cast<unsigned long>(::geteuid()));
+  try {
+    return EnsurePrivateDirectory(usual);
+  } catch (const EOSError& refused) {
+    // Anyone may make that name in a shared directory first. Both ends of a rendezvous
+    // look in the same order, so they meet in the same fallback.
+    std::vector<std::string> tried;
+    for (const std::string& parent : {OwnRuntimeDir(), OwnCacheDir()}) {
+      if (parent.empty()) continue;
+      tried.push_back(WithSlash(parent) + "veskmath");
+      try {
+        return EnsurePrivateDirectory(tried.back());
+      } catch (const EOSError&) {
+      }
+    }
+    std::string others;
+    for (const std::string& t : tried) others += (others.empty() ? "" : ", ") + ("\"" + t + "\"");
+    throw EOSError(refused.Message() + "; " +
+                       (others.empty() ? std::string("no other private directory is known")
+                                       : "nor could " + others + " be used") +
+                       ". Remove \"" + usual +
+                       "\" (or have its owner remove it), or set TMPDIR and XDG_RUNTIME_DIR to "
+                       "directories of your own",
+                   refused.ErrorCode());
+  }
+}
+
 std::string TempPath() {
   if (const char* tmpdir = NonEmptyEnv("TMPDIR")) return WithSlash(tmpdir);
-  return EnsurePrivateDirectory(PrivateTempDirectory());
+  return PrivateUserDirectory();
 }
 
 DWORD GetTempPathA(DWORD bufferLength, char* buffer) {
@@ -107,13 +161,10 @@ DWORD GetTempPathA(DWORD bufferLength, char* buffer) {
 std::string UserRuntimeDirectory() {
   // A session without a login manager may name a runtime directory that was never made;
   // both ends of a rendezvous see the same and fall back alike.
-  const char* runtime = NonEmptyEnv("XDG_RUNTIME_DIR");
-  struct stat st {};
-  if (runtime != nullptr && ::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode) &&
-      st.st_uid == ::geteuid()) {
+  if (const std::string runtime = OwnRuntimeDir(); !runtime.empty()) {
     return EnsurePrivateDirectory(WithSlash(runtime) + "veskmath");
   }
-  return EnsurePrivateDirectory(PrivateTempDirectory());
+  return PrivateUserDirectory();
 }
 
 std::string ModuleFileName() {

@@ -3,9 +3,9 @@
 //
 // The temporary directory is $TMPDIR when it is set and not empty, with "/" appended when
 // it lacks one; it is taken as the user chose it. Otherwise it is a private directory
-// /tmp/veskmath-<uid>/, not /tmp itself: the converter keeps the user's definitions there
-// ("log.txt"), and in a world-writable directory another user could read that file or plant
-// a link in its place. The private directory is created with mode 0700 when missing, and
+// /tmp/veskmath-<uid>/ (or a fallback, see PrivateUserDirectory), not /tmp itself: the
+// converter keeps the user's definitions there ("log.txt"), and in a world-writable
+// directory another user could read that file or plant a link in its place. The private directory is created with mode 0700 when missing, and
 // refused when it is a symbolic link, not a directory, owned by another user, or open to
 // group or others (a refused directory is left as it is, for its owner to look at).
 //
@@ -40,9 +40,15 @@ DWORD GetTempPathA(DWORD bufferLength, char* buffer);
 // EOSError with a message naming the path and the reason.
 std::string EnsurePrivateDirectory(const std::string& path);
 
+// The private directory "<base>/veskmath-<uid>/" (made as EnsurePrivateDirectory makes it).
+// When that name is refused (another user may have made it first), the first of
+// $XDG_RUNTIME_DIR/veskmath/ (a directory of this user) and ~/.cache/veskmath/ that can be
+// used instead. Throws EOSError naming the refused path and what to do when none can.
+std::string PrivateUserDirectory(const std::string& base = "/tmp");
+
 // The per-user directory for sockets and similar rendezvous files, ending in "/":
 // $XDG_RUNTIME_DIR/veskmath/ when XDG_RUNTIME_DIR names an existing directory of this user,
-// else the private /tmp/veskmath-<uid>/ (another user's directory could have our rendezvous
+// else PrivateUserDirectory() (another user's directory could have our rendezvous
 // directory swapped under it). Checked like the private temporary directory; throws EOSError.
 std::string UserRuntimeDirectory();
 

@@ -1,10 +1,15 @@
 // Window handles, thread queues, and the datagram bridge between processes.
 #include "platform/win/Messages.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -188,12 +193,81 @@ void ReceiveLoop(int fd) {
   }
 }
 
+// The socket path for the signal handlers: written once before they are installed.
+char gSignalPath[sizeof(sockaddr_un::sun_path)];
+volatile sig_atomic_t gSignalPid = 0;
+
+// Ending by SIGINT, SIGTERM or SIGHUP: the socket goes first, then the signal's default
+// action ends the process as it would have. Only async-signal-safe calls.
+void RemoveSocketAndEnd(int sig) {
+  if (gSignalPid == ::getpid()) ::unlink(gSignalPath);
+  struct sigaction dfl {};
+  dfl.sa_handler = SIG_DFL;
+  sigemptyset(&dfl.sa_mask);
+  ::sigaction(sig, &dfl, nullptr);
+  ::raise(sig);
+}
+
+// Installs the handlers where the program kept the default action (a handler of its own, or
+// an ignored signal, is left alone).
+void RemoveSocketOnSignals(const std::string& path) {
+  path.copy(gSignalPath, sizeof gSignalPath - 1);
+  gSignalPath[std::min(path.size(), sizeof gSignalPath - 1)] = '\0';
+  gSignalPid = static_cast<sig_atomic_t>(::getpid());
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction old {};
+    if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL ||
+        (old.sa_flags & SA_SIGINFO) != 0) {
+      continue;
+    }
+    struct sigaction handler {};
+    handler.sa_handler = RemoveSocketAndEnd;
+    sigemptyset(&handler.sa_mask);
+    ::sigaction(sig, &handler, nullptr);
+  }
+}
+
+// Removes the message sockets that processes killed without a chance to clean up left in
+// the runtime directory: this user's sockets named "msg-<pid>" that nobody receives on.
+void SweepDeadSockets(const std::string& directory) {
+  DIR* d = ::opendir(directory.c_str());
+  if (d == nullptr) return;
+  const int dirFd = ::dirfd(d);
+  const int probe = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  while (probe >= 0) {
+    const dirent* entry = ::readdir(d);
+    if (entry == nullptr) break;
+    const std::string_view name = entry->d_name;
+    if (name.size() <= 4 || name.substr(0, 4) != "msg-" ||
+        name.find_first_not_of("0123456789", 4) != std::string_view::npos) {
+      continue;
+    }
+    struct stat st {};
+    if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISSOCK(st.st_mode) ||
+        st.st_uid != ::geteuid()) {
+      continue;
+    }
+    // A socket whose process ended refuses a connection; a live one (even in another pid
+    // namespace) accepts it.
+    sockaddr_un address;
+    if (!FillAddress(directory + std::string(name), address)) continue;
+    if (::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+        errno == ECONNREFUSED) {
+      ::unlinkat(dirFd, entry->d_name, 0);
+    }
+  }
+  if (probe >= 0) ::close(probe);
+  ::closedir(d);
+}
+
 // Binds this process's receiving socket and starts its thread. Caller holds the lock.
 bool OpenReceiverLocked(Registry& reg) {
   if (reg.receiveFd >= 0 && reg.receivePid == ::getpid()) return true;
   std::string path;
   try {
-    path = SocketPath(ThisPid());
+    const std::string directory = UserRuntimeDirectory();
+    SweepDeadSockets(directory);
+    path = directory + "msg-" + std::to_string(ThisPid());
   } catch (const EOSError& e) {
     SetLastError(e.ErrorCode());
     return false;
@@ -218,6 +292,7 @@ bool OpenReceiverLocked(Registry& reg) {
   reg.receiveFd = fd;
   reg.receivePid = ::getpid();
   reg.receivePath = path;
+  RemoveSocketOnSignals(path);
   std::thread(ReceiveLoop, fd).detach();
   // Removes the socket file at the end of the process.
   static const struct SocketCleanup {

@@ -1,6 +1,7 @@
 // The registry file: parsing, formatting, locking and atomic replacement.
 #include "platform/win/RegistryFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -8,9 +9,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace veskmath::win {
 
@@ -23,6 +27,19 @@ constexpr std::string_view kLocalMachineName = "HKEY_LOCAL_MACHINE";
 constexpr off_t kMaxFileSize = 64 * 1024 * 1024;
 
 std::string Fold(std::string_view name) { return rtl::LowerCase(name); }
+
+// The fault of a key path beyond the limits, or "" when it is within them.
+std::string KeyPathFault(const std::vector<std::string>& names) {
+  if (names.size() > kMaxKeyDepth) {
+    return rtl::Format("a key %zu levels deep (at most %zu)", names.size(), kMaxKeyDepth);
+  }
+  std::size_t length = names.empty() ? 0 : names.size() - 1;
+  for (const std::string& name : names) length += name.size();
+  if (length > kMaxKeyPathLength) {
+    return rtl::Format("a key path of %zu bytes (at most %zu)", length, kMaxKeyPathLength);
+  }
+  return "";
+}
 
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -162,6 +179,7 @@ class Parser {
     if (slash == std::string_view::npos) return *node;
     const auto names = SplitKeyPath(inner.substr(slash + 1));
     if (!names || names->empty()) Fail("an empty key name in '" + Excerpt(inner) + "'");
+    if (const std::string fault = KeyPathFault(*names); !fault.empty()) Fail(fault);
     for (const std::string& name : *names) {
       auto& slot = node->subkeys[Fold(name)];
       if (!slot) slot = std::make_unique<RegKeyNode>(RegKeyNode{name, {}, {}});
@@ -250,23 +268,47 @@ class Parser {
   size_t FLine = 0;
 };
 
-void FormatKey(const RegKeyNode& node, const std::string& path, bool isRoot, std::string& out) {
-  if (!isRoot || !node.values.empty()) {
-    out += '[' + path + "]\n";
-    for (const auto& [name, value] : node.values) {
-      out += name.empty() ? std::string("@") : Escape(name);
-      out += '=';
-      if (value.kind == RegValue::Kind::String) {
-        out += Escape(value.text);
-      } else {
-        out += rtl::Format("dword:%08x", value.number);
+// One section per key, depth first, with an explicit stack: a deep tree must not exhaust the
+// call stack. Roots without values get no section of their own.
+void FormatRoot(const RegKeyNode& root, std::string& out) {
+  struct Pending {
+    const RegKeyNode* node;
+    std::size_t pathLength;  // of the node's path in `path`
+  };
+  std::string path = root.name;
+  std::vector<Pending> stack{{&root, path.size()}};
+  while (!stack.empty()) {
+    const Pending top = stack.back();
+    stack.pop_back();
+    const RegKeyNode& node = *top.node;
+    if (&node != &root) {
+      // The stack holds siblings in order; the path is cut back to the parent's and extended.
+      const std::size_t parentLength = top.pathLength - node.name.size() - 1;
+      path.resize(parentLength);
+      path += '\\';
+      path += node.name;
+    }
+    if (&node != &root || !node.values.empty()) {
+      out += '[';
+      out += path;
+      out += "]\n";
+      for (const auto& [name, value] : node.values) {
+        out += name.empty() ? std::string("@") : Escape(name);
+        out += '=';
+        if (value.kind == RegValue::Kind::String) {
+          out += Escape(value.text);
+        } else {
+          out += rtl::Format("dword:%08x", value.number);
+        }
+        out += '\n';
       }
       out += '\n';
     }
-    out += '\n';
+    // Pushed in reverse so that the first subkey comes out first.
+    for (auto it = node.subkeys.rbegin(); it != node.subkeys.rend(); ++it) {
+      stack.push_back({it->second.get(), top.pathLength + 1 + it->second->name.size()});
+    }
   }
-  for (const auto& [folded, sub] : node.subkeys)
-    FormatKey(*sub, path + '\\' + sub->name, false, out);
 }
 
 std::string ErrnoText(int err) { return std::strerror(err); }
@@ -293,28 +335,61 @@ class FdGuard {
   int FFd;
 };
 
-// Holds an exclusive flock() on "<file>.lock" for its lifetime. The lock file is never
-// removed: removing it would let two writers lock two different files.
+std::atomic<unsigned> gLockTimeoutMs{10000};
+
+// A store or lock file that another user owns, or that others may write, could make this
+// user's programs run what that user wants (the server's command line comes from the store):
+// the fault, or "" for a file of this user that only this user writes.
+std::string ForeignFault(const struct stat& st) {
+  // Root's files are trusted as well: only root could have made them.
+  if (st.st_uid != ::geteuid() && st.st_uid != 0) {
+    return rtl::Format("it belongs to another user (uid %u)", static_cast<unsigned>(st.st_uid));
+  }
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) return "other users may write it";
+  return "";
+}
+
+// Holds an exclusive flock() on "<file>.lock" for its lifetime, taken within the lock
+// timeout. The lock file is private (0600) and never removed: removing it would let two
+// writers lock two different files.
 class WriterLock {
  public:
   explicit WriterLock(const std::string& registryPath) {
     const std::string lockPath = registryPath + ".lock";
-    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
-    // flock() needs no write access: another user's lock file can still be locked.
-    if (fd < 0 && errno == EACCES) fd = ::open(lockPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
       throw ERegistryFileError(rtl::Format("Cannot lock registry file '%s': '%s': %s",
                                            registryPath.c_str(), lockPath.c_str(),
                                            ErrnoText(errno).c_str()));
     }
     FFd = fd;
-    while (::flock(FFd, LOCK_EX) != 0) {
-      if (errno != EINTR) {
-        const int err = errno;
+    struct stat st;
+    if (::fstat(FFd, &st) != 0 || !S_ISREG(st.st_mode) || !ForeignFault(st).empty()) {
+      ::close(FFd);
+      throw ERegistryFileError(rtl::Format(
+          "Cannot lock registry file '%s': '%s' is not a file of this user; it is refused "
+          "(remove it, or keep the registry in a directory only you can write)",
+          registryPath.c_str(), lockPath.c_str()));
+    }
+    // Lock files made by earlier versions were readable by everyone, which let any user hold
+    // the lock.
+    if ((st.st_mode & 077) != 0) ::fchmod(FFd, 0600);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(gLockTimeoutMs.load());
+    while (::flock(FFd, LOCK_EX | LOCK_NB) != 0) {
+      const int err = errno;
+      if (err == EINTR) continue;
+      if (err != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
         ::close(FFd);
-        throw ERegistryFileError(rtl::Format("Cannot lock registry file '%s': %s",
-                                             registryPath.c_str(), ErrnoText(err).c_str()));
+        throw ERegistryFileError(
+            err == EWOULDBLOCK
+                ? rtl::Format("Cannot lock registry file '%s': another process has held '%s' "
+                              "for more than %u ms",
+                              registryPath.c_str(), lockPath.c_str(), gLockTimeoutMs.load())
+                : rtl::Format("Cannot lock registry file '%s': %s", registryPath.c_str(),
+                              ErrnoText(err).c_str()));
       }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   }
   WriterLock(const WriterLock&) = delete;
@@ -332,17 +407,38 @@ class WriterLock {
       path.c_str()));
 }
 
-// Creates the missing directories of dir (private ones: mode 0700).
+// Creates the missing directories of dir, outermost first (private ones: mode 0700).
 void MakeDirectories(const std::string& registryPath, const std::string& dir) {
+  std::vector<std::string> missing;
   struct stat st;
-  if (::stat(dir.c_str(), &st) == 0) return;
-  const std::string parent = DirectoryOf(dir);
-  if (parent != dir) MakeDirectories(registryPath, parent);
-  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-    throw ERegistryFileError(rtl::Format("Cannot write registry file '%s': cannot create '%s': %s",
-                                         registryPath.c_str(), dir.c_str(),
-                                         ErrnoText(errno).c_str()));
+  for (std::string at = dir; ::stat(at.c_str(), &st) != 0; at = DirectoryOf(at)) {
+    missing.push_back(at);
+    if (DirectoryOf(at) == at) break;
   }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (::mkdir(it->c_str(), 0700) != 0 && errno != EEXIST) {
+      throw ERegistryFileError(rtl::Format(
+          "Cannot write registry file '%s': cannot create '%s': %s", registryPath.c_str(),
+          it->c_str(), ErrnoText(errno).c_str()));
+    }
+  }
+}
+
+// The store's usual place, under the user's configuration directory: the one place whose
+// directories the program makes itself ("" when no home is known).
+std::string StandardPath() {
+  constexpr const char* kTail = "/veskmath/registry.reg";
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/')
+    return std::string(xdg) + kTail;
+  std::string home;
+  if (const char* env = std::getenv("HOME"); env && *env) {
+    home = env;
+  } else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir && *pw->pw_dir) {
+    home = pw->pw_dir;
+  } else {
+    return "";
+  }
+  return home + "/.config" + kTail;
 }
 
 }  // namespace
@@ -389,8 +485,8 @@ RegTree ParseRegistryText(std::string_view text, const std::string& fileName) {
 std::string FormatRegistryText(const RegTree& tree) {
   std::string out(kHeader);
   out += "\n\n";
-  FormatKey(tree.classesRoot, tree.classesRoot.name, true, out);
-  FormatKey(tree.localMachine, tree.localMachine.name, true, out);
+  FormatRoot(tree.classesRoot, out);
+  FormatRoot(tree.localMachine, out);
   return out;
 }
 
@@ -450,20 +546,11 @@ bool RegistryFile::Identity::operator==(const Identity& o) const {
 
 RegistryFile::RegistryFile(std::string path) : FPath(std::move(path)) {}
 
+void RegistryFile::SetLockTimeout(unsigned milliseconds) { gLockTimeoutMs = milliseconds; }
+
 std::string RegistryFile::DefaultPath() {
   if (const char* env = std::getenv("VESKMATH_REGISTRY"); env && *env) return env;
-  constexpr const char* kTail = "/veskmath/registry.reg";
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/')
-    return std::string(xdg) + kTail;
-  std::string home;
-  if (const char* env = std::getenv("HOME"); env && *env) {
-    home = env;
-  } else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir && *pw->pw_dir) {
-    home = pw->pw_dir;
-  } else {
-    return "";
-  }
-  return home + "/.config" + kTail;
+  return StandardPath();
 }
 
 void RegistryFile::RequirePath() const {
@@ -498,6 +585,11 @@ RegTree& RegistryFile::Current() {
   if (!S_ISREG(st.st_mode)) {
     throw ERegistryFileError(
         rtl::Format("Registry file '%s' is not a regular file", FPath.c_str()));
+  }
+  if (const std::string fault = ForeignFault(st); !fault.empty()) {
+    throw ERegistryFileError(rtl::Format(
+        "Registry file '%s' is refused: %s (keep it in a directory only you can write)",
+        FPath.c_str(), fault.c_str()));
   }
   const Identity id{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
   if (FCacheValid && FCacheIdentity && *FCacheIdentity == id) return *FCache;
@@ -538,10 +630,16 @@ void RegistryFile::CheckWritable() const {
     throw ERegistryFileError(rtl::Format("Cannot write registry file '%s': %s", FPath.c_str(),
                                          ErrnoText(errno).c_str()));
   }
-  // The file is replaced by renaming a new one into its directory (the nearest one that
-  // exists when the directories are still to be made).
+  // The file is replaced by renaming a new one into its directory. Only the usual place's
+  // directories are made when missing (then the nearest existing one must be writable); a
+  // place the user named must exist, or a typing error would make directories anywhere.
   std::string dir = DirectoryOf(FPath);
   struct stat st;
+  if (::stat(dir.c_str(), &st) != 0 && errno == ENOENT && FPath != StandardPath()) {
+    throw ERegistryFileError(
+        rtl::Format("Cannot write registry file '%s': directory '%s' does not exist",
+                    FPath.c_str(), dir.c_str()));
+  }
   while (::stat(dir.c_str(), &st) != 0 && DirectoryOf(dir) != dir) dir = DirectoryOf(dir);
   if (::access(dir.c_str(), W_OK | X_OK) != 0) {
     throw ERegistryFileError(
@@ -550,9 +648,47 @@ void RegistryFile::CheckWritable() const {
   }
 }
 
+namespace {
+
+// Temporary files are "<file>.tmp-XXXXXX". Under the writer lock none is in use, so those a
+// writer killed before its rename left are removed (this user's regular files of exactly that
+// form only); otherwise every such kill would leave a full copy behind for ever.
+constexpr std::string_view kTempInfix = ".tmp-";
+constexpr std::size_t kTempRandom = 6;
+
+void RemoveStaleTemporaries(const std::string& path) {
+  const std::string dir = DirectoryOf(path);
+  const std::size_t slash = path.rfind('/');
+  const std::string prefix =
+      (slash == std::string::npos ? path : path.substr(slash + 1)) + std::string(kTempInfix);
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr) return;
+  while (const dirent* entry = ::readdir(d)) {
+    const std::string_view name = entry->d_name;
+    if (name.size() != prefix.size() + kTempRandom || name.substr(0, prefix.size()) != prefix) {
+      continue;
+    }
+    struct stat st;
+    if (::fstatat(::dirfd(d), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
+      ::unlinkat(::dirfd(d), entry->d_name, 0);
+    }
+  }
+  ::closedir(d);
+}
+
+}  // namespace
+
 void RegistryFile::Replace(const RegTree& tree, std::optional<Identity>& identity) const {
   const std::string text = FormatRegistryText(tree);
-  std::string tempPath = FPath + ".XXXXXX";
+  if (text.size() > static_cast<std::size_t>(kMaxFileSize)) {
+    throw ERegistryFileError(rtl::Format(
+        "Cannot write registry file '%s': it would grow to %zu bytes, more than the %lld it "
+        "may hold",
+        FPath.c_str(), text.size(), static_cast<long long>(kMaxFileSize)));
+  }
+  RemoveStaleTemporaries(FPath);
+  std::string tempPath = FPath + std::string(kTempInfix) + std::string(kTempRandom, 'X');
   FdGuard fd(::mkostemp(tempPath.data(), O_CLOEXEC));
   auto fail = [&](const char* step) {
     const int err = errno;
@@ -661,6 +797,9 @@ void RegistryFile::CreateKey(HKEY root, std::string_view path) {
         rtl::Format("Invalid registry key name '%s'", std::string(path).c_str()));
   }
   for (const std::string& name : *names) RequireStorable(name, "key name");
+  if (const std::string fault = KeyPathFault(*names); !fault.empty()) {
+    throw ERegistryException("The registry cannot store " + fault);
+  }
   RootKeyName(root);  // refuses an unknown root before anything is written
   Modify([&](RegTree& tree, bool& changed) {
     RegKeyNode* node = &tree.Root(root);

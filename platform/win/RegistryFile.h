@@ -22,9 +22,13 @@
 // ~/.config/veskmath/registry.reg. A missing file is an empty registry.
 //
 // Safety rules:
-//   - Writers hold an exclusive flock() on the sibling "<file>.lock" while they re-read the
-//     file, change it and replace it (temporary file in the same directory, fsync, rename),
-//     so two processes never lose each other's changes and readers never see half a file.
+//   - Writers hold an exclusive flock() on the sibling "<file>.lock" (private to its owner)
+//     while they re-read the file, change it and replace it (temporary file "<file>.tmp-*"
+//     in the same directory, fsync, rename), so two processes never lose each other's changes
+//     and readers never see half a file; temporary files that killed writers left are removed.
+//     A writer that cannot get the lock within the lock timeout fails.
+//   - A file or lock file of another user, or one that others may write, is refused for
+//     reading and writing alike (the store names the programs the user will run).
 //   - A malformed file raises ERegistryFileError naming the file, the line and the fault,
 //     and is never overwritten.
 //   - A file or directory that the user may not write makes every change fail; reading still
@@ -32,6 +36,11 @@
 //   - The registry file itself must not be a symbolic link (directories on the way may be):
 //     a link planted at that name is refused for reading and writing alike.
 //   - Reads re-read the file whenever it changed on disk (another process may have written it).
+//   - Limits: a key lies at most kMaxKeyDepth levels below its root and its path (the names
+//     below the root joined by "\") is at most kMaxKeyPathLength bytes; deeper or longer keys
+//     are refused when created and a file holding one is malformed. A change that would make
+//     the file larger than the reader takes (64 MiB) is refused, so a write never leaves a
+//     file that cannot be read back.
 #pragma once
 
 #include <sys/types.h>
@@ -64,6 +73,9 @@ class ERegistryException : public rtl::Exception {
 class ERegistryFileError : public ERegistryException {
   using ERegistryException::ERegistryException;
 };
+
+inline constexpr std::size_t kMaxKeyDepth = 512;
+inline constexpr std::size_t kMaxKeyPathLength = 16383;
 
 // "HKEY_CLASSES_ROOT" / "HKEY_LOCAL_MACHINE"; throws ERegistryException for another value.
 std::string RootKeyName(HKEY root);
@@ -119,6 +131,9 @@ class RegistryFile {
   // XDG_CONFIG_HOME only), ~/.config/veskmath/registry.reg; "" when no home is known.
   static std::string DefaultPath();
   const std::string& Path() const { return FPath; }
+  // How long a change waits for another writer's lock before it fails (default 10 s),
+  // process-wide.
+  static void SetLockTimeout(unsigned milliseconds);
 
   // Reading. Paths are key paths below the root as SplitKeyPath takes them; an invalid path
   // names no key. Names and texts are UTF-8.

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "ParamName.h"
 #include "ParserTestUtil.h"
 #include "platform/rtl/Streams.h"
 
@@ -55,6 +56,10 @@ struct HexCase {
   const char* text;
   const char* hex;
 };
+// Test logs name the case by its text ("2+3*4"), not by its bytes.
+void PrintTo(const HexCase& c, std::ostream* os) {
+  *os << ::testing::PrintToString(std::string(c.text));
+}
 
 class ExpressionHex : public ::testing::TestWithParam<HexCase> {};
 
@@ -69,7 +74,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(HexCase{"255", "$FF"}, HexCase{"0", "$0"}, HexCase{"-1", "$FFFFFFFFFFFFFFFF"},
                       HexCase{"2.5", "$2"}, HexCase{"3.5", "$4"},
                       HexCase{"nan", "$8000000000000000"}, HexCase{"inf", "$8000000000000000"},
-                      HexCase{"1e19", "$8000000000000000"}, HexCase{"$7fffffff", "$7FFFFFFF"}));
+                      HexCase{"1e19", "$8000000000000000"}, HexCase{"$7fffffff", "$7FFFFFFF"}),
+    veskmath::tests::ReadableParamName());
 
 TEST(Expression, HexCharPrefixesHexResults) {
   TestExpression expr;

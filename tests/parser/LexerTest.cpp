@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "ParamName.h"
 #include "ParserTestUtil.h"
 
 namespace veskmath::qel {
@@ -12,6 +13,10 @@ struct LexCase {
   const char* text;
   const char* words;
 };
+// Test logs name the case by its text ("2+3*4"), not by its bytes.
+void PrintTo(const LexCase& c, std::ostream* os) {
+  *os << ::testing::PrintToString(std::string(c.text));
+}
 
 class LexerTest : public ::testing::TestWithParam<LexCase> {};
 
@@ -37,7 +42,8 @@ INSTANTIATE_TEST_SUITE_P(
                       LexCase{"A_1 mod _b", "gen:a_1 op:mod gen:_b"},
                       LexCase{"7 DIV 2", "num:7 op:div num:2"}, LexCase{"a?b", "gen:a gen:? gen:b"},
                       LexCase{"x;y", "gen:x gen:; gen:y"}, LexCase{"\x01", ""},
-                      LexCase{"\x82\xa0", "gen:\x82 gen:\xa0"}));
+                      LexCase{"\x82\xa0", "gen:\x82 gen:\xa0"}),
+    veskmath::tests::ReadableParamName());
 
 TEST(Lexer, StringConstantValueKeepsInnerBlanks) {
   TestExpression expr;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "ParamName.h"
 #include "ParserTestUtil.h"
 
 namespace veskmath::qel {
@@ -12,6 +13,10 @@ struct RewriteCase {
   const char* text;
   const char* words;
 };
+// Test logs name the case by its text ("2+3*4"), not by its bytes.
+void PrintTo(const RewriteCase& c, std::ostream* os) {
+  *os << ::testing::PrintToString(std::string(c.text));
+}
 
 class SyntaxCheckRewrite : public ::testing::TestWithParam<RewriteCase> {};
 
@@ -49,7 +54,8 @@ INSTANTIATE_TEST_SUITE_P(
         RewriteCase{"x^00000000003", "gen:x op:^@ num:00000000003"},
         // string comparisons, right to left
         RewriteCase{"'abc' < 'abd'", "cmp:<"},
-        RewriteCase{"'a' = 'a' and 'b' in 'a,b'", "cmp:= op:and cmp:in"}));
+        RewriteCase{"'a' = 'a' and 'b' in 'a,b'", "cmp:= op:and cmp:in"}),
+    veskmath::tests::ReadableParamName());
 
 TEST(SyntaxCheck, DecimalSeparatorCommaKeepsGeneralPower) {
   DecimalSeparatorScope comma(',');
@@ -62,6 +68,9 @@ struct ErrorCase {
   const char* text;
   const char* message;
 };
+void PrintTo(const ErrorCase& c, std::ostream* os) {
+  *os << ::testing::PrintToString(std::string(c.text));
+}
 
 class SyntaxCheckError : public ::testing::TestWithParam<ErrorCase> {};
 
@@ -95,7 +104,8 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"'abc'", "'abc' is a string: strings can only be compared with strings"},
         ErrorCase{"1+'abc'", "'abc' is a string: strings can only be compared with strings"},
         ErrorCase{"x:='abc'", "'abc' is a string: strings can only be compared with strings"},
-        ErrorCase{"'a'<'b'<'c'", "'a' is a string: strings can only be compared with strings"}));
+        ErrorCase{"'a'<'b'<'c'", "'a' is a string: strings can only be compared with strings"}),
+    veskmath::tests::ReadableParamName());
 
 TEST(SyntaxCheck, StringComparisonWordsAreOwnedByTheConstants) {
   TestExpression expr;

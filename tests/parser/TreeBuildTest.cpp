@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "ParamName.h"
 #include "ParserTestUtil.h"
 
 namespace veskmath::qel {
@@ -11,6 +12,10 @@ struct ValueCase {
   const char* text;
   double value;
 };
+// Test logs name the case by its text ("2+3*4"), not by its bytes.
+void PrintTo(const ValueCase& c, std::ostream* os) {
+  *os << ::testing::PrintToString(std::string(c.text));
+}
 
 // Every case runs with folding off and on and must give the same value.
 class TreeBuildValue : public ::testing::TestWithParam<std::tuple<ValueCase, bool>> {};
@@ -40,13 +45,17 @@ INSTANTIATE_TEST_SUITE_P(
                           ValueCase{"5 not", 0}, ValueCase{"0 not", 1}, ValueCase{"(1) not", 0},
                           ValueCase{"2*0 not", 1}, ValueCase{"(3! not)+2", 2},
                           ValueCase{"(-2)^00000000003", -8}, ValueCase{"(-2)^$ffffffff", -0.5}),
-        ::testing::Bool()));
+        ::testing::Bool()),
+    veskmath::tests::ReadableParamName());
 
 struct SizeCase {
   const char* text;
   int32_t plain;
   int32_t folded;
 };
+void PrintTo(const SizeCase& c, std::ostream* os) {
+  *os << ::testing::PrintToString(std::string(c.text));
+}
 
 class TreeBuildSize : public ::testing::TestWithParam<SizeCase> {};
 
@@ -64,7 +73,8 @@ INSTANTIATE_TEST_SUITE_P(Folding, TreeBuildSize,
                                            SizeCase{"2*3", 1, 0}, SizeCase{"x+2*3", 2, 1},
                                            SizeCase{"counter+1", 2, 2}, SizeCase{"1<2", 1, 0},
                                            SizeCase{"twice(pi/2)+x", 3, 1},
-                                           SizeCase{"'a'<'b'", 1, 0}));
+                                           SizeCase{"'a'<'b'", 1, 0}),
+                         veskmath::tests::ReadableParamName());
 
 TEST(TreeBuild, FoldedComparisonIsBoolean) {
   TestExpression expr(true);
@@ -100,6 +110,9 @@ struct ErrorCase {
   const char* text;
   const char* message;
 };
+void PrintTo(const ErrorCase& c, std::ostream* os) {
+  *os << ::testing::PrintToString(std::string(c.text));
+}
 
 class TreeBuildError : public ::testing::TestWithParam<std::tuple<ErrorCase, bool>> {};
 
@@ -149,7 +162,8 @@ INSTANTIATE_TEST_SUITE_P(
             ErrorCase{"5! not 1", "not takes one operand only"},
             ErrorCase{"twice(1) counter",
                       "twice is followed by an operand without an operator between them"}),
-        ::testing::Bool()));
+        ::testing::Bool()),
+    veskmath::tests::ReadableParamName());
 
 TEST(TreeBuild, FailedArgumentCheckLeavesNoCurrentList) {
   TestExpression expr;

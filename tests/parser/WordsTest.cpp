@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "ParamName.h"
 #include "ParserTestUtil.h"
 
 namespace veskmath::qel {
@@ -89,6 +90,11 @@ struct StringCase {
   const char* b;
   bool result;
 };
+// Test logs name the case by its operands ("ab" < "abc"), not by its bytes.
+void PrintTo(const StringCase& c, std::ostream* os) {
+  *os << ::testing::PrintToString(std::string(c.a)) << ' ' << c.oper << ' '
+      << ::testing::PrintToString(std::string(c.b));
+}
 
 class LogicalStringOper : public ::testing::TestWithParam<StringCase> {};
 
@@ -109,7 +115,8 @@ INSTANTIATE_TEST_SUITE_P(
                       StringCase{"=", "a", "A", false}, StringCase{">", "\xe0", "a", true},
                       StringCase{"in", "b", "a,b,c", true}, StringCase{"in", "b", "a, b", false},
                       StringCase{"in", "", "a,", true}, StringCase{"in", "c", "c", true},
-                      StringCase{"in", "a,b", "a,b", false}));
+                      StringCase{"in", "a,b", "a,b", false}),
+    veskmath::tests::ReadableParamName());
 
 TEST(Words, InvalidStringOperator) {
   TStringConstant a("'a'");

@@ -201,6 +201,14 @@ TEST_F(FuVeskMath, DefinitionSpanningLinesIsNotRecorded) {
   EXPECT_FALSE(testing::Exists(dir.History()) && !ReadFile(dir.History()).empty());
 }
 
+// Shift-JIS has no "é": stored as "?", "'é'='è'" would compare "?" with "?" and be true.
+TEST_F(FuVeskMath, NotationOutsideTheCodePageAnswersQuestionMark) {
+  EXPECT_EQ(Convert("'é'='è'"), "?");
+  EXPECT_EQ(Convert("a:='é'"), "?");
+  EXPECT_FALSE(testing::Exists(dir.History()) && !ReadFile(dir.History()).empty());
+  EXPECT_EQ(Convert("1+2"), "3");  // the next notation is judged on its own
+}
+
 // ---- properties and the text conversions --------------------------------------------------
 
 TEST_F(FuVeskMath, PropertiesStartEmptyAndAreNeverNull) {

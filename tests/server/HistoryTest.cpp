@@ -56,18 +56,22 @@ class HistoryFile : public ::testing::Test {
   THistoryFile history{dir.History()};
 };
 
-TEST_F(HistoryFile, AppendKeepsTheOldBytesAndClearEmpties) {
+TEST_F(HistoryFile, AppendSavesTheWholeListWithCrLfAndClearEmpties) {
   history.Append("a:=2");  // created
   EXPECT_EQ(ReadFile(dir.History()), "a:=2\r\n");
   WriteFile(dir.History(), "x:=1\na:=2");  // as an editor may leave it
+  // Left by writers killed before their rename; a file of another name form is not ours.
+  WriteFile(dir.History() + ".tmp-Ab3dE9", "x:=1\r\n");
+  WriteFile(dir.History() + ".tmp-keep", "mine");
   history.Append("b:=3");
   history.Append("b:=3");
-  EXPECT_EQ(ReadFile(dir.History()), "x:=1\na:=2\r\nb:=3\r\nb:=3\r\n");
+  EXPECT_EQ(ReadFile(dir.History()), "x:=1\r\na:=2\r\nb:=3\r\nb:=3\r\n");
   std::vector<std::string> lines;
   EXPECT_TRUE(history.Load(lines));
   EXPECT_EQ(lines, (std::vector<std::string>{"x:=1", "a:=2", "b:=3", "b:=3"}));
-  // The temporary file was renamed into place: nothing else is left.
-  EXPECT_EQ(testing::DirectoryNames(dir.Path()), std::vector<std::string>{"log.txt"});
+  // The temporary files were renamed into place or removed: nothing else is left.
+  EXPECT_EQ(testing::DirectoryNames(dir.Path()),
+            (std::vector<std::string>{"log.txt", "log.txt.tmp-keep"}));
   history.Clear();
   EXPECT_EQ(ReadFile(dir.History()), "");
 }

@@ -203,6 +203,35 @@ TEST_F(VeskMathProcess, ServerInADirectoryWithBlanksIsStarted) {
   EXPECT_EQ(TScratch::ReapOrphan(30), 0);
 }
 
+// A moved or deleted build tree leaves the class pointing at a program that is gone: vesk
+// names it and says how to mend it, rather than only a failure code.
+TEST_F(VeskMathProcess, RegisteredServerThatIsGoneIsNamed) {
+  const std::string copy = scratch.Root() + "/moved/veskmath";
+  std::filesystem::create_directories(scratch.Root() + "/moved");
+  std::filesystem::copy_file(VESKMATH_VESKMATH_PATH, copy);
+  ::chmod(copy.c_str(), 0755);
+  Installed(copy);
+  std::filesystem::remove(copy);
+  const TResult r = Vesk({"1+2"});
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Err,
+            "vesk: creating the conversion object failed (0x80080005): the registered "
+            "server " +
+                copy +
+                " no longer exists (moved or deleted?): run `veskmath "
+                "/regserver` with the veskmath you use now\n");
+}
+
+// "/regsever" is a typing error: the start goes on as without a switch (it registers and
+// shows the dialog), but not without a word.
+TEST_F(VeskMathProcess, UnknownSwitchIsReportedAndTheStartGoesOnWithout) {
+  const TResult r = VeskMath({"/regsever"}, "close\n");
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_EQ(r.Err.rfind("veskmath: \"/regsever\" is not understood", 0), 0u) << r.Err;
+  EXPECT_EQ(RegText(HKEY_CLASSES_ROOT, kClassKey + "\\LocalServer32"),
+            std::string(VESKMATH_VESKMATH_PATH) + " /Automation");
+}
+
 TEST_F(VeskMathProcess, TwoClientsShareOneServer) {
   Installed();
   TPipedChild x(VESKMATH_VESK_PATH, {}, scratch.Root(), "x");

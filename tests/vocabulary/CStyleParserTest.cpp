@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 
+#include "ParamName.h"
 #include "vocabulary/Vocabulary.h"
 
 namespace veskmath::qel {
@@ -67,6 +68,10 @@ struct ValueCase {
   const char* text;
   double value;
 };
+// Test logs name the case by its text ("2+3*4"), not by its bytes.
+void PrintTo(const ValueCase& c, std::ostream* os) {
+  *os << ::testing::PrintToString(std::string(c.text));
+}
 
 class CStyleValue : public ::testing::TestWithParam<std::tuple<ValueCase, bool>> {};
 
@@ -81,21 +86,23 @@ TEST_P(CStyleValue, Evaluates) {
 INSTANTIATE_TEST_SUITE_P(
     Operators, CStyleValue,
     ::testing::Combine(
-        ::testing::Values(
-            ValueCase{"7 % 3", 1}, ValueCase{"-7 % 3", -1}, ValueCase{"div(7, 2)", 3},
-            ValueCase{"fact(5)", 120}, ValueCase{"perc(50)", 0.5}, ValueCase{"1 && 0", 0},
-            ValueCase{"1 && 1", 1}, ValueCase{"0 || 2", 1}, ValueCase{"!0", 1}, ValueCase{"!3", 0},
-            ValueCase{"2 != 3", 1}, ValueCase{"2 == 2", 1}, ValueCase{"2 xor 3", 0},
-            ValueCase{"3 in 3", 1},
-            // the base table's precedences, not C's
-            ValueCase{"!1 == 2", 1}, ValueCase{"1 || 0 && 0", 0}, ValueCase{"1 + 7 % 3", 2},
-            ValueCase{"2 * 3 % 4", 2}, ValueCase{"1 == 1 && 2 != 3", 1},
-            // runs of "!" collapse pairwise, like runs of "not"
-            ValueCase{"!!3", 3}, ValueCase{"!!!3", 0}, ValueCase{"(!!0)", 0}, ValueCase{"! ! 3", 3},
-            ValueCase{"!-3", 1}, ValueCase{"!!-3", -3}, ValueCase{"!(!3)", 1},
-            ValueCase{"1 && !!2", 1},
-            ValueCase{"x = 2 + 3", 5}, ValueCase{"2 * (!0)", 2}, ValueCase{"!0 + 1", 0}),
-        ::testing::Bool()));
+        ::testing::Values(ValueCase{"7 % 3", 1}, ValueCase{"-7 % 3", -1}, ValueCase{"div(7, 2)", 3},
+                          ValueCase{"fact(5)", 120}, ValueCase{"perc(50)", 0.5},
+                          ValueCase{"1 && 0", 0}, ValueCase{"1 && 1", 1}, ValueCase{"0 || 2", 1},
+                          ValueCase{"!0", 1}, ValueCase{"!3", 0}, ValueCase{"2 != 3", 1},
+                          ValueCase{"2 == 2", 1}, ValueCase{"2 xor 3", 0}, ValueCase{"3 in 3", 1},
+                          // the base table's precedences, not C's
+                          ValueCase{"!1 == 2", 1}, ValueCase{"1 || 0 && 0", 0},
+                          ValueCase{"1 + 7 % 3", 2}, ValueCase{"2 * 3 % 4", 2},
+                          ValueCase{"1 == 1 && 2 != 3", 1},
+                          // runs of "!" collapse pairwise, like runs of "not"
+                          ValueCase{"!!3", 3}, ValueCase{"!!!3", 0}, ValueCase{"(!!0)", 0},
+                          ValueCase{"! ! 3", 3}, ValueCase{"!-3", 1}, ValueCase{"!!-3", -3},
+                          ValueCase{"!(!3)", 1}, ValueCase{"1 && !!2", 1},
+                          ValueCase{"x = 2 + 3", 5}, ValueCase{"2 * (!0)", 2},
+                          ValueCase{"!0 + 1", 0}),
+        ::testing::Bool()),
+    veskmath::tests::ReadableParamName());
 
 TEST(CStyleParser, AssignmentIsSeenByLaterExpressions) {
   TCStyleParser expr;

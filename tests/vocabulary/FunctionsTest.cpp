@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ParamName.h"
 #include "math/TestUtil.h"
 #include "parser/QelParseExpr.h"
 #include "vocabulary/Vocabulary.h"
@@ -301,6 +302,10 @@ struct RefusalCase {
   const char* text;
   const char* message;
 };
+// Test logs name the case by its text ("2+3*4"), not by its bytes.
+void PrintTo(const RefusalCase& c, std::ostream* os) {
+  *os << ::testing::PrintToString(std::string(c.text));
+}
 
 class FunctionsRefusal : public ::testing::TestWithParam<std::tuple<RefusalCase, bool>> {};
 
@@ -341,7 +346,8 @@ const RefusalCase kRefusals[] = {
     {"i!", "Factorial: Complex argument not supported!"},
 };
 INSTANTIATE_TEST_SUITE_P(Messages, FunctionsRefusal,
-                         ::testing::Combine(::testing::ValuesIn(kRefusals), ::testing::Bool()));
+                         ::testing::Combine(::testing::ValuesIn(kRefusals), ::testing::Bool()),
+                         veskmath::tests::ReadableParamName());
 
 // "randg" compiles, also with folding on: the message comes only when it is evaluated.
 TEST(Functions, RandgCompilesAndFailsOnlyWhenEvaluated) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ParamName.h"
 #include "math/Environment.h"
 #include "math/NumberText.h"
 #include "parser/ParserTestUtil.h"
@@ -21,6 +22,10 @@ struct ValueCase {
   const char* value;  // CplxToStr of the result
   char kind;          // 'r' or 'c' without folding; folding makes a zero imaginary part real
 };
+// Test logs name the case by its text ("2+3*4"), not by its bytes.
+void PrintTo(const ValueCase& c, std::ostream* os) {
+  *os << ::testing::PrintToString(std::string(c.text));
+}
 
 class OperatorValues : public ::testing::TestWithParam<ValueCase> {};
 
@@ -46,7 +51,8 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"i*i", "-1", 'c'}, ValueCase{"(1+2i)*(1-2i)", "5", 'c'},
         ValueCase{"1/i", "-i", 'c'}, ValueCase{"i/2", "0.5i", 'c'}, ValueCase{"i/i", "1", 'c'},
         ValueCase{"1/0", "INF", 'r'}, ValueCase{"-1/0", "-INF", 'r'}, ValueCase{"0/0", "NAN", 'r'},
-        ValueCase{"0.1+0.2", "0.3", 'r'}, ValueCase{"1/3", "0.333333333333333", 'r'}));
+        ValueCase{"0.1+0.2", "0.3", 'r'}, ValueCase{"1/3", "0.333333333333333", 'r'}),
+    veskmath::tests::ReadableParamName());
 
 INSTANTIATE_TEST_SUITE_P(
     SignsPercentFactorial, OperatorValues,
@@ -57,7 +63,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ValueCase{"0!", "1", 'r'}, ValueCase{"5.5!", "720", 'r'},
                       ValueCase{"2.5!", "2", 'r'}, ValueCase{"(-1)!", "NAN", 'r'},
                       ValueCase{"171!", "INF", 'r'}, ValueCase{"1e10!", "INF", 'r'},
-                      ValueCase{"(-1e10)!", "NAN", 'r'}, ValueCase{"nan!", "NAN", 'r'}));
+                      ValueCase{"(-1e10)!", "NAN", 'r'}, ValueCase{"nan!", "NAN", 'r'}),
+    veskmath::tests::ReadableParamName());
 
 INSTANTIATE_TEST_SUITE_P(
     Powers, OperatorValues,
@@ -70,7 +77,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ValueCase{"i^i", "0.207879576350762", 'c'},
                       ValueCase{"2^i", "0.769238901363972+0.638961276313635i", 'c'},
                       ValueCase{"(2i)^0", "1", 'c'}, ValueCase{"(2i)^0.5", "1+i", 'c'},
-                      ValueCase{"2^(0.5*2)", "2", 'r'}));
+                      ValueCase{"2^(0.5*2)", "2", 'r'}),
+    veskmath::tests::ReadableParamName());
 
 INSTANTIATE_TEST_SUITE_P(
     IntegerDivision, OperatorValues,
@@ -80,7 +88,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ValueCase{"nan div 2", "NAN", 'r'}, ValueCase{"2 mod nan", "NAN", 'r'},
                       ValueCase{"1e300 div 1", "9.22337203685478E18", 'r'},
                       ValueCase{"-1e300 div -1", "9.22337203685478E18", 'r'},
-                      ValueCase{"-1e300 mod -1", "0", 'r'}));
+                      ValueCase{"-1e300 mod -1", "0", 'r'}),
+    veskmath::tests::ReadableParamName());
 
 INSTANTIATE_TEST_SUITE_P(
     Comparisons, OperatorValues,
@@ -92,7 +101,8 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"nan>=1", "0", 'r'}, ValueCase{"i=0+1i", "1", 'r'}, ValueCase{"i>1", "1", 'r'},
         ValueCase{"-i>1", "0", 'r'}, ValueCase{"2i>1", "1", 'r'}, ValueCase{"1<2i", "1", 'r'},
         ValueCase{"i>=i", "1", 'r'}, ValueCase{"i<=-i", "0", 'r'}, ValueCase{"i<>i", "0", 'r'},
-        ValueCase{"3 in 3", "1", 'r'}, ValueCase{"1+2 in 3", "1", 'r'}));
+        ValueCase{"3 in 3", "1", 'r'}, ValueCase{"1+2 in 3", "1", 'r'}),
+    veskmath::tests::ReadableParamName());
 
 INSTANTIATE_TEST_SUITE_P(
     Logic, OperatorValues,
@@ -103,7 +113,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ValueCase{"2 xor 3", "0", 'r'}, ValueCase{"1 xor 0", "1", 'r'},
                       ValueCase{"i and 1", "1", 'r'}, ValueCase{"not i", "0", 'r'},
                       ValueCase{"not -i", "0", 'r'}, ValueCase{"not 0i", "1", 'r'},
-                      ValueCase{"not not not 0", "1", 'r'}));
+                      ValueCase{"not not not 0", "1", 'r'}),
+    veskmath::tests::ReadableParamName());
 
 INSTANTIATE_TEST_SUITE_P(
     ConstantsAndAssignment, OperatorValues,
@@ -111,13 +122,17 @@ INSTANTIATE_TEST_SUITE_P(
                       ValueCase{"cinf", "INF+INFi", 'c'}, ValueCase{"i", "i", 'c'},
                       ValueCase{"invpi180", "57.2957795130823", 'r'},
                       ValueCase{"ln2pidiv2", "0.918938533204673", 'r'},
-                      ValueCase{"x:=2i", "2i", 'c'}, ValueCase{"x:=2", "2", 'r'}));
+                      ValueCase{"x:=2i", "2i", 'c'}, ValueCase{"x:=2", "2", 'r'}),
+    veskmath::tests::ReadableParamName());
 
 struct ErrorCase {
   const char* text;
   const char* message;
   bool parser;  // an EParserException, else the general exception
 };
+void PrintTo(const ErrorCase& c, std::ostream* os) {
+  *os << ::testing::PrintToString(std::string(c.text));
+}
 
 class OperatorErrors : public ::testing::TestWithParam<ErrorCase> {};
 
@@ -154,7 +169,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ErrorCase{"10%3", "% takes one operand only", true},
                       ErrorCase{"5!3", "! takes one operand only", true},
                       ErrorCase{"2*not 0",
-                                "Syntax error: function or operand has too few arguments", true}));
+                                "Syntax error: function or operand has too few arguments", true}),
+    veskmath::tests::ReadableParamName());
 
 TEST(OperatorErrors, DivisionByZeroIsTheLibraryError) {
   TestExpression expr;

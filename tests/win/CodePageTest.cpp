@@ -155,15 +155,24 @@ TEST_F(CodePage, Utf8EncodingAndAnsiBridges) {
   EXPECT_EQ(Utf8ToAnsi("é"), "?");
 }
 
+TEST_F(CodePage, FirstUnrepresentableNamesWhatWouldBecomeAQuestionMark) {
+  EXPECT_EQ(FirstUnrepresentable(u"1+2?"), u"");
+  EXPECT_EQ(FirstUnrepresentable(u"数式＝１"), u"");
+  EXPECT_EQ(FirstUnrepresentable(u"１'é'='è'"), u"é");
+  EXPECT_EQ(FirstUnrepresentable(u"１+\U0001D465"), u"\U0001D465");  // the pair, whole
+}
+
 // The environment variable is read once, at the first conversion; so it is checked in a
 // fresh process. The child test does nothing unless the parent started it.
 TEST(CodePageEnvironment, ChildReportsConfiguredCodePage) {
   const char* expected = std::getenv("VESKMATH_TEST_EXPECT_ACP");
   if (expected == nullptr) GTEST_SKIP() << "runs only as a child of the test below";
   EXPECT_EQ(AnsiCodePageName(), expected);
+  const char* problem = std::getenv("VESKMATH_TEST_EXPECT_PROBLEM");
+  EXPECT_EQ(AnsiCodePageProblem(), problem ? problem : "");
 }
 
-TEST(CodePageEnvironment, VariableChoosesTheCodePageAndBadNamesFallBackToCp932) {
+TEST(CodePageEnvironment, VariableChoosesTheCodePageAndBadNamesFallBackToCp932WithAReason) {
   const char* child = "CodePageEnvironment.ChildReportsConfiguredCodePage";
   EXPECT_EQ(
       testing::RunThisTestInChild(child, {"VESKMATH_ACP=UTF-8", "VESKMATH_TEST_EXPECT_ACP=UTF-8"}),
@@ -171,8 +180,15 @@ TEST(CodePageEnvironment, VariableChoosesTheCodePageAndBadNamesFallBackToCp932) 
   EXPECT_EQ(
       testing::RunThisTestInChild(child, {"VESKMATH_ACP=1252", "VESKMATH_TEST_EXPECT_ACP=CP1252"}),
       0);
-  EXPECT_EQ(testing::RunThisTestInChild(child,
-                                        {"VESKMATH_ACP=KLINGON", "VESKMATH_TEST_EXPECT_ACP=CP932"}),
+  EXPECT_EQ(testing::RunThisTestInChild(
+                child, {"VESKMATH_ACP=KLINGON", "VESKMATH_TEST_EXPECT_ACP=CP932",
+                        "VESKMATH_TEST_EXPECT_PROBLEM=VESKMATH_ACP=KLINGON: \"KLINGON\" is not a "
+                        "known code page (e.g. CP932, CP1252, UTF-8)"}),
+            0);
+  EXPECT_EQ(testing::RunThisTestInChild(
+                child, {"VESKMATH_ACP=UTF-16", "VESKMATH_TEST_EXPECT_ACP=CP932",
+                        "VESKMATH_TEST_EXPECT_PROBLEM=VESKMATH_ACP=UTF-16: \"UTF-16\" does not "
+                        "keep ASCII characters as they are"}),
             0);
   EXPECT_EQ(testing::RunThisTestInChild(child, {"VESKMATH_ACP=", "VESKMATH_TEST_EXPECT_ACP=CP932"}),
             0);

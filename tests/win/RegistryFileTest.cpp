@@ -6,8 +6,13 @@
 
 #include <sys/wait.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <functional>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -15,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "ParamName.h"
 #include "RegistryTestUtil.h"
 
 using namespace veskmath::win;
@@ -143,7 +149,8 @@ INSTANTIATE_TEST_SUITE_P(
         MalformedCase{"[HKEY_CLASSES_ROOT\\A]\n\"N\"=", 4, "a value without data"},
         MalformedCase{"[HKEY_CLASSES_ROOT\\A]\n\n\"N\"=\"\xE6\x95\"", 5,
                       "the text is not valid UTF-8"},
-        MalformedCase{"garbage", 3, "unexpected text 'garbage'"}));
+        MalformedCase{"garbage", 3, "unexpected text 'garbage'"}),
+    veskmath::tests::ReadableParamName());
 
 TEST(RegistryFileText, RejectsAMissingHeader) {
   EXPECT_THROW(ParseRegistryText("[HKEY_CLASSES_ROOT\\A]\n", "r.reg"), ERegistryFileError);
@@ -232,11 +239,30 @@ TEST_F(RegistryFileStore, SeesWhatAnotherWriterStored) {
   EXPECT_FALSE(file.KeyExists(HKEY_LOCAL_MACHINE, "A"));
 }
 
-TEST_F(RegistryFileStore, CreatesMissingDirectoriesAndKeepsTheFileMode) {
-  RegistryFile deep(dir / "a/b/registry.reg");
-  deep.CreateKey(HKEY_CLASSES_ROOT, "K");
-  EXPECT_TRUE(RegistryFile(dir / "a/b/registry.reg").KeyExists(HKEY_CLASSES_ROOT, "k"));
+TEST_F(RegistryFileStore, MakesOnlyTheUsualPlacesDirectoriesAndKeepsTheFileMode) {
+  // A place the user named must exist: a mistyped path makes no directories.
+  RegistryFile named(dir / "a/b/registry.reg");
+  try {
+    named.CreateKey(HKEY_CLASSES_ROOT, "K");
+    ADD_FAILURE() << "a key was written under a missing directory";
+  } catch (const ERegistryFileError& e) {
+    EXPECT_EQ(e.Message(), "Cannot write registry file '" + (dir / "a/b/registry.reg") +
+                               "': directory '" + (dir / "a/b") + "' does not exist");
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "a"));
+  // The usual place under the configuration directory is made when missing.
+  const char* saved = std::getenv("XDG_CONFIG_HOME");
+  const std::optional<std::string> old = saved ? std::optional<std::string>(saved) : std::nullopt;
+  ::setenv("XDG_CONFIG_HOME", (dir / "cfg").c_str(), 1);
+  RegistryFile(dir / "cfg/veskmath/registry.reg").CreateKey(HKEY_CLASSES_ROOT, "K");
+  if (old) {
+    ::setenv("XDG_CONFIG_HOME", old->c_str(), 1);
+  } else {
+    ::unsetenv("XDG_CONFIG_HOME");
+  }
+  EXPECT_TRUE(RegistryFile(dir / "cfg/veskmath/registry.reg").KeyExists(HKEY_CLASSES_ROOT, "k"));
 
+  WriteFile(path + ".tmp-Ab3dE9", "left by a writer killed before its rename");
   file.CreateKey(HKEY_CLASSES_ROOT, "K");
   ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
   file.CreateKey(HKEY_CLASSES_ROOT, "K2");
@@ -249,6 +275,110 @@ TEST_F(RegistryFileStore, CreatesMissingDirectoriesAndKeepsTheFileMode) {
     if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"registry.reg", "registry.reg.lock"}));
+}
+
+// Keys at the limits round-trip; one level or one byte beyond is refused when written and
+// when read, and the file is left as it was.
+TEST_F(RegistryFileStore, KeysBeyondTheDepthOrPathLimitAreRefused) {
+  auto chain = [](std::size_t levels, const std::string& name) {
+    std::string p = name;
+    for (std::size_t i = 1; i < levels; ++i) p += "\\" + name;
+    return p;
+  };
+  const std::string deepest = chain(kMaxKeyDepth, "k");
+  const std::string longest = std::string(kMaxKeyPathLength - 2, 'n') + "\\m";
+  file.CreateKey(HKEY_LOCAL_MACHINE, deepest);
+  file.CreateKey(HKEY_LOCAL_MACHINE, longest);
+  const std::string text = ReadFile(path);
+  EXPECT_TRUE(RegistryFile(path).KeyExists(HKEY_LOCAL_MACHINE, deepest));
+  EXPECT_TRUE(RegistryFile(path).KeyExists(HKEY_LOCAL_MACHINE, longest));
+  const struct {
+    std::string key;
+    std::string fault;
+  } beyond[] = {
+      {deepest + "\\k", "a key 513 levels deep (at most 512)"},
+      {chain(100000, "k"), "a key 100000 levels deep (at most 512)"},
+      {longest + "m", "a key path of 16384 bytes (at most 16383)"},
+  };
+  for (const auto& c : beyond) {
+    try {
+      file.CreateKey(HKEY_LOCAL_MACHINE, c.key);
+      ADD_FAILURE() << c.fault;
+    } catch (const ERegistryException& e) {
+      EXPECT_EQ(e.Message(), "The registry cannot store " + c.fault);
+    }
+    EXPECT_EQ(ReadFile(path), text);
+    WriteFile(dir / "other.reg", "Windows Registry Editor Version 5.00\n\n[HKEY_CLASSES_ROOT\\" +
+                                     c.key + "]\n");
+    try {
+      RegistryFile(dir / "other.reg").KeyExists(HKEY_CLASSES_ROOT, "x");
+      ADD_FAILURE() << "read: " << c.fault;
+    } catch (const ERegistryFileError& e) {
+      EXPECT_EQ(e.Message(),
+                "Malformed registry file '" + (dir / "other.reg") + "' at line 3: " + c.fault);
+    }
+  }
+}
+
+// Another process holding the lock makes a writer fail after the timeout, not wait for ever;
+// the lock file is private.
+TEST_F(RegistryFileStore, HeldLockFailsTheWriterInBoundedTime) {
+  file.CreateKey(HKEY_CLASSES_ROOT, "K");
+  struct stat st;
+  ASSERT_EQ(::stat((path + ".lock").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  const int holder = ::open((path + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+  RegistryFile::SetLockTimeout(200);
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    file.CreateKey(HKEY_CLASSES_ROOT, "K2");
+    ADD_FAILURE() << "written while another process held the lock";
+  } catch (const ERegistryFileError& e) {
+    EXPECT_EQ(e.Message(), "Cannot lock registry file '" + path + "': another process has held '" +
+                               path + ".lock' for more than 200 ms");
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  ::close(holder);
+  RegistryFile::SetLockTimeout(10000);
+  file.CreateKey(HKEY_CLASSES_ROOT, "K2");
+  EXPECT_TRUE(RegistryFile(path).KeyExists(HKEY_CLASSES_ROOT, "K2"));
+}
+
+// A store or lock file others may write, or (as root can arrange) another user's, is neither
+// read nor written: it could name any program as the server.
+TEST_F(RegistryFileStore, ForeignOrSharedStoreIsRefused) {
+  file.CreateKey(HKEY_CLASSES_ROOT, "K");
+  const std::string text = ReadFile(path);
+  const std::string other = ::geteuid() == 0 ? "it belongs to another user (uid 65534)" : "";
+  const struct {
+    std::string at;
+    std::string fault;
+    std::function<int(const std::string&)> plant;
+  } cases[] = {
+      {path, "Registry file '" + path + "' is refused: other users may write it",
+       [](const std::string& p) { return ::chmod(p.c_str(), 0666); }},
+      {path + ".lock", "Cannot lock registry file '" + path + "': '" + path +
+                           ".lock' is not a file of this user",
+       [](const std::string& p) { return ::chmod(p.c_str(), 0622); }},
+      {path, "Registry file '" + path + "' is refused: " + other,
+       [](const std::string& p) { return ::geteuid() == 0 ? ::chown(p.c_str(), 65534, 0) : -1; }},
+  };
+  for (const auto& c : cases) {
+    if (c.plant(c.at) != 0) continue;  // another user's file needs root to make
+    try {
+      RegistryFile reader(path);
+      reader.CreateKey(HKEY_CLASSES_ROOT, "K2");
+      ADD_FAILURE() << c.fault;
+    } catch (const ERegistryFileError& e) {
+      EXPECT_EQ(e.Message().substr(0, c.fault.size()), c.fault);
+    }
+    EXPECT_EQ(ReadFile(path), text);
+    ASSERT_EQ(::chmod(c.at.c_str(), 0600), 0);
+    if (::geteuid() == 0) {
+      ASSERT_EQ(::chown(c.at.c_str(), 0, 0), 0);
+    }
+  }
 }
 
 TEST_F(RegistryFileStore, ConcurrentWritersLoseNothing) {
@@ -455,6 +585,7 @@ TEST_P(RegistryFileUnwritable, WritesFailWhileReadsWork) {
 
 INSTANTIATE_TEST_SUITE_P(Rights, RegistryFileUnwritable,
                          testing::Values(UnwritableCase{"ReadOnlyFile", false},
-                                         UnwritableCase{"ReadOnlyDirectory", true}));
+                                         UnwritableCase{"ReadOnlyDirectory", true}),
+                         veskmath::tests::ReadableParamName());
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ParamName.h"
 #include "RegistryTestUtil.h"
 #include "platform/win/CodePage.h"
 
@@ -179,7 +180,8 @@ INSTANTIATE_TEST_SUITE_P(
                                 },
                                 "Failed to set data for 'ID'"},
                     FailureCase{"CreateEmptyName", [](TRegistry& r) { r.CreateKey("A\\\\B"); },
-                                "Failed to create key A\\\\B"}));
+                                "Failed to create key A\\\\B"}),
+    veskmath::tests::ReadableParamName());
 
 TEST_F(TRegistryTest, MissingTextReadsEmptyAndNoOpenKeyReadsNothing) {
   reg.SetRootKey(HKEY_LOCAL_MACHINE);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ParamName.h"
 #include "RegistryTestUtil.h"
 
 using registry_test::ReadFile;
@@ -174,7 +175,8 @@ INSTANTIATE_TEST_SUITE_P(
         ExitCase{{"add", "HKLM\\A", "/t", "REG_DWORD", "/d", "-1"}, 2, "ERROR: Invalid REG_DWORD"},
         ExitCase{{"add", "HKLM\\A", "/v", "N", "/d", "a\nb"}, 2, "ERROR: The registry cannot"},
         ExitCase{{"delete", "HKLM"}, 2, "ERROR: A root key cannot be deleted."},
-        ExitCase{{"query", "--version"}, 0, ""}, ExitCase{{"--help"}, 0, ""}));
+        ExitCase{{"query", "--version"}, 0, ""}, ExitCase{{"--help"}, 0, ""}),
+    veskmath::tests::ReadableParamName());
 
 TEST_F(VregTool, PrintsVersionAndHelp) {
   Result r = Run({"--version"});

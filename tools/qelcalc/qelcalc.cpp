@@ -5,7 +5,8 @@
 // One expression object serves the whole run, so definitions (x:=5) carry over to later
 // expressions. Each EXPR, or without any each line of standard input, is added and
 // evaluated; one output line per input: the result, or "error: " and the message.
-// Exit status: 0 when every input evaluated, 1 when any failed, 2 for a usage error.
+// Exit status: 0 when every input evaluated, 1 when any failed, 2 for a usage error or an
+// unusable VESKMATH_ACP.
 // Text is UTF-8 on both sides; inside, the library works in the system code page.
 #include <unistd.h>
 
@@ -32,7 +33,7 @@ using veskmath::qel::TQelExpression;
 enum class Format { Complex, Double, Bool, Hex };
 
 constexpr const char* kUsage =
-    "usage: qelcalc [--optimize] [--cstyle] [--format=complex|double|bool|hex] [EXPR ...]\n"
+    "usage: qelcalc [--optimize] [--cstyle] [--format=complex|double|bool|hex] [--] [EXPR ...]\n"
     "\n"
     "Evaluates each EXPR, or without any each line of standard input, with one expression\n"
     "object, so that definitions such as x:=5 are seen by later expressions. Prints one line\n"
@@ -44,21 +45,102 @@ constexpr const char* kUsage =
     "  --format=double   the real value in the general number form\n"
     "  --format=bool     1 or 0 (the expression must be boolean)\n"
     "  --format=hex      the value rounded to an integer, in hexadecimal ($FF)\n"
+    "  --                the arguments after it are expressions, even when they begin\n"
+    "                    with \"--\"\n"
     "  --help            this text\n"
     "  --version         the program's version\n"
     "\n"
-    "Exit status: 0 when every input evaluated, 1 when any failed, 2 for a usage error.\n";
+    "Exit status: 0 when every input evaluated, 1 when any failed, 2 for a usage error or a\n"
+    "VESKMATH_ACP that names no usable code page.\n";
 
 std::unique_ptr<TQelExpression> MakeExpression(bool cstyle) {
   if (cstyle) return std::make_unique<veskmath::qel::TCStyleParser>();
   return std::make_unique<TQelExpression>();
 }
 
+namespace win = veskmath::win;
+
+std::string Hex(std::u16string_view character) {
+  const char32_t cp = character.size() == 2 ? 0x10000 + ((char32_t(character[0]) - 0xD800) << 10) +
+                                                  (char32_t(character[1]) - 0xDC00)
+                                            : character[0];
+  char code[16];
+  std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(cp));
+  return code;
+}
+
+// The user's characters and their bytes in the system code page, for giving a message's
+// words back as they were typed.
+struct TTypedChar {
+  std::string ansi;
+  std::string utf8;
+};
+
+std::vector<TTypedChar> TypedChars(std::u16string_view text) {
+  std::vector<TTypedChar> chars;
+  for (std::size_t i = 0; i < text.size();) {
+    const bool pair = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size();
+    const std::u16string_view c = text.substr(i, pair ? 2 : 1);
+    if (c[0] >= 0x80) chars.push_back({win::WideToAnsi(c), win::WideToUtf8(c)});
+    i += c.size();
+  }
+  return chars;
+}
+
+// The engine's message in UTF-8. The lexer takes every byte from 128 up as a word of its
+// own, so a message about such a word may quote one byte of a two-byte character: that
+// byte is given back as the whole character the user typed ("\x82" of "１" -> "１"),
+// never as a broken one.
+std::string MessageToUtf8(const std::string& message, std::u16string_view typed) {
+  std::string out;
+  std::vector<TTypedChar> chars;
+  for (std::size_t i = 0; i < message.size();) {
+    std::size_t end = i;
+    const bool high = static_cast<unsigned char>(message[i]) >= 0x80;
+    while (end < message.size() && (static_cast<unsigned char>(message[end]) >= 0x80) == high) {
+      ++end;
+    }
+    const std::string run = message.substr(i, end - i);
+    i = end;
+    if (!high || win::AnsiToWide(run).find(u'\uFFFD') == std::u16string::npos) {
+      out += win::AnsiToUtf8(run);
+      continue;
+    }
+    if (chars.empty()) chars = TypedChars(typed);
+    const TTypedChar* source = nullptr;
+    for (const TTypedChar& c : chars) {
+      if (c.ansi.find(run) != std::string::npos) {
+        source = &c;
+        break;
+      }
+    }
+    if (source != nullptr) {
+      out += source->utf8;
+    } else {
+      for (const char byte : run) {  // not from the user's text: the bytes, readably
+        char code[8];
+        std::snprintf(code, sizeof code, "<%02X>", static_cast<unsigned char>(byte));
+        out += code;
+      }
+    }
+  }
+  return out;
+}
+
 // Compiles and evaluates one input; answers the output line and whether it succeeded.
 bool Run(TQelExpression& expr, const std::string& text, Format format, std::string& out) {
   namespace m = veskmath::Math387;
+  const std::u16string typed = win::Utf8ToWide(text);
+  // A character the system code page has no form for would reach the engine as "?", so
+  // 'é'='è' would compare "?" with "?": such a text is refused instead.
+  const std::u16string missing = win::FirstUnrepresentable(typed);
+  if (!missing.empty()) {
+    out = "error: the character \"" + win::WideToUtf8(missing) + "\" (" + Hex(missing) +
+          ") has no form in the system code page " + win::AnsiCodePageName();
+    return false;
+  }
   try {
-    expr.Add(veskmath::win::Utf8ToAnsi(text));
+    expr.Add(win::WideToAnsi(typed));
     switch (format) {
       case Format::Complex:
         out = m::CplxToStr(expr.EvaluateCplx(), 0);
@@ -77,7 +159,7 @@ bool Run(TQelExpression& expr, const std::string& text, Format format, std::stri
   } catch (const std::exception& e) {
     // Messages quote the offending word, which may hold system code-page bytes.
     out = "error: ";
-    out += veskmath::win::AnsiToUtf8(e.what());
+    out += MessageToUtf8(e.what(), typed);
     return false;
   }
 }
@@ -121,6 +203,12 @@ int main(int argc, char** argv) {
       // Expressions such as "-2^2" begin with "-": only "--" options are options.
       exprs.emplace_back(arg);
     }
+  }
+
+  // An unusable code page would turn the texts into something else without a word.
+  if (const std::string problem = win::AnsiCodePageProblem(); !problem.empty()) {
+    std::fprintf(stderr, "qelcalc: %s\n", problem.c_str());
+    return 2;
   }
 
   std::unique_ptr<TQelExpression> expr = MakeExpression(cstyle);

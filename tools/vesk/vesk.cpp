@@ -67,15 +67,43 @@ constexpr const char* kUsageText =
     "\n"
     "Exit status: 0 normally, 1 when no plug-in is installed, the object cannot be made or a\n"
     "call of it failed (the line printed for that notation is then empty and the reason goes\n"
-    "to standard error), 2 for a usage error.\n";
+    "to standard error), 2 for a usage error or a VESKMATH_ACP that names no usable code page.\n";
 
-// Describes a failed call with the error information the object left.
-void ReportFailure(const char* member, win::HRESULT hr, const std::string& description) {
-  std::fprintf(stderr, "vesk: %s failed (0x%08X)%s%s\n", member, static_cast<unsigned>(hr),
-               description.empty() ? "" : ": ", description.c_str());
+// What a failure code means for the person at the terminal, and what to do about it;
+// empty for codes that say nothing more than their number.
+std::string Explain(win::HRESULT hr) {
+  if (hr == win::RPC_E_DISCONNECTED) {
+    return "the conversion server went away (it ended or was stopped); run vesk again to "
+           "start a new one";
+  }
+  if (hr == win::CO_E_SERVER_STOPPING) return "the conversion server is ending; try again";
+  if (hr == win::RPC_E_TIMEOUT) return "the conversion server did not answer in time";
+  if (hr == win::RPC_E_SERVERFAULT) return "the conversion server failed while answering";
+  if (hr == win::CO_E_SERVER_EXEC_FAILURE) {
+    return "the registered server program could not be started: run `veskmath /regserver` "
+           "with the veskmath you use now";
+  }
+  if (hr == win::REGDB_E_CLASSNOTREG) {
+    return "the class is not registered: run `veskmath /regserver`";
+  }
+  if (hr == win::E_OUTOFMEMORY) return "out of memory";
+  return {};
 }
-void ReportFailure(const char* member, win::HRESULT hr) {
-  ReportFailure(member, hr, host::ErrorDescription());
+
+// Describes a failed call: its code, then the error information the object left
+// (`description`) and what the code means in words ("vesk: VeskYomi failed (0x80010108):
+// the conversion server ...").
+void ReportFailureWith(const std::string& what, win::HRESULT hr, const std::string& reason,
+                       const std::string& description) {
+  std::string words = reason.empty() ? Explain(hr) : reason;
+  if (!description.empty()) words = words.empty() ? description : description + "; " + words;
+  std::fprintf(stderr, "vesk: %s failed (0x%08X)%s%s\n", what.c_str(), static_cast<unsigned>(hr),
+               words.empty() ? "" : ": ", words.c_str());
+}
+
+// The same with the error information this thread holds now.
+void ReportFailure(const std::string& what, win::HRESULT hr, const std::string& reason = {}) {
+  ReportFailureWith(what, hr, reason, host::ErrorDescription());
 }
 
 // An object of this process, called through its interface.
@@ -146,6 +174,32 @@ class THost {
   win::HWND FWindow;
 };
 
+// When the server could not be started because its registered program is gone (a build
+// tree moved or deleted), says so with the path; otherwise empty.
+std::string MissingServerReason(const win::CLSID& clsid, win::HRESULT hr) {
+  if (hr != win::CO_E_SERVER_EXEC_FAILURE) return {};
+  std::string commandLine;
+  try {
+    win::TRegistry reg;
+    reg.SetRootKey(win::HKEY_CLASSES_ROOT);
+    if (!reg.OpenKeyReadOnly("\\CLSID\\" + win::GUIDToString(clsid) + "\\LocalServer32")) return {};
+    commandLine = reg.ReadString("");
+  } catch (const veskmath::rtl::Exception&) {
+    return {};
+  }
+  // "/opt/vesk/veskmath /Automation" or "\"/opt/vesk math/veskmath\" /Automation"
+  std::string program;
+  if (!commandLine.empty() && commandLine.front() == '"') {
+    program = commandLine.substr(1, commandLine.find('"', 1) - 1);
+  } else {
+    program = commandLine.substr(0, commandLine.find(' '));
+  }
+  if (program.empty() || ::access(program.c_str(), X_OK) == 0) return {};
+  return "the registered server " + win::AnsiToUtf8(program) +
+         " no longer exists (moved or deleted?): run `veskmath /regserver` with the veskmath "
+         "you use now";
+}
+
 // The object from the local server of the installed plug-in; nullptr after a report.
 std::unique_ptr<host::TLink> ConnectToPlugin() {
   if (const std::optional<std::string> failure = host::EnsureHostKey()) {
@@ -169,7 +223,8 @@ std::unique_ptr<host::TLink> ConnectToPlugin() {
                    found.Detail.c_str());
       break;
     case host::TConnectFailure::CreateFailed:
-      ReportFailure("creating the conversion object", found.HResult, found.Detail);
+      ReportFailureWith("creating the conversion object", found.HResult,
+                        MissingServerReason(found.Clsid, found.HResult), found.Detail);
       break;
   }
   return std::move(found.Link);
@@ -213,6 +268,11 @@ int main(int argc, char** argv) {
     } else {
       notations.emplace_back(arg);
     }
+  }
+
+  if (const std::string problem = win::AnsiCodePageProblem(); !problem.empty()) {
+    std::fprintf(stderr, "vesk: %s\n", problem.c_str());
+    return kUsage;
   }
 
   win::CoInitializeEx(nullptr, win::COINIT_APARTMENTTHREADED);

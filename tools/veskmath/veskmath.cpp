@@ -4,8 +4,10 @@
 // See server/ServerModule.h for the switches.
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "platform/win/CodePage.h"
 #include "server/ServerModule.h"
 
 namespace {
@@ -31,6 +33,14 @@ constexpr const char* kUsage =
     "Exit status: 0, also when registration fails (it is never reported); 1 when the\n"
     "program cannot start or a hidden server cannot serve its class.\n";
 
+// The switches the start-up knows, with "/" or "-" and in any case.
+bool IsKnownSwitch(const std::string& arg) {
+  for (const std::string_view name : {"REGSERVER", "UNREGSERVER", "AUTOMATION", "EMBEDDING"}) {
+    if (veskmath::server::FindCmdLineSwitch({arg}, name)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -45,6 +55,23 @@ int main(int argc, char** argv) {
     if (arg == "--version") {
       std::printf("veskmath (VeskMath) %s\n", VESKMATH_VERSION);
       return 0;
+    }
+  }
+  if (const std::string problem = veskmath::win::AnsiCodePageProblem(); !problem.empty()) {
+    std::fprintf(stderr, "veskmath: %s\n", problem.c_str());
+    return 1;
+  }
+  // Anything else is no switch at all: the start-up goes on as the known switches (or their
+  // absence: register and show the dialog) say, but a typing error such as "/regsever"
+  // should not pass unnoticed.
+  bool anyKnown = false;
+  for (const std::string& arg : args) anyKnown = anyKnown || IsKnownSwitch(arg);
+  for (const std::string& arg : args) {
+    if (!IsKnownSwitch(arg)) {
+      std::fprintf(stderr,
+                   "veskmath: \"%s\" is not understood (the switches are /regserver, "
+                   "/unregserver, /automation and /embedding); %s\n",
+                   arg.c_str(), anyKnown ? "it is ignored" : "starting without a switch");
     }
   }
   return veskmath::server::RunVeskMath(args);
