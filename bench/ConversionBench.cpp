@@ -178,10 +178,24 @@ struct TMemory {
   long long ObjectBytes = 0, ObjectAllocations = 0, ObjectLiveBytes = 0;
   long long Growth = 0;  // heap bytes gained over the conversions after the first ones
   int Conversions = 0;
+  // Heap held by one object (MaxExpressions 10) after ten Adds and after many more.
+  long long HeldAfterTen = 0, HeldAfterMany = 0;
+  int ManyAdds = 0;
 };
 
-TMemory MeasureMemory() {
+TMemory MeasureMemory(int manyAdds) {
   TMemory m;
+  {
+    const long long live = gLiveBytes.load();
+    veskmath::qel::TQelExpression expr;
+    expr.Optimize = true;
+    auto add = [&](int k) { expr.Add(k % 2 ? "sin(1.5)+4i*2+7" : "2*3+'a'<'b'"); };
+    for (int k = 0; k < 10; ++k) add(k);
+    m.HeldAfterTen = gLiveBytes.load() - live;
+    m.ManyAdds = manyAdds;
+    for (int k = 10; k < manyAdds; ++k) add(k);
+    m.HeldAfterMany = gLiveBytes.load() - live;
+  }
   {
     const long long bytes = gAllocatedBytes.load(), count = gAllocations.load();
     const long long live = gLiveBytes.load();
@@ -404,7 +418,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("Conversions agree with the expected texts (history of 0 to 1,000 lines).\n");
-  const TMemory memory = MeasureMemory();
+  const TMemory memory = MeasureMemory(quick ? 100000 : 1000000);
 
   RegisterConversions();
   benchmark::Initialize(&restCount, rest.data());
@@ -455,6 +469,9 @@ int main(int argc, char** argv) {
       memory.ObjectBytes, memory.ObjectAllocations, memory.ObjectLiveBytes);
   std::printf("  heap held after %d more conversions (100-line history): %+lld bytes\n",
               memory.Conversions, memory.Growth);
+  std::printf(
+      "  one object, MaxExpressions 10: %lld bytes held after 10 Adds, %lld after %d\n",
+      memory.HeldAfterTen, memory.HeldAfterMany, memory.ManyAdds);
   std::printf(
       "  vesk --inproc, 100-line history, peak resident: %ld KiB after 1,000"
       " conversions, %ld KiB after %d (exit %d, %d)\n",

@@ -1,6 +1,6 @@
 # The public expression library and everything `cmake --install` and `cpack -G DEB` deliver:
 #   lib/libveskmath.a, lib/libveskmath.so.<version> (SONAME libveskmath.so.<major>)
-#   include/veskmath/{platform/rtl,math,parser,vocabulary}/*.h
+#   include/veskmath/{platform/base,platform/rtl,math,parser,vocabulary}/*.h
 #   lib/cmake/VeskMath/ (find_package(VeskMath): VeskMath::veskmath, VeskMath::veskmath_static)
 #   lib/pkgconfig/veskmath.pc
 #   bin/ the programs that this tree builds, share/man/man1/ their manual pages
@@ -11,7 +11,7 @@ include(CMakePackageConfigHelpers)
 # --- The library: the objects of rtl, math and the expression engine, compiled once (they
 # are position-independent everywhere) and linked both ways. The folder targets stay as
 # they are for the programs and tests.
-set(_vm_lib_parts vm_rtl vm_math vm_expr)
+set(_vm_lib_parts vm_base vm_rtl vm_math vm_parser vm_vocabulary)
 set(_vm_lib_objects)
 foreach(part IN LISTS _vm_lib_parts)
   if(NOT TARGET ${part})
@@ -32,6 +32,9 @@ if(NOT VESKMATH_SANITIZE AND NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize")
   # coverage runtimes come with the program, so such a build cannot check this.)
   target_link_options(veskmath_shared PRIVATE LINKER:--no-undefined)
 endif()
+# The built-in vocabulary registers itself when the program starts and nothing calls it by
+# name: a static link is told to keep it.
+target_link_options(veskmath_static INTERFACE LINKER:-u,veskmath_builtin_vocabulary)
 foreach(lib veskmath_shared veskmath_static)
   target_include_directories(${lib} INTERFACE
     $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
@@ -47,7 +50,7 @@ install(TARGETS veskmath_shared veskmath_static EXPORT VeskMathTargets
 
 # Headers keep their folders, so -I<prefix>/include/veskmath serves "math/Math387.h" as in
 # the source tree. LineInput.h belongs to the programs, not the library.
-foreach(dir platform/rtl math parser vocabulary)
+foreach(dir platform/base platform/rtl math parser vocabulary)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir}/
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/veskmath/${dir}
     FILES_MATCHING PATTERN "*.h" PATTERN "LineInput.h" EXCLUDE)

@@ -2,7 +2,7 @@
 
 #include <cfenv>
 
-#include "platform/rtl/DateTime.h"
+#include "platform/base/DateTime.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <fpu_control.h>
@@ -69,7 +69,7 @@ void InitFloatingPoint() {
 
 void ERaise(const std::string& msg) { throw Exception(msg); }
 
-std::string ClockIt(double start) { return rtl::FormatTime("hh:nn:ss:zzz", rtl::Now() - start); }
+std::string ClockIt(double start) { return base::FormatTime("hh:nn:ss:zzz", base::Now() - start); }
 
 namespace {
 // Runs the start-up before main, as the unit's initialization section does.

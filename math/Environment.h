@@ -10,11 +10,11 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/rtl/SysUtils.h"
+#include "platform/base/SysBase.h"
 
 namespace veskmath::Math387 {
 
-using Exception = rtl::Exception;  // what ERaise raises
+using Exception = base::Exception;  // what ERaise raises
 
 inline constexpr uint16_t Korvel8087CW = 0x133F;   // masked, extended, nearest
 inline constexpr uint16_t Fortran8087CW = 0x123F;  // masked, double precision, nearest

@@ -10,7 +10,7 @@
 
 #include "math/Environment.h"
 #include "math/Utilities.h"
-#include "platform/rtl/SysUtils.h"
+#include "platform/base/SysBase.h"
 
 namespace veskmath::Math387 {
 
@@ -418,7 +418,7 @@ T ExtractField(std::string_view s, int32_t& pos, std::string_view delimiter, Rea
 // ---- writing ------------------------------------------------------------------------------
 
 std::string SampleToStr(double x, int32_t digits) {
-  return SampleToStr(x, digits, rtl::DecimalSeparator());
+  return SampleToStr(x, digits, base::DecimalSeparator());
 }
 
 std::string SampleToStr(double x, int32_t /*digits*/, char separator) {
@@ -426,7 +426,7 @@ std::string SampleToStr(double x, int32_t /*digits*/, char separator) {
 }
 
 std::string CplxToStr(const TCplx& z, int32_t digits) {
-  return CplxToStr(z, digits, rtl::DecimalSeparator());
+  return CplxToStr(z, digits, base::DecimalSeparator());
 }
 
 // The equality tests follow the NaN rule: a NaN part equals 0, 1 and -1, so CNAN prints
@@ -445,13 +445,13 @@ std::string CplxToStr(const TCplx& z, int32_t /*digits*/, char separator) {
 }
 
 std::string FormatSample(std::string_view format, double x) {
-  return FormatWithPicture(format, x, rtl::DecimalSeparator());
+  return FormatWithPicture(format, x, base::DecimalSeparator());
 }
 
 std::string FormatSample(double x, std::string_view format) { return FormatSample(format, x); }
 
 std::string FormatCplx(const TCplx& z, std::string_view reFormat, std::string_view imFormat) {
-  const char separator = rtl::DecimalSeparator();
+  const char separator = base::DecimalSeparator();
   if (reFormat.empty() || imFormat.empty()) return CplxToStr(z, 0, separator);
   if (NEqual(z.Im, 0)) return FormatWithPicture(reFormat, z.Re, separator);
   if (NEqual(z.Re, 0)) return FormatWithPicture(imFormat, z.Im, separator);
@@ -536,25 +536,25 @@ bool TryStrToFloat(std::string_view s, char separator, double& value) {
   return true;
 }
 
-double StrToVal(std::string_view s) { return StrToVal(s, rtl::DecimalSeparator()); }
+double StrToVal(std::string_view s) { return StrToVal(s, base::DecimalSeparator()); }
 
 double StrToVal(std::string_view s, char separator) {
   double value = 0;
   if (TryStrToFloat(s, separator, value)) return value;
-  const std::string upper = rtl::UpperCase(s);
+  const std::string upper = base::UpperCase(s);
   const bool minus = upper.find('-') != std::string::npos;
   if (upper.find("NAN") != std::string::npos) return minus ? -NaN : NaN;  // "nan", "-NaN"
   if (upper.find("INF") != std::string::npos) return minus ? -INF : INF;  // "-inf", "Infinity"
   // "1,5" while the separator is ".": read with the other separator, without touching the
   // process-wide setting.
   if (TryStrToFloat(s, separator == '.' ? ',' : '.', value)) return value;
-  throw rtl::EConvertError(NotAFloatMessage(s));
+  throw base::EConvertError(NotAFloatMessage(s));
 }
 
 double StrToSample(std::string_view s) { return StrToVal(s); }
 double StrToSample(std::string_view s, char separator) { return StrToVal(s, separator); }
 
-TCplx StrToCplx(std::string_view s) { return StrToCplx(s, rtl::DecimalSeparator()); }
+TCplx StrToCplx(std::string_view s) { return StrToCplx(s, base::DecimalSeparator()); }
 
 TCplx StrToCplx(std::string_view s, char separator) {
   const size_t p = s.find('i');
@@ -583,7 +583,7 @@ TCplx StrToCplx(std::string_view s, char separator) {
   if (!reText.empty() && reText != " ") {
     try {
       re = StrToVal(reText, separator);
-    } catch (const rtl::EConvertError&) {
+    } catch (const base::EConvertError&) {
       re = 0;  // "x+2i" -> (0, 2)
     }
   }

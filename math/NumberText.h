@@ -9,7 +9,7 @@
 // Complex form: "3", "2i", "-i", "3+4i", "3-i", "1.5E-7+2E20i"; no blanks, no parentheses.
 //
 // Decimal separator: the overloads without a separator argument read
-// rtl::DecimalSeparator() once per call; the others take it explicitly. Nothing here
+// base::DecimalSeparator() once per call; the others take it explicitly. Nothing here
 // changes the process-wide setting, so reading and writing numbers is thread-safe.
 //
 // Picture language of FormatSample / FormatCplx (a subset of the usual float pictures):
@@ -74,7 +74,7 @@ bool TryStrToFloat(std::string_view s, char separator, double& value);
 
 // The float reader with its fallbacks: a text containing "NAN" or "INF" (any case) reads
 // as NaN or infinity, negated when it contains "-"; otherwise the text is read once more
-// with the other separator ("," for ".", "." for anything else). Raises rtl::EConvertError
+// with the other separator ("," for ".", "." for anything else). Raises base::EConvertError
 // "'<S>' は浮動小数点数ではありません" (in the 8-bit system code page) when nothing reads.
 double StrToVal(std::string_view s);
 double StrToVal(std::string_view s, char separator);

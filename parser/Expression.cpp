@@ -1,5 +1,6 @@
 // The expression object: its list of compiled expressions, the current one, evaluation,
 // the define operations and the stream form.
+#include <atomic>
 #include <cmath>
 #include <typeinfo>
 
@@ -7,6 +8,20 @@
 #include "platform/rtl/Streams.h"
 
 namespace veskmath::qel {
+
+namespace {
+// Written once while the program starts, read by every construction (from any thread).
+constinit std::atomic<TVocabularyFill> gDefaultVocabulary{nullptr};
+}  // namespace
+
+void RegisterDefaultVocabulary(TVocabularyFill fill) {
+  gDefaultVocabulary.store(fill, std::memory_order_release);
+}
+
+void TQelExpression1::FillExpressList() {
+  if (const TVocabularyFill fill = gDefaultVocabulary.load(std::memory_order_acquire))
+    fill(*this);
+}
 
 TQelExpression1::TQelExpression1(TNoFill)
     : FSeparator(rtl::DecimalSeparator() == ',' ? ';' : ',') {}
@@ -19,6 +34,8 @@ TQelExpression1::~TQelExpression1() { Clear(); }
 
 int32_t TQelExpression1::CompileExpression(const std::string& text) {
   FDeferredFault.clear();
+  FConstants.FreeAll();  // a failed compile's words: nothing refers to them
+  auto compiled = std::make_unique<TCompiled>();
   FCompiling.assign(text);  // lower-cased in place: the buffer of the last compile is reused
   for (char& c : FCompiling)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
@@ -26,42 +43,19 @@ int32_t TQelExpression1::CompileExpression(const std::string& text) {
   Check(*words);
   // "   ", "not not": nothing to compile
   if (words->Count() == 0) RaiseParserError(msg::kEmptyExpression);
-  PExpressionRec root = MakeTree(std::move(words));
-  FHead = nullptr;
-  FTail = nullptr;
-  try {
-    if (!CheckArguments(root)) RaiseParserError(msg::kTooFewArguments);
-    if (!FDeferredFault.empty()) RaiseParserError(FDeferredFault);
-    if (Optimize) {
-      PExpressionRec whole = root;
-      root = nullptr;  // RemoveConstants consumes the tree, also when folding fails
-      root = RemoveConstants(whole);
-    }
-  } catch (...) {
-    DisposeTree(root);
-    throw;
-  }
-  PExpressionRec head = root;
-  if (!root->ExprWord->GetIsVariable()) {
-    MakeLinkedList(root);
-    head = FHead;
-  }
-  FHead = nullptr;
-  FTail = nullptr;
-  try {
-    head = PackList(head);
-  } catch (...) {
-    DisposeList(head);
-    throw;
-  }
-  int32_t index;
-  try {
-    index = TStringList::AddObject(text, head);
-  } catch (...) {
-    DisposePacked(head);
-    throw;
-  }
-  FHead = head;
+  PTreeNode root = MakeTree(std::move(words));
+  FHead = nullptr;  // from here on a failure leaves no current list
+  if (!CheckArguments(*root)) RaiseParserError(msg::kTooFewArguments);
+  if (!FDeferredFault.empty()) RaiseParserError(FDeferredFault);
+  if (Optimize) root = RemoveConstants(std::move(root));
+  compiled->Nodes = MakeLinkedList(*root).Nodes;
+  // The words this compile made go with its expression.
+  compiled->Words.reserve(static_cast<std::size_t>(FConstants.Count()));
+  for (int32_t i = 0; i < FConstants.Count(); ++i)
+    compiled->Words.emplace_back(static_cast<TExprWord*>(FConstants.At(i)));
+  FConstants.Clear();
+  const int32_t index = TStringList::AddObject(text, compiled.get());
+  FHead = compiled.release()->Nodes.get();
   return index;
 }
 
@@ -104,9 +98,9 @@ bool TQelExpression1::InsertCompiled(int32_t index, const std::string& text, boo
   if (Count() == before && index > 0) --index;
   if (added != index) {
     const std::string line = Get(added);
-    void* list = GetObject(added);
+    void* compiled = GetObject(added);
     TStringList::Delete(added);
-    TStringList::InsertObject(index, line, list);
+    TStringList::InsertObject(index, line, compiled);
   }
   SetExpressionIndex(index);
   return true;
@@ -117,12 +111,12 @@ void TQelExpression1::InsertObject(int32_t index, const std::string& text, void*
 }
 
 void TQelExpression1::Delete(int32_t index) {
-  if (index >= 0 && index < Count()) DisposePacked(static_cast<PExpressionRec>(GetObject(index)));
+  TCompiled* compiled = index >= 0 && index < Count() ? Compiled(index) : nullptr;
   TStringList::Delete(index);
+  delete compiled;
   if (Count() == 0) {
     FExpressionIndex = -1;
     FHead = nullptr;
-    FTail = nullptr;
   } else {
     SetExpressionIndex(FExpressionIndex < Count() - 1 ? FExpressionIndex : Count() - 1);
   }
@@ -131,7 +125,6 @@ void TQelExpression1::Delete(int32_t index) {
 void TQelExpression1::Clear() {
   for (int32_t i = Count() - 1; i >= 0; --i) Delete(i);
   FHead = nullptr;
-  FTail = nullptr;
   FConstants.FreeAll();
 }
 
@@ -143,9 +136,32 @@ void TQelExpression1::PutString(int32_t index, const std::string& text) {
   if (index + 1 < Count()) Delete(index + 1);
 }
 
+void TQelExpression1::Exchange(int32_t index1, int32_t index2) {
+  TStringList::Exchange(index1, index2);
+  if (FExpressionIndex >= 0) SetExpressionIndex(FExpressionIndex);
+}
+
+void TQelExpression1::Sort() {
+  TStringList::Sort();
+  if (FExpressionIndex >= 0) SetExpressionIndex(FExpressionIndex);
+}
+
+void TQelExpression1::Assign(const rtl::TStringList& source) { TStringList::Assign(source); }
+
+void TQelExpression1::Assign(const TQelExpression1& source) {
+  TStringList::Assign(static_cast<const TStringList&>(source));
+}
+
+void TQelExpression1::AddStrings(const rtl::TStringList& source) {
+  TStringList::AddStrings(source);
+}
+
+void TQelExpression1::AddStrings(const TQelExpression1& source) {
+  TStringList::AddStrings(static_cast<const TStringList&>(source));
+}
+
 void TQelExpression1::SetExpressionIndex(int32_t index) {
-  FHead = (index >= 0 && index <= Count() - 1) ? static_cast<PExpressionRec>(GetObject(index))
-                                               : nullptr;
+  FHead = (index >= 0 && index <= Count() - 1) ? Compiled(index)->Nodes.get() : nullptr;
   FExpressionIndex = index;
 }
 
@@ -210,6 +226,37 @@ std::string TQelExpression::EvaluateHex(int32_t index) {
 
 void TQelExpression1::DefineWord(std::unique_ptr<TExprWord> word) {
   if (FExpressList.Add(word.get())) word.release();  // a taken name: the new word goes
+}
+
+void TQelExpression1::UseWords(const TWordTable& table) {
+  if (FExpressList.Count() == 0) {
+    // Already in dictionary order: no search, no allocation beyond the list's own.
+    FExpressList.AddRange(reinterpret_cast<void* const*>(table.Words()), table.Count());
+    return;
+  }
+  for (int32_t k = 0; k < table.Count(); ++k) FExpressList.Add(table.Words()[k]);
+}
+
+TExprWord* TQelExpression1::OwnWord(int32_t index) {
+  TExprWord* word = FExpressList.Word(index);
+  if (!word->Shared()) return word;
+  std::unique_ptr<TExprWord> copy = word->Clone();
+  if (copy == nullptr) return word;  // nothing in it can be written
+  FExpressList.Put(index, copy.get());
+  return copy.release();
+}
+
+TExprWord* TQelExpression1::Lookup(std::string_view name) {
+  TExprWord* word = FExpressList.Find(name);
+  if (word == nullptr || !word->Shared() || !word->GetIsVariable()) return word;
+  int32_t index;
+  FExpressList.Search(word->Name().c_str(), index);
+  return OwnWord(index);
+}
+
+TExprWord* TQelExpression1::Word(int32_t index) const {
+  // Logically const: the copy stands for the same word with the same value.
+  return const_cast<TQelExpression1*>(this)->OwnWord(index);
 }
 
 void TQelExpression1::DefineVariable(std::string_view name, double* value) {

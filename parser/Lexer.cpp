@@ -123,7 +123,7 @@ std::unique_ptr<TExprCollection> TQelExpression1::ParseString(const std::string&
       }
       FConstants.Add(word.get());
       words->Add(word.release());
-    } else if (TExprWord* known = FExpressList.Find(token)) {
+    } else if (TExprWord* known = Lookup(token)) {
       words->Add(known);
     } else {
       auto word = std::make_unique<TGeneratedVariable>(token);

@@ -1,5 +1,7 @@
 #include "parser/QelParseClass.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "math/NumberText.h"
@@ -43,11 +45,20 @@ void _LogString(PExpressionRec rec) {
 
 // --- words --------------------------------------------------------------------------------
 
+namespace {
+std::atomic<int64_t> gLiveWords{0};
+}
+
 TExprWord::TExprWord(std::string_view name, TDoubleFunc doubleFunc)
     : FName(name), FDoubleFunc(doubleFunc) {
   for (char& c : FName)  // in place: rtl::LowerCase would make a second string
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+  gLiveWords.fetch_add(1, std::memory_order_relaxed);
 }
+
+TExprWord::~TExprWord() { gLiveWords.fetch_sub(1, std::memory_order_relaxed); }
+
+int64_t TExprWord::LiveCount() { return gLiveWords.load(std::memory_order_relaxed); }
 
 TDoubleConstant::TDoubleConstant(std::string_view name, std::string_view valueText)
     : TExprWord(name, _Variable) {
@@ -69,6 +80,14 @@ TDoubleConstant::TDoubleConstant(std::string_view name, double x)
 TDoubleConstant::TDoubleConstant(std::string_view name, const TCplx& c)
     : TExprWord(name, _Variable), FValue(c.Re), FCplxValue(c) {
   SetConstantFlag();
+}
+
+std::unique_ptr<TExprWord> TDoubleConstant::Clone() const {
+  return std::make_unique<TDoubleConstant>(FName, FCplxValue);  // same value, same flag
+}
+
+std::unique_ptr<TExprWord> TBooleanConstant::Clone() const {
+  return std::make_unique<TBooleanConstant>(FName, FCplxValue);
 }
 
 void TDoubleConstant::SetConstantFlag() {
@@ -198,7 +217,12 @@ inline int32_t CompareKeys(const unsigned char* p, const unsigned char* q) {
 }  // namespace
 
 TExpressList::~TExpressList() {
-  FreeAll();  // here, while FreeItem still tells block words from heap words
+  FreeAll();  // here, while FreeItem is still this class's own
+}
+
+int32_t TExpressList::CompareNames(const char* name1, const char* name2) {
+  return CompareKeys(reinterpret_cast<const unsigned char*>(name1),
+                     reinterpret_cast<const unsigned char*>(name2));
 }
 
 int32_t TExpressList::Compare(const void* key1, const void* key2) const {
@@ -252,19 +276,28 @@ TExprWord* TExpressList::Find(std::string_view name) const {
 }
 
 void TExpressList::FreeItem(void* item) {
-  if (item == nullptr) return;
-  if (InBlock(item)) {
-    static_cast<TObject*>(item)->~TObject();  // the block itself goes with the list
-  } else {
-    delete static_cast<TObject*>(item);
+  if (item == nullptr || static_cast<TExprWord*>(item)->Shared()) return;
+  delete static_cast<TObject*>(item);
+}
+
+TWordTable::TWordTable(std::vector<std::unique_ptr<TExprWord>> words) {
+  FSorted.reserve(words.size());
+  FOwned.reserve(words.size());
+  for (std::unique_ptr<TExprWord>& w : words) {
+    // A dictionary's Add: the first word of a name stays, a later one is dropped.
+    auto at = std::lower_bound(FSorted.begin(), FSorted.end(), w.get(),
+                               [](const TExprWord* a, const TExprWord* b) {
+                                 return TExpressList::CompareNames(a->Name().c_str(),
+                                                                   b->Name().c_str()) < 0;
+                               });
+    if (at != FSorted.end() &&
+        TExpressList::CompareNames((*at)->Name().c_str(), w->Name().c_str()) == 0)
+      continue;
+    w->FShared = true;
+    FSorted.insert(at, w.get());
+    FOwned.push_back(std::move(w));
   }
 }
-
-void TExpressList::AdoptBlock(std::unique_ptr<std::byte[]> block, std::size_t size) {
-  FBlocks.push_back(TBlock{std::move(block), size});
-}
-
-void TExpressList::Append(TExprWord* word) { rtl::TList::Add(word); }
 
 // --- TExprCollection ----------------------------------------------------------------------
 

@@ -56,9 +56,9 @@ using TDoubleFunc = void (*)(PExpressionRec);
 
 inline constexpr int kMaxArgs = 8;  // the hard limit on the arity of any word
 
-// One node of a compiled expression. While the tree exists, Args holds child nodes
-// (cast to TValueRef*); after linking, each slot points at the TValueRef of an argument
-// (the child's Res, or a value word's own reference).
+// One node of a compiled expression's evaluation list (the tree a compile builds first has
+// a type of its own). Each argument slot points at the TValueRef of an argument: another
+// node's Res, or a value word's own reference.
 struct TExpressionRec {
   double RealValue;
   TCplx CplxValue;
@@ -130,6 +130,10 @@ void _LogString(PExpressionRec rec);
 class TExprWord : public TObject {
  public:
   TExprWord(std::string_view name, TDoubleFunc doubleFunc);
+  ~TExprWord() override;
+
+  // Words alive in the whole process: shows that what compiling makes goes again.
+  static int64_t LiveCount();
 
   const std::string& Name() const { return FName; }
   TDoubleFunc DoubleFunc() const { return FDoubleFunc; }
@@ -144,9 +148,26 @@ class TExprWord : public TObject {
   virtual TValueRef* AsPointer() { return nullptr; }
   virtual int32_t GetOperPrec() const { return 0; }
 
+  // What the engine must know of a few words, told by the word itself rather than by its
+  // routine: the logical not (a sign after it stays a sign: "not -3"), and a routine
+  // specialised for a fixed whole exponent (the integer power: "x^2").
+  virtual bool GetIsLogicalNot() const { return false; }
+  using TFixedExponentForm = TDoubleFunc (*)(double exponent);
+  virtual TFixedExponentForm GetFixedExponentForm() const { return nullptr; }
+
+  // A word of a shared table (TWordTable): no dictionary frees it, and a value word is
+  // copied into an object's own dictionary before anything can write to it.
+  bool Shared() const { return FShared; }
+  // An own copy of a shared value word, or nil for a word that needs none.
+  virtual std::unique_ptr<TExprWord> Clone() const { return nullptr; }
+
  protected:
   std::string FName;
   TDoubleFunc FDoubleFunc;
+
+ private:
+  friend class TWordTable;
+  bool FShared = false;
 };
 
 // A numeric constant: literals, named constants, folded sub-expressions. Its value lives
@@ -160,6 +181,7 @@ class TDoubleConstant : public TExprWord {
   TDoubleConstant(std::string_view name, const TCplx& c);
 
   TValueRef* AsPointer() override { return &FValueRef; }
+  std::unique_ptr<TExprWord> Clone() const override;
 
  protected:
   double FValue;
@@ -174,6 +196,7 @@ class TBooleanConstant : public TDoubleConstant {
  public:
   using TDoubleConstant::TDoubleConstant;
   TVariableType GetVarType() const override { return vtBoolean; }
+  std::unique_ptr<TExprWord> Clone() const override;
 };
 
 // An unknown name met by the lexer: registered on the spot, NaN until assigned.
@@ -268,11 +291,18 @@ class TFunction : public TExprWord {
   bool GetIsOper() const override { return FIsOper; }
   int32_t GetNFunctionArg() const override { return FNFunctionArg; }
   int32_t GetOperPrec() const override { return FOperPrec; }
+  bool GetIsLogicalNot() const override { return FIsLogicalNot; }
+  TFixedExponentForm GetFixedExponentForm() const override { return FFixedExponentForm; }
+  // Set by whoever makes the word (a vocabulary), before it is registered.
+  void SetIsLogicalNot(bool value) { FIsLogicalNot = value; }
+  void SetFixedExponentForm(TFixedExponentForm form) { FFixedExponentForm = form; }
 
  protected:
   bool FIsOper;
   int32_t FOperPrec;
   int32_t FNFunctionArg;
+  bool FIsLogicalNot = false;
+  TFixedExponentForm FFixedExponentForm = nullptr;
 };
 
 // A function whose value may change between evaluations: never folded.
@@ -310,10 +340,8 @@ class TLogicalStringOper : public TExprWord {
 // The sorted, owning dictionary of every word an expression object knows, keyed by name
 // without regard to ASCII letter case (a-z fold to A-Z, so "_x" sorts after "zz").
 //
-// Words may also live in blocks the list owns (the built-in vocabulary is made in one go,
-// see FillExpressList): freeing such a word runs its destructor in place, and the blocks go
-// with the list. Every way out of the list (AtFree, DoFree, FreeAll, destruction) frees a
-// word the way it was made.
+// It may also list the words of a shared table (TWordTable): those are never freed here;
+// every way out of the list (AtFree, DoFree, FreeAll, destruction) just drops them.
 class TExpressList : public TSortedCollection {
  public:
   using TSortedCollection::TSortedCollection;
@@ -328,25 +356,26 @@ class TExpressList : public TSortedCollection {
   TExprWord* Word(int32_t index) const { return static_cast<TExprWord*>(Get(index)); }
   // The word of that name (any case), or nil.
   TExprWord* Find(std::string_view name) const;
+  // The case-insensitive order of the list, on NUL-terminated names.
+  static int32_t CompareNames(const char* name1, const char* name2);
+};
 
-  // Takes a block of at least size bytes that words will be constructed in.
-  void AdoptBlock(std::unique_ptr<std::byte[]> block, std::size_t size);
-  // Appends a word whose key sorts after every key present (no search); the list owns it.
-  void Append(TExprWord* word);
+// An immutable table of words made once and shared by every expression object of the
+// process (the built-in vocabulary). Its words are sorted as a dictionary sorts them; of
+// two words of one name (any case) the one given first stays, as a dictionary's Add would
+// keep it. Safe to read from any number of threads once made.
+class TWordTable {
+ public:
+  explicit TWordTable(std::vector<std::unique_ptr<TExprWord>> words);
+  TWordTable(const TWordTable&) = delete;
+  TWordTable& operator=(const TWordTable&) = delete;
+
+  int32_t Count() const { return static_cast<int32_t>(FSorted.size()); }
+  TExprWord* const* Words() const { return FSorted.data(); }
 
  private:
-  bool InBlock(const void* item) const {
-    const auto* p = static_cast<const std::byte*>(item);
-    for (const TBlock& b : FBlocks)
-      if (p >= b.Bytes.get() && p < b.Bytes.get() + b.Size) return true;
-    return false;
-  }
-
-  struct TBlock {
-    std::unique_ptr<std::byte[]> Bytes;
-    std::size_t Size;
-  };
-  std::vector<TBlock> FBlocks;
+  std::vector<std::unique_ptr<TExprWord>> FOwned;
+  std::vector<TExprWord*> FSorted;
 };
 
 // The words of one expression (or part of one) while it is compiled. Owns nothing.

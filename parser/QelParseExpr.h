@@ -5,8 +5,8 @@
 //
 // Compiling runs four phases, one file each: Lexer.cpp (ParseString), SyntaxCheck.cpp
 // (Check), TreeBuild.cpp (MakeTree, folding, linking) and Expression.cpp (this object's
-// list and evaluation operations). The vocabulary is registered by FillExpressList
-// (vocabulary/Vocabulary.cpp).
+// list and evaluation operations). The engine knows no vocabulary of its own: a vocabulary
+// library registers one with RegisterDefaultVocabulary, and FillExpressList applies it.
 //
 // Construction in two phases: C++ constructors do not dispatch virtual calls to overrides,
 // so every class that can be instantiated fills its vocabulary in its own public
@@ -19,11 +19,32 @@
 //     void FillExpressList() override { TQelExpression::FillExpressList(); ReplaceSymbol(...); }
 //   };
 //
+// Ownership: each compiled expression owns its evaluation list and every word its compile
+// made (literals, string literals, string comparisons, folded constants); they go when the
+// expression goes (MaxExpressions, Delete, Put, Clear, destruction). The dictionary holds
+// only words that live on: the vocabulary, defined words and generated variables.
+//
+// The string list is a private base: every list operation offered here keeps a line's text,
+// its compiled list and the current index in agreement, so the text at an index always
+// evaluates as that text. Operations that could break this (replacing a line's object,
+// sorting the list as it grows) are not offered.
+//
+// Threads: an object, with its words, compiled lists and the storage bound to it, is used by
+// one thread at a time (moving it between threads needs the caller's own synchronisation).
+// Distinct objects may be made, used and destroyed on different threads at once: all they
+// share is the built-in word table (made once, on first use, and never written after; a
+// named constant is copied into the object before it can be assigned) and the seed of
+// "random" (taken atomically: one sequence for the process). Not to be done while other
+// threads use the library: RegisterDefaultVocabulary, rtl::SetDecimalSeparator. Words and
+// storage that a caller binds into several objects are the caller's to protect. Threads
+// started after the numeric library's start-up inherit its floating-point control word.
+//
 // Assignment (":=") copies the assigned value into the left word's own storage (or the
 // caller's storage it is bound to), so dropping the expression that assigned never leaves
 // a word referring to released memory.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -46,10 +67,39 @@ namespace veskmath::qel {
 // expression too long" before it could run the stack out.
 inline constexpr int32_t kMaxExpressionWords = 10000;
 
-class TQelExpression1 : public rtl::TStringList {
+class TQelExpression1;
+
+// Fills a new expression object's dictionary, through its public operations (UseWords,
+// DefineWord).
+using TVocabularyFill = void (*)(TQelExpression1& expression);
+// The vocabulary FillExpressList applies. The vocabulary library registers the built-in one
+// while the program starts, so objects made before that (by other static initialisers)
+// start without it.
+void RegisterDefaultVocabulary(TVocabularyFill fill);
+
+class TQelExpression1 : private rtl::TStringList {
  public:
   TQelExpression1();
   ~TQelExpression1() override;
+
+  // The string list operations that keep text and compiled list together.
+  using TStringList::BeginUpdate;
+  using TStringList::CaseSensitive;
+  using TStringList::CompareStrings;
+  using TStringList::Count;
+  using TStringList::EndUpdate;
+  using TStringList::Get;
+  using TStringList::GetText;
+  using TStringList::IndexOf;
+  using TStringList::LoadFromFile;
+  using TStringList::OnChange;
+  using TStringList::OnChanging;
+  using TStringList::SaveToFile;
+  using TStringList::SetCaseSensitive;
+  using TStringList::SetText;  // Clear, then Add of every line
+  using TStringList::Sorted;
+  using TStringList::TNotifyEvent;
+  using TStringList::UpdateCount;
 
   // Published properties.
   bool Optimize = false;  // fold constant sub-expressions while compiling
@@ -76,7 +126,19 @@ class TQelExpression1 : public rtl::TStringList {
   // Removes every expression and every compile-time word; the dictionary stays.
   void Clear() override;
   std::string GetString(int32_t index) const { return Get(index); }
+  // Replaces the text at index and compiles it; an empty text changes nothing.
   void PutString(int32_t index, const std::string& text);
+  void Put(int32_t index, const std::string& text) { PutString(index, text); }
+  // Lines and their compiled lists move together; the current index stays where it was and
+  // so names whatever expression now stands there.
+  void Exchange(int32_t index1, int32_t index2);
+  void Sort() override;
+  // Clear, then compile every line of source (Add's MaxExpressions rule applies).
+  void Assign(const rtl::TStringList& source) override;
+  void Assign(const TQelExpression1& source);
+  // Compiles every line of source, appended as by Add.
+  void AddStrings(const rtl::TStringList& source);
+  void AddStrings(const TQelExpression1& source);
 
   void SetExpressionIndex(int32_t index);
   int32_t GetExpressionIndex() const { return FExpressionIndex; }
@@ -115,8 +177,17 @@ class TQelExpression1 : public rtl::TStringList {
   void CleanUpVariables();
   // Clears list, then appends every word of class exactly TGeneratedVariable, in name order.
   void GetGeneratedVars(rtl::TList& list) const;
-  TExprWord* Word(int32_t index) const { return FExpressList.Word(index); }
+  // The registered word at that position (name order). A shared value word is first copied
+  // into this object's own dictionary, so writing through it changes this object only.
+  TExprWord* Word(int32_t index) const;
   int32_t WordsCount() const { return FExpressList.Count(); }
+
+  // Registration, for vocabularies. UseWords lists the words of a shared table (they stay
+  // the table's): into an empty dictionary in one step, otherwise one by one, a name
+  // already taken keeping its word. DefineWord registers a word the dictionary then owns,
+  // freeing it at once when its name is taken.
+  void UseWords(const TWordTable& table);
+  void DefineWord(std::unique_ptr<TExprWord> word);
 
   // Layout: 32-bit little-endian byte length N, then N bytes: every text followed by CR LF.
   void LoadFromStream(rtl::TStream& stream) override;
@@ -127,28 +198,42 @@ class TQelExpression1 : public rtl::TStringList {
   // Builds the object without registering any word: for derived constructors (see above).
   explicit TQelExpression1(TNoFill);
 
-  // Registers the vocabulary: brackets, separator, constants, operators and functions.
+  // Applies the registered default vocabulary (brackets, separator, constants, operators
+  // and functions); a derived vocabulary overrides it.
   virtual void FillExpressList();
 
   // --- compile phases ---
   std::unique_ptr<TExprCollection> ParseString(const std::string& text);  // Lexer.cpp
   void Check(TExprCollection& words);                                     // SyntaxCheck.cpp
   void FinishCheck(TExprCollection& words);  // string comparisons, strings left over
-  // TreeBuild.cpp
-  static PExpressionRec MakeRec();
-  // Consumes words. On failure the partial tree is released and the error propagates.
-  PExpressionRec MakeTree(std::unique_ptr<TExprCollection> words);
-  PExpressionRec BuildTree(const TExprCollection& words, int32_t from, int32_t to);
-  bool CheckArguments(PExpressionRec rec) const;
-  bool ResultCanVary(PExpressionRec rec) const;
-  PExpressionRec RemoveConstants(PExpressionRec rec);
-  bool MarkVarying(PExpressionRec rec);
-  PExpressionRec FoldMarked(PExpressionRec rec);
-  void EvaluateDisposeTree(PExpressionRec rec, bool& isBool, bool& isCplx);
-  TValueRef* MakeLinkedList(PExpressionRec rec);
+  // TreeBuild.cpp. The tree of one compile has its own node type, owned from the root down;
+  // linking turns it into the evaluation list, an array of TExpressionRec in post-order.
+  struct TTreeNode {
+    TExprWord* Word = nullptr;  // not owned; a value word is a leaf
+    std::array<std::unique_ptr<TTreeNode>, kMaxArgs> Args;  // in source order
+    bool Varies = false;  // MarkVarying's answer, for FoldMarked
+  };
+  using PTreeNode = std::unique_ptr<TTreeNode>;
+  // An evaluation list: its nodes in evaluation order, each linked to the next.
+  struct TLinkedList {
+    std::unique_ptr<TExpressionRec[]> Nodes;
+    int32_t Count = 0;
+  };
+  PTreeNode MakeTree(std::unique_ptr<TExprCollection> words);
+  PTreeNode BuildTree(const TExprCollection& words, int32_t from, int32_t to);
+  bool CheckArguments(const TTreeNode& node) const;
+  bool ResultCanVary(const TTreeNode& node) const;
+  PTreeNode RemoveConstants(PTreeNode node);
+  bool MarkVarying(TTreeNode& node);
+  PTreeNode FoldMarked(PTreeNode node);
+  // Evaluates a sub-tree once into FFoldReal or FFoldCplx; the tree goes.
+  void EvaluateDisposeTree(PTreeNode node, bool& isBool, bool& isCplx);
+  TLinkedList MakeLinkedList(const TTreeNode& root) const;
+  TValueRef* LinkNode(const TTreeNode& node, TExpressionRec* nodes, int32_t& next) const;
+  // The nodes a tree links to: every node within its parent's arity whose word is no value.
+  static int32_t ListedNodes(const TTreeNode& node);
   // The value of a leaf that no evaluation can change, or nil.
-  const TValueRef* FixedValue(PExpressionRec rec) const;
-  static void DisposeTree(PExpressionRec rec);
+  const TValueRef* FixedValue(const TTreeNode& node) const;
   static TValueRef* EvaluateList(PExpressionRec first) {
     if (first == nullptr) return nullptr;
     // A lone value ("2*3+4" folded, "x"): its own reference, the value the copy would hold.
@@ -160,18 +245,21 @@ class TQelExpression1 : public rtl::TStringList {
     }
     return &last->Res;
   }
-  bool isBoolean() const;
-  static void DisposeList(PExpressionRec first);
-  // The nodes of a linked list moved into one array in list order (links, results and the
-  // arguments that refer to other nodes follow them); the old nodes are freed. Evaluation
-  // then walks contiguous memory, whatever the heap looked like while compiling.
-  PExpressionRec PackList(PExpressionRec first);
-  // Frees a list made by PackList (the lists of the expression list are all packed).
-  static void DisposePacked(PExpressionRec first) { delete[] first; }
+  bool isBoolean() const { return IsBooleanList(FHead); }
+  static bool IsBooleanList(PExpressionRec first);
+
+  // What one compiled expression owns: its evaluation list and the words its compile
+  // made. The string list's object slot of the expression's line holds it.
+  struct TCompiled {
+    std::unique_ptr<TExpressionRec[]> Nodes;
+    std::vector<std::unique_ptr<TExprWord>> Words;
+  };
+  TCompiled* Compiled(int32_t index) const { return static_cast<TCompiled*>(GetObject(index)); }
 
   TExpressList FExpressList{200};
+  // Words made by the compile under way; a successful compile hands them to its expression,
+  // a failed one leaves them to be freed by the next compile (or Clear, or destruction).
   TOCollection FConstants{100};
-  PExpressionRec FTail = nullptr;
   PExpressionRec FHead = nullptr;
   double FFoldReal = 0.0;
   TCplx FFoldCplx{0.0, 0.0};
@@ -185,14 +273,14 @@ class TQelExpression1 : public rtl::TStringList {
   }
   [[noreturn]] static void RaiseNoExpression();
   bool InsertCompiled(int32_t index, const std::string& text, bool limit);
-  // Registers a word made by a define operation, freeing it when the name is taken.
-  void DefineWord(std::unique_ptr<TExprWord> word);
+  // The word registered under name (any case), or nil; a shared value word becomes this
+  // object's own copy first (an assignment writes its storage).
+  TExprWord* Lookup(std::string_view name);
+  TExprWord* OwnWord(int32_t index);
   // The compile's pending fault that must not pre-empt the specified checks (an operand
   // dropped by the tree builder, a function after an operand): raised after the argument
   // check. Empty when there is none.
   std::string FDeferredFault;
-  // PackList's table of old node addresses (kept to spare an allocation per compile).
-  std::vector<std::pair<std::uintptr_t, int32_t>> FPackIndex;
   // Text of the expression being compiled (lower-cased), for "Syntax error in expression".
   std::string FCompiling;
 

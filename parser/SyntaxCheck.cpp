@@ -8,7 +8,6 @@
 #include <typeinfo>
 
 #include "parser/QelParseExpr.h"
-#include "vocabulary/Vocabulary.h"
 
 namespace veskmath::qel {
 
@@ -19,10 +18,10 @@ inline bool IsBinaryOperator(const TExprWord* w) {
 }
 inline bool IsSign(const TExprWord* w) { return w->Name() == "-" || w->Name() == "+"; }
 inline bool IsType(const TExprWord* w, TVariableType t) { return w->GetVarType() == t; }
-// The logical not, known by its routine rather than its name: "not" in the base vocabulary,
-// "!" in the C-style one.
+// The logical not, known by what the word says of itself rather than by its name: "not" in
+// the base vocabulary, "!" in the C-style one.
 inline bool IsLogicalNot(const TExprWord* w) {
-  return w->DoubleFunc() == ops::Not && w->GetIsOper() && w->GetNFunctionArg() == 1;
+  return w->GetIsLogicalNot() && w->GetIsOper() && w->GetNFunctionArg() == 1;
 }
 
 // Where an operand is expected: at the start, after a separator, "(" or a binary operator.

@@ -23,6 +23,7 @@
 //           written without brackets: "random()" is refused by the checker's rule for "()"
 //           ("Empty brackets ()"), like any other empty pair.
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 
@@ -210,11 +211,17 @@ void If(PExpressionRec rec) { SetValue(rec, IsTrue(Arg(rec, 0)) ? Arg(rec, 1) : 
 
 // The run-time library's linear congruential generator: seed*134775813 + 1 modulo 2^32,
 // read as an unsigned fraction of 2^32. The first value is 2^-32; 1 is never reached.
-uint32_t gRandomSeed = 0;
+// One sequence for the whole process, also when objects on several threads draw from it:
+// each draw takes the next seed atomically, so no two draws see the same one.
+std::atomic<uint32_t> gRandomSeed{0};
 
 void Random(PExpressionRec rec) {
-  gRandomSeed = gRandomSeed * 134775813u + 1u;
-  *rec->Res.Real = static_cast<double>(gRandomSeed) * 0x1p-32;
+  uint32_t seed = gRandomSeed.load(std::memory_order_relaxed);
+  uint32_t next;
+  do {
+    next = seed * 134775813u + 1u;
+  } while (!gRandomSeed.compare_exchange_weak(seed, next, std::memory_order_relaxed));
+  *rec->Res.Real = static_cast<double>(next) * 0x1p-32;
   rec->Res.IsCplx = false;
 }
 

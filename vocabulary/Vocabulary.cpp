@@ -52,195 +52,91 @@ constexpr std::array<TConstantRow, 25> kConstantTable = {{
 std::span<const TConstantRow> Constants() { return kConstantTable; }
 
 std::unique_ptr<TExprWord> MakeWord(const TFunctionRow& row) {
+  std::unique_ptr<TFunction> word;
   switch (row.Class) {
     case TWordClass::VaryingFunction:
-      return std::make_unique<TVaryingFunction>(row.Name, row.Routine, row.NArgs, row.IsOper,
+      word = std::make_unique<TVaryingFunction>(row.Name, row.Routine, row.NArgs, row.IsOper,
                                                 row.Prec);
+      break;
     case TWordClass::BooleanFunction:
-      return std::make_unique<TBooleanFunction>(row.Name, row.Routine, row.NArgs, row.IsOper,
+      word = std::make_unique<TBooleanFunction>(row.Name, row.Routine, row.NArgs, row.IsOper,
                                                 row.Prec);
+      break;
     case TWordClass::Function:
+      word = std::make_unique<TFunction>(row.Name, row.Routine, row.NArgs, row.IsOper, row.Prec);
       break;
   }
-  return std::make_unique<TFunction>(row.Name, row.Routine, row.NArgs, row.IsOper, row.Prec);
+  // What the engine asks of these two words, whatever their names ("not", "!"; "^@").
+  if (row.Routine == ops::Not) word->SetIsLogicalNot(true);
+  if (row.Routine == ops::IntPower) word->SetFixedExponentForm(ops::IntPowerFor);
+  return word;
 }
 
 namespace {
 
-// The built-in words in dictionary order, worked out once per process: every expression
-// object then constructs them in one block, in that order, instead of 121 sorted inserts.
-// The separator depends on the decimal separator of the moment and is inserted on its own.
-class TBuiltinImage {
- public:
-  enum class TKind : uint8_t { LeftBracket, RightBracket, Constant, Function };
-  struct TEntry {
-    TKind Kind;
-    const TConstantRow* Constant;
-    const TFunctionRow* Function;
-    std::size_t Offset;
-    std::string_view Name;  // measured once
-  };
-
-  static const TBuiltinImage& Get() {
-    static const TBuiltinImage image;
-    return image;
-  }
-
-  const std::vector<TEntry>& Entries() const { return FEntries; }
-  std::size_t CommaOffset() const { return FCommaOffset; }
-  std::size_t Size() const { return FSize; }
-
- private:
-  TBuiltinImage() {
-    // Registration order; a later word with a name already taken would be refused.
-    std::vector<TEntry> all;
-    all.push_back({TKind::LeftBracket, nullptr, nullptr, 0, {}});
-    all.push_back({TKind::RightBracket, nullptr, nullptr, 0, {}});
-    for (const TConstantRow& row : kConstantTable)
-      all.push_back({TKind::Constant, &row, nullptr, 0, {}});
-    for (const TFunctionRow& row : FunctionsBeforeOperators())
-      all.push_back({TKind::Function, nullptr, &row, 0, {}});
-    for (const TFunctionRow& row : Operators())
-      all.push_back({TKind::Function, nullptr, &row, 0, {}});
-    for (const TFunctionRow& row : FunctionsAfterOperators())
-      all.push_back({TKind::Function, nullptr, &row, 0, {}});
-
-    for (TEntry& e : all) {
-      e.Name = e.Kind == TKind::LeftBracket    ? std::string_view("(")
-               : e.Kind == TKind::RightBracket ? std::string_view(")")
-               : e.Kind == TKind::Constant     ? std::string_view(e.Constant->Name)
-                                               : std::string_view(e.Function->Name);
+// The built-in words, made once per process and shared by every expression object. The
+// separator depends on the decimal separator of the moment and is registered on its own.
+const TWordTable& BuiltinWords() {
+  static const TWordTable table = [] {
+    // Constant words are made under the library's control word (all exceptions masked).
+    struct ControlWordScope {
+      uint16_t saved = m::Get8087CW();
+      ControlWordScope() { m::Set8087CW(m::Korvel8087CW); }
+      ~ControlWordScope() {
+        m::ClearFPU();
+        m::Set8087CW(saved);
+      }
+    } scope;
+    // Registration order: of two words of one name the first stays.
+    std::vector<std::unique_ptr<TExprWord>> words;
+    words.push_back(std::make_unique<TLeftBracket>("("));
+    words.push_back(std::make_unique<TRightBracket>(")"));
+    for (const TConstantRow& row : kConstantTable) {
+      if (row.ComplexForm) {
+        words.push_back(std::make_unique<TDoubleConstant>(row.Name, row.Value));
+      } else {
+        words.push_back(std::make_unique<TDoubleConstant>(row.Name, row.Value.Re));
+      }
     }
-    std::stable_sort(all.begin(), all.end(), [](const TEntry& a, const TEntry& b) {
-      return CompareNames(a.Name, b.Name) < 0;
-    });
-    for (const TEntry& e : all) {
-      if (!FEntries.empty() && CompareNames(FEntries.back().Name, e.Name) == 0)
-        continue;  // the first registered keeps the name
-      FEntries.push_back(e);
-    }
-    for (TEntry& e : FEntries) {
-      e.Offset = FSize;
-      FSize += Place(SizeOf(e));
-    }
-    FCommaOffset = FSize;
-    FSize += Place(sizeof(TComma));
-  }
-
-  // The dictionary's order (ASCII letters folded to upper case); names hold no NUL.
-  static int CompareNames(std::string_view a, std::string_view b) {
-    const auto fold = [](unsigned char c) {
-      return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - ('a' - 'A')) : c;
-    };
-    for (std::size_t k = 0; k < a.size() && k < b.size(); ++k) {
-      const int d = fold(static_cast<unsigned char>(a[k])) - fold(static_cast<unsigned char>(b[k]));
-      if (d != 0) return d;
-    }
-    return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
-  }
-
-  static std::size_t Place(std::size_t size) {
-    constexpr std::size_t kAlign = alignof(std::max_align_t);
-    return (size + kAlign - 1) / kAlign * kAlign;
-  }
-
-  static std::size_t SizeOf(const TEntry& e) {
-    switch (e.Kind) {
-      case TKind::LeftBracket:
-        return sizeof(TLeftBracket);
-      case TKind::RightBracket:
-        return sizeof(TRightBracket);
-      case TKind::Constant:
-        return sizeof(TDoubleConstant);
-      case TKind::Function:
-        break;
-    }
-    switch (e.Function->Class) {
-      case TWordClass::VaryingFunction:
-        return sizeof(TVaryingFunction);
-      case TWordClass::BooleanFunction:
-        return sizeof(TBooleanFunction);
-      case TWordClass::Function:
-        break;
-    }
-    return sizeof(TFunction);
-  }
-
-  std::vector<TEntry> FEntries;
-  std::size_t FCommaOffset = 0;
-  std::size_t FSize = 0;
-};
-
-TExprWord* Construct(void* at, const TBuiltinImage::TEntry& e) {
-  using TKind = TBuiltinImage::TKind;
-  switch (e.Kind) {
-    case TKind::LeftBracket:
-      return new (at) TLeftBracket("(");
-    case TKind::RightBracket:
-      return new (at) TRightBracket(")");
-    case TKind::Constant:
-      if (e.Constant->ComplexForm) return new (at) TDoubleConstant(e.Name, e.Constant->Value);
-      return new (at) TDoubleConstant(e.Name, e.Constant->Value.Re);
-    case TKind::Function:
-      break;
-  }
-  const TFunctionRow& row = *e.Function;
-  switch (row.Class) {
-    case TWordClass::VaryingFunction:
-      return new (at) TVaryingFunction(e.Name, row.Routine, row.NArgs, row.IsOper, row.Prec);
-    case TWordClass::BooleanFunction:
-      return new (at) TBooleanFunction(e.Name, row.Routine, row.NArgs, row.IsOper, row.Prec);
-    case TWordClass::Function:
-      break;
-  }
-  return new (at) TFunction(e.Name, row.Routine, row.NArgs, row.IsOper, row.Prec);
+    for (const TFunctionRow& row : FunctionsBeforeOperators()) words.push_back(MakeWord(row));
+    for (const TFunctionRow& row : Operators()) words.push_back(MakeWord(row));
+    for (const TFunctionRow& row : FunctionsAfterOperators()) words.push_back(MakeWord(row));
+    return TWordTable(std::move(words));
+  }();
+  return table;
 }
+
+// "," and ";", the usual separators, shared as well; another character gets its own word.
+const TWordTable* SharedSeparator(char separator) {
+  auto make = [](char c) {
+    std::vector<std::unique_ptr<TExprWord>> words;
+    words.push_back(std::make_unique<TComma>(std::string(1, c)));
+    return words;
+  };
+  static const TWordTable comma(make(','));
+  static const TWordTable semicolon(make(';'));
+  if (separator == ',') return &comma;
+  if (separator == ';') return &semicolon;
+  return nullptr;
+}
+
+void FillBuiltins(TQelExpression1& expression) {
+  expression.UseWords(BuiltinWords());
+  const char separator = expression.GetSeparator();
+  if (const TWordTable* shared = SharedSeparator(separator)) {
+    expression.UseWords(*shared);
+  } else {
+    expression.DefineWord(std::make_unique<TComma>(std::string(1, separator)));
+  }
+}
+
+// The vocabulary registers itself with the engine when the program starts.
+[[maybe_unused]] const bool kRegistered = (RegisterDefaultVocabulary(FillBuiltins), true);
 
 }  // namespace
 
-void TQelExpression1::FillExpressList() {
-  // Constant words are made under the library's control word (all exceptions masked).
-  struct ControlWordScope {
-    uint16_t saved = m::Get8087CW();
-    ControlWordScope() { m::Set8087CW(m::Korvel8087CW); }
-    ~ControlWordScope() {
-      m::ClearFPU();
-      m::Set8087CW(saved);
-    }
-  } scope;
-
-  if (FExpressList.Count() != 0) {
-    // Words registered before (a derived object's own): one by one, so that a name
-    // already taken keeps its word.
-    DefineWord(std::make_unique<TLeftBracket>("("));
-    DefineWord(std::make_unique<TRightBracket>(")"));
-    DefineWord(std::make_unique<TComma>(std::string(1, FSeparator)));
-    for (const TConstantRow& row : kConstantTable) {
-      if (row.ComplexForm) {
-        DefineWord(std::make_unique<TDoubleConstant>(row.Name, row.Value));
-      } else {
-        DefineWord(std::make_unique<TDoubleConstant>(row.Name, row.Value.Re));
-      }
-    }
-    for (const TFunctionRow& row : FunctionsBeforeOperators()) DefineWord(MakeWord(row));
-    for (const TFunctionRow& row : Operators()) DefineWord(MakeWord(row));
-    for (const TFunctionRow& row : FunctionsAfterOperators()) DefineWord(MakeWord(row));
-    return;
-  }
-
-  // An empty dictionary: the words in order, in one block the dictionary owns from the
-  // start (a failing constructor leaves only fully made words to free).
-  const TBuiltinImage& image = TBuiltinImage::Get();
-  auto block = std::make_unique_for_overwrite<std::byte[]>(image.Size());
-  std::byte* const base = block.get();
-  FExpressList.AdoptBlock(std::move(block), image.Size());
-  FExpressList.SetCapacity(
-      std::max(FExpressList.Capacity(), static_cast<int32_t>(image.Entries().size()) + 1));
-  for (const TBuiltinImage::TEntry& e : image.Entries())
-    FExpressList.Append(Construct(base + e.Offset, e));
-  // "," (or ";" where the decimal separator is a comma) among the others.
-  TExprWord* comma = new (base + image.CommaOffset()) TComma(std::string(1, FSeparator));
-  if (!FExpressList.Add(comma)) FExpressList.FreeItem(comma);
-}
-
 }  // namespace veskmath::qel
+
+// Referenced by the link options of the targets that use the vocabulary, so that a static
+// link keeps this file (and its registration) even though nothing calls into it by name.
+extern "C" void veskmath_builtin_vocabulary() {}

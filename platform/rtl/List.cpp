@@ -42,6 +42,13 @@ int32_t TList::Add(void* item) {
   return Count() - 1;
 }
 
+void TList::AddRange(void* const* items, int32_t count) {
+  if (count <= 0) return;
+  FItems.insert(FItems.end(), items, items + count);
+  for (int32_t k = 0; k < count; ++k)
+    if (items[k]) Notify(items[k], TListNotification::lnAdded);
+}
+
 void TList::Insert(int32_t index, void* item) {
   if (index < 0 || index > Count()) Error("List index out of bounds (%d)", index);
   FItems.insert(FItems.begin() + index, item);

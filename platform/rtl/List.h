@@ -30,6 +30,8 @@ class TList {
   void* At(int32_t index) const { return FItems[static_cast<std::size_t>(index)]; }
 
   int32_t Add(void* item);
+  // Appends count items in one step (each is notified as added).
+  void AddRange(void* const* items, int32_t count);
   void Insert(int32_t index, void* item);
   void Delete(int32_t index);
   int32_t Remove(void* item);

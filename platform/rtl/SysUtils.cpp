@@ -1,35 +1,9 @@
 #include "platform/rtl/SysUtils.h"
 
-#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 
 namespace veskmath::rtl {
-
-namespace {
-std::atomic<char> gDecimalSeparator{'.'};
-}
-
-char DecimalSeparator() { return gDecimalSeparator.load(std::memory_order_relaxed); }
-
-void SetDecimalSeparator(char separator) {
-  gDecimalSeparator.store(separator, std::memory_order_relaxed);
-}
-
-char LowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
-
-std::string LowerCase(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = LowerChar(c);
-  return out;
-}
-
-std::string UpperCase(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - ('a' - 'A'));
-  return out;
-}
 
 std::string Trim(std::string_view text) {
   size_t first = 0;

@@ -10,7 +10,7 @@
 
 #include "math/Constants.h"
 #include "math/X87.h"
-#include "platform/rtl/DateTime.h"
+#include "platform/base/DateTime.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <xmmintrin.h>
@@ -90,14 +90,14 @@ TEST(Environment, ERaiseThrowsTheGeneralExceptionWithTheText) {
   try {
     ERaise("Cplx: arguments can not be complex!");
     FAIL() << "ERaise returned";
-  } catch (const rtl::Exception& e) {
-    EXPECT_EQ(typeid(e), typeid(rtl::Exception));
+  } catch (const base::Exception& e) {
+    EXPECT_EQ(typeid(e), typeid(base::Exception));
     EXPECT_EQ(e.Message(), "Cplx: arguments can not be complex!");
   }
 }
 
 TEST(Environment, ClockItFormatsTheElapsedTime) {
-  const double start = rtl::Now() - 90.5 / 86400.0;
+  const double start = base::Now() - 90.5 / 86400.0;
   const std::string text = ClockIt(start);
   // The clock may tick a millisecond or two between the two readings.
   ASSERT_EQ(text.size(), 12u) << text;

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "math/Constants.h"
-#include "platform/rtl/SysUtils.h"
+#include "platform/base/SysBase.h"
 #include "tests/math/TestUtil.h"
 
 namespace veskmath::Math387 {
@@ -25,7 +25,7 @@ namespace {
 // Restores the process-wide decimal separator after tests that change it.
 class NumberText : public testing::Test {
  protected:
-  void TearDown() override { rtl::SetDecimalSeparator('.'); }
+  void TearDown() override { base::SetDecimalSeparator('.'); }
 };
 
 // --- the general form ---------------------------------------------------------------------
@@ -83,7 +83,7 @@ TEST_F(NumberText, GeneralForm) {
 TEST_F(NumberText, SeparatorInOutput) {
   EXPECT_EQ(SampleToStr(1.5, 0, ','), "1,5");
   EXPECT_EQ(SampleToStr(1.5e-7, 0, ','), "1,5E-7");
-  rtl::SetDecimalSeparator(',');
+  base::SetDecimalSeparator(',');
   EXPECT_EQ(SampleToStr(-0.25), "-0,25");
   EXPECT_EQ(CplxToStr(Cplx(1.5, -2.5)), "1,5-2,5i");
 }
@@ -325,7 +325,7 @@ void ExpectConvertError(F&& f, const std::string& text) {
   try {
     f();
     ADD_FAILURE() << "no error for " << text;
-  } catch (const rtl::EConvertError& e) {
+  } catch (const base::EConvertError& e) {
     EXPECT_EQ(e.Message(), expected);
   }
 }
@@ -346,10 +346,10 @@ TEST_F(NumberText, StrToValFallbacks) {
   EXPECT_SAME_DOUBLE(StrToVal("1.5", ','), 1.5);
   EXPECT_SAME_DOUBLE(StrToVal("1,5", ','), 1.5);
   EXPECT_SAME_DOUBLE(StrToVal("1.5", ';'), 1.5);  // any separator but "." swaps to "."
-  rtl::SetDecimalSeparator(',');
+  base::SetDecimalSeparator(',');
   EXPECT_SAME_DOUBLE(StrToVal("2,25"), 2.25);
   EXPECT_SAME_DOUBLE(StrToVal("2.25"), 2.25);
-  EXPECT_EQ(rtl::DecimalSeparator(), ',');
+  EXPECT_EQ(base::DecimalSeparator(), ',');
 }
 
 TEST_F(NumberText, StrToValErrors) {
@@ -358,7 +358,7 @@ TEST_F(NumberText, StrToValErrors) {
   ExpectConvertError([] { StrToVal("1,2,3"); }, "1,2,3");
   ExpectConvertError([] { StrToVal("1E400"); }, "1E400");
   ExpectConvertError([] { StrToSample(""); }, "");
-  EXPECT_EQ(rtl::DecimalSeparator(), '.');  // never changed, not even for a moment
+  EXPECT_EQ(base::DecimalSeparator(), '.');  // never changed, not even for a moment
 }
 
 // The separator fallback reads with an explicit separator, so concurrent readers neither
@@ -376,7 +376,7 @@ TEST_F(NumberText, ReadingIsThreadSafe) {
   }
   for (std::thread& th : threads) th.join();
   for (int w : wrong) EXPECT_EQ(w, 0);
-  EXPECT_EQ(rtl::DecimalSeparator(), '.');
+  EXPECT_EQ(base::DecimalSeparator(), '.');
 }
 
 // --- the complex reader -------------------------------------------------------------------
@@ -439,7 +439,7 @@ TEST_F(NumberText, OffsetPos) {
     try {
       OffsetPos("ab", "xxab", offset);
       ADD_FAILURE() << "no error for offset " << offset;
-    } catch (const rtl::Exception& e) {
+    } catch (const base::Exception& e) {
       EXPECT_EQ(e.Message(), "Offset < 1");
     }
   }
@@ -469,11 +469,11 @@ TEST_F(NumberText, ExtractSampleSkipsDelimiterRuns) {
   try {
     ExtractSample("1;2", pos, ";");
     ADD_FAILURE() << "no error for pos 0";
-  } catch (const rtl::Exception& e) {
+  } catch (const base::Exception& e) {
     EXPECT_EQ(e.Message(), "Offset < 1");
   }
   pos = 1;
-  EXPECT_THROW(ExtractSample("x;2", pos, ";"), rtl::EConvertError);
+  EXPECT_THROW(ExtractSample("x;2", pos, ";"), base::EConvertError);
 }
 
 TEST_F(NumberText, ExtractCplxReadsComplexFields) {
@@ -554,7 +554,7 @@ TEST_F(NumberText, PictureFormats) {
 }
 
 TEST_F(NumberText, PictureUsesTheDecimalSeparator) {
-  rtl::SetDecimalSeparator(',');
+  base::SetDecimalSeparator(',');
   EXPECT_EQ(FormatSample("#,##0.00", 1234.5), "1.234,50");
   EXPECT_EQ(FormatSample("0.0E+0", 1234.5), "1,2E+3");
 }

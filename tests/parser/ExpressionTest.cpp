@@ -2,7 +2,10 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <type_traits>
+#include <vector>
 
 #include "ParamName.h"
 #include "ParserTestUtil.h"
@@ -421,7 +424,146 @@ TEST(Expression, AssignedStringListLinesAreCompiled) {
   copy.Assign(source);  // the lines are compiled again, the lists are not shared
   ASSERT_EQ(copy.Count(), 1);
   EXPECT_EQ(copy.Evaluate(), 6);
-  EXPECT_NE(copy.GetObject(0), source.GetObject(0));
+  source.Clear();  // the copy's lists are its own
+  EXPECT_EQ(copy.Evaluate(0), 6);
+}
+
+// The list operations that could let a line's object stray from its text are not offered.
+template <class E>
+constexpr bool kCanPutObject = requires(E& e) { e.PutObject(0, nullptr); };
+template <class E>
+constexpr bool kCanSetSorted = requires(E& e) { e.SetSorted(true); };
+static_assert(!std::is_convertible_v<TQelExpression*, rtl::TStringList*>);
+static_assert(!kCanPutObject<TQelExpression> && !kCanSetSorted<TQelExpression>);
+static_assert(kCanPutObject<rtl::TStringList>);  // the checks can tell
+
+// Every list operation keeps text, compiled list and current index together: each text
+// evaluates as itself, and so does the current expression.
+TEST(Expression, ListOperationsKeepTextAndCompiledListTogether) {
+  struct Case {
+    const char* name;
+    std::function<void(TQelExpression&)> op;
+    const char* texts;  // the lines afterwards, joined by blanks
+  };
+  rtl::TStringList plain;
+  plain.Add("5");
+  plain.Add("6");
+  const std::vector<Case> cases = {
+      {"Put", [](TQelExpression& e) { e.Put(0, "7"); }, "7 20 30"},
+      {"PutString", [](TQelExpression& e) { e.PutString(1, "8"); }, "10 8 30"},
+      {"Exchange", [](TQelExpression& e) { e.Exchange(0, 1); }, "20 10 30"},
+      {"Sort", [](TQelExpression& e) { e.Exchange(0, 2), e.Sort(); }, "10 20 30"},
+      {"Assign", [&](TQelExpression& e) { e.Assign(plain); }, "5 6"},
+      {"AssignExpression",
+       [](TQelExpression& e) {
+         TQelExpression other;
+         other.Add("40");
+         e.Assign(other);
+       },
+       "40"},
+      {"AddStrings", [&](TQelExpression& e) { e.AddStrings(plain); }, "10 20 30 5 6"},
+      {"AddStringsOfItself", [](TQelExpression& e) { e.AddStrings(e); }, "10 20 30 10 20 30"},
+      {"SetText", [](TQelExpression& e) { e.SetText("1\r\n2\n"); }, "1 2"},
+      {"LoadFromStream",
+       [](TQelExpression& e) {
+         TQelExpression other;
+         other.Add("3");
+         other.Add("4");
+         rtl::TMemoryStream stream;
+         other.SaveToStream(stream);
+         stream.SetPosition(0);
+         e.LoadFromStream(stream);
+       },
+       "3 4"},
+      {"Insert", [](TQelExpression& e) { e.Insert(0, "9"); }, "9 10 20 30"},
+      {"InsertObject", [](TQelExpression& e) { e.InsertObject(3, "9", &e); }, "10 20 30 9"},
+      {"AddObject", [](TQelExpression& e) { e.AddObject("9", &e); }, "10 20 30 9"},
+      {"Delete", [](TQelExpression& e) { e.Delete(0); }, "20 30"},
+      {"Clear", [](TQelExpression& e) { e.Clear(); }, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TQelExpression expr;
+    expr.Add("10");
+    expr.Add("20");
+    expr.Add("30");
+    expr.SetExpressionIndex(1);
+    c.op(expr);
+    std::string texts;
+    for (int32_t i = 0; i < expr.Count(); ++i) texts += (i > 0 ? " " : "") + expr.GetString(i);
+    EXPECT_EQ(texts, c.texts);
+    const int32_t current = expr.GetExpressionIndex();
+    if (current >= 0 && current < expr.Count()) {
+      EXPECT_EQ(expr.Evaluate(), std::stod(expr.GetString(current)));
+    }
+    for (int32_t i = 0; i < expr.Count(); ++i)
+      EXPECT_EQ(expr.Evaluate(i), std::stod(expr.GetString(i))) << "line " << i;
+  }
+}
+
+// Everything a compile makes goes with its expression: many Adds end with the words of ten.
+TEST(Expression, DroppedExpressionsTakeTheirWordsWithThem) {
+  for (const bool optimize : {false, true}) {
+    TQelExpression expr;
+    expr.Optimize = optimize;
+    expr.Add("x:=1");  // the generated variable stays in the dictionary
+    auto addMany = [&](int n) {
+      for (int k = 0; k < n; ++k) expr.Add(k % 2 ? "2*3+x+'a'<'b'" : "sin(1.5)+4i*x+7");
+    };
+    addMany(10);
+    const int64_t ten = TExprWord::LiveCount();
+    addMany(2000);
+    EXPECT_EQ(TExprWord::LiveCount(), ten);
+    expr.Put(3, "1+2+3");
+    expr.Delete(0);
+    EXPECT_THROW(expr.Add("1+2+"), EParserException);  // a failed compile's words go too
+    expr.Add("5");
+    EXPECT_LT(TExprWord::LiveCount(), ten);
+    const int64_t before = TExprWord::LiveCount();
+    expr.Clear();
+    EXPECT_LT(TExprWord::LiveCount(), before);
+  }
+  const int64_t outside = TExprWord::LiveCount();
+  {
+    TQelExpression expr;
+    for (int k = 0; k < 50; ++k) expr.Add("1+2*x");
+  }
+  EXPECT_EQ(TExprWord::LiveCount(), outside);
+}
+
+// The built-in words are made once per process: a new object makes none of them, and a
+// named constant assigned in one object keeps its value in the others.
+TEST(Expression, BuiltinWordsAreSharedButConstantsStayPerObject) {
+  TQelExpression first;
+  const int64_t live = TExprWord::LiveCount();
+  TQelExpression second;
+  EXPECT_EQ(TExprWord::LiveCount(), live);
+  EXPECT_EQ(second.WordsCount(), first.WordsCount());
+  first.Add("pi:=3");
+  first.Evaluate();
+  first.Add("pi");
+  EXPECT_EQ(first.Evaluate(), 3);
+  second.Add("2*pi");
+  EXPECT_EQ(second.Evaluate(), 2 * Math387::PI);
+  for (int32_t k = 0; k < second.WordsCount(); ++k) {  // written through Word: this object's
+    if (second.Word(k)->Name() == "pi") *second.Word(k)->AsPointer()->Real = 4;
+  }
+  TQelExpression third;
+  third.Add("pi");
+  EXPECT_EQ(third.Evaluate(), Math387::PI);
+}
+
+// The engine asks a word, not its routine, whether it has a form for a fixed exponent.
+TEST(Expression, FixedExponentFormIsTakenFromTheWord) {
+  static auto answer = [](PExpressionRec rec) { vocab::SetReal(rec, 42); };
+  auto word = std::make_unique<TFunction>("pw", ops::Power, 2, true, 20);
+  word->SetFixedExponentForm([](double e) -> TDoubleFunc { return e == 3 ? +answer : nullptr; });
+  TQelExpression expr;
+  expr.DefineWord(std::move(word));
+  expr.Add("2 pw 3");
+  EXPECT_EQ(expr.Evaluate(), 42);
+  expr.Add("2 pw 4");
+  EXPECT_EQ(expr.Evaluate(), 16);
 }
 
 TEST(Expression, WordsInNameOrder) {

@@ -1,11 +1,11 @@
-#include "platform/rtl/DateTime.h"
+#include "platform/base/DateTime.h"
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 
-namespace veskmath::rtl {
+namespace veskmath::base {
 
 double Now() {
   using namespace std::chrono;
@@ -53,4 +53,4 @@ std::string FormatTime(const std::string& picture, double dateTime) {
   return out;
 }
 
-}  // namespace veskmath::rtl
+}  // namespace veskmath::base

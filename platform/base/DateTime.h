@@ -1,10 +1,11 @@
-// Date-time values of the component library: days since 1899-12-30 as a double, the
+// Date-time values of the component library (the base both the numeric library and the
+// platform layer use): days since 1899-12-30 as a double, the
 // fraction being the time of day.
 #pragma once
 
 #include <string>
 
-namespace veskmath::rtl {
+namespace veskmath::base {
 
 inline constexpr double kMSecsPerDay = 86400000.0;
 
@@ -15,4 +16,4 @@ double Now();
 // fields (hours, minutes, seconds, milliseconds); other characters are copied.
 std::string FormatTime(const std::string& picture, double dateTime);
 
-}  // namespace veskmath::rtl
+}  // namespace veskmath::base

@@ -1,0 +1,32 @@
+#include "platform/base/SysBase.h"
+
+#include <atomic>
+
+namespace veskmath::base {
+
+namespace {
+std::atomic<char> gDecimalSeparator{'.'};
+}
+
+char DecimalSeparator() { return gDecimalSeparator.load(std::memory_order_relaxed); }
+
+void SetDecimalSeparator(char separator) {
+  gDecimalSeparator.store(separator, std::memory_order_relaxed);
+}
+
+char LowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
+
+std::string LowerCase(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = LowerChar(c);
+  return out;
+}
+
+std::string UpperCase(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - ('a' - 'A'));
+  return out;
+}
+
+}  // namespace veskmath::base
