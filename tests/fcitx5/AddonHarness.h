@@ -55,7 +55,7 @@ class THarness {
 
   // The plug-in registered and in the host's list; false when registering failed.
   bool Install() {
-    server::testing::TPipedChild child(VESKMATH_VESKMATH_PATH, {"/regserver"}, FScratch.Root(),
+    server::testing::TChild child(VESKMATH_VESKMATH_PATH, {"/regserver"}, FScratch.Root(),
                                        "regserver");
     child.CloseInput();
     if (child.Wait(60) != 0) return false;

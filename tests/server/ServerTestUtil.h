@@ -17,7 +17,7 @@
 #include <system_error>
 #include <vector>
 
-#include "support/ChildProcess.h"
+#include "../support/ChildProcess.h"
 
 namespace veskmath::server::testing {
 

@@ -17,7 +17,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "support/ChildProcess.h"
+#include "../support/ChildProcess.h"
 
 namespace registry_test {
 
