@@ -469,9 +469,8 @@ int main(int argc, char** argv) {
       memory.ObjectBytes, memory.ObjectAllocations, memory.ObjectLiveBytes);
   std::printf("  heap held after %d more conversions (100-line history): %+lld bytes\n",
               memory.Conversions, memory.Growth);
-  std::printf(
-      "  one object, MaxExpressions 10: %lld bytes held after 10 Adds, %lld after %d\n",
-      memory.HeldAfterTen, memory.HeldAfterMany, memory.ManyAdds);
+  std::printf("  one object, MaxExpressions 10: %lld bytes held after 10 Adds, %lld after %d\n",
+              memory.HeldAfterTen, memory.HeldAfterMany, memory.ManyAdds);
   std::printf(
       "  vesk --inproc, 100-line history, peak resident: %ld KiB after 1,000"
       " conversions, %ld KiB after %d (exit %d, %d)\n",

@@ -43,9 +43,7 @@ TCplx CInv(const TCplx& z) {
 }
 void CInv(const TCplx& z, TCplx& result) { result = CInv(z); }
 
-TCplx CSqr(const TCplx& z) {
-  return Store(ld{z.Re} * z.Re - ld{z.Im} * z.Im, 2.0L * z.Re * z.Im);
-}
+TCplx CSqr(const TCplx& z) { return Store(ld{z.Re} * z.Re - ld{z.Im} * z.Im, 2.0L * z.Re * z.Im); }
 
 int32_t Sgn(const TCplx& z) {
   if (NGreater(z.Re, 0)) return 1;

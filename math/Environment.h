@@ -18,8 +18,8 @@ using Exception = base::Exception;  // what ERaise raises
 
 inline constexpr uint16_t Korvel8087CW = 0x133F;   // masked, extended, nearest
 inline constexpr uint16_t Fortran8087CW = 0x123F;  // masked, double precision, nearest
-extern uint16_t Saved8087;                          // 0x1332: a few exceptions unmasked
-extern uint16_t QelSaved8087CW;                     // the control word found at start-up
+extern uint16_t Saved8087;                         // 0x1332: a few exceptions unmasked
+extern uint16_t QelSaved8087CW;                    // the control word found at start-up
 
 // Library settings: exported for callers, read by nothing in the system.
 extern std::string QelRegistryKey;    // "\Software\Quorvane\Korvel"

@@ -64,7 +64,9 @@ double Sign(double a, double b) { return NLess(b, 0) ? -std::fabs(a) : std::fabs
 bool Equal(double a, double b, double tol) {
   return NLessEq(std::fabs(static_cast<long double>(a) - b), tol);
 }
-bool Bigger(double a, double b, double tol) { return NGreater(static_cast<long double>(a) - tol, b); }
+bool Bigger(double a, double b, double tol) {
+  return NGreater(static_cast<long double>(a) - tol, b);
+}
 bool Smaller(double a, double b, double tol) { return NLess(static_cast<long double>(a) + tol, b); }
 
 int32_t TruncToInt32(long double x) { return SaturateTrunc<int32_t>(truncl(x)); }

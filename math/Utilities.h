@@ -13,12 +13,12 @@
 namespace veskmath::Math387 {
 
 // --- the NaN rule -------------------------------------------------------------------------
-inline bool NLess(long double a, long double b) { return !(a >= b); }      // a < b or NaN
-inline bool NLessEq(long double a, long double b) { return !(a > b); }     // a <= b or NaN
+inline bool NLess(long double a, long double b) { return !(a >= b); }   // a < b or NaN
+inline bool NLessEq(long double a, long double b) { return !(a > b); }  // a <= b or NaN
 inline bool NEqual(long double a, long double b) { return !(a < b) && !(a > b); }
 inline bool NNotEqual(long double a, long double b) { return a < b || a > b; }
-inline bool NGreater(long double a, long double b) { return a > b; }       // never with NaN
-inline bool NGreaterEq(long double a, long double b) { return a >= b; }    // never with NaN
+inline bool NGreater(long double a, long double b) { return a > b; }     // never with NaN
+inline bool NGreaterEq(long double a, long double b) { return a >= b; }  // never with NaN
 
 // --- classification (bit pattern only) --------------------------------------------------
 bool IsNan(double x);
@@ -41,7 +41,7 @@ int32_t Min(int32_t a, int32_t b);
 int32_t Max(int32_t a, int32_t b);
 void Swap(double& a, double& b);
 void Swap(int32_t& a, int32_t& b);
-int32_t Sgn(double x);           // 1, 0 (also for NaN) or -1
+int32_t Sgn(double x);            // 1, 0 (also for NaN) or -1
 double Sign(double a, double b);  // |a| with the sign of b (-|a| when b < 0 or NaN)
 
 // --- tolerance comparisons ----------------------------------------------------------------

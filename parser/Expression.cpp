@@ -20,8 +20,7 @@ void RegisterDefaultVocabulary(TVocabularyFill fill) {
 }
 
 void TQelExpression1::FillExpressList() {
-  if (const TVocabularyFill fill = gDefaultVocabulary.load(std::memory_order_acquire))
-    fill(*this);
+  if (const TVocabularyFill fill = gDefaultVocabulary.load(std::memory_order_acquire)) fill(*this);
 }
 
 TQelExpression1::TQelExpression1(TNoFill)

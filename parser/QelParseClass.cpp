@@ -285,11 +285,10 @@ TWordTable::TWordTable(std::vector<std::unique_ptr<TExprWord>> words) {
   FOwned.reserve(words.size());
   for (std::unique_ptr<TExprWord>& w : words) {
     // A dictionary's Add: the first word of a name stays, a later one is dropped.
-    auto at = std::lower_bound(FSorted.begin(), FSorted.end(), w.get(),
-                               [](const TExprWord* a, const TExprWord* b) {
-                                 return TExpressList::CompareNames(a->Name().c_str(),
-                                                                   b->Name().c_str()) < 0;
-                               });
+    auto at = std::lower_bound(
+        FSorted.begin(), FSorted.end(), w.get(), [](const TExprWord* a, const TExprWord* b) {
+          return TExpressList::CompareNames(a->Name().c_str(), b->Name().c_str()) < 0;
+        });
     if (at != FSorted.end() &&
         TExpressList::CompareNames((*at)->Name().c_str(), w->Name().c_str()) == 0)
       continue;

@@ -209,9 +209,9 @@ class TQelExpression1 : private rtl::TStringList {
   // TreeBuild.cpp. The tree of one compile has its own node type, owned from the root down;
   // linking turns it into the evaluation list, an array of TExpressionRec in post-order.
   struct TTreeNode {
-    TExprWord* Word = nullptr;  // not owned; a value word is a leaf
+    TExprWord* Word = nullptr;                              // not owned; a value word is a leaf
     std::array<std::unique_ptr<TTreeNode>, kMaxArgs> Args;  // in source order
-    bool Varies = false;  // MarkVarying's answer, for FoldMarked
+    bool Varies = false;                                    // MarkVarying's answer, for FoldMarked
   };
   using PTreeNode = std::unique_ptr<TTreeNode>;
   // An evaluation list: its nodes in evaluation order, each linked to the next.

@@ -1,6 +1,5 @@
 #include "parser/QelParseObjects.h"
 
-
 #include "platform/rtl/SysUtils.h"
 
 namespace veskmath::qel {

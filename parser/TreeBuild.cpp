@@ -30,7 +30,8 @@ TQelExpression1::PTreeNode TQelExpression1::MakeTree(std::unique_ptr<TExprCollec
 
 // The words [from, to) of the compiled expression, viewed in place: sub-expressions are
 // built from their stretch of the one word list, never from a copy of it.
-TQelExpression1::PTreeNode TQelExpression1::BuildTree(const TExprCollection& all, int32_t from, int32_t to) {
+TQelExpression1::PTreeNode TQelExpression1::BuildTree(const TExprCollection& all, int32_t from,
+                                                      int32_t to) {
   TWordRange range{&all, from, to};
   TWordRange* const words = &range;
   // Puts a sub-tree into an argument slot. Operands the word does not take would be dropped

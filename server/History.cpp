@@ -130,7 +130,8 @@ rtl::UniqueFd OpenLocked(const std::string& path, struct stat& st) {
   for (int attempt = 0; attempt < 1000; ++attempt) {
     // O_NOFOLLOW: a symbolic link at the path is refused, not followed; O_NONBLOCK keeps a
     // planted pipe from blocking the open; a planted directory fails with EISDIR.
-    rtl::UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    rtl::UniqueFd fd(
+        ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
     if (fd.Get() < 0) {
       const int error = errno;
       throw rtl::EFOpenError("Cannot open file \"" + path + "\". " + Reason(error));

@@ -40,9 +40,10 @@ class THistoryFile {
 
   // Adds one line: the whole list (the lines as Load reads them, then the new one) is saved
   // again, each line followed by CR LF. Temporary files that killed writers left are removed,
-  // and a write beyond the file-size limit is a write error, not a fatal signal. Raises rtl::EStreamError descendants when the file
-  // cannot be opened, locked, read or replaced, and rtl::EWriteError for a line holding a
-  // CR or LF (it would come back as two lines); the file is then unchanged.
+  // and a write beyond the file-size limit is a write error, not a fatal signal. Raises
+  // rtl::EStreamError descendants when the file cannot be opened, locked, read or replaced, and
+  // rtl::EWriteError for a line holding a CR or LF (it would come back as two lines); the file is
+  // then unchanged.
   void Append(std::string_view line) const;
 
   // Leaves the file empty (0 bytes), creating it when missing. Raises as Append does.

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "platform/rtl/PropertyStream.h"
 #include "platform/rtl/ByteOrder.h"
+#include "platform/rtl/PropertyStream.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace veskmath::qel {

@@ -14,7 +14,8 @@ void TList::CheckIndex(int32_t index) const {
 
 void TList::SetCapacity(int32_t capacity) {
   if (capacity < Count()) Error("List capacity out of bounds (%d)", capacity);
-  if (static_cast<size_t>(capacity) > FItems.capacity()) FItems.reserve(static_cast<size_t>(capacity));
+  if (static_cast<size_t>(capacity) > FItems.capacity())
+    FItems.reserve(static_cast<size_t>(capacity));
 }
 
 void TList::SetCount(int32_t count) {

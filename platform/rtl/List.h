@@ -2,8 +2,8 @@
 // collections built on it decide ownership by class.
 #pragma once
 
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace veskmath::rtl {

@@ -13,23 +13,23 @@ namespace veskmath::rtl {
 
 // The exception family, the decimal separator and case mapping live in the base below
 // this layer (platform/base/SysBase.h), shared with the numeric library.
-using base::Exception;
-using base::EConvertError;
-using base::EListError;
-using base::EStringListError;
-using base::EAbstractError;
-using base::EDivByZero;
-using base::EStreamError;
-using base::EReadError;
-using base::EWriteError;
-using base::EFOpenError;
-using base::EFCreateError;
 using base::DecimalSeparator;
-using base::SetDecimalSeparator;
-using base::LowerCase;
-using base::UpperCase;
-using base::LowerChar;
+using base::EAbstractError;
+using base::EConvertError;
+using base::EDivByZero;
+using base::EFCreateError;
+using base::EFOpenError;
+using base::EListError;
+using base::EReadError;
+using base::EStreamError;
+using base::EStringListError;
+using base::EWriteError;
+using base::Exception;
 using base::kDivByZeroMessage;
+using base::LowerCase;
+using base::LowerChar;
+using base::SetDecimalSeparator;
+using base::UpperCase;
 
 // Removes leading and trailing characters whose code is 32 or less.
 std::string Trim(std::string_view text);

@@ -569,8 +569,7 @@ HRESULT Activate(REFCLSID clsid, ConnectionPtr& connection, Clock::time_point de
     }
 
     if (!args) {
-      const std::optional<std::string> command =
-          ReadDefault(ClassKey(clsid) + "\\LocalServer32");
+      const std::optional<std::string> command = ReadDefault(ClassKey(clsid) + "\\LocalServer32");
       if (!command) return REGDB_E_CLASSNOTREG;
       args = SplitCommandLine(*command);
       // No shell and no search path: the program is named by its full path.

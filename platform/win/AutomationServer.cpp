@@ -77,8 +77,8 @@ struct Connection {
   std::vector<std::uint8_t> input;
   // Guarded by State::mutex.
   std::deque<wire::Message> pending;
-  bool ioDone = false;            // the I/O thread no longer watches fd
-  bool disconnectPosted = false;  // the serving thread has been told
+  bool ioDone = false;               // the I/O thread no longer watches fd
+  bool disconnectPosted = false;     // the serving thread has been told
   std::vector<std::uint8_t> unsent;  // replies the socket has not taken yet
   Clock::time_point unsentSince;
   Clock::time_point lastActive = Clock::now();
@@ -172,8 +172,7 @@ void AcceptClients(State& s, int listenFd, REFCLSID clsid) {
     if (!automation::PeerIsSameUser(fd.Get())) continue;
     const std::lock_guard<std::mutex> lock(s.mutex);
     // Connections already dropped but not yet released by the serving thread count too.
-    if (s.suspended ||
-        (s.connections.size() >= kMaxConnections && !EvictIdleLocked(s))) {
+    if (s.suspended || (s.connections.size() >= kMaxConnections && !EvictIdleLocked(s))) {
       continue;
     }
     auto conn = std::make_shared<Connection>();

@@ -108,10 +108,10 @@ void ConfigureFromEnvironment() {
     if (answer == TConfigured::Yes) return;
     Configure(kDefaultCodePage);
     if (requested == nullptr || *requested == '\0') return;
-    gEnvironmentProblem = std::string("VESKMATH_ACP=") + requested + ": \"" + requested +
-                          (answer == TConfigured::Unknown
-                               ? "\" is not a known code page (e.g. CP932, CP1252, UTF-8)"
-                               : "\" does not keep ASCII characters as they are");
+    gEnvironmentProblem =
+        std::string("VESKMATH_ACP=") + requested + ": \"" + requested +
+        (answer == TConfigured::Unknown ? "\" is not a known code page (e.g. CP932, CP1252, UTF-8)"
+                                        : "\" does not keep ASCII characters as they are");
   });
 }
 

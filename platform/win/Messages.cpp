@@ -318,7 +318,8 @@ bool OpenReceiverLocked(Registry& reg) {
 BOOL PostRemote(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   std::string path;
   sockaddr_un address;
-  const rtl::UniqueFd fd = OpenMessageSocket([hwnd] { return SocketPath(PidOf(hwnd)); }, path, address);
+  const rtl::UniqueFd fd =
+      OpenMessageSocket([hwnd] { return SocketPath(PidOf(hwnd)); }, path, address);
   if (!fd.Valid()) return FALSE;
   const Wire wire{kWireMagic,
                   hwnd,

@@ -147,9 +147,7 @@ class BSTR {
   explicit BSTR(std::u16string_view text) : FText(text), FNull(false) {}
   BSTR(const BSTR&) = default;
   BSTR& operator=(const BSTR&) = default;
-  BSTR(BSTR&& other) noexcept : FText(std::move(other.FText)), FNull(other.FNull) {
-    other.Reset();
-  }
+  BSTR(BSTR&& other) noexcept : FText(std::move(other.FText)), FNull(other.FNull) { other.Reset(); }
   BSTR& operator=(BSTR&& other) noexcept {
     if (this != &other) {
       FText = std::move(other.FText);

@@ -367,9 +367,9 @@ void MakeDirectories(const std::string& registryPath, const std::string& dir) {
   }
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
     if (::mkdir(it->c_str(), 0700) != 0 && errno != EEXIST) {
-      throw ERegistryFileError(rtl::Format(
-          "Cannot write registry file '%s': cannot create '%s': %s", registryPath.c_str(),
-          it->c_str(), ErrnoText(errno).c_str()));
+      throw ERegistryFileError(
+          rtl::Format("Cannot write registry file '%s': cannot create '%s': %s",
+                      registryPath.c_str(), it->c_str(), ErrnoText(errno).c_str()));
     }
   }
 }
@@ -537,9 +537,9 @@ RegTree& RegistryFile::Current() {
         rtl::Format("Registry file '%s' is not a regular file", FPath.c_str()));
   }
   if (const std::string fault = ForeignFault(st); !fault.empty()) {
-    throw ERegistryFileError(rtl::Format(
-        "Registry file '%s' is refused: %s (keep it in a directory only you can write)",
-        FPath.c_str(), fault.c_str()));
+    throw ERegistryFileError(
+        rtl::Format("Registry file '%s' is refused: %s (keep it in a directory only you can write)",
+                    FPath.c_str(), fault.c_str()));
   }
   const Identity id{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
   if (FCacheValid && FCacheIdentity && *FCacheIdentity == id) return *FCache;
@@ -585,8 +585,8 @@ void RegistryFile::CheckWritable() const {
   struct stat st;
   if (::stat(dir.c_str(), &st) != 0 && errno == ENOENT && FPath != StandardPath()) {
     throw ERegistryFileError(
-        rtl::Format("Cannot write registry file '%s': directory '%s' does not exist",
-                    FPath.c_str(), dir.c_str()));
+        rtl::Format("Cannot write registry file '%s': directory '%s' does not exist", FPath.c_str(),
+                    dir.c_str()));
   }
   while (::stat(dir.c_str(), &st) != 0 && DirectoryOf(dir) != dir) dir = DirectoryOf(dir);
   if (::access(dir.c_str(), W_OK | X_OK) != 0) {
@@ -667,7 +667,8 @@ void RegistryFile::Replace(const RegTree& tree, std::optional<Identity>& identit
     identity.reset();
   }
   // Make the rename itself durable.
-  if (const rtl::UniqueFd dir(::open(DirectoryOf(FPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (const rtl::UniqueFd dir(
+          ::open(DirectoryOf(FPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
       dir.Valid()) {
     ::fsync(dir.Get());
   }

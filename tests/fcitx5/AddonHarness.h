@@ -56,7 +56,7 @@ class THarness {
   // The plug-in registered and in the host's list; false when registering failed.
   bool Install() {
     server::testing::TChild child(VESKMATH_VESKMATH_PATH, {"/regserver"}, FScratch.Root(),
-                                       "regserver");
+                                  "regserver");
     child.CloseInput();
     if (child.Wait(60) != 0) return false;
     win::RegistryFile file(FScratch.Registry());

@@ -430,9 +430,13 @@ TEST(Expression, AssignedStringListLinesAreCompiled) {
 
 // The list operations that could let a line's object stray from its text are not offered.
 template <class E>
-constexpr bool kCanPutObject = requires(E& e) { e.PutObject(0, nullptr); };
+constexpr bool kCanPutObject = requires(E& e) {
+  e.PutObject(0, nullptr);
+};
 template <class E>
-constexpr bool kCanSetSorted = requires(E& e) { e.SetSorted(true); };
+constexpr bool kCanSetSorted = requires(E& e) {
+  e.SetSorted(true);
+};
 static_assert(!std::is_convertible_v<TQelExpression*, rtl::TStringList*>);
 static_assert(!kCanPutObject<TQelExpression> && !kCanSetSorted<TQelExpression>);
 static_assert(kCanPutObject<rtl::TStringList>);  // the checks can tell

@@ -63,7 +63,7 @@ TEST(Load, EightClientsThroughOneServer) {
   std::vector<std::unique_ptr<TChild>> clients;
   for (int c = 0; c < kClients; ++c) {
     clients.push_back(std::make_unique<TChild>(VESKMATH_VESK_PATH, std::vector<std::string>{},
-                                                    scratch.Root(), "c" + std::to_string(c)));
+                                               scratch.Root(), "c" + std::to_string(c)));
   }
   // Every client holds its object before any runs on: one server serves them all.
   for (int c = 0; c < kClients; ++c) clients[c]->Type("0*1\n");

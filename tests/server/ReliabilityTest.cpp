@@ -351,8 +351,7 @@ TEST_F(ReliabilityProcess, ShortClientsSideBySideAllSucceed) {
         const bool define = i % 10 == 0;
         const std::string notation =
             define ? "d" + std::to_string(c) + "_" + std::to_string(i) + ":=7" : "1+1";
-        TChild vesk(VESKMATH_VESK_PATH, {notation}, scratch.Root(),
-                         "l" + std::to_string(c));
+        TChild vesk(VESKMATH_VESK_PATH, {notation}, scratch.Root(), "l" + std::to_string(c));
         vesk.CloseInput();
         const std::optional<int> status = vesk.Wait(60);
         const std::string out = vesk.Out();

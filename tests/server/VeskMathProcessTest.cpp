@@ -299,7 +299,7 @@ TEST_F(VeskMathProcess, TerminationQuestionAnsweredNoKeepsServing) {
   EXPECT_EQ(TClient::Convert(object.Get(), "3*3"), "9");  // and after No
   object.Reset();
   EXPECT_EQ(dialog.Wait(0.3), std::nullopt);  // no objects, but interactive: it stays
-  dialog.Type("c\n");                       // now without a question
+  dialog.Type("c\n");                         // now without a question
   EXPECT_EQ(dialog.Wait(30), 0);
   const std::string out = dialog.Out();
   EXPECT_EQ(out.find(kQuestion), out.rfind(kQuestion));

@@ -69,8 +69,8 @@ struct TChildResult {
 // object goes is killed.
 class TChild {
  public:
-  TChild(const std::string& program, const std::vector<std::string>& args,
-         const std::string& dir, const std::string& tag, bool asNobody = false) {
+  TChild(const std::string& program, const std::vector<std::string>& args, const std::string& dir,
+         const std::string& tag, bool asNobody = false) {
     FOut = dir + "/" + tag + ".out";
     FErr = dir + "/" + tag + ".err";
     int fds[2];

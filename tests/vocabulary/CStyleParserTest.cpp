@@ -137,8 +137,8 @@ TEST(CStyleParser, RefusalsAreTheInheritedOnes) {
 
 // "!" is the logical not only: after an operand it is the postfix form of it, not factorial.
 TEST(CStyleParser, NotAfterAnOperandIsLogicalNot) {
-  const std::pair<const char*, double> cases[] = {
-      {"3!", 0}, {"0!", 1}, {"(1)!", 0}, {"fact(5)!", 0}, {"(2 == 2)!", 0}, {"1 + 3!", 0}};
+  const std::pair<const char*, double> cases[] = {{"3!", 0},       {"0!", 1},        {"(1)!", 0},
+                                                  {"fact(5)!", 0}, {"(2 == 2)!", 0}, {"1 + 3!", 0}};
   for (const bool optimize : {false, true}) {
     for (const auto& [text, value] : cases) {
       TCStyleParser expr;

@@ -248,8 +248,9 @@ namespace {
 // complex, finite or not.
 TEST(OperatorIntPower, FixedExponentGivesTheGeneralRoutinesBits) {
   std::mt19937_64 random(20261208);
-  std::vector<double> bases = {0.0,  -0.0, 1.0,  -1.0, 0.5,  1e-300, -1e300, 1.0000001,
-                               3.0,  Math387::NaN, Math387::INF, -Math387::INF, 5e-324};
+  std::vector<double> bases = {0.0,          -0.0,          1.0,       -1.0, 0.5,
+                               1e-300,       -1e300,        1.0000001, 3.0,  Math387::NaN,
+                               Math387::INF, -Math387::INF, 5e-324};
   std::uniform_real_distribution<double> mantissa(-2.0, 2.0);
   std::uniform_int_distribution<int> exponent(-60, 60);
   for (int k = 0; k < 400; ++k) bases.push_back(std::ldexp(mantissa(random), exponent(random)));

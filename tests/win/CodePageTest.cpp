@@ -172,12 +172,12 @@ TEST(CodePageEnvironment, ChildReportsConfiguredCodePage) {
 
 TEST(CodePageEnvironment, VariableChoosesTheCodePageAndBadNamesFallBackToCp932WithAReason) {
   const char* child = "CodePageEnvironment.ChildReportsConfiguredCodePage";
-  EXPECT_EQ(
-      test_support::RunThisTestInChild(child, {"VESKMATH_ACP=UTF-8", "VESKMATH_TEST_EXPECT_ACP=UTF-8"}),
-      0);
-  EXPECT_EQ(
-      test_support::RunThisTestInChild(child, {"VESKMATH_ACP=1252", "VESKMATH_TEST_EXPECT_ACP=CP1252"}),
-      0);
+  EXPECT_EQ(test_support::RunThisTestInChild(
+                child, {"VESKMATH_ACP=UTF-8", "VESKMATH_TEST_EXPECT_ACP=UTF-8"}),
+            0);
+  EXPECT_EQ(test_support::RunThisTestInChild(
+                child, {"VESKMATH_ACP=1252", "VESKMATH_TEST_EXPECT_ACP=CP1252"}),
+            0);
   EXPECT_EQ(test_support::RunThisTestInChild(
                 child, {"VESKMATH_ACP=KLINGON", "VESKMATH_TEST_EXPECT_ACP=CP932",
                         "VESKMATH_TEST_EXPECT_PROBLEM=VESKMATH_ACP=KLINGON: \"KLINGON\" is not a "
@@ -188,8 +188,9 @@ TEST(CodePageEnvironment, VariableChoosesTheCodePageAndBadNamesFallBackToCp932Wi
                         "VESKMATH_TEST_EXPECT_PROBLEM=VESKMATH_ACP=UTF-16: \"UTF-16\" does not "
                         "keep ASCII characters as they are"}),
             0);
-  EXPECT_EQ(test_support::RunThisTestInChild(child, {"VESKMATH_ACP=", "VESKMATH_TEST_EXPECT_ACP=CP932"}),
-            0);
+  EXPECT_EQ(
+      test_support::RunThisTestInChild(child, {"VESKMATH_ACP=", "VESKMATH_TEST_EXPECT_ACP=CP932"}),
+      0);
   // The child really checks: a wrong expectation fails it.
   EXPECT_NE(test_support::RunThisTestInChild(
                 child, {"VESKMATH_ACP=UTF-8", "VESKMATH_TEST_EXPECT_ACP=CP932"}, nullptr, true),

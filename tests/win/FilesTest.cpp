@@ -166,8 +166,9 @@ TEST_F(Files, ForeignPrivateDirectoryFallsBackOrIsNamed) {
     PrivateUserDirectory(FSandbox);
     ADD_FAILURE() << "a directory was accepted";
   } catch (const EOSError& e) {
-    EXPECT_EQ(e.Message(), "Directory \"" + usual + "\" refused: it is a symbolic link; nor could \"" +
-                               Path("file") + "/.cache/veskmath\" be used. Remove \"" + usual +
+    EXPECT_EQ(e.Message(), "Directory \"" + usual +
+                               "\" refused: it is a symbolic link; nor could \"" + Path("file") +
+                               "/.cache/veskmath\" be used. Remove \"" + usual +
                                "\" (or have its owner remove it), or set TMPDIR and "
                                "XDG_RUNTIME_DIR to directories of your own");
   }

@@ -217,12 +217,12 @@ TEST(MessagesRemote, PublishedWindowReceivesFromAnotherProcess) {
   const TestWindow hidden;
   ASSERT_TRUE(PublishWindow(target.Handle())) << GetLastError();
   pid_t child = 0;
-  ASSERT_EQ(
-      test_support::RunThisTestInChild("MessagesRemote.ChildPosts",
-                                  {"VESKMATH_TEST_POST_TO=" + std::to_string(target.Handle()),
-                                   "VESKMATH_TEST_POST_HIDDEN=" + std::to_string(hidden.Handle())},
-                                  &child),
-      0);
+  ASSERT_EQ(test_support::RunThisTestInChild(
+                "MessagesRemote.ChildPosts",
+                {"VESKMATH_TEST_POST_TO=" + std::to_string(target.Handle()),
+                 "VESKMATH_TEST_POST_HIDDEN=" + std::to_string(hidden.Handle())},
+                &child),
+            0);
   ASSERT_TRUE(WaitMessageTimeout(10000));
   MSG m;
   ASSERT_TRUE(PeekMessageA(&m, 0, 0, 0, PM_REMOVE));

@@ -12,9 +12,9 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <functional>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -308,8 +308,8 @@ TEST_F(RegistryFileStore, KeysBeyondTheDepthOrPathLimitAreRefused) {
       EXPECT_EQ(e.Message(), "The registry cannot store " + c.fault);
     }
     EXPECT_EQ(ReadFile(path), text);
-    WriteFile(dir / "other.reg", "Windows Registry Editor Version 5.00\n\n[HKEY_CLASSES_ROOT\\" +
-                                     c.key + "]\n");
+    WriteFile(dir / "other.reg",
+              "Windows Registry Editor Version 5.00\n\n[HKEY_CLASSES_ROOT\\" + c.key + "]\n");
     try {
       RegistryFile(dir / "other.reg").KeyExists(HKEY_CLASSES_ROOT, "x");
       ADD_FAILURE() << "read: " << c.fault;
@@ -358,8 +358,8 @@ TEST_F(RegistryFileStore, ForeignOrSharedStoreIsRefused) {
   } cases[] = {
       {path, "Registry file '" + path + "' is refused: other users may write it",
        [](const std::string& p) { return ::chmod(p.c_str(), 0666); }},
-      {path + ".lock", "Cannot lock registry file '" + path + "': '" + path +
-                           ".lock' is not a file of this user",
+      {path + ".lock",
+       "Cannot lock registry file '" + path + "': '" + path + ".lock' is not a file of this user",
        [](const std::string& p) { return ::chmod(p.c_str(), 0622); }},
       {path, "Registry file '" + path + "' is refused: " + other,
        [](const std::string& p) { return ::geteuid() == 0 ? ::chown(p.c_str(), 65534, 0) : -1; }},

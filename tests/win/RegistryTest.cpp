@@ -23,7 +23,6 @@ namespace {
 
 constexpr const char* kHostKey = "SOFTWARE\\Orbanel\\Vesk";
 
-
 class TRegistryTest : public testing::Test {
  protected:
   ScratchDir dir;
