@@ -151,8 +151,7 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : FFileName
     const std::string message =
         Format(create ? "Cannot create file \"%s\". %s" : "Cannot open file \"%s\". %s",
                fileName.c_str(), reason);
-    if (FHandle >= 0) ::close(FHandle);
-    FHandle = -1;
+    FHandle.Reset();
     if (create) throw EFCreateError(message);
     throw EFOpenError(message);
   };
@@ -168,9 +167,9 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : FFileName
   // No O_TRUNC: the file is truncated only once its lock is held.
   if (create) flags |= O_CREAT;
   do {
-    FHandle = ::open(fileName.c_str(), flags, 0666);
-  } while (FHandle < 0 && errno == EINTR);
-  if (FHandle < 0) fail(std::strerror(errno));
+    FHandle.Reset(::open(fileName.c_str(), flags, 0666));
+  } while (!FHandle.Valid() && errno == EINTR);
+  if (!FHandle.Valid()) fail(std::strerror(errno));
 
   int lock = 0;
   if (share == fmShareExclusive) {
@@ -180,22 +179,20 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : FFileName
   } else if (writes && share != fmShareDenyNone && share != fmShareDenyRead) {
     lock = LOCK_EX;
   }
-  if (lock != 0 && ::flock(FHandle, lock | LOCK_NB) != 0) {
+  if (lock != 0 && ::flock(FHandle.Get(), lock | LOCK_NB) != 0) {
     if (errno == EWOULDBLOCK) fail(kSharingViolation);
     fail(std::strerror(errno));
   }
-  if (create && ::ftruncate(FHandle, 0) != 0) fail(std::strerror(errno));
+  if (create && ::ftruncate(FHandle.Get(), 0) != 0) fail(std::strerror(errno));
 }
 
-TFileStream::~TFileStream() {
-  if (FHandle >= 0) ::close(FHandle);  // closing releases the lock
-}
+TFileStream::~TFileStream() = default;  // closing the handle releases the lock
 
 int32_t TFileStream::Read(void* buffer, int32_t count) {
   int32_t done = 0;
   auto* out = static_cast<uint8_t*>(buffer);
   while (done < count) {
-    const ssize_t n = ::read(FHandle, out + done, static_cast<size_t>(count - done));
+    const ssize_t n = ::read(FHandle.Get(), out + done, static_cast<size_t>(count - done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += static_cast<int32_t>(n);
@@ -207,7 +204,7 @@ int32_t TFileStream::Write(const void* buffer, int32_t count) {
   int32_t done = 0;
   const auto* in = static_cast<const uint8_t*>(buffer);
   while (done < count) {
-    const ssize_t n = ::write(FHandle, in + done, static_cast<size_t>(count - done));
+    const ssize_t n = ::write(FHandle.Get(), in + done, static_cast<size_t>(count - done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += static_cast<int32_t>(n);
@@ -217,18 +214,18 @@ int32_t TFileStream::Write(const void* buffer, int32_t count) {
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
   const int whence = origin == soBeginning ? SEEK_SET : origin == soCurrent ? SEEK_CUR : SEEK_END;
-  const off_t position = ::lseek(FHandle, static_cast<off_t>(offset), whence);
+  const off_t position = ::lseek(FHandle.Get(), static_cast<off_t>(offset), whence);
   return static_cast<int64_t>(position);  // -1 when the seek is refused
 }
 
 int64_t TFileStream::Size() {
   struct stat info {};
-  if (::fstat(FHandle, &info) != 0) return -1;
+  if (::fstat(FHandle.Get(), &info) != 0) return -1;
   return static_cast<int64_t>(info.st_size);
 }
 
 void TFileStream::SetSize(int64_t size) {
-  if (::ftruncate(FHandle, static_cast<off_t>(size)) != 0) throw EWriteError(kWriteError);
+  if (::ftruncate(FHandle.Get(), static_cast<off_t>(size)) != 0) throw EWriteError(kWriteError);
   if (Position() > size) SetPosition(size);
 }
 

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/rtl/UniqueFd.h"
+
 namespace veskmath::rtl {
 
 enum TSeekOrigin { soBeginning, soCurrent, soEnd };
@@ -107,11 +109,11 @@ class TFileStream : public TStream {
   void SetSize(int64_t size) override;
 
   const std::string& FileName() const { return FFileName; }
-  int Handle() const { return FHandle; }
+  int Handle() const { return FHandle.Get(); }
 
  private:
   std::string FFileName;
-  int FHandle = -1;
+  UniqueFd FHandle;
 };
 
 }  // namespace veskmath::rtl

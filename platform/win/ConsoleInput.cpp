@@ -25,8 +25,8 @@ TConsoleInput::TConsoleInput(int fd, LineHandler onLine, EndHandler onEnd)
   FWindow =
       CreateMessageWindow([this](HWND, UINT message, WPARAM, LPARAM) { return WndProc(message); });
   if (FWindow == 0) throw EOSError("Error creating window handle", GetLastError());
-  FWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (FWakeFd < 0) {
+  FWakeFd.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!FWakeFd.Valid()) {
     const DWORD error = static_cast<DWORD>(errno);
     DestroyWindow(FWindow);
     throw EOSError("Cannot watch the input", error);
@@ -41,9 +41,9 @@ TConsoleInput::~TConsoleInput() {
   }
   FRoom.notify_all();
   const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t n = ::write(FWakeFd, &one, sizeof one);
+  [[maybe_unused]] const ssize_t n = ::write(FWakeFd.Get(), &one, sizeof one);
   if (FReader.joinable()) FReader.join();
-  ::close(FWakeFd);
+  FWakeFd.Reset();
   DestroyWindow(FWindow);  // drops a notification still queued
 }
 
@@ -68,7 +68,7 @@ void TConsoleInput::ReadLoop() {
   bool overlong = false;  // the rest of an overlong line is being dropped
   char buffer[4096];
   for (;;) {
-    pollfd fds[2] = {{FFd, POLLIN, 0}, {FWakeFd, POLLIN, 0}};
+    pollfd fds[2] = {{FFd, POLLIN, 0}, {FWakeFd.Get(), POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
       break;

@@ -21,6 +21,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/rtl/UniqueFd.h"
 #include "platform/win/Messages.h"
 
 namespace veskmath::win {
@@ -74,7 +75,7 @@ class TConsoleInput {
   LineHandler FOnLine;
   EndHandler FOnEnd;
   HWND FWindow = 0;
-  int FWakeFd = -1;
+  rtl::UniqueFd FWakeFd;
 
   std::mutex FMutex;
   std::condition_variable FRoom;  // the queue has room again, or the reader must stop
