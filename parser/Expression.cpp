@@ -6,6 +6,7 @@
 
 #include "parser/QelParseExpr.h"
 #include "platform/rtl/ByteOrder.h"
+#include "platform/rtl/ScopeExit.h"
 #include "platform/rtl/Streams.h"
 
 namespace veskmath::qel {
@@ -326,10 +327,7 @@ void TQelExpression1::SaveToStream(rtl::TStream& stream) {
 
 void TQelExpression1::LoadFromStream(rtl::TStream& stream) {
   BeginUpdate();
-  struct EndUpdateAlways {
-    TQelExpression1* self;
-    ~EndUpdateAlways() { self->EndUpdate(); }
-  } end{this};
+  const rtl::ScopeExit end([this] { EndUpdate(); });
   const auto n = rtl::ReadLittleEndian<int32_t>(stream);
   // A negative length, or one beyond the stream, would be read into a buffer of that size.
   if (n < 0 || n > stream.Size() - stream.Position()) RaiseParserError(msg::kBadStreamLength);

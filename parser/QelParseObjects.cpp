@@ -1,5 +1,6 @@
 #include "parser/QelParseObjects.h"
 
+#include "platform/rtl/ScopeExit.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace veskmath::qel {
@@ -19,10 +20,8 @@ void TOCollection::AtFree(int32_t index) {
 }
 
 void TOCollection::FreeAll() {
-  struct CountToZero {  // the count drops to 0 even when a FreeItem fails
-    TOCollection* self;
-    ~CountToZero() { self->SetCount(0); }
-  } guard{this};
+  // The count drops to 0 even when a FreeItem fails.
+  const rtl::ScopeExit countToZero([this] { SetCount(0); });
   for (int32_t i = Count() - 1; i >= 0; --i) FreeItem(At(i));
 }
 

@@ -5,6 +5,7 @@
 
 #include "platform/rtl/ByteOrder.h"
 #include "platform/rtl/PropertyStream.h"
+#include "platform/rtl/ScopeExit.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace veskmath::qel {
@@ -16,21 +17,13 @@ constexpr int32_t kMaxClassNameLength = 254;
 // Sub-objects deeper than this are not reset (the block writer refuses them anyway).
 constexpr int kMaxResetDepth = 32;
 
-// Sets BlockAssign on a component (if any) for the lifetime of the guard.
-class BlockAssignGuard {
- public:
-  explicit BlockAssignGuard(TQelComponent* component) : FComponent(component) {
-    if (FComponent) FComponent->SetBlockAssign(true);
-  }
-  ~BlockAssignGuard() {
-    if (FComponent) FComponent->SetBlockAssign(false);
-  }
-  BlockAssignGuard(const BlockAssignGuard&) = delete;
-  BlockAssignGuard& operator=(const BlockAssignGuard&) = delete;
-
- private:
-  TQelComponent* FComponent;
-};
+// Sets BlockAssign on a component (if any) until the scope ends.
+auto BlockAssignGuard(TQelComponent* component) {
+  if (component) component->SetBlockAssign(true);
+  return rtl::ScopeExit([component] {
+    if (component) component->SetBlockAssign(false);
+  });
+}
 
 void Reset(rtl::TPersistent& instance, int depth) {
   for (const rtl::TPropInfo* prop : rtl::GetPropList(instance)) {
@@ -146,28 +139,28 @@ void TQelComponent::Assign(rtl::TPersistent* source) {
 }
 
 void TQelComponent::AssignTemplate(rtl::TPersistent* source) {
-  BlockAssignGuard self(this);
-  BlockAssignGuard other(dynamic_cast<TQelComponent*>(source));
+  const auto self = BlockAssignGuard(this);
+  const auto other = BlockAssignGuard(dynamic_cast<TQelComponent*>(source));
   Assign(source);
 }
 
 void TQelComponent::LoadTemplateFromStream(rtl::TStream& stream) {
-  BlockAssignGuard guard(this);
+  const auto guard = BlockAssignGuard(this);
   LoadFromStream(stream);
 }
 
 void TQelComponent::LoadTemplateFromFile(const std::string& fileName) {
-  BlockAssignGuard guard(this);
+  const auto guard = BlockAssignGuard(this);
   LoadFromFile(fileName);
 }
 
 void TQelComponent::SaveTemplateToStream(rtl::TStream& stream) {
-  BlockAssignGuard guard(this);
+  const auto guard = BlockAssignGuard(this);
   SaveToStream(stream);
 }
 
 void TQelComponent::SaveTemplateToFile(const std::string& fileName) {
-  BlockAssignGuard guard(this);
+  const auto guard = BlockAssignGuard(this);
   SaveToFile(fileName);
 }
 

@@ -14,6 +14,7 @@
 #include "math/Constants.h"
 #include "math/Environment.h"
 #include "parser/QelParseExpr.h"
+#include "platform/rtl/ScopeExit.h"
 
 namespace veskmath::qel {
 
@@ -79,14 +80,12 @@ namespace {
 const TWordTable& BuiltinWords() {
   static const TWordTable table = [] {
     // Constant words are made under the library's control word (all exceptions masked).
-    struct ControlWordScope {
-      uint16_t saved = m::Get8087CW();
-      ControlWordScope() { m::Set8087CW(m::Korvel8087CW); }
-      ~ControlWordScope() {
-        m::ClearFPU();
-        m::Set8087CW(saved);
-      }
-    } scope;
+    const uint16_t saved = m::Get8087CW();
+    m::Set8087CW(m::Korvel8087CW);
+    const rtl::ScopeExit restore([saved] {
+      m::ClearFPU();
+      m::Set8087CW(saved);
+    });
     // Registration order: of two words of one name the first stays.
     std::vector<std::unique_ptr<TExprWord>> words;
     words.push_back(std::make_unique<TLeftBracket>("("));
