@@ -70,7 +70,7 @@ constexpr std::size_t kMaxUnsentBytes = 4u << 20;  // beyond: a client that does
 constexpr auto kIdleTimeout = std::chrono::seconds(60);
 
 struct Connection {
-  int fd = -1;
+  rtl::UniqueFd fd;
   std::uint64_t id = 0;
   CLSID clsid;
   // I/O thread only.
@@ -96,8 +96,8 @@ struct Registration {
   ComPtr<IClassFactory> factory;
   DWORD context = 0;
   DWORD threadId = 0;
-  int listenFd = -1;
-  int lockFd = -1;
+  rtl::UniqueFd listenFd;
+  rtl::UniqueFd lockFd;  // held for the registration's life
   std::string socketPath;
   dev_t dev = 0;
   ino_t ino = 0;
@@ -111,9 +111,9 @@ struct State {
   HWND window = 0;
   std::map<std::uint64_t, std::shared_ptr<Connection>> connections;
   std::uint64_t nextConnection = 1;
-  std::vector<int> listenFdsToClose;  // closed by the I/O thread, which may be polling them
+  std::vector<rtl::UniqueFd> listenFdsToClose;  // closed by the I/O thread, which may poll them
   std::thread io;
-  int wakeFd = -1;
+  rtl::UniqueFd wakeFd;
   bool stopping = false;
   bool suspended = false;  // CoSuspendClassObjects: no new objects, no new clients
 };
@@ -130,9 +130,9 @@ struct Apartment {
 thread_local Apartment tApartment;
 
 void Wake(State& s) {
-  if (s.wakeFd < 0) return;
+  if (!s.wakeFd.Valid()) return;
   const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t n = ::write(s.wakeFd, &one, sizeof one);
+  [[maybe_unused]] const ssize_t n = ::write(s.wakeFd.Get(), &one, sizeof one);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -155,7 +155,7 @@ bool EvictIdleLocked(State& s) {
     }
   }
   if (oldest == nullptr) return false;
-  ::shutdown(oldest->fd, SHUT_RDWR);
+  ::shutdown(oldest->fd.Get(), SHUT_RDWR);
   DropLocked(s, *oldest);
   return true;
 }
@@ -176,7 +176,7 @@ void AcceptClients(State& s, int listenFd, REFCLSID clsid) {
       continue;
     }
     auto conn = std::make_shared<Connection>();
-    conn->fd = fd.Release();
+    conn->fd = std::move(fd);
     conn->id = s.nextConnection++;
     conn->clsid = clsid;
     s.connections.emplace(conn->id, conn);
@@ -201,7 +201,7 @@ void ReadFrom(State& s, const std::shared_ptr<Connection>& conn) {
   std::uint8_t chunk[4096];
   std::size_t taken = 0;
   while (taken < kReadChunk) {
-    const ssize_t n = ::recv(conn->fd, chunk, sizeof chunk, MSG_DONTWAIT);
+    const ssize_t n = ::recv(conn->fd.Get(), chunk, sizeof chunk, MSG_DONTWAIT);
     if (n > 0) {
       conn->input.insert(conn->input.end(), chunk, chunk + n);
       taken += static_cast<std::size_t>(n);
@@ -240,7 +240,7 @@ void ReadFrom(State& s, const std::shared_ptr<Connection>& conn) {
 bool FlushLocked(Connection& conn) {
   std::size_t sent = 0;
   while (sent < conn.unsent.size()) {
-    const ssize_t n = ::send(conn.fd, conn.unsent.data() + sent, conn.unsent.size() - sent,
+    const ssize_t n = ::send(conn.fd.Get(), conn.unsent.data() + sent, conn.unsent.size() - sent,
                              MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n > 0) {
       sent += static_cast<std::size_t>(n);
@@ -260,7 +260,7 @@ void ExpireLocked(State& s, Connection& conn, Clock::time_point now) {
   const bool slowReader = !conn.unsent.empty() && now - conn.unsentSince > kReplyTimeout;
   const bool idle = IdleLocked(conn) && now - conn.lastActive > kIdleTimeout;
   if (slowReader || idle) {
-    ::shutdown(conn.fd, SHUT_RDWR);
+    ::shutdown(conn.fd.Get(), SHUT_RDWR);
     DropLocked(s, conn);
   }
 }
@@ -286,14 +286,13 @@ void IoLoop() {
       for (const auto& [id, conn] : s.connections) {
         if (!conn->ioDone) ExpireLocked(s, *conn, now);
       }
-      for (const int fd : s.listenFdsToClose) ::close(fd);
       s.listenFdsToClose.clear();
-      fds.push_back(pollfd{s.wakeFd, POLLIN, 0});
+      fds.push_back(pollfd{s.wakeFd.Get(), POLLIN, 0});
       targets.push_back(Target{});
       for (const Registration& r : s.registrations) {
-        if (r.listenFd < 0) continue;
-        fds.push_back(pollfd{r.listenFd, POLLIN, 0});
-        targets.push_back(Target{r.listenFd, r.clsid, nullptr});
+        if (!r.listenFd.Valid()) continue;
+        fds.push_back(pollfd{r.listenFd.Get(), POLLIN, 0});
+        targets.push_back(Target{r.listenFd.Get(), r.clsid, nullptr});
       }
       for (const auto& [id, conn] : s.connections) {
         if (conn->ioDone) {
@@ -307,12 +306,12 @@ void IoLoop() {
         // A client that does not take its replies is not read until it does; one with many
         // requests waiting is not read until the serving thread catches up.
         if (!conn->unsent.empty()) {
-          fds.push_back(pollfd{conn->fd, POLLOUT, 0});
+          fds.push_back(pollfd{conn->fd.Get(), POLLOUT, 0});
           targets.push_back(Target{-1, GUID_NULL, conn});
           continue;
         }
         if (conn->pending.size() >= kMaxPendingPerConnection) continue;
-        fds.push_back(pollfd{conn->fd, POLLIN, 0});
+        fds.push_back(pollfd{conn->fd.Get(), POLLIN, 0});
         targets.push_back(Target{-1, GUID_NULL, conn});
       }
     }
@@ -322,7 +321,7 @@ void IoLoop() {
       if (fds[i].revents == 0) continue;
       if (i == 0) {
         std::uint64_t value = 0;
-        [[maybe_unused]] const ssize_t n = ::read(s.wakeFd, &value, sizeof value);
+        [[maybe_unused]] const ssize_t n = ::read(s.wakeFd.Get(), &value, sizeof value);
       } else if (targets[i].conn && fds[i].events == POLLOUT) {
         const std::lock_guard<std::mutex> lock(s.mutex);
         Connection& conn = *targets[i].conn;
@@ -339,8 +338,8 @@ void IoLoop() {
 // Starts the I/O thread once. Caller holds the lock.
 HRESULT StartIoLocked(State& s) {
   if (s.io.joinable()) return S_OK;
-  s.wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (s.wakeFd < 0) return E_OUTOFMEMORY;
+  s.wakeFd.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!s.wakeFd.Valid()) return E_OUTOFMEMORY;
   s.stopping = false;
   s.io = std::thread(IoLoop);
   return S_OK;
@@ -355,7 +354,7 @@ ComPtr<IClassFactory> ClassObjectOf(State& s, Connection& conn) {
   if (s.suspended) return nullptr;
   if (!conn.classObject) {
     for (const Registration& r : s.registrations) {
-      if (r.clsid == conn.clsid && r.listenFd >= 0) conn.classObject = r.factory;
+      if (r.clsid == conn.clsid && r.listenFd.Valid()) conn.classObject = r.factory;
     }
   }
   return conn.classObject;
@@ -530,7 +529,7 @@ void OnCall(State& s, std::uint64_t id) {
   if (wasEmpty) conn->unsentSince = conn->lastActive;
   if (!FlushLocked(*conn) || conn->unsent.size() > kMaxUnsentBytes) {
     // The I/O thread sees the shut socket and reports the disconnection.
-    ::shutdown(conn->fd, SHUT_RDWR);
+    ::shutdown(conn->fd.Get(), SHUT_RDWR);
   } else if (!conn->unsent.empty() && wasEmpty) {
     Wake(s);
   }
@@ -544,8 +543,7 @@ void ReleaseConnection(Connection& conn) {
     conn.classObject->LockServer(FALSE);
   }
   conn.classObject.Reset();
-  if (conn.fd >= 0) ::close(conn.fd);
-  conn.fd = -1;
+  conn.fd.Reset();
 }
 
 void OnDisconnect(State& s, std::uint64_t id) {
@@ -616,8 +614,8 @@ HRESULT OpenClassSocket(Registration& r) {
     return E_ACCESSDENIED;
   }
   // The registration owns both from here (CloseClassSocketLocked gives them up).
-  r.listenFd = fd.Release();
-  r.lockFd = lockFd.Release();
+  r.listenFd = std::move(fd);
+  r.lockFd = std::move(lockFd);
   r.socketPath = path;
   r.dev = st.st_dev;
   r.ino = st.st_ino;
@@ -627,22 +625,20 @@ HRESULT OpenClassSocket(Registration& r) {
 // Removes the socket (when it is still ours) and hands the listening descriptor to the I/O
 // thread to close. Caller holds the lock.
 void CloseClassSocketLocked(State& s, Registration& r) {
-  if (r.listenFd < 0) return;
+  if (!r.listenFd.Valid()) return;
   struct stat st {};
   if (::lstat(r.socketPath.c_str(), &st) == 0 && st.st_dev == r.dev && st.st_ino == r.ino) {
     ::unlink(r.socketPath.c_str());
   }
-  s.listenFdsToClose.push_back(r.listenFd);
-  r.listenFd = -1;
-  if (r.lockFd >= 0) ::close(r.lockFd);
-  r.lockFd = -1;
+  s.listenFdsToClose.push_back(std::move(r.listenFd));
+  r.lockFd.Reset();
   Wake(s);
 }
 
 // Opens the sockets of the local registrations that have none. Caller holds the lock.
 HRESULT OpenClassSocketsLocked(State& s) {
   for (Registration& r : s.registrations) {
-    if (r.listenFd >= 0 || (r.context & CLSCTX_LOCAL_SERVER) == 0) continue;
+    if (r.listenFd.Valid() || (r.context & CLSCTX_LOCAL_SERVER) == 0) continue;
     const HRESULT hr = OpenClassSocket(r);
     if (FAILED(hr)) return hr;
   }
@@ -670,11 +666,9 @@ void StopServing(State& s) {
   if (io.joinable()) io.join();
   {
     const std::lock_guard<std::mutex> lock(s.mutex);
-    for (const int fd : s.listenFdsToClose) ::close(fd);
     s.listenFdsToClose.clear();
     connections.swap(s.connections);
-    if (s.wakeFd >= 0) ::close(s.wakeFd);
-    s.wakeFd = -1;
+    s.wakeFd.Reset();
     s.stopping = false;
     s.suspended = false;
     window = s.window;
@@ -786,9 +780,7 @@ HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD clsContex
   if (needWindow) {
     window = CreateMessageWindow(ServingWindowProc);
     if (window == 0) {
-      ::close(r.listenFd);
-      ::close(r.lockFd);
-      ::unlink(r.socketPath.c_str());
+      ::unlink(r.socketPath.c_str());  // r's descriptors close as it goes
       return E_OUTOFMEMORY;
     }
   }
