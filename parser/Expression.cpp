@@ -44,17 +44,20 @@ int32_t TQelExpression1::CompileExpression(const std::string& text) {
   // "   ", "not not": nothing to compile
   if (words->Count() == 0) RaiseParserError(msg::kEmptyExpression);
   PTreeNode root = MakeTree(std::move(words));
-  FHead = nullptr;  // from here on a failure leaves no current list
+  FHead = nullptr;
+  FReal = nullptr;  // from here on a failure leaves no current list
   if (!CheckArguments(*root)) RaiseParserError(msg::kTooFewArguments);
   if (!FDeferredFault.empty()) RaiseParserError(FDeferredFault);
   if (Optimize) root = RemoveConstants(std::move(root));
   compiled->Nodes = MakeLinkedList(*root).Nodes;
+  compiled->Real = MakeRealProgram(*root);
   // The words this compile made go with its expression.
   compiled->Words.reserve(static_cast<std::size_t>(FConstants.Count()));
   for (int32_t i = 0; i < FConstants.Count(); ++i)
     compiled->Words.emplace_back(static_cast<TExprWord*>(FConstants.At(i)));
   FConstants.Clear();
   const int32_t index = TStringList::AddObject(text, compiled.get());
+  FReal = compiled->Real.get();
   FHead = compiled.release()->Nodes.get();
   return index;
 }
@@ -69,8 +72,10 @@ int32_t TQelExpression1::Add(const std::string& text) {
   // Beyond the limit the oldest goes; never the new one itself (a limit below 1 keeps one).
   if (Count() > FMaxExpressions && index > 0) {
     const PExpressionRec head = FHead;
+    const TRealProgram* real = FReal;
     Delete(0);
     FHead = head;
+    FReal = real;
     --index;
   }
   FExpressionIndex = index;
@@ -117,6 +122,7 @@ void TQelExpression1::Delete(int32_t index) {
   if (Count() == 0) {
     FExpressionIndex = -1;
     FHead = nullptr;
+    FReal = nullptr;
   } else {
     SetExpressionIndex(FExpressionIndex < Count() - 1 ? FExpressionIndex : Count() - 1);
   }
@@ -125,6 +131,7 @@ void TQelExpression1::Delete(int32_t index) {
 void TQelExpression1::Clear() {
   for (int32_t i = Count() - 1; i >= 0; --i) Delete(i);
   FHead = nullptr;
+  FReal = nullptr;
   FConstants.FreeAll();
 }
 
@@ -161,7 +168,9 @@ void TQelExpression1::AddStrings(const TQelExpression1& source) {
 }
 
 void TQelExpression1::SetExpressionIndex(int32_t index) {
-  FHead = (index >= 0 && index <= Count() - 1) ? Compiled(index)->Nodes.get() : nullptr;
+  TCompiled* const compiled = (index >= 0 && index <= Count() - 1) ? Compiled(index) : nullptr;
+  FHead = compiled != nullptr ? compiled->Nodes.get() : nullptr;
+  FReal = compiled != nullptr ? compiled->Real.get() : nullptr;
   FExpressionIndex = index;
 }
 

@@ -56,6 +56,24 @@ using TDoubleFunc = void (*)(PExpressionRec);
 
 inline constexpr int kMaxArgs = 8;  // the hard limit on the arity of any word
 
+// What a word's routine computes when every operand is real and its result is real too: lets
+// the compile choose a routine without kind tests (the real program, QelParseExpr.h). A word
+// whose routine may make a complex value of real operands, may raise, or has side effects
+// answers None.
+enum class TRealOp : uint8_t {
+  None,
+  Add, Sub, Mul, Div,   // (long double)a op b, rounded
+  Neg, Same, Percent,   // -a; a; a * 0.01L
+  Gt, Ge, Le, Lt, Ne, Eq,  // the NaN rule's comparisons, 1 or 0
+  Func1, Func2,         // F1(a), F2(a, b)
+  IntPower,             // a^n, n the exponent rounded (NaN exponent: NaN)
+};
+struct TRealForm {
+  TRealOp Op = TRealOp::None;
+  double (*F1)(double) = nullptr;
+  double (*F2)(double, double) = nullptr;
+};
+
 // One node of a compiled expression's evaluation list (the tree a compile builds first has
 // a type of its own). Each argument slot points at the TValueRef of an argument: another
 // node's Res, or a value word's own reference.
@@ -154,6 +172,7 @@ class TExprWord : public TObject {
   virtual bool GetIsLogicalNot() const { return false; }
   using TFixedExponentForm = TDoubleFunc (*)(double exponent);
   virtual TFixedExponentForm GetFixedExponentForm() const { return nullptr; }
+  virtual TRealForm GetRealForm() const { return {}; }
 
   // A word of a shared table (TWordTable): no dictionary frees it, and a value word is
   // copied into an object's own dictionary before anything can write to it.
@@ -293,9 +312,11 @@ class TFunction : public TExprWord {
   int32_t GetOperPrec() const override { return FOperPrec; }
   bool GetIsLogicalNot() const override { return FIsLogicalNot; }
   TFixedExponentForm GetFixedExponentForm() const override { return FFixedExponentForm; }
+  TRealForm GetRealForm() const override { return FRealForm; }
   // Set by whoever makes the word (a vocabulary), before it is registered.
   void SetIsLogicalNot(bool value) { FIsLogicalNot = value; }
   void SetFixedExponentForm(TFixedExponentForm form) { FFixedExponentForm = form; }
+  void SetRealForm(const TRealForm& form) { FRealForm = form; }
 
  protected:
   bool FIsOper;
@@ -303,6 +324,7 @@ class TFunction : public TExprWord {
   int32_t FNFunctionArg;
   bool FIsLogicalNot = false;
   TFixedExponentForm FFixedExponentForm = nullptr;
+  TRealForm FRealForm;
 };
 
 // A function whose value may change between evaluations: never folded.

@@ -69,6 +69,51 @@ inline constexpr int32_t kMaxExpressionWords = 10000;
 
 class TQelExpression1;
 
+// The real program of a compiled expression: its list once more, compiled for the usual case
+// that every value it reads is real. Each node's routine is chosen at compile time (no kind
+// tests), reads its operands straight from their doubles, and rounds to double when it
+// stores, as the list's routines do, so both answer the same bits. Sums of terms (operands
+// or products of two operands) and a function of such a sum are one node each.
+//
+// It runs while its guard holds: no value it reads (a variable, a named constant) holds a
+// complex value at that moment. Otherwise the list runs. It is made only for expressions
+// whose every routine has a real form (no assignment, no routine that refuses or makes a
+// complex value of real operands, no string comparison, no caller's function).
+struct TRealNode {
+  static constexpr int kMaxTerms = 6;
+  void (*Run)(TRealNode& node);
+  double Value;  // the node's result
+  int32_t N;     // terms of a sum, or the fixed exponent of a power
+  double (*F1)(double);
+  double (*F2)(double, double);
+  // Operands; in a sum, term k is A[k], A[k] * B[k] or A[k] / B[k] (by Kind[k]), added to
+  // the terms before it, or subtracted when Minus[k].
+  enum TTerm : uint8_t { tmPlain, tmProduct, tmQuotient };
+  const double* A[kMaxTerms];
+  const double* B[kMaxTerms];
+  TTerm Kind[kMaxTerms];
+  bool Minus[kMaxTerms];
+};
+
+struct TRealProgram {
+  std::unique_ptr<TRealNode[]> Nodes;
+  TRealNode* End = nullptr;        // past the last node in use
+  std::vector<const bool*> Guard;  // IsCplx of every value read that can change kind
+  const bool* const* GuardEnd = nullptr;
+  const double* Result = nullptr;  // the last node's value, or a lone value's own storage
+
+  // Raw bounds, so that the loops below keep them in registers.
+  bool Holds() const {
+    for (const bool* const* g = Guard.data(); g != GuardEnd; ++g)
+      if (**g) return false;
+    return true;
+  }
+  double Run() const {
+    for (TRealNode* n = Nodes.get(); n != End; ++n) n->Run(*n);
+    return *Result;
+  }
+};
+
 // Fills a new expression object's dictionary, through its public operations (UseWords,
 // DefineWord).
 using TVocabularyFill = void (*)(TQelExpression1& expression);
@@ -147,10 +192,13 @@ class TQelExpression1 : private rtl::TStringList {
 
   // Inline: one call less per evaluation for the callers that evaluate in a loop.
   double Evaluate() {
+    if (const TRealProgram* real = FReal; real != nullptr && real->Holds()) return real->Run();
     const TValueRef* result = EvaluateCurrent();
     return result->IsCplx ? result->Cplx->Re : *result->Real;
   }
   TCplx EvaluateCplx() {
+    if (const TRealProgram* real = FReal; real != nullptr && real->Holds())
+      return TCplx{real->Run(), 0.0};
     const TValueRef* result = EvaluateCurrent();
     return result->IsCplx ? *result->Cplx : TCplx{*result->Real, 0.0};
   }
@@ -245,6 +293,8 @@ class TQelExpression1 : private rtl::TStringList {
     }
     return &last->Res;
   }
+  // The real program of a checked (and folded) tree, or nil when it cannot have one.
+  std::unique_ptr<TRealProgram> MakeRealProgram(const TTreeNode& root) const;
   bool isBoolean() const { return IsBooleanList(FHead); }
   static bool IsBooleanList(PExpressionRec first);
 
@@ -252,6 +302,7 @@ class TQelExpression1 : private rtl::TStringList {
   // made. The string list's object slot of the expression's line holds it.
   struct TCompiled {
     std::unique_ptr<TExpressionRec[]> Nodes;
+    std::unique_ptr<TRealProgram> Real;
     std::vector<std::unique_ptr<TExprWord>> Words;
   };
   TCompiled* Compiled(int32_t index) const { return static_cast<TCompiled*>(GetObject(index)); }
@@ -261,6 +312,7 @@ class TQelExpression1 : private rtl::TStringList {
   // a failed one leaves them to be freed by the next compile (or Clear, or destruction).
   TOCollection FConstants{100};
   PExpressionRec FHead = nullptr;
+  const TRealProgram* FReal = nullptr;  // the current expression's, beside FHead; may be nil
   double FFoldReal = 0.0;
   TCplx FFoldCplx{0.0, 0.0};
   int32_t FExpressionIndex = -1;
