@@ -11,6 +11,7 @@
 // through RaiseParserError / RaiseWordError only.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -68,6 +69,13 @@ enum class TRealOp : uint8_t {
   Func1, Func2,         // F1(a), F2(a, b)
   IntPower,             // a^n, n the exponent rounded (NaN exponent: NaN)
 };
+// How many times a value word began to hold a complex value (an assignment of a complex
+// value to a word that held a real one: the one way a word's kind changes). A real program
+// whose guard held at one count still holds while the count stays (QelParseExpr.h).
+inline std::atomic<uint64_t> gKindChanges{0};
+inline uint64_t KindChanges() { return gKindChanges.load(std::memory_order_relaxed); }
+inline void NoteKindChange() { gKindChanges.fetch_add(1, std::memory_order_relaxed); }
+
 struct TRealForm {
   TRealOp Op = TRealOp::None;
   double (*F1)(double) = nullptr;

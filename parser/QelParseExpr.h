@@ -76,7 +76,8 @@ class TQelExpression1;
 // or products of two operands) and a function of such a sum are one node each.
 //
 // It runs while its guard holds: no value it reads (a variable, a named constant) holds a
-// complex value at that moment. Otherwise the list runs. It is made only for expressions
+// complex value at that moment. Otherwise the list runs. The guard is looked at again only
+// after some word began to hold a complex value (KindChanges). It is made only for expressions
 // whose every routine has a real form (no assignment, no routine that refuses or makes a
 // complex value of real operands, no string comparison, no caller's function).
 struct TRealNode {
@@ -101,7 +102,16 @@ struct TRealProgram {
   std::vector<const bool*> Guard;  // IsCplx of every value read that can change kind
   const bool* const* GuardEnd = nullptr;
   const double* Result = nullptr;  // the last node's value, or a lone value's own storage
+  mutable uint64_t HeldAt = ~uint64_t{0};  // the KindChanges count at which the guard held
 
+  bool Ready() const {
+    const uint64_t now = KindChanges();
+    if (HeldAt == now) [[likely]]
+      return true;
+    if (!Holds()) return false;
+    HeldAt = now;
+    return true;
+  }
   // Raw bounds, so that the loops below keep them in registers.
   bool Holds() const {
     for (const bool* const* g = Guard.data(); g != GuardEnd; ++g)
@@ -192,12 +202,12 @@ class TQelExpression1 : private rtl::TStringList {
 
   // Inline: one call less per evaluation for the callers that evaluate in a loop.
   double Evaluate() {
-    if (const TRealProgram* real = FReal; real != nullptr && real->Holds()) return real->Run();
+    if (const TRealProgram* real = FReal; real != nullptr && real->Ready()) return real->Run();
     const TValueRef* result = EvaluateCurrent();
     return result->IsCplx ? result->Cplx->Re : *result->Real;
   }
   TCplx EvaluateCplx() {
-    if (const TRealProgram* real = FReal; real != nullptr && real->Holds())
+    if (const TRealProgram* real = FReal; real != nullptr && real->Ready())
       return TCplx{real->Run(), 0.0};
     const TValueRef* result = EvaluateCurrent();
     return result->IsCplx ? *result->Cplx : TCplx{*result->Real, 0.0};
