@@ -63,7 +63,6 @@ std::unique_ptr<TQelExpression> MakeObject(const TSettings& s, bool optimize) {
 void CheckRealProgram(const TQelExpression& e);
 
 void EvaluateAll(TQelExpression& e) {
-  CheckRealProgram(e);
   LibraryCall("Evaluate", [&] { e.Evaluate(); });
   LibraryCall("EvaluateCplx", [&] { e.EvaluateCplx(); });
   LibraryCall("EvaluateBool", [&] { e.EvaluateBool(); });
@@ -72,6 +71,7 @@ void EvaluateAll(TQelExpression& e) {
     // HexChar and 1 to 16 hexadecimal digits.
     Require(hex.size() >= 2 && hex.size() <= 17 && hex[0] == e.HexChar, "EvaluateHex", hex);
   });
+  CheckRealProgram(e);  // made by now: the current expression was evaluated more than once
   Require(e.ExpressionSize() >= 0, "ExpressionSize", "negative");
   rtl::TList generated;
   e.GetGeneratedVars(generated);

@@ -99,8 +99,11 @@ struct TRealNode {
 struct TRealProgram {
   std::unique_ptr<TRealNode[]> Nodes;
   TRealNode* End = nullptr;        // past the last node in use
-  std::vector<const bool*> Guard;  // IsCplx of every value read that can change kind
-  const bool* const* GuardEnd = nullptr;
+  // IsCplx of every value read that can change kind; an expression reading more such values
+  // has no real program.
+  static constexpr int kMaxGuarded = 12;
+  const bool* Guard[kMaxGuarded];
+  int32_t Guarded = 0;
   const double* Result = nullptr;  // the last node's value, or a lone value's own storage
   mutable uint64_t HeldAt = ~uint64_t{0};  // the KindChanges count at which the guard held
 
@@ -112,10 +115,9 @@ struct TRealProgram {
     HeldAt = now;
     return true;
   }
-  // Raw bounds, so that the loops below keep them in registers.
   bool Holds() const {
-    for (const bool* const* g = Guard.data(); g != GuardEnd; ++g)
-      if (**g) return false;
+    for (int32_t i = 0; i < Guarded; ++i)
+      if (*Guard[i]) return false;
     return true;
   }
   double Run() const {
@@ -303,8 +305,8 @@ class TQelExpression1 : private rtl::TStringList {
     }
     return &last->Res;
   }
-  // The real program of a checked (and folded) tree, or nil when it cannot have one.
-  std::unique_ptr<TRealProgram> MakeRealProgram(const TTreeNode& root) const;
+  // Makes the real program of a checked (and folded) tree; false when it cannot have one.
+  bool MakeRealProgram(const TTreeNode& root, TRealProgram& program) const;
   bool isBoolean() const { return IsBooleanList(FHead); }
   static bool IsBooleanList(PExpressionRec first);
 
@@ -312,7 +314,11 @@ class TQelExpression1 : private rtl::TStringList {
   // made. The string list's object slot of the expression's line holds it.
   struct TCompiled {
     std::unique_ptr<TExpressionRec[]> Nodes;
-    std::unique_ptr<TRealProgram> Real;
+    TRealProgram Real;  // its nodes allocated with the list, made at the second evaluation
+    bool HasReal = false;
+    bool Evaluated = false;  // once: the next evaluation makes the real program
+    bool Promoted = false;   // the real program was made (or cannot be)
+    PTreeNode Tree;          // what the real program is made from
     std::vector<std::unique_ptr<TExprWord>> Words;
   };
   TCompiled* Compiled(int32_t index) const { return static_cast<TCompiled*>(GetObject(index)); }
@@ -331,8 +337,15 @@ class TQelExpression1 : private rtl::TStringList {
   TValueRef* EvaluateCurrent() {
     if (FHead == nullptr) [[unlikely]]
       RaiseNoExpression();
+    if (FWaiting != nullptr) [[unlikely]]
+      Promote();
     return EvaluateList(FHead);
   }
+  // An expression evaluated once (a conversion, a one-off) never pays for a real program; the
+  // second evaluation makes it, in storage allocated by the compile.
+  void Promote();
+  void SetCurrent(TCompiled* compiled);
+  TCompiled* FWaiting = nullptr;  // the current expression, while its real program is not made
   [[noreturn]] static void RaiseNoExpression();
   bool InsertCompiled(int32_t index, const std::string& text, bool limit);
   // The word registered under name (any case), or nil; a shared value word becomes this

@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstddef>
 #include <memory>
+#include <string>
 #include <type_traits>
+#include <typeinfo>
 #include <utility>
 
 #include "math/Elementary.h"
@@ -152,10 +154,20 @@ void RunIntPower(TNode& n) {
 
 }  // namespace
 
-std::unique_ptr<TRealProgram> TQelExpression1::MakeRealProgram(const TTreeNode& root) const {
-  auto program = std::make_unique<TRealProgram>();
-  program->Nodes = std::make_unique<TRealNode[]>(static_cast<std::size_t>(ListedNodes(root)));
-  program->End = program->Nodes.get();
+void TQelExpression1::Promote() {
+  TCompiled* const compiled = FWaiting;
+  if (!compiled->Evaluated) {
+    compiled->Evaluated = true;
+    return;
+  }
+  compiled->Promoted = true;
+  compiled->HasReal = MakeRealProgram(*compiled->Tree, compiled->Real);
+  SetCurrent(compiled);
+}
+
+// Into the nodes the compile allocated: as many as the tree has nodes that are no values.
+bool TQelExpression1::MakeRealProgram(const TTreeNode& root, TRealProgram& program) const {
+  program.End = program.Nodes.get();
 
   // Builds the nodes of one tree after those of its operands; answers where its value is read,
   // or nil when the tree has no real form.
@@ -173,8 +185,19 @@ std::unique_ptr<TRealProgram> TQelExpression1::MakeRealProgram(const TTreeNode& 
     // "x^2" with a fixed exponent 2: the product x*x, bit for bit.
     bool IsSquare(const TTreeNode& n) const {
       if (Op(n) != TRealOp::IntPower || n.Word->GetFixedExponentForm() == nullptr) return false;
-      const TValueRef* e = Self.FixedValue(*n.Args[1]);
+      const TValueRef* e = OwnNumber(*n.Args[1]);
       return e != nullptr && !e->IsCplx && *e->Real == 2.0;
+    }
+
+    // FixedValue without its dictionary search where the name tells: a folded constant has
+    // no name and a decimal literal begins with a digit or a point, which no name that the
+    // lexer reads as a name does.
+    const TValueRef* OwnNumber(const TTreeNode& n) const {
+      TExprWord* w = n.Word;
+      if (w == nullptr || !w->GetIsVariable() || typeid(*w) != typeid(TDoubleConstant)) return nullptr;
+      const std::string& name = w->Name();
+      if (name.empty() || (name[0] >= '0' && name[0] <= '9') || name[0] == '.') return w->AsPointer();
+      return Self.FixedValue(n);
     }
 
     TRealNode* NewNode() {
@@ -186,15 +209,18 @@ std::unique_ptr<TRealProgram> TQelExpression1::MakeRealProgram(const TTreeNode& 
     // A value leaf: a number of the expression's own is read as it is; anything else that is
     // read (a variable, a named constant) joins the guard.
     const double* Leaf(const TTreeNode& n) {
-      if (const TValueRef* fixed = Self.FixedValue(n))
+      if (const TValueRef* fixed = OwnNumber(n))
         return fixed->IsCplx ? nullptr : fixed->Real;
       const TVariableType type = n.Word->GetVarType();
       if (type != vtDouble && type != vtBoolean) return nullptr;
       TValueRef* ref = n.Word->AsPointer();
       if (ref == nullptr || ref->Real == nullptr) return nullptr;
       bool known = false;
-      for (const bool* g : Program.Guard) known = known || g == &ref->IsCplx;
-      if (!known) Program.Guard.push_back(&ref->IsCplx);
+      for (int32_t i = 0; i < Program.Guarded; ++i) known = known || Program.Guard[i] == &ref->IsCplx;
+      if (!known) {
+        if (Program.Guarded == TRealProgram::kMaxGuarded) return nullptr;
+        Program.Guard[Program.Guarded++] = &ref->IsCplx;
+      }
       return ref->Real;
     }
 
@@ -322,7 +348,7 @@ std::unique_ptr<TRealProgram> TQelExpression1::MakeRealProgram(const TTreeNode& 
           if (base == nullptr) return nullptr;
           void (*run)(TRealNode&) = RunIntPower;
           const double* exponent = nullptr;
-          const TValueRef* fixed = Self.FixedValue(*n.Args[1]);
+          const TValueRef* fixed = OwnNumber(*n.Args[1]);
           if (fixed != nullptr && !fixed->IsCplx && n.Word->GetFixedExponentForm() != nullptr &&
               n.Word->GetFixedExponentForm()(*fixed->Real) != nullptr) {
             run = kPowerBy[static_cast<std::size_t>(Math387::RoundToInt32(*fixed->Real))];
@@ -369,12 +395,10 @@ std::unique_ptr<TRealProgram> TQelExpression1::MakeRealProgram(const TTreeNode& 
       node->A[1] = b;
       return &node->Value;
     }
-  } builder{*this, *program};
+  } builder{*this, program};
 
-  program->Result = builder.Build(root);
-  if (program->Result == nullptr) return nullptr;
-  program->GuardEnd = program->Guard.data() + program->Guard.size();
-  return program;
+  program.Result = builder.Build(root);
+  return program.Result != nullptr;
 }
 
 }  // namespace veskmath::qel

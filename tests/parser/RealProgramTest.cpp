@@ -36,6 +36,9 @@ TEST_P(RealProgramBits, AnswerWhatTheListAnswers) {
     e.DefineVariable("b", &v[1]);
     e.DefineVariable("x", &v[2]);
     e.Add(GetParam());
+    EXPECT_EQ(e.FReal, nullptr) << "made before the second evaluation";
+    e.Evaluate();
+    e.Evaluate();
     ASSERT_NE(e.FReal, nullptr) << GetParam();
     for (const auto& values : kValues) {
       std::memcpy(v, values, sizeof v);
@@ -71,6 +74,7 @@ TEST(RealProgram, GivesWayWhenAVariableTurnsComplex) {
   e.DefineVariable("x", &x);
   e.Add("x*x+1");
   EXPECT_EQ(e.Evaluate(), 10);
+  EXPECT_EQ(e.Evaluate(), 10);  // from here on the real program
   e.Add("x:=2i");
   e.EvaluateCplx();
   const TCplx z = e.EvaluateCplx(0);  // (2i)^2 + 1
@@ -101,6 +105,8 @@ TEST(RealProgram, NotMadeForRoutinesWithoutARealForm) {
   e.DefineVariable("x", &x);
   for (const char* text : {"y:=x+1", "cplx(x, 1)*2", "twice(x)+1", "if(x, 1, 2)"}) {
     e.Add(text);
+    e.EvaluateCplx();
+    e.EvaluateCplx();
     EXPECT_EQ(e.FReal, nullptr) << text;
   }
   e.Add("twice(x)+1");
