@@ -17,6 +17,13 @@ command -v g++ >/dev/null 2>&1 || need+=(g++)
 command -v ninja >/dev/null 2>&1 || need+=(ninja-build)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/gmock/gmock.h ] || need+=(libgmock-dev)
+# The Fcitx5 add-on and its tests: Fcitx5's development files, the framework and its test
+# add-ons (testfrontend, testim, testui).
+[ -f /usr/include/Fcitx5/Core/fcitx/addoninstance.h ] || need+=(libfcitx5core-dev)
+[ -f /usr/include/Fcitx5/Utils/fcitx-utils/key.h ] || need+=(libfcitx5utils-dev)
+[ -d /usr/include/Fcitx5/Module/fcitx-module/testfrontend ] || need+=(fcitx5-modules-dev)
+command -v fcitx5 >/dev/null 2>&1 || need+=(fcitx5)
+ls /usr/lib/*/fcitx5/libtestim.so >/dev/null 2>&1 || need+=(fcitx5-modules)
 # Optional: ccache makes rebuilds and later clones fast; CI installs it, a newcomer may.
 [ "${VESKMATH_INSTALL:-0}" = 1 ] && ! command -v ccache >/dev/null 2>&1 && need+=(ccache)
 if [ ${#need[@]} -gt 0 ]; then

@@ -93,6 +93,9 @@ endforeach()
 message(STATUS "Installed programs: ${VESKMATH_INSTALLED_PROGRAMS}")
 # Builds what the install rules need and nothing else (no tests, no benchmarks).
 add_custom_target(vm_install_set DEPENDS veskmath_shared veskmath_static ${VESKMATH_INSTALLED_PROGRAMS})
+if(TARGET fcitx5_veskmath)
+  add_dependencies(vm_install_set fcitx5_veskmath)
+endif()
 
 # --- Debian package: cpack -G DEB in the build directory.
 set(CPACK_PACKAGE_NAME veskmath)
@@ -134,6 +137,26 @@ if(VESKMATH_READLINE_LIBRARY)
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libreadline8")
 elseif(VESKMATH_EDITLINE_LIBRARY)
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libedit2")
+endif()
+# The Fcitx5 add-on, where built, is a package of its own (fcitx5-veskmath): it depends on
+# veskmath, whose server does the converting, and on the Fcitx5 it was built against.
+if(TARGET fcitx5_veskmath)
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_ALL Unspecified fcitx5)
+  set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_NAME veskmath)
+  # (CPack puts the summary line above each component's description.)
+  set(CPACK_COMPONENT_UNSPECIFIED_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+  set(CPACK_DEBIAN_FCITX5_PACKAGE_NAME fcitx5-veskmath)
+  set(CPACK_DEBIAN_FCITX5_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_FCITX5_PACKAGE_DEPENDS
+    "veskmath (= ${PROJECT_VERSION}), fcitx5 (>= ${VESKMATH_FCITX5_VERSION})")
+  set(CPACK_COMPONENT_FCITX5_DESCRIPTION
+"This package is the add-on of the Fcitx5 input method framework that hosts
+the VeskMath conversion plug-in on top of whichever input method is active:
+the trigger key (Control+Alt+M by default) enters math mode, the typed
+expression shows its result as a candidate (1+2= shows 1+2= 3), and Enter
+commits it. The plug-in's server (package veskmath) does the converting, in a
+process of its own.")
 endif()
 set(CPACK_GENERATOR DEB)
 include(CPack)

@@ -72,7 +72,8 @@ check_examples() {
   expect "find_package example, static ($where)" "$eval_output" "$dir/find-package/eval_static"
   if [ -n "$prefix" ]; then
     # The shared one must have taken the library from the prefix, not from anywhere else.
-    ldd "$dir/find-package/eval" | grep -q "$prefix/.*libveskmath.so.0" ||
+    # (ldd's output is read whole: with pipefail, grep -q ending first fails the pipe.)
+    grep -q "$prefix/.*libveskmath.so.0" <<<"$(ldd "$dir/find-package/eval")" ||
       fail "find_package example ($where) does not load $prefix's libveskmath.so.0"
   fi
 
@@ -166,6 +167,22 @@ g++ -std=c++20 -fsyntax-only -I"$stage/include/veskmath" "$work/all-headers.cpp"
   fail "the installed headers do not compile on their own"
 echo "   ok: $(wc -l <"$work/all-headers.cpp") headers compile from the staged include folder"
 
+# The Fcitx5 add-on, when this build has it: in Fcitx5's own places under the prefix.
+addon_built=no
+[ -e "$build/tools/fcitx5/veskmath.so" ] && addon_built=yes
+if [ $addon_built = yes ]; then
+  addon_so=""
+  for f in "$stage"/lib/*/fcitx5/veskmath.so "$stage"/lib/fcitx5/veskmath.so; do
+    [ -e "$f" ] && addon_so=${f#"$stage/"}
+  done
+  [ -n "$addon_so" ] || fail "the staged install lacks the Fcitx5 add-on (lib/.../fcitx5/veskmath.so)"
+  [ -e "$stage/share/fcitx5/addon/veskmath.conf" ] ||
+    fail "the staged install lacks share/fcitx5/addon/veskmath.conf"
+  grep -qx 'Library=veskmath' "$stage/share/fcitx5/addon/veskmath.conf" ||
+    fail "veskmath.conf does not name the library veskmath"
+  echo "   ok: the Fcitx5 add-on at $addon_so and share/fcitx5/addon/veskmath.conf"
+fi
+
 step "programs of the staged install"
 check_programs staged "$stage/bin"
 
@@ -173,7 +190,7 @@ step "examples against the staged install"
 check_examples staged "$stage"
 
 step "Debian package"
-rm -f "$build"/veskmath_*.deb
+rm -f "$build"/veskmath_*.deb "$build"/fcitx5-veskmath_*.deb
 (cd "$build" && cpack -G DEB >"$work/cpack.log" 2>&1) ||
   { cat "$work/cpack.log" >&2; fail "cpack -G DEB"; }
 deb=$(ls "$build"/veskmath_*.deb)
@@ -195,19 +212,47 @@ if leaning=$(grep -rlF -e "$src" -e "$build" "$work/deb-root"); then
   fail "these installed files name the source or build tree: $leaning"
 fi
 echo "   ok: $(basename "$deb")"
+addon_deb=""
+if [ $addon_built = yes ]; then
+  addon_deb=$(ls "$build"/fcitx5-veskmath_*.deb) || fail "cpack made no fcitx5-veskmath package"
+  addon_depends=$(dpkg-deb --field "$addon_deb" Depends)
+  echo "   Depends: $addon_depends"
+  case "$addon_depends" in *"veskmath (= $(dpkg-deb --field "$deb" Version))"*) ;;
+    *) fail "fcitx5-veskmath does not depend on this veskmath" ;; esac
+  case "$addon_depends" in *"fcitx5 (>= "*) ;; *) fail "fcitx5-veskmath does not depend on fcitx5" ;; esac
+  dpkg-deb --contents "$addon_deb" >"$work/addon-contents.txt"
+  grep -q ' ./usr/lib/.*fcitx5/veskmath.so$' "$work/addon-contents.txt" &&
+    grep -q ' ./usr/share/fcitx5/addon/veskmath.conf$' "$work/addon-contents.txt" ||
+    fail "fcitx5-veskmath lacks the add-on or its veskmath.conf"
+  dpkg-deb --extract "$addon_deb" "$work/addon-root"
+  if leaning=$(grep -rlF -e "$src" -e "$build" "$work/addon-root"); then
+    fail "these installed files name the source or build tree: $leaning"
+  fi
+  echo "   ok: $(basename "$addon_deb")"
+fi
 
 if [ "$install_deb" = auto ] && [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
   step "install the package with apt-get"
-  remove_package() { DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq veskmath >/dev/null 2>&1 || true; }
+  remove_package() {
+    DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq fcitx5-veskmath veskmath >/dev/null 2>&1 || true
+  }
   if [ -n "$(dpkg-query -W -f='${Status}' veskmath 2>/dev/null)" ]; then
     # The check owns this package name on the machine: a run cut short leaves it behind.
     echo "   a veskmath package is there already: purging it first"
     remove_package
   fi
   trap remove_package EXIT
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >"$work/apt.log" 2>&1 ||
-    { cat "$work/apt.log" >&2; fail "apt-get install $deb"; }
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" $addon_deb >"$work/apt.log" 2>&1 ||
+    { cat "$work/apt.log" >&2; fail "apt-get install $deb $addon_deb"; }
   check_programs installed /usr/bin
+  if [ -n "$addon_deb" ]; then
+    # Where the installed Fcitx5 looks for add-ons, every library the add-on needs found.
+    installed_so=$(dpkg -L fcitx5-veskmath | grep '/fcitx5/veskmath.so$')
+    ls "$(dirname "$installed_so")"/lib*.so >/dev/null 2>&1 ||
+      fail "the add-on $installed_so is not in Fcitx5's add-on folder"
+    if grep -q 'not found' <<<"$(ldd "$installed_so")"; then fail "the add-on lacks a library"; fi
+    echo "   ok: fcitx5-veskmath installs $installed_so"
+  fi
   if command -v man >/dev/null; then
     man -w qelcalc >/dev/null 2>&1 || fail "man cannot find qelcalc(1)"
     echo "   ok: man -w qelcalc"
@@ -218,6 +263,7 @@ if [ "$install_deb" = auto ] && [ "$(id -u)" = 0 ] && command -v apt-get >/dev/n
   remove_package
   trap - EXIT
   [ ! -e /usr/bin/qelcalc ] && [ ! -e /usr/lib/libveskmath.so.0 ] &&
+    [ ! -e /usr/share/fcitx5/addon/veskmath.conf ] &&
     [ -z "$(dpkg-query -W -f='${Status}' veskmath 2>/dev/null)" ] ||
     fail "the package or its files are left after apt-get purge"
   echo "   ok: removed"

@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/PluginLink.h"
 #include "platform/rtl/LineInput.h"
 #include "platform/win/Automation.h"
 #include "platform/win/CodePage.h"
@@ -39,6 +40,7 @@ namespace {
 namespace rtl = veskmath::rtl;
 namespace win = veskmath::win;
 namespace server = veskmath::server;
+namespace host = veskmath::host;
 using win::FAILED;
 using win::SUCCEEDED;
 
@@ -88,33 +90,24 @@ std::string Explain(win::HRESULT hr) {
   return {};
 }
 
-// Describes a failed call: its code, then the error information the object left and what
-// the code means in words ("vesk: VeskYomi failed (0x80010108): the conversion server ...").
-void ReportFailure(const std::string& what, win::HRESULT hr, const std::string& reason = {}) {
-  std::string description;
-  win::ComPtr<win::IErrorInfo> info;
-  if (win::GetErrorInfo(0, info.ReleaseAndGetAddressOf()) == win::S_OK && info) {
-    win::BSTR text;
-    if (SUCCEEDED(info->GetDescription(&text))) description = win::WideToUtf8(text.View());
-  }
+// Describes a failed call: its code, then the error information the object left
+// (`description`) and what the code means in words ("vesk: VeskYomi failed (0x80010108):
+// the conversion server ...").
+void ReportFailureWith(const std::string& what, win::HRESULT hr, const std::string& reason,
+                       const std::string& description) {
   std::string words = reason.empty() ? Explain(hr) : reason;
   if (!description.empty()) words = words.empty() ? description : description + "; " + words;
   std::fprintf(stderr, "vesk: %s failed (0x%08X)%s%s\n", what.c_str(), static_cast<unsigned>(hr),
                words.empty() ? "" : ": ", words.c_str());
 }
 
-// The four members as the host calls them, whatever stands behind the object.
-class TLink {
- public:
-  virtual ~TLink() = default;
-  virtual win::HRESULT PutYomi(const win::BSTR& value) = 0;
-  virtual win::HRESULT PutHyoki(const win::BSTR& value) = 0;
-  virtual win::HRESULT GetResult(win::BSTR* value) = 0;
-  virtual win::HRESULT Start(std::int32_t hWnd) = 0;
-};
+// The same with the error information this thread holds now.
+void ReportFailure(const std::string& what, win::HRESULT hr, const std::string& reason = {}) {
+  ReportFailureWith(what, hr, reason, host::ErrorDescription());
+}
 
 // An object of this process, called through its interface.
-class TDirectLink final : public TLink {
+class TDirectLink final : public host::TLink {
  public:
   explicit TDirectLink(win::ComPtr<server::IFuVeskMath> object) : FObject(std::move(object)) {}
   win::HRESULT PutYomi(const win::BSTR& value) override { return FObject->Set_VeskYomi(value); }
@@ -126,63 +119,10 @@ class TDirectLink final : public TLink {
   win::ComPtr<server::IFuVeskMath> FObject;
 };
 
-// An object of another process, called late-bound by the members' names.
-class TDispatchLink final : public TLink {
- public:
-  explicit TDispatchLink(win::ComPtr<win::IDispatch> object) : FObject(std::move(object)) {}
-
-  win::HRESULT PutYomi(const win::BSTR& value) override { return Put(u"VeskYomi", value); }
-  win::HRESULT PutHyoki(const win::BSTR& value) override { return Put(u"VeskHyoki", value); }
-  win::HRESULT GetResult(win::BSTR* value) override {
-    win::DISPID id = 0;
-    win::HRESULT hr = IdOf(u"VeskResult", id);
-    if (FAILED(hr)) return hr;
-    win::DISPPARAMS none;
-    win::VARIANT result;
-    hr = FObject->Invoke(id, win::GUID_NULL, 0, win::DISPATCH_PROPERTYGET, &none, &result, nullptr,
-                         nullptr);
-    if (FAILED(hr)) return hr;
-    if (win::FAILED(win::VariantChangeType(&result, &result, 0, win::VT_BSTR))) {
-      return win::DISP_E_TYPEMISMATCH;
-    }
-    *value = std::move(result.bstrVal);
-    return hr;
-  }
-  win::HRESULT Start(std::int32_t hWnd) override {
-    win::DISPID id = 0;
-    const win::HRESULT hr = IdOf(u"VeskStart", id);
-    if (FAILED(hr)) return hr;
-    win::VARIANT arg;
-    arg.vt = win::VT_I4;
-    arg.lVal = hWnd;
-    win::DISPPARAMS params{&arg, nullptr, 1, 0};
-    return FObject->Invoke(id, win::GUID_NULL, 0, win::DISPATCH_METHOD, &params, nullptr, nullptr,
-                           nullptr);
-  }
-
- private:
-  win::HRESULT IdOf(const char16_t* name, win::DISPID& id) {
-    return FObject->GetIDsOfNames(win::GUID_NULL, &name, 1, 0, &id);
-  }
-  win::HRESULT Put(const char16_t* name, const win::BSTR& value) {
-    win::DISPID id = 0;
-    const win::HRESULT hr = IdOf(name, id);
-    if (FAILED(hr)) return hr;
-    win::VARIANT arg;
-    arg.vt = win::VT_BSTR;
-    arg.bstrVal = value;
-    win::DISPID named = win::DISPID_PROPERTYPUT;
-    win::DISPPARAMS params{&arg, &named, 1, 1};
-    return FObject->Invoke(id, win::GUID_NULL, 0, win::DISPATCH_PROPERTYPUT, &params, nullptr,
-                           nullptr, nullptr);
-  }
-
-  win::ComPtr<win::IDispatch> FObject;
-};
-
 class THost {
  public:
-  THost(std::unique_ptr<TLink> link, win::HWND window) : FLink(std::move(link)), FWindow(window) {}
+  THost(std::unique_ptr<host::TLink> link, win::HWND window)
+      : FLink(std::move(link)), FWindow(window) {}
 
   // Converts one notation and prints the result line. False when a call failed.
   bool Convert(std::string_view notation) {
@@ -230,43 +170,9 @@ class THost {
     return true;
   }
 
-  std::unique_ptr<TLink> FLink;
+  std::unique_ptr<host::TLink> FLink;
   win::HWND FWindow;
 };
-
-// The host's own key, made on the first run as an installed host has it.
-void EnsureHostKey() {
-  try {
-    win::TRegistry reg;
-    reg.SetRootKey(win::HKEY_LOCAL_MACHINE);
-    if (!reg.KeyExists(std::string("\\") + server::kVeskHostKey)) {
-      reg.CreateKey(std::string("\\") + server::kVeskHostKey);
-    }
-  } catch (const veskmath::rtl::Exception& e) {
-    std::fprintf(stderr, "vesk: cannot make the host's key: %s\n",
-                 win::AnsiToUtf8(e.Message()).c_str());
-  }
-}
-
-// The plug-in's entry in the host's list: "01", "02", ... up to the first missing number.
-// Entries of other plug-ins are passed over.
-std::optional<std::string> FindPlugin() {
-  win::TRegistry reg;
-  reg.SetRootKey(win::HKEY_LOCAL_MACHINE);
-  for (int number = 1;; ++number) {
-    const std::string entry =
-        std::string("\\") + server::kVeskHostKey + "\\" + server::HostEntryName(number);
-    if (!reg.OpenKeyReadOnly(entry)) return std::nullopt;
-    std::string id;
-    try {
-      id = reg.ReadString("ID");
-    } catch (const win::ERegistryException&) {
-      // an "ID" that is not a text names no plug-in
-    }
-    reg.CloseKey();
-    if (id == server::kVeskMathProgID) return id;
-  }
-}
 
 // When the server could not be started because its registered program is gone (a build
 // tree moved or deleted), says so with the path; otherwise empty.
@@ -295,42 +201,36 @@ std::string MissingServerReason(const win::CLSID& clsid, win::HRESULT hr) {
 }
 
 // The object from the local server of the installed plug-in; nullptr after a report.
-std::unique_ptr<TLink> ConnectToPlugin() {
-  EnsureHostKey();
-  std::optional<std::string> progId;
-  try {
-    progId = FindPlugin();
-  } catch (const veskmath::rtl::Exception& e) {
-    std::fprintf(stderr, "vesk: cannot read the host's list: %s\n",
-                 win::AnsiToUtf8(e.Message()).c_str());
-    return nullptr;
+std::unique_ptr<host::TLink> ConnectToPlugin() {
+  if (const std::optional<std::string> failure = host::EnsureHostKey()) {
+    std::fprintf(stderr, "vesk: cannot make the host's key: %s\n", failure->c_str());
   }
-  if (!progId) {
-    std::fputs("vesk: no conversion plug-in is installed: run `veskmath` and choose Install\n",
-               stderr);
-    return nullptr;
+  host::TConnectResult found = host::ConnectToPlugin();
+  switch (found.Failure) {
+    case host::TConnectFailure::None:
+      break;
+    case host::TConnectFailure::RegistryUnreadable:
+      std::fprintf(stderr, "vesk: cannot read the host's list: %s\n", found.Detail.c_str());
+      break;
+    case host::TConnectFailure::NotInstalled:
+      std::fputs("vesk: no conversion plug-in is installed: run `veskmath` and choose Install\n",
+                 stderr);
+      break;
+    case host::TConnectFailure::ClassNotRegistered:
+      std::fprintf(stderr,
+                   "vesk: the plug-in %s is listed but its class is not registered: run "
+                   "`veskmath /regserver`\n",
+                   found.Detail.c_str());
+      break;
+    case host::TConnectFailure::CreateFailed:
+      ReportFailureWith("creating the conversion object", found.HResult,
+                        MissingServerReason(found.Clsid, found.HResult), found.Detail);
+      break;
   }
-  const std::u16string wideId = win::AnsiToWide(*progId);
-  win::CLSID clsid;
-  if (FAILED(win::CLSIDFromProgID(wideId.c_str(), &clsid))) {
-    std::fprintf(stderr,
-                 "vesk: the plug-in %s is listed but its class is not registered: run "
-                 "`veskmath /regserver`\n",
-                 win::AnsiToUtf8(*progId).c_str());
-    return nullptr;
-  }
-  win::ComPtr<win::IDispatch> object;
-  const win::HRESULT hr =
-      win::CoCreateInstance(clsid, nullptr, win::CLSCTX_LOCAL_SERVER, win::IID_IDispatch,
-                            reinterpret_cast<void**>(object.ReleaseAndGetAddressOf()));
-  if (FAILED(hr)) {
-    ReportFailure("creating the conversion object", hr, MissingServerReason(clsid, hr));
-    return nullptr;
-  }
-  return std::make_unique<TDispatchLink>(std::move(object));
+  return std::move(found.Link);
 }
 
-std::unique_ptr<TLink> MakeInProcess() {
+std::unique_ptr<host::TLink> MakeInProcess() {
   win::ComPtr<server::IFuVeskMath> object;
   const win::HRESULT created = server::CreateFuVeskMath(
       server::IID_IFuVeskMath, reinterpret_cast<void**>(object.ReleaseAndGetAddressOf()));
@@ -394,7 +294,7 @@ int main(int argc, char** argv) {
                  static_cast<unsigned>(win::GetLastError()));
     return kFailed;
   }
-  std::unique_ptr<TLink> link = inProcess ? MakeInProcess() : ConnectToPlugin();
+  std::unique_ptr<host::TLink> link = inProcess ? MakeInProcess() : ConnectToPlugin();
   if (!link) return kFailed;
   THost host(std::move(link), window);
 

@@ -1,0 +1,166 @@
+#!/usr/bin/env bash
+# End to end, as a person would see it: a private X server (Xvfb) and D-Bus session, the real
+# fcitx5 daemon with the VeskMath add-on installed into a scratch prefix, the plug-in
+# registered and installed in a scratch registry store, and a GTK window (zenity's entry
+# dialog) that receives its input through Fcitx5's GTK module. xdotool presses the trigger
+# (Control+Alt+M), types 1+2= and presses Enter; the window's text must then read "1+2= 3".
+# A screenshot with the candidate showing is saved on the way.
+#
+#   scripts/check-ime.sh [--watch] [--display DISPLAY] [--screenshot FILE] [BUILD_DIR]
+#
+#   BUILD_DIR     a configured build tree (default build/release; built here when needed)
+#   --screenshot  where the screenshot goes (default BUILD_DIR/check-ime/candidate.png)
+#   --display     run on this X display instead of a private Xvfb, to watch it happen: best
+#                 a nested one (Xephyr), since the check's fcitx5 sets the display's keyboard
+#                 layout as any Fcitx5 does (its D-Bus session and configuration stay private)
+#   --watch       slower keys, so that a person can follow them
+#
+# Missing programs are named with their Debian packages; with VESKMATH_INSTALL=1 as root
+# (CI) they are installed with apt-get. Exit status 0 when the window read "1+2= 3".
+set -euo pipefail
+
+src=$(cd "$(dirname "$0")/.." && pwd)
+build=""
+shot=""
+delay=0.05
+display=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --watch) delay=0.4 ;;
+    --display) shift; display=$1 ;;
+    --screenshot) shift; shot=$1 ;;
+    -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -*) echo "check-ime: unknown option $1" >&2; exit 2 ;;
+    *) build=$1 ;;
+  esac
+  shift
+done
+build=$(cd "${build:-$src/build/release}" 2>/dev/null && pwd) ||
+  { echo "check-ime: no build tree (cmake --preset release first)" >&2; exit 2; }
+work=$build/check-ime
+shot=${shot:-$work/candidate.png}
+
+fail() { echo "check-ime: FAILED: $*" >&2; exit 1; }
+say() { echo "== check-ime: $*"; }
+
+# --- What the check needs.
+need=()
+[ -n "$display" ] || command -v Xvfb >/dev/null 2>&1 || need+=(xvfb)
+command -v xdotool >/dev/null 2>&1 || need+=(xdotool)
+command -v import >/dev/null 2>&1 || need+=(imagemagick)
+command -v dbus-daemon >/dev/null 2>&1 || need+=(dbus)
+command -v fcitx5 >/dev/null 2>&1 || need+=(fcitx5)
+command -v zenity >/dev/null 2>&1 || need+=(zenity)
+ls /usr/lib/*/gtk-3.0/3.0.0/immodules/im-fcitx5.so >/dev/null 2>&1 || need+=(fcitx5-frontend-gtk3)
+if [ ${#need[@]} -gt 0 ]; then
+  if [ "${VESKMATH_INSTALL:-0}" = 1 ] && [ "$(id -u)" = 0 ]; then
+    say "installing ${need[*]}"
+    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
+  else
+    echo "check-ime: missing programs. Install them with:" >&2
+    echo "  sudo apt-get install ${need[*]}" >&2
+    exit 1
+  fi
+fi
+
+# --- The programs and the add-on, installed into a scratch prefix.
+say "build and install into $work/prefix"
+cmake --build "$build" --target vm_install_set >/dev/null || fail "build"
+rm -rf "$work"
+mkdir -p "$work/tmp" "$work/run" "$work/config" "$work/data"
+chmod 700 "$work/run"
+cmake --install "$build" --prefix "$work/prefix" >/dev/null || fail "cmake --install"
+addon_dir=""
+for f in "$work"/prefix/lib/*/fcitx5/veskmath.so "$work"/prefix/lib/fcitx5/veskmath.so; do
+  [ -e "$f" ] && addon_dir=$(dirname "$f")
+done
+[ -n "$addon_dir" ] || fail "the build has no Fcitx5 add-on (Fcitx5's development packages missing?)"
+fcitx_addons=$(dirname "$(ls /usr/lib/*/fcitx5/libxcb.so | head -1)")
+
+# Everything below lives in the scratch folder: registry store, history, sockets, the
+# framework's configuration.
+export VESKMATH_REGISTRY=$work/registry.reg TMPDIR=$work/tmp XDG_RUNTIME_DIR=$work/run
+export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data HOME=$work
+export XDG_DATA_DIRS=$work/prefix/share:/usr/local/share:/usr/share
+export FCITX_ADDON_DIRS=$addon_dir:$fcitx_addons
+export GTK_IM_MODULE=fcitx QT_IM_MODULE=fcitx XMODIFIERS=@im=fcitx
+export LANG=C.UTF-8 NO_AT_BRIDGE=1
+bin=$work/prefix/bin
+"$bin/veskmath" /regserver </dev/null || fail "veskmath /regserver"
+"$bin/vreg" add 'HKLM\SOFTWARE\Orbanel\Vesk' >/dev/null
+printf 'install\nclose\n' | "$bin/veskmath" >"$work/install.txt" || fail "installing the plug-in"
+"$bin/vesk" '1+2=' | grep -qx '1+2= 3' || fail "vesk does not convert through the installed plug-in"
+
+# --- X server, D-Bus session, fcitx5, the window.
+pids=()
+cleanup() {
+  local i
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+}
+trap cleanup EXIT
+
+if [ -z "$display" ]; then
+  for n in $(seq 90 120); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=:$n; break; }
+  done
+  [ -n "$display" ] || fail "no free X display number"
+  say "Xvfb on $display"
+  Xvfb "$display" -screen 0 640x360x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  pids+=($!)
+fi
+export DISPLAY=$display
+for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+xdotool getdisplaygeometry >/dev/null 2>&1 || fail "no X display $display (see $work/xvfb.log)"
+
+eval "$(dbus-daemon --session --fork --print-address=1 --print-pid=1 |
+        { read -r address; read -r pid; echo "export DBUS_SESSION_BUS_ADDRESS='$address'; bus_pid=$pid"; })"
+pids+=("$bus_pid")
+
+say "fcitx5 with the add-on from $addon_dir"
+# Its own bus: --replace reaches only a framework on this private bus.
+# No XIM server of its own (the GTK module is what is checked).
+fcitx5 --replace --disable=xim --verbose='default=5' >"$work/fcitx5.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do
+  grep -q 'Loaded addon veskmath' "$work/fcitx5.log" &&
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+      org.freedesktop.DBus.GetNameOwner string:org.fcitx.Fcitx5 >/dev/null 2>&1 && break
+  sleep 0.1
+done
+grep -q 'Loaded addon veskmath' "$work/fcitx5.log" ||
+  { tail -20 "$work/fcitx5.log" >&2; fail "fcitx5 did not load the add-on"; }
+
+zenity --entry --title='VeskMath check' --text='Type here:' --width=360 \
+  >"$work/window.txt" 2>"$work/window.log" &
+window_pid=$!
+pids+=("$window_pid")
+window=$(xdotool search --sync --onlyvisible --name 'VeskMath check' | head -1)
+[ -n "$window" ] || fail "the window did not appear"
+xdotool windowmove "$window" 40 40
+xdotool windowfocus --sync "$window"
+sleep 1  # the GTK module connects to fcitx5 over D-Bus when the entry gets the focus
+
+# --- The keys.
+say "Control+Alt+M, 1+2=, Enter"
+xdotool key --delay 100 ctrl+alt+m
+sleep "$delay"
+xdotool type --delay "$(awk "BEGIN { print int($delay * 1000) }")" '1+2='
+# The candidate shows once the server answered: give it a moment, then take the picture.
+sleep 1
+mkdir -p "$(dirname "$shot")"
+# The window's corner and the candidate below the entry.
+import -window root -crop 370x130+35+35 +repage "$shot" || fail "screenshot"
+xdotool key Return
+sleep 0.5
+# The dialog's own Enter: zenity prints the entry's text and ends.
+xdotool key Return
+for _ in $(seq 50); do kill -0 "$window_pid" 2>/dev/null || break; sleep 0.1; done
+text=$(cat "$work/window.txt")
+if [ "$text" != "1+2= 3" ]; then
+  echo "check-ime: the window read '$text'; the end of fcitx5's log:" >&2
+  tail -20 "$work/fcitx5.log" >&2
+  fail "the window does not read '1+2= 3'"
+fi
+say "the window reads '$text'; screenshot: $shot"
+echo "check-ime: passed"
