@@ -48,10 +48,10 @@ int32_t TQelExpression1::CompileExpression(const std::string& text) {
   if (!CheckArguments(*root)) RaiseParserError(msg::kTooFewArguments);
   if (!FDeferredFault.empty()) RaiseParserError(FDeferredFault);
   if (Optimize) root = RemoveConstants(std::move(root));
-  compiled->Nodes = MakeLinkedList(*root).Nodes;
-  if (const int32_t listed = ListedNodes(*root); listed > 0)
-    compiled->Real.Nodes = std::make_unique_for_overwrite<TRealNode[]>(static_cast<std::size_t>(listed));
-  compiled->Tree = std::move(root);
+  TLinkedList list = MakeLinkedList(*root, true);
+  compiled->Nodes = std::move(list.Nodes);
+  compiled->Count = list.Count;
+  compiled->Real.Nodes = list.Real;
   // The words this compile made go with its expression.
   compiled->Words.reserve(static_cast<std::size_t>(FConstants.Count()));
   for (int32_t i = 0; i < FConstants.Count(); ++i)

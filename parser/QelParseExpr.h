@@ -97,11 +97,11 @@ struct TRealNode {
 };
 
 struct TRealProgram {
-  std::unique_ptr<TRealNode[]> Nodes;
+  TRealNode* Nodes = nullptr;      // storage behind the list's nodes, owned with them
   TRealNode* End = nullptr;        // past the last node in use
   // IsCplx of every value read that can change kind; an expression reading more such values
   // has no real program.
-  static constexpr int kMaxGuarded = 12;
+  static constexpr int kMaxGuarded = 16;
   const bool* Guard[kMaxGuarded];
   int32_t Guarded = 0;
   const double* Result = nullptr;  // the last node's value, or a lone value's own storage
@@ -121,7 +121,7 @@ struct TRealProgram {
     return true;
   }
   double Run() const {
-    for (TRealNode* n = Nodes.get(); n != End; ++n) n->Run(*n);
+    for (TRealNode* n = Nodes; n != End; ++n) n->Run(*n);
     return *Result;
   }
 };
@@ -278,6 +278,7 @@ class TQelExpression1 : private rtl::TStringList {
   struct TLinkedList {
     std::unique_ptr<TExpressionRec[]> Nodes;
     int32_t Count = 0;
+    TRealNode* Real = nullptr;  // with withReal: storage for Count real nodes behind the list
   };
   PTreeNode MakeTree(std::unique_ptr<TExprCollection> words);
   PTreeNode BuildTree(const TExprCollection& words, int32_t from, int32_t to);
@@ -288,7 +289,7 @@ class TQelExpression1 : private rtl::TStringList {
   PTreeNode FoldMarked(PTreeNode node);
   // Evaluates a sub-tree once into FFoldReal or FFoldCplx; the tree goes.
   void EvaluateDisposeTree(PTreeNode node, bool& isBool, bool& isCplx);
-  TLinkedList MakeLinkedList(const TTreeNode& root) const;
+  TLinkedList MakeLinkedList(const TTreeNode& root, bool withReal = false) const;
   TValueRef* LinkNode(const TTreeNode& node, TExpressionRec* nodes, int32_t& next) const;
   // The nodes a tree links to: every node within its parent's arity whose word is no value.
   static int32_t ListedNodes(const TTreeNode& node);
@@ -305,8 +306,8 @@ class TQelExpression1 : private rtl::TStringList {
     }
     return &last->Res;
   }
-  // Makes the real program of a checked (and folded) tree; false when it cannot have one.
-  bool MakeRealProgram(const TTreeNode& root, TRealProgram& program) const;
+  // Makes the real program of a linked list (count nodes); false when it cannot have one.
+  static bool MakeRealProgram(const TExpressionRec* nodes, int32_t count, TRealProgram& program);
   bool isBoolean() const { return IsBooleanList(FHead); }
   static bool IsBooleanList(PExpressionRec first);
 
@@ -314,11 +315,11 @@ class TQelExpression1 : private rtl::TStringList {
   // made. The string list's object slot of the expression's line holds it.
   struct TCompiled {
     std::unique_ptr<TExpressionRec[]> Nodes;
-    TRealProgram Real;  // its nodes allocated with the list, made at the second evaluation
+    int32_t Count = 0;
+    TRealProgram Real;  // made at the second evaluation, into storage allocated with Nodes
     bool HasReal = false;
     bool Evaluated = false;  // once: the next evaluation makes the real program
     bool Promoted = false;   // the real program was made (or cannot be)
-    PTreeNode Tree;          // what the real program is made from
     std::vector<std::unique_ptr<TExprWord>> Words;
   };
   TCompiled* Compiled(int32_t index) const { return static_cast<TCompiled*>(GetObject(index)); }
@@ -337,8 +338,12 @@ class TQelExpression1 : private rtl::TStringList {
   TValueRef* EvaluateCurrent() {
     if (FHead == nullptr) [[unlikely]]
       RaiseNoExpression();
-    if (FWaiting != nullptr) [[unlikely]]
-      Promote();
+    if (FWaiting != nullptr) [[unlikely]] {
+      if (FWaiting->Evaluated)
+        Promote();
+      else
+        FWaiting->Evaluated = true;
+    }
     return EvaluateList(FHead);
   }
   // An expression evaluated once (a conversion, a one-off) never pays for a real program; the

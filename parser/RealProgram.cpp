@@ -4,7 +4,9 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <type_traits>
 #include <typeinfo>
@@ -156,64 +158,61 @@ void RunIntPower(TNode& n) {
 
 void TQelExpression1::Promote() {
   TCompiled* const compiled = FWaiting;
-  if (!compiled->Evaluated) {
-    compiled->Evaluated = true;
-    return;
-  }
   compiled->Promoted = true;
-  compiled->HasReal = MakeRealProgram(*compiled->Tree, compiled->Real);
+  compiled->HasReal = MakeRealProgram(compiled->Nodes.get(), compiled->Count, compiled->Real);
   SetCurrent(compiled);
 }
 
-// Into the nodes the compile allocated: as many as the tree has nodes that are no values.
-bool TQelExpression1::MakeRealProgram(const TTreeNode& root, TRealProgram& program) const {
-  program.End = program.Nodes.get();
+// Made from the list: each argument slot points at another node's Res or at a value's own
+// reference. Into the storage the compile left behind the list's nodes.
+bool TQelExpression1::MakeRealProgram(const TExpressionRec* nodes, int32_t count,
+                                      TRealProgram& program) {
+  program.End = program.Nodes;
 
-  // Builds the nodes of one tree after those of its operands; answers where its value is read,
-  // or nil when the tree has no real form.
+  // Builds the nodes of one sub-expression after those of its operands; answers where its
+  // value is read, or nil when it has no real form.
   struct TBuilder {
-    const TQelExpression1& Self;
+    const TExpressionRec* First;
+    int32_t Count;
     TRealProgram& Program;
 
-    static TRealOp Op(const TTreeNode& n) {
-      return n.Word->GetIsVariable() ? TRealOp::None : n.Word->GetRealForm().Op;
+    // A node of the list, or a value (Rec nil) read through Ref.
+    struct TView {
+      const TExpressionRec* Rec;
+      TValueRef* Ref;
+    };
+    TView Arg(TView v, int k) const {
+      TValueRef* ref = v.Rec->Args[k];
+      const auto at = reinterpret_cast<std::uintptr_t>(ref);
+      const auto first = reinterpret_cast<std::uintptr_t>(First);
+      if (ref != nullptr && at >= first && at < first + Count * sizeof(TExpressionRec)) {
+        const TExpressionRec* rec = First + (at - first) / sizeof(TExpressionRec);
+        if (&rec->Res == ref) return {rec, ref};
+      }
+      return {nullptr, ref};
     }
-    static bool IsSum(const TTreeNode& n) {
+    static TRealOp Op(TView n) {
+      return n.Rec == nullptr ? TRealOp::None : n.Rec->ExprWord->GetRealForm().Op;
+    }
+    static bool IsSum(TView n) {
       const TRealOp op = Op(n);
       return op == TRealOp::Add || op == TRealOp::Sub;
     }
+    // "x^3": linking chose the routine for a fixed whole exponent; answers it, or -1.
+    int32_t FixedExponent(TView n) const {
+      if (Op(n) != TRealOp::IntPower || n.Rec->Oper == n.Rec->ExprWord->DoubleFunc()) return -1;
+      const TValueRef* e = Arg(n, 1).Ref;
+      return Math387::RoundToInt32(*e->Real);
+    }
     // "x^2" with a fixed exponent 2: the product x*x, bit for bit.
-    bool IsSquare(const TTreeNode& n) const {
-      if (Op(n) != TRealOp::IntPower || n.Word->GetFixedExponentForm() == nullptr) return false;
-      const TValueRef* e = OwnNumber(*n.Args[1]);
-      return e != nullptr && !e->IsCplx && *e->Real == 2.0;
-    }
+    bool IsSquare(TView n) const { return FixedExponent(n) == 2; }
 
-    // FixedValue without its dictionary search where the name tells: a folded constant has
-    // no name and a decimal literal begins with a digit or a point, which no name that the
-    // lexer reads as a name does.
-    const TValueRef* OwnNumber(const TTreeNode& n) const {
-      TExprWord* w = n.Word;
-      if (w == nullptr || !w->GetIsVariable() || typeid(*w) != typeid(TDoubleConstant)) return nullptr;
-      const std::string& name = w->Name();
-      if (name.empty() || (name[0] >= '0' && name[0] <= '9') || name[0] == '.') return w->AsPointer();
-      return Self.FixedValue(n);
-    }
+    TRealNode* NewNode() { return new (Program.End++) TRealNode{}; }
 
-    TRealNode* NewNode() {
-      TRealNode& node = *Program.End++;
-      node = TRealNode{};
-      return &node;
-    }
-
-    // A value leaf: a number of the expression's own is read as it is; anything else that is
-    // read (a variable, a named constant) joins the guard.
-    const double* Leaf(const TTreeNode& n) {
-      if (const TValueRef* fixed = OwnNumber(n))
-        return fixed->IsCplx ? nullptr : fixed->Real;
-      const TVariableType type = n.Word->GetVarType();
-      if (type != vtDouble && type != vtBoolean) return nullptr;
-      TValueRef* ref = n.Word->AsPointer();
+    // A value: read where it lives; its kind joins the guard (a number of the expression's
+    // own never changes kind, so guarding it costs nothing after the first look).
+    const double* Leaf(TView n) {
+      TValueRef* ref = n.Ref;
       if (ref == nullptr || ref->Real == nullptr) return nullptr;
       bool known = false;
       for (int32_t i = 0; i < Program.Guarded; ++i) known = known || Program.Guard[i] == &ref->IsCplx;
@@ -225,18 +224,18 @@ bool TQelExpression1::MakeRealProgram(const TTreeNode& root, TRealProgram& progr
     }
 
     // One term of a sum: a product or quotient of two operands, a square, or an operand.
-    bool Term(const TTreeNode& n, bool minus, TRealNode& sum, int32_t k) {
+    bool Term(TView n, bool minus, TRealNode& sum, int32_t k) {
       sum.Minus[k] = minus;
       const TRealOp op = Op(n);
-      if ((op == TRealOp::Mul || op == TRealOp::Div) && !IsFactor(*n.Args[0])) {
+      if ((op == TRealOp::Mul || op == TRealOp::Div) && !IsFactor(Arg(n, 0))) {
         sum.Kind[k] = op == TRealOp::Mul ? TRealNode::tmProduct : TRealNode::tmQuotient;
-        sum.A[k] = Build(*n.Args[0]);
-        sum.B[k] = Build(*n.Args[1]);
+        sum.A[k] = Build(Arg(n, 0));
+        sum.B[k] = Build(Arg(n, 1));
         return sum.A[k] != nullptr && sum.B[k] != nullptr;
       }
       if (IsSquare(n)) {
         sum.Kind[k] = TRealNode::tmProduct;
-        sum.A[k] = sum.B[k] = Build(*n.Args[0]);
+        sum.A[k] = sum.B[k] = Build(Arg(n, 0));
       } else {
         sum.Kind[k] = TRealNode::tmPlain;
         sum.A[k] = Build(n);
@@ -246,20 +245,20 @@ bool TQelExpression1::MakeRealProgram(const TTreeNode& root, TRealProgram& progr
 
     // The terms of a chain of + and - ("a-b+c*d" -> a, -b, +c*d), or of one product, into
     // node; a chain longer than a node holds begins with a sum node of its own.
-    bool Terms(const TTreeNode& n, TRealNode& node) {
-      const TTreeNode* spine[kMaxTerms];
+    bool Terms(TView n, TRealNode& node) {
+      TView spine[kMaxTerms];
       int32_t ops = 0;
-      const TTreeNode* base = &n;
-      while (ops < kMaxTerms - 1 && IsSum(*base)) {
+      TView base = n;
+      while (ops < kMaxTerms - 1 && IsSum(base)) {
         spine[ops++] = base;
-        base = base->Args[0].get();
+        base = Arg(base, 0);
       }
       // The operand nodes are built before the node that reads them is filled in.
       TRealNode scratch{};
-      if (!Term(*base, false, scratch, 0)) return false;
+      if (!Term(base, false, scratch, 0)) return false;
       for (int32_t k = 1; k <= ops; ++k) {
-        const TTreeNode& op = *spine[ops - k];
-        if (!Term(*op.Args[1], Op(op) == TRealOp::Sub, scratch, k)) return false;
+        const TView op = spine[ops - k];
+        if (!Term(Arg(op, 1), Op(op) == TRealOp::Sub, scratch, k)) return false;
       }
       for (int32_t k = 0; k <= ops; ++k) {
         node.A[k] = scratch.A[k];
@@ -271,29 +270,29 @@ bool TQelExpression1::MakeRealProgram(const TTreeNode& root, TRealProgram& progr
       return true;
     }
 
-    static bool IsFactor(const TTreeNode& n) {
+    static bool IsFactor(TView n) {
       const TRealOp op = Op(n);
       return op == TRealOp::Mul || op == TRealOp::Div;
     }
     // A chain of three or more factors ("a*b*c", "a/b/c*x") as one node, or nil.
-    const double* Product(const TTreeNode& n, bool& done) {
+    const double* Product(TView n, bool& done) {
       done = false;
-      if (!IsFactor(n) || !IsFactor(*n.Args[0])) return nullptr;
-      const TTreeNode* spine[kMaxTerms];
+      if (!IsFactor(n) || !IsFactor(Arg(n, 0))) return nullptr;
+      TView spine[kMaxTerms];
       int32_t ops = 0;
-      const TTreeNode* base = &n;
-      while (ops < kMaxTerms - 1 && IsFactor(*base)) {
+      TView base = n;
+      while (ops < kMaxTerms - 1 && IsFactor(base)) {
         spine[ops++] = base;
-        base = base->Args[0].get();
+        base = Arg(base, 0);
       }
       done = true;
       TRealNode chain{};
-      chain.A[0] = Build(*base);
+      chain.A[0] = Build(base);
       if (chain.A[0] == nullptr) return nullptr;
       for (int32_t k = 1; k <= ops; ++k) {
-        const TTreeNode& op = *spine[ops - k];
+        const TView op = spine[ops - k];
         chain.Minus[k] = Op(op) == TRealOp::Div;
-        chain.A[k] = Build(*op.Args[1]);
+        chain.A[k] = Build(Arg(op, 1));
         if (chain.A[k] == nullptr) return nullptr;
       }
       chain.N = ops + 1;
@@ -303,10 +302,10 @@ bool TQelExpression1::MakeRealProgram(const TTreeNode& root, TRealProgram& progr
       return &node->Value;
     }
 
-    const double* Build(const TTreeNode& n) {
-      if (n.Word->GetIsVariable()) return Leaf(n);
-      const TRealForm form = n.Word->GetRealForm();
-      const int32_t arity = n.Word->GetNFunctionArg();
+    const double* Build(TView n) {
+      if (n.Rec == nullptr) return Leaf(n);
+      const TRealForm form = n.Rec->ExprWord->GetRealForm();
+      const int32_t arity = n.Rec->ExprWord->GetNFunctionArg();
       bool done;
       if (const double* chain = Product(n, done); done) return chain;
       switch (form.Op) {
@@ -326,7 +325,7 @@ bool TQelExpression1::MakeRealProgram(const TTreeNode& root, TRealProgram& progr
         }
         case TRealOp::Func1: {
           if (arity != 1 || form.F1 == nullptr) return nullptr;
-          const TTreeNode& arg = *n.Args[0];
+          const TView arg = Arg(n, 0);
           TRealNode call{};
           call.F1 = form.F1;
           if (IsSum(arg) || Op(arg) == TRealOp::Mul || Op(arg) == TRealOp::Div) {
@@ -344,17 +343,15 @@ bool TQelExpression1::MakeRealProgram(const TTreeNode& root, TRealProgram& progr
         }
         case TRealOp::IntPower: {
           if (arity != 2) return nullptr;
-          const double* base = Build(*n.Args[0]);
+          const double* base = Build(Arg(n, 0));
           if (base == nullptr) return nullptr;
           void (*run)(TRealNode&) = RunIntPower;
           const double* exponent = nullptr;
-          const TValueRef* fixed = OwnNumber(*n.Args[1]);
-          if (fixed != nullptr && !fixed->IsCplx && n.Word->GetFixedExponentForm() != nullptr &&
-              n.Word->GetFixedExponentForm()(*fixed->Real) != nullptr) {
-            run = kPowerBy[static_cast<std::size_t>(Math387::RoundToInt32(*fixed->Real))];
-            exponent = fixed->Real;
+          if (const int32_t fixed = FixedExponent(n);
+              fixed >= 0 && fixed < static_cast<int32_t>(kPowerBy.size())) {
+            run = kPowerBy[static_cast<std::size_t>(fixed)];
           } else {
-            exponent = Build(*n.Args[1]);
+            exponent = Build(Arg(n, 1));
             if (exponent == nullptr) return nullptr;
           }
           TRealNode* node = NewNode();
@@ -385,8 +382,8 @@ bool TQelExpression1::MakeRealProgram(const TTreeNode& root, TRealProgram& progr
         default: break;
       }
       if (run == nullptr || arity != want) return nullptr;
-      const double* a = Build(*n.Args[0]);
-      const double* b = want == 2 ? Build(*n.Args[1]) : nullptr;
+      const double* a = Build(Arg(n, 0));
+      const double* b = want == 2 ? Build(Arg(n, 1)) : nullptr;
       if (a == nullptr || (want == 2 && b == nullptr)) return nullptr;
       TRealNode* node = NewNode();
       node->Run = run;
@@ -395,9 +392,12 @@ bool TQelExpression1::MakeRealProgram(const TTreeNode& root, TRealProgram& progr
       node->A[1] = b;
       return &node->Value;
     }
-  } builder{*this, program};
+  } builder{nodes, count, program};
 
-  program.Result = builder.Build(root);
+  const TExpressionRec& root = nodes[count - 1];
+  // A lone value: its own storage is the result.
+  program.Result = root.ExprWord->GetIsVariable() ? builder.Leaf({nullptr, root.Args[0]})
+                                                  : builder.Build({&root, nullptr});
   return program.Result != nullptr;
 }
 
