@@ -320,11 +320,12 @@ class TFunction : public TExprWord {
   int32_t GetOperPrec() const override { return FOperPrec; }
   bool GetIsLogicalNot() const override { return FIsLogicalNot; }
   TFixedExponentForm GetFixedExponentForm() const override { return FFixedExponentForm; }
-  TRealForm GetRealForm() const override { return FRealForm; }
+  TRealForm GetRealForm() const override { return FRealForm != nullptr ? *FRealForm : TRealForm{}; }
   // Set by whoever makes the word (a vocabulary), before it is registered.
   void SetIsLogicalNot(bool value) { FIsLogicalNot = value; }
   void SetFixedExponentForm(TFixedExponentForm form) { FFixedExponentForm = form; }
-  void SetRealForm(const TRealForm& form) { FRealForm = form; }
+  // form must outlive the word (a vocabulary's static table).
+  void SetRealForm(const TRealForm* form) { FRealForm = form; }
 
  protected:
   bool FIsOper;
@@ -332,7 +333,7 @@ class TFunction : public TExprWord {
   int32_t FNFunctionArg;
   bool FIsLogicalNot = false;
   TFixedExponentForm FFixedExponentForm = nullptr;
-  TRealForm FRealForm;
+  const TRealForm* FRealForm = nullptr;  // not owned: words stay small
 };
 
 // A function whose value may change between evaluations: never folded.

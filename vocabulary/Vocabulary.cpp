@@ -55,7 +55,7 @@ std::span<const TConstantRow> Constants() { return kConstantTable; }
 namespace {
 // The operators' real forms, known by their routines (whatever their names: the C-style
 // variant names them differently); the function rows carry theirs.
-TRealForm RealFormOf(const TFunctionRow& row) {
+const TRealForm* RealFormOf(const TFunctionRow& row) {
   struct Known {
     TDoubleFunc routine;
     TRealForm form;
@@ -71,8 +71,8 @@ TRealForm RealFormOf(const TFunctionRow& row) {
       {ops::Power, Real2(m::Power)},
   };
   for (const Known& k : kKnown)
-    if (row.Routine == k.routine) return k.form;
-  return row.Real;
+    if (row.Routine == k.routine) return &k.form;
+  return row.Real.Op == TRealOp::None ? nullptr : &row.Real;
 }
 }  // namespace
 

@@ -49,7 +49,8 @@ std::span<const TFunctionRow> Operators();
 std::span<const TFunctionRow> FunctionsBeforeOperators();
 std::span<const TFunctionRow> FunctionsAfterOperators();
 
-// The word a row describes (TFunction, TVaryingFunction or TBooleanFunction).
+// The word a row describes (TFunction, TVaryingFunction or TBooleanFunction). The word keeps
+// a pointer to the row's real form: rows live in static tables.
 std::unique_ptr<TExprWord> MakeWord(const TFunctionRow& row);
 
 // --- reading arguments and writing results ------------------------------------------------
