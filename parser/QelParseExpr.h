@@ -357,7 +357,7 @@ class TQelExpression1 : private rtl::TStringList {
   // object's own copy first (an assignment writes its storage).
   TExprWord* Lookup(std::string_view name);
   TExprWord* OwnWord(int32_t index);
-  // The compile's pending fault that must not pre-empt the specified checks (an operand
+  // The compile's pending fault that must not pre-empt the checker's own messages (an operand
   // dropped by the tree builder, a function after an operand): raised after the argument
   // check. Empty when there is none.
   std::string FDeferredFault;
