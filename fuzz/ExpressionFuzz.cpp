@@ -60,6 +60,8 @@ std::unique_ptr<TQelExpression> MakeObject(const TSettings& s, bool optimize) {
   return e;
 }
 
+void CheckRealProgram(const TQelExpression& e);
+
 void EvaluateAll(TQelExpression& e) {
   LibraryCall("Evaluate", [&] { e.Evaluate(); });
   LibraryCall("EvaluateCplx", [&] { e.EvaluateCplx(); });
@@ -69,6 +71,7 @@ void EvaluateAll(TQelExpression& e) {
     // HexChar and 1 to 16 hexadecimal digits.
     Require(hex.size() >= 2 && hex.size() <= 17 && hex[0] == e.HexChar, "EvaluateHex", hex);
   });
+  CheckRealProgram(e);  // made by now: the current expression was evaluated more than once
   Require(e.ExpressionSize() >= 0, "ExpressionSize", "negative");
   rtl::TList generated;
   e.GetGeneratedVars(generated);
@@ -126,7 +129,23 @@ struct TPeek : TQelExpression {
     constexpr PExpressionRec qel::TQelExpression1::*head = &TPeek::FHead;
     return e.*head;
   }
+  static const qel::TRealProgram* Real(const TQelExpression& e) {
+    constexpr const qel::TRealProgram* qel::TQelExpression1::*real = &TPeek::FReal;
+    return e.*real;
+  }
+  static const qel::TValueRef* List(const TQelExpression& e) { return EvaluateList(Head(e)); }
 };
+
+// When the current expression's real program runs, it answers the bits its list answers.
+void CheckRealProgram(const TQelExpression& e) {
+  const qel::TRealProgram* real = TPeek::Real(e);
+  if (real == nullptr || !real->Holds()) return;
+  const double fast = real->Run();
+  const qel::TValueRef* list = nullptr;
+  if (!LibraryCall("list", [&] { list = TPeek::List(e); })) return;
+  Require(list != nullptr && !list->IsCplx && std::memcmp(&fast, list->Real, sizeof fast) == 0,
+          "real program", "answers other bits than the list");
+}
 
 // Whether the last evaluation of e's current list met a complex value, as a result or an
 // argument of some node.

@@ -45,18 +45,21 @@ int32_t TQelExpression1::CompileExpression(const std::string& text) {
   // "   ", "not not": nothing to compile
   if (words->Count() == 0) RaiseParserError(msg::kEmptyExpression);
   PTreeNode root = MakeTree(std::move(words));
-  FHead = nullptr;  // from here on a failure leaves no current list
+  SetCurrent(nullptr);  // from here on a failure leaves no current list
   if (!CheckArguments(*root)) RaiseParserError(msg::kTooFewArguments);
   if (!FDeferredFault.empty()) RaiseParserError(FDeferredFault);
   if (Optimize) root = RemoveConstants(std::move(root));
-  compiled->Nodes = MakeLinkedList(*root).Nodes;
+  TLinkedList list = MakeLinkedList(*root, true);
+  compiled->Nodes = std::move(list.Nodes);
+  compiled->Count = list.Count;
+  compiled->Real.Nodes = list.Real;
   // The words this compile made go with its expression.
   compiled->Words.reserve(static_cast<std::size_t>(FConstants.Count()));
   for (int32_t i = 0; i < FConstants.Count(); ++i)
     compiled->Words.emplace_back(static_cast<TExprWord*>(FConstants.At(i)));
   FConstants.Clear();
   const int32_t index = TStringList::AddObject(text, compiled.get());
-  FHead = compiled.release()->Nodes.get();
+  SetCurrent(compiled.release());
   return index;
 }
 
@@ -69,9 +72,9 @@ int32_t TQelExpression1::Add(const std::string& text) {
   int32_t index = CompileExpression(text);
   // Beyond the limit the oldest goes; never the new one itself (a limit below 1 keeps one).
   if (Count() > FMaxExpressions && index > 0) {
-    const PExpressionRec head = FHead;
+    TCompiled* const current = Compiled(index);
     Delete(0);
-    FHead = head;
+    SetCurrent(current);
     --index;
   }
   FExpressionIndex = index;
@@ -117,7 +120,7 @@ void TQelExpression1::Delete(int32_t index) {
   delete compiled;
   if (Count() == 0) {
     FExpressionIndex = -1;
-    FHead = nullptr;
+    SetCurrent(nullptr);
   } else {
     SetExpressionIndex(FExpressionIndex < Count() - 1 ? FExpressionIndex : Count() - 1);
   }
@@ -125,7 +128,7 @@ void TQelExpression1::Delete(int32_t index) {
 
 void TQelExpression1::Clear() {
   for (int32_t i = Count() - 1; i >= 0; --i) Delete(i);
-  FHead = nullptr;
+  SetCurrent(nullptr);
   FConstants.FreeAll();
 }
 
@@ -162,8 +165,15 @@ void TQelExpression1::AddStrings(const TQelExpression1& source) {
 }
 
 void TQelExpression1::SetExpressionIndex(int32_t index) {
-  FHead = (index >= 0 && index <= Count() - 1) ? Compiled(index)->Nodes.get() : nullptr;
+  TCompiled* const compiled = (index >= 0 && index <= Count() - 1) ? Compiled(index) : nullptr;
+  SetCurrent(compiled);
   FExpressionIndex = index;
+}
+
+void TQelExpression1::SetCurrent(TCompiled* compiled) {
+  FHead = compiled != nullptr ? compiled->Nodes.get() : nullptr;
+  FReal = compiled != nullptr && compiled->HasReal ? &compiled->Real : nullptr;
+  FWaiting = compiled != nullptr && !compiled->Promoted ? compiled : nullptr;
 }
 
 int32_t TQelExpression1::ExpressionSize() const {

@@ -11,6 +11,7 @@
 // through RaiseParserError / RaiseWordError only.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -54,6 +55,31 @@ using PExpressionRec = TExpressionRec*;
 using TDoubleFunc = void (*)(PExpressionRec);
 
 inline constexpr int kMaxArgs = 8;  // the hard limit on the arity of any word
+
+// What a word's routine computes when every operand is real and its result is real too: lets
+// the compile choose a routine without kind tests (the real program, QelParseExpr.h). A word
+// whose routine may make a complex value of real operands, may raise, or has side effects
+// answers None.
+enum class TRealOp : uint8_t {
+  None,
+  Add, Sub, Mul, Div,   // (long double)a op b, rounded
+  Neg, Same, Percent,   // -a; a; a * 0.01L
+  Gt, Ge, Le, Lt, Ne, Eq,  // the NaN rule's comparisons, 1 or 0
+  Func1, Func2,         // F1(a), F2(a, b)
+  IntPower,             // a^n, n the exponent rounded (NaN exponent: NaN)
+};
+// How many times a value word began to hold a complex value (an assignment of a complex
+// value to a word that held a real one: the one way a word's kind changes). A real program
+// whose guard held at one count still holds while the count stays (QelParseExpr.h).
+inline std::atomic<uint64_t> gKindChanges{0};
+inline uint64_t KindChanges() { return gKindChanges.load(std::memory_order_relaxed); }
+inline void NoteKindChange() { gKindChanges.fetch_add(1, std::memory_order_relaxed); }
+
+struct TRealForm {
+  TRealOp Op = TRealOp::None;
+  double (*F1)(double) = nullptr;
+  double (*F2)(double, double) = nullptr;
+};
 
 // One node of a compiled expression's evaluation list (the tree a compile builds first has
 // a type of its own). Each argument slot points at the TValueRef of an argument: another
@@ -153,6 +179,7 @@ class TExprWord : public TObject {
   virtual bool GetIsLogicalNot() const { return false; }
   using TFixedExponentForm = TDoubleFunc (*)(double exponent);
   virtual TFixedExponentForm GetFixedExponentForm() const { return nullptr; }
+  virtual TRealForm GetRealForm() const { return {}; }
 
   // A word of a shared table (TWordTable): no dictionary frees it, and a value word is
   // copied into an object's own dictionary before anything can write to it.
@@ -292,9 +319,12 @@ class TFunction : public TExprWord {
   int32_t GetOperPrec() const override { return FOperPrec; }
   bool GetIsLogicalNot() const override { return FIsLogicalNot; }
   TFixedExponentForm GetFixedExponentForm() const override { return FFixedExponentForm; }
+  TRealForm GetRealForm() const override { return FRealForm != nullptr ? *FRealForm : TRealForm{}; }
   // Set by whoever makes the word (a vocabulary), before it is registered.
   void SetIsLogicalNot(bool value) { FIsLogicalNot = value; }
   void SetFixedExponentForm(TFixedExponentForm form) { FFixedExponentForm = form; }
+  // form must outlive the word (a vocabulary's static table).
+  void SetRealForm(const TRealForm* form) { FRealForm = form; }
 
  protected:
   bool FIsOper;
@@ -302,6 +332,7 @@ class TFunction : public TExprWord {
   int32_t FNFunctionArg;
   bool FIsLogicalNot = false;
   TFixedExponentForm FFixedExponentForm = nullptr;
+  const TRealForm* FRealForm = nullptr;  // not owned: words stay small
 };
 
 // A function whose value may change between evaluations: never folded.

@@ -69,6 +69,63 @@ inline constexpr int32_t kMaxExpressionWords = 10000;
 
 class TQelExpression1;
 
+// The real program of a compiled expression: its list once more, compiled for the usual case
+// that every value it reads is real. Each node's routine is chosen at compile time (no kind
+// tests), reads its operands straight from their doubles, and rounds to double when it
+// stores, as the list's routines do, so both answer the same bits. Sums of terms (operands
+// or products of two operands) and a function of such a sum are one node each.
+//
+// It runs while its guard holds: no value it reads (a variable, a named constant) holds a
+// complex value at that moment. Otherwise the list runs. The guard is looked at again only
+// after some word began to hold a complex value (KindChanges). It is made only for expressions
+// whose every routine has a real form (no assignment, no routine that refuses or makes a
+// complex value of real operands, no string comparison, no caller's function).
+struct TRealNode {
+  static constexpr int kMaxTerms = 6;
+  void (*Run)(TRealNode& node);
+  double Value;  // the node's result
+  int32_t N;     // terms of a sum, or the fixed exponent of a power
+  double (*F1)(double);
+  double (*F2)(double, double);
+  // Operands; in a sum, term k is A[k], A[k] * B[k] or A[k] / B[k] (by Kind[k]), added to
+  // the terms before it, or subtracted when Minus[k].
+  enum TTerm : uint8_t { tmPlain, tmProduct, tmQuotient };
+  const double* A[kMaxTerms];
+  const double* B[kMaxTerms];
+  TTerm Kind[kMaxTerms];
+  bool Minus[kMaxTerms];
+};
+
+struct TRealProgram {
+  TRealNode* Nodes = nullptr;      // storage behind the list's nodes, owned with them
+  TRealNode* End = nullptr;        // past the last node in use
+  // IsCplx of every value read that can change kind; an expression reading more such values
+  // has no real program.
+  static constexpr int kMaxGuarded = 16;
+  const bool* Guard[kMaxGuarded];
+  int32_t Guarded = 0;
+  const double* Result = nullptr;  // the last node's value, or a lone value's own storage
+  mutable uint64_t HeldAt = ~uint64_t{0};  // the KindChanges count at which the guard held
+
+  bool Ready() const {
+    const uint64_t now = KindChanges();
+    if (HeldAt == now) [[likely]]
+      return true;
+    if (!Holds()) return false;
+    HeldAt = now;
+    return true;
+  }
+  bool Holds() const {
+    for (int32_t i = 0; i < Guarded; ++i)
+      if (*Guard[i]) return false;
+    return true;
+  }
+  double Run() const {
+    for (TRealNode* n = Nodes; n != End; ++n) n->Run(*n);
+    return *Result;
+  }
+};
+
 // Fills a new expression object's dictionary, through its public operations (UseWords,
 // DefineWord).
 using TVocabularyFill = void (*)(TQelExpression1& expression);
@@ -147,10 +204,13 @@ class TQelExpression1 : private rtl::TStringList {
 
   // Inline: one call less per evaluation for the callers that evaluate in a loop.
   double Evaluate() {
+    if (const TRealProgram* real = FReal; real != nullptr && real->Ready()) return real->Run();
     const TValueRef* result = EvaluateCurrent();
     return result->IsCplx ? result->Cplx->Re : *result->Real;
   }
   TCplx EvaluateCplx() {
+    if (const TRealProgram* real = FReal; real != nullptr && real->Ready())
+      return TCplx{real->Run(), 0.0};
     const TValueRef* result = EvaluateCurrent();
     return result->IsCplx ? *result->Cplx : TCplx{*result->Real, 0.0};
   }
@@ -218,6 +278,7 @@ class TQelExpression1 : private rtl::TStringList {
   struct TLinkedList {
     std::unique_ptr<TExpressionRec[]> Nodes;
     int32_t Count = 0;
+    TRealNode* Real = nullptr;  // with withReal: storage for Count real nodes behind the list
   };
   PTreeNode MakeTree(std::unique_ptr<TExprCollection> words);
   PTreeNode BuildTree(const TExprCollection& words, int32_t from, int32_t to);
@@ -228,7 +289,7 @@ class TQelExpression1 : private rtl::TStringList {
   PTreeNode FoldMarked(PTreeNode node);
   // Evaluates a sub-tree once into FFoldReal or FFoldCplx; the tree goes.
   void EvaluateDisposeTree(PTreeNode node, bool& isBool, bool& isCplx);
-  TLinkedList MakeLinkedList(const TTreeNode& root) const;
+  TLinkedList MakeLinkedList(const TTreeNode& root, bool withReal = false) const;
   TValueRef* LinkNode(const TTreeNode& node, TExpressionRec* nodes, int32_t& next) const;
   // The nodes a tree links to: every node within its parent's arity whose word is no value.
   static int32_t ListedNodes(const TTreeNode& node);
@@ -245,6 +306,8 @@ class TQelExpression1 : private rtl::TStringList {
     }
     return &last->Res;
   }
+  // Makes the real program of a linked list (count nodes); false when it cannot have one.
+  static bool MakeRealProgram(const TExpressionRec* nodes, int32_t count, TRealProgram& program);
   bool isBoolean() const { return IsBooleanList(FHead); }
   static bool IsBooleanList(PExpressionRec first);
 
@@ -252,6 +315,11 @@ class TQelExpression1 : private rtl::TStringList {
   // made. The string list's object slot of the expression's line holds it.
   struct TCompiled {
     std::unique_ptr<TExpressionRec[]> Nodes;
+    int32_t Count = 0;
+    TRealProgram Real;  // made at the second evaluation, into storage allocated with Nodes
+    bool HasReal = false;
+    bool Evaluated = false;  // once: the next evaluation makes the real program
+    bool Promoted = false;   // the real program was made (or cannot be)
     std::vector<std::unique_ptr<TExprWord>> Words;
   };
   TCompiled* Compiled(int32_t index) const { return static_cast<TCompiled*>(GetObject(index)); }
@@ -261,6 +329,7 @@ class TQelExpression1 : private rtl::TStringList {
   // a failed one leaves them to be freed by the next compile (or Clear, or destruction).
   TOCollection FConstants{100};
   PExpressionRec FHead = nullptr;
+  const TRealProgram* FReal = nullptr;  // the current expression's, beside FHead; may be nil
   double FFoldReal = 0.0;
   TCplx FFoldCplx{0.0, 0.0};
   int32_t FExpressionIndex = -1;
@@ -269,8 +338,19 @@ class TQelExpression1 : private rtl::TStringList {
   TValueRef* EvaluateCurrent() {
     if (FHead == nullptr) [[unlikely]]
       RaiseNoExpression();
+    if (FWaiting != nullptr) [[unlikely]] {
+      if (FWaiting->Evaluated)
+        Promote();
+      else
+        FWaiting->Evaluated = true;
+    }
     return EvaluateList(FHead);
   }
+  // An expression evaluated once (a conversion, a one-off) never pays for a real program; the
+  // second evaluation makes it, in storage allocated by the compile.
+  void Promote();
+  void SetCurrent(TCompiled* compiled);
+  TCompiled* FWaiting = nullptr;  // the current expression, while its real program is not made
   [[noreturn]] static void RaiseNoExpression();
   bool InsertCompiled(int32_t index, const std::string& text, bool limit);
   // The word registered under name (any case), or nil; a shared value word becomes this

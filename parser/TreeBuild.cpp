@@ -220,11 +220,12 @@ void TQelExpression1::EvaluateDisposeTree(PTreeNode node, bool& isBool, bool& is
 // Post-order into one array: arguments before the node that uses them, siblings left to
 // right, the root last. Value leaves leave the list: their parents read the word's storage
 // directly. A root that is itself a value is a list of one node that copies it.
-TQelExpression1::TLinkedList TQelExpression1::MakeLinkedList(const TTreeNode& root) const {
+TQelExpression1::TLinkedList TQelExpression1::MakeLinkedList(const TTreeNode& root,
+                                                            bool withReal) const {
   TLinkedList list;
   if (root.Word->GetIsVariable()) {
     list.Count = 1;
-    list.Nodes = std::make_unique<TExpressionRec[]>(1);
+    list.Nodes = std::make_unique<TExpressionRec[]>(1);  // a lone value needs no real node
     TExpressionRec& rec = list.Nodes[0];
     rec.Res = {&rec.CplxValue, &rec.RealValue, false};
     rec.ExprWord = root.Word;
@@ -233,7 +234,17 @@ TQelExpression1::TLinkedList TQelExpression1::MakeLinkedList(const TTreeNode& ro
     return list;
   }
   list.Count = ListedNodes(root);
-  list.Nodes = std::make_unique<TExpressionRec[]>(static_cast<std::size_t>(list.Count));
+  // The real program (made later, if at all) needs at most one node per listed node: its
+  // storage comes with the list's, in one allocation, so that making it allocates nothing.
+  const std::size_t realRecords =
+      withReal ? (static_cast<std::size_t>(list.Count) * sizeof(TRealNode) + sizeof(TExpressionRec) - 1) /
+                     sizeof(TExpressionRec)
+               : 0;
+  static_assert(alignof(TRealNode) <= alignof(TExpressionRec));
+  list.Nodes = std::make_unique_for_overwrite<TExpressionRec[]>(static_cast<std::size_t>(list.Count) +
+                                                               realRecords);
+  for (int32_t i = 0; i < list.Count; ++i) list.Nodes[i] = TExpressionRec{};
+  if (withReal) list.Real = reinterpret_cast<TRealNode*>(list.Nodes.get() + list.Count);
   int32_t next = 0;
   LinkNode(root, list.Nodes.get(), next);
   for (int32_t i = 0; i + 1 < list.Count; ++i) list.Nodes[i].Next = &list.Nodes[i + 1];

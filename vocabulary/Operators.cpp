@@ -345,6 +345,7 @@ void Assign(PExpressionRec rec) {
     const TCplx v = *source.Cplx;
     if (target.Cplx == nullptr) m::ERaise("Assignment: the left operand holds no value");
     *target.Cplx = v;
+    if (!target.IsCplx) NoteKindChange();  // real programs reading the word look again
     target.IsCplx = true;
     SetCplx(rec, v);
   } else {

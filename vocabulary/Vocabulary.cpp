@@ -12,6 +12,7 @@
 
 #include "math/Complex.h"
 #include "math/Constants.h"
+#include "math/Elementary.h"
 #include "math/Environment.h"
 #include "parser/QelParseExpr.h"
 #include "platform/rtl/ScopeExit.h"
@@ -52,6 +53,30 @@ constexpr std::array<TConstantRow, 25> kConstantTable = {{
 
 std::span<const TConstantRow> Constants() { return kConstantTable; }
 
+namespace {
+// The operators' real forms, known by their routines (whatever their names: the C-style
+// variant names them differently); the function rows carry theirs.
+const TRealForm* RealFormOf(const TFunctionRow& row) {
+  struct Known {
+    TDoubleFunc routine;
+    TRealForm form;
+  };
+  static constexpr Known kKnown[] = {
+      {ops::Add, {TRealOp::Add}},       {ops::Subtract, {TRealOp::Sub}},
+      {ops::Multiply, {TRealOp::Mul}},  {ops::Divide, {TRealOp::Div}},
+      {ops::Negate, {TRealOp::Neg}},    {ops::Identity, {TRealOp::Same}},
+      {ops::Percent, {TRealOp::Percent}}, {ops::Greater, {TRealOp::Gt}},
+      {ops::GreaterEq, {TRealOp::Ge}},  {ops::LessEq, {TRealOp::Le}},
+      {ops::Less, {TRealOp::Lt}},       {ops::NotEqual, {TRealOp::Ne}},
+      {ops::Equal, {TRealOp::Eq}},      {ops::IntPower, {TRealOp::IntPower}},
+      {ops::Power, Real2(m::Power)},
+  };
+  for (const Known& k : kKnown)
+    if (row.Routine == k.routine) return &k.form;
+  return row.Real.Op == TRealOp::None ? nullptr : &row.Real;
+}
+}  // namespace
+
 std::unique_ptr<TExprWord> MakeWord(const TFunctionRow& row) {
   std::unique_ptr<TFunction> word;
   switch (row.Class) {
@@ -70,6 +95,7 @@ std::unique_ptr<TExprWord> MakeWord(const TFunctionRow& row) {
   // What the engine asks of these two words, whatever their names ("not", "!"; "^@").
   if (row.Routine == ops::Not) word->SetIsLogicalNot(true);
   if (row.Routine == ops::IntPower) word->SetFixedExponentForm(ops::IntPowerFor);
+  word->SetRealForm(RealFormOf(row));
   return word;
 }
 

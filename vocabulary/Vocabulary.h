@@ -29,7 +29,12 @@ struct TFunctionRow {
   bool IsOper;
   int32_t Prec;  // operators only: smaller binds more tightly
   TDoubleFunc Routine;
+  TRealForm Real{};  // what Routine computes of real operands, when that is a real function
 };
+
+// The real forms of the function families: Routine(x) is F(x) for a real x.
+constexpr TRealForm Real1(double (*f)(double)) { return {TRealOp::Func1, f, nullptr}; }
+constexpr TRealForm Real2(double (*f)(double, double)) { return {TRealOp::Func2, nullptr, f}; }
 
 struct TConstantRow {
   const char* Name;
@@ -44,7 +49,8 @@ std::span<const TFunctionRow> Operators();
 std::span<const TFunctionRow> FunctionsBeforeOperators();
 std::span<const TFunctionRow> FunctionsAfterOperators();
 
-// The word a row describes (TFunction, TVaryingFunction or TBooleanFunction).
+// The word a row describes (TFunction, TVaryingFunction or TBooleanFunction). The word keeps
+// a pointer to the row's real form: rows live in static tables.
 std::unique_ptr<TExprWord> MakeWord(const TFunctionRow& row);
 
 // --- reading arguments and writing results ------------------------------------------------

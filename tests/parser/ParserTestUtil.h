@@ -40,6 +40,9 @@ class TestExpression : public TQelExpression {
   bool ResultIsCplx() { return EvaluateList(FHead)->IsCplx; }
 
   using TQelExpression1::Check;
+  using TQelExpression1::EvaluateList;
+  using TQelExpression1::FHead;
+  using TQelExpression1::FReal;
   using TQelExpression1::FConstants;
   using TQelExpression1::FExpressList;
   using TQelExpression1::ParseString;
