@@ -62,11 +62,22 @@ inline constexpr int kMaxArgs = 8;  // the hard limit on the arity of any word
 // answers None.
 enum class TRealOp : uint8_t {
   None,
-  Add, Sub, Mul, Div,   // (long double)a op b, rounded
-  Neg, Same, Percent,   // -a; a; a * 0.01L
-  Gt, Ge, Le, Lt, Ne, Eq,  // the NaN rule's comparisons, 1 or 0
-  Func1, Func2,         // F1(a), F2(a, b)
-  IntPower,             // a^n, n the exponent rounded (NaN exponent: NaN)
+  Add,
+  Sub,
+  Mul,
+  Div,  // (long double)a op b, rounded
+  Neg,
+  Same,
+  Percent,  // -a; a; a * 0.01L
+  Gt,
+  Ge,
+  Le,
+  Lt,
+  Ne,
+  Eq,  // the NaN rule's comparisons, 1 or 0
+  Func1,
+  Func2,     // F1(a), F2(a, b)
+  IntPower,  // a^n, n the exponent rounded (NaN exponent: NaN)
 };
 // How many times a value word began to hold a complex value (an assignment of a complex
 // value to a word that held a real one: the one way a word's kind changes). A real program

@@ -97,14 +97,14 @@ struct TRealNode {
 };
 
 struct TRealProgram {
-  TRealNode* Nodes = nullptr;      // storage behind the list's nodes, owned with them
-  TRealNode* End = nullptr;        // past the last node in use
+  TRealNode* Nodes = nullptr;  // storage behind the list's nodes, owned with them
+  TRealNode* End = nullptr;    // past the last node in use
   // IsCplx of every value read that can change kind; an expression reading more such values
   // has no real program.
   static constexpr int kMaxGuarded = 16;
   const bool* Guard[kMaxGuarded];
   int32_t Guarded = 0;
-  const double* Result = nullptr;  // the last node's value, or a lone value's own storage
+  const double* Result = nullptr;          // the last node's value, or a lone value's own storage
   mutable uint64_t HeldAt = ~uint64_t{0};  // the KindChanges count at which the guard held
 
   bool Ready() const {

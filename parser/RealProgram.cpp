@@ -86,8 +86,12 @@ void RunSum(TNode& n) {
 }
 
 // "a+b", "a-b": the commonest sum, without the questions of the general one.
-void RunAdd(TNode& n) { n.Value = static_cast<double>(static_cast<long double>(*n.A[0]) + *n.A[1]); }
-void RunSub(TNode& n) { n.Value = static_cast<double>(static_cast<long double>(*n.A[0]) - *n.A[1]); }
+void RunAdd(TNode& n) {
+  n.Value = static_cast<double>(static_cast<long double>(*n.A[0]) + *n.A[1]);
+}
+void RunSub(TNode& n) {
+  n.Value = static_cast<double>(static_cast<long double>(*n.A[0]) - *n.A[1]);
+}
 
 // "a*b*c*x", "a/b/c*x", "exp(x)*cos(y)*sin(z)": a chain of * and / (Minus[k]: divide).
 template <int N>
@@ -97,8 +101,7 @@ void RunProduct(TNode& n) {
     return;
   }
   long double acc = *n.A[0];
-  for (int k = 1; k < N - 1; ++k)
-    acc = Rounded(n.Minus[k] ? acc / *n.A[k] : acc * *n.A[k]);
+  for (int k = 1; k < N - 1; ++k) acc = Rounded(n.Minus[k] ? acc / *n.A[k] : acc * *n.A[k]);
   n.Value = static_cast<double>(n.Minus[N - 1] ? acc / *n.A[N - 1] : acc * *n.A[N - 1]);
 }
 template <int... I>
@@ -215,7 +218,8 @@ bool TQelExpression1::MakeRealProgram(const TExpressionRec* nodes, int32_t count
       TValueRef* ref = n.Ref;
       if (ref == nullptr || ref->Real == nullptr) return nullptr;
       bool known = false;
-      for (int32_t i = 0; i < Program.Guarded; ++i) known = known || Program.Guard[i] == &ref->IsCplx;
+      for (int32_t i = 0; i < Program.Guarded; ++i)
+        known = known || Program.Guard[i] == &ref->IsCplx;
       if (!known) {
         if (Program.Guarded == TRealProgram::kMaxGuarded) return nullptr;
         Program.Guard[Program.Guarded++] = &ref->IsCplx;
@@ -369,17 +373,41 @@ bool TQelExpression1::MakeRealProgram(const TExpressionRec* nodes, int32_t count
       void (*run)(TRealNode&) = nullptr;
       int32_t want = 2;
       switch (form.Op) {
-        case TRealOp::Neg: run = RunNeg; want = 1; break;
-        case TRealOp::Same: run = RunSame; want = 1; break;
-        case TRealOp::Percent: run = RunPercent; want = 1; break;
-        case TRealOp::Gt: run = RunGt; break;
-        case TRealOp::Ge: run = RunGe; break;
-        case TRealOp::Le: run = RunLe; break;
-        case TRealOp::Lt: run = RunLt; break;
-        case TRealOp::Ne: run = RunNe; break;
-        case TRealOp::Eq: run = RunEq; break;
-        case TRealOp::Func2: run = form.F2 != nullptr ? RunFunc2 : nullptr; break;
-        default: break;
+        case TRealOp::Neg:
+          run = RunNeg;
+          want = 1;
+          break;
+        case TRealOp::Same:
+          run = RunSame;
+          want = 1;
+          break;
+        case TRealOp::Percent:
+          run = RunPercent;
+          want = 1;
+          break;
+        case TRealOp::Gt:
+          run = RunGt;
+          break;
+        case TRealOp::Ge:
+          run = RunGe;
+          break;
+        case TRealOp::Le:
+          run = RunLe;
+          break;
+        case TRealOp::Lt:
+          run = RunLt;
+          break;
+        case TRealOp::Ne:
+          run = RunNe;
+          break;
+        case TRealOp::Eq:
+          run = RunEq;
+          break;
+        case TRealOp::Func2:
+          run = form.F2 != nullptr ? RunFunc2 : nullptr;
+          break;
+        default:
+          break;
       }
       if (run == nullptr || arity != want) return nullptr;
       const double* a = Build(Arg(n, 0));

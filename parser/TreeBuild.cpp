@@ -221,7 +221,7 @@ void TQelExpression1::EvaluateDisposeTree(PTreeNode node, bool& isBool, bool& is
 // right, the root last. Value leaves leave the list: their parents read the word's storage
 // directly. A root that is itself a value is a list of one node that copies it.
 TQelExpression1::TLinkedList TQelExpression1::MakeLinkedList(const TTreeNode& root,
-                                                            bool withReal) const {
+                                                             bool withReal) const {
   TLinkedList list;
   if (root.Word->GetIsVariable()) {
     list.Count = 1;
@@ -236,13 +236,14 @@ TQelExpression1::TLinkedList TQelExpression1::MakeLinkedList(const TTreeNode& ro
   list.Count = ListedNodes(root);
   // The real program (made later, if at all) needs at most one node per listed node: its
   // storage comes with the list's, in one allocation, so that making it allocates nothing.
-  const std::size_t realRecords =
-      withReal ? (static_cast<std::size_t>(list.Count) * sizeof(TRealNode) + sizeof(TExpressionRec) - 1) /
-                     sizeof(TExpressionRec)
-               : 0;
+  const std::size_t realRecords = withReal
+                                      ? (static_cast<std::size_t>(list.Count) * sizeof(TRealNode) +
+                                         sizeof(TExpressionRec) - 1) /
+                                            sizeof(TExpressionRec)
+                                      : 0;
   static_assert(alignof(TRealNode) <= alignof(TExpressionRec));
-  list.Nodes = std::make_unique_for_overwrite<TExpressionRec[]>(static_cast<std::size_t>(list.Count) +
-                                                               realRecords);
+  list.Nodes = std::make_unique_for_overwrite<TExpressionRec[]>(
+      static_cast<std::size_t>(list.Count) + realRecords);
   for (int32_t i = 0; i < list.Count; ++i) list.Nodes[i] = TExpressionRec{};
   if (withReal) list.Real = reinterpret_cast<TRealNode*>(list.Nodes.get() + list.Count);
   int32_t next = 0;

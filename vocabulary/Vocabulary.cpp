@@ -62,13 +62,13 @@ const TRealForm* RealFormOf(const TFunctionRow& row) {
     TRealForm form;
   };
   static constexpr Known kKnown[] = {
-      {ops::Add, {TRealOp::Add}},       {ops::Subtract, {TRealOp::Sub}},
-      {ops::Multiply, {TRealOp::Mul}},  {ops::Divide, {TRealOp::Div}},
-      {ops::Negate, {TRealOp::Neg}},    {ops::Identity, {TRealOp::Same}},
+      {ops::Add, {TRealOp::Add}},         {ops::Subtract, {TRealOp::Sub}},
+      {ops::Multiply, {TRealOp::Mul}},    {ops::Divide, {TRealOp::Div}},
+      {ops::Negate, {TRealOp::Neg}},      {ops::Identity, {TRealOp::Same}},
       {ops::Percent, {TRealOp::Percent}}, {ops::Greater, {TRealOp::Gt}},
-      {ops::GreaterEq, {TRealOp::Ge}},  {ops::LessEq, {TRealOp::Le}},
-      {ops::Less, {TRealOp::Lt}},       {ops::NotEqual, {TRealOp::Ne}},
-      {ops::Equal, {TRealOp::Eq}},      {ops::IntPower, {TRealOp::IntPower}},
+      {ops::GreaterEq, {TRealOp::Ge}},    {ops::LessEq, {TRealOp::Le}},
+      {ops::Less, {TRealOp::Lt}},         {ops::NotEqual, {TRealOp::Ne}},
+      {ops::Equal, {TRealOp::Eq}},        {ops::IntPower, {TRealOp::IntPower}},
       {ops::Power, Real2(m::Power)},
   };
   for (const Known& k : kKnown)

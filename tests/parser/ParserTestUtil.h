@@ -41,10 +41,10 @@ class TestExpression : public TQelExpression {
 
   using TQelExpression1::Check;
   using TQelExpression1::EvaluateList;
-  using TQelExpression1::FHead;
-  using TQelExpression1::FReal;
   using TQelExpression1::FConstants;
   using TQelExpression1::FExpressList;
+  using TQelExpression1::FHead;
+  using TQelExpression1::FReal;
   using TQelExpression1::ParseString;
 
   // The words after lexing (and checking), described by Describe.
