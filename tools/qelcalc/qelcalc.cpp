@@ -20,11 +20,9 @@
 
 #include "math/NumberText.h"
 #include "parser/QelParseExpr.h"
+#include "platform/rtl/LineInput.h"
 #include "platform/win/CodePage.h"
 #include "vocabulary/CStyleParser.h"
-#ifdef VESKMATH_HAVE_LINEINPUT
-#include "platform/rtl/LineInput.h"
-#endif
 
 namespace {
 
@@ -228,22 +226,14 @@ int main(int argc, char** argv) {
   if (!exprs.empty()) {
     for (const std::string& text : exprs) emit(text);
   } else if (isatty(STDIN_FILENO)) {
-    // A person at a terminal: a prompt, each answer at once, and (where the build has a
-    // line-editing library) editing and the session's history.
+    // A person at a terminal: a prompt, each answer at once, line editing and the
+    // session's history.
     std::string line;
-#ifdef VESKMATH_HAVE_LINEINPUT
     while (veskmath::rtl::ReadLine("qelcalc> ", line)) {
-#else
-    std::fputs("qelcalc> ", stdout);
-    while (std::getline(std::cin, line)) {
-#endif
       emit(line);
       std::fwrite(buffer.data(), 1, buffer.size(), stdout);
       std::fflush(stdout);
       buffer.clear();
-#ifndef VESKMATH_HAVE_LINEINPUT
-      std::fputs("qelcalc> ", stdout);
-#endif
     }
   } else {
     std::ios::sync_with_stdio(false);
