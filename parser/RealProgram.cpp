@@ -2,6 +2,7 @@
 // and the compile that picks them. Every routine computes exactly what the list's routine
 // computes for real operands (long double arithmetic, rounded to double when stored).
 #include <array>
+#include <cassert>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -426,7 +427,10 @@ bool TQelExpression1::MakeRealProgram(const TExpressionRec* nodes, int32_t count
   // A lone value: its own storage is the result.
   program.Result = root.ExprWord->GetIsVariable() ? builder.Leaf({nullptr, root.Args[0]})
                                                   : builder.Build({&root, nullptr});
-  return program.Result != nullptr;
+  if (program.Result == nullptr) return false;
+  // Run answers the last node's value in place of Result.
+  assert(program.End == program.Nodes || program.Result == &program.End[-1].Value);
+  return true;
 }
 
 }  // namespace veskmath::qel
