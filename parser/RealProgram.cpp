@@ -86,6 +86,61 @@ void RunSum(TNode& n) {
   }
 }
 
+template <int... I>
+constexpr auto SumTable(std::integer_sequence<int, I...>, std::false_type) {
+  return std::array<void (*)(TNode&), sizeof...(I)>{RunSum<I + 1, false>...};
+}
+template <int... I>
+constexpr auto SumTable(std::integer_sequence<int, I...>, std::true_type) {
+  return std::array<void (*)(TNode&), sizeof...(I)>{RunSum<I + 1, true>...};
+}
+constexpr auto kSum = SumTable(std::make_integer_sequence<int, kMaxTerms>{}, std::false_type{});
+constexpr auto kFuncOfSum =
+    SumTable(std::make_integer_sequence<int, kMaxTerms>{}, std::true_type{});
+
+// A sum of one or two terms with the kinds of its terms fixed at compile time: "a*b",
+// "x*x+y*y", "sqrt(x*x+y*y)", "a*b+c" ask no questions of a term's kind when they run.
+template <TNode::TTerm K>
+inline long double FixedTerm(const TNode& n, int k) {
+  if constexpr (K == TNode::tmProduct) {
+    return static_cast<long double>(*n.A[k]) * *n.B[k];
+  } else if constexpr (K == TNode::tmQuotient) {
+    return static_cast<long double>(*n.A[k]) / *n.B[k];
+  } else {
+    return *n.A[k];
+  }
+}
+template <bool F, TNode::TTerm K0>
+void RunSum1(TNode& n) {
+  Store<F>(n, FixedTerm<K0>(n, 0));
+}
+template <bool F, TNode::TTerm K0, TNode::TTerm K1>
+void RunSum2(TNode& n) {
+  long double a = FixedTerm<K0>(n, 0);
+  if constexpr (K0 != TNode::tmPlain) a = Rounded(a);
+  long double b = FixedTerm<K1>(n, 1);
+  if constexpr (K1 != TNode::tmPlain) b = Rounded(b);
+  Store<F>(n, n.Minus[1] ? a - b : a + b);
+}
+template <bool F>
+constexpr std::array<void (*)(TNode&), 3> kSum1Of = {
+    RunSum1<F, TNode::tmPlain>, RunSum1<F, TNode::tmProduct>, RunSum1<F, TNode::tmQuotient>};
+template <bool F, TNode::TTerm K0>
+constexpr std::array<void (*)(TNode&), 3> kSum2Row = {RunSum2<F, K0, TNode::tmPlain>,
+                                                      RunSum2<F, K0, TNode::tmProduct>,
+                                                      RunSum2<F, K0, TNode::tmQuotient>};
+template <bool F>
+constexpr std::array<std::array<void (*)(TNode&), 3>, 3> kSum2Of = {
+    kSum2Row<F, TNode::tmPlain>, kSum2Row<F, TNode::tmProduct>, kSum2Row<F, TNode::tmQuotient>};
+
+// The routine for a sum node of N terms whose kinds are filled in.
+template <bool F>
+void (*SumRoutine(const TNode& n))(TNode&) {
+  if (n.N == 1) return kSum1Of<F>[n.Kind[0]];
+  if (n.N == 2) return kSum2Of<F>[n.Kind[0]][n.Kind[1]];
+  return F ? kFuncOfSum[static_cast<std::size_t>(n.N - 1)] : kSum[static_cast<std::size_t>(n.N - 1)];
+}
+
 // "a+b", "a-b": the commonest sum, without the questions of the general one.
 void RunAdd(TNode& n) {
   n.Value = static_cast<double>(static_cast<long double>(*n.A[0]) + *n.A[1]);
@@ -111,17 +166,6 @@ constexpr auto ProductTable(std::integer_sequence<int, I...>) {
 }
 constexpr auto kProduct = ProductTable(std::make_integer_sequence<int, kMaxTerms>{});
 
-template <int... I>
-constexpr auto SumTable(std::integer_sequence<int, I...>, std::false_type) {
-  return std::array<void (*)(TNode&), sizeof...(I)>{RunSum<I + 1, false>...};
-}
-template <int... I>
-constexpr auto SumTable(std::integer_sequence<int, I...>, std::true_type) {
-  return std::array<void (*)(TNode&), sizeof...(I)>{RunSum<I + 1, true>...};
-}
-constexpr auto kSum = SumTable(std::make_integer_sequence<int, kMaxTerms>{}, std::false_type{});
-constexpr auto kFuncOfSum =
-    SumTable(std::make_integer_sequence<int, kMaxTerms>{}, std::true_type{});
 
 void RunNeg(TNode& n) { n.Value = static_cast<double>(-static_cast<long double>(*n.A[0])); }
 void RunSame(TNode& n) { n.Value = *n.A[0]; }
@@ -323,7 +367,7 @@ bool TQelExpression1::MakeRealProgram(const TExpressionRec* nodes, int32_t count
           if (!Terms(n, sum)) return nullptr;
           TRealNode* node = NewNode();
           *node = sum;
-          node->Run = kSum[static_cast<std::size_t>(sum.N - 1)];
+          node->Run = SumRoutine<false>(sum);
           if (sum.N == 2 && sum.Kind[0] == TRealNode::tmPlain && sum.Kind[1] == TRealNode::tmPlain)
             node->Run = sum.Minus[1] ? RunSub : RunAdd;
           return &node->Value;
@@ -336,7 +380,7 @@ bool TQelExpression1::MakeRealProgram(const TExpressionRec* nodes, int32_t count
           if (IsSum(arg) || Op(arg) == TRealOp::Mul || Op(arg) == TRealOp::Div) {
             // "sqrt(x*x+y*y)", "tanh(x/y)": one node
             if (!Terms(arg, call)) return nullptr;
-            call.Run = kFuncOfSum[static_cast<std::size_t>(call.N - 1)];
+            call.Run = SumRoutine<true>(call);
           } else {
             call.A[0] = Build(arg);
             if (call.A[0] == nullptr) return nullptr;
