@@ -98,8 +98,8 @@ constexpr auto kSum = SumTable(std::make_integer_sequence<int, kMaxTerms>{}, std
 constexpr auto kFuncOfSum =
     SumTable(std::make_integer_sequence<int, kMaxTerms>{}, std::true_type{});
 
-// A sum of one or two terms with the kinds of its terms fixed at compile time: "a*b",
-// "x*x+y*y", "sqrt(x*x+y*y)", "a*b+c" ask no questions of a term's kind when they run.
+// A sum of up to three terms with the kinds of its terms fixed at compile time: "a*b",
+// "x*x+y*y", "sqrt(x*x+y*y)", "a*b+c-d/e" ask no questions of a term's kind when they run.
 template <TNode::TTerm K>
 inline long double FixedTerm(const TNode& n, int k) {
   if constexpr (K == TNode::tmProduct) {
@@ -110,34 +110,67 @@ inline long double FixedTerm(const TNode& n, int k) {
     return *n.A[k];
   }
 }
-template <bool F, TNode::TTerm K0>
-void RunSum1(TNode& n) {
-  Store<F>(n, FixedTerm<K0>(n, 0));
+// Term k as the node it stands for would store it.
+template <TNode::TTerm K>
+inline long double StoredTerm(const TNode& n, int k) {
+  if constexpr (K == TNode::tmPlain) {
+    return *n.A[k];
+  } else {
+    return Rounded(FixedTerm<K>(n, k));
+  }
 }
-template <bool F, TNode::TTerm K0, TNode::TTerm K1>
-void RunSum2(TNode& n) {
-  long double a = FixedTerm<K0>(n, 0);
-  if constexpr (K0 != TNode::tmPlain) a = Rounded(a);
-  long double b = FixedTerm<K1>(n, 1);
-  if constexpr (K1 != TNode::tmPlain) b = Rounded(b);
-  Store<F>(n, n.Minus[1] ? a - b : a + b);
+template <bool F, TNode::TTerm K0, TNode::TTerm... K>
+void RunTerms(TNode& n) {
+  if constexpr (sizeof...(K) == 0) {
+    Store<F>(n, FixedTerm<K0>(n, 0));
+  } else {
+    constexpr int last = sizeof...(K);
+    long double acc = StoredTerm<K0>(n, 0);
+    int k = 0;
+    (
+        [&] {
+          ++k;
+          const long double term = StoredTerm<K>(n, k);
+          const long double x = n.Minus[k] ? acc - term : acc + term;
+          if (k < last) {
+            acc = Rounded(x);
+          } else {
+            Store<F>(n, x);
+          }
+        }(),
+        ...);
+  }
+}
+// Routine I of the N-term sums: the kinds of the terms are I's base-3 digits.
+template <bool F, int N, int I>
+constexpr void (*KindRoutine())(TNode&) {
+  using T = TNode::TTerm;
+  if constexpr (N == 1) {
+    return RunTerms<F, T(I)>;
+  } else if constexpr (N == 2) {
+    return RunTerms<F, T(I / 3), T(I % 3)>;
+  } else {
+    return RunTerms<F, T(I / 9), T(I / 3 % 3), T(I % 3)>;
+  }
+}
+template <bool F, int N, int... I>
+constexpr auto KindTable(std::integer_sequence<int, I...>) {
+  return std::array<void (*)(TNode&), sizeof...(I)>{KindRoutine<F, N, I>()...};
 }
 template <bool F>
-constexpr std::array<void (*)(TNode&), 3> kSum1Of = {
-    RunSum1<F, TNode::tmPlain>, RunSum1<F, TNode::tmProduct>, RunSum1<F, TNode::tmQuotient>};
-template <bool F, TNode::TTerm K0>
-constexpr std::array<void (*)(TNode&), 3> kSum2Row = {RunSum2<F, K0, TNode::tmPlain>,
-                                                      RunSum2<F, K0, TNode::tmProduct>,
-                                                      RunSum2<F, K0, TNode::tmQuotient>};
+constexpr auto kKinds1 = KindTable<F, 1>(std::make_integer_sequence<int, 3>{});
 template <bool F>
-constexpr std::array<std::array<void (*)(TNode&), 3>, 3> kSum2Of = {
-    kSum2Row<F, TNode::tmPlain>, kSum2Row<F, TNode::tmProduct>, kSum2Row<F, TNode::tmQuotient>};
+constexpr auto kKinds2 = KindTable<F, 2>(std::make_integer_sequence<int, 9>{});
+template <bool F>
+constexpr auto kKinds3 = KindTable<F, 3>(std::make_integer_sequence<int, 27>{});
 
-// The routine for a sum node of N terms whose kinds are filled in.
+// The routine for a sum node whose terms are filled in.
 template <bool F>
 void (*SumRoutine(const TNode& n))(TNode&) {
-  if (n.N == 1) return kSum1Of<F>[n.Kind[0]];
-  if (n.N == 2) return kSum2Of<F>[n.Kind[0]][n.Kind[1]];
+  const auto& kind = n.Kind;
+  if (n.N == 1) return kKinds1<F>[kind[0]];
+  if (n.N == 2) return kKinds2<F>[kind[0] * 3 + kind[1]];
+  if (n.N == 3) return kKinds3<F>[kind[0] * 9 + kind[1] * 3 + kind[2]];
   return F ? kFuncOfSum[static_cast<std::size_t>(n.N - 1)] : kSum[static_cast<std::size_t>(n.N - 1)];
 }
 
