@@ -171,7 +171,8 @@ void (*SumRoutine(const TNode& n))(TNode&) {
   if (n.N == 1) return kKinds1<F>[kind[0]];
   if (n.N == 2) return kKinds2<F>[kind[0] * 3 + kind[1]];
   if (n.N == 3) return kKinds3<F>[kind[0] * 9 + kind[1] * 3 + kind[2]];
-  return F ? kFuncOfSum[static_cast<std::size_t>(n.N - 1)] : kSum[static_cast<std::size_t>(n.N - 1)];
+  return F ? kFuncOfSum[static_cast<std::size_t>(n.N - 1)]
+           : kSum[static_cast<std::size_t>(n.N - 1)];
 }
 
 // "a+b", "a-b": the commonest sum, without the questions of the general one.
@@ -198,7 +199,6 @@ constexpr auto ProductTable(std::integer_sequence<int, I...>) {
   return std::array<void (*)(TNode&), sizeof...(I)>{RunProduct<I + 1>...};
 }
 constexpr auto kProduct = ProductTable(std::make_integer_sequence<int, kMaxTerms>{});
-
 
 void RunNeg(TNode& n) { n.Value = static_cast<double>(-static_cast<long double>(*n.A[0])); }
 void RunSame(TNode& n) { n.Value = *n.A[0]; }
