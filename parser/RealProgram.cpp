@@ -200,6 +200,49 @@ constexpr auto ProductTable(std::integer_sequence<int, I...>) {
 }
 constexpr auto kProduct = ProductTable(std::make_integer_sequence<int, kMaxTerms>{});
 
+// A chain of three or four factors with each step's * or / fixed at compile time (D: divide).
+template <bool... D>
+void RunFactors(TNode& n) {
+  constexpr int last = sizeof...(D);
+  long double acc = *n.A[0];
+  int k = 0;
+  (
+      [&] {
+        ++k;
+        const long double x = D ? acc / *n.A[k] : acc * *n.A[k];
+        if (k < last) {
+          acc = Rounded(x);
+        } else {
+          n.Value = static_cast<double>(x);
+        }
+      }(),
+      ...);
+}
+// Routine I of the chains of N factors: step k divides when bit k-1 of I is set.
+template <int N, int I>
+constexpr void (*FactorRoutine())(TNode&) {
+  if constexpr (N == 3) {
+    return RunFactors<(I & 1) != 0, (I & 2) != 0>;
+  } else {
+    return RunFactors<(I & 1) != 0, (I & 2) != 0, (I & 4) != 0>;
+  }
+}
+template <int N, int... I>
+constexpr auto FactorTable(std::integer_sequence<int, I...>) {
+  return std::array<void (*)(TNode&), sizeof...(I)>{FactorRoutine<N, I>()...};
+}
+constexpr auto kFactors3 = FactorTable<3>(std::make_integer_sequence<int, 4>{});
+constexpr auto kFactors4 = FactorTable<4>(std::make_integer_sequence<int, 8>{});
+
+// The routine for a chain node whose factors are filled in.
+void (*ChainRoutine(const TNode& n))(TNode&) {
+  int divides = 0;
+  for (int k = 1; k < n.N; ++k) divides |= (n.Minus[k] ? 1 : 0) << (k - 1);
+  if (n.N == 3) return kFactors3[static_cast<std::size_t>(divides)];
+  if (n.N == 4) return kFactors4[static_cast<std::size_t>(divides)];
+  return kProduct[static_cast<std::size_t>(n.N - 1)];
+}
+
 void RunNeg(TNode& n) { n.Value = static_cast<double>(-static_cast<long double>(*n.A[0])); }
 void RunSame(TNode& n) { n.Value = *n.A[0]; }
 void RunPercent(TNode& n) { n.Value = static_cast<double>(*n.A[0] * 0.01L); }
@@ -378,7 +421,7 @@ bool TQelExpression1::MakeRealProgram(const TExpressionRec* nodes, int32_t count
         if (chain.A[k] == nullptr) return nullptr;
       }
       chain.N = ops + 1;
-      chain.Run = kProduct[static_cast<std::size_t>(ops)];
+      chain.Run = ChainRoutine(chain);
       TRealNode* node = NewNode();
       *node = chain;
       return &node->Value;
