@@ -243,6 +243,23 @@ void (*ChainRoutine(const TNode& n))(TNode&) {
   return kProduct[static_cast<std::size_t>(n.N - 1)];
 }
 
+// "sin(x)*cos(y)", "exp(a)/ln(b)", "sin(x)+cos(y)": two one-operand functions and the step
+// between them in one node; each function's value is a double, as its own node would store it.
+template <TRealOp Op>
+void RunCalls(TNode& n) {
+  const long double f = n.F1(*n.A[0]);
+  const double g = n.G1(*n.A[1]);
+  if constexpr (Op == TRealOp::Mul) {
+    n.Value = static_cast<double>(f * g);
+  } else if constexpr (Op == TRealOp::Div) {
+    n.Value = static_cast<double>(f / g);
+  } else if constexpr (Op == TRealOp::Add) {
+    n.Value = static_cast<double>(f + g);
+  } else {
+    n.Value = static_cast<double>(f - g);
+  }
+}
+
 void RunNeg(TNode& n) { n.Value = static_cast<double>(-static_cast<long double>(*n.A[0])); }
 void RunSame(TNode& n) { n.Value = *n.A[0]; }
 void RunPercent(TNode& n) { n.Value = static_cast<double>(*n.A[0] * 0.01L); }
@@ -395,6 +412,45 @@ bool TQelExpression1::MakeRealProgram(const TExpressionRec* nodes, int32_t count
       return true;
     }
 
+    // A sum or term of two operands that are the last two nodes built, each a function of a
+    // value or of an earlier node: the two become one node that calls both functions.
+    bool FuseCalls(const TRealNode& sum) {
+      const bool pair =
+          sum.N == 2 && sum.Kind[0] == TRealNode::tmPlain && sum.Kind[1] == TRealNode::tmPlain;
+      const bool term = sum.N == 1 && sum.Kind[0] != TRealNode::tmPlain;
+      if (!pair && !term) return false;
+      if (Program.End - Program.Nodes < 2) return false;
+      TRealNode& f = Program.End[-2];
+      TRealNode& g = Program.End[-1];
+      const double* second = pair ? sum.A[1] : sum.B[0];
+      if (sum.A[0] != &f.Value || second != &g.Value || f.Run != RunFunc1 || g.Run != RunFunc1)
+        return false;
+      const TRealOp op = pair ? (sum.Minus[1] ? TRealOp::Sub : TRealOp::Add)
+                              : (sum.Kind[0] == TRealNode::tmProduct ? TRealOp::Mul : TRealOp::Div);
+      TRealNode call{};
+      call.F1 = f.F1;
+      call.G1 = g.F1;
+      call.A[0] = f.A[0];
+      call.A[1] = g.A[0];
+      switch (op) {
+        case TRealOp::Mul:
+          call.Run = RunCalls<TRealOp::Mul>;
+          break;
+        case TRealOp::Div:
+          call.Run = RunCalls<TRealOp::Div>;
+          break;
+        case TRealOp::Add:
+          call.Run = RunCalls<TRealOp::Add>;
+          break;
+        default:
+          call.Run = RunCalls<TRealOp::Sub>;
+          break;
+      }
+      --Program.End;
+      f = call;
+      return true;
+    }
+
     static bool IsFactor(TView n) {
       const TRealOp op = Op(n);
       return op == TRealOp::Mul || op == TRealOp::Div;
@@ -441,6 +497,7 @@ bool TQelExpression1::MakeRealProgram(const TExpressionRec* nodes, int32_t count
           if (arity != 2) return nullptr;
           TRealNode sum{};
           if (!Terms(n, sum)) return nullptr;
+          if (FuseCalls(sum)) return &Program.End[-1].Value;
           TRealNode* node = NewNode();
           *node = sum;
           node->Run = SumRoutine<false>(sum);

@@ -70,7 +70,9 @@ INSTANTIATE_TEST_SUITE_P(
         // functions of operands and of sums, two-operand functions, powers
         "sin(a+b*x)", "sqrt(a*a+b*b)", "abs(a-x)/exp(b)", "tanh(a/b)", "max(a,x)-min(b,x)",
         "pythag(a, b)", "x^2.5+a^b", "x^3*a^4-b^16+x^0", "intpower(a, x)", "a^17+b^-2", "ln(2+x)",
-        "sin(x)*cos(a)+tan(b)", "log10(x)+log2(a)*epx2(b)-exp(x/b)"));
+        "sin(x)*cos(a)+tan(b)", "log10(x)+log2(a)*epx2(b)-exp(x/b)",
+        // two functions and the step between them in one node
+        "sin(a)*cos(x)", "exp(-a)/ln(b)", "(sin(x)+cos(a))*b", "b-(tan(a)-sqrt(x))"));
 
 TEST(RealProgram, GivesWayWhenAVariableTurnsComplex) {
   double x = 3;
