@@ -2,6 +2,7 @@
 // program is its own local server: the registered LocalServer32 command line runs it again
 // with --automation-test-server, which serves the test counter instead of running tests.
 #include "platform/win/Automation.h"
+#include "platform/win/TestHooks.h"
 
 #include <fcntl.h>
 #include <poll.h>

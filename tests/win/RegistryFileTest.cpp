@@ -1,4 +1,5 @@
 #include "platform/win/RegistryFile.h"
+#include "platform/win/TestHooks.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -329,7 +330,7 @@ TEST_F(RegistryFileStore, HeldLockFailsTheWriterInBoundedTime) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   const int holder = ::open((path + ".lock").c_str(), O_RDWR | O_CLOEXEC);
   ASSERT_EQ(::flock(holder, LOCK_EX), 0);
-  RegistryFile::SetLockTimeout(200);
+  SetRegistryLockTimeout(200);
   const auto start = std::chrono::steady_clock::now();
   try {
     file.CreateKey(HKEY_CLASSES_ROOT, "K2");
@@ -340,7 +341,7 @@ TEST_F(RegistryFileStore, HeldLockFailsTheWriterInBoundedTime) {
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
   ::close(holder);
-  RegistryFile::SetLockTimeout(10000);
+  SetRegistryLockTimeout(10000);
   file.CreateKey(HKEY_CLASSES_ROOT, "K2");
   EXPECT_TRUE(RegistryFile(path).KeyExists(HKEY_CLASSES_ROOT, "K2"));
 }
