@@ -120,9 +120,14 @@ struct TRealProgram {
       if (*Guard[i]) return false;
     return true;
   }
+  // The root is built last, so a program with nodes answers its last node's value; the end
+  // is read once, as no routine can move it.
   double Run() const {
-    for (TRealNode* n = Nodes; n != End; ++n) n->Run(*n);
-    return *Result;
+    if (End == Nodes) return *Result;
+    TRealNode* const last = End - 1;
+    for (TRealNode* n = Nodes; n != last; ++n) n->Run(*n);
+    last->Run(*last);
+    return last->Value;
   }
 };
 

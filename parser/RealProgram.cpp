@@ -2,6 +2,7 @@
 // and the compile that picks them. Every routine computes exactly what the list's routine
 // computes for real operands (long double arithmetic, rounded to double when stored).
 #include <array>
+#include <cassert>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -85,6 +86,95 @@ void RunSum(TNode& n) {
   }
 }
 
+template <int... I>
+constexpr auto SumTable(std::integer_sequence<int, I...>, std::false_type) {
+  return std::array<void (*)(TNode&), sizeof...(I)>{RunSum<I + 1, false>...};
+}
+template <int... I>
+constexpr auto SumTable(std::integer_sequence<int, I...>, std::true_type) {
+  return std::array<void (*)(TNode&), sizeof...(I)>{RunSum<I + 1, true>...};
+}
+constexpr auto kSum = SumTable(std::make_integer_sequence<int, kMaxTerms>{}, std::false_type{});
+constexpr auto kFuncOfSum =
+    SumTable(std::make_integer_sequence<int, kMaxTerms>{}, std::true_type{});
+
+// A sum of up to three terms with the kinds of its terms fixed at compile time: "a*b",
+// "x*x+y*y", "sqrt(x*x+y*y)", "a*b+c-d/e" ask no questions of a term's kind when they run.
+template <TNode::TTerm K>
+inline long double FixedTerm(const TNode& n, int k) {
+  if constexpr (K == TNode::tmProduct) {
+    return static_cast<long double>(*n.A[k]) * *n.B[k];
+  } else if constexpr (K == TNode::tmQuotient) {
+    return static_cast<long double>(*n.A[k]) / *n.B[k];
+  } else {
+    return *n.A[k];
+  }
+}
+// Term k as the node it stands for would store it.
+template <TNode::TTerm K>
+inline long double StoredTerm(const TNode& n, int k) {
+  if constexpr (K == TNode::tmPlain) {
+    return *n.A[k];
+  } else {
+    return Rounded(FixedTerm<K>(n, k));
+  }
+}
+template <bool F, TNode::TTerm K0, TNode::TTerm... K>
+void RunTerms(TNode& n) {
+  if constexpr (sizeof...(K) == 0) {
+    Store<F>(n, FixedTerm<K0>(n, 0));
+  } else {
+    constexpr int last = sizeof...(K);
+    long double acc = StoredTerm<K0>(n, 0);
+    int k = 0;
+    (
+        [&] {
+          ++k;
+          const long double term = StoredTerm<K>(n, k);
+          const long double x = n.Minus[k] ? acc - term : acc + term;
+          if (k < last) {
+            acc = Rounded(x);
+          } else {
+            Store<F>(n, x);
+          }
+        }(),
+        ...);
+  }
+}
+// Routine I of the N-term sums: the kinds of the terms are I's base-3 digits.
+template <bool F, int N, int I>
+constexpr void (*KindRoutine())(TNode&) {
+  using T = TNode::TTerm;
+  if constexpr (N == 1) {
+    return RunTerms<F, T(I)>;
+  } else if constexpr (N == 2) {
+    return RunTerms<F, T(I / 3), T(I % 3)>;
+  } else {
+    return RunTerms<F, T(I / 9), T(I / 3 % 3), T(I % 3)>;
+  }
+}
+template <bool F, int N, int... I>
+constexpr auto KindTable(std::integer_sequence<int, I...>) {
+  return std::array<void (*)(TNode&), sizeof...(I)>{KindRoutine<F, N, I>()...};
+}
+template <bool F>
+constexpr auto kKinds1 = KindTable<F, 1>(std::make_integer_sequence<int, 3>{});
+template <bool F>
+constexpr auto kKinds2 = KindTable<F, 2>(std::make_integer_sequence<int, 9>{});
+template <bool F>
+constexpr auto kKinds3 = KindTable<F, 3>(std::make_integer_sequence<int, 27>{});
+
+// The routine for a sum node whose terms are filled in.
+template <bool F>
+void (*SumRoutine(const TNode& n))(TNode&) {
+  const auto& kind = n.Kind;
+  if (n.N == 1) return kKinds1<F>[kind[0]];
+  if (n.N == 2) return kKinds2<F>[kind[0] * 3 + kind[1]];
+  if (n.N == 3) return kKinds3<F>[kind[0] * 9 + kind[1] * 3 + kind[2]];
+  return F ? kFuncOfSum[static_cast<std::size_t>(n.N - 1)]
+           : kSum[static_cast<std::size_t>(n.N - 1)];
+}
+
 // "a+b", "a-b": the commonest sum, without the questions of the general one.
 void RunAdd(TNode& n) {
   n.Value = static_cast<double>(static_cast<long double>(*n.A[0]) + *n.A[1]);
@@ -110,17 +200,48 @@ constexpr auto ProductTable(std::integer_sequence<int, I...>) {
 }
 constexpr auto kProduct = ProductTable(std::make_integer_sequence<int, kMaxTerms>{});
 
-template <int... I>
-constexpr auto SumTable(std::integer_sequence<int, I...>, std::false_type) {
-  return std::array<void (*)(TNode&), sizeof...(I)>{RunSum<I + 1, false>...};
+// A chain of three or four factors with each step's * or / fixed at compile time (D: divide).
+template <bool... D>
+void RunFactors(TNode& n) {
+  constexpr int last = sizeof...(D);
+  long double acc = *n.A[0];
+  int k = 0;
+  (
+      [&] {
+        ++k;
+        const long double x = D ? acc / *n.A[k] : acc * *n.A[k];
+        if (k < last) {
+          acc = Rounded(x);
+        } else {
+          n.Value = static_cast<double>(x);
+        }
+      }(),
+      ...);
 }
-template <int... I>
-constexpr auto SumTable(std::integer_sequence<int, I...>, std::true_type) {
-  return std::array<void (*)(TNode&), sizeof...(I)>{RunSum<I + 1, true>...};
+// Routine I of the chains of N factors: step k divides when bit k-1 of I is set.
+template <int N, int I>
+constexpr void (*FactorRoutine())(TNode&) {
+  if constexpr (N == 3) {
+    return RunFactors<(I & 1) != 0, (I & 2) != 0>;
+  } else {
+    return RunFactors<(I & 1) != 0, (I & 2) != 0, (I & 4) != 0>;
+  }
 }
-constexpr auto kSum = SumTable(std::make_integer_sequence<int, kMaxTerms>{}, std::false_type{});
-constexpr auto kFuncOfSum =
-    SumTable(std::make_integer_sequence<int, kMaxTerms>{}, std::true_type{});
+template <int N, int... I>
+constexpr auto FactorTable(std::integer_sequence<int, I...>) {
+  return std::array<void (*)(TNode&), sizeof...(I)>{FactorRoutine<N, I>()...};
+}
+constexpr auto kFactors3 = FactorTable<3>(std::make_integer_sequence<int, 4>{});
+constexpr auto kFactors4 = FactorTable<4>(std::make_integer_sequence<int, 8>{});
+
+// The routine for a chain node whose factors are filled in.
+void (*ChainRoutine(const TNode& n))(TNode&) {
+  int divides = 0;
+  for (int k = 1; k < n.N; ++k) divides |= (n.Minus[k] ? 1 : 0) << (k - 1);
+  if (n.N == 3) return kFactors3[static_cast<std::size_t>(divides)];
+  if (n.N == 4) return kFactors4[static_cast<std::size_t>(divides)];
+  return kProduct[static_cast<std::size_t>(n.N - 1)];
+}
 
 void RunNeg(TNode& n) { n.Value = static_cast<double>(-static_cast<long double>(*n.A[0])); }
 void RunSame(TNode& n) { n.Value = *n.A[0]; }
@@ -300,7 +421,7 @@ bool TQelExpression1::MakeRealProgram(const TExpressionRec* nodes, int32_t count
         if (chain.A[k] == nullptr) return nullptr;
       }
       chain.N = ops + 1;
-      chain.Run = kProduct[static_cast<std::size_t>(ops)];
+      chain.Run = ChainRoutine(chain);
       TRealNode* node = NewNode();
       *node = chain;
       return &node->Value;
@@ -322,7 +443,7 @@ bool TQelExpression1::MakeRealProgram(const TExpressionRec* nodes, int32_t count
           if (!Terms(n, sum)) return nullptr;
           TRealNode* node = NewNode();
           *node = sum;
-          node->Run = kSum[static_cast<std::size_t>(sum.N - 1)];
+          node->Run = SumRoutine<false>(sum);
           if (sum.N == 2 && sum.Kind[0] == TRealNode::tmPlain && sum.Kind[1] == TRealNode::tmPlain)
             node->Run = sum.Minus[1] ? RunSub : RunAdd;
           return &node->Value;
@@ -335,7 +456,7 @@ bool TQelExpression1::MakeRealProgram(const TExpressionRec* nodes, int32_t count
           if (IsSum(arg) || Op(arg) == TRealOp::Mul || Op(arg) == TRealOp::Div) {
             // "sqrt(x*x+y*y)", "tanh(x/y)": one node
             if (!Terms(arg, call)) return nullptr;
-            call.Run = kFuncOfSum[static_cast<std::size_t>(call.N - 1)];
+            call.Run = SumRoutine<true>(call);
           } else {
             call.A[0] = Build(arg);
             if (call.A[0] == nullptr) return nullptr;
@@ -426,7 +547,10 @@ bool TQelExpression1::MakeRealProgram(const TExpressionRec* nodes, int32_t count
   // A lone value: its own storage is the result.
   program.Result = root.ExprWord->GetIsVariable() ? builder.Leaf({nullptr, root.Args[0]})
                                                   : builder.Build({&root, nullptr});
-  return program.Result != nullptr;
+  if (program.Result == nullptr) return false;
+  // Run answers the last node's value in place of Result.
+  assert(program.End == program.Nodes || program.Result == &program.End[-1].Value);
+  return true;
 }
 
 }  // namespace veskmath::qel

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <string_view>
 
 namespace veskmath::base {
 
@@ -26,29 +27,24 @@ std::string FormatTime(const std::string& picture, double dateTime) {
   if (msTotal >= 86400000LL) msTotal = 0;
   const long long h = msTotal / 3600000, m = msTotal / 60000 % 60, s = msTotal / 1000 % 60,
                   ms = msTotal % 1000;
+  // Each field of the picture: its letters and the value it prints, zero-padded to its width.
+  const struct {
+    std::string_view letters;
+    long long value;
+  } fields[] = {{"hh", h}, {"nn", m}, {"ss", s}, {"zzz", ms}};
   std::string out;
-  char buf[24];
   for (size_t i = 0; i < picture.size();) {
-    auto field = [&](const char* name, size_t len) { return picture.compare(i, len, name) == 0; };
-    if (field("hh", 2)) {
-      std::snprintf(buf, sizeof buf, "%02lld", h);
+    bool matched = false;
+    for (const auto& f : fields) {
+      if (picture.compare(i, f.letters.size(), f.letters) != 0) continue;
+      char buf[24];
+      std::snprintf(buf, sizeof buf, "%0*lld", static_cast<int>(f.letters.size()), f.value);
       out += buf;
-      i += 2;
-    } else if (field("nn", 2)) {
-      std::snprintf(buf, sizeof buf, "%02lld", m);
-      out += buf;
-      i += 2;
-    } else if (field("ss", 2)) {
-      std::snprintf(buf, sizeof buf, "%02lld", s);
-      out += buf;
-      i += 2;
-    } else if (field("zzz", 3)) {
-      std::snprintf(buf, sizeof buf, "%03lld", ms);
-      out += buf;
-      i += 3;
-    } else {
-      out += picture[i++];
+      i += f.letters.size();
+      matched = true;
+      break;
     }
+    if (!matched) out += picture[i++];
   }
   return out;
 }

@@ -59,8 +59,12 @@ INSTANTIATE_TEST_SUITE_P(
         // sums: plain, product, quotient and square terms, both signs, longer than one node
         "a+b", "a-b", "a-x-b", "a*x+b*x-a*b", "x/(1+x*x)-b/a", "a^2+b^2-x^2",
         "a+b+x-a-b+x-a*b+x/a-b", "1-a*b-x*x*x", "(a+b)*(a-b)-(x-1)*(x+1)",
+        // two and three terms of mixed kinds, alone and under a function
+        "a*b-x", "x-a/b", "a/b+x*a", "a/x-b/a", "ln(a*b-x/a)", "sqrt(x/a)", "exp(a-b*b)",
+        "a/b-x+a*x", "cos(x-a/b-b*x)",
         // products and quotients, chains longer than one node
-        "a*b", "a/b", "a*b*x", "a/b/x*a", "a*b*x*a*b*x*a*b*x", "(a+1)*(b+2)*(x+3)/(a-b)",
+        "a*b", "a/b", "a*b*x", "a/b*x", "a*b/x", "a*x/b*a", "a/b/x*a", "a*b*x*a*b*x*a*b*x",
+        "(a+1)*(b+2)*(x+3)/(a-b)",
         // signs, percent, comparisons
         "-a+b", "+a-(-b)", "a%*b", "(a<b)+(a<=b)*2+(a>b)*4+(a>=b)*8+(a=b)*16+(a<>b)*32",
         // functions of operands and of sums, two-operand functions, powers
