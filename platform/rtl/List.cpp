@@ -98,8 +98,6 @@ void TList::Move(int32_t curIndex, int32_t newIndex) {
   FItems.insert(FItems.begin() + newIndex, item);
 }
 
-void TList::Pack() { std::erase(FItems, nullptr); }
-
 void TList::Clear() {
   // Notify each removal, last first, as the component library does.
   while (!FItems.empty()) Delete(Count() - 1);

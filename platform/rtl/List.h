@@ -18,7 +18,6 @@ class TList {
   virtual ~TList();
 
   int32_t Count() const { return static_cast<int32_t>(FItems.size()); }
-  int32_t Capacity() const { return static_cast<int32_t>(FItems.capacity()); }
   void SetCapacity(int32_t capacity);
   // Growing the count fills with nil; shrinking drops the tail without notification.
   void SetCount(int32_t count);
@@ -41,8 +40,6 @@ class TList {
   void Exchange(int32_t index1, int32_t index2);
   void Move(int32_t curIndex, int32_t newIndex);
   void* First() const { return Get(0); }
-  void* Last() const { return Get(Count() - 1); }
-  void Pack();
   virtual void Clear();
 
   void* const* List() const { return FItems.data(); }

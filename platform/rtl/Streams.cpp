@@ -43,24 +43,6 @@ void TStream::WriteBuffer(const void* buffer, int32_t count) {
   if (count < 0 || (count != 0 && Write(buffer, count) != count)) throw EWriteError(kWriteError);
 }
 
-int64_t TStream::CopyFrom(TStream& source, int64_t count) {
-  if (count == 0) {
-    source.SetPosition(0);
-    count = source.Size();
-  }
-  const int64_t total = count;
-  constexpr int32_t kChunk = 64 * 1024;
-  std::vector<uint8_t> buffer(
-      static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(count, 1), kChunk)));
-  while (count > 0) {
-    const int32_t n = static_cast<int32_t>(std::min<int64_t>(count, kChunk));
-    source.ReadBuffer(buffer.data(), n);
-    WriteBuffer(buffer.data(), n);
-    count -= n;
-  }
-  return total;
-}
-
 // ---------------------------------------------------------------------------------------
 // TMemoryStream
 

@@ -59,9 +59,6 @@ class TStream {
   // (EWriteError) when fewer than count bytes move.
   void ReadBuffer(void* buffer, int32_t count);
   void WriteBuffer(const void* buffer, int32_t count);
-  // Copies count bytes from source's position; a count of 0 copies the whole source from
-  // its start. Answers the number of bytes copied.
-  int64_t CopyFrom(TStream& source, int64_t count);
 };
 
 // A stream over an owned, growable byte buffer. Seeking past the end is allowed; a write

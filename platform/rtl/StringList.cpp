@@ -188,12 +188,6 @@ int32_t TStringList::IndexOf(const std::string& s) const {
   return -1;
 }
 
-int32_t TStringList::IndexOfObject(const void* object) const {
-  for (size_t i = 0; i < FItems.size(); ++i)
-    if (FItems[i].Object == object) return static_cast<int32_t>(i);
-  return -1;
-}
-
 bool TStringList::Find(const std::string& s, int32_t& index) const {
   // Lower bound: the first line not less than s.
   int32_t low = 0;

@@ -70,7 +70,6 @@ class TStringList {
 
   // Sorted lists use a binary search; unsorted ones a linear one. -1 when absent.
   int32_t IndexOf(const std::string& s) const;
-  int32_t IndexOfObject(const void* object) const;
   // Binary search of a sorted list: true when found (index = first match), else false with
   // index = the insertion point. Only meaningful on a sorted list.
   bool Find(const std::string& s, int32_t& index) const;

@@ -184,22 +184,14 @@ HRESULT CLSIDFromProgID(const char16_t* progId, CLSID* clsid);
 // HKCR\CLSID\{CLSID}\ProgID (default), for SetProgIDResolver (OleTypes.h).
 std::optional<std::u16string> ProgIDFromRegistry(REFCLSID clsid);
 
-// The class object, from this process's registrations or from the local server (a proxy
-// answering IUnknown and IClassFactory; its LockServer is undone when this process ends).
-HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsContext, void* serverInfo, REFIID riid,
-                         void** object);
 // Creates an object. An outer object with a local server gives CLASS_E_NOAGGREGATION;
 // REGDB_E_CLASSNOTREG when the class has no registration here nor a LocalServer32 entry.
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsContext, REFIID riid,
                          void** object);
 
-// Bounds in milliseconds, process-wide (0 is taken as 1: there is always a bound).
-// Activation: how long to wait for a started server's class object (default 10000).
-// Calls: how long a call waits for its reply (default 30000).
-void SetActivationTimeout(DWORD milliseconds);
-DWORD GetActivationTimeout();
+// How long a call waits for its reply in milliseconds, process-wide (default 30000; 0 is
+// taken as 1: there is always a bound).
 void SetCallTimeout(DWORD milliseconds);
-DWORD GetCallTimeout();
 
 // The switch appended to LocalServer32 when the runtime starts a server.
 inline constexpr const char* kEmbeddingSwitch = "-Embedding";

@@ -24,6 +24,7 @@
 #include "platform/win/Files.h"
 #include "platform/win/Process.h"
 #include "platform/win/RegistryFile.h"
+#include "platform/win/TestHooks.h"
 
 namespace veskmath::win {
 

@@ -1,5 +1,6 @@
 // ANSI code page configuration and the conversions, on iconv with per-thread descriptors.
 #include "platform/win/CodePage.h"
+#include "platform/win/TestHooks.h"
 
 #include <iconv.h>
 

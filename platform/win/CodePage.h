@@ -27,9 +27,6 @@ std::string AnsiCodePageName();
 // Empty when VESKMATH_ACP is unset, empty or usable; otherwise the reason it was not used:
 //   VESKMATH_ACP=bogus: "bogus" is not a known code page (e.g. CP932, CP1252, UTF-8)
 std::string AnsiCodePageProblem();
-// Switches the ANSI code page of the process (hosts and tests; the environment variable is
-// the usual way). Returns false, changing nothing, for an unusable name.
-bool SetAnsiCodePage(std::string_view name);
 
 // ANSI (the configured code page) <-> UTF-16. `usedDefaultChar`, when given, tells whether
 // some character was replaced by "?".

@@ -3,7 +3,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -20,6 +22,7 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/rtl/UniqueFd.h"
 #include "platform/win/Files.h"
@@ -65,6 +68,13 @@ struct Registry {
   int receiveFd = -1;
   pid_t receivePid = 0;  // the process that made it (a forked child must make its own)
   std::string receivePath;
+  // The thread that receives on it, and the event that tells it to stop; joined at the end
+  // of the process by the ReceiverOwner.
+  std::unique_ptr<std::thread> receiveThread;
+  rtl::UniqueFd receiveStop;
+  // Thread objects a forked child inherits: their threads exist only in the parent, so they
+  // are neither joined nor destroyed here.
+  std::vector<std::unique_ptr<std::thread>> inheritedThreads;
 };
 
 Registry& Reg() {
@@ -97,6 +107,17 @@ ThreadQueue& OwnQueueLocked(Registry& reg) {
     tQueueGuard.threadId = tid;
   }
   return *queue;
+}
+
+// The window of this process under `hwnd`, or null with the last error set. Caller holds
+// the lock.
+Window* FindWindowLocked(Registry& reg, HWND hwnd) {
+  const auto w = reg.windows.find(hwnd);
+  if (w == reg.windows.end()) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return nullptr;
+  }
+  return &w->second;
 }
 
 bool InRange(UINT message, UINT min, UINT max) {
@@ -177,12 +198,19 @@ bool FillAddress(const std::string& path, sockaddr_un& address) {
 
 std::string SocketPath(DWORD pid) { return UserRuntimeDirectory() + "msg-" + std::to_string(pid); }
 
-void ReceiveLoop(int fd) {
+// Receives until the stop event fires or the socket fails.
+void ReceiveLoop(int fd, int stopFd) {
   Wire wire{};
   for (;;) {
-    const ssize_t n = ::recv(fd, &wire, sizeof wire, 0);
-    if (n < 0) {
+    pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[1].revents != 0) return;  // told to stop
+    const ssize_t n = ::recv(fd, &wire, sizeof wire, MSG_DONTWAIT);
+    if (n < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
       return;  // the socket is gone
     }
     if (n != static_cast<ssize_t>(sizeof wire) || wire.magic != kWireMagic) continue;
@@ -299,19 +327,40 @@ bool OpenReceiverLocked(Registry& reg) {
     SetLastError(ErrorFromErrno(errno));
     return false;
   }
-  // The receiving thread owns the descriptor from here for the life of the process.
+  rtl::UniqueFd stop(::eventfd(0, EFD_CLOEXEC));
+  if (!stop.Valid()) {
+    SetLastError(ErrorFromErrno(errno));
+    return false;
+  }
+  // The descriptor lives until the ReceiverOwner has joined the thread.
   reg.receiveFd = fd.Release();
   reg.receivePid = ::getpid();
   reg.receivePath = path;
+  reg.receiveStop = std::move(stop);
+  if (reg.receiveThread) reg.inheritedThreads.push_back(std::move(reg.receiveThread));
   RemoveSocketOnSignals(path);
-  std::thread(ReceiveLoop, reg.receiveFd).detach();
-  // Removes the socket file at the end of the process.
-  static const struct SocketCleanup {
-    ~SocketCleanup() {
+  reg.receiveThread =
+      std::make_unique<std::thread>(ReceiveLoop, reg.receiveFd, reg.receiveStop.Get());
+  // At the end of the process: stops and joins the thread, then closes and removes the socket.
+  static const struct ReceiverOwner {
+    ~ReceiverOwner() {
       Registry& r = Reg();
-      if (r.receivePid == ::getpid() && !r.receivePath.empty()) ::unlink(r.receivePath.c_str());
+      std::unique_ptr<std::thread> thread;
+      {
+        const std::lock_guard<std::mutex> lock(r.mutex);
+        if (r.receivePid != ::getpid() || !r.receiveThread) return;
+        thread = std::move(r.receiveThread);
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(r.receiveStop.Get(), &one, sizeof one);
+      }
+      thread->join();
+      const std::lock_guard<std::mutex> lock(r.mutex);
+      ::close(r.receiveFd);
+      r.receiveFd = -1;
+      r.receiveStop.Reset();
+      if (!r.receivePath.empty()) ::unlink(r.receivePath.c_str());
     }
-  } cleanup;
+  } owner;
   return true;
 }
 
@@ -367,32 +416,25 @@ HWND CreateMessageWindow(WindowProc proc) {
 BOOL DestroyWindow(HWND hwnd) {
   Registry& reg = Reg();
   const std::lock_guard<std::mutex> lock(reg.mutex);
-  const auto w = reg.windows.find(hwnd);
-  if (w == reg.windows.end()) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
-  if (w->second.threadId != GetCurrentThreadId()) {
+  Window* const w = FindWindowLocked(reg, hwnd);
+  if (w == nullptr) return FALSE;
+  if (w->threadId != GetCurrentThreadId()) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  if (const auto q = reg.queues.find(w->second.threadId); q != reg.queues.end()) {
+  if (const auto q = reg.queues.find(w->threadId); q != reg.queues.end()) {
     std::erase_if(q->second->messages, [hwnd](const MSG& m) { return m.hwnd == hwnd; });
   }
-  reg.windows.erase(w);
+  reg.windows.erase(hwnd);
   return TRUE;
 }
 
 BOOL PublishWindow(HWND hwnd) {
   Registry& reg = Reg();
   const std::lock_guard<std::mutex> lock(reg.mutex);
-  const auto w = reg.windows.find(hwnd);
-  if (w == reg.windows.end()) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
-  if (!OpenReceiverLocked(reg)) return FALSE;
-  w->second.published = true;
+  Window* const w = FindWindowLocked(reg, hwnd);
+  if (w == nullptr || !OpenReceiverLocked(reg)) return FALSE;
+  w->published = true;
   return TRUE;
 }
 

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "platform/win/CodePage.h"
+#include "platform/win/TestHooks.h"
 
 namespace veskmath::win {
 
@@ -62,6 +63,8 @@ std::string TRegistry::Resolve(const std::string& key) const {
 }
 
 std::string TRegistry::OpenPath() const { return RegistryAnsiToUtf8(FCurrentPath); }
+
+std::string RegistryCurrentPath(const TRegistry& registry) { return registry.FCurrentPath; }
 
 // Opening for writing needs the right to write, as on the real registry: false when the
 // file may not be written; the key and its parents are created when missing.

@@ -4,7 +4,7 @@
 // Names, paths and texts go in and come out in the system ANSI code page (CodePage.h); the
 // file holds UTF-8. As in the component library:
 //   - a key path beginning with "\" starts at the root key, any other is relative to the
-//     open key (or to the root key when none is open); CurrentPath is the open key's path
+//     open key (or to the root key when none is open); the open key's path is kept
 //     without the leading "\";
 //   - value operations act on the open key and fail when none is open;
 //   - ReadString of a missing value answers ""; ReadInteger of a missing value raises
@@ -39,7 +39,6 @@ class TRegistry {
 
   // Closes the open key. HKEY_CLASSES_ROOT is the default root key.
   void SetRootKey(HKEY value);
-  std::string CurrentPath() const { return FCurrentPath; }
   const std::string& FileName() const;
 
   // Opens a key (creating it and its parents when canCreate) and makes it the open key.
@@ -71,6 +70,8 @@ class TRegistry {
   bool FKeyOpen = false;
   bool FReadOnly = false;
   std::string FCurrentPath;  // ANSI
+
+  friend std::string RegistryCurrentPath(const TRegistry& registry);  // TestHooks.h
 };
 
 }  // namespace veskmath::win

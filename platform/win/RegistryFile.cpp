@@ -18,6 +18,7 @@
 
 #include "platform/rtl/UniqueFd.h"
 #include "platform/win/CodePage.h"
+#include "platform/win/TestHooks.h"
 
 namespace veskmath::win {
 
@@ -496,7 +497,7 @@ bool RegistryFile::Identity::operator==(const Identity& o) const {
 
 RegistryFile::RegistryFile(std::string path) : FPath(std::move(path)) {}
 
-void RegistryFile::SetLockTimeout(unsigned milliseconds) { gLockTimeoutMs = milliseconds; }
+void SetRegistryLockTimeout(unsigned milliseconds) { gLockTimeoutMs = milliseconds; }
 
 std::string RegistryFile::DefaultPath() {
   if (const char* env = std::getenv("VESKMATH_REGISTRY"); env && *env) return env;

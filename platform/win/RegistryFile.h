@@ -131,9 +131,6 @@ class RegistryFile {
   // XDG_CONFIG_HOME only), ~/.config/veskmath/registry.reg; "" when no home is known.
   static std::string DefaultPath();
   const std::string& Path() const { return FPath; }
-  // How long a change waits for another writer's lock before it fails (default 10 s),
-  // process-wide.
-  static void SetLockTimeout(unsigned milliseconds);
 
   // Reading. Paths are key paths below the root as SplitKeyPath takes them; an invalid path
   // names no key. Names and texts are UTF-8.

@@ -92,11 +92,6 @@ TEST(MemoryStream, FileAndStreamRoundTrip) {
   EXPECT_EQ(in.Size(), 13);
   EXPECT_EQ(in.Position(), 0);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(in.Memory()), 13), data);
-
-  TMemoryStream copy;
-  copy.WriteBuffer("x", 1);
-  EXPECT_EQ(copy.CopyFrom(in, 0), 13);  // count 0 copies the whole source
-  EXPECT_EQ(copy.Size(), 14);
 }
 
 TEST(FileStream, CreateReplacesAndReadsBack) {

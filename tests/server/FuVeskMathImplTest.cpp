@@ -15,6 +15,7 @@
 #include "ServerTestUtil.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/Messages.h"
+#include "platform/win/TestHooks.h"
 #include "server/MathForm.h"
 
 namespace veskmath::server {

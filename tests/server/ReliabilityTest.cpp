@@ -61,35 +61,13 @@ TRun RunVesk(const std::vector<std::string>& args, const std::string& dir, rlim_
                                std::filesystem::copy_options::overwrite_existing);
     ::chmod(program.c_str(), 0755);
   }
-  std::vector<std::string> text = {program, "--inproc"};
-  text.insert(text.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : text) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const std::string out = dir + "/vesk.out", err = dir + "/vesk.err";
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (o < 0 || e < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0) ::_exit(126);
-    if (asNobody && ::geteuid() == 0 &&
-        (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
-      ::_exit(126);
-    }
-    if (limit > 0) {
-      // SIGXFSZ keeps its default action: the program must not die of it.
-      const rlimit r{limit, limit};
-      if (::setrlimit(RLIMIT_FSIZE, &r) != 0) ::_exit(126);
-    }
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  TRun r;
-  int raw = 0;
-  if (pid > 0 && ::waitpid(pid, &raw, 0) == pid && WIFEXITED(raw)) r.Status = WEXITSTATUS(raw);
-  r.Out = ReadFile(out);
-  r.Err = ReadFile(err);
-  return r;
+  std::vector<std::string> all = {"--inproc"};
+  all.insert(all.end(), args.begin(), args.end());
+  test_support::TChildOptions options = test_support::NobodyIf(asNobody);
+  options.FileSizeLimit = limit;
+  const test_support::TChildResult r =
+      test_support::RunChild(program, all, dir, "vesk", "", options);
+  return {r.Status, r.Out, r.Err};
 }
 
 // ---- the history file under faults --------------------------------------------------------

@@ -9,6 +9,7 @@
 #include <grp.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,6 +23,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -57,44 +59,118 @@ inline bool DropToNobody() {
          (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0);
 }
 
+// Reaps `pid` once it ends within `seconds` (then sets it to -1): its exit status, -1 for a
+// signal; nullopt while it still runs.
+inline std::optional<int> WaitForExit(pid_t& pid, double seconds) {
+  std::optional<int> status;
+  if (pid <= 0) return status;
+  WaitFor(
+      [&] {
+        int raw = 0;
+        if (::waitpid(pid, &raw, WNOHANG) != pid) return false;
+        status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        pid = -1;
+        return true;
+      },
+      seconds);
+  return status;
+}
+
+// `body` run in a forked child, whose exit status is what it answers (125 for an exception
+// or a failed switch to the user nobody); the test goes on at once. A child still running
+// when the object goes is killed.
+class TForkedChild {
+ public:
+  explicit TForkedChild(const std::function<int()>& body, bool asNobody = false) {
+    FPid = ::fork();
+    if (FPid != 0) return;
+    int status = 125;
+    try {
+      if (!asNobody || DropToNobody()) status = body();
+    } catch (...) {
+    }
+    ::_exit(status);
+  }
+  TForkedChild(TForkedChild&& other) noexcept : FPid(std::exchange(other.FPid, -1)) {}
+  TForkedChild& operator=(TForkedChild&&) = delete;
+  ~TForkedChild() { Kill(); }
+
+  pid_t Pid() const { return FPid; }
+  void Kill() {
+    if (FPid <= 0) return;
+    ::kill(FPid, SIGKILL);
+    ::waitpid(FPid, nullptr, 0);
+    FPid = -1;
+  }
+  std::optional<int> Wait(double seconds = 15) { return WaitForExit(FPid, seconds); }
+
+ private:
+  pid_t FPid = -1;
+};
+
 struct TChildResult {
   int Status = -1;  // exit status, -1 when it did not end normally
   std::string Out;
   std::string Err;
 };
 
+// How a child is started beyond its program and arguments.
+struct TChildOptions {
+  std::vector<std::string> Env;  // "NAME=value" entries that win over the inherited ones
+  std::string Argv0;             // argv[0] when it is not the program's path
+  rlim_t FileSizeLimit = 0;      // bytes any file the child writes may reach (a full disk); 0: none
+  bool AsNobody = false;         // when running as root: the user nobody, own runtime directory
+};
+
+inline TChildOptions NobodyIf(bool asNobody) {
+  TChildOptions options;
+  options.AsNobody = asNobody;
+  return options;
+}
+
 // A started program whose standard input is a pipe the test writes to; standard output and
-// error go to "<dir>/<tag>.out" and ".err". `asNobody` (when running as root) drops to the
-// user nobody first, with a runtime directory of its own. A child still running when the
-// object goes is killed.
+// error go to "<dir>/<tag>.out" and ".err". A child still running when the object goes is
+// killed.
 class TChild {
  public:
   TChild(const std::string& program, const std::vector<std::string>& args, const std::string& dir,
-         const std::string& tag, bool asNobody = false) {
+         const std::string& tag, bool asNobody = false)
+      : TChild(program, args, dir, tag, NobodyIf(asNobody)) {}
+  TChild(const std::string& program, const std::vector<std::string>& args, const std::string& dir,
+         const std::string& tag, const TChildOptions& options) {
     FOut = dir + "/" + tag + ".out";
     FErr = dir + "/" + tag + ".err";
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return;
-    std::vector<std::string> text = {program};
+    std::vector<std::string> text = {options.Argv0.empty() ? program : options.Argv0};
     text.insert(text.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : text) argv.push_back(a.data());
     argv.push_back(nullptr);
-    const bool drop = asNobody && ::geteuid() == 0;
-    const std::string runtime = dir + "/run-nobody";
+    const bool drop = options.AsNobody && ::geteuid() == 0;
+    std::vector<std::string> entries(options.Env);
     if (drop) {
+      const std::string runtime = dir + "/run-nobody";
       ::mkdir(runtime.c_str(), 0700);
       (void)!::chown(runtime.c_str(), 65534, 65534);
+      entries.push_back("XDG_RUNTIME_DIR=" + runtime);
     }
+    // Built before the fork: the child of a threaded program must not allocate. The first
+    // entry of a name wins.
+    std::vector<char*> envp;
+    for (std::string& e : entries) envp.push_back(e.data());
+    for (char** e = environ; *e != nullptr; ++e) envp.push_back(*e);
+    envp.push_back(nullptr);
+    const rlimit limit{options.FileSizeLimit, options.FileSizeLimit};
     const int out = ::open(FOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const int err = ::open(FErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     FPid = ::fork();
     if (FPid == 0) {
-      if (drop && (!DropToNobody() || ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1) != 0)) {
-        ::_exit(126);
-      }
+      if (drop && !DropToNobody()) ::_exit(126);
       if (::dup2(fds[0], 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(126);
-      ::execv(argv[0], argv.data());
+      // SIGXFSZ keeps its default action: a program that honours the limit does not die of it.
+      if (options.FileSizeLimit > 0 && ::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
+      ::execve(program.c_str(), argv.data(), envp.data());
       ::_exit(127);
     }
     ::close(fds[0]);
@@ -128,20 +204,7 @@ class TChild {
   }
   // The exit status once the child ended within `seconds`, -1 for a signal, nullopt when it
   // is still running.
-  std::optional<int> Wait(double seconds = 15) {
-    std::optional<int> status;
-    if (FPid <= 0) return status;
-    WaitFor(
-        [&] {
-          int raw = 0;
-          if (::waitpid(FPid, &raw, WNOHANG) != FPid) return false;
-          status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-          FPid = -1;
-          return true;
-        },
-        seconds);
-    return status;
-  }
+  std::optional<int> Wait(double seconds = 15) { return WaitForExit(FPid, seconds); }
   // Ends the input, waits for the end (a minute at most) and collects the output.
   TChildResult Result(double seconds = 60) {
     CloseInput();
@@ -162,8 +225,9 @@ class TChild {
 // Runs a program to its end with `input` as its standard input.
 inline TChildResult RunChild(const std::string& program, const std::vector<std::string>& args,
                              const std::string& dir, const std::string& tag,
-                             const std::string& input = std::string()) {
-  TChild child(program, args, dir, tag);
+                             const std::string& input = std::string(),
+                             const TChildOptions& options = {}) {
+  TChild child(program, args, dir, tag, options);
   child.Type(input);
   return child.Result();
 }

@@ -2,6 +2,7 @@
 // program is its own local server: the registered LocalServer32 command line runs it again
 // with --automation-test-server, which serves the test counter instead of running tests.
 #include "platform/win/Automation.h"
+#include "platform/win/TestHooks.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -181,11 +182,10 @@ class AutomationFixture : public ::testing::Test {
 
 // A client in a child process: creates an object (and, with `lock`, locks the server), writes
 // the server's pid to `out` and waits to be killed.
-pid_t StartClientChild(int& out, bool lock) {
+test_support::TForkedChild StartClientChild(int& out, bool lock) {
   int fds[2];
-  if (::pipe(fds) != 0) return -1;
-  const pid_t child = ::fork();
-  if (child == 0) {
+  if (::pipe(fds) != 0) return test_support::TForkedChild([] { return 1; });
+  test_support::TForkedChild child([&]() -> int {
     ::close(fds[0]);
     std::int32_t pid = -1;
     ComPtr<IDispatch> object;
@@ -206,7 +206,7 @@ pid_t StartClientChild(int& out, bool lock) {
     }
     [[maybe_unused]] const ssize_t n = ::write(fds[1], &pid, sizeof pid);
     for (;;) ::pause();
-  }
+  });
   ::close(fds[1]);
   out = fds[0];
   return child;
@@ -218,12 +218,6 @@ std::int32_t ReadPid(int fd) {
   if (::poll(&p, 1, 30000) <= 0 || ::read(fd, &pid, sizeof pid) != sizeof pid) pid = -1;
   ::close(fd);
   return pid;
-}
-
-void KillChild(pid_t child) {
-  ::kill(child, SIGKILL);
-  int status = 0;
-  ::waitpid(child, &status, 0);
 }
 
 // A raw connection to the class's socket, for what a well-behaved client never sends.
@@ -369,27 +363,17 @@ TEST_F(AutomationFixture, ClientCallsTheServerWhichEndsAfterTheLastRelease) {
 // serves, and ends cleanly: exit status 0, which under the sanitizers also means no leak.
 TEST_F(AutomationFixture, RunningServerIsUsedAndEndsCleanly) {
   const std::string exe = ModuleFileName();
-  const pid_t server = ::fork();
-  if (server == 0) {
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, 1);
-    ::dup2(null, 2);
-    ::execl(exe.c_str(), exe.c_str(), "--automation-test-server", "/Automation", nullptr);
-    ::_exit(127);
-  }
-  ASSERT_GT(server, 0);
+  test_support::TChild server(exe, {"--automation-test-server", "/Automation"}, FDir, "server");
+  ASSERT_GT(server.Pid(), 0);
   // Nothing registered to start: the object can only come from the running server.
   RegistryFile(RegistryFile::DefaultPath()).DeleteKey(HKEY_CLASSES_ROOT, kClassKey);
   ComPtr<IDispatch> object;
   HRESULT hr = REGDB_E_CLASSNOTREG;
   test_support::WaitFor([&] { return (hr = Create(object)) != REGDB_E_CLASSNOTREG; }, 20);
   ASSERT_EQ(hr, S_OK);
-  EXPECT_EQ(ServerOf(object.Get()), server);
+  EXPECT_EQ(ServerOf(object.Get()), server.Pid());
   object.Reset();
-  int status = -1;
-  ASSERT_EQ(::waitpid(server, &status, 0), server);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(server.Wait(30), 0) << server.Err();
 }
 
 TEST_F(AutomationFixture, TwoClientsShareOneServerWithTheirOwnObjects) {
@@ -407,12 +391,12 @@ TEST_F(AutomationFixture, TwoClientsShareOneServerWithTheirOwnObjects) {
   // Two client processes at once, while the first objects still keep the server.
   int out1 = -1;
   int out2 = -1;
-  const pid_t c1 = StartClientChild(out1, false);
-  const pid_t c2 = StartClientChild(out2, false);
+  auto c1 = StartClientChild(out1, false);
+  auto c2 = StartClientChild(out2, false);
   EXPECT_EQ(ReadPid(out1), server);
   EXPECT_EQ(ReadPid(out2), server);
-  KillChild(c1);
-  KillChild(c2);
+  c1.Kill();
+  c2.Kill();
 
   // Releasing one object keeps the other.
   first.Reset();
@@ -426,15 +410,15 @@ TEST_F(AutomationFixture, TwoClientsShareOneServerWithTheirOwnObjects) {
 TEST_F(AutomationFixture, ClientsStartingTogetherGetOneServer) {
   int out1 = -1;
   int out2 = -1;
-  const pid_t c1 = StartClientChild(out1, false);
-  const pid_t c2 = StartClientChild(out2, false);
+  auto c1 = StartClientChild(out1, false);
+  auto c2 = StartClientChild(out2, false);
   const std::int32_t s1 = ReadPid(out1);
   const std::int32_t s2 = ReadPid(out2);
   ASSERT_GT(s1, 0);
   FServers.push_back(s1);
   EXPECT_EQ(s2, s1);
-  KillChild(c1);
-  KillChild(c2);
+  c1.Kill();
+  c2.Kill();
   EXPECT_TRUE(WaitForExit(s1, 10000)) << "dead clients' objects kept the server";
 }
 
@@ -443,11 +427,11 @@ TEST_F(AutomationFixture, KilledClientsObjectsAndLocksAreReleased) {
   ASSERT_EQ(Create(mine), S_OK);
   const pid_t server = ServerOf(mine.Get());
   int out = -1;
-  const pid_t child = StartClientChild(out, /*lock=*/true);
+  auto child = StartClientChild(out, /*lock=*/true);
   ASSERT_EQ(ReadPid(out), server);
   mine.Reset();  // only the child's object and lock keep the server now
   EXPECT_FALSE(WaitForExit(server, 200)) << "ended while the child still held its object";
-  KillChild(child);
+  child.Kill();
   EXPECT_TRUE(WaitForExit(server, 10000)) << "the killed client's object or lock was kept";
 }
 
@@ -613,18 +597,15 @@ TEST_F(AutomationFixture, AnotherUsersClientIsRefused) {
   ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
   const std::vector<std::uint8_t> request =
       *wire::EncodeFrame(wire::CreateInstanceRequest{IID_IDispatch});
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(10);
-    const int fd = RawConnect(path);  // the path was found while still root
-    if (fd < 0) ::_exit(11);
-    if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) < 0) ::_exit(0);  // reset
-    ::_exit(ClosedByPeer(fd, 5000) ? 0 : 12);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "10: no other user, 11: could not connect, 12: answered";
+  test_support::TForkedChild child(
+      [&] {
+        const int fd = RawConnect(path);  // the path was found while still root
+        if (fd < 0) return 11;
+        if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) < 0) return 0;  // reset
+        return ClosedByPeer(fd, 5000) ? 0 : 12;
+      },
+      /*asNobody=*/true);
+  EXPECT_EQ(child.Wait(30), 0) << "125: no other user, 11: could not connect, 12: answered";
   // The owner is still served.
   std::int32_t value = 0;
   EXPECT_EQ(CallAdd(object.Get(), 2, value), S_OK);

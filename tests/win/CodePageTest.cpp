@@ -1,4 +1,5 @@
 #include "platform/win/CodePage.h"
+#include "platform/win/TestHooks.h"
 
 #include <gtest/gtest.h>
 

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/win/Files.h"
 #include "support/ChildProcess.h"
 
 namespace veskmath::win {
@@ -236,6 +237,24 @@ TEST(MessagesRemote, PublishedWindowReceivesFromAnotherProcess) {
   const HWND ofDeadProcess = (static_cast<HWND>(child) << 9) | 1;
   EXPECT_FALSE(PostMessageA(ofDeadProcess, WM_USER, 0, 0));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+}
+
+// Child side: publishes a window and ends normally.
+TEST(MessagesRemote, ChildPublishesAndEnds) {
+  if (std::getenv("VESKMATH_TEST_PUBLISH_AND_END") == nullptr) GTEST_SKIP() << "child only";
+  const TestWindow w;
+  EXPECT_TRUE(PublishWindow(w.Handle()));
+}
+
+// A normal end stops and joins the receiving thread (the child would hang otherwise) and
+// removes the socket file.
+TEST(MessagesRemote, NormalEndJoinsReceiverAndRemovesSocket) {
+  pid_t child = 0;
+  ASSERT_EQ(test_support::RunThisTestInChild("MessagesRemote.ChildPublishesAndEnds",
+                                             {"VESKMATH_TEST_PUBLISH_AND_END=1"}, &child),
+            0);
+  struct stat st {};
+  EXPECT_NE(::stat((UserRuntimeDirectory() + "msg-" + std::to_string(child)).c_str(), &st), 0);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "platform/win/RegistryFile.h"
+#include "platform/win/TestHooks.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -329,7 +330,7 @@ TEST_F(RegistryFileStore, HeldLockFailsTheWriterInBoundedTime) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   const int holder = ::open((path + ".lock").c_str(), O_RDWR | O_CLOEXEC);
   ASSERT_EQ(::flock(holder, LOCK_EX), 0);
-  RegistryFile::SetLockTimeout(200);
+  SetRegistryLockTimeout(200);
   const auto start = std::chrono::steady_clock::now();
   try {
     file.CreateKey(HKEY_CLASSES_ROOT, "K2");
@@ -340,7 +341,7 @@ TEST_F(RegistryFileStore, HeldLockFailsTheWriterInBoundedTime) {
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
   ::close(holder);
-  RegistryFile::SetLockTimeout(10000);
+  SetRegistryLockTimeout(10000);
   file.CreateKey(HKEY_CLASSES_ROOT, "K2");
   EXPECT_TRUE(RegistryFile(path).KeyExists(HKEY_CLASSES_ROOT, "K2"));
 }
@@ -387,37 +388,27 @@ TEST_F(RegistryFileStore, ConcurrentWritersLoseNothing) {
   constexpr int kValues = 12;
   int gate[2];
   ASSERT_EQ(::pipe(gate), 0);
-  std::vector<pid_t> children;
+  std::vector<veskmath::test_support::TForkedChild> children;
   for (int w = 0; w < kWriters; ++w) {
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
+    children.emplace_back([&, w] {
       ::close(gate[1]);
       char c;
       (void)!::read(gate[0], &c, 1);  // returns when the parent closes the gate: all start at once
+      RegistryFile writer(path);
       int failures = 0;
-      try {
-        RegistryFile writer(path);
-        for (int i = 0; i < kValues; ++i) {
-          const std::string name = "w" + std::to_string(w) + "_" + std::to_string(i);
-          if (!writer.SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orbanel\\Vesk", name,
-                               RegValue::DWord(static_cast<uint32_t>(i))))
-            ++failures;
-        }
-      } catch (...) {
-        ++failures;
+      for (int i = 0; i < kValues; ++i) {
+        const std::string name = "w" + std::to_string(w) + "_" + std::to_string(i);
+        if (!writer.SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orbanel\\Vesk", name,
+                             RegValue::DWord(static_cast<uint32_t>(i))))
+          ++failures;
       }
-      ::_exit(failures == 0 ? 0 : 1);
-    }
-    children.push_back(pid);
+      return failures == 0 ? 0 : 1;
+    });
+    ASSERT_GT(children.back().Pid(), 0);
   }
   ::close(gate[0]);
   ::close(gate[1]);
-  for (const pid_t pid : children) {
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  for (auto& child : children) EXPECT_EQ(child.Wait(60), 0);
   const auto values = RegistryFile(path).Values(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orbanel\\Vesk");
   ASSERT_TRUE(values.has_value());
   EXPECT_EQ(values->size(), static_cast<size_t>(kWriters * kValues));

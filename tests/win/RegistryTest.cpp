@@ -1,4 +1,5 @@
 #include "platform/win/Registry.h"
+#include "platform/win/TestHooks.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -35,14 +36,14 @@ TEST_F(TRegistryTest, WritesAHostEntryAsTheInstallDialogDoes) {
   EXPECT_FALSE(reg.OpenKey(kHostKey, false));  // no host: nothing is created
   EXPECT_FALSE(reg.KeyExists(kHostKey));
   ASSERT_TRUE(reg.OpenKey(kHostKey, true));
-  EXPECT_EQ(reg.CurrentPath(), kHostKey);
+  EXPECT_EQ(RegistryCurrentPath(reg), kHostKey);
   ASSERT_TRUE(reg.OpenKey("01", true));  // relative to the open key
-  EXPECT_EQ(reg.CurrentPath(), "SOFTWARE\\Orbanel\\Vesk\\01");
+  EXPECT_EQ(RegistryCurrentPath(reg), "SOFTWARE\\Orbanel\\Vesk\\01");
   reg.WriteString("Name", "calc");
   reg.WriteString("ID", "VeskMath.FuVeskMath");
   reg.WriteInteger("ExecWithoutCompstr", 1);
   reg.CloseKey();
-  EXPECT_EQ(reg.CurrentPath(), "");
+  EXPECT_EQ(RegistryCurrentPath(reg), "");
 
   TRegistry reader(path);
   reader.SetRootKey(HKEY_LOCAL_MACHINE);
@@ -63,7 +64,7 @@ TEST_F(TRegistryTest, StoresSystemTextsAsUtf8) {
   ASSERT_TRUE(veskmath::win::SetAnsiCodePage("CP932"));  // the default, unless set otherwise
   reg.SetRootKey(HKEY_LOCAL_MACHINE);
   ASSERT_TRUE(reg.OpenKey("Vesk\\" + so + "\\01", true));
-  EXPECT_EQ(reg.CurrentPath(), "Vesk\\" + so + "\\01");
+  EXPECT_EQ(RegistryCurrentPath(reg), "Vesk\\" + so + "\\01");
   reg.WriteString(name, name);
   EXPECT_NE(ReadFile(path).find("[HKEY_LOCAL_MACHINE\\Vesk\\ソ\\01]\n\"数式計算\"=\"数式計算\"\n"),
             std::string::npos)
@@ -84,10 +85,10 @@ TEST_F(TRegistryTest, ResolvesAbsoluteAndRelativeKeys) {
   EXPECT_FALSE(reg.KeyExists("CLSID\\{X}"));         // would be CLSID\CLSID\{X}
   EXPECT_TRUE(reg.KeyExists("\\CLSID\\{X}"));        // absolute
   ASSERT_TRUE(reg.OpenKey("", false));               // the open key itself
-  EXPECT_EQ(reg.CurrentPath(), "CLSID");
+  EXPECT_EQ(RegistryCurrentPath(reg), "CLSID");
   // Changing the root closes the key.
   reg.SetRootKey(HKEY_LOCAL_MACHINE);
-  EXPECT_EQ(reg.CurrentPath(), "");
+  EXPECT_EQ(RegistryCurrentPath(reg), "");
   EXPECT_FALSE(reg.KeyExists("CLSID"));
   EXPECT_THROW(reg.SetRootKey(static_cast<HKEY>(0x80000001u)), ERegistryException);
 }
@@ -211,7 +212,7 @@ TEST_F(TRegistryTest, UnwritableFileRefusesOpeningForWriting) {
         if (!r.OpenKey("01", false) || r.ReadString("ID") != "Other") return "cannot read";
         if (r.OpenKey("\\SOFTWARE\\Orbanel\\Vesk\\02", true)) return "created a key";
         if (r.OpenKey("\\SOFTWARE\\Orbanel\\Vesk\\01", true)) return "opened for writing";
-        if (r.CurrentPath() != "SOFTWARE\\Orbanel\\Vesk\\01") return "lost the open key";
+        if (RegistryCurrentPath(r) != "SOFTWARE\\Orbanel\\Vesk\\01") return "lost the open key";
         try {
           r.WriteString("ID", "Mine");
           return "wrote a value";

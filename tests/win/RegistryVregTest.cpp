@@ -30,26 +30,12 @@ struct Result {
 
 Result Vreg(const ScratchDir& dir, const std::string& registry,
             const std::vector<std::string>& args) {
-  const std::string outPath = dir / "stdout", errPath = dir / "stderr";
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(126);
-    ::setenv("VESKMATH_REGISTRY", registry.c_str(), 1);
-    std::vector<char*> argv{const_cast<char*>("vreg")};
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    ::execv(VESKMATH_VREG_PATH, argv.data());
-    ::_exit(127);
-  }
-  Result result;
-  int status = 0;
-  if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-    result.status = WEXITSTATUS(status);
-  result.out = ReadFile(outPath);
-  result.err = ReadFile(errPath);
-  return result;
+  veskmath::test_support::TChildOptions options;
+  options.Env = {"VESKMATH_REGISTRY=" + registry};
+  options.Argv0 = "vreg";
+  const veskmath::test_support::TChildResult r =
+      veskmath::test_support::RunChild(VESKMATH_VREG_PATH, args, dir.Path(), "vreg", "", options);
+  return {r.Status, r.Out, r.Err};
 }
 
 class VregTool : public testing::Test {

@@ -19,6 +19,7 @@
 
 #include "platform/win/Automation.h"
 #include "platform/win/RegistryFile.h"
+#include "platform/win/TestHooks.h"
 
 namespace veskmath::win {
 namespace {

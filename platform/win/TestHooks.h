@@ -1,0 +1,37 @@
+// Test-only entry points of the stand-in layer. No product code includes this header: these
+// let the tests reach state and paths the product sets up on its own (timeouts, the code
+// page, the server's LockServer, the open key) so they can drive the live code directly.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/win/Automation.h"
+#include "platform/win/Registry.h"
+#include "platform/win/WinTypes.h"
+
+namespace veskmath::win {
+
+// The class object, from this process's registrations or from the local server (a proxy
+// answering IUnknown and IClassFactory; its LockServer is undone when this process ends).
+HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsContext, void* serverInfo, REFIID riid,
+                         void** object);
+
+// Activation bound in milliseconds, process-wide: how long to wait for a started server's
+// class object (default 10000; 0 is taken as 1). The call bound's setter is in Automation.h.
+void SetActivationTimeout(DWORD milliseconds);
+DWORD GetActivationTimeout();
+DWORD GetCallTimeout();
+
+// How long a registry change waits for another writer's lock before it fails (default
+// 10 s), process-wide.
+void SetRegistryLockTimeout(unsigned milliseconds);
+
+// Switches the ANSI code page of the process (the environment variable VESKMATH_ACP is the
+// product's way). Returns false, changing nothing, for an unusable name.
+bool SetAnsiCodePage(std::string_view name);
+
+// The open key's path in the ANSI code page, without the leading "\"; "" when none is open.
+std::string RegistryCurrentPath(const TRegistry& registry);
+
+}  // namespace veskmath::win
