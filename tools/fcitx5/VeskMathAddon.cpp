@@ -94,12 +94,7 @@ void VeskMathAddon::setConfig(const fcitx::RawConfig& config) {
 
 void VeskMathAddon::Enter(fcitx::InputContext* ic) {
   VeskMathState* state = ic->propertyFor(&FFactory);
-  state->Active = true;
-  state->Text.clear();
-  state->Answered = false;
-  state->Taking = false;
-  state->Notice.clear();
-  ++state->Generation;
+  state->Restart(true);
   if (FActive++ == 0) {
     // The server starts while the user types the first character.
     Submit(ic, TRequestKind::Connect);
@@ -109,12 +104,7 @@ void VeskMathAddon::Enter(fcitx::InputContext* ic) {
 
 void VeskMathAddon::Leave(fcitx::InputContext* ic) {
   VeskMathState* state = ic->propertyFor(&FFactory);
-  state->Active = false;
-  state->Text.clear();
-  state->Answered = false;
-  state->Taking = false;
-  state->Notice.clear();
-  ++state->Generation;
+  state->Restart(false);
   ic->inputPanel().reset();
   ic->updatePreedit();
   ic->updateUserInterface(fcitx::UserInterfaceComponent::InputPanel);

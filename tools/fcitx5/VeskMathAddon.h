@@ -53,6 +53,16 @@ class VeskMathState : public fcitx::InputContextProperty {
   std::string Result;
   bool Taking = false;  // Enter was pressed; the answer commits
   std::string Notice;   // the auxiliary text's message, when something is wrong
+
+  // Entering or leaving math mode: an empty text, and any answer still on its way is stale.
+  void Restart(bool active) {
+    Active = active;
+    Text.clear();
+    Answered = false;
+    Taking = false;
+    Notice.clear();
+    ++Generation;
+  }
 };
 
 class VeskMathAddon : public fcitx::AddonInstance {
