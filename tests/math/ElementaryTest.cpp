@@ -8,10 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <optional>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -849,6 +852,41 @@ TEST(Elementary, HyperbolicTangentFamilyLimits) {
     EXPECT_EQ(c.got.Re, c.expected.Re) << c.what;
     EXPECT_EQ(c.got.Im, c.expected.Im) << c.what;
   }
+}
+
+// Tanh's table path answers the formula's own bits or nothing: a sweep over the arguments it
+// takes (both signs), its edges, and arguments whose values sit on binade ends.
+TEST(Elementary, TanhFastPathAnswersTheFormulasBits) {
+  std::vector<double> args = {1.0 / 16,
+                              std::nextafter(1.0 / 16, 1.0),
+                              std::nextafter(20.0, 0.0),
+                              20.0,
+                              0.5493061443340548,
+                              1.0986122886681098,
+                              0.25541281188299536,
+                              18.714973875118524};
+  std::mt19937_64 random(2026);
+  std::uniform_real_distribution<double> exponent(-4.0, std::log2(20.0));
+  for (int i = 0; i < 300000; ++i) args.push_back(std::exp2(exponent(random)));
+  int answered = 0, differ = 0;
+  for (const double a : args) {
+    for (const double x : {a, -a}) {
+      const std::optional<double> fast = TanhFast(x);
+      if (!fast) continue;
+      ++answered;
+      const double formula = TanhFormula(x);
+      if (std::bit_cast<uint64_t>(*fast) != std::bit_cast<uint64_t>(formula) && ++differ <= 5)
+        ADD_FAILURE() << std::hexfloat << "Tanh(" << x << "): " << *fast << ", formula " << formula;
+    }
+  }
+  EXPECT_EQ(differ, 0);
+  EXPECT_GT(answered, static_cast<int>(args.size()) * 2 * 9 / 10);  // it takes most of them
+  // Off the start-up precision it leaves every argument to the formula.
+  const uint16_t saved = Get8087CW();
+  Set8087CW(Fortran8087CW);
+  const std::optional<double> atDoublePrecision = TanhFast(0.5);
+  Set8087CW(saved);
+  EXPECT_FALSE(atDoublePrecision.has_value());
 }
 
 // The processor reduces trigonometric arguments only below 2^63 and would hand bigger ones
