@@ -148,39 +148,27 @@ inline double ArcCsc(double X) {
 }
 
 // --- real hyperbolic functions ----------------------------------------------------------------
-// The difference e - 1/e loses relative accuracy for arguments near 0 (Sinh(1e-10) keeps
-// about nine digits); the formulas are kept as they are.
-inline double Sinh(double X) {
-  long double s, c;
-  ext::SinhCosh(X, s, c);
-  return static_cast<double>(s);
-}
-inline double Cosh(double X) {
-  long double s, c;
-  ext::SinhCosh(X, s, c);
-  return static_cast<double>(c);
-}
-inline void SinhCosh(double X, double& S, double& C) {
-  long double s, c;
-  ext::SinhCosh(X, s, c);
-  S = static_cast<double>(s);
-  C = static_cast<double>(c);
-}
-
+// Each is a formula on e = e^X in extended precision (namespace formula): sinh (e - 1/e)/2,
+// cosh (e + 1/e)/2, tanh (e - 1/e)/(e + 1/e), coth its inverse, sech 2e/(e^2 + 1), csch
+// 2e/(e^2 - 1). The difference e - 1/e loses relative accuracy for arguments near 0
+// (Sinh(1e-10) keeps about nine digits); the formulas are kept as they are. The functions
+// answer the formulas' own bits, most arguments several times faster (Hyperbolic.cpp): the
+// namespace fast holds that path alone, which answers nothing where it cannot decide.
+//
 // From |X| > 64 on, (e - 1/e)/(e + 1/e) is exactly +-1 in extended precision, and past about
 // 11356 e overflows even the extended range so that the quotient would be inf/inf = NaN.
 // The limits are answered directly there: Tanh and Coth give +-1, Sech and Csch a zero.
 inline constexpr double kHyperbolicLimit = 64.0;
+// Past 1000 the true values lie far below the smallest double.
+inline constexpr double kHyperbolicZero = 1000.0;
 
-// Tanh is the formula (e - 1/e)/(e + 1/e) in extended precision (TanhFormula), answered
-// through TanhFast wherever that can prove the same bits: for 1/16 <= |X| it forms e^2x from a
-// table instead of the microcoded x87 primitive, three times faster, and gives up (nullopt)
-// when its value lies too near a rounding midpoint (one argument in twenty near 1/2, fewer
-// above), outside the start-up precision and rounding, and off x86.
-inline constexpr double kTanhFastFrom = 1.0 / 16.0;
-std::optional<double> TanhFast(double X);
-double TanhFormula(double X);
+double Sinh(double X);
+double Cosh(double X);
+void SinhCosh(double X, double& S, double& C);
 double Tanh(double X);
+double Coth(double X);
+double Sech(double X);
+double Csch(double X);
 // Sinh and cosh stored as doubles first: NaN once sinh overflows (|X| > ~710), where Tanh
 // still answers +-1.
 inline double TanhX(double X) {
@@ -188,23 +176,24 @@ inline double TanhX(double X) {
   SinhCosh(X, s, c);
   return static_cast<double>(static_cast<long double>(s) / c);
 }
-inline double Coth(double X) {
-  if (fabs(X) > kHyperbolicLimit) return std::copysign(1.0, X);
-  const long double e = ext::Exp(X), inv = 1.0L / e;
-  return static_cast<double>((e + inv) / (e - inv));
-}
-// Past 1000 the true values lie far below the smallest double.
-inline constexpr double kHyperbolicZero = 1000.0;
-inline double Sech(double X) {
-  if (fabs(X) > kHyperbolicZero) return 0.0;
-  const long double e = ext::Exp(X);
-  return static_cast<double>(2.0L * e / (e * e + 1.0L));
-}
-inline double Csch(double X) {
-  if (fabs(X) > kHyperbolicZero) return std::copysign(0.0, X);
-  const long double e = ext::Exp(X);
-  return static_cast<double>(2.0L * e / (e * e - 1.0L));
-}
+
+namespace formula {
+double Sinh(double X);
+double Cosh(double X);
+double Tanh(double X);
+double Coth(double X);
+double Sech(double X);
+double Csch(double X);
+}  // namespace formula
+
+namespace fast {
+std::optional<double> Sinh(double X);
+std::optional<double> Cosh(double X);
+std::optional<double> Tanh(double X);
+std::optional<double> Coth(double X);
+std::optional<double> Sech(double X);
+std::optional<double> Csch(double X);
+}  // namespace fast
 
 // The logarithm of a difference loses accuracy where X + sqrt(X^2 + 1) cancels (large
 // negative X); kept as the formula stands.
