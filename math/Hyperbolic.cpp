@@ -157,26 +157,41 @@ constexpr ld kExp2Taylor[5] = {2.707606174062286364911062974e-3L, 3.665565596910
                                2.239395190875157053111836215e-12L,
                                1.212680048995793497252836640e-15L};
 
-// 2^(s/256) for |s| < 2^18 with plain multiplications and additions: 2^(k/256) from the table
-// times the Taylor polynomial of 2^(g/256), g = s - k, |g| <= 1/2, which stops at g^5 (the
-// rest is below 2^-66), evaluated in two halves to shorten the chain. Relative error below
-// 3.4u. The scale 2^(k div 256) must be a normal double (|s| < 2^18 keeps it one).
-ld Exp2By256ths(ld s) {
-  // k = s rounded to nearest by the processor's store (the callers have checked the rounding
-  // mode); g = s - k is exact, both being multiples of s's unit.
+// k = s rounded to nearest by the processor's store (the callers have checked the rounding
+// mode).
+int32_t Nearest(ld s) {
 #if defined(__x86_64__) || defined(__i386__)
   int32_t k;
   asm("fistpl %0" : "=m"(k) : "t"(s) : "st");
+  return k;
 #else
-  const int32_t k = static_cast<int32_t>(lrintl(s));
+  return static_cast<int32_t>(lrintl(s));
 #endif
-  const ld g = s - static_cast<ld>(k);
+}
+
+// 2^(k/256) for |k| < 2^18: the table entry times the power of two as a double (exact).
+ld Exp2Of256ths(int32_t k) {
   const int32_t m = k >> 8;  // floor(k / 256)
-  const double scale = std::bit_cast<double>(static_cast<uint64_t>(1023 + m) << 52);
+  return kExp2By256[k & 255] * std::bit_cast<double>(static_cast<uint64_t>(1023 + m) << 52);
+}
+
+// 2^(s/256) for |s| < 2^18 with plain multiplications and additions: 2^(k/256) from the table
+// times the Taylor polynomial of 2^(g/256), g = s - k (exact: both are multiples of s's
+// unit), |g| <= 1/2, which stops at g^5 (the rest is below 2^-66). Its even and odd halves
+// run side by side, and give 2^(-s/256) too, without a division. Relative error below 3.4u.
+struct TExp2Pair {
+  ld up, down;  // 2^(s/256), 2^(-s/256)
+};
+[[gnu::always_inline]] inline TExp2Pair Exp2By256ths(ld s, bool withDown) {
+  const int32_t k = Nearest(s);
+  const ld g = s - static_cast<ld>(k);
   const ld* c = kExp2Taylor;
   const ld g2 = g * g;
-  const ld p = (1.0L + c[0] * g) + g2 * ((c[1] + c[2] * g) + g2 * (c[3] + c[4] * g));
-  return (kExp2By256[k & 255] * scale) * p;
+  const ld even = 1.0L + g2 * (c[1] + g2 * c[3]);
+  const ld odd = g * (c[0] + g2 * (c[2] + g2 * c[4]));
+  TExp2Pair r{Exp2Of256ths(k) * (even + odd), 0.0L};
+  if (withDown) r.down = Exp2Of256ths(-k) * (even - odd);
+  return r;
 }
 
 // Off x86 the formulas' primitives are the C library's and the bounds are not theirs.
@@ -192,8 +207,13 @@ bool StartupPrecisionAndRounding() {
 
 // e^a, and e^(2a), from 256 times the formula's t = a log2(e), rounded alike (the scaling by
 // a power of two is exact).
-ld ExpByTable(double a) { return Exp2By256ths(static_cast<ld>(a) * (256.0L * x87::kLog2E)); }
-ld Exp2xByTable(double a) { return Exp2By256ths(static_cast<ld>(a) * (512.0L * x87::kLog2E)); }
+// e^-a, the 1/e of the formulas, comes with the same bound.
+[[gnu::always_inline]] inline TExp2Pair ExpByTable(double a, bool withInverse = false) {
+  return Exp2By256ths(static_cast<ld>(a) * (256.0L * x87::kLog2E), withInverse);
+}
+[[gnu::always_inline]] inline ld Exp2xByTable(double a) {
+  return Exp2By256ths(static_cast<ld>(a) * (512.0L * x87::kLog2E), false).up;
+}
 
 // The double nearest r, when every value within margin units of r's last place rounds to it
 // too. r - d is exact (at most 11 bits); its distance from half a unit of d is r's distance
@@ -212,8 +232,8 @@ ld Exp2xByTable(double a) { return Exp2By256ths(static_cast<ld>(a) * (512.0L * x
 
 // Each answers false when it cannot decide; a = |X| inside its range.
 [[gnu::always_inline]] inline bool SinhCoshByTable(double a, double& s, double& c) {
-  const ld e = ExpByTable(a), inv = 1.0L / e;
-  // sinh: (3.4 + 2.1 + 1)u coth a + u, with coth a <= 1 + 1/a; cosh: below 9.5u.
+  const auto [e, inv] = ExpByTable(a, true);
+  // sinh: (3.4 + 3.4 + 2.1 + 1)u coth a / 2 + 2u, with coth a <= 1 + 1/a; cosh: below 9u.
   return RoundsAlike((e - inv) * 0.5L, 20.0 + 16.0 / a, s) &&
          RoundsAlike((e + inv) * 0.5L, 20.0, c);
 }
@@ -236,8 +256,8 @@ constexpr double kLargest = 700.0;      // e^a and its results stay inside the d
 [[gnu::always_inline]] inline bool CoshByTable(double X, double& result) {
   const double a = std::fabs(X);
   if (!Decidable(a, 0.0, kLargest)) return false;
-  const ld e = ExpByTable(a);
-  return RoundsAlike((e + 1.0L / e) * 0.5L, 20.0, result);
+  const auto [e, inv] = ExpByTable(a, true);
+  return RoundsAlike((e + inv) * 0.5L, 20.0, result);
 }
 
 // Past 20, the difference from +-1 is below 2^-56.7: the formula's value lies far closer to
@@ -277,7 +297,7 @@ constexpr double kOne = 20.0;
   const double a = std::fabs(X);
   if (!Decidable(a, 0.0, kLargest)) return false;
   // Condition number tanh a <= 1: (2.1 + 3.4)u and three roundings each.
-  const ld e = ExpByTable(a);
+  const ld e = ExpByTable(a).up;
   return RoundsAlike(2.0L * e / (e * e + 1.0L), 24.0, result);
 }
 
@@ -285,7 +305,7 @@ constexpr double kOne = 20.0;
   const double a = std::fabs(X);
   if (!Decidable(a, kSmallest, kLargest)) return false;
   // Condition number coth a; e*e - 1 cancels by up to 1 + 1/(2a): below 11.5 + 6.5/a.
-  const ld e = ExpByTable(a);
+  const ld e = ExpByTable(a).up;
   if (!RoundsAlike(2.0L * e / (e * e - 1.0L), 24.0 + 16.0 / a, result)) return false;
   result = std::copysign(result, X);
   return true;
