@@ -173,6 +173,7 @@ void TQelExpression1::SetExpressionIndex(int32_t index) {
 void TQelExpression1::SetCurrent(TCompiled* compiled) {
   FHead = compiled != nullptr ? compiled->Nodes.get() : nullptr;
   FReal = compiled != nullptr && compiled->HasReal ? &compiled->Real : nullptr;
+  FRun = FReal != nullptr ? TRun{FReal->Nodes, FReal->End, FReal->Result, TRun::kNever} : TRun{};
   FWaiting = compiled != nullptr && !compiled->Promoted ? compiled : nullptr;
 }
 
@@ -185,6 +186,17 @@ int32_t TQelExpression1::ExpressionSize() const {
 }
 
 // --- evaluation ---------------------------------------------------------------------------
+
+TValueRef* TQelExpression1::EvaluateGuarded() {
+  if (FReal != nullptr) {
+    const uint64_t now = KindChanges();
+    if (FReal->Holds()) {
+      FRun.HeldAt = now;
+      return nullptr;
+    }
+  }
+  return EvaluateCurrent();
+}
 
 void TQelExpression1::RaiseNoExpression() { throw rtl::Exception(std::string(msg::kNoExpression)); }
 

@@ -105,17 +105,8 @@ struct TRealProgram {
   static constexpr int kMaxGuarded = 16;
   const bool* Guard[kMaxGuarded];
   int32_t Guarded = 0;
-  const double* Result = nullptr;          // the last node's value, or a lone value's own storage
-  mutable uint64_t HeldAt = ~uint64_t{0};  // the KindChanges count at which the guard held
+  const double* Result = nullptr;  // the last node's value, or a lone value's own storage
 
-  bool Ready() const {
-    const uint64_t now = KindChanges();
-    if (HeldAt == now) [[likely]]
-      return true;
-    if (!Holds()) return false;
-    HeldAt = now;
-    return true;
-  }
   bool Holds() const {
     for (int32_t i = 0; i < Guarded; ++i)
       if (*Guard[i]) return false;
@@ -123,10 +114,11 @@ struct TRealProgram {
   }
   // The root is built last, so a program with nodes answers its last node's value; the end
   // is read once, as no routine can move it.
-  double Run() const {
-    if (End == Nodes) return *Result;
-    TRealNode* const last = End - 1;
-    for (TRealNode* n = Nodes; n != last; ++n) n->Run(*n);
+  double Run() const { return Run(Nodes, End, Result); }
+  static double Run(TRealNode* nodes, TRealNode* end, const double* result) {
+    if (end == nodes) return *result;
+    TRealNode* const last = end - 1;
+    for (TRealNode* n = nodes; n != last; ++n) n->Run(*n);
     last->Run(*last);
     return last->Value;
   }
@@ -208,16 +200,20 @@ class TQelExpression1 : private rtl::TStringList {
   // Nodes of the current list that are not values; 0 without a current expression.
   int32_t ExpressionSize() const;
 
-  // Inline: one call less per evaluation for the callers that evaluate in a loop.
+  // Inline: one call less per evaluation for the callers that evaluate in a loop. The current
+  // real program's run and the count at which its guard last held are kept here, so that the
+  // usual evaluation reads nothing but this object before the program's first node.
   double Evaluate() {
-    if (const TRealProgram* real = FReal; real != nullptr && real->Ready()) return real->Run();
-    const TValueRef* result = EvaluateCurrent();
-    return result->IsCplx ? result->Cplx->Re : *result->Real;
+    if (FRun.HeldAt == KindChanges()) [[likely]]
+      return TRealProgram::Run(FRun.Nodes, FRun.End, FRun.Result);
+    const TValueRef* result = EvaluateGuarded();
+    return result == nullptr ? FReal->Run() : result->IsCplx ? result->Cplx->Re : *result->Real;
   }
   TCplx EvaluateCplx() {
-    if (const TRealProgram* real = FReal; real != nullptr && real->Ready())
-      return TCplx{real->Run(), 0.0};
-    const TValueRef* result = EvaluateCurrent();
+    if (FRun.HeldAt == KindChanges()) [[likely]]
+      return TCplx{TRealProgram::Run(FRun.Nodes, FRun.End, FRun.Result), 0.0};
+    const TValueRef* result = EvaluateGuarded();
+    if (result == nullptr) return TCplx{FReal->Run(), 0.0};
     return result->IsCplx ? *result->Cplx : TCplx{*result->Real, 0.0};
   }
   bool EvaluateBool();
@@ -336,11 +332,22 @@ class TQelExpression1 : private rtl::TStringList {
   TOCollection FConstants{100};
   PExpressionRec FHead = nullptr;
   const TRealProgram* FReal = nullptr;  // the current expression's, beside FHead; may be nil
+  // FReal's run, and the KindChanges count at which its guard held (never, without one).
+  struct TRun {
+    static constexpr uint64_t kNever = ~uint64_t{0};
+    TRealNode* Nodes = nullptr;
+    TRealNode* End = nullptr;
+    const double* Result = nullptr;
+    uint64_t HeldAt = kNever;
+  } FRun;
   double FFoldReal = 0.0;
   TCplx FFoldCplx{0.0, 0.0};
   int32_t FExpressionIndex = -1;
 
  private:
+  // Nil when the real program's guard holds now (it is then run by the caller), otherwise
+  // the list's result.
+  TValueRef* EvaluateGuarded();
   TValueRef* EvaluateCurrent() {
     if (FHead == nullptr) [[unlikely]]
       RaiseNoExpression();
