@@ -47,12 +47,26 @@ void _LogString(PExpressionRec rec) {
 
 namespace {
 std::atomic<int64_t> gLiveWords{0};
+
+inline unsigned char FoldUpper(unsigned char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - ('a' - 'A')) : c;
 }
+
+// The first eight bytes of a name folded to upper case, big-endian, zero-padded: compared as
+// integers they order names as the dictionary does, so most steps of a search compare no text.
+uint64_t SortPrefixOf(const unsigned char* name) {
+  uint64_t prefix = 0;
+  int i = 0;
+  for (; i < 8 && name[i] != 0; ++i) prefix = prefix << 8 | FoldUpper(name[i]);
+  return i == 0 ? 0 : prefix << (8 * (8 - i));
+}
+}  // namespace
 
 TExprWord::TExprWord(std::string_view name, TDoubleFunc doubleFunc)
     : FName(name), FDoubleFunc(doubleFunc) {
   for (char& c : FName)  // in place: rtl::LowerCase would make a second string
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+  FSortPrefix = SortPrefixOf(reinterpret_cast<const unsigned char*>(FName.c_str()));
   gLiveWords.fetch_add(1, std::memory_order_relaxed);
 }
 
@@ -200,12 +214,6 @@ bool TLogicalStringOper::Evaluate() const {
 // --- TExpressList -------------------------------------------------------------------------
 
 namespace {
-inline unsigned char FoldUpper(unsigned char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - ('a' - 'A')) : c;
-}
-}  // namespace
-
-namespace {
 inline int32_t CompareKeys(const unsigned char* p, const unsigned char* q) {
   for (;; ++p, ++q) {
     const unsigned char a = FoldUpper(*p);
@@ -236,15 +244,23 @@ const void* TExpressList::KeyOf(void* item) const {
 
 bool TExpressList::Search(const void* key, int32_t& index) const {
   const auto* k = static_cast<const unsigned char*>(key);
+  const uint64_t prefix = SortPrefixOf(k);
   void* const* items = List();
   int32_t lo = 0;
   int32_t hi = Count() - 1;
   bool found = false;
   while (lo <= hi) {
     const int32_t mid = static_cast<int32_t>(static_cast<uint32_t>(lo + hi) >> 1);
-    const auto* name = reinterpret_cast<const unsigned char*>(
-        static_cast<const TExprWord*>(items[mid])->Name().c_str());
-    const int32_t c = CompareKeys(name, k);
+    const auto* word = static_cast<const TExprWord*>(items[mid]);
+    const uint64_t wordPrefix = word->SortPrefix();
+    int32_t c;
+    if (wordPrefix != prefix) {
+      c = wordPrefix < prefix ? -1 : 1;
+    } else if ((prefix & 0xFF) == 0) {
+      c = 0;  // the key ends inside the prefix, and so does the word
+    } else {
+      c = CompareKeys(reinterpret_cast<const unsigned char*>(word->Name().c_str()) + 8, k + 8);
+    }
     if (c < 0) {
       lo = mid + 1;
     } else {

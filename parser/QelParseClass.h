@@ -172,6 +172,8 @@ class TExprWord : public TObject {
   static int64_t LiveCount();
 
   const std::string& Name() const { return FName; }
+  // The name's first eight bytes as the dictionary orders them (TExpressList::Search).
+  uint64_t SortPrefix() const { return FSortPrefix; }
   TDoubleFunc DoubleFunc() const { return FDoubleFunc; }
   // True for every word that stands for a stored value (constants, variables, strings).
   bool GetIsVariable() const { return FDoubleFunc == _Variable; }
@@ -204,6 +206,7 @@ class TExprWord : public TObject {
 
  private:
   friend class TWordTable;
+  uint64_t FSortPrefix = 0;
   bool FShared = false;
 };
 
