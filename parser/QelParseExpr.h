@@ -87,7 +87,8 @@ struct TRealNode {
   int32_t N;     // terms of a sum, or the fixed exponent of a power
   double (*F1)(double);
   double (*F2)(double, double);
-  double (*G1)(double);  // the second function of "sin(x)*cos(y)"-like nodes
+  double (*G1)(double);          // the second function of "sin(x)*cos(y)"-like nodes
+  double (*G2)(double, double);  // ... and of "x^y+y^x"-like ones
   // Operands; in a sum, term k is A[k], A[k] * B[k] or A[k] / B[k] (by Kind[k]), added to
   // the terms before it, or subtracted when Minus[k].
   enum TTerm : uint8_t { tmPlain, tmProduct, tmQuotient };

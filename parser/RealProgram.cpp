@@ -243,21 +243,30 @@ void (*ChainRoutine(const TNode& n))(TNode&) {
   return kProduct[static_cast<std::size_t>(n.N - 1)];
 }
 
-// "sin(x)*cos(y)", "exp(a)/ln(b)", "sin(x)+cos(y)": two one-operand functions and the step
-// between them in one node; each function's value is a double, as its own node would store it.
+// "sin(x)*cos(y)", "exp(a)/ln(b)", "sin(x)+cos(y)", "x^y+y^x": two functions of one or of two
+// operands and the step between them in one node; each function's value is a double, as its
+// own node would store it.
+template <TRealOp Op>
+double Join(long double f, double g) {
+  if constexpr (Op == TRealOp::Mul) {
+    return static_cast<double>(f * g);
+  } else if constexpr (Op == TRealOp::Div) {
+    return static_cast<double>(f / g);
+  } else if constexpr (Op == TRealOp::Add) {
+    return static_cast<double>(f + g);
+  } else {
+    return static_cast<double>(f - g);
+  }
+}
 template <TRealOp Op>
 void RunCalls(TNode& n) {
-  const long double f = n.F1(*n.A[0]);
-  const double g = n.G1(*n.A[1]);
-  if constexpr (Op == TRealOp::Mul) {
-    n.Value = static_cast<double>(f * g);
-  } else if constexpr (Op == TRealOp::Div) {
-    n.Value = static_cast<double>(f / g);
-  } else if constexpr (Op == TRealOp::Add) {
-    n.Value = static_cast<double>(f + g);
-  } else {
-    n.Value = static_cast<double>(f - g);
-  }
+  const double f = n.F1(*n.A[0]);
+  n.Value = Join<Op>(f, n.G1(*n.A[1]));
+}
+template <TRealOp Op>
+void RunCalls2(TNode& n) {
+  const double f = n.F2(*n.A[0], *n.B[0]);
+  n.Value = Join<Op>(f, n.G2(*n.A[1], *n.B[1]));
 }
 
 void RunNeg(TNode& n) { n.Value = static_cast<double>(-static_cast<long double>(*n.A[0])); }
@@ -423,27 +432,32 @@ bool TQelExpression1::MakeRealProgram(const TExpressionRec* nodes, int32_t count
       TRealNode& f = Program.End[-2];
       TRealNode& g = Program.End[-1];
       const double* second = pair ? sum.A[1] : sum.B[0];
-      if (sum.A[0] != &f.Value || second != &g.Value || f.Run != RunFunc1 || g.Run != RunFunc1)
-        return false;
+      const bool ones = f.Run == RunFunc1 && g.Run == RunFunc1;
+      const bool twos = f.Run == RunFunc2 && g.Run == RunFunc2;
+      if (sum.A[0] != &f.Value || second != &g.Value || !(ones || twos)) return false;
       const TRealOp op = pair ? (sum.Minus[1] ? TRealOp::Sub : TRealOp::Add)
                               : (sum.Kind[0] == TRealNode::tmProduct ? TRealOp::Mul : TRealOp::Div);
       TRealNode call{};
       call.F1 = f.F1;
       call.G1 = g.F1;
+      call.F2 = f.F2;
+      call.G2 = g.F2;
       call.A[0] = f.A[0];
+      call.B[0] = f.A[1];
       call.A[1] = g.A[0];
+      call.B[1] = g.A[1];
       switch (op) {
         case TRealOp::Mul:
-          call.Run = RunCalls<TRealOp::Mul>;
+          call.Run = ones ? RunCalls<TRealOp::Mul> : RunCalls2<TRealOp::Mul>;
           break;
         case TRealOp::Div:
-          call.Run = RunCalls<TRealOp::Div>;
+          call.Run = ones ? RunCalls<TRealOp::Div> : RunCalls2<TRealOp::Div>;
           break;
         case TRealOp::Add:
-          call.Run = RunCalls<TRealOp::Add>;
+          call.Run = ones ? RunCalls<TRealOp::Add> : RunCalls2<TRealOp::Add>;
           break;
         default:
-          call.Run = RunCalls<TRealOp::Sub>;
+          call.Run = ones ? RunCalls<TRealOp::Sub> : RunCalls2<TRealOp::Sub>;
           break;
       }
       --Program.End;

@@ -72,7 +72,8 @@ INSTANTIATE_TEST_SUITE_P(
         "pythag(a, b)", "x^2.5+a^b", "x^3*a^4-b^16+x^0", "intpower(a, x)", "a^17+b^-2", "ln(2+x)",
         "sin(x)*cos(a)+tan(b)", "log10(x)+log2(a)*epx2(b)-exp(x/b)",
         // two functions and the step between them in one node
-        "sin(a)*cos(x)", "exp(-a)/ln(b)", "(sin(x)+cos(a))*b", "b-(tan(a)-sqrt(x))"));
+        "sin(a)*cos(x)", "exp(-a)/ln(b)", "(sin(x)+cos(a))*b", "b-(tan(a)-sqrt(x))", "x^a+a^x",
+        "a^b*max(x,b)", "(x^b-b^a)/pythag(a,x)", "sin(x)*a^b"));
 
 TEST(RealProgram, GivesWayWhenAVariableTurnsComplex) {
   double x = 3;
