@@ -82,9 +82,9 @@ class TQelExpression1;
 // complex value of real operands, no string comparison, no caller's function).
 struct TRealNode {
   static constexpr int kMaxTerms = 6;
-  void (*Run)(TRealNode& node);
-  double Value;  // the node's result
-  int32_t N;     // terms of a sum, or the fixed exponent of a power
+  double (*Run)(TRealNode& node);  // stores the node's value and answers it
+  double Value;                    // the node's result
+  int32_t N;                       // terms of a sum, or the fixed exponent of a power
   double (*F1)(double);
   double (*F2)(double, double);
   double (*G1)(double);          // the second function of "sin(x)*cos(y)"-like nodes
@@ -120,8 +120,7 @@ struct TRealProgram {
     if (end == nodes) return *result;
     TRealNode* const last = end - 1;
     for (TRealNode* n = nodes; n != last; ++n) n->Run(*n);
-    last->Run(*last);
-    return last->Value;
+    return last->Run(*last);
   }
 };
 

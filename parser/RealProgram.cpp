@@ -52,11 +52,11 @@ inline long double Term(const TNode& n, int k) {
 }
 
 template <bool F>
-inline void Store(TNode& n, long double x) {
+inline double Store(TNode& n, long double x) {
   if constexpr (F) {
-    n.Value = n.F1(static_cast<double>(x));
+    return n.Value = n.F1(static_cast<double>(x));
   } else {
-    n.Value = static_cast<double>(x);
+    return n.Value = static_cast<double>(x);
   }
 }
 
@@ -64,7 +64,7 @@ inline void Store(TNode& n, long double x) {
 // operations in the same order as the chain of + - * / nodes it stands for, each result
 // rounded to double where that node would store it.
 template <int N, bool F>
-void RunSum(TNode& n) {
+double RunSum(TNode& n) {
   if constexpr (N == 1) {
     switch (n.Kind[0]) {
       case TNode::tmProduct:
@@ -82,17 +82,17 @@ void RunSum(TNode& n) {
       acc = Rounded(n.Minus[k] ? acc - term : acc + term);
     }
     const long double term = Term(n, N - 1);
-    Store<F>(n, n.Minus[N - 1] ? acc - term : acc + term);
+    return Store<F>(n, n.Minus[N - 1] ? acc - term : acc + term);
   }
 }
 
 template <int... I>
 constexpr auto SumTable(std::integer_sequence<int, I...>, std::false_type) {
-  return std::array<void (*)(TNode&), sizeof...(I)>{RunSum<I + 1, false>...};
+  return std::array<double (*)(TNode&), sizeof...(I)>{RunSum<I + 1, false>...};
 }
 template <int... I>
 constexpr auto SumTable(std::integer_sequence<int, I...>, std::true_type) {
-  return std::array<void (*)(TNode&), sizeof...(I)>{RunSum<I + 1, true>...};
+  return std::array<double (*)(TNode&), sizeof...(I)>{RunSum<I + 1, true>...};
 }
 constexpr auto kSum = SumTable(std::make_integer_sequence<int, kMaxTerms>{}, std::false_type{});
 constexpr auto kFuncOfSum =
@@ -120,9 +120,9 @@ inline long double StoredTerm(const TNode& n, int k) {
   }
 }
 template <bool F, TNode::TTerm K0, TNode::TTerm... K>
-void RunTerms(TNode& n) {
+double RunTerms(TNode& n) {
   if constexpr (sizeof...(K) == 0) {
-    Store<F>(n, FixedTerm<K0>(n, 0));
+    return Store<F>(n, FixedTerm<K0>(n, 0));
   } else {
     constexpr int last = sizeof...(K);
     long double acc = StoredTerm<K0>(n, 0);
@@ -139,11 +139,12 @@ void RunTerms(TNode& n) {
           }
         }(),
         ...);
+    return n.Value;
   }
 }
 // Routine I of the N-term sums: the kinds of the terms are I's base-3 digits.
 template <bool F, int N, int I>
-constexpr void (*KindRoutine())(TNode&) {
+constexpr double (*KindRoutine())(TNode&) {
   using T = TNode::TTerm;
   if constexpr (N == 1) {
     return RunTerms<F, T(I)>;
@@ -155,7 +156,7 @@ constexpr void (*KindRoutine())(TNode&) {
 }
 template <bool F, int N, int... I>
 constexpr auto KindTable(std::integer_sequence<int, I...>) {
-  return std::array<void (*)(TNode&), sizeof...(I)>{KindRoutine<F, N, I>()...};
+  return std::array<double (*)(TNode&), sizeof...(I)>{KindRoutine<F, N, I>()...};
 }
 template <bool F>
 constexpr auto kKinds1 = KindTable<F, 1>(std::make_integer_sequence<int, 3>{});
@@ -166,7 +167,7 @@ constexpr auto kKinds3 = KindTable<F, 3>(std::make_integer_sequence<int, 27>{});
 
 // The routine for a sum node whose terms are filled in.
 template <bool F>
-void (*SumRoutine(const TNode& n))(TNode&) {
+double (*SumRoutine(const TNode& n))(TNode&) {
   const auto& kind = n.Kind;
   if (n.N == 1) return kKinds1<F>[kind[0]];
   if (n.N == 2) return kKinds2<F>[kind[0] * 3 + kind[1]];
@@ -176,33 +177,32 @@ void (*SumRoutine(const TNode& n))(TNode&) {
 }
 
 // "a+b", "a-b": the commonest sum, without the questions of the general one.
-void RunAdd(TNode& n) {
-  n.Value = static_cast<double>(static_cast<long double>(*n.A[0]) + *n.A[1]);
+double RunAdd(TNode& n) {
+  return n.Value = static_cast<double>(static_cast<long double>(*n.A[0]) + *n.A[1]);
 }
-void RunSub(TNode& n) {
-  n.Value = static_cast<double>(static_cast<long double>(*n.A[0]) - *n.A[1]);
+double RunSub(TNode& n) {
+  return n.Value = static_cast<double>(static_cast<long double>(*n.A[0]) - *n.A[1]);
 }
 
 // "a*b*c*x", "a/b/c*x", "exp(x)*cos(y)*sin(z)": a chain of * and / (Minus[k]: divide).
 template <int N>
-void RunProduct(TNode& n) {
+double RunProduct(TNode& n) {
   if constexpr (N == 1) {
-    n.Value = *n.A[0];
-    return;
+    return n.Value = *n.A[0];
   }
   long double acc = *n.A[0];
   for (int k = 1; k < N - 1; ++k) acc = Rounded(n.Minus[k] ? acc / *n.A[k] : acc * *n.A[k]);
-  n.Value = static_cast<double>(n.Minus[N - 1] ? acc / *n.A[N - 1] : acc * *n.A[N - 1]);
+  return n.Value = static_cast<double>(n.Minus[N - 1] ? acc / *n.A[N - 1] : acc * *n.A[N - 1]);
 }
 template <int... I>
 constexpr auto ProductTable(std::integer_sequence<int, I...>) {
-  return std::array<void (*)(TNode&), sizeof...(I)>{RunProduct<I + 1>...};
+  return std::array<double (*)(TNode&), sizeof...(I)>{RunProduct<I + 1>...};
 }
 constexpr auto kProduct = ProductTable(std::make_integer_sequence<int, kMaxTerms>{});
 
 // A chain of three or four factors with each step's * or / fixed at compile time (D: divide).
 template <bool... D>
-void RunFactors(TNode& n) {
+double RunFactors(TNode& n) {
   constexpr int last = sizeof...(D);
   long double acc = *n.A[0];
   int k = 0;
@@ -217,10 +217,11 @@ void RunFactors(TNode& n) {
         }
       }(),
       ...);
+  return n.Value;
 }
 // Routine I of the chains of N factors: step k divides when bit k-1 of I is set.
 template <int N, int I>
-constexpr void (*FactorRoutine())(TNode&) {
+constexpr double (*FactorRoutine())(TNode&) {
   if constexpr (N == 3) {
     return RunFactors<(I & 1) != 0, (I & 2) != 0>;
   } else {
@@ -229,13 +230,13 @@ constexpr void (*FactorRoutine())(TNode&) {
 }
 template <int N, int... I>
 constexpr auto FactorTable(std::integer_sequence<int, I...>) {
-  return std::array<void (*)(TNode&), sizeof...(I)>{FactorRoutine<N, I>()...};
+  return std::array<double (*)(TNode&), sizeof...(I)>{FactorRoutine<N, I>()...};
 }
 constexpr auto kFactors3 = FactorTable<3>(std::make_integer_sequence<int, 4>{});
 constexpr auto kFactors4 = FactorTable<4>(std::make_integer_sequence<int, 8>{});
 
 // The routine for a chain node whose factors are filled in.
-void (*ChainRoutine(const TNode& n))(TNode&) {
+double (*ChainRoutine(const TNode& n))(TNode&) {
   int divides = 0;
   for (int k = 1; k < n.N; ++k) divides |= (n.Minus[k] ? 1 : 0) << (k - 1);
   if (n.N == 3) return kFactors3[static_cast<std::size_t>(divides)];
@@ -259,49 +260,49 @@ double Join(long double f, double g) {
   }
 }
 template <TRealOp Op>
-void RunCalls(TNode& n) {
+double RunCalls(TNode& n) {
   const double f = n.F1(*n.A[0]);
-  n.Value = Join<Op>(f, n.G1(*n.A[1]));
+  return n.Value = Join<Op>(f, n.G1(*n.A[1]));
 }
 template <TRealOp Op>
-void RunCalls2(TNode& n) {
+double RunCalls2(TNode& n) {
   const double f = n.F2(*n.A[0], *n.B[0]);
-  n.Value = Join<Op>(f, n.G2(*n.A[1], *n.B[1]));
+  return n.Value = Join<Op>(f, n.G2(*n.A[1], *n.B[1]));
 }
 
-void RunNeg(TNode& n) { n.Value = static_cast<double>(-static_cast<long double>(*n.A[0])); }
-void RunSame(TNode& n) { n.Value = *n.A[0]; }
-void RunPercent(TNode& n) { n.Value = static_cast<double>(*n.A[0] * 0.01L); }
-void RunFunc1(TNode& n) { n.Value = n.F1(*n.A[0]); }
-void RunFunc2(TNode& n) { n.Value = n.F2(*n.A[0], *n.A[1]); }
+double RunNeg(TNode& n) {
+  return n.Value = static_cast<double>(-static_cast<long double>(*n.A[0]));
+}
+double RunSame(TNode& n) { return n.Value = *n.A[0]; }
+double RunPercent(TNode& n) { return n.Value = static_cast<double>(*n.A[0] * 0.01L); }
+double RunFunc1(TNode& n) { return n.Value = n.F1(*n.A[0]); }
+double RunFunc2(TNode& n) { return n.Value = n.F2(*n.A[0], *n.A[1]); }
 
-void RunGt(TNode& n) { n.Value = Math387::NGreater(*n.A[0], *n.A[1]) ? 1.0 : 0.0; }
-void RunGe(TNode& n) { n.Value = Math387::NGreaterEq(*n.A[0], *n.A[1]) ? 1.0 : 0.0; }
-void RunLe(TNode& n) { n.Value = Math387::NLessEq(*n.A[0], *n.A[1]) ? 1.0 : 0.0; }
-void RunLt(TNode& n) { n.Value = Math387::NLess(*n.A[0], *n.A[1]) ? 1.0 : 0.0; }
-void RunNe(TNode& n) { n.Value = Math387::NNotEqual(*n.A[0], *n.A[1]) ? 1.0 : 0.0; }
-void RunEq(TNode& n) { n.Value = Math387::NEqual(*n.A[0], *n.A[1]) ? 1.0 : 0.0; }
+double RunGt(TNode& n) { return n.Value = Math387::NGreater(*n.A[0], *n.A[1]) ? 1.0 : 0.0; }
+double RunGe(TNode& n) { return n.Value = Math387::NGreaterEq(*n.A[0], *n.A[1]) ? 1.0 : 0.0; }
+double RunLe(TNode& n) { return n.Value = Math387::NLessEq(*n.A[0], *n.A[1]) ? 1.0 : 0.0; }
+double RunLt(TNode& n) { return n.Value = Math387::NLess(*n.A[0], *n.A[1]) ? 1.0 : 0.0; }
+double RunNe(TNode& n) { return n.Value = Math387::NNotEqual(*n.A[0], *n.A[1]) ? 1.0 : 0.0; }
+double RunEq(TNode& n) { return n.Value = Math387::NEqual(*n.A[0], *n.A[1]) ? 1.0 : 0.0; }
 
 // "x^3": the exponent fixed and whole.
 template <int32_t E>
-void RunPowerBy(TNode& n) {
-  n.Value = static_cast<double>(Math387::ext::IntPower(static_cast<long double>(*n.A[0]), E));
+double RunPowerBy(TNode& n) {
+  return n.Value =
+             static_cast<double>(Math387::ext::IntPower(static_cast<long double>(*n.A[0]), E));
 }
 template <int32_t... E>
 constexpr auto PowerTable(std::integer_sequence<int32_t, E...>) {
-  return std::array<void (*)(TNode&), sizeof...(E)>{RunPowerBy<E>...};
+  return std::array<double (*)(TNode&), sizeof...(E)>{RunPowerBy<E>...};
 }
 constexpr auto kPowerBy = PowerTable(std::make_integer_sequence<int32_t, 17>{});
 
 // "intpower(x, y)": the exponent rounded at evaluation, in the rounding mode of the moment.
-void RunIntPower(TNode& n) {
+double RunIntPower(TNode& n) {
   const double exponent = *n.A[1];
-  if (std::isnan(exponent)) {
-    n.Value = Math387::NaN;
-    return;
-  }
-  n.Value = static_cast<double>(
-      Math387::ext::IntPower(static_cast<long double>(*n.A[0]), Math387::RoundToInt32(exponent)));
+  if (std::isnan(exponent)) return n.Value = Math387::NaN;
+  return n.Value = static_cast<double>(Math387::ext::IntPower(static_cast<long double>(*n.A[0]),
+                                                              Math387::RoundToInt32(exponent)));
 }
 
 }  // namespace
@@ -541,7 +542,7 @@ bool TQelExpression1::MakeRealProgram(const TExpressionRec* nodes, int32_t count
           if (arity != 2) return nullptr;
           const double* base = Build(Arg(n, 0));
           if (base == nullptr) return nullptr;
-          void (*run)(TRealNode&) = RunIntPower;
+          double (*run)(TRealNode&) = RunIntPower;
           const double* exponent = nullptr;
           if (const int32_t fixed = FixedExponent(n);
               fixed >= 0 && fixed < static_cast<int32_t>(kPowerBy.size())) {
@@ -562,7 +563,7 @@ bool TQelExpression1::MakeRealProgram(const TExpressionRec* nodes, int32_t count
           break;
       }
       // The other one- and two-operand forms.
-      void (*run)(TRealNode&) = nullptr;
+      double (*run)(TRealNode&) = nullptr;
       int32_t want = 2;
       switch (form.Op) {
         case TRealOp::Neg:
