@@ -264,33 +264,28 @@ constexpr double kLargest = 700.0;      // e^a and its results stay inside the d
 // +-1 than to the midpoint next to it, so it rounds to +-1.
 constexpr double kOne = 20.0;
 
-[[gnu::always_inline]] inline bool TanhByTable(double X, double& result) {
+// tanh = (E - 1)/(E + 1) and coth its inverse, E = e^2a. E's 3.4u cost 3.4u/sinh(2a) <= 1.7u/a,
+// three roundings 3u; the formula's e 4.2u/sinh(2a), its 1/e 2u/sinh(2a), three roundings 3u
+// (the condition number is 2/sinh(2a) for both functions): below 6 + 5/a.
+template <bool Coth>
+[[gnu::always_inline]] inline bool TanhOrCothByTable(double X, double& result) {
   const double a = std::fabs(X);
   if (!Decidable(a, kSmallest, kHyperbolicLimit)) return false;
   if (a >= kOne) {
     result = std::copysign(1.0, X);
     return true;
   }
-  // E's 3.4u cost 3.4u/sinh(2a) <= 1.7u/a, three roundings 3u; the formula's e 4.2u/sinh(2a),
-  // its 1/e 2u/sinh(2a), three roundings 3u: below 6 + 5/a.
   const ld E = Exp2xByTable(a);
-  if (!RoundsAlike((E - 1.0L) / (E + 1.0L), 12.0 + 16.0 / a, result)) return false;
+  const ld r = Coth ? (E + 1.0L) / (E - 1.0L) : (E - 1.0L) / (E + 1.0L);
+  if (!RoundsAlike(r, 12.0 + 16.0 / a, result)) return false;
   result = std::copysign(result, X);
   return true;
 }
-
+[[gnu::always_inline]] inline bool TanhByTable(double X, double& result) {
+  return TanhOrCothByTable<false>(X, result);
+}
 [[gnu::always_inline]] inline bool CothByTable(double X, double& result) {
-  const double a = std::fabs(X);
-  if (!Decidable(a, kSmallest, kHyperbolicLimit)) return false;
-  if (a >= kOne) {
-    result = std::copysign(1.0, X);
-    return true;
-  }
-  // As for tanh: the condition number is 2/sinh(2a) for both e and E.
-  const ld E = Exp2xByTable(a);
-  if (!RoundsAlike((E + 1.0L) / (E - 1.0L), 12.0 + 16.0 / a, result)) return false;
-  result = std::copysign(result, X);
-  return true;
+  return TanhOrCothByTable<true>(X, result);
 }
 
 [[gnu::always_inline]] inline bool SechByTable(double X, double& result) {
