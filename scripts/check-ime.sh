@@ -67,8 +67,14 @@ fi
 say "build and install into $work/prefix"
 cmake --build "$build" --target vm_install_set >/dev/null || fail "build"
 rm -rf "$work"
-mkdir -p "$work/tmp" "$work/run" "$work/config" "$work/data"
-chmod 700 "$work/run"
+mkdir -p "$work/config" "$work/data"
+# The servers' sockets live in the runtime directory, and a socket's path must fit in 107
+# bytes: a deep checkout would not leave room, so the runtime and temporary directories go
+# in a short scratch folder of their own.
+short=$(mktemp -d /tmp/vm-ime.XXXXXX)
+trap 'rm -rf "$short"' EXIT
+mkdir -p "$short/tmp" "$short/run"
+chmod 700 "$short/run"
 cmake --install "$build" --prefix "$work/prefix" >/dev/null || fail "cmake --install"
 addon_dir=""
 for f in "$work"/prefix/lib/*/fcitx5/veskmath.so "$work"/prefix/lib/fcitx5/veskmath.so; do
@@ -79,7 +85,7 @@ fcitx_addons=$(dirname "$(ls /usr/lib/*/fcitx5/libxcb.so | head -1)")
 
 # Everything below lives in the scratch folder: registry store, history, sockets, the
 # framework's configuration.
-export VESKMATH_REGISTRY=$work/registry.reg TMPDIR=$work/tmp XDG_RUNTIME_DIR=$work/run
+export VESKMATH_REGISTRY=$work/registry.reg TMPDIR=$short/tmp XDG_RUNTIME_DIR=$short/run
 export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data HOME=$work
 export XDG_DATA_DIRS=$work/prefix/share:/usr/local/share:/usr/share
 export FCITX_ADDON_DIRS=$addon_dir:$fcitx_addons
@@ -97,6 +103,7 @@ cleanup() {
   local i
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
   wait 2>/dev/null || true
+  rm -rf "$short"
 }
 trap cleanup EXIT
 
