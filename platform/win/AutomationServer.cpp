@@ -581,7 +581,6 @@ HRESULT OpenClassSocket(Registration& r) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (path.size() >= sizeof address.sun_path) return E_INVALIDARG;
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
 
   // The lock file says which process serves the class: held for the registration's life.
   const std::string lockPath = path + ".lock";
@@ -607,10 +606,22 @@ HRESULT OpenClassSocket(Registration& r) {
   }
   rtl::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!fd.Valid()) return E_OUTOFMEMORY;
-  // The directory is private, so nobody reaches the socket between bind and chmod.
-  if (::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      ::chmod(path.c_str(), 0600) != 0 || ::listen(fd.Get(), 64) != 0 ||
+  // Bound and listening under a name of its own first, then renamed into place: a client
+  // that finds the socket can connect (between bind and listen it would be refused, and
+  // would take the class for not served). The directory is private, so nobody reaches the
+  // socket between bind and chmod. A path with no room for the suffix is bound in place.
+  const std::string bound = path.size() + 1 < sizeof address.sun_path ? path + "~" : path;
+  std::memcpy(address.sun_path, bound.c_str(), bound.size() + 1);
+  if (struct stat left{};
+      bound != path && ::lstat(bound.c_str(), &left) == 0 && S_ISSOCK(left.st_mode)) {
+    ::unlink(bound.c_str());  // left by a server killed in between; ours, as the lock says
+  }
+  if (::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    return E_ACCESSDENIED;
+  if (::chmod(bound.c_str(), 0600) != 0 || ::listen(fd.Get(), 64) != 0 ||
+      (bound != path && ::rename(bound.c_str(), path.c_str()) != 0) ||
       ::lstat(path.c_str(), &st) != 0) {
+    ::unlink(bound.c_str());
     return E_ACCESSDENIED;
   }
   // The registration owns both from here (CloseClassSocketLocked gives them up).
