@@ -20,7 +20,6 @@
 // lives in a scratch directory (TMPDIR for this process and its children).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <malloc.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -30,8 +29,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -54,20 +55,28 @@ std::atomic<long long> gLiveBytes{0};
 std::atomic<long long> gAllocatedBytes{0};
 std::atomic<long long> gAllocations{0};
 
+// Each block carries the size asked for in a header, and the counts are of those sizes: a
+// reused chunk may come back up to 16 bytes larger than asked (the allocator does not split
+// off less), which would show as growth where nothing grew.
+constexpr std::size_t kHeader = alignof(std::max_align_t);
+
 void* Allocate(std::size_t n) {
-  void* p = std::malloc(n == 0 ? 1 : n);
-  if (p == nullptr) throw std::bad_alloc();
-  const auto usable = static_cast<long long>(malloc_usable_size(p));
-  gLiveBytes.fetch_add(usable, std::memory_order_relaxed);
-  gAllocatedBytes.fetch_add(usable, std::memory_order_relaxed);
+  auto* base = static_cast<unsigned char*>(std::malloc(kHeader + n));
+  if (base == nullptr) throw std::bad_alloc();
+  std::memcpy(base, &n, sizeof n);
+  gLiveBytes.fetch_add(static_cast<long long>(n), std::memory_order_relaxed);
+  gAllocatedBytes.fetch_add(static_cast<long long>(n), std::memory_order_relaxed);
   gAllocations.fetch_add(1, std::memory_order_relaxed);
-  return p;
+  return base + kHeader;
 }
 
 void Release(void* p) noexcept {
   if (p == nullptr) return;
-  gLiveBytes.fetch_sub(static_cast<long long>(malloc_usable_size(p)), std::memory_order_relaxed);
-  std::free(p);
+  unsigned char* base = static_cast<unsigned char*>(p) - kHeader;
+  std::size_t n;
+  std::memcpy(&n, base, sizeof n);
+  gLiveBytes.fetch_sub(static_cast<long long>(n), std::memory_order_relaxed);
+  std::free(base);
 }
 }  // namespace
 
