@@ -230,12 +230,14 @@ bool StartupPrecisionAndRounding() {
 }
 
 // Each answers false when it cannot decide; a = |X| inside its range.
-[[gnu::always_inline]] inline bool SinhCoshByTable(double a, double& s, double& c) {
-  const auto [e, inv] = ExpByTable(a, true);
-  // sinh: the table's e and 1/e cost 3.4u coth a, the formula's 3.1u coth a, the two
-  // subtractions 2u: below 8.5 + 6.5/a, as coth a <= 1 + 1/a. cosh: below 9u.
-  return RoundsAlike((e - inv) * 0.5L, 20.0 + 16.0 / a, s) &&
-         RoundsAlike((e + inv) * 0.5L, 20.0, c);
+// The two values of one e = e^a and its 1/e from the table. sinh: the table's e and 1/e cost
+// 3.4u coth a, the formula's 3.1u coth a, the two subtractions 2u: below 8.5 + 6.5/a, as
+// coth a <= 1 + 1/a. cosh: below 9u.
+[[gnu::always_inline]] inline bool SinhOf(ld e, ld inv, double a, double& s) {
+  return RoundsAlike((e - inv) * 0.5L, 20.0 + 16.0 / a, s);
+}
+[[gnu::always_inline]] inline bool CoshOf(ld e, ld inv, double& c) {
+  return RoundsAlike((e + inv) * 0.5L, 20.0, c);
 }
 
 constexpr double kSmallest = 1.0 / 16;  // below, the margins of the odd ones grow too wide
@@ -247,8 +249,9 @@ constexpr double kLargest = 700.0;      // e^a and its results stay inside the d
 
 [[gnu::always_inline]] inline bool SinhByTable(double X, double& result) {
   const double a = std::fabs(X);
-  double c;
-  if (!Decidable(a, kSmallest, kLargest) || !SinhCoshByTable(a, result, c)) return false;
+  if (!Decidable(a, kSmallest, kLargest)) return false;
+  const auto [e, inv] = ExpByTable(a, true);
+  if (!SinhOf(e, inv, a, result)) return false;
   result = std::copysign(result, X);
   return true;
 }
@@ -257,7 +260,7 @@ constexpr double kLargest = 700.0;      // e^a and its results stay inside the d
   const double a = std::fabs(X);
   if (!Decidable(a, 0.0, kLargest)) return false;
   const auto [e, inv] = ExpByTable(a, true);
-  return RoundsAlike((e + inv) * 0.5L, 20.0, result);
+  return CoshOf(e, inv, result);
 }
 
 // Past 20, the difference from +-1 is below 2^-56.7: the formula's value lies far closer to
@@ -330,10 +333,13 @@ VM_HYPERBOLIC(Csch)
 
 void SinhCosh(double X, double& S, double& C) {
   const double a = std::fabs(X);
-  if (double s, c; Decidable(a, kSmallest, kLargest) && SinhCoshByTable(a, s, c)) [[likely]] {
-    S = std::copysign(s, X);
-    C = c;
-    return;
+  if (Decidable(a, kSmallest, kLargest)) [[likely]] {
+    const auto [e, inv] = ExpByTable(a, true);
+    if (double s, c; SinhOf(e, inv, a, s) && CoshOf(e, inv, c)) [[likely]] {
+      S = std::copysign(s, X);
+      C = c;
+      return;
+    }
   }
   ld s, c;
   ext::SinhCosh(X, s, c);
