@@ -102,7 +102,7 @@ void RoundTrip(TQelExpression& e, const TSettings& s) {
   if (plain) {
     Require(loaded, "LoadFromStream", "saved texts did not load again");
     const size_t keep =
-        std::min(texts.size(), static_cast<size_t>(std::max(s.maxExpressions, int32_t{1})));
+        std::min(texts.size(), static_cast<size_t>(std::max(s.maxExpressions, int32_t{0})));
     Require(static_cast<size_t>(copy->Count()) == keep, "LoadFromStream", "count changed");
     for (size_t i = 0; i < keep; ++i) {
       Require(copy->GetString(static_cast<int32_t>(i)) == texts[texts.size() - keep + i],

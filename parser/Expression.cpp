@@ -70,11 +70,12 @@ int32_t TQelExpression1::Add(const std::string& text) {
     return -1;
   }
   int32_t index = CompileExpression(text);
-  // Beyond the limit the oldest goes; never the new one itself (a limit below 1 keeps one).
-  if (Count() > FMaxExpressions && index > 0) {
-    TCompiled* const current = Compiled(index);
+  // Beyond the limit the oldest goes. Under a limit below 1 that is the new expression
+  // itself: nothing stays current and the answer is -1.
+  if (Count() > FMaxExpressions) {
+    TCompiled* const current = index > 0 ? Compiled(index) : nullptr;
     Delete(0);
-    SetCurrent(current);
+    if (current != nullptr) SetCurrent(current);
     --index;
   }
   FExpressionIndex = index;
@@ -97,6 +98,7 @@ bool TQelExpression1::InsertCompiled(int32_t index, const std::string& text, boo
   if (index < 0 || index > Count()) Error("List index out of bounds (%d)", index);
   const int32_t before = Count();
   const int32_t added = limit ? Add(text) : CompileExpression(text);
+  if (added < 0) return false;  // the limit dropped the new expression at once
   // The oldest was dropped: what stood at index now stands one lower, and the new
   // expression goes in front of it.
   if (Count() == before && index > 0) --index;

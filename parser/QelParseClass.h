@@ -35,6 +35,7 @@ enum TVariableType : uint8_t {
   vtLeftBracket,
   vtRightBracket,
   vtComma,
+  vtCplx,  // declared for callers; no built-in word reports it
 };
 
 // The comparison performed by a TLogicalStringOper.

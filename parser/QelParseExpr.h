@@ -167,8 +167,9 @@ class TQelExpression1 : private rtl::TStringList {
   void SetMaxExpressions(int32_t value) { FMaxExpressions = value; }
 
   // Compiles text and appends it as the current expression; beyond MaxExpressions the
-  // oldest is dropped. An empty text compiles nothing and answers -1, leaving the previous
-  // list in place for evaluation.
+  // oldest is dropped (under a limit below 1 the new one itself: -1, nothing current). An
+  // empty text compiles nothing and answers -1, leaving the previous list in place for
+  // evaluation.
   int32_t Add(const std::string& text) override;
   // Lines added by the string list's own operations (Assign, AddStrings) are compiled; their
   // objects are ignored, since a line's object is always its own compiled list.

@@ -1,5 +1,7 @@
 #include "parser/QelParseObjects.h"
 
+#include <cstring>
+
 #include "platform/rtl/ScopeExit.h"
 #include "platform/rtl/SysUtils.h"
 
@@ -83,5 +85,31 @@ bool TSortedCollection::Add(void* item) {
   Insert(index, item);
   return true;
 }
+
+bool TSortedCollection::AddReplace(void* item) {
+  int32_t index;
+  if (Search(KeyOf(item), index)) Delete(index);
+  return Add(item);
+}
+
+// --- TStrCollection -----------------------------------------------------------------------
+
+TStrCollection::~TStrCollection() { FreeAll(); }
+
+int32_t TStrCollection::Compare(const void* key1, const void* key2) const {
+  const int c = std::strcmp(static_cast<const char*>(key1), static_cast<const char*>(key2));
+  return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
+void TStrCollection::FreeItem(void* item) { StrDispose(static_cast<char*>(item)); }
+
+char* NewStr(const char* text) {
+  const std::size_t n = std::strlen(text);
+  char* copy = new char[n + 1];
+  std::memcpy(copy, text, n + 1);
+  return copy;
+}
+
+void StrDispose(char* text) { delete[] text; }
 
 }  // namespace veskmath::qel

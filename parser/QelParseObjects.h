@@ -7,6 +7,7 @@
 //   TOCollection        owns its items (TObject descendants), unsorted
 //   TNoOwnerCollection  owns nothing, unsorted
 //   TSortedCollection   owns, sorted by KeyOf/Compare, optional duplicates
+//   TStrCollection      owns heap strings (NewStr), sorted case-sensitively
 //
 // The list's own operations (Add, Insert, Delete, Clear, ...) stay as the platform defines
 // them: in particular Delete and Clear remove pointers without freeing anything. Freeing
@@ -69,10 +70,28 @@ class TSortedCollection : public TOCollection {
   // Inserts item in key order (before equal keys). Without Duplicates a present key answers
   // false and leaves item untouched: neither inserted nor freed, the caller decides.
   virtual bool Add(void* item);
+  // Takes the entry with item's key out of the list (without freeing it: it stays the
+  // caller's), then Add.
+  virtual bool AddReplace(void* item);
   virtual const void* KeyOf(void* item) const;
   // Bisection: true on a hit. index is the hit (the first of equal keys with Duplicates) or
   // the insertion point on a miss.
   virtual bool Search(const void* key, int32_t& index) const;
 };
+
+// Heap strings made by NewStr, sorted case-sensitively by their bytes.
+class TStrCollection : public TSortedCollection {
+ public:
+  using TSortedCollection::TSortedCollection;
+  // Frees the strings here: the base destructor would free them as objects.
+  ~TStrCollection() override;
+  int32_t Compare(const void* key1, const void* key2) const override;
+  void FreeItem(void* item) override;
+};
+
+// A heap copy of a NUL-terminated string for TStrCollection; StrDispose releases it (nil is
+// ignored).
+char* NewStr(const char* text);
+void StrDispose(char* text);
 
 }  // namespace veskmath::qel

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "ParserTestUtil.h"
@@ -117,6 +118,34 @@ TEST(Collections, ExpressListFoldsCase) {
   EXPECT_EQ(list.Compare("abc", "ABC"), 0);
   EXPECT_GT(list.Compare("abd", "ABC"), 0);
   EXPECT_LT(list.Compare("ab", "abc"), 0);
+
+  auto* replacement = new TFunction("SIN", nullptr, 2);
+  EXPECT_TRUE(list.AddReplace(replacement));
+  EXPECT_EQ(list.Find("sin"), replacement);
+  EXPECT_EQ(list.Count(), 1);
+  EXPECT_EQ(sin->GetNFunctionArg(), 1);  // out of the list, still alive
+  delete sin;
+}
+
+TEST(Collections, StrCollectionOwnsItsStringsInCaseSensitiveOrder) {
+  TStrCollection strings(4);
+  for (const char* text : {"beta", "alpha", "Alpha", "_x"}) EXPECT_TRUE(strings.Add(NewStr(text)));
+  char* again = NewStr("beta");
+  EXPECT_FALSE(strings.Add(again));
+  StrDispose(again);
+  std::vector<std::string> order;
+  for (int32_t i = 0; i < strings.Count(); ++i) order.emplace_back(static_cast<char*>(strings.Get(i)));
+  EXPECT_EQ(order, (std::vector<std::string>{"Alpha", "_x", "alpha", "beta"}));
+  int32_t index;
+  EXPECT_FALSE(strings.Search("ALPHA", index));
+  strings.AtFree(3);  // the rest go with the collection (a leak fails the sanitizer build)
+  EXPECT_EQ(strings.Count(), 3);
+}
+
+TEST(Collections, VariableTypeValuesAreFixed) {
+  // Streams and callers hold these as bytes.
+  EXPECT_EQ((std::vector<int>{vtDouble, vtBoolean, vtString, vtLeftBracket, vtRightBracket, vtComma, vtCplx}),
+            (std::vector<int>{0, 1, 2, 3, 4, 5, 6}));
 }
 
 // The words of a text, for the scans below.

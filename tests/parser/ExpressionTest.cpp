@@ -109,13 +109,15 @@ TEST(Expression, MaxExpressionsDropsTheOldest) {
   EXPECT_EQ(expr.GetExpressionIndex(), 9);
 }
 
-TEST(Expression, MaxExpressionsBelowOneKeepsTheNewExpression) {
+TEST(Expression, MaxExpressionsZeroDropsTheNewExpressionAtOnce) {
   TestExpression expr;
   expr.SetMaxExpressions(0);
-  expr.Add("1");
-  expr.Add("2");
-  EXPECT_EQ(expr.Evaluate(), 2);
-  EXPECT_EQ(expr.Count(), 1);
+  EXPECT_EQ(expr.Add("1"), -1);
+  EXPECT_EQ(expr.Count(), 0);
+  EXPECT_EQ(expr.GetExpressionIndex(), -1);
+  EXPECT_EQ(GeneralMessage([&] { expr.Evaluate(); }), "No expression found!");
+  expr.Insert(0, "2");  // dropped too: nothing to move
+  EXPECT_EQ(expr.Count(), 0);
 }
 
 TEST(Expression, AssignmentSurvivesTheAssigningExpression) {
