@@ -134,7 +134,8 @@ TEST(Collections, StrCollectionOwnsItsStringsInCaseSensitiveOrder) {
   EXPECT_FALSE(strings.Add(again));
   StrDispose(again);
   std::vector<std::string> order;
-  for (int32_t i = 0; i < strings.Count(); ++i) order.emplace_back(static_cast<char*>(strings.Get(i)));
+  for (int32_t i = 0; i < strings.Count(); ++i)
+    order.emplace_back(static_cast<char*>(strings.Get(i)));
   EXPECT_EQ(order, (std::vector<std::string>{"Alpha", "_x", "alpha", "beta"}));
   int32_t index;
   EXPECT_FALSE(strings.Search("ALPHA", index));
@@ -144,7 +145,8 @@ TEST(Collections, StrCollectionOwnsItsStringsInCaseSensitiveOrder) {
 
 TEST(Collections, VariableTypeValuesAreFixed) {
   // Streams and callers hold these as bytes.
-  EXPECT_EQ((std::vector<int>{vtDouble, vtBoolean, vtString, vtLeftBracket, vtRightBracket, vtComma, vtCplx}),
+  EXPECT_EQ((std::vector<int>{vtDouble, vtBoolean, vtString, vtLeftBracket, vtRightBracket, vtComma,
+                              vtCplx}),
             (std::vector<int>{0, 1, 2, 3, 4, 5, 6}));
 }
 
