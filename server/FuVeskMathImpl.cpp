@@ -96,6 +96,15 @@ HRESULT SafeCall(Body&& body) noexcept {
   }
 }
 
+// A written text: the ANSI form of the BSTR, refused beyond kMaxTextLength.
+std::string StoredText(const BSTR& value, bool* lost = nullptr) {
+  if (value.View().size() > kMaxTextLength) {
+    throw rtl::Exception(rtl::Format("The text is too long: %zu characters (at most %zu)",
+                                     value.View().size(), kMaxTextLength));
+  }
+  return win::WideToAnsi(value.View(), lost);
+}
+
 bool IsCommand(const std::string& notation, std::string_view command) {
   return notation == command;  // case-sensitive, on the raw notation: "Quit", "ｑｕｉｔ" are not
 }
@@ -120,7 +129,7 @@ HRESULT TFuVeskMathImpl::Get_VeskYomi(BSTR* Value) {
 
 HRESULT TFuVeskMathImpl::Set_VeskYomi(const BSTR& Value) {
   return SafeCall([&] {
-    FYomi = win::WideToAnsi(Value.View());  // a null BSTR is the empty text
+    FYomi = StoredText(Value);  // a null BSTR is the empty text
     return win::S_OK;
   });
 }
@@ -136,7 +145,9 @@ HRESULT TFuVeskMathImpl::Get_VeskHyoki(BSTR* Value) {
 
 HRESULT TFuVeskMathImpl::Set_VeskHyoki(const BSTR& Value) {
   return SafeCall([&] {
-    FHyoki = win::WideToAnsi(Value.View(), &FHyokiLost);
+    bool lost = false;
+    FHyoki = StoredText(Value, &lost);  // a refused text leaves the old one
+    FHyokiLost = lost;
     return win::S_OK;
   });
 }

@@ -10,6 +10,7 @@
 // calling thread's error information set.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,6 +27,11 @@ class TQelExpression;
 namespace veskmath::server {
 
 class THistoryFile;
+
+// The longest text (in UTF-16 units) VeskYomi or VeskHyoki takes: far beyond any typed
+// notation, and small enough that the texts of many objects keep a server small (an object
+// holds its reading, its notation and a result about as long, some 150 KiB at most).
+inline constexpr std::size_t kMaxTextLength = 16384;
 
 // The server's lock count: every conversion object holds one lock while it lives, and a
 // class factory's LockServer adds more. Whoever serves the objects installs what happens

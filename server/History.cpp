@@ -3,13 +3,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -66,34 +64,6 @@ bool WriteAll(int fd, std::string_view text) {
   return true;
 }
 
-// Keeps SIGXFSZ from this thread while it lives: a write past the file-size limit then fails
-// with EFBIG (an ordinary write error) instead of killing the process, the server included.
-// A SIGXFSZ raised meanwhile is taken off the thread before the old mask returns.
-class TNoFileSizeSignal {
- public:
-  TNoFileSizeSignal() {
-    sigemptyset(&FSet);
-    sigaddset(&FSet, SIGXFSZ);
-    FActive = ::pthread_sigmask(SIG_BLOCK, &FSet, &FOld) == 0;
-  }
-  TNoFileSizeSignal(const TNoFileSizeSignal&) = delete;
-  TNoFileSizeSignal& operator=(const TNoFileSizeSignal&) = delete;
-  ~TNoFileSizeSignal() {
-    if (!FActive) return;
-    if (!sigismember(&FOld, SIGXFSZ)) {
-      const timespec now{0, 0};
-      while (::sigtimedwait(&FSet, nullptr, &now) == SIGXFSZ) {
-      }
-    }
-    ::pthread_sigmask(SIG_SETMASK, &FOld, nullptr);
-  }
-
- private:
-  sigset_t FSet;
-  sigset_t FOld;
-  bool FActive = false;
-};
-
 // Temporary files are named "<file>.tmp-XXXXXX"; one is in use only while its writer holds
 // the lock on the current file.
 constexpr std::string_view kTempInfix = ".tmp-";
@@ -123,9 +93,15 @@ void RemoveStaleTemporaries(const std::string& path) {
   ::closedir(d);
 }
 
-// Opens the history file for writing and holds an exclusive lock on it. The lock must be on
-// the file that stands at the path now: a writer that was waiting while another one renamed
-// a new file into place holds the lock of a file that is gone, and tries again.
+// What to do about a history file that cannot be used.
+constexpr const char* kOwnDirectoryHint = "remove it, or set TMPDIR to a directory of your own";
+
+// Opens the history file for writing and holds an exclusive lock on it, taken within the lock
+// timeout: the server converts on one thread, and a lock held by anyone else must fail this
+// call in words rather than hold up every client (and then store a definition whose caller
+// gave up). The lock must be on the file that stands at the path now: a writer that was
+// waiting while another one renamed a new file into place holds the lock of a file that is
+// gone, and tries again.
 rtl::UniqueFd OpenLocked(const std::string& path, struct stat& st) {
   for (int attempt = 0; attempt < 1000; ++attempt) {
     // O_NOFOLLOW: a symbolic link at the path is refused, not followed; O_NONBLOCK keeps a
@@ -137,13 +113,24 @@ rtl::UniqueFd OpenLocked(const std::string& path, struct stat& st) {
       throw rtl::EFOpenError("Cannot open file \"" + path + "\". " + Reason(error));
     }
     if (::fstat(fd.Get(), &st) != 0 || !IsOwnRegularFile(st)) {
-      throw rtl::EFOpenError("Cannot open file \"" + path + "\". Not a regular file of this user");
+      throw rtl::EFOpenError("Cannot open file \"" + path +
+                             "\". Not a regular file of this user; " + kOwnDirectoryHint);
     }
-    while (::flock(fd.Get(), LOCK_EX) != 0) {
-      if (errno != EINTR) {
-        const int error = errno;
-        throw rtl::EFOpenError("Cannot lock file \"" + path + "\". " + Reason(error));
-      }
+    // The definitions are the user's alone, and a file others can open is a lock they can
+    // hold: files left readable by earlier versions are made private before the lock is taken.
+    if ((st.st_mode & 077) != 0 && ::fchmod(fd.Get(), 0600) != 0) {
+      const int error = errno;
+      throw rtl::EFOpenError("Cannot open file \"" + path +
+                             "\". Cannot make it private: " + Reason(error));
+    }
+    if (const int error = win::LockExclusiveWithin(fd.Get()); error != 0) {
+      throw rtl::EFOpenError(
+          "Cannot lock file \"" + path + "\". " +
+          (error == EWOULDBLOCK
+               ? rtl::Format("Another process has held it for more than %u ms; try again when "
+                             "it has ended",
+                             win::LockTimeoutMs())
+               : Reason(error)));
     }
     struct stat now {};
     if (::lstat(path.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino) {
@@ -151,6 +138,13 @@ rtl::UniqueFd OpenLocked(const std::string& path, struct stat& st) {
     }
   }
   throw rtl::EFOpenError("Cannot lock file \"" + path + "\". It keeps being replaced");
+}
+
+[[noreturn]] void TooLarge(const std::string& path, std::size_t size) {
+  throw rtl::EReadError(rtl::Format(
+      "The history file \"%s\" holds %zu bytes, more than the %zu it may hold; type quit to "
+      "empty it",
+      path.c_str(), size, kMaxHistoryBytes));
 }
 
 }  // namespace
@@ -185,37 +179,53 @@ bool THistoryFile::Load(std::vector<std::string>& lines) const {
   if (fd.Get() < 0) return false;
   struct stat st {};
   if (::fstat(fd.Get(), &st) != 0 || !IsOwnRegularFile(st)) return false;
+  // A replay of more than this would take the server seconds and a great deal of memory.
+  if (st.st_size > static_cast<off_t>(kMaxHistoryBytes)) {
+    TooLarge(FPath, static_cast<std::size_t>(st.st_size));
+  }
   std::string text;
   if (!ReadAll(fd.Get(), text)) return false;
+  if (text.size() > kMaxHistoryBytes) TooLarge(FPath, text.size());
   SplitHistoryText(text, lines);
   return true;
 }
 
 template <class Edit>
-void THistoryFile::Rewrite(Edit&& edit) const {
+void THistoryFile::Rewrite(bool readsOld, Edit&& edit) const {
   if (FPath.empty()) throw rtl::EFCreateError("No temporary directory for the history file");
   struct stat st {};
   rtl::UniqueFd locked = OpenLocked(FPath, st);
 
   std::string text;
-  if (!ReadAll(locked.Get(), text)) {
-    const int error = errno;
-    throw rtl::EReadError("Cannot read file \"" + FPath + "\". " + Reason(error));
+  if (readsOld) {
+    if (st.st_size > static_cast<off_t>(kMaxHistoryBytes)) {
+      TooLarge(FPath, static_cast<std::size_t>(st.st_size));
+    }
+    if (!ReadAll(locked.Get(), text)) {
+      const int error = errno;
+      throw rtl::EReadError("Cannot read file \"" + FPath + "\". " + Reason(error));
+    }
   }
   edit(text);
+  if (text.size() > kMaxHistoryBytes) {
+    throw rtl::EWriteError(rtl::Format(
+        "The history file \"%s\" would grow beyond the %zu bytes it may hold; type quit to "
+        "empty it",
+        FPath.c_str(), kMaxHistoryBytes));
+  }
   RemoveStaleTemporaries(FPath);
 
   // The new contents go to a temporary file beside the old one, reach the disk, and then
   // take its place in one rename: readers and a crash see the old file or the new one.
-  const TNoFileSizeSignal noSignal;
+  const win::TNoFileSizeSignal noSignal;
   std::string temp = FPath + std::string(kTempInfix) + std::string(kTempRandom, 'X');
   rtl::UniqueFd out(::mkostemp(temp.data(), O_CLOEXEC));
   if (out.Get() < 0) {
     const int error = errno;
     throw rtl::EFCreateError("Cannot create file \"" + temp + "\". " + Reason(error));
   }
-  const bool written = WriteAll(out.Get(), text) && ::fchmod(out.Get(), st.st_mode & 0777) == 0 &&
-                       ::fsync(out.Get()) == 0;
+  const bool written =
+      WriteAll(out.Get(), text) && ::fchmod(out.Get(), 0600) == 0 && ::fsync(out.Get()) == 0;
   const int writeError = errno;
   out.Reset();
   if (!written) {
@@ -235,7 +245,7 @@ void THistoryFile::Append(std::string_view line) const {
   if (line.find_first_of("\r\n") != std::string_view::npos) {
     throw rtl::EWriteError("A history line cannot hold a line break");
   }
-  Rewrite([line](std::string& text) {
+  Rewrite(true, [line](std::string& text) {
     // The whole list is saved again in the file's own form: "x:=1\na:=2" (as another
     // program may leave it) -> "x:=1\r\na:=2\r\n" + the new line and its CR LF.
     std::vector<std::string> lines;
@@ -251,7 +261,8 @@ void THistoryFile::Append(std::string_view line) const {
 }
 
 void THistoryFile::Clear() const {
-  Rewrite([](std::string& text) { text.clear(); });
+  // The old contents are not read: a file too large to read can still be emptied.
+  Rewrite(false, [](std::string& text) { text.clear(); });
 }
 
 }  // namespace veskmath::server

@@ -7,12 +7,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <ostream>
 #include <vector>
 
 #include "platform/rtl/SysUtils.h"
 #include "platform/rtl/UniqueFd.h"
 #include "platform/win/CodePage.h"
+#include "platform/win/Files.h"
 #include "platform/win/Registry.h"
 #include "platform/win/RegistryFile.h"
 #include "platform/win/Shell.h"
@@ -42,6 +44,12 @@ constexpr const char* kUnregisterSwitch = "/UnRegserver";
 std::string Ansi(std::string_view utf8) { return win::Utf8ToAnsi(utf8); }
 
 void Say(const char* utf8) { win::ShowMessage(Ansi(utf8)); }
+
+// The dialog's own message, then on a line of its own why it came to that (the registry's
+// explanation), so the user learns what to do.
+void Say(const char* utf8, const std::string& reason) {
+  win::ShowMessage(reason.empty() ? Ansi(utf8) : Ansi(utf8) + "\n" + reason);
+}
 
 std::string FileNameOf(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
@@ -78,7 +86,8 @@ void Place(win::TControl& control, const char* name, int left, int top, int widt
 // then its values). Two dialogs at once would both take the first free number, or one would
 // pass over the other's entry before its "ID" is written and add a second entry of this
 // plug-in. They take turns on a lock of the registry file's directory (a lock there leaves
-// no file behind); without that directory there is no list to change either.
+// no file behind); without that directory there is no list to change either. Anyone who may
+// open the directory can take that lock, so it is waited for only within the lock timeout.
 class TListLock {
  public:
   TListLock() {
@@ -89,7 +98,16 @@ class TListLock {
     const std::string dir =
         slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
     FFd.Reset(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    while (FFd.Valid() && ::flock(FFd.Get(), LOCK_EX) != 0 && errno == EINTR) {
+    if (!FFd.Valid()) return;
+    if (const int error = win::LockExclusiveWithin(FFd.Get()); error != 0) {
+      throw win::ERegistryFileError(
+          error == EWOULDBLOCK
+              ? rtl::Format("Cannot lock the folder '%s' of registry file '%s': another process "
+                            "has held it for more than %u ms (another install dialog?); try "
+                            "again when it has ended",
+                            dir.c_str(), path.c_str(), win::LockTimeoutMs())
+              : rtl::Format("Cannot lock the folder '%s' of registry file '%s': %s", dir.c_str(),
+                            path.c_str(), std::strerror(error)));
     }
   }
 
@@ -129,10 +147,10 @@ TInstallForm::TInstallForm(std::string exeName) : FExeName(std::move(exeName)) {
 }
 
 void TInstallForm::cmdInstallClick() {
-  TListLock turn;
   win::TRegistry reg;
   reg.SetRootKey(win::HKEY_LOCAL_MACHINE);
   try {
+    const TListLock turn;
     int number = 0;
     std::string entry;
     for (;;) {
@@ -154,15 +172,15 @@ void TInstallForm::cmdInstallClick() {
       reg.CloseKey();
     }
     if (!reg.OpenKey(entry, true)) {
-      Say(kMsgCannotRegister);
+      Say(kMsgCannotRegister, reg.LastError());
       return;
     }
     reg.WriteString("Name", Ansi(kPluginName));
     reg.WriteString("ID", kVeskMathProgID);
     reg.WriteInteger("ExecWithoutCompstr", 1);
     reg.CloseKey();
-  } catch (const win::ERegistryException&) {
-    Say(kMsgRegistryError);
+  } catch (const win::ERegistryException& e) {
+    Say(kMsgRegistryError, e.Message());
     return;
   }
   // Definitions made before the install are forgotten. A failure here is the application's
@@ -172,10 +190,10 @@ void TInstallForm::cmdInstallClick() {
 }
 
 void TInstallForm::cmdUninstallClick() {
-  TListLock turn;
   win::TRegistry reg;
   reg.SetRootKey(win::HKEY_LOCAL_MACHINE);
   try {
+    const TListLock turn;
     int number = 0;
     for (;;) {
       if (!reg.OpenKey(kVeskHostKey, false)) {
@@ -190,7 +208,7 @@ void TInstallForm::cmdUninstallClick() {
       // A deletion the registry refuses is an error, not a success: the host would still
       // list the plug-in, so its class stays registered too.
       if (!reg.OpenKey(kVeskHostKey, false) || !reg.DeleteKey(entry)) {
-        Say(kMsgRegistryError);
+        Say(kMsgRegistryError, reg.LastError());
         return;
       }
       reg.CloseKey();
@@ -201,8 +219,8 @@ void TInstallForm::cmdUninstallClick() {
       Say(kMsgUninstalled);
       return;
     }
-  } catch (const win::ERegistryException&) {
-    Say(kMsgRegistryError);
+  } catch (const win::ERegistryException& e) {
+    Say(kMsgRegistryError, e.Message());
     return;
   }
   Say(kMsgNotInstalled);

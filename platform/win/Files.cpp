@@ -2,14 +2,21 @@
 #include "platform/win/Files.h"
 
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
+
+#include "platform/win/TestHooks.h"
 
 namespace veskmath::win {
 
@@ -168,6 +175,46 @@ std::string ModuleFileName() {
     }
     path.resize(path.size() * 2);  // may have been cut: try again with more room
   }
+}
+
+namespace {
+std::atomic<unsigned> gLockTimeoutMs{kDefaultLockTimeoutMs};
+}
+
+unsigned LockTimeoutMs() { return gLockTimeoutMs.load(); }
+
+void SetLockTimeout(unsigned milliseconds) { gLockTimeoutMs = milliseconds; }
+
+int LockExclusiveWithin(int fd) {
+  // flock() has no timed form: poll, first briefly (a writer holds the lock for a few
+  // milliseconds), then every 20 ms.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(LockTimeoutMs());
+  auto pause = std::chrono::milliseconds(1);
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    if (error == EINTR) continue;
+    if (error != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) return error;
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, std::chrono::milliseconds(20));
+  }
+  return 0;
+}
+
+TNoFileSizeSignal::TNoFileSizeSignal() {
+  sigemptyset(&FSet);
+  sigaddset(&FSet, SIGXFSZ);
+  FActive = ::pthread_sigmask(SIG_BLOCK, &FSet, &FOld) == 0;
+}
+
+TNoFileSizeSignal::~TNoFileSizeSignal() {
+  if (!FActive) return;
+  if (!sigismember(&FOld, SIGXFSZ)) {
+    const timespec now{0, 0};
+    while (::sigtimedwait(&FSet, nullptr, &now) == SIGXFSZ) {
+    }
+  }
+  ::pthread_sigmask(SIG_SETMASK, &FOld, nullptr);
 }
 
 }  // namespace veskmath::win

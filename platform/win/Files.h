@@ -14,6 +14,8 @@
 // from the ANSI code page.
 #pragma once
 
+#include <signal.h>
+
 #include <string>
 
 #include "platform/win/WinTypes.h"
@@ -43,5 +45,32 @@ std::string UserRuntimeDirectory();
 
 // The full path of the running executable (/proc/self/exe). Throws EOSError.
 std::string ModuleFileName();
+
+// How long a lock on the user's state (the registry store, its folder, the history file) waits
+// for another holder before the operation fails, in milliseconds: 5 s, well inside the
+// 30 s a caller of the server waits for its answer, so a held lock fails the call in words
+// instead of timing it out (and the change is then not made behind the caller's back).
+inline constexpr unsigned kDefaultLockTimeoutMs = 5000;
+unsigned LockTimeoutMs();
+
+// Takes an exclusive flock() on fd within LockTimeoutMs(). Answers 0, or the errno of the
+// failure: EWOULDBLOCK when another holder kept it past the deadline.
+int LockExclusiveWithin(int fd);
+
+// Keeps SIGXFSZ from the calling thread while it lives: a write past the file-size limit
+// (ulimit -f) then fails with EFBIG, an ordinary write error, instead of killing the process.
+// A SIGXFSZ raised meanwhile is taken off the thread before the old mask returns.
+class TNoFileSizeSignal {
+ public:
+  TNoFileSizeSignal();
+  TNoFileSizeSignal(const TNoFileSizeSignal&) = delete;
+  TNoFileSizeSignal& operator=(const TNoFileSizeSignal&) = delete;
+  ~TNoFileSizeSignal();
+
+ private:
+  sigset_t FSet;
+  sigset_t FOld;
+  bool FActive = false;
+};
 
 }  // namespace veskmath::win

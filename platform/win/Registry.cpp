@@ -15,25 +15,21 @@ namespace {
 std::string RegistryAnsiToUtf8(const std::string& text) { return AnsiToUtf8(text); }
 std::string RegistryUtf8ToAnsi(const std::string& text) { return Utf8ToAnsi(text); }
 
-[[noreturn]] void SetDataFailed(const std::string& name) {
-  throw ERegistryException(rtl::Format("Failed to set data for '%s'", name.c_str()));
+// The library's message, followed by the file's own explanation when there is one.
+std::string WithReason(std::string message, const std::string& reason) {
+  if (!reason.empty()) message += ": " + reason;
+  return message;
+}
+
+[[noreturn]] void SetDataFailed(const std::string& name, const std::string& reason = "") {
+  throw ERegistryException(
+      WithReason(rtl::Format("Failed to set data for '%s'", name.c_str()), reason));
 }
 [[noreturn]] void GetDataFailed(const std::string& name) {
   throw ERegistryException(rtl::Format("Failed to get data for '%s'", name.c_str()));
 }
 [[noreturn]] void InvalidDataType(const std::string& name) {
   throw ERegistryException(rtl::Format("Invalid data type for '%s'", name.c_str()));
-}
-
-// Runs a change of the file; false when it was refused or could not be written. A file
-// that cannot even be read has already raised its own error in the read before.
-template <typename Change>
-bool TryChange(Change&& change) {
-  try {
-    return change();
-  } catch (const ERegistryException&) {
-    return false;
-  }
 }
 
 }  // namespace
@@ -68,7 +64,24 @@ std::string RegistryCurrentPath(const TRegistry& registry) { return registry.FCu
 
 // Opening for writing needs the right to write, as on the real registry: false when the
 // file may not be written; the key and its parents are created when missing.
+// Runs a change of the file; false when it was refused or could not be written, with the
+// reason kept for LastError(). A file that cannot even be read has already raised its own
+// error in the read before.
+template <typename Change>
+bool TRegistry::TryChange(Change&& change) {
+  FLastError.clear();
+  try {
+    return change();
+  } catch (const ERegistryException& e) {
+    FLastError = e.Message();
+    return false;
+  }
+}
+
+const std::string& TRegistry::LastError() const { return FLastError; }
+
 bool TRegistry::CreateWritable(const std::string& utf8) {
+  FLastError.clear();
   if (!SplitKeyPath(utf8)) return false;
   const bool exists = FFile->KeyExists(FRootKey, utf8);  // an unreadable file raises here
   return TryChange([&] {
@@ -102,7 +115,8 @@ void TRegistry::CloseKey() {
 
 bool TRegistry::CreateKey(const std::string& key) {
   if (!CreateWritable(RegistryAnsiToUtf8(Resolve(key))))
-    throw ERegistryException(rtl::Format("Failed to create key %s", key.c_str()));
+    throw ERegistryException(
+        WithReason(rtl::Format("Failed to create key %s", key.c_str()), FLastError));
   return true;
 }
 
@@ -140,7 +154,7 @@ void TRegistry::WriteString(const std::string& name, const std::string& value) {
         return FFile->SetValue(FRootKey, path, RegistryAnsiToUtf8(name),
                                RegValue::String(RegistryAnsiToUtf8(value)));
       }))
-    SetDataFailed(name);
+    SetDataFailed(name, FLastError);
 }
 
 void TRegistry::WriteInteger(const std::string& name, int32_t value) {
@@ -151,7 +165,7 @@ void TRegistry::WriteInteger(const std::string& name, int32_t value) {
         return FFile->SetValue(FRootKey, path, RegistryAnsiToUtf8(name),
                                RegValue::DWord(static_cast<uint32_t>(value)));
       }))
-    SetDataFailed(name);
+    SetDataFailed(name, FLastError);
 }
 
 bool TRegistry::DeleteValue(const std::string& name) {

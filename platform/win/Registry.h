@@ -10,7 +10,8 @@
 //   - ReadString of a missing value answers ""; ReadInteger of a missing value raises
 //     "Failed to get data for '<name>'"; reading a value of the other kind raises
 //     "Invalid data type for '<name>'"; a write that fails raises
-//     "Failed to set data for '<name>'"; CreateKey raises "Failed to create key <key>".
+//     "Failed to set data for '<name>'"; CreateKey raises "Failed to create key <key>"; when the
+//     file refused the change, its explanation follows after ": ".
 // A registry file that cannot be read (malformed, unreadable, a symbolic link) raises
 // ERegistryFileError with the file's own explanation from every operation.
 //
@@ -58,7 +59,14 @@ class TRegistry {
   void WriteInteger(const std::string& name, int32_t value);
   bool DeleteValue(const std::string& name);
 
+  // Why the last change that answered false or failed was refused (the file's explanation,
+  // e.g. a lock held too long or a full disk); empty when the refusal had no such reason (no
+  // key open, a key another process deleted).
+  const std::string& LastError() const;
+
  private:
+  template <typename Change>
+  bool TryChange(Change&& change);
   // The full path (UTF-8, without the leading "\") of a key named as OpenKey takes it.
   std::string Resolve(const std::string& key) const;
   bool CreateWritable(const std::string& utf8);
@@ -70,6 +78,7 @@ class TRegistry {
   bool FKeyOpen = false;
   bool FReadOnly = false;
   std::string FCurrentPath;  // ANSI
+  std::string FLastError;
 
   friend std::string RegistryCurrentPath(const TRegistry& registry);  // TestHooks.h
 };

@@ -9,16 +9,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
+#include <new>
+#include <unordered_map>
 
 #include "platform/rtl/UniqueFd.h"
 #include "platform/win/CodePage.h"
-#include "platform/win/TestHooks.h"
+#include "platform/win/Files.h"
 
 namespace veskmath::win {
 
@@ -27,8 +26,6 @@ namespace {
 constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kClassesRootName = "HKEY_CLASSES_ROOT";
 constexpr std::string_view kLocalMachineName = "HKEY_LOCAL_MACHINE";
-// A registry of this program holds a few dozen keys; anything this large is not ours.
-constexpr off_t kMaxFileSize = 64 * 1024 * 1024;
 
 std::string Fold(std::string_view name) { return rtl::LowerCase(name); }
 
@@ -125,6 +122,16 @@ class Parser {
   }
 
  private:
+  // Counts one more key or value against the store's limit.
+  void Count() {
+    if (++FEntries > kMaxEntries) {
+      Fail(
+          rtl::Format("more than %zu keys and values (a store of this program holds a few "
+                      "dozen)",
+                      kMaxEntries));
+    }
+  }
+
   [[noreturn]] void Fail(const std::string& what) const {
     throw ERegistryFileError(rtl::Format("Malformed registry file '%s' at line %zu: %s",
                                          FFile.c_str(), FLine, what.c_str()));
@@ -152,9 +159,13 @@ class Parser {
     if (const std::string fault = KeyPathFault(*names); !fault.empty()) Fail(fault);
     for (const std::string& name : *names) {
       auto& slot = node->subkeys[Fold(name)];
-      if (!slot) slot = std::make_unique<RegKeyNode>(RegKeyNode{name, {}, {}});
+      if (!slot) {
+        Count();
+        slot = std::make_unique<RegKeyNode>(RegKeyNode{name, {}, {}, false});
+      }
       node = slot.get();
     }
+    node->listed = true;  // its parents stay unlisted unless a line of their own names them
     return *node;
   }
 
@@ -224,23 +235,32 @@ class Parser {
     } else {
       Fail("unexpected value data '" + Excerpt(data) + "'");
     }
-    // A name given twice: the later line wins, as an import would do.
-    for (auto& [existing, old] : key.values) {
-      if (SameName(existing, name)) {
-        old = std::move(value);
-        return;
-      }
+    // A name given twice: the later line wins, as an import would do. The index keeps that
+    // search from growing with the number of values a key already has.
+    const RegKeyNode* const owner = &key;
+    std::string indexKey(reinterpret_cast<const char*>(&owner), sizeof owner);
+    indexKey += Fold(name);
+    const auto [slot, added] = FValueIndex.try_emplace(std::move(indexKey), key.values.size());
+    if (!added) {
+      key.values[slot->second].second = std::move(value);
+      return;
     }
+    Count();
     key.values.emplace_back(std::move(name), std::move(value));
   }
 
   const std::string& FFile;
   size_t FLine = 0;
+  size_t FEntries = 0;
+  std::unordered_map<std::string, std::size_t> FValueIndex;  // key address + folded name
 };
 
 // One section per key, depth first, with an explicit stack: a deep tree must not exhaust the
-// call stack. Roots without values get no section of their own.
-void FormatRoot(const RegKeyNode& root, std::string& out) {
+// call stack. A key gets a section when it is listed, holds values or has no subkeys (those
+// two kinds each came from a section line or a created key of the same path, so the text grows
+// with the file read and the changes made, never with depth times path length); roots without
+// values get none. Throws ERegistryException past kMaxFileSize or kMaxEntries.
+void FormatRoot(const RegKeyNode& root, std::string& out, std::size_t& entries) {
   struct Pending {
     const RegKeyNode* node;
     std::size_t pathLength;  // of the node's path in `path`
@@ -257,8 +277,17 @@ void FormatRoot(const RegKeyNode& root, std::string& out) {
       path.resize(parentLength);
       path += '\\';
       path += node.name;
+      ++entries;
     }
-    if (&node != &root || !node.values.empty()) {
+    entries += node.values.size();
+    if (entries > kMaxEntries) {
+      throw ERegistryException(
+          rtl::Format("the store would hold more than %zu keys and values", kMaxEntries));
+    }
+    const bool section = &node == &root
+                             ? !node.values.empty()
+                             : node.listed || !node.values.empty() || node.subkeys.empty();
+    if (section) {
       out += '[';
       out += path;
       out += "]\n";
@@ -273,6 +302,10 @@ void FormatRoot(const RegKeyNode& root, std::string& out) {
         out += '\n';
       }
       out += '\n';
+      if (out.size() > kMaxFileSize) {
+        throw ERegistryException(
+            rtl::Format("the file would grow beyond the %zu bytes it may hold", kMaxFileSize));
+      }
     }
     // Pushed in reverse so that the first subkey comes out first.
     for (auto it = node.subkeys.rbegin(); it != node.subkeys.rend(); ++it) {
@@ -290,8 +323,6 @@ std::string DirectoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-std::atomic<unsigned> gLockTimeoutMs{10000};
-
 // A store or lock file that another user owns, or that others may write, could make this
 // user's programs run what that user wants (the server's command line comes from the store):
 // the fault, or "" for a file of this user that only this user writes.
@@ -304,9 +335,9 @@ std::string ForeignFault(const struct stat& st) {
   return "";
 }
 
-// Holds an exclusive flock() on "<file>.lock" for its lifetime, taken within the lock
-// timeout. The lock file is private (0600) and never removed: removing it would let two
-// writers lock two different files.
+// Holds an exclusive flock() on "<file>.lock" for its lifetime, taken within LockTimeoutMs(). The
+// lock file is private (0600) and never removed: removing it would let two writers lock two
+// different files.
 class WriterLock {
  public:
   explicit WriterLock(const std::string& registryPath) {
@@ -327,21 +358,14 @@ class WriterLock {
     // Lock files made by earlier versions were readable by everyone, which let any user hold
     // the lock.
     if ((st.st_mode & 077) != 0) ::fchmod(FFd.Get(), 0600);
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(gLockTimeoutMs.load());
-    while (::flock(FFd.Get(), LOCK_EX | LOCK_NB) != 0) {
-      const int err = errno;
-      if (err == EINTR) continue;
-      if (err != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
-        throw ERegistryFileError(
-            err == EWOULDBLOCK
-                ? rtl::Format("Cannot lock registry file '%s': another process has held '%s' "
-                              "for more than %u ms",
-                              registryPath.c_str(), lockPath.c_str(), gLockTimeoutMs.load())
-                : rtl::Format("Cannot lock registry file '%s': %s", registryPath.c_str(),
-                              ErrnoText(err).c_str()));
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (const int err = LockExclusiveWithin(FFd.Get()); err != 0) {
+      throw ERegistryFileError(
+          err == EWOULDBLOCK
+              ? rtl::Format("Cannot lock registry file '%s': another process has held '%s' for "
+                            "more than %u ms; try again when it has ended",
+                            registryPath.c_str(), lockPath.c_str(), LockTimeoutMs())
+              : rtl::Format("Cannot lock registry file '%s': '%s': %s", registryPath.c_str(),
+                            lockPath.c_str(), ErrnoText(err).c_str()));
     }
   }
   WriterLock(const WriterLock&) = delete;
@@ -436,8 +460,9 @@ RegTree ParseRegistryText(std::string_view text, const std::string& fileName) {
 std::string FormatRegistryText(const RegTree& tree) {
   std::string out(kHeader);
   out += "\n\n";
-  FormatRoot(tree.classesRoot, out);
-  FormatRoot(tree.localMachine, out);
+  std::size_t entries = 0;
+  FormatRoot(tree.classesRoot, out, entries);
+  FormatRoot(tree.localMachine, out, entries);
   return out;
 }
 
@@ -497,8 +522,6 @@ bool RegistryFile::Identity::operator==(const Identity& o) const {
 
 RegistryFile::RegistryFile(std::string path) : FPath(std::move(path)) {}
 
-void SetRegistryLockTimeout(unsigned milliseconds) { gLockTimeoutMs = milliseconds; }
-
 std::string RegistryFile::DefaultPath() {
   if (const char* env = std::getenv("VESKMATH_REGISTRY"); env && *env) return env;
   return StandardPath();
@@ -544,27 +567,37 @@ RegTree& RegistryFile::Current() {
   }
   const Identity id{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
   if (FCacheValid && FCacheIdentity && *FCacheIdentity == id) return *FCache;
-  if (st.st_size > kMaxFileSize) {
-    throw ERegistryFileError(rtl::Format("Registry file '%s' is too large (%lld bytes)",
-                                         FPath.c_str(), static_cast<long long>(st.st_size)));
-  }
-  std::string text;
-  char buffer[65536];
-  while (true) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      throw ERegistryFileError(rtl::Format("Cannot read registry file '%s': %s", FPath.c_str(),
-                                           ErrnoText(errno).c_str()));
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<size_t>(n));
-    if (static_cast<off_t>(text.size()) > kMaxFileSize) {
-      throw ERegistryFileError(rtl::Format("Registry file '%s' is too large", FPath.c_str()));
-    }
+  if (st.st_size > static_cast<off_t>(kMaxFileSize)) {
+    throw ERegistryFileError(
+        rtl::Format("Registry file '%s' is too large (%lld bytes, at most %zu)", FPath.c_str(),
+                    static_cast<long long>(st.st_size), kMaxFileSize));
   }
   FCacheValid = false;
-  FCache = std::make_unique<RegTree>(ParseRegistryText(text, FPath));
+  FCache.reset();  // the old tree goes before the new one is built
+  try {
+    std::string text;
+    text.reserve(static_cast<size_t>(st.st_size));
+    char buffer[65536];
+    while (true) {
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        throw ERegistryFileError(rtl::Format("Cannot read registry file '%s': %s", FPath.c_str(),
+                                             ErrnoText(errno).c_str()));
+      }
+      if (n == 0) break;
+      text.append(buffer, static_cast<size_t>(n));
+      if (text.size() > kMaxFileSize) {
+        throw ERegistryFileError(rtl::Format("Registry file '%s' is too large", FPath.c_str()));
+      }
+    }
+    FCache = std::make_unique<RegTree>(ParseRegistryText(text, FPath));
+  } catch (const std::bad_alloc&) {
+    throw ERegistryFileError(rtl::Format(
+        "Cannot read registry file '%s': not enough memory for its %lld bytes (raise the "
+        "memory limit, or move the file away)",
+        FPath.c_str(), static_cast<long long>(st.st_size)));
+  }
   FCacheIdentity = id;
   FCacheValid = true;
   return *FCache;
@@ -629,14 +662,17 @@ void RemoveStaleTemporaries(const std::string& path) {
 }  // namespace
 
 void RegistryFile::Replace(const RegTree& tree, std::optional<Identity>& identity) const {
-  const std::string text = FormatRegistryText(tree);
-  if (text.size() > static_cast<std::size_t>(kMaxFileSize)) {
-    throw ERegistryFileError(rtl::Format(
-        "Cannot write registry file '%s': it would grow to %zu bytes, more than the %lld it "
-        "may hold",
-        FPath.c_str(), text.size(), static_cast<long long>(kMaxFileSize)));
+  std::string text;
+  try {
+    text = FormatRegistryText(tree);
+  } catch (const ERegistryException& e) {
+    throw ERegistryFileError(
+        rtl::Format("Cannot write registry file '%s': %s", FPath.c_str(), e.what()));
   }
   RemoveStaleTemporaries(FPath);
+  // A file-size limit makes the write below fail (EFBIG) instead of killing the writer; the
+  // temporary file is then removed and the old file stays.
+  const TNoFileSizeSignal noSignal;
   std::string tempPath = FPath + std::string(kTempInfix) + std::string(kTempRandom, 'X');
   rtl::UniqueFd fd(::mkostemp(tempPath.data(), O_CLOEXEC));
   auto fail = [&](const char* step) {
@@ -691,6 +727,11 @@ bool RegistryFile::Modify(Change&& change) {
       FCacheValid = FCacheIdentity.has_value();
     }
     return result;
+  } catch (const std::bad_alloc&) {
+    FCacheValid = false;
+    throw ERegistryFileError(
+        rtl::Format("Cannot write registry file '%s': not enough memory (raise the memory limit)",
+                    FPath.c_str()));
   } catch (...) {
     FCacheValid = false;  // the tree may hold a change that never reached the file
     throw;
@@ -755,7 +796,7 @@ void RegistryFile::CreateKey(HKEY root, std::string_view path) {
     for (const std::string& name : *names) {
       auto& slot = node->subkeys[Fold(name)];
       if (!slot) {
-        slot = std::make_unique<RegKeyNode>(RegKeyNode{name, {}, {}});
+        slot = std::make_unique<RegKeyNode>(RegKeyNode{name, {}, {}, true});
         changed = true;
       }
       node = slot.get();

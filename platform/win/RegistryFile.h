@@ -38,9 +38,13 @@
 //   - Reads re-read the file whenever it changed on disk (another process may have written it).
 //   - Limits: a key lies at most kMaxKeyDepth levels below its root and its path (the names
 //     below the root joined by "\") is at most kMaxKeyPathLength bytes; deeper or longer keys
-//     are refused when created and a file holding one is malformed. A change that would make
-//     the file larger than the reader takes (64 MiB) is refused, so a write never leaves a
-//     file that cannot be read back.
+//     are refused when created and a file holding one is malformed. The store holds at most
+//     kMaxEntries keys and values together. A change that would make the file larger than the
+//     reader takes (kMaxFileSize) or pass the entry limit is refused, so a write never leaves
+//     a file that cannot be read back. Reading and writing take memory in proportion to the
+//     file (a key's parents get no section of their own unless the file gave them one, so
+//     deep keys do not repeat their long paths), and running out of memory is an
+//     ERegistryFileError, not a crash.
 #pragma once
 
 #include <sys/types.h>
@@ -76,6 +80,8 @@ class ERegistryFileError : public ERegistryException {
 
 inline constexpr std::size_t kMaxKeyDepth = 512;
 inline constexpr std::size_t kMaxKeyPathLength = 16383;
+inline constexpr std::size_t kMaxEntries = 100000;
+inline constexpr std::size_t kMaxFileSize = 64 * 1024 * 1024;
 
 // "HKEY_CLASSES_ROOT" / "HKEY_LOCAL_MACHINE"; throws ERegistryException for another value.
 std::string RootKeyName(HKEY root);
@@ -96,6 +102,9 @@ struct RegKeyNode {
   std::string name;
   std::vector<std::pair<std::string, RegValue>> values;
   std::map<std::string, std::unique_ptr<RegKeyNode>> subkeys;  // key: ASCII-lower-cased name
+  // The key has a section of its own in the file even when it holds no values and has
+  // subkeys (it was created, or the file it was read from listed it).
+  bool listed = true;
 
   RegKeyNode* FindSubkey(std::string_view subName) const;
   const RegValue* FindValue(std::string_view valueName) const;
@@ -113,7 +122,9 @@ struct RegTree {
 // Reads the file text; fileName only names the file in error messages. Throws
 // ERegistryFileError "Malformed registry file '<file>' at line <n>: <fault>".
 RegTree ParseRegistryText(std::string_view text, const std::string& fileName);
-// The file text of a tree (header, then one section per key, depth first).
+// The file text of a tree (header, then one section per key, depth first: every key that is
+// listed, holds values or has no subkeys). Throws ERegistryException when the text would pass
+// kMaxFileSize or the tree holds more than kMaxEntries keys and values.
 std::string FormatRegistryText(const RegTree& tree);
 
 // Splits "A\B\C" (a leading and a trailing "\" are allowed) into its key names; nullopt

@@ -23,9 +23,9 @@ void SetActivationTimeout(DWORD milliseconds);
 DWORD GetActivationTimeout();
 DWORD GetCallTimeout();
 
-// How long a registry change waits for another writer's lock before it fails (default
-// 10 s), process-wide.
-void SetRegistryLockTimeout(unsigned milliseconds);
+// How long a lock on the user's state (registry store, its folder, history file) waits for
+// another holder before the operation fails (default kDefaultLockTimeoutMs), process-wide.
+void SetLockTimeout(unsigned milliseconds);
 
 // Switches the ANSI code page of the process (the environment variable VESKMATH_ACP is the
 // product's way). Returns false, changing nothing, for an unusable name.

@@ -3,8 +3,11 @@
 // VeskStart and the status window, error information, and the late-bound entry.
 #include "server/FuVeskMathImpl.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -13,7 +16,10 @@
 #include <vector>
 
 #include "ServerTestUtil.h"
+#include "platform/rtl/SysUtils.h"
+#include "platform/rtl/UniqueFd.h"
 #include "platform/win/CodePage.h"
+#include "platform/win/Files.h"
 #include "platform/win/Messages.h"
 #include "platform/win/TestHooks.h"
 #include "server/MathForm.h"
@@ -197,6 +203,21 @@ TEST_F(FuVeskMath, DefinitionIsNotWrittenThroughAPlantedLink) {
   EXPECT_EQ(ReadFile(target), "");
 }
 
+// A history lock held by someone else fails the definition within the lock timeout ("?"),
+// and it is not stored once the lock goes: a retry then stores it once, not twice.
+TEST_F(FuVeskMath, DefinitionFailedOnAHeldLockIsNeverStoredLater) {
+  WriteFile(dir.History(), "");
+  {
+    const rtl::UniqueFd holder(::open(dir.History().c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(::flock(holder.Get(), LOCK_EX), 0);
+    win::SetLockTimeout(50);
+    EXPECT_EQ(Convert("hl:=1"), "?");
+    win::SetLockTimeout(win::kDefaultLockTimeoutMs);
+  }
+  EXPECT_EQ(Convert("hl:=1"), "1");
+  EXPECT_EQ(ReadFile(dir.History()), "hl:=1\r\n");
+}
+
 TEST_F(FuVeskMath, DefinitionSpanningLinesIsNotRecorded) {
   EXPECT_EQ(Convert("a:=(1\n+2)"), "?");
   EXPECT_FALSE(testing::Exists(dir.History()) && !ReadFile(dir.History()).empty());
@@ -325,6 +346,28 @@ TEST_F(FuVeskMath, EachResultReplacesTheStatusWindow) {
 }
 
 // ---- failures outside the evaluation --------------------------------------------------
+
+// A text beyond the limit is refused with its length, and the object keeps the one it had.
+TEST_F(FuVeskMath, TextsBeyondTheLimitAreRefusedInWords) {
+  const std::u16string longest(kMaxTextLength, u'1');
+  EXPECT_EQ(object->Set_VeskYomi(BSTR(longest)), win::S_OK);
+  EXPECT_EQ(object->Set_VeskHyoki(BSTR(u"1+2")), win::S_OK);
+  for (const bool hyoki : {false, true}) {
+    const BSTR text(longest + u"1");
+    EXPECT_EQ(hyoki ? object->Set_VeskHyoki(text) : object->Set_VeskYomi(text),
+              win::DISP_E_EXCEPTION);
+    ComPtr<win::IErrorInfo> info;
+    ASSERT_EQ(win::GetErrorInfo(0, info.ReleaseAndGetAddressOf()), win::S_OK);
+    BSTR description;
+    info->GetDescription(&description);
+    EXPECT_EQ(win::WideToAnsi(description.View()),
+              rtl::Format("The text is too long: %zu characters (at most %zu)", kMaxTextLength + 1,
+                          kMaxTextLength));
+  }
+  BSTR result;
+  EXPECT_EQ(object->Get_VeskResult(&result), win::S_OK);
+  EXPECT_EQ(result.View(), u"3");
+}
 
 TEST_F(FuVeskMath, QuitThatCannotEmptyTheHistoryReportsErrorInfo) {
   ASSERT_EQ(::mkdir(dir.History().c_str(), 0700), 0);

@@ -3,7 +3,9 @@
 // are tested through the conversion object and the vesk program.)
 #include "server/History.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +16,9 @@
 
 #include "ServerTestUtil.h"
 #include "platform/rtl/SysUtils.h"
+#include "platform/rtl/UniqueFd.h"
+#include "platform/win/Files.h"
+#include "platform/win/TestHooks.h"
 
 namespace veskmath::server {
 namespace {
@@ -143,6 +148,73 @@ INSTANTIATE_TEST_SUITE_P(History, HistoryPlanted,
                          [](const ::testing::TestParamInfo<PlantedCase>& p) {
                            return p.param.name;
                          });
+
+// The history and its temporaries are the user's alone, whatever the umask, and a file others
+// could open (and so lock) is made private; another user's file is refused with what to do.
+TEST_F(HistoryFile, IsPrivateAndAnotherUsersFileIsRefused) {
+  WriteFile(dir.History(), "a:=2\r\n");
+  ASSERT_EQ(::chmod(dir.History().c_str(), 0644), 0);
+  history.Append("b:=3");
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.History().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the file away";
+  ASSERT_EQ(::chown(dir.History().c_str(), 65534, 65534), 0);
+  try {
+    history.Append("c:=4");
+    ADD_FAILURE() << "wrote another user's history";
+  } catch (const rtl::EFOpenError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Cannot open file \"" + dir.History() +
+                  "\". Not a regular file of this user; remove it, or set TMPDIR to a directory "
+                  "of your own");
+  }
+  EXPECT_EQ(ReadFile(dir.History()), "a:=2\r\nb:=3\r\n");
+}
+
+// A lock someone else holds fails the writer after the lock timeout, naming the file; nothing
+// is written then or later.
+TEST_F(HistoryFile, HeldLockFailsTheWriterInWords) {
+  WriteFile(dir.History(), "a:=2\r\n");
+  const rtl::UniqueFd holder(::open(dir.History().c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_EQ(::flock(holder.Get(), LOCK_EX), 0);
+  win::SetLockTimeout(50);
+  for (const bool clear : {false, true}) {
+    try {
+      clear ? history.Clear() : history.Append("b:=3");
+      ADD_FAILURE() << "written under another's lock";
+    } catch (const rtl::EFOpenError& e) {
+      EXPECT_EQ(std::string(e.what()), "Cannot lock file \"" + dir.History() +
+                                           "\". Another process has held it for more than 50 "
+                                           "ms; try again when it has ended");
+    }
+  }
+  win::SetLockTimeout(win::kDefaultLockTimeoutMs);
+  EXPECT_EQ(ReadFile(dir.History()), "a:=2\r\n");
+}
+
+// Every conversion replays the whole history: beyond its limit it is refused with what to do
+// (a gigabyte of it once made one conversion take 19 s and 2 GB), yet "quit" still empties it.
+TEST_F(HistoryFile, SizeLimitRefusesReadingAndGrowingButNotEmptying) {
+  const std::string line(1000, '1');
+  std::string full;
+  while (full.size() + line.size() + 2 <= kMaxHistoryBytes) full += line + "\r\n";
+  WriteFile(dir.History(), full);
+  EXPECT_THROW(history.Append("a:=" + line), rtl::EWriteError);
+  EXPECT_EQ(ReadFile(dir.History()), full);
+  WriteFile(dir.History(), full + line + "\r\n");
+  std::vector<std::string> lines;
+  try {
+    history.Load(lines);
+    ADD_FAILURE() << "an oversized history was read";
+  } catch (const rtl::EReadError& e) {
+    EXPECT_NE(std::string(e.what()).find(dir.History()), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("type quit to empty it"), std::string::npos) << e.what();
+  }
+  EXPECT_THROW(history.Append("a:=2"), rtl::EReadError);
+  history.Clear();
+  EXPECT_EQ(ReadFile(dir.History()), "");
+}
 
 }  // namespace
 }  // namespace veskmath::server

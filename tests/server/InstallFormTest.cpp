@@ -3,7 +3,9 @@
 // dialog starts for "/UnRegserver", and the typed choices.
 #include "server/InstallForm.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -14,8 +16,11 @@
 #include <vector>
 
 #include "ServerProcessUtil.h"
+#include "platform/rtl/UniqueFd.h"
 #include "platform/win/CodePage.h"
+#include "platform/win/Files.h"
 #include "platform/win/Forms.h"
+#include "platform/win/TestHooks.h"
 
 namespace veskmath::server {
 namespace {
@@ -201,13 +206,32 @@ TEST_F(InstallFormTest, UninstallLeavesAGapThatTheNextInstallFills) {
             (std::map<std::string, std::string>{{"01", "A"}, {"02", kOurs}, {"03", "B"}}));
 }
 
-TEST_F(InstallFormTest, UnreadableRegistryIsAnAccessError) {
+// A registry that cannot be used, and a list lock held by someone else past the lock
+// timeout: the access error, and on the next line why.
+TEST_F(InstallFormTest, UnusableRegistryIsAnAccessErrorWithItsReason) {
+  const std::string error = "レジストリへのアクセスでエラーが発生しました。\n";
   WriteFile(scratch.Registry(), "not a registry file\n");
+  const std::string malformed = "Malformed registry file '" + scratch.Registry() +
+                                "' at line 1: expected the header line 'Windows Registry Editor "
+                                "Version 5.00'\n";
   form->cmdInstallClick();
   form->cmdUninstallClick();
-  const std::string error = "レジストリへのアクセスでエラーが発生しました。\n";
-  EXPECT_EQ(out.str(), error + error);
+  EXPECT_EQ(out.str(), error + malformed + error + malformed);
   EXPECT_EQ(ReadFile(scratch.Registry()), "not a registry file\n");
+
+  out.str("");
+  ASSERT_EQ(::unlink(scratch.Registry().c_str()), 0);
+  Seed(true, {});
+  const rtl::UniqueFd folder(::open(scratch.Root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  ASSERT_EQ(::flock(folder.Get(), LOCK_EX), 0);
+  win::SetLockTimeout(50);
+  form->cmdInstallClick();
+  win::SetLockTimeout(win::kDefaultLockTimeoutMs);
+  EXPECT_EQ(out.str(), error + "Cannot lock the folder '" + scratch.Root() +
+                           "' of registry file '" + scratch.Registry() +
+                           "': another process has held it for more than 50 ms (another install "
+                           "dialog?); try again when it has ended\n");
+  EXPECT_EQ(Entries(), (std::map<std::string, std::string>{}));
 }
 
 TEST_F(InstallFormTest, TerminalShowsTheNoteAndTakesTypedChoices) {

@@ -25,6 +25,7 @@
 #include "platform/win/Automation.h"
 #include "platform/win/AutomationWire.h"
 #include "platform/win/CodePage.h"
+#include "server/FuVeskMathImpl.h"
 #include "server/VeskMathTypes.h"
 #include "server/Veskmath_tlb.h"
 
@@ -292,7 +293,7 @@ TEST_F(ReliabilityProcess, SlowOrIdleClientsDoNotHoldUpOthers) {
   put.flags = win::DISPATCH_PROPERTYPUT;
   win::VARIANT text;
   text.vt = win::VT_BSTR;
-  text.bstrVal = win::BSTR(std::u16string(400000, u'1'));
+  text.bstrVal = win::BSTR(std::u16string(kMaxTextLength, u'1'));  // the longest one taken
   put.args = {text};
   put.namedArgs = {win::DISPID_PROPERTYPUT};
   win::wire::InvokeRequest get = put;
@@ -302,7 +303,8 @@ TEST_F(ReliabilityProcess, SlowOrIdleClientsDoNotHoldUpOthers) {
   get.namedArgs.clear();
   hog.Send({put});
   ASSERT_TRUE(hog.Receive().has_value());
-  hog.Send({get, get, get, get});  // 3 MB of replies that are never read
+  // 3 MB of replies that are never read
+  hog.Send(std::vector<win::wire::Message>(3 * 1024 * 1024 / (2 * kMaxTextLength), get));
 
   std::vector<std::unique_ptr<TRawClient>> idle;
   for (int i = 0; i < 300; ++i) idle.push_back(std::make_unique<TRawClient>(path));

@@ -7,6 +7,8 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -264,9 +266,11 @@ TEST_F(VeskMathProcess, ClientKilledInACallLetsTheServerEnd) {
     TChild client(VESKMATH_VESK_PATH, {}, scratch.Root(), "killed");
     client.Type("1+1\n");
     ASSERT_TRUE(client.WaitForOutput("2\n"));  // connected, the object made
-    // A long history makes the next conversion slow enough to kill its client in the middle.
+    // A long history (near its 1 MiB limit) makes the next conversion slow enough to kill its
+    // client in the middle.
     std::string history;
-    for (int i = 0; i < 300000; ++i) history += "x" + std::to_string(i % 50) + ":=1\r\n";
+    for (int i = 0; history.size() < 1000000; ++i)
+      history += "x" + std::to_string(i % 50) + ":=1\r\n";
     WriteFile(scratch.History(), history);
     client.Type("x1+1\n");
     ::usleep(30 * 1000);
@@ -351,8 +355,11 @@ TEST_F(VeskMathProcess, RegistryWithoutTheRightToWrite) {
   ::chmod(program.c_str(), 0755);
   TResult r = Run(program, {}, "i\nu\n", /*asNobody=*/true);
   EXPECT_EQ(r.Status, 0) << r.Err;
+  // The dialog's own message, then why: the file's explanation.
   EXPECT_NE(r.Out.find("レジストリに登録できません。\nPowerUser以上の権限が必要です。\n"
-                       "インストールされていません。\n"),
+                       "Cannot write registry file '" +
+                       scratch.Registry() + "': " + std::strerror(EACCES) +
+                       "\nインストールされていません。\n"),
             std::string::npos)
       << r.Out;
 

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -155,7 +157,8 @@ INSTANTIATE_TEST_SUITE_P(
                                 },
                                 "Failed to set data for 'ID'"},
                     FailureCase{"WriteLineBreak", [](TRegistry& r) { r.WriteString("ID", "a\nb"); },
-                                "Failed to set data for 'ID'"},
+                                "Failed to set data for 'ID': The registry cannot store this text: "
+                                "it holds a line break, a NUL or invalid UTF-8"},
                     FailureCase{"WriteDeletedKey",
                                 [](TRegistry& r) {
                                   TRegistry other(r.FileName());
@@ -217,13 +220,19 @@ TEST_F(TRegistryTest, UnwritableFileRefusesOpeningForWriting) {
           r.WriteString("ID", "Mine");
           return "wrote a value";
         } catch (const ERegistryException& e) {
-          if (e.Message() != "Failed to set data for 'ID'") return "message: " + e.Message();
+          // The library's message, then the file's explanation.
+          const std::string why =
+              "Cannot write registry file '" + path + "': " + std::strerror(EACCES);
+          if (e.Message() != "Failed to set data for 'ID': " + why)
+            return "message: " + e.Message();
         }
         try {
           r.CreateKey("X");
           return "CreateKey succeeded";
         } catch (const ERegistryException& e) {
-          if (e.Message() != "Failed to create key X") return "message: " + e.Message();
+          if (e.Message().rfind("Failed to create key X: Cannot write registry file '", 0) != 0) {
+            return "message: " + e.Message();
+          }
         }
         if (r.DeleteKey("\\SOFTWARE")) return "deleted a key";
         return "";

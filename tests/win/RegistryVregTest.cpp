@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -194,6 +197,27 @@ TEST_F(VregTool, ReportsAFileItCannotUseAndLeavesItAlone) {
   EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.err.find("is a symbolic link"), std::string::npos) << r.err;
   EXPECT_FALSE(std::filesystem::exists(dir / "target.reg"));
+}
+
+// A file-size limit is an ordinary write error: vreg says so (it once died of SIGXFSZ, exit
+// 153), the store keeps its old text and no temporary file is left.
+TEST_F(VregTool, FileSizeLimitIsAWriteErrorThatKeepsTheStore) {
+  ASSERT_EQ(Run({"add", "HKLM\\SOFTWARE\\Kept", "/v", "Text", "/d", std::string(600, 'x')}).status,
+            0);
+  const std::string before = ReadFile(registry);
+  veskmath::test_support::TChildOptions options;
+  options.Env = {"VESKMATH_REGISTRY=" + registry};
+  options.FileSizeLimit = 512;
+  const veskmath::test_support::TChildResult r = veskmath::test_support::RunChild(
+      VESKMATH_VREG_PATH, {"add", "HKLM\\SOFTWARE\\X"}, dir.Path(), "vreg", "", options);
+  EXPECT_EQ(r.Status, 3);
+  EXPECT_EQ(r.Err, "ERROR: Cannot write registry file '" + registry +
+                       "': write: " + std::strerror(EFBIG) + "\n");
+  EXPECT_EQ(ReadFile(registry), before);
+  for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+    EXPECT_EQ(entry.path().filename().string().find("registry.reg.tmp-"), std::string::npos)
+        << entry.path();
+  }
 }
 
 }  // namespace

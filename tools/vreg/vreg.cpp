@@ -2,6 +2,8 @@
 // in the manner of the usual registry console tool. Texts are UTF-8 in and out.
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -263,5 +265,14 @@ int main(int argc, char** argv) {
     // A name or text that the file cannot hold.
     std::fprintf(stderr, "ERROR: %s\n", e.what());
     return kUsage;
+  } catch (const std::bad_alloc&) {
+    std::fputs(
+        "ERROR: Not enough memory to read or write the registry file (raise the memory "
+        "limit, or move the file away).\n",
+        stderr);
+    return kFileError;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "ERROR: %s\n", e.what());
+    return kFileError;
   }
 }
