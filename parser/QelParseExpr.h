@@ -69,60 +69,12 @@ inline constexpr int32_t kMaxExpressionWords = 10000;
 
 class TQelExpression1;
 
-// The real program of a compiled expression: its list once more, compiled for the usual case
-// that every value it reads is real. Each node's routine is chosen at compile time (no kind
-// tests), reads its operands straight from their doubles, and rounds to double when it
-// stores, as the list's routines do, so both answer the same bits. Sums of terms (operands
-// or products of two operands) and a function of such a sum are one node each.
-//
-// It runs while its guard holds: no value it reads (a variable, a named constant) holds a
-// complex value at that moment. Otherwise the list runs. The guard is looked at again only
-// after some word began to hold a complex value (KindChanges). It is made only for expressions
-// whose every routine has a real form (no assignment, no routine that refuses or makes a
-// complex value of real operands, no string comparison, no caller's function).
-struct TRealNode {
-  static constexpr int kMaxTerms = 6;
-  double (*Run)(TRealNode& node);  // stores the node's value and answers it
-  double Value;                    // the node's result
-  int32_t N;                       // terms of a sum, or the fixed exponent of a power
-  double (*F1)(double);
-  double (*F2)(double, double);
-  double (*G1)(double);          // the second function of "sin(x)*cos(y)"-like nodes
-  double (*G2)(double, double);  // ... and of "x^y+y^x"-like ones
-  // Operands; in a sum, term k is A[k], A[k] * B[k] or A[k] / B[k] (by Kind[k]), added to
-  // the terms before it, or subtracted when Minus[k].
-  enum TTerm : uint8_t { tmPlain, tmProduct, tmQuotient };
-  const double* A[kMaxTerms];
-  const double* B[kMaxTerms];
-  TTerm Kind[kMaxTerms];
-  bool Minus[kMaxTerms];
-};
-
-struct TRealProgram {
-  TRealNode* Nodes = nullptr;  // storage behind the list's nodes, owned with them
-  TRealNode* End = nullptr;    // past the last node in use
-  // IsCplx of every value read that can change kind; an expression reading more such values
-  // has no real program.
-  static constexpr int kMaxGuarded = 16;
-  const bool* Guard[kMaxGuarded];
-  int32_t Guarded = 0;
-  const double* Result = nullptr;  // the last node's value, or a lone value's own storage
-
-  bool Holds() const {
-    for (int32_t i = 0; i < Guarded; ++i)
-      if (*Guard[i]) return false;
-    return true;
-  }
-  // The root is built last, so a program with nodes answers its last node's value; the end
-  // is read once, as no routine can move it.
-  double Run() const { return Run(Nodes, End, Result); }
-  static double Run(TRealNode* nodes, TRealNode* end, const double* result) {
-    if (end == nodes) return *result;
-    TRealNode* const last = end - 1;
-    for (TRealNode* n = nodes; n != last; ++n) n->Run(*n);
-    return last->Run(*last);
-  }
-};
+// The real program of a compiled expression (parser/RealProgram.h, internal): its list once
+// more, compiled for the usual case that every value it reads is real, with routines chosen
+// when it is made. It answers the bits the list answers and runs while no value it reads holds
+// a complex number; otherwise the list runs. Callers see it only through these incomplete types.
+struct TRealProgram;
+struct TRealNode;
 
 // Fills a new expression object's dictionary, through its public operations (UseWords,
 // DefineWord).
@@ -205,15 +157,17 @@ class TQelExpression1 : private rtl::TStringList {
   // usual evaluation reads nothing but this object before the program's first node.
   double Evaluate() {
     if (FRun.HeldAt == KindChanges()) [[likely]]
-      return TRealProgram::Run(FRun.Nodes, FRun.End, FRun.Result);
+      return FRun.Entry(*FRun.Node);
     const TValueRef* result = EvaluateGuarded();
-    return result == nullptr ? FReal->Run() : result->IsCplx ? result->Cplx->Re : *result->Real;
+    return result == nullptr ? FRun.Entry(*FRun.Node)
+           : result->IsCplx  ? result->Cplx->Re
+                             : *result->Real;
   }
   TCplx EvaluateCplx() {
     if (FRun.HeldAt == KindChanges()) [[likely]]
-      return TCplx{TRealProgram::Run(FRun.Nodes, FRun.End, FRun.Result), 0.0};
+      return TCplx{FRun.Entry(*FRun.Node), 0.0};
     const TValueRef* result = EvaluateGuarded();
-    if (result == nullptr) return TCplx{FReal->Run(), 0.0};
+    if (result == nullptr) return TCplx{FRun.Entry(*FRun.Node), 0.0};
     return result->IsCplx ? *result->Cplx : TCplx{*result->Real, 0.0};
   }
   bool EvaluateBool();
@@ -280,7 +234,7 @@ class TQelExpression1 : private rtl::TStringList {
   struct TLinkedList {
     std::unique_ptr<TExpressionRec[]> Nodes;
     int32_t Count = 0;
-    TRealNode* Real = nullptr;  // with withReal: storage for Count real nodes behind the list
+    TRealProgram* Real = nullptr;  // with withReal: storage for a real program behind the list
   };
   PTreeNode MakeTree(std::unique_ptr<TExprCollection> words);
   PTreeNode BuildTree(const TExprCollection& words, int32_t from, int32_t to);
@@ -308,8 +262,6 @@ class TQelExpression1 : private rtl::TStringList {
     }
     return &last->Res;
   }
-  // Makes the real program of a linked list (count nodes); false when it cannot have one.
-  static bool MakeRealProgram(const TExpressionRec* nodes, int32_t count, TRealProgram& program);
   bool isBoolean() const { return IsBooleanList(FHead); }
   static bool IsBooleanList(PExpressionRec first);
 
@@ -318,7 +270,7 @@ class TQelExpression1 : private rtl::TStringList {
   struct TCompiled {
     std::unique_ptr<TExpressionRec[]> Nodes;
     int32_t Count = 0;
-    TRealProgram Real;  // made at the second evaluation, into storage allocated with Nodes
+    TRealProgram* Real = nullptr;  // made at the second evaluation, in storage allocated with Nodes
     bool HasReal = false;
     bool Evaluated = false;  // once: the next evaluation makes the real program
     bool Promoted = false;   // the real program was made (or cannot be)
@@ -332,12 +284,12 @@ class TQelExpression1 : private rtl::TStringList {
   TOCollection FConstants{100};
   PExpressionRec FHead = nullptr;
   const TRealProgram* FReal = nullptr;  // the current expression's, beside FHead; may be nil
-  // FReal's run, and the KindChanges count at which its guard held (never, without one).
+  // FReal's run (Entry(*Node) answers its value), and the KindChanges count at which its guard
+  // held (never, without one).
   struct TRun {
     static constexpr uint64_t kNever = ~uint64_t{0};
-    TRealNode* Nodes = nullptr;
-    TRealNode* End = nullptr;
-    const double* Result = nullptr;
+    TRealNode* Node = nullptr;
+    double (*Entry)(TRealNode& node) = nullptr;
     uint64_t HeldAt = kNever;
   } FRun;
   double FFoldReal = 0.0;
