@@ -174,7 +174,8 @@ void TQelExpression1::SetExpressionIndex(int32_t index) {
 void TQelExpression1::SetCurrent(TCompiled* compiled) {
   FHead = compiled != nullptr ? compiled->Nodes.get() : nullptr;
   FReal = compiled != nullptr && compiled->HasReal ? compiled->Real : nullptr;
-  FRun = FReal != nullptr ? TRun{FReal->EntryNode, FReal->Entry, TRun::kNever} : TRun{};
+  FRun =
+      FReal != nullptr ? TRun{FReal->Lone, FReal->EntryNode, FReal->Entry, TRun::kNever} : TRun{};
   FWaiting = compiled != nullptr && !compiled->Promoted ? compiled : nullptr;
 }
 

@@ -157,17 +157,15 @@ class TQelExpression1 : private rtl::TStringList {
   // usual evaluation reads nothing but this object before the program's first node.
   double Evaluate() {
     if (FRun.HeldAt == KindChanges()) [[likely]]
-      return FRun.Entry(*FRun.Node);
+      return FRun.Value();
     const TValueRef* result = EvaluateGuarded();
-    return result == nullptr ? FRun.Entry(*FRun.Node)
-           : result->IsCplx  ? result->Cplx->Re
-                             : *result->Real;
+    return result == nullptr ? FRun.Value() : result->IsCplx ? result->Cplx->Re : *result->Real;
   }
   TCplx EvaluateCplx() {
     if (FRun.HeldAt == KindChanges()) [[likely]]
-      return TCplx{FRun.Entry(*FRun.Node), 0.0};
+      return TCplx{FRun.Value(), 0.0};
     const TValueRef* result = EvaluateGuarded();
-    if (result == nullptr) return TCplx{FRun.Entry(*FRun.Node), 0.0};
+    if (result == nullptr) return TCplx{FRun.Value(), 0.0};
     return result->IsCplx ? *result->Cplx : TCplx{*result->Real, 0.0};
   }
   bool EvaluateBool();
@@ -284,13 +282,16 @@ class TQelExpression1 : private rtl::TStringList {
   TOCollection FConstants{100};
   PExpressionRec FHead = nullptr;
   const TRealProgram* FReal = nullptr;  // the current expression's, beside FHead; may be nil
-  // FReal's run (Entry(*Node) answers its value), and the KindChanges count at which its guard
-  // held (never, without one).
+  // FReal's run: a lone value's storage ("x", a folded "2*3+4"), read without a call, or the
+  // routine that answers the program's value and its node; and the KindChanges count at which
+  // its guard held (never, without one).
   struct TRun {
     static constexpr uint64_t kNever = ~uint64_t{0};
+    const double* Lone = nullptr;
     TRealNode* Node = nullptr;
     double (*Entry)(TRealNode& node) = nullptr;
     uint64_t HeldAt = kNever;
+    double Value() const { return Lone != nullptr ? *Lone : Entry(*Node); }
   } FRun;
   double FFoldReal = 0.0;
   TCplx FFoldCplx{0.0, 0.0};

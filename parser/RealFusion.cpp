@@ -121,8 +121,8 @@ bool CallPair(TDraft& d, int32_t i) {
   const TInstr& sum = d.Instrs[i];
   const bool pair = sum.Code == TCode::Sum && !sum.OfSum && sum.N == 2 &&
                     sum.Kind[0] == TRealNode::tmPlain && sum.Kind[1] == TRealNode::tmPlain;
-  const bool term = sum.Code == TCode::Sum && !sum.OfSum && sum.N == 1 &&
-                    sum.Kind[0] != TRealNode::tmPlain;
+  const bool term =
+      sum.Code == TCode::Sum && !sum.OfSum && sum.N == 1 && sum.Kind[0] != TRealNode::tmPlain;
   if (!pair && !term) return false;
   TInstr* const f = At(d, sum.A[0]);
   TInstr* const g = At(d, pair ? sum.A[1] : sum.B[0]);

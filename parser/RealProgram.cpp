@@ -59,15 +59,14 @@ TRealProgram* PlaceRealProgram(void* storage) {
 bool MakeRealProgram(const TExpressionRec* nodes, int32_t count, TRealProgram& program) {
   program.End = program.Nodes;
   program.Guarded = 0;
+  program.Lone = nullptr;
   const auto instrs = std::make_unique<real::TInstr[]>(static_cast<std::size_t>(count));
   const auto nodeOf = std::make_unique<int32_t[]>(static_cast<std::size_t>(count));
   real::TDraft draft{instrs.get(), count, program};
   const double* lone = nullptr;
   if (!real::Lower(nodes, count, draft, lone)) return false;
   if (lone != nullptr) {
-    program.Head.A[0] = lone;
-    program.EntryNode = &program.Head;
-    program.Entry = real::RunLone;
+    program.Lone = lone;
     return true;
   }
   real::Fuse(draft);

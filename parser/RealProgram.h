@@ -46,8 +46,8 @@ struct TRealNode {
 };
 using TRealRoutine = double (*)(TRealNode& node);
 
-// The program: a head node whose routine runs the nodes behind it, then those nodes. A lone
-// value or a single node is run straight (Entry), without the head.
+// The program: a head node whose routine runs the nodes behind it, then those nodes. A single
+// node is run straight (Entry), without the head; a lone value is read where it lives.
 struct TRealProgram {
   TRealNode Head;            // Run: runs Nodes to End, answers the last value
   TRealNode* Nodes;          // storage behind the program, allocated with the list
@@ -57,7 +57,8 @@ struct TRealProgram {
   static constexpr int kMaxGuarded = 16;
   const bool* Guard[kMaxGuarded];
   int32_t Guarded = 0;
-  // What an evaluation calls: Entry(*EntryNode) answers the program's value.
+  // What an evaluation reads: a lone value's storage, else Entry(*EntryNode).
+  const double* Lone = nullptr;
   TRealNode* EntryNode = nullptr;
   TRealRoutine Entry = nullptr;
 
@@ -66,7 +67,7 @@ struct TRealProgram {
       if (*Guard[i]) return false;
     return true;
   }
-  double Run() const { return Entry(*EntryNode); }
+  double Run() const { return Lone != nullptr ? *Lone : Entry(*EntryNode); }
 };
 
 // Storage for the real program of a list of count nodes (made at most once, later): its bytes,
@@ -147,7 +148,6 @@ void Fuse(TDraft& draft);
 TRealRoutine Select(const TInstr& instr);
 // Routines that run a program as a whole.
 double RunNodes(TRealNode& head);  // the head of a program of several nodes
-double RunLone(TRealNode& node);   // a lone value: *A[0]
 
 }  // namespace real
 }  // namespace veskmath::qel

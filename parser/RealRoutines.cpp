@@ -211,7 +211,9 @@ constexpr auto TermsFamily(std::integer_sequence<int, I...>) {
   return std::array<TRealRoutine, sizeof...(I)>{TermsRoutine<F, N, I>()...};
 }
 template <bool F, int N>
-constexpr auto kTerms = TermsFamily<F, N>(std::make_integer_sequence<int, N == 1 ? 3 : N == 2 ? 9 : 27>{});
+constexpr auto kTerms = TermsFamily<F, N>(std::make_integer_sequence<int, N == 1   ? 3
+                                                                          : N == 2 ? 9
+                                                                                   : 27>{});
 
 // Chains of N factors: step k divides when bit k-1 of I is set.
 template <int N, int I>
@@ -255,21 +257,36 @@ struct TFamily {
   std::span<const TRealRoutine> Routines;
 };
 constexpr TFamily kFamilies[] = {
-    {TCode::Sum, false, 1, kTerms<false, 1>},    {TCode::Sum, false, 2, kTerms<false, 2>},
-    {TCode::Sum, false, 3, kTerms<false, 3>},    {TCode::Sum, false, 4, kOne<RunSum<4, false>>},
-    {TCode::Sum, false, 5, kOne<RunSum<5, false>>}, {TCode::Sum, false, 6, kOne<RunSum<6, false>>},
-    {TCode::Sum, true, 1, kTerms<true, 1>},      {TCode::Sum, true, 2, kTerms<true, 2>},
-    {TCode::Sum, true, 3, kTerms<true, 3>},      {TCode::Sum, true, 4, kOne<RunSum<4, true>>},
-    {TCode::Sum, true, 5, kOne<RunSum<5, true>>},  {TCode::Sum, true, 6, kOne<RunSum<6, true>>},
-    {TCode::Chain, false, 3, kFactors<3>},       {TCode::Chain, false, 4, kFactors<4>},
-    {TCode::Chain, false, 5, kOne<RunProduct<5>>}, {TCode::Chain, false, 6, kOne<RunProduct<6>>},
-    {TCode::CallPair1, false, -1, kPair1},       {TCode::CallPair2, false, -1, kPair2},
-    {TCode::PowerBy, false, -1, kPowerBy},       {TCode::IntPower, false, -1, kOne<RunIntPower>},
-    {TCode::Call1, false, -1, kOne<RunCall1>},   {TCode::Call2, false, -1, kOne<RunCall2>},
-    {TCode::Neg, false, -1, kOne<RunNeg>},       {TCode::Same, false, -1, kOne<RunSame>},
-    {TCode::Percent, false, -1, kOne<RunPercent>}, {TCode::Gt, false, -1, kOne<RunGt>},
-    {TCode::Ge, false, -1, kOne<RunGe>},         {TCode::Le, false, -1, kOne<RunLe>},
-    {TCode::Lt, false, -1, kOne<RunLt>},         {TCode::Ne, false, -1, kOne<RunNe>},
+    {TCode::Sum, false, 1, kTerms<false, 1>},
+    {TCode::Sum, false, 2, kTerms<false, 2>},
+    {TCode::Sum, false, 3, kTerms<false, 3>},
+    {TCode::Sum, false, 4, kOne<RunSum<4, false>>},
+    {TCode::Sum, false, 5, kOne<RunSum<5, false>>},
+    {TCode::Sum, false, 6, kOne<RunSum<6, false>>},
+    {TCode::Sum, true, 1, kTerms<true, 1>},
+    {TCode::Sum, true, 2, kTerms<true, 2>},
+    {TCode::Sum, true, 3, kTerms<true, 3>},
+    {TCode::Sum, true, 4, kOne<RunSum<4, true>>},
+    {TCode::Sum, true, 5, kOne<RunSum<5, true>>},
+    {TCode::Sum, true, 6, kOne<RunSum<6, true>>},
+    {TCode::Chain, false, 3, kFactors<3>},
+    {TCode::Chain, false, 4, kFactors<4>},
+    {TCode::Chain, false, 5, kOne<RunProduct<5>>},
+    {TCode::Chain, false, 6, kOne<RunProduct<6>>},
+    {TCode::CallPair1, false, -1, kPair1},
+    {TCode::CallPair2, false, -1, kPair2},
+    {TCode::PowerBy, false, -1, kPowerBy},
+    {TCode::IntPower, false, -1, kOne<RunIntPower>},
+    {TCode::Call1, false, -1, kOne<RunCall1>},
+    {TCode::Call2, false, -1, kOne<RunCall2>},
+    {TCode::Neg, false, -1, kOne<RunNeg>},
+    {TCode::Same, false, -1, kOne<RunSame>},
+    {TCode::Percent, false, -1, kOne<RunPercent>},
+    {TCode::Gt, false, -1, kOne<RunGt>},
+    {TCode::Ge, false, -1, kOne<RunGe>},
+    {TCode::Le, false, -1, kOne<RunLe>},
+    {TCode::Lt, false, -1, kOne<RunLt>},
+    {TCode::Ne, false, -1, kOne<RunNe>},
     {TCode::Eq, false, -1, kOne<RunEq>},
 };
 
@@ -319,7 +336,5 @@ double RunNodes(TRealNode& head) {
   for (TRealNode* n = p.Nodes; n != last; ++n) n->Run(*n);
   return last->Run(*last);
 }
-
-double RunLone(TRealNode& node) { return *node.A[0]; }
 
 }  // namespace veskmath::qel::real
