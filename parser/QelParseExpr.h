@@ -29,15 +29,19 @@
 // evaluates as that text. Operations that could break this (replacing a line's object,
 // sorting the list as it grows) are not offered.
 //
-// Threads: an object, with its words, compiled lists and the storage bound to it, is used by
-// one thread at a time (moving it between threads needs the caller's own synchronisation).
-// Distinct objects may be made, used and destroyed on different threads at once: all they
-// share is the built-in word table (made once, on first use, and never written after; a
-// named constant is copied into the object before it can be assigned) and the seed of
-// "random" (taken atomically: one sequence for the process). Not to be done while other
-// threads use the library: RegisterDefaultVocabulary, rtl::SetDecimalSeparator. Words and
-// storage that a caller binds into several objects are the caller's to protect. Threads
-// started after the numeric library's start-up inherit its floating-point control word.
+// Threads: an object, with its words, compiled lists, real programs and the storage bound to
+// it, is used by one thread at a time (moving it between threads needs the caller's own
+// synchronisation); evaluation writes into the object, so even Evaluate() on one object from
+// two threads at once is not allowed. Distinct objects may be made, used and destroyed on
+// different threads at once. All they share: the built-in word table with its real forms
+// (made once, on first use, and never written after; a named constant is copied into the
+// object before it can be assigned), the seed of "random" (taken atomically: one sequence
+// for the process), and the count of kind changes (atomic: a word of any object that begins
+// to hold a complex value makes every real program look at its guard again once, at its next
+// evaluation). Not to be done while other threads use the library: RegisterDefaultVocabulary,
+// rtl::SetDecimalSeparator. Words and storage that a caller binds into several objects are
+// the caller's to protect. Threads started after the numeric library's start-up inherit its
+// floating-point control word.
 //
 // Assignment (":=") copies the assigned value into the left word's own storage (or the
 // caller's storage it is bound to), so dropping the expression that assigned never leaves

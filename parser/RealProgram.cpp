@@ -71,11 +71,13 @@ bool MakeRealProgram(const TExpressionRec* nodes, int32_t count, TRealProgram& p
   }
   real::Fuse(draft);
   if (!Emit(draft, nodeOf.get(), program)) return false;
-  // One node runs straight; several through the head, which runs them in order and answers the
-  // last one's value (the root is laid out last).
-  const bool single = program.End - program.Nodes == 1;
+  // A short program runs as a chain from its first node; a long one through the head, which
+  // runs the nodes in order. Either way the root's value, laid out last, is the answer.
+  const bool chained = program.End - program.Nodes <= TRealProgram::kChained;
+  if (chained)
+    for (TRealNode* n = program.Nodes; n + 1 != program.End; ++n) n->Next = n + 1;
   program.Head.Run = real::RunNodes;
-  program.EntryNode = single ? program.Nodes : &program.Head;
+  program.EntryNode = chained ? program.Nodes : &program.Head;
   program.Entry = program.EntryNode->Run;
   return true;
 }

@@ -25,11 +25,13 @@
 
 namespace veskmath::qel {
 
-// One node of a real program. Run stores the node's value and answers it.
+// One node of a real program. Run stores the node's value, then runs Next when there is one
+// (a jump, so a short program runs as one chain of routines) and answers the value of the last.
 struct TRealNode {
   static constexpr int kMaxTerms = 6;
   enum TTerm : uint8_t { tmPlain, tmProduct, tmQuotient };
   double (*Run)(TRealNode& node);
+  TRealNode* Next;
   double Value;
   int32_t N;  // terms of a sum, factors of a chain
   double (*F1)(double);
@@ -46,9 +48,12 @@ struct TRealNode {
 };
 using TRealRoutine = double (*)(TRealNode& node);
 
-// The program: a head node whose routine runs the nodes behind it, then those nodes. A single
-// node is run straight (Entry), without the head; a lone value is read where it lives.
+// The program: a head node whose routine runs the nodes behind it, then those nodes. Up to
+// kChained nodes are chained instead and run from the first (Entry), without the head: in an
+// optimised build each routine jumps to the next, and in a debug one the calls nest no deeper
+// than that. A lone value is read where it lives.
 struct TRealProgram {
+  static constexpr int kChained = 16;
   TRealNode Head;            // Run: runs Nodes to End, answers the last value
   TRealNode* Nodes;          // storage behind the program, allocated with the list
   TRealNode* End = nullptr;  // past the last node in use

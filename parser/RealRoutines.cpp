@@ -33,12 +33,20 @@ inline long double Rounded(long double x) {
 #endif
 }
 
+// Stores a node's value and goes on to the next node of a chained program (a jump: the call
+// is the routine's last act), or answers the value at the end.
+inline double Done(TNode& n, double value) {
+  n.Value = value;
+  TNode* const next = n.Next;
+  return next == nullptr ? value : next->Run(*next);
+}
+
 template <bool F>
 inline double Store(TNode& n, long double x) {
   if constexpr (F) {
-    return n.Value = n.F1(static_cast<double>(x));
+    return Done(n, n.F1(static_cast<double>(x)));
   } else {
-    return n.Value = static_cast<double>(x);
+    return Done(n, static_cast<double>(x));
   }
 }
 
@@ -92,11 +100,11 @@ double RunTerms(TNode& n) {
           if (k < last) {
             acc = Rounded(x);
           } else {
-            Store<F>(n, x);
+            n.Value = F ? n.F1(static_cast<double>(x)) : static_cast<double>(x);
           }
         }(),
         ...);
-    return n.Value;
+    return Done(n, n.Value);
   }
 }
 
@@ -129,14 +137,14 @@ double RunFactors(TNode& n) {
         }
       }(),
       ...);
-  return n.Value;
+  return Done(n, n.Value);
 }
 // Five or six factors, each step's * or / read as it runs (Minus[k]: divide).
 template <int N>
 double RunProduct(TNode& n) {
   long double acc = *n.A[0];
   for (int k = 1; k < N - 1; ++k) acc = Rounded(n.Minus[k] ? acc / *n.A[k] : acc * *n.A[k]);
-  return n.Value = static_cast<double>(n.Minus[N - 1] ? acc / *n.A[N - 1] : acc * *n.A[N - 1]);
+  return Done(n, static_cast<double>(n.Minus[N - 1] ? acc / *n.A[N - 1] : acc * *n.A[N - 1]));
 }
 
 // "sin(x)*cos(y)", "x^y+y^x": two calls and the step between them; each call's value is a
@@ -156,41 +164,39 @@ double Join(long double f, double g) {
 template <TRealOp Op>
 double RunPair1(TNode& n) {
   const double f = n.F1(*n.A[0]);
-  return n.Value = Join<Op>(f, n.G1(*n.A[1]));
+  return Done(n, Join<Op>(f, n.G1(*n.A[1])));
 }
 template <TRealOp Op>
 double RunPair2(TNode& n) {
   const double f = n.F2(*n.A[0], *n.B[0]);
-  return n.Value = Join<Op>(f, n.G2(*n.A[1], *n.B[1]));
+  return Done(n, Join<Op>(f, n.G2(*n.A[1], *n.B[1])));
 }
 
-double RunNeg(TNode& n) {
-  return n.Value = static_cast<double>(-static_cast<long double>(*n.A[0]));
-}
-double RunSame(TNode& n) { return n.Value = *n.A[0]; }
-double RunPercent(TNode& n) { return n.Value = static_cast<double>(*n.A[0] * 0.01L); }
-double RunCall1(TNode& n) { return n.Value = n.F1(*n.A[0]); }
-double RunCall2(TNode& n) { return n.Value = n.F2(*n.A[0], *n.A[1]); }
+double RunNeg(TNode& n) { return Done(n, static_cast<double>(-static_cast<long double>(*n.A[0]))); }
+double RunSame(TNode& n) { return Done(n, *n.A[0]); }
+double RunPercent(TNode& n) { return Done(n, static_cast<double>(*n.A[0] * 0.01L)); }
+double RunCall1(TNode& n) { return Done(n, n.F1(*n.A[0])); }
+double RunCall2(TNode& n) { return Done(n, n.F2(*n.A[0], *n.A[1])); }
 
-double RunGt(TNode& n) { return n.Value = Math387::NGreater(*n.A[0], *n.A[1]) ? 1.0 : 0.0; }
-double RunGe(TNode& n) { return n.Value = Math387::NGreaterEq(*n.A[0], *n.A[1]) ? 1.0 : 0.0; }
-double RunLe(TNode& n) { return n.Value = Math387::NLessEq(*n.A[0], *n.A[1]) ? 1.0 : 0.0; }
-double RunLt(TNode& n) { return n.Value = Math387::NLess(*n.A[0], *n.A[1]) ? 1.0 : 0.0; }
-double RunNe(TNode& n) { return n.Value = Math387::NNotEqual(*n.A[0], *n.A[1]) ? 1.0 : 0.0; }
-double RunEq(TNode& n) { return n.Value = Math387::NEqual(*n.A[0], *n.A[1]) ? 1.0 : 0.0; }
+double Truth(bool b) { return b ? 1.0 : 0.0; }
+double RunGt(TNode& n) { return Done(n, Truth(Math387::NGreater(*n.A[0], *n.A[1]))); }
+double RunGe(TNode& n) { return Done(n, Truth(Math387::NGreaterEq(*n.A[0], *n.A[1]))); }
+double RunLe(TNode& n) { return Done(n, Truth(Math387::NLessEq(*n.A[0], *n.A[1]))); }
+double RunLt(TNode& n) { return Done(n, Truth(Math387::NLess(*n.A[0], *n.A[1]))); }
+double RunNe(TNode& n) { return Done(n, Truth(Math387::NNotEqual(*n.A[0], *n.A[1]))); }
+double RunEq(TNode& n) { return Done(n, Truth(Math387::NEqual(*n.A[0], *n.A[1]))); }
 
 // "x^3": the exponent fixed and whole.
 template <int32_t E>
 double RunPowerBy(TNode& n) {
-  return n.Value =
-             static_cast<double>(Math387::ext::IntPower(static_cast<long double>(*n.A[0]), E));
+  return Done(n, static_cast<double>(Math387::ext::IntPower(static_cast<long double>(*n.A[0]), E)));
 }
 // "intpower(x, y)": the exponent rounded at evaluation, in the rounding mode of the moment.
 double RunIntPower(TNode& n) {
   const double exponent = *n.A[1];
-  if (std::isnan(exponent)) return n.Value = Math387::NaN;
-  return n.Value = static_cast<double>(Math387::ext::IntPower(static_cast<long double>(*n.A[0]),
-                                                              Math387::RoundToInt32(exponent)));
+  if (std::isnan(exponent)) return Done(n, Math387::NaN);
+  return Done(n, static_cast<double>(Math387::ext::IntPower(static_cast<long double>(*n.A[0]),
+                                                            Math387::RoundToInt32(exponent))));
 }
 
 // --- generated families -------------------------------------------------------------------
@@ -330,7 +336,8 @@ TRealRoutine Select(const TInstr& instr) {
 }
 
 double RunNodes(TRealNode& head) {
-  // The head is the first member of its program (a standard-layout struct).
+  // The head is the first member of its program (a standard-layout struct). Its nodes are not
+  // chained: each answers its own value.
   const TRealProgram& p = reinterpret_cast<const TRealProgram&>(head);
   TRealNode* const last = p.End - 1;
   for (TRealNode* n = p.Nodes; n != last; ++n) n->Run(*n);

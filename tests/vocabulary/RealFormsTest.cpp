@@ -17,10 +17,34 @@ namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kSpecial[] = {
-    0.0,     -0.0,    kNaN,    -kNaN,   kInf,           -kInf,           4.9e-324,
-    -1e-310, DBL_MIN, 1e-300,  -1e-20,  0.5,            -0.5,            1.0,
-    -1.0,    2.5,     -3.5,    0.75,    1.0000000000001, 3.141592653589793, 22.0,
-    -170.5,  710.0,   -745.5,  1e10,    -2.5e15,        1e300,           DBL_MAX,
+    0.0,
+    -0.0,
+    kNaN,
+    -kNaN,
+    kInf,
+    -kInf,
+    4.9e-324,
+    -1e-310,
+    DBL_MIN,
+    1e-300,
+    -1e-20,
+    0.5,
+    -0.5,
+    1.0,
+    -1.0,
+    2.5,
+    -3.5,
+    0.75,
+    1.0000000000001,
+    3.141592653589793,
+    22.0,
+    -170.5,
+    710.0,
+    -745.5,
+    1e10,
+    -2.5e15,
+    1e300,
+    DBL_MAX,
 };
 
 bool SameBits(double p, double q) { return std::memcmp(&p, &q, sizeof p) == 0; }
@@ -61,8 +85,9 @@ TEST(RealForms, EveryRealFormAnswersTheRoutinesBits) {
           const double args[] = {x, y};
           const double fast = form.F2(x, y);
           const double list = Routine(row.Routine, args, 2);
-          EXPECT_TRUE(SameBits(fast, list)) << row.Name << "(" << x << ", " << y
-                                            << "): " << std::hexfloat << fast << " against " << list;
+          EXPECT_TRUE(SameBits(fast, list))
+              << row.Name << "(" << x << ", " << y << "): " << std::hexfloat << fast << " against "
+              << list;
         }
       }
     }
