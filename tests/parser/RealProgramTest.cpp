@@ -76,7 +76,8 @@ INSTANTIATE_TEST_SUITE_P(
         "a^b*max(x,b)", "(x^b-b^a)/pythag(a,x)", "sin(x)*a^b",
         // two calls whose arguments are programs of their own; more nodes than one chain runs
         "sin(a+b)*cos(x/b)", "exp(sqrt(a))-ln(abs(b))",
-        "sin(cos(sin(cos(sin(cos(sin(cos(sin(cos(sin(cos(sin(cos(sin(cos(sin(a+x)))))))))))))))))"));
+        "sin(cos(sin(cos(sin(cos(sin(cos(sin(cos(sin(cos(sin(cos(sin(cos(sin(a+x))))))))))))))))"
+        ")"));
 
 TEST(RealProgram, GivesWayWhenAVariableTurnsComplex) {
   double x = 3;
