@@ -2,7 +2,6 @@
 // routine computes exactly what the list's routines compute for real operands: long double
 // arithmetic, rounded to double where the list's node would store its value.
 #include <array>
-#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -42,66 +41,6 @@ inline double Done(TNode& n, double value) {
   return next == nullptr ? value : next->Run(*next);
 }
 
-// --- products and quotients: SSE where it provably rounds as the x87 does ----------------
-//
-// The list computes a*b and a/b in extended precision and rounds to double when it stores: two
-// roundings, on the slow x87 divider and multiplier. SSE rounds once, and the two answers differ
-// only where the extended result lands on a midpoint between two doubles. The exact error of the
-// SSE result (a fused multiply-add) rules that out: when the exact value lies nearer the SSE
-// result than half a unit in the last place by more than the extended rounding can move it (a
-// 2^-12 unit; the margin kept is 2^-10), both round to that same double. A result that is not
-// finite, is a power of two (its neighbours lie at unequal distances), or is small enough for
-// the error to lose bits (below 2^-969) takes the x87 path, as does every operation on a
-// processor without FMA or under another control word than the start-up one (x87 precision
-// 64 bits and both units rounding to nearest, without flush to zero).
-const bool gHaveFma = __builtin_cpu_supports("fma");
-
-// a * b + c with one rounding.
-inline double Fma(double a, double b, double c) {
-#if defined(__x86_64__)
-  asm("vfmadd213sd %2, %1, %0" : "+x"(a) : "x"(b), "x"(c));
-  return a;
-#else
-  return std::fma(a, b, c);
-#endif
-}
-
-inline bool StartupRounding() {
-#if defined(__x86_64__)
-  uint16_t cw;
-  uint32_t csr;
-  asm("fnstcw %0" : "=m"(cw));
-  asm("stmxcsr %0" : "=m"(csr));
-  return gHaveFma && (cw & 0x0F00) == 0x0300 && (csr & 0xE040) == 0;
-#else
-  return false;
-#endif
-}
-
-// Whether an error err (scaled by scale) of v leaves v the double of both roundings.
-inline bool Clear(double v, double err, double scale) {
-  const auto bits = std::bit_cast<uint64_t>(v);
-  const uint64_t biased = (bits >> 52) & 0x7FF;
-  if (biased - 54 > 2046 - 54 || (bits << 12) == 0) return false;
-  const double unit = std::bit_cast<double>(bits & 0x7FF0000000000000ULL);  // 2^exponent
-  return std::fabs(err) < scale * (unit * (0x1p-53 - 0x1p-62));
-}
-
-inline double Product(double a, double b) {
-  const double p = a * b;
-  if (Clear(p, Fma(a, b, -p), 1.0) && StartupRounding()) [[likely]]
-    return p;
-  return static_cast<double>(static_cast<long double>(a) * b);
-}
-// The remainder a - q*b is exact for a at least 2^-969.
-inline double Quotient(double a, double b) {
-  const double q = a / b;
-  if (std::fabs(a) >= 0x1p-969 && Clear(q, Fma(-q, b, a), std::fabs(b)) && StartupRounding())
-      [[likely]]
-    return q;
-  return static_cast<double>(static_cast<long double>(a) / b);
-}
-
 template <bool F>
 inline double Store(TNode& n, long double x) {
   if constexpr (F) {
@@ -111,15 +50,23 @@ inline double Store(TNode& n, long double x) {
   }
 }
 
-// Term k of a sum, of a kind fixed at compile time, as its node stored it.
+// Term k of a sum, of a kind fixed at compile time: exact (Raw), or as its node stored it.
 template <TTerm K>
-inline long double StoredTerm(const TNode& n, int k) {
+inline long double RawTerm(const TNode& n, int k) {
   if constexpr (K == TNode::tmProduct) {
-    return Product(*n.A[k], *n.B[k]);
+    return static_cast<long double>(*n.A[k]) * *n.B[k];
   } else if constexpr (K == TNode::tmQuotient) {
-    return Quotient(*n.A[k], *n.B[k]);
+    return static_cast<long double>(*n.A[k]) / *n.B[k];
   } else {
     return *n.A[k];
+  }
+}
+template <TTerm K>
+inline long double StoredTerm(const TNode& n, int k) {
+  if constexpr (K == TNode::tmPlain) {
+    return *n.A[k];
+  } else {
+    return Rounded(RawTerm<K>(n, k));
   }
 }
 // The same for a kind read at run time.
@@ -140,7 +87,7 @@ inline long double StoredTerm(const TNode& n, int k) {
 template <bool F, TTerm K0, TTerm... K>
 double RunTerms(TNode& n) {
   if constexpr (sizeof...(K) == 0) {
-    return Store<F>(n, StoredTerm<K0>(n, 0));
+    return Store<F>(n, RawTerm<K0>(n, 0));
   } else {
     constexpr int last = sizeof...(K);
     long double acc = StoredTerm<K0>(n, 0);
@@ -176,31 +123,42 @@ double RunSum(TNode& n) {
 // "a*b*c", "a/b/c*x": three or four factors with each step's * or / fixed (D: divide).
 template <bool... D>
 double RunFactors(TNode& n) {
-  double acc = *n.A[0];
+  constexpr int last = sizeof...(D);
+  long double acc = *n.A[0];
   int k = 0;
-  ((++k, acc = D ? Quotient(acc, *n.A[k]) : Product(acc, *n.A[k])), ...);
-  return Done(n, acc);
+  (
+      [&] {
+        ++k;
+        const long double x = D ? acc / *n.A[k] : acc * *n.A[k];
+        if (k < last) {
+          acc = Rounded(x);
+        } else {
+          n.Value = static_cast<double>(x);
+        }
+      }(),
+      ...);
+  return Done(n, n.Value);
 }
 // Five or six factors, each step's * or / read as it runs (Minus[k]: divide).
 template <int N>
 double RunProduct(TNode& n) {
-  double acc = *n.A[0];
-  for (int k = 1; k < N; ++k) acc = n.Minus[k] ? Quotient(acc, *n.A[k]) : Product(acc, *n.A[k]);
-  return Done(n, acc);
+  long double acc = *n.A[0];
+  for (int k = 1; k < N - 1; ++k) acc = Rounded(n.Minus[k] ? acc / *n.A[k] : acc * *n.A[k]);
+  return Done(n, static_cast<double>(n.Minus[N - 1] ? acc / *n.A[N - 1] : acc * *n.A[N - 1]));
 }
 
 // "sin(x)*cos(y)", "x^y+y^x": two calls and the step between them; each call's value is a
 // double, as its own node would store it.
 template <TRealOp Op>
-double Join(double f, double g) {
+double Join(long double f, double g) {
   if constexpr (Op == TRealOp::Mul) {
-    return Product(f, g);
+    return static_cast<double>(f * g);
   } else if constexpr (Op == TRealOp::Div) {
-    return Quotient(f, g);
+    return static_cast<double>(f / g);
   } else if constexpr (Op == TRealOp::Add) {
-    return static_cast<double>(static_cast<long double>(f) + g);
+    return static_cast<double>(f + g);
   } else {
-    return static_cast<double>(static_cast<long double>(f) - g);
+    return static_cast<double>(f - g);
   }
 }
 template <TRealOp Op>
