@@ -26,6 +26,9 @@ command -v fcitx5 >/dev/null 2>&1 || need+=(fcitx5)
 ls /usr/lib/*/fcitx5/libtestim.so >/dev/null 2>&1 || need+=(fcitx5-modules)
 # Optional: ccache makes rebuilds and later clones fast; CI installs it, a newcomer may.
 [ "${VESKMATH_INSTALL:-0}" = 1 ] && ! command -v ccache >/dev/null 2>&1 && need+=(ccache)
+# Optional: the benchmarks (Google Benchmark) and the engine they compare against (muparser).
+[ "${VESKMATH_INSTALL:-0}" = 1 ] && [ ! -f /usr/include/benchmark/benchmark.h ] && need+=(libbenchmark-dev)
+[ "${VESKMATH_INSTALL:-0}" = 1 ] && [ ! -f /usr/include/muParser.h ] && need+=(libmuparser-dev)
 if [ ${#need[@]} -gt 0 ]; then
   if [ "${VESKMATH_INSTALL:-0}" = 1 ] && [ "$(id -u)" = 0 ]; then
     echo "Installing missing prerequisites: ${need[*]}"

@@ -12,11 +12,18 @@
 // takes about MS milliseconds; then N rounds each time one batch of every engine back to
 // back (the order alternating between rounds), so both engines see the same machine load.
 // A figure is the median over the rounds; a ratio is the median of the per-round ratios.
+// Evaluation is timed two ways per engine, both in every round: through a virtual Eval() on
+// an object made for the benchmark, and as a plain caller writes it (the object and its
+// variables on the caller's stack, Evaluate() in a loop). VeskMath's figure is the worse of
+// its two, muparser's the better of its two; the text output shows VeskMath's two as
+// "iface" and "plain". The worst evaluation ratio leaves out real powers, whose time is
+// mostly the C library's pow (both engines call it): they have a summary line of their own.
 // --markdown prints the tables of the README's Performance section.
 #include <benchmark/benchmark.h>
 #include <sched.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -257,18 +264,47 @@ double ThreadNs() {
   return t.tv_sec * 1e9 + t.tv_nsec;
 }
 
-// Work that runs its body n times.
-using Work = std::function<void(long n)>;
+// Work that runs its body n times and answers the CPU time those runs took (set-up that must
+// not count, such as the plain caller's compile, is left out).
+using Work = std::function<double(long n)>;
 
-double NsPerRun(const Work& work, long n) {
+double NsPerRun(const Work& work, long n) { return work(n) / n; }
+
+// Times a loop that runs body n times.
+template <typename Body>
+double Timed(long n, Body&& body) {
   const double start = ThreadNs();
-  work(n);
-  return (ThreadNs() - start) / n;
+  for (long r = 0; r < n; ++r) body();
+  return ThreadNs() - start;
 }
+
+// The evaluation a plain caller gets: the expression object on its own stack with its own
+// variables, compiled once, then Evaluate() in a loop, no virtual call in between.
+double PlainCallerNs(const std::string& text, const Vars& vars, long n) {
+  Vars v = vars;
+  veskmath::qel::TQelExpression e;
+  VeskEngine::Bind(e, v);
+  e.Add(text);
+  benchmark::DoNotOptimize(e.Evaluate());
+  return Timed(n, [&] { benchmark::DoNotOptimize(e.Evaluate()); });
+}
+
+#ifdef VESKMATH_HAVE_MUPARSER
+double PlainMuparserNs(const std::string& text, const Vars& vars, long n) {
+  Vars v = vars;
+  mu::Parser p;
+  MuEngine::Bind(p, v);
+  p.SetExpr(text);
+  benchmark::DoNotOptimize(p.Eval());
+  return Timed(n, [&] { benchmark::DoNotOptimize(p.Eval()); });
+}
+#else
+double PlainMuparserNs(const std::string&, const Vars&, long) { return 0; }
+#endif
 
 // The number of runs that takes about ms milliseconds.
 long BatchSize(const Work& work, double ms) {
-  work(1);  // muparser compiles on its first evaluation: that one run must not set the size
+  (void)work(1);  // muparser compiles on its first evaluation: that one run must not set the size
   long n = 1;
   double ns = NsPerRun(work, n);
   while (ns * n < ms * 1e5 && n < (1L << 40)) ns = NsPerRun(work, n *= 2);
@@ -284,17 +320,30 @@ double Median(std::vector<double> v) {
 const char* const kPhases[] = {"eval", "compile", "oneoff"};
 const char* const kPhaseTitles[] = {"evaluate", "compile", "one-off"};
 
-// One expression in one phase: its work and samples per engine.
+// One expression in one phase: its work and samples per engine. In the evaluation phase each
+// engine is timed twice, through the Engine interface (k) and as a plain caller (k + 2);
+// VeskMath's figure of a round is the worse of its two, muparser's the better of its two.
 struct Slot {
   size_t set, expr;
   int phase;
-  Work work[2];
-  long batch[2] = {};
-  std::vector<double> ns[2];
-  double Ns(int k) const { return Median(ns[k]); }
+  Work work[4];
+  long batch[4] = {};
+  std::vector<double> ns[4];
+  bool Has(int k) const { return static_cast<bool>(work[k]); }
+  double Round(int k, size_t i) const {
+    if (!Has(k + 2)) return ns[k][i];
+    return k == 0 ? std::max(ns[0][i], ns[2][i]) : std::min(ns[1][i], ns[3][i]);
+  }
+  double Ns(int k) const {
+    std::vector<double> v;
+    for (size_t i = 0; i < ns[k].size(); ++i) v.push_back(Round(k, i));
+    return Median(v);
+  }
+  // One way of calling alone: 0 and 1 through the interface, 2 and 3 as plain callers.
+  double WayNs(int k) const { return Median(ns[k]); }
   double Ratio() const {
     std::vector<double> r;
-    for (size_t i = 0; i < ns[0].size(); ++i) r.push_back(ns[0][i] / ns[1][i]);
+    for (size_t i = 0; i < ns[0].size(); ++i) r.push_back(Round(0, i) / Round(1, i));
     return Median(r);
   }
 };
@@ -360,28 +409,32 @@ std::vector<Slot> MakeSlots(const std::vector<Set>& sets, const Options& o, Vars
         for (int k = 0; k < o.engines; ++k) {
           if (p == 2) {
             slot.work[k] = [k, text, &vars](long n) {
-              for (long r = 0; r < n; ++r) {
+              return Timed(n, [&] {
                 auto e = MakeEngine(k, vars);
                 e->Compile(text);
                 benchmark::DoNotOptimize(e->Eval());
-              }
+              });
             };
             continue;
           }
           keep.push_back(MakeEngine(k, vars));
           Engine* e = keep.back().get();
           e->Compile(text);
-          if (p == 0)
+          if (p == 0) {
             slot.work[k] = [e](long n) {
-              for (long r = 0; r < n; ++r) benchmark::DoNotOptimize(e->Eval());
+              return Timed(n, [e] { benchmark::DoNotOptimize(e->Eval()); });
             };
-          else
+            slot.work[k + 2] = [k, text, &vars](long n) {
+              return k == 0 ? PlainCallerNs(text, vars, n) : PlainMuparserNs(text, vars, n);
+            };
+          } else {
             slot.work[k] = [e, text](long n) {
-              for (long r = 0; r < n; ++r) {
+              return Timed(n, [&] {
                 e->Compile(text);
                 benchmark::DoNotOptimize(e->Eval());
-              }
+              });
             };
+          }
         }
         slots.push_back(std::move(slot));
       }
@@ -391,29 +444,45 @@ std::vector<Slot> MakeSlots(const std::vector<Set>& sets, const Options& o, Vars
 
 void Measure(std::vector<Slot>& slots, const Options& o) {
   for (Slot& slot : slots)
-    for (int k = 0; k < o.engines; ++k) slot.batch[k] = BatchSize(slot.work[k], o.sampleMs);
+    for (int k = 0; k < 4; ++k)
+      if (slot.Has(k)) slot.batch[k] = BatchSize(slot.work[k], o.sampleMs);
   for (int round = 0; round < o.rounds; ++round)
     for (Slot& slot : slots)
-      for (int j = 0; j < o.engines; ++j) {
-        const int k = round % 2 ? o.engines - 1 - j : j;
-        slot.ns[k].push_back(NsPerRun(slot.work[k], slot.batch[k]));
+      for (int j = 0; j < 4; ++j) {
+        const int k = round % 2 ? 3 - j : j;
+        if (slot.Has(k)) slot.ns[k].push_back(NsPerRun(slot.work[k], slot.batch[k]));
       }
 }
 
-// Geometric mean and worst ratio of one set in one phase.
+// Whether an expression's time is mostly the C library's pow, which both engines call: a real
+// power, "^" followed by anything but a whole number ("x^y", "x^2.5", "(a*b)^(x/y)").
+bool PowBound(const std::string& text) {
+  for (size_t i = text.find('^'); i != std::string::npos; i = text.find('^', i + 1)) {
+    size_t j = i + 1;
+    while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j]))) ++j;
+    if (j == i + 1 || (j < text.size() && text[j] == '.')) return true;
+  }
+  return false;
+}
+
+// Geometric mean and worst ratio of one set in one phase: the mean of every expression, the
+// worst evaluation of those not bound by pow; with powOnly, the pow-bound ones alone.
 struct Summary {
   double mean = 0, worst = 0;
   size_t worstExpr = 0;
   int n = 0;
 };
-Summary Summarize(const std::vector<Slot>& slots, size_t set, int phase) {
+Summary Summarize(const std::vector<Set>& sets, const std::vector<Slot>& slots, size_t set,
+                  int phase, bool powOnly = false) {
   Summary s;
   double logSum = 0;
   for (const Slot& slot : slots) {
     if (slot.set != set || slot.phase != phase) continue;
+    const bool pow = PowBound(sets[set].cases[slot.expr].text);
+    if (powOnly && !pow) continue;
     const double r = slot.Ratio();
     logSum += std::log(r);
-    if (r > s.worst) s.worst = r, s.worstExpr = slot.expr;
+    if (r > s.worst && (powOnly || !pow || phase != 0)) s.worst = r, s.worstExpr = slot.expr;
     ++s.n;
   }
   if (s.n) s.mean = std::exp(logSum / s.n);
@@ -434,6 +503,7 @@ void PrintText(const std::vector<Set>& sets, const std::vector<Slot>& slots, con
     for (int p = 0; p < 3; ++p) {
       if (!o.phase[p]) continue;
       std::printf(" %9s", kPhases[p]);
+      if (p == 0) std::printf(" %6s %6s", "iface", "plain");
       if (o.engines == 2) std::printf(" %9s %6s", "muparser", "ratio");
     }
     std::printf("\n");
@@ -446,6 +516,7 @@ void PrintText(const std::vector<Set>& sets, const std::vector<Slot>& slots, con
         const Slot* slot = Find(slots, s, i, p);
         if (slot == nullptr) continue;
         std::printf(" %9.1f", slot->Ns(0));
+        if (p == 0) std::printf(" %6.1f %6.1f", slot->WayNs(0), slot->WayNs(2));
         if (o.engines == 2) std::printf(" %9.1f %6.2f", slot->Ns(1), slot->Ratio());
         if (p == 0 && o.engines == 2) {
           byKind[c.kind].first += std::log(slot->Ratio());
@@ -458,11 +529,12 @@ void PrintText(const std::vector<Set>& sets, const std::vector<Slot>& slots, con
     for (const auto& [kind, acc] : byKind)
       std::printf("evaluate geometric mean ratio, kind %-5s: %.2f\n", kind.c_str(),
                   std::exp(acc.first / acc.second));
-    for (int p = 0; p < 3; ++p) {
-      const Summary sum = Summarize(slots, s, p);
+    for (int p = 0; p < 4; ++p) {
+      const Summary sum = Summarize(sets, slots, s, p % 3, p == 3);
       if (sum.n == 0) continue;
       std::printf("%s %-8s geometric mean ratio %.2f, worst %.2f (%s %s)\n", sets[s].name.c_str(),
-                  kPhaseTitles[p], sum.mean, sum.worst, sets[s].cases[sum.worstExpr].id.c_str(),
+                  p == 3 ? "pow" : kPhaseTitles[p], sum.mean, sum.worst,
+                  sets[s].cases[sum.worstExpr].id.c_str(),
                   sets[s].cases[sum.worstExpr].text.c_str());
     }
   }
@@ -476,11 +548,12 @@ void PrintMarkdown(const std::vector<Set>& sets, const std::vector<Slot>& slots,
     std::printf("\n#### %s (%zu expressions)\n\n", sets[s].name.c_str(), sets[s].cases.size());
     if (o.engines == 2)
       std::printf("| phase | geometric mean | worst expression |\n| --- | ---: | --- |\n");
-    for (int p = 0; p < 3 && o.engines == 2; ++p) {
-      const Summary sum = Summarize(slots, s, p);
+    for (int p = 0; p < 4 && o.engines == 2; ++p) {
+      const Summary sum = Summarize(sets, slots, s, p % 3, p == 3);
       if (sum.n == 0) continue;
-      std::printf("| %s | %.2f | %.2f (`%s`) |\n", kPhaseTitles[p], sum.mean, sum.worst,
-                  sets[s].cases[sum.worstExpr].text.c_str());
+      std::printf("| %s | %.2f | %.2f (`%s`) |\n",
+                  p == 3 ? "evaluate, real powers (the C library's pow)" : kPhaseTitles[p],
+                  sum.mean, sum.worst, sets[s].cases[sum.worstExpr].text.c_str());
     }
     std::printf("\nPer expression (evaluation, ns):\n\n");
     std::printf("| id | expression | VeskMath | muparser | ratio |\n");
@@ -539,10 +612,10 @@ int main(int argc, char** argv) {
   Measure(slots, o);
   // The object every one-off pays for first: one expression object with its vocabulary.
   const Work construct = [](long n) {
-    for (long r = 0; r < n; ++r) {
+    return Timed(n, [] {
       veskmath::qel::TQelExpression e;
       benchmark::DoNotOptimize(e.WordsCount());
-    }
+    });
   };
   const long constructBatch = BatchSize(construct, o.sampleMs);
   std::vector<double> constructNs;

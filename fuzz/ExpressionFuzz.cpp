@@ -25,6 +25,7 @@
 #include "fuzz/FuzzSupport.h"
 #include "math/Complex.h"
 #include "parser/QelParseExpr.h"
+#include "parser/RealProgram.h"
 #include "platform/rtl/List.h"
 #include "platform/rtl/Streams.h"
 #include "vocabulary/CStyleParser.h"

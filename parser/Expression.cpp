@@ -5,6 +5,7 @@
 #include <typeinfo>
 
 #include "parser/QelParseExpr.h"
+#include "parser/RealProgram.h"
 #include "platform/rtl/ByteOrder.h"
 #include "platform/rtl/ScopeExit.h"
 #include "platform/rtl/Streams.h"
@@ -52,7 +53,7 @@ int32_t TQelExpression1::CompileExpression(const std::string& text) {
   TLinkedList list = MakeLinkedList(*root, true);
   compiled->Nodes = std::move(list.Nodes);
   compiled->Count = list.Count;
-  compiled->Real.Nodes = list.Real;
+  compiled->Real = list.Real;
   // The words this compile made go with its expression.
   compiled->Words.reserve(static_cast<std::size_t>(FConstants.Count()));
   for (int32_t i = 0; i < FConstants.Count(); ++i)
@@ -174,8 +175,9 @@ void TQelExpression1::SetExpressionIndex(int32_t index) {
 
 void TQelExpression1::SetCurrent(TCompiled* compiled) {
   FHead = compiled != nullptr ? compiled->Nodes.get() : nullptr;
-  FReal = compiled != nullptr && compiled->HasReal ? &compiled->Real : nullptr;
-  FRun = FReal != nullptr ? TRun{FReal->Nodes, FReal->End, FReal->Result, TRun::kNever} : TRun{};
+  FReal = compiled != nullptr && compiled->HasReal ? compiled->Real : nullptr;
+  FRun =
+      FReal != nullptr ? TRun{FReal->Lone, FReal->EntryNode, FReal->Entry, TRun::kNever} : TRun{};
   FWaiting = compiled != nullptr && !compiled->Promoted ? compiled : nullptr;
 }
 

@@ -29,15 +29,19 @@
 // evaluates as that text. Operations that could break this (replacing a line's object,
 // sorting the list as it grows) are not offered.
 //
-// Threads: an object, with its words, compiled lists and the storage bound to it, is used by
-// one thread at a time (moving it between threads needs the caller's own synchronisation).
-// Distinct objects may be made, used and destroyed on different threads at once: all they
-// share is the built-in word table (made once, on first use, and never written after; a
-// named constant is copied into the object before it can be assigned) and the seed of
-// "random" (taken atomically: one sequence for the process). Not to be done while other
-// threads use the library: RegisterDefaultVocabulary, rtl::SetDecimalSeparator. Words and
-// storage that a caller binds into several objects are the caller's to protect. Threads
-// started after the numeric library's start-up inherit its floating-point control word.
+// Threads: an object, with its words, compiled lists, real programs and the storage bound to
+// it, is used by one thread at a time (moving it between threads needs the caller's own
+// synchronisation); evaluation writes into the object, so even Evaluate() on one object from
+// two threads at once is not allowed. Distinct objects may be made, used and destroyed on
+// different threads at once. All they share: the built-in word table with its real forms
+// (made once, on first use, and never written after; a named constant is copied into the
+// object before it can be assigned), the seed of "random" (taken atomically: one sequence
+// for the process), and the count of kind changes (atomic: a word of any object that begins
+// to hold a complex value makes every real program look at its guard again once, at its next
+// evaluation). Not to be done while other threads use the library: RegisterDefaultVocabulary,
+// rtl::SetDecimalSeparator. Words and storage that a caller binds into several objects are
+// the caller's to protect. Threads started after the numeric library's start-up inherit its
+// floating-point control word.
 //
 // Assignment (":=") copies the assigned value into the left word's own storage (or the
 // caller's storage it is bound to), so dropping the expression that assigned never leaves
@@ -69,60 +73,12 @@ inline constexpr int32_t kMaxExpressionWords = 10000;
 
 class TQelExpression1;
 
-// The real program of a compiled expression: its list once more, compiled for the usual case
-// that every value it reads is real. Each node's routine is chosen at compile time (no kind
-// tests), reads its operands straight from their doubles, and rounds to double when it
-// stores, as the list's routines do, so both answer the same bits. Sums of terms (operands
-// or products of two operands) and a function of such a sum are one node each.
-//
-// It runs while its guard holds: no value it reads (a variable, a named constant) holds a
-// complex value at that moment. Otherwise the list runs. The guard is looked at again only
-// after some word began to hold a complex value (KindChanges). It is made only for expressions
-// whose every routine has a real form (no assignment, no routine that refuses or makes a
-// complex value of real operands, no string comparison, no caller's function).
-struct TRealNode {
-  static constexpr int kMaxTerms = 6;
-  double (*Run)(TRealNode& node);  // stores the node's value and answers it
-  double Value;                    // the node's result
-  int32_t N;                       // terms of a sum, or the fixed exponent of a power
-  double (*F1)(double);
-  double (*F2)(double, double);
-  double (*G1)(double);          // the second function of "sin(x)*cos(y)"-like nodes
-  double (*G2)(double, double);  // ... and of "x^y+y^x"-like ones
-  // Operands; in a sum, term k is A[k], A[k] * B[k] or A[k] / B[k] (by Kind[k]), added to
-  // the terms before it, or subtracted when Minus[k].
-  enum TTerm : uint8_t { tmPlain, tmProduct, tmQuotient };
-  const double* A[kMaxTerms];
-  const double* B[kMaxTerms];
-  TTerm Kind[kMaxTerms];
-  bool Minus[kMaxTerms];
-};
-
-struct TRealProgram {
-  TRealNode* Nodes = nullptr;  // storage behind the list's nodes, owned with them
-  TRealNode* End = nullptr;    // past the last node in use
-  // IsCplx of every value read that can change kind; an expression reading more such values
-  // has no real program.
-  static constexpr int kMaxGuarded = 16;
-  const bool* Guard[kMaxGuarded];
-  int32_t Guarded = 0;
-  const double* Result = nullptr;  // the last node's value, or a lone value's own storage
-
-  bool Holds() const {
-    for (int32_t i = 0; i < Guarded; ++i)
-      if (*Guard[i]) return false;
-    return true;
-  }
-  // The root is built last, so a program with nodes answers its last node's value; the end
-  // is read once, as no routine can move it.
-  double Run() const { return Run(Nodes, End, Result); }
-  static double Run(TRealNode* nodes, TRealNode* end, const double* result) {
-    if (end == nodes) return *result;
-    TRealNode* const last = end - 1;
-    for (TRealNode* n = nodes; n != last; ++n) n->Run(*n);
-    return last->Run(*last);
-  }
-};
+// The real program of a compiled expression (parser/RealProgram.h, internal): its list once
+// more, compiled for the usual case that every value it reads is real, with routines chosen
+// when it is made. It answers the bits the list answers and runs while no value it reads holds
+// a complex number; otherwise the list runs. Callers see it only through these incomplete types.
+struct TRealProgram;
+struct TRealNode;
 
 // Fills a new expression object's dictionary, through its public operations (UseWords,
 // DefineWord).
@@ -206,15 +162,15 @@ class TQelExpression1 : private rtl::TStringList {
   // usual evaluation reads nothing but this object before the program's first node.
   double Evaluate() {
     if (FRun.HeldAt == KindChanges()) [[likely]]
-      return TRealProgram::Run(FRun.Nodes, FRun.End, FRun.Result);
+      return FRun.Value();
     const TValueRef* result = EvaluateGuarded();
-    return result == nullptr ? FReal->Run() : result->IsCplx ? result->Cplx->Re : *result->Real;
+    return result == nullptr ? FRun.Value() : result->IsCplx ? result->Cplx->Re : *result->Real;
   }
   TCplx EvaluateCplx() {
     if (FRun.HeldAt == KindChanges()) [[likely]]
-      return TCplx{TRealProgram::Run(FRun.Nodes, FRun.End, FRun.Result), 0.0};
+      return TCplx{FRun.Value(), 0.0};
     const TValueRef* result = EvaluateGuarded();
-    if (result == nullptr) return TCplx{FReal->Run(), 0.0};
+    if (result == nullptr) return TCplx{FRun.Value(), 0.0};
     return result->IsCplx ? *result->Cplx : TCplx{*result->Real, 0.0};
   }
   bool EvaluateBool();
@@ -281,7 +237,7 @@ class TQelExpression1 : private rtl::TStringList {
   struct TLinkedList {
     std::unique_ptr<TExpressionRec[]> Nodes;
     int32_t Count = 0;
-    TRealNode* Real = nullptr;  // with withReal: storage for Count real nodes behind the list
+    TRealProgram* Real = nullptr;  // with withReal: storage for a real program behind the list
   };
   PTreeNode MakeTree(std::unique_ptr<TExprCollection> words);
   PTreeNode BuildTree(const TExprCollection& words, int32_t from, int32_t to);
@@ -309,8 +265,6 @@ class TQelExpression1 : private rtl::TStringList {
     }
     return &last->Res;
   }
-  // Makes the real program of a linked list (count nodes); false when it cannot have one.
-  static bool MakeRealProgram(const TExpressionRec* nodes, int32_t count, TRealProgram& program);
   bool isBoolean() const { return IsBooleanList(FHead); }
   static bool IsBooleanList(PExpressionRec first);
 
@@ -319,7 +273,7 @@ class TQelExpression1 : private rtl::TStringList {
   struct TCompiled {
     std::unique_ptr<TExpressionRec[]> Nodes;
     int32_t Count = 0;
-    TRealProgram Real;  // made at the second evaluation, into storage allocated with Nodes
+    TRealProgram* Real = nullptr;  // made at the second evaluation, in storage allocated with Nodes
     bool HasReal = false;
     bool Evaluated = false;  // once: the next evaluation makes the real program
     bool Promoted = false;   // the real program was made (or cannot be)
@@ -333,13 +287,16 @@ class TQelExpression1 : private rtl::TStringList {
   TOCollection FConstants{100};
   PExpressionRec FHead = nullptr;
   const TRealProgram* FReal = nullptr;  // the current expression's, beside FHead; may be nil
-  // FReal's run, and the KindChanges count at which its guard held (never, without one).
+  // FReal's run: a lone value's storage ("x", a folded "2*3+4"), read without a call, or the
+  // routine that answers the program's value and its node; and the KindChanges count at which
+  // its guard held (never, without one).
   struct TRun {
     static constexpr uint64_t kNever = ~uint64_t{0};
-    TRealNode* Nodes = nullptr;
-    TRealNode* End = nullptr;
-    const double* Result = nullptr;
+    const double* Lone = nullptr;
+    TRealNode* Node = nullptr;
+    double (*Entry)(TRealNode& node) = nullptr;
     uint64_t HeldAt = kNever;
+    double Value() const { return Lone != nullptr ? *Lone : Entry(*Node); }
   } FRun;
   double FFoldReal = 0.0;
   TCplx FFoldCplx{0.0, 0.0};

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "parser/QelParseExpr.h"
+#include "parser/RealProgram.h"
 
 namespace veskmath::qel {
 
@@ -223,9 +224,21 @@ void TQelExpression1::EvaluateDisposeTree(PTreeNode node, bool& isBool, bool& is
 TQelExpression1::TLinkedList TQelExpression1::MakeLinkedList(const TTreeNode& root,
                                                              bool withReal) const {
   TLinkedList list;
-  if (root.Word->GetIsVariable()) {
-    list.Count = 1;
-    list.Nodes = std::make_unique<TExpressionRec[]>(1);  // a lone value needs no real node
+  const bool lone = root.Word->GetIsVariable();
+  list.Count = lone ? 1 : ListedNodes(root);
+  // The real program (made later, if at all) needs at most one node per listed node (a lone
+  // value none): its storage comes with the list's, in one allocation, so that making it
+  // allocates nothing.
+  const std::size_t realRecords =
+      withReal ? (RealProgramBytes(lone ? 0 : list.Count) + sizeof(TExpressionRec) - 1) /
+                     sizeof(TExpressionRec)
+               : 0;
+  static_assert(alignof(TRealProgram) <= alignof(TExpressionRec));
+  list.Nodes = std::make_unique_for_overwrite<TExpressionRec[]>(
+      static_cast<std::size_t>(list.Count) + realRecords);
+  for (int32_t i = 0; i < list.Count; ++i) list.Nodes[i] = TExpressionRec{};
+  if (withReal) list.Real = PlaceRealProgram(list.Nodes.get() + list.Count);
+  if (lone) {
     TExpressionRec& rec = list.Nodes[0];
     rec.Res = {&rec.CplxValue, &rec.RealValue, false};
     rec.ExprWord = root.Word;
@@ -233,19 +246,6 @@ TQelExpression1::TLinkedList TQelExpression1::MakeLinkedList(const TTreeNode& ro
     rec.Args[0] = root.Word->AsPointer();
     return list;
   }
-  list.Count = ListedNodes(root);
-  // The real program (made later, if at all) needs at most one node per listed node: its
-  // storage comes with the list's, in one allocation, so that making it allocates nothing.
-  const std::size_t realRecords = withReal
-                                      ? (static_cast<std::size_t>(list.Count) * sizeof(TRealNode) +
-                                         sizeof(TExpressionRec) - 1) /
-                                            sizeof(TExpressionRec)
-                                      : 0;
-  static_assert(alignof(TRealNode) <= alignof(TExpressionRec));
-  list.Nodes = std::make_unique_for_overwrite<TExpressionRec[]>(
-      static_cast<std::size_t>(list.Count) + realRecords);
-  for (int32_t i = 0; i < list.Count; ++i) list.Nodes[i] = TExpressionRec{};
-  if (withReal) list.Real = reinterpret_cast<TRealNode*>(list.Nodes.get() + list.Count);
   int32_t next = 0;
   LinkNode(root, list.Nodes.get(), next);
   for (int32_t i = 0; i + 1 < list.Count; ++i) list.Nodes[i].Next = &list.Nodes[i + 1];

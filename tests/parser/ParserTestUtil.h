@@ -7,6 +7,7 @@
 #include <typeinfo>
 
 #include "parser/QelParseExpr.h"
+#include "parser/RealProgram.h"
 #include "vocabulary/Vocabulary.h"
 
 namespace veskmath::qel::testing {

@@ -73,7 +73,11 @@ INSTANTIATE_TEST_SUITE_P(
         "sin(x)*cos(a)+tan(b)", "log10(x)+log2(a)*epx2(b)-exp(x/b)",
         // two functions and the step between them in one node
         "sin(a)*cos(x)", "exp(-a)/ln(b)", "(sin(x)+cos(a))*b", "b-(tan(a)-sqrt(x))", "x^a+a^x",
-        "a^b*max(x,b)", "(x^b-b^a)/pythag(a,x)", "sin(x)*a^b"));
+        "a^b*max(x,b)", "(x^b-b^a)/pythag(a,x)", "sin(x)*a^b",
+        // two calls whose arguments are programs of their own; more nodes than one chain runs
+        "sin(a+b)*cos(x/b)", "exp(sqrt(a))-ln(abs(b))",
+        "sin(cos(sin(cos(sin(cos(sin(cos(sin(cos(sin(cos(sin(cos(sin(cos(sin(a+x))))))))))))))))"
+        ")"));
 
 TEST(RealProgram, GivesWayWhenAVariableTurnsComplex) {
   double x = 3;
