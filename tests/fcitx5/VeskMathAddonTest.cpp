@@ -157,21 +157,20 @@ TEST(Addon, HungServerNeverHoldsUpTyping) {
   THarness h;
   ASSERT_TRUE(h.Install());
   pid_t server = 0;
-  EXPECT_TRUE(
-      h.Run({h.Press(kTrigger), h.Type("1"), h.UntilCandidate("1"), h.Do([&] {
-               server = ServerPid();
-               ASSERT_GT(server, 0);
-               ::kill(server, SIGSTOP);
-             }),
-             h.Type("+2="), h.Do([&] {
-               // Three keys taken while the call for the first still waits on the server.
-               EXPECT_EQ(h.Preedit(), "1+2=");
-               EXPECT_EQ(h.Aux().find("does not answer"), std::string::npos) << h.Aux();
-             }),
-             h.Until([&] { return h.Aux().find("does not answer") != std::string::npos; }),
-             h.Do([&] { ::kill(server, SIGKILL); }), h.Press("BackSpace"), h.Type("="),
-             h.UntilCandidate("1+2= 3")},
-            60));
+  EXPECT_TRUE(h.Run({h.Press(kTrigger), h.Type("1"), h.UntilCandidate("1"), h.Do([&] {
+                       server = ServerPid();
+                       ASSERT_GT(server, 0);
+                       ::kill(server, SIGSTOP);
+                     }),
+                     h.Type("+2="), h.Do([&] {
+                       // Three keys taken while the call for the first still waits on the server.
+                       EXPECT_EQ(h.Preedit(), "1+2=");
+                       EXPECT_EQ(h.Aux().find("does not answer"), std::string::npos) << h.Aux();
+                     }),
+                     h.Until([&] { return h.Aux().find("does not answer") != std::string::npos; }),
+                     h.Do([&] { ::kill(server, SIGKILL); }), h.Press("BackSpace"), h.Type("="),
+                     h.UntilCandidate("1+2= 3")},
+                    60));
 }
 
 // Leaving math mode releases the object: the server started for it ends by itself.
