@@ -1,5 +1,7 @@
 # Run by ctest (see GTestSuites.cmake): lists the suites of VM_EXE, once per build of it, and
-# adds one test per suite.
+# adds one test per suite. A suite runs all its tests in one process, so it gets a longer time
+# limit than the presets' 300 s for one test (ReliabilityProcess takes 200 s under the
+# sanitizers on a busy machine).
 if(NOT EXISTS "${VM_EXE}")
   add_test(${VM_TARGET}_NOT_BUILT ${VM_TARGET}_NOT_BUILT)
   return()
@@ -21,7 +23,7 @@ if(NOT EXISTS "${VM_SUITES_FILE}" OR NOT "${VM_SUITES_FILE}" IS_NEWER_THAN "${VM
       string(APPEND script
         "add_test([==[${suite}.*]==] [==[${VM_EXE}]==] [==[--gtest_filter=${suite}.*]==])\n"
         "set_tests_properties([==[${suite}.*]==] PROPERTIES WORKING_DIRECTORY [==[${VM_WORKDIR}]==]"
-        " ENVIRONMENT [==[${VM_ENVIRONMENT}]==])\n")
+        " ENVIRONMENT [==[${VM_ENVIRONMENT}]==] TIMEOUT 900)\n")
     endif()
   endforeach()
   file(WRITE "${VM_SUITES_FILE}" "${script}")
