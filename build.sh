@@ -1,43 +1,85 @@
 #!/usr/bin/env bash
 # Developer entry point.
-#   ./build.sh run [NOTATION...]  build the library and the four programs (release preset),
+#   ./build.sh run [NOTATION...]  build the library, the four programs (into build/release/bin)
+#                              and, where Fcitx5's development files are, the Fcitx5 add-on;
 #                              register and install the conversion plug-in (default registry
 #                              store) and start the host
 #   ./build.sh test            build and run every test, optimised and under the sanitizers
 #   ./build.sh check           only check the prerequisites
-# Missing prerequisites are named with the Debian package that provides them; with
-# VESKMATH_INSTALL=1 (set by CI) they are installed with apt-get instead.
+# Missing prerequisites are named with the Debian packages that provide them: `run` needs the
+# C++ toolchain, `test` GoogleTest as well; the Fcitx5 add-on and its tests are built where
+# Fcitx5's packages are. With VESKMATH_INSTALL=1 (set by CI) they are installed with apt-get.
 
 set -euo pipefail
 cd "$(dirname "$0")"
 
-need=()
-command -v cmake >/dev/null 2>&1 || need+=(cmake)
-command -v g++ >/dev/null 2>&1 || need+=(g++)
-command -v ninja >/dev/null 2>&1 || need+=(ninja-build)
-[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
-[ -f /usr/include/gmock/gmock.h ] || need+=(libgmock-dev)
-# The Fcitx5 add-on and its tests: Fcitx5's development files, the framework and its test
-# add-ons (testfrontend, testim, testui).
-[ -f /usr/include/Fcitx5/Core/fcitx/addoninstance.h ] || need+=(libfcitx5core-dev)
-[ -f /usr/include/Fcitx5/Utils/fcitx-utils/key.h ] || need+=(libfcitx5utils-dev)
-[ -d /usr/include/Fcitx5/Module/fcitx-module/testfrontend ] || need+=(fcitx5-modules-dev)
-command -v fcitx5 >/dev/null 2>&1 || need+=(fcitx5)
-ls /usr/lib/*/fcitx5/libtestim.so >/dev/null 2>&1 || need+=(fcitx5-modules)
-# Optional: ccache makes rebuilds and later clones fast; CI installs it, a newcomer may.
-[ "${VESKMATH_INSTALL:-0}" = 1 ] && ! command -v ccache >/dev/null 2>&1 && need+=(ccache)
-# Optional: the benchmarks (Google Benchmark) and the engine they compare against (muparser).
-[ "${VESKMATH_INSTALL:-0}" = 1 ] && [ ! -f /usr/include/benchmark/benchmark.h ] && need+=(libbenchmark-dev)
-[ "${VESKMATH_INSTALL:-0}" = 1 ] && [ ! -f /usr/include/muParser.h ] && need+=(libmuparser-dev)
-if [ ${#need[@]} -gt 0 ]; then
-  if [ "${VESKMATH_INSTALL:-0}" = 1 ] && [ "$(id -u)" = 0 ]; then
-    echo "Installing missing prerequisites: ${need[*]}"
-    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
-  else
-    echo "Missing prerequisites. Install them with:" >&2
-    echo "  sudo apt-get install ${need[*]}" >&2
-    exit 1
-  fi
+usage() {
+  # The usage is the leading comment block, up to its first blank line.
+  sed -n '2,/^$/s/^# \{0,1\}//p' "$0"
+}
+
+command=${1:-}
+case "$command" in
+  run | test | check) ;;
+  "")
+    usage >&2
+    exit 2
+    ;;
+  *)
+    echo "build.sh: unknown command '$command'" >&2
+    usage >&2
+    exit 2
+    ;;
+esac
+
+# Each group: the Debian packages of what is missing.
+toolchain=()
+command -v cmake >/dev/null 2>&1 || toolchain+=(cmake)
+command -v g++ >/dev/null 2>&1 || toolchain+=(g++)
+command -v ninja >/dev/null 2>&1 || toolchain+=(ninja-build)
+gtest=()
+[ -f /usr/include/gtest/gtest.h ] || gtest+=(libgtest-dev)
+[ -f /usr/include/gmock/gmock.h ] || gtest+=(libgmock-dev)
+# The Fcitx5 add-on: Fcitx5's development files build it; its tests also need the framework
+# and its test add-ons (testfrontend, testim, testui).
+fcitx5_dev=()
+[ -f /usr/include/Fcitx5/Core/fcitx/addoninstance.h ] || fcitx5_dev+=(libfcitx5core-dev)
+[ -f /usr/include/Fcitx5/Utils/fcitx-utils/key.h ] || fcitx5_dev+=(libfcitx5utils-dev)
+[ -d /usr/include/Fcitx5/Module/fcitx-module/testfrontend ] || fcitx5_dev+=(fcitx5-modules-dev)
+fcitx5_run=()
+command -v fcitx5 >/dev/null 2>&1 || fcitx5_run+=(fcitx5)
+ls /usr/lib/*/fcitx5/libtestim.so >/dev/null 2>&1 || fcitx5_run+=(fcitx5-modules)
+
+install_missing() {
+  echo "Installing missing prerequisites: $*"
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$@"
+}
+
+if [ "${VESKMATH_INSTALL:-0}" = 1 ] && [ "$(id -u)" = 0 ]; then
+  # CI: everything, ccache included (it makes rebuilds and later clones fast).
+  need=("${toolchain[@]}" "${gtest[@]}" "${fcitx5_dev[@]}" "${fcitx5_run[@]}")
+  command -v ccache >/dev/null 2>&1 || need+=(ccache)
+  # The benchmarks (Google Benchmark) and the engine they compare against (muparser).
+  [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+  [ -f /usr/include/muParser.h ] || need+=(libmuparser-dev)
+  if [ ${#need[@]} -gt 0 ]; then install_missing "${need[@]}"; fi
+  toolchain=() gtest=() fcitx5_dev=() fcitx5_run=()
+fi
+
+# What this command cannot do without, and what it merely leaves out.
+required=("${toolchain[@]}")
+if [ "$command" != run ]; then required+=("${gtest[@]}"); fi
+if [ "$command" = test ] && [ ${#fcitx5_dev[@]} -eq 0 ]; then
+  required+=("${fcitx5_run[@]}")  # the add-on is built, so its tests run
+fi
+if [ ${#required[@]} -gt 0 ]; then
+  echo "build.sh: missing prerequisites. Install them with:" >&2
+  echo "  sudo apt-get install ${required[*]}" >&2
+  exit 1
+fi
+if [ ${#fcitx5_dev[@]} -gt 0 ] || { [ "$command" = check ] && [ ${#fcitx5_run[@]} -gt 0 ]; }; then
+  echo "build.sh: the Fcitx5 add-on and its tests are left out; to build them:" >&2
+  echo "  sudo apt-get install ${fcitx5_dev[*]} ${fcitx5_run[*]}" >&2
 fi
 
 ci=${CI:-false}
@@ -57,30 +99,41 @@ build() {
   fi
 }
 
-# What `run` needs: the library and the programs, not the test suites, fuzz replays and
-# benchmarks (three quarters of the build), which `test` builds.
-run_targets=(veskmath_shared veskmath_static qelcalc vesk veskmath vreg)
-
-case "${1:-}" in
-  check) echo "All prerequisites are present." ;;
+case "$command" in
+  check) echo "All prerequisites of run and test are present." ;;
   run)
     shift
-    build "$release" "${run_targets[@]}"
-    bin="build/$release/tools"
+    # What `run` needs: the library, the programs and the add-on, that is what `cmake
+    # --install` and the packages deliver; not the test suites, fuzz replays and benchmarks
+    # (three quarters of the build), which `test` builds.
+    build "$release" vm_install_set
+    bin="build/$release/bin"
     # Register the automation class (silent), then install the plug-in into the host's
     # list once: the dialog is scripted, and installing again would empty the history.
-    "$bin/veskmath/veskmath" /regserver
+    "$bin/veskmath" /regserver
     installed=0
     for n in $(seq 1 99); do
       key=$(printf 'HKLM\\SOFTWARE\\Orbanel\\Vesk\\%02d' "$n")
-      id=$("$bin/vreg/vreg" query "$key" /v ID 2>/dev/null) || break
+      id=$("$bin/vreg" query "$key" /v ID 2>/dev/null) || break
       case "$id" in *VeskMath.FuVeskMath*) installed=1; break ;; esac
     done
     if [ "$installed" = 0 ]; then
-      "$bin/vreg/vreg" add 'HKLM\SOFTWARE\Orbanel\Vesk' >/dev/null  # the host's own key
-      printf 'install\nclose\n' | "$bin/veskmath/veskmath"
+      "$bin/vreg" add 'HKLM\SOFTWARE\Orbanel\Vesk' >/dev/null  # the host's own key
+      # The dialog's "please restart" is for an input method that is running; the host
+      # started here reads the list afresh, so only a failure is shown.
+      if ! said=$(printf 'install\nclose\n' | "$bin/veskmath" 2>&1) ||
+        ! grep -qF 'インストールが完了しました' <<<"$said"; then
+        printf '%s\n' "$said" >&2
+        echo "build.sh: the plug-in could not be installed into the host's list" >&2
+        exit 1
+      fi
+      echo "build.sh: the plug-in is installed in the host's list" >&2
     fi
-    exec "$bin/vesk/vesk" "$@"
+    if [ $# -eq 0 ]; then
+      echo "build.sh: the programs are in $PWD/$bin; to call them by name:" >&2
+      echo "  export PATH=\"$PWD/$bin:\$PATH\"" >&2
+    fi
+    exec "$bin/vesk" "$@"
     ;;
   test)
     for preset in "$release" "$debug"; do
@@ -89,10 +142,5 @@ case "${1:-}" in
       echo "== $preset: test"
       ctest --preset "$preset"
     done
-    ;;
-  *)
-    # The usage is the leading comment block, up to its first blank line.
-    sed -n '2,/^$/s/^# \{0,1\}//p' "$0"
-    exit 2
     ;;
 esac

@@ -32,9 +32,6 @@ if(NOT VESKMATH_SANITIZE AND NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize")
   # coverage runtimes come with the program, so such a build cannot check this.)
   target_link_options(veskmath_shared PRIVATE LINKER:--no-undefined)
 endif()
-# The built-in vocabulary registers itself when the program starts and nothing calls it by
-# name: a static link is told to keep it.
-target_link_options(veskmath_static INTERFACE LINKER:-u,veskmath_builtin_vocabulary)
 foreach(lib veskmath_shared veskmath_static)
   target_include_directories(${lib} INTERFACE
     $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
@@ -98,11 +95,13 @@ if(TARGET fcitx5_veskmath)
   add_dependencies(vm_install_set fcitx5_veskmath)
 endif()
 
-# --- Debian package: cpack -G DEB in the build directory.
+# --- Debian package: cpack -G DEB in the build directory puts the packages into packages/.
 set(CPACK_PACKAGE_NAME veskmath)
 set(CPACK_PACKAGE_VENDOR "VeskMath developers")
 set(CPACK_PACKAGE_CONTACT "VeskMath developers <veskmath-dev@localhost>")
+# The package version is the commit's (0.1.0+git<count>.g<hash>), worked out when cpack runs.
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "mathematical-expression converter and expression library")
 set(CPACK_PACKAGE_DESCRIPTION
 "VeskMath evaluates mathematical expressions over real and complex numbers:
@@ -133,11 +132,12 @@ else()
                  "package dependencies set by hand")
 endif()
 # The line editor is loaded at run time when a person types at a terminal, so the binaries
-# do not name it: recommended, not required.
+# do not name it: recommended, not required, and only by the package of the programs.
+set(_vm_recommends "")
 if(VESKMATH_READLINE_LIBRARY)
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libreadline8")
+  set(_vm_recommends "libreadline8")
 elseif(VESKMATH_EDITLINE_LIBRARY)
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libedit2")
+  set(_vm_recommends "libedit2")
 endif()
 # The Fcitx5 add-on, where built, is a package of its own (fcitx5-veskmath): it depends on
 # veskmath, whose server does the converting, and on the Fcitx5 it was built against.
@@ -145,19 +145,31 @@ if(TARGET fcitx5_veskmath)
   set(CPACK_DEB_COMPONENT_INSTALL ON)
   set(CPACK_COMPONENTS_ALL Unspecified fcitx5)
   set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_NAME veskmath)
-  # (CPack puts the summary line above each component's description.)
-  set(CPACK_COMPONENT_UNSPECIFIED_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+  set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_RECOMMENDS "${_vm_recommends}")
+  set(CPACK_DEBIAN_UNSPECIFIED_DESCRIPTION
+      "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n${CPACK_PACKAGE_DESCRIPTION}")
+  # The add-on is a module without a soname, which the generated shlibs file would warn
+  # about: that file is written for the library alone (CPackProjectConfig.cmake).
+  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
+  set(VESKMATH_SHLIBS_LINE "libveskmath ${PROJECT_VERSION_MAJOR} veskmath")
   set(CPACK_DEBIAN_FCITX5_PACKAGE_NAME fcitx5-veskmath)
   set(CPACK_DEBIAN_FCITX5_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_FCITX5_PACKAGE_DEPENDS
     "veskmath (= ${PROJECT_VERSION}), fcitx5 (>= ${VESKMATH_FCITX5_VERSION})")
-  set(CPACK_COMPONENT_FCITX5_DESCRIPTION
-"This package is the add-on of the Fcitx5 input method framework that hosts
+  # (A component's description replaces the package's, summary line included.)
+  set(CPACK_DEBIAN_FCITX5_DESCRIPTION
+"VeskMath conversion plug-in for the Fcitx5 input method framework
+This package is the add-on of the Fcitx5 input method framework that hosts
 the VeskMath conversion plug-in on top of whichever input method is active:
 the trigger key (Control+Alt+M by default) enters math mode, the typed
 expression shows its result as a candidate (1+2= shows 1+2= 3), and Enter
 commits it. The plug-in's server (package veskmath) does the converting, in a
 process of its own.")
+else()
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "${_vm_recommends}")
 endif()
+configure_file(${PROJECT_SOURCE_DIR}/cmake/CPackProjectConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/CPackProjectConfig.cmake @ONLY)
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/CPackProjectConfig.cmake)
 set(CPACK_GENERATOR DEB)
 include(CPack)

@@ -339,10 +339,12 @@ class TQelExpression1 : private rtl::TStringList {
   int32_t FMaxExpressions = 10;
 };
 
-// Adds evaluation by index.
+// Adds evaluation by index. Its constructors live with the built-in vocabulary
+// (vocabulary/Vocabulary.cpp): a program that makes an object links that file, and with it
+// the vocabulary's registration, even from a static library linked the ordinary way.
 class TQelExpression : public TQelExpression1 {
  public:
-  TQelExpression() : TQelExpression1(TNoFill{}) { FillExpressList(); }
+  TQelExpression();
 
   using TQelExpression1::Evaluate;
   using TQelExpression1::EvaluateBool;
@@ -354,7 +356,7 @@ class TQelExpression : public TQelExpression1 {
   std::string EvaluateHex(int32_t index);
 
  protected:
-  explicit TQelExpression(TNoFill noFill) : TQelExpression1(noFill) {}
+  explicit TQelExpression(TNoFill noFill);
 };
 
 }  // namespace veskmath::qel

@@ -137,6 +137,8 @@ for _ in $(seq 100); do
 done
 grep -q 'Loaded addon veskmath' "$work/fcitx5.log" ||
   { tail -20 "$work/fcitx5.log" >&2; fail "fcitx5 did not load the add-on"; }
+grep -qx 'CommitForm=.*' "$XDG_CONFIG_HOME/fcitx5/conf/veskmath.conf" 2>/dev/null ||
+  fail "the add-on wrote no settings file with its defaults (fcitx5/conf/veskmath.conf)"
 
 zenity --entry --title='VeskMath check' --text='Type here:' --width=360 \
   >"$work/window.txt" 2>"$work/window.log" &

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Checks what users of VeskMath get: builds the release, stages `cmake --install` under the
 # build directory, builds and runs both examples against the staged tree (CMake package and
-# pkg-config), builds the Debian package with cpack and, as root with apt-get (CI), installs
-# it (purging any veskmath package found there first), runs the programs from /usr/bin, builds
-# the examples against /usr and purges it again.
+# pkg-config) and the README's static link, builds the Debian packages with cpack and, as root
+# with apt-get (CI), installs them, runs the programs from /usr/bin, builds the examples
+# against /usr and purges them again. Packages that were installed before are left alone
+# (the install step is then skipped).
 #
 #   scripts/check-package.sh [--no-install] [BUILD_DIR]     (default BUILD_DIR: build/pkg)
+# A BUILD_DIR that is already configured (build/release) is used as it is.
 #
 # Exit status 0 when every check passed; the failing step is named otherwise.
 set -euo pipefail
@@ -16,7 +18,7 @@ build=""
 for arg in "$@"; do
   case "$arg" in
     --no-install) install_deb=no ;;
-    -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "check-package: unknown option $arg" >&2; exit 2 ;;
     *) build=$arg ;;
   esac
@@ -82,6 +84,15 @@ check_examples() {
   make -s -C "$dir/pkg-config" PKG_CONFIG_PATH="$pc_path" >"$dir/pkg-config.log" 2>&1 ||
     { cat "$dir/pkg-config.log" >&2; fail "pkg-config example ($where): build"; }
   expect "pkg-config example ($where)" "$roots_output" "$dir/pkg-config/roots"
+
+  # The README's static link: the archive named on the command line, no other flag.
+  local archive=${prefix:-/usr}/lib/libveskmath.a
+  [ -e "$archive" ] || archive=$(dpkg -L veskmath 2>/dev/null | grep '/libveskmath\.a$' | head -1)
+  # shellcheck disable=SC2046 # the flags are words
+  g++ -std=c++20 -o "$dir/roots-static" "$src/examples/pkg-config/roots.cpp" \
+    $(PKG_CONFIG_PATH="$pc_path" pkg-config --cflags veskmath) "$archive" ||
+    fail "static link of $archive ($where)"
+  expect "static link, no extra flags ($where)" "$roots_output" "$dir/roots-static"
 }
 
 # Runs the programs in $2 with a scratch home, registry and temporary directory: the
@@ -140,9 +151,14 @@ check_programs() (
 )
 
 step "release build in $build"
-cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVESKMATH_TESTS=OFF \
-  -DVESKMATH_WERROR="${VESKMATH_WERROR:-OFF}" >"$build/check-configure.log" 2>&1 ||
-  { cat "$build/check-configure.log" >&2; fail "configure"; }
+if [ -f "$build/CMakeCache.txt" ]; then
+  grep -qx 'CMAKE_BUILD_TYPE:STRING=Release' "$build/CMakeCache.txt" ||
+    fail "$build is no release build"
+else
+  cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVESKMATH_TESTS=OFF \
+    -DVESKMATH_WERROR="${VESKMATH_WERROR:-OFF}" >"$build/check-configure.log" 2>&1 ||
+    { cat "$build/check-configure.log" >&2; fail "configure"; }
+fi
 cmake --build "$build" -j "$jobs" --target vm_install_set || fail "build"
 
 step "staged install in $stage"
@@ -190,13 +206,30 @@ step "examples against the staged install"
 check_examples staged "$stage"
 
 step "Debian package"
-rm -f "$build"/veskmath_*.deb "$build"/fcitx5-veskmath_*.deb
+packages=$build/packages
+rm -f "$packages"/veskmath_*.deb "$packages"/fcitx5-veskmath_*.deb
 (cd "$build" && cpack -G DEB >"$work/cpack.log" 2>&1) ||
   { cat "$work/cpack.log" >&2; fail "cpack -G DEB"; }
-deb=$(ls "$build"/veskmath_*.deb)
-for field in Package Version Architecture Maintainer Depends; do
+if grep -i 'warning' "$work/cpack.log" >&2; then fail "cpack warned (above)"; fi
+deb=$(ls "$packages"/veskmath_*.deb)
+for field in Package Version Architecture Maintainer Depends Recommends; do
   echo "   $field: $(dpkg-deb --field "$deb" "$field")"
 done
+# Each commit's packages have a version of their own, later than the last commit's, so that
+# installing them replaces what an earlier build installed.
+version=$(dpkg-deb --field "$deb" Version)
+if git -C "$src" rev-parse HEAD >/dev/null 2>&1; then
+  commits=$(git -C "$src" rev-list --count HEAD)
+  head=$(git -C "$src" rev-parse --short=7 HEAD)
+  case "$version" in
+    *"+git$commits.g$head" | *"+"*".g$head") ;;
+    *) fail "the package version $version does not name the commit $head" ;;
+  esac
+  dpkg --compare-versions "$version" gt "$(sed -n 's/^project(VeskMath VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")" ||
+    fail "the package version $version is not later than the bare project version"
+fi
+dpkg-deb --info "$deb" shlibs | grep -q "^libveskmath 0 veskmath (>= $version)" ||
+  fail "the package's shlibs entry does not name libveskmath"
 depends=$(dpkg-deb --field "$deb" Depends)
 for need in libc6 libstdc++6 libgcc-s1; do
   case "$depends" in *"$need"*) ;; *) fail "the package does not depend on $need" ;; esac
@@ -214,9 +247,17 @@ fi
 echo "   ok: $(basename "$deb")"
 addon_deb=""
 if [ $addon_built = yes ]; then
-  addon_deb=$(ls "$build"/fcitx5-veskmath_*.deb) || fail "cpack made no fcitx5-veskmath package"
+  addon_deb=$(ls "$packages"/fcitx5-veskmath_*.deb) || fail "cpack made no fcitx5-veskmath package"
   addon_depends=$(dpkg-deb --field "$addon_deb" Depends)
   echo "   Depends: $addon_depends"
+  # Its own description (summary line included), and nothing it does not use recommended.
+  [ "$(dpkg-deb --field "$addon_deb" Description | head -1)" != \
+    "$(dpkg-deb --field "$deb" Description | head -1)" ] ||
+    fail "fcitx5-veskmath has the summary line of veskmath"
+  dpkg-deb --field "$addon_deb" Description | grep -q Fcitx5 ||
+    fail "the description of fcitx5-veskmath does not speak of Fcitx5"
+  [ -z "$(dpkg-deb --field "$addon_deb" Recommends)" ] ||
+    fail "fcitx5-veskmath recommends $(dpkg-deb --field "$addon_deb" Recommends)"
   case "$addon_depends" in *"veskmath (= $(dpkg-deb --field "$deb" Version))"*) ;;
     *) fail "fcitx5-veskmath does not depend on this veskmath" ;; esac
   case "$addon_depends" in *"fcitx5 (>= "*) ;; *) fail "fcitx5-veskmath does not depend on fcitx5" ;; esac
@@ -236,11 +277,14 @@ if [ "$install_deb" = auto ] && [ "$(id -u)" = 0 ] && command -v apt-get >/dev/n
   remove_package() {
     DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq fcitx5-veskmath veskmath >/dev/null 2>&1 || true
   }
-  if [ -n "$(dpkg-query -W -f='${Status}' veskmath 2>/dev/null)" ]; then
-    # The check owns this package name on the machine: a run cut short leaves it behind.
-    echo "   a veskmath package is there already: purging it first"
-    remove_package
-  fi
+  for name in veskmath fcitx5-veskmath; do
+    if [ -n "$(dpkg-query -W -f='${Status}' "$name" 2>/dev/null)" ]; then
+      # Someone's installed package: not this check's to replace or remove.
+      echo "== check-package: $name is installed on this machine: the packages are not installed"
+      echo "check-package: all other checks passed in $((SECONDS - t0)) s"
+      exit 0
+    fi
+  done
   trap remove_package EXIT
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" $addon_deb >"$work/apt.log" 2>&1 ||
     { cat "$work/apt.log" >&2; fail "apt-get install $deb $addon_deb"; }

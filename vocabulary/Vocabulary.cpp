@@ -155,13 +155,21 @@ void FillBuiltins(TQelExpression1& expression) {
   }
 }
 
-// The vocabulary registers itself with the engine when the program starts.
-[[maybe_unused]] const bool kRegistered = (RegisterDefaultVocabulary(FillBuiltins), true);
+// Registers the built-in vocabulary with the engine, once: while the program starts, or at
+// the first object made by another static initialiser, whichever comes first.
+void RegisterBuiltins() {
+  [[maybe_unused]] static const bool registered = (RegisterDefaultVocabulary(FillBuiltins), true);
+}
+
+[[maybe_unused]] const bool kRegistered = (RegisterBuiltins(), true);
 
 }  // namespace
 
-}  // namespace veskmath::qel
+TQelExpression::TQelExpression() : TQelExpression1(TNoFill{}) {
+  RegisterBuiltins();
+  FillExpressList();
+}
 
-// Referenced by the link options of the targets that use the vocabulary, so that a static
-// link keeps this file (and its registration) even though nothing calls into it by name.
-extern "C" void veskmath_builtin_vocabulary() {}
+TQelExpression::TQelExpression(TNoFill noFill) : TQelExpression1(noFill) { RegisterBuiltins(); }
+
+}  // namespace veskmath::qel

@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -90,6 +92,20 @@ bool ReadLine(const std::string& prompt, std::string& out) {
     std::fflush(stdout);
   }
   return ReadLine(std::cin, out);
+}
+
+TSessionWord SessionWord(std::string_view line, bool quitLeaves) {
+  const auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+  while (!line.empty() && blank(line.front())) line.remove_prefix(1);
+  while (!line.empty() && blank(line.back())) line.remove_suffix(1);
+  if (line.ends_with("()")) line.remove_suffix(2);
+  std::string word(line);
+  std::transform(word.begin(), word.end(), word.begin(), [](char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  });
+  if (word == "exit" || word == "bye" || (quitLeaves && word == "quit")) return TSessionWord::Leave;
+  if (word == "help") return TSessionWord::Help;
+  return TSessionWord::None;
 }
 
 }  // namespace veskmath::rtl

@@ -7,6 +7,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <string_view>
 
 namespace veskmath::rtl {
 
@@ -23,5 +24,11 @@ bool ReadLine(std::istream& in, std::string& out);
 // Whether ReadLine(prompt, out) edits lines here: built with a line-editing library and
 // both standard input and standard output are terminals.
 bool LineEditingActive();
+
+// Words that a person typing lines into a program means for the program, not as input:
+// "exit", "bye" (and "quit" where quitLeaves: vesk hands "quit" to the plug-in), with or
+// without "()", end the session; "help" asks what to type. Blanks and case do not matter.
+enum class TSessionWord { None, Leave, Help };
+TSessionWord SessionWord(std::string_view line, bool quitLeaves);
 
 }  // namespace veskmath::rtl

@@ -5,7 +5,9 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "bench/ExpressionSet.h"
 
@@ -35,6 +37,22 @@ TEST(EvalValuesTest, EveryExpressionAnswersTheRecordedBits) {
     ++lines;
   }
   EXPECT_GT(lines, 0);
+}
+
+// Both benchmark sets are in the repository, and the table holds every expression of them.
+TEST(EvalValuesTest, CoversBothCommittedSets) {
+  const char* source = std::getenv("VESKMATH_SOURCE_DIR");
+  ASSERT_NE(source, nullptr);
+  std::ifstream in(std::string(source) + "/bench/eval-values.txt");
+  std::set<std::string> ids;
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty() && line[0] != '#') ids.insert(line.substr(0, line.find(';')));
+  for (const char* set : {"/bench/expressions.txt", "/bench/expressions-ordinary.txt"}) {
+    std::vector<Case> cases;
+    ASSERT_TRUE(LoadSet(std::string(source) + set, cases)) << set;
+    EXPECT_FALSE(cases.empty()) << set;
+    for (const Case& c : cases) EXPECT_EQ(ids.count(c.id), 1u) << set << ": " << c.id;
+  }
 }
 
 }  // namespace

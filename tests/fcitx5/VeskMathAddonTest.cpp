@@ -7,7 +7,6 @@
 
 #include <fcitx-config/rawconfig.h>
 
-#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -158,22 +157,20 @@ TEST(Addon, HungServerNeverHoldsUpTyping) {
   THarness h;
   ASSERT_TRUE(h.Install());
   pid_t server = 0;
-  std::chrono::steady_clock::time_point typing;
-  EXPECT_TRUE(
-      h.Run({h.Press(kTrigger), h.Type("1"), h.UntilCandidate("1"), h.Do([&] {
-               server = ServerPid();
-               ASSERT_GT(server, 0);
-               ::kill(server, SIGSTOP);
-             }),
-             h.Do([&] { typing = std::chrono::steady_clock::now(); }), h.Type("+2="), h.Do([&] {
-               // Three keys while the server does not answer (a call waits 5 s).
-               EXPECT_LT(std::chrono::steady_clock::now() - typing, std::chrono::seconds(1));
-               EXPECT_EQ(h.Preedit(), "1+2=");
-             }),
-             h.Until([&] { return h.Aux().find("does not answer") != std::string::npos; }),
-             h.Do([&] { ::kill(server, SIGKILL); }), h.Press("BackSpace"), h.Type("="),
-             h.UntilCandidate("1+2= 3")},
-            60));
+  EXPECT_TRUE(h.Run({h.Press(kTrigger), h.Type("1"), h.UntilCandidate("1"), h.Do([&] {
+                       server = ServerPid();
+                       ASSERT_GT(server, 0);
+                       ::kill(server, SIGSTOP);
+                     }),
+                     h.Type("+2="), h.Do([&] {
+                       // Three keys taken while the call for the first still waits on the server.
+                       EXPECT_EQ(h.Preedit(), "1+2=");
+                       EXPECT_EQ(h.Aux().find("does not answer"), std::string::npos) << h.Aux();
+                     }),
+                     h.Until([&] { return h.Aux().find("does not answer") != std::string::npos; }),
+                     h.Do([&] { ::kill(server, SIGKILL); }), h.Press("BackSpace"), h.Type("="),
+                     h.UntilCandidate("1+2= 3")},
+                    60));
 }
 
 // Leaving math mode releases the object: the server started for it ends by itself.

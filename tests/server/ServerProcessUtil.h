@@ -46,8 +46,9 @@ class TScratch {
   TScratch(const TScratch&) = delete;
   TScratch& operator=(const TScratch&) = delete;
   ~TScratch() {
-    // A server a failed test left behind is ended; nothing here outlives the test.
-    while (ReapOrphan(0.2, /*kill=*/true)) {
+    // A server a failed test left behind is ended; nothing here outlives the test, not even
+    // one that takes its time to die (the next test of this process would take it for its own).
+    while (ReapOrphan(30, /*kill=*/true)) {
     }
     ::prctl(PR_SET_CHILD_SUBREAPER, 0);
     for (auto& [name, value] : FSaved) {

@@ -89,6 +89,24 @@ TEST_F(VeskTool, StandardInputLines) {
   EXPECT_EQ(r.Out, "1+2= 3\n?\n3\nb:=3 \n");
 }
 
+// "exit" leaves, "help" explains; "quit" stays the plug-in's command that empties the history.
+TEST_F(VeskTool, StandardInputSessionWords) {
+  const TChildResult r = Run({"--inproc"}, "c:=1\nhelp\nquit\nlist\n Exit \n1+2=\n");
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  const std::size_t help = r.Out.find("exit or Ctrl-D leaves.\n");
+  ASSERT_NE(help, std::string::npos) << r.Out;
+  EXPECT_EQ(r.Out.substr(0, 2), "1\n");
+  EXPECT_EQ(r.Out.substr(help + 23), ".\n\n");  // list after quit: no definitions
+}
+
+// The symbols an input method types for operators reach the plug-in as the ASCII ones.
+TEST_F(VeskTool, TypographicOperatorsConvert) {
+  const TChildResult r = Run({"--inproc", "（１＋２）×３＝", "６÷４", "5−2", "１ー２＝", "２＾３",
+                              "2≤3", "3≧4", "1≠2", "2·3"});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out, "(1+2)*3= 9\n1.5\n3\n1-2= -1\n8\n1\n0\n1\n6\n");
+}
+
 TEST_F(VeskTool, OnlyDoubleDashArgumentsAreOptions) {
   TChildResult r = Run({"--inproc", "-1+2", "--", "--5"});
   EXPECT_EQ(r.Status, 0) << r.Err;

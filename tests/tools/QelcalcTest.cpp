@@ -22,6 +22,7 @@ struct RunCase {
   const char* out;
   const char* err;
   int status;
+  const char* input = "";  // standard input, read when there are no expressions
 };
 
 class Qelcalc : public ::testing::TestWithParam<RunCase> {};
@@ -30,7 +31,7 @@ TEST_P(Qelcalc, AnswersInWords) {
   const RunCase& c = GetParam();
   TTempDir dir;
   if (c.acp != nullptr) ::setenv("VESKMATH_ACP", c.acp, 1);
-  const TChildResult r = RunChild(VESKMATH_QELCALC_PATH, c.args, dir.Path(), "run");
+  const TChildResult r = RunChild(VESKMATH_QELCALC_PATH, c.args, dir.Path(), "run", c.input);
   ::unsetenv("VESKMATH_ACP");
   EXPECT_EQ(r.Out, c.out);
   EXPECT_EQ(r.Err, c.err);
@@ -44,9 +45,21 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"WholeCharacterInMessage",
                 nullptr,
                 {"１"},
-                "error: １ two space limited variables/constants\n",
+                "error: １ two space limited variables/constants; names and operators are ASCII "
+                "here: write pi for π, sqrt(4) for √4, 1+2 for １＋２, 2*3 for 2×3\n",
                 "",
                 1},
+        // The engine's message as it is, then what was expected.
+        RunCase{"HintAfterTwoValues",
+                nullptr,
+                {"2pi"},
+                "error: 2 two space limited variables/constants; an operator is expected between "
+                "two values: write 2*pi, not 2pi, and x*y, not x y\n",
+                "",
+                1},
+        // Lines of standard input: a leaving word ends them, whatever follows.
+        RunCase{"ExitEndsInput", nullptr, {}, "3\n", "", 0, "1+2\n Exit \n4\n"},
+        RunCase{"QuitEndsInput", nullptr, {}, "3\n", "", 0, "1+2\r\nquit()\r\n4\r\n"},
         // Shift-JIS has no "é": it would be "?" inside, and "?"="?" is true.
         RunCase{"CharacterOutsideCodePage",
                 nullptr,

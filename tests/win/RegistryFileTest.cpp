@@ -359,6 +359,7 @@ TEST_F(RegistryFileStore, HeldLockFailsTheWriterInBoundedTime) {
   const int holder = ::open((path + ".lock").c_str(), O_RDWR | O_CLOEXEC);
   ASSERT_EQ(::flock(holder, LOCK_EX), 0);
   SetLockTimeout(200);
+  const auto start = std::chrono::steady_clock::now();
   try {
     file.CreateKey(HKEY_CLASSES_ROOT, "K2");
     ADD_FAILURE() << "written while another process held the lock";
@@ -366,6 +367,8 @@ TEST_F(RegistryFileStore, HeldLockFailsTheWriterInBoundedTime) {
     EXPECT_EQ(e.Message(), "Cannot lock registry file '" + path + "': another process has held '" +
                                path + ".lock' for more than 200 ms; try again when it has ended");
   }
+  // It waited its time out for the lock (a writer that never gave up would not be here).
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
   ::close(holder);
   SetLockTimeout(kDefaultLockTimeoutMs);
   file.CreateKey(HKEY_CLASSES_ROOT, "K2");

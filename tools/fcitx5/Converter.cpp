@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "host/MathSymbols.h"
 #include "host/PluginLink.h"
 #include "platform/win/Automation.h"
 #include "platform/win/CodePage.h"
@@ -150,7 +151,9 @@ TAnswer TConverter::Serve(const TRequest& request) {
     bool started = false;
     if (request.Kind != TRequestKind::Start) {
       hr = FLink->PutYomi(win::BSTR(u""));
-      if (win::SUCCEEDED(hr)) hr = FLink->PutHyoki(win::BSTR(win::Utf8ToWide(request.Notation)));
+      if (win::SUCCEEDED(hr)) {
+        hr = FLink->PutHyoki(win::BSTR(win::Utf8ToWide(host::AsciiOperators(request.Notation))));
+      }
       win::BSTR text;
       if (win::SUCCEEDED(hr)) hr = FLink->GetResult(&text);
       if (win::SUCCEEDED(hr)) result = win::WideToUtf8(text.View());

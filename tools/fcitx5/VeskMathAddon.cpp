@@ -2,6 +2,7 @@
 
 #include <fcitx-config/iniparser.h>
 #include <fcitx-utils/keysym.h>
+#include <fcitx-utils/standardpath.h>
 #include <fcitx-utils/utf8.h>
 #include <fcitx/addonmanager.h>
 #include <fcitx/candidatelist.h>
@@ -85,7 +86,15 @@ VeskMathAddon::~VeskMathAddon() {
   FDispatcher.detach();
 }
 
-void VeskMathAddon::reloadConfig() { fcitx::readAsIni(FConfig, kConfigFile); }
+void VeskMathAddon::reloadConfig() {
+  fcitx::readAsIni(FConfig, kConfigFile);
+  // The settings file is there from the start, with the defaults, for editing by hand.
+  if (fcitx::StandardPath::global()
+          .locate(fcitx::StandardPath::Type::PkgConfig, kConfigFile)
+          .empty()) {
+    fcitx::safeSaveAsIni(FConfig, kConfigFile);
+  }
+}
 
 void VeskMathAddon::setConfig(const fcitx::RawConfig& config) {
   FConfig.load(config, true);

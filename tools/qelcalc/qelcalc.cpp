@@ -4,7 +4,8 @@
 //
 // One expression object serves the whole run, so definitions (x:=5) carry over to later
 // expressions. Each EXPR, or without any each line of standard input, is added and
-// evaluated; one output line per input: the result, or "error: " and the message.
+// evaluated; one output line per input: the result, or "error: " and the message. A line
+// "exit" or "quit" ends the input, "help" prints what to type.
 // Exit status: 0 when every input evaluated, 1 when any failed, 2 for a usage error or an
 // unusable VESKMATH_ACP.
 // Text is UTF-8 on both sides; inside, the library works in the system code page.
@@ -35,7 +36,8 @@ constexpr const char* kUsage =
     "\n"
     "Evaluates each EXPR, or without any each line of standard input, with one expression\n"
     "object, so that definitions such as x:=5 are seen by later expressions. Prints one line\n"
-    "per input: the result, or \"error: \" followed by the message.\n"
+    "per input: the result, or \"error: \" followed by the message. On standard input the\n"
+    "line exit (or quit) ends the run and help says what to type.\n"
     "\n"
     "  --optimize        fold constant sub-expressions while compiling\n"
     "  --cstyle          C-style operators (&&, ||, !, ==, !=, % as remainder, = assigns)\n"
@@ -50,6 +52,13 @@ constexpr const char* kUsage =
     "\n"
     "Exit status: 0 when every input evaluated, 1 when any failed, 2 for a usage error or a\n"
     "VESKMATH_ACP that names no usable code page.\n";
+
+constexpr const char* kSessionStart =
+    "qelcalc: one expression per line; help for help; exit, quit or Ctrl-D to leave\n";
+constexpr const char* kSessionHelp =
+    "Type an expression and Enter: 2+3*4, sin(pi/6), (1+2i)*(1-2i), x:=5 then x*2.\n"
+    "Operators + - * / ^ ! div mod, comparisons < <= = <> >= >; qelcalc --help lists the\n"
+    "options. exit, quit or Ctrl-D leaves.\n";
 
 std::unique_ptr<TQelExpression> MakeExpression(bool cstyle) {
   if (cstyle) return std::make_unique<veskmath::qel::TCStyleParser>();
@@ -125,6 +134,8 @@ std::string MessageToUtf8(const std::string& message, std::u16string_view typed)
   return out;
 }
 
+std::string Hint(std::string_view message, std::u16string_view typed);
+
 // Compiles and evaluates one input; answers the output line and whether it succeeded.
 bool Run(TQelExpression& expr, const std::string& text, Format format, std::string& out) {
   namespace m = veskmath::Math387;
@@ -158,8 +169,20 @@ bool Run(TQelExpression& expr, const std::string& text, Format format, std::stri
     // Messages quote the offending word, which may hold system code-page bytes.
     out = "error: ";
     out += MessageToUtf8(e.what(), typed);
+    out += Hint(e.what(), typed);
     return false;
   }
+}
+
+// What to write instead, after the engine's messages that say only what it found.
+std::string Hint(std::string_view message, std::u16string_view typed) {
+  if (!message.ends_with(veskmath::qel::msg::kTwoValues)) return {};
+  for (const char16_t c : typed)
+    if (c >= 0x80) {
+      return "; names and operators are ASCII here: write pi for π, sqrt(4) for √4, 1+2 for "
+             "１＋２, 2*3 for 2×3";
+    }
+  return "; an operator is expected between two values: write 2*pi, not 2pi, and x*y, not x y";
 }
 
 }  // namespace
@@ -223,14 +246,23 @@ int main(int argc, char** argv) {
       buffer.clear();
     }
   };
+  // Lines of standard input: "exit" or "quit" ends them, "help" says what to type.
+  using veskmath::rtl::SessionWord;
+  using veskmath::rtl::TSessionWord;
+  auto session = [&](const std::string& line) {
+    const TSessionWord word = SessionWord(line, true);
+    if (word == TSessionWord::Help) buffer += kSessionHelp;
+    if (word == TSessionWord::None) emit(line);
+    return word != TSessionWord::Leave;
+  };
   if (!exprs.empty()) {
     for (const std::string& text : exprs) emit(text);
   } else if (isatty(STDIN_FILENO)) {
     // A person at a terminal: a prompt, each answer at once, line editing and the
     // session's history.
+    std::fputs(kSessionStart, stderr);
     std::string line;
-    while (veskmath::rtl::ReadLine("qelcalc> ", line)) {
-      emit(line);
+    while (veskmath::rtl::ReadLine("qelcalc> ", line) && session(line)) {
       std::fwrite(buffer.data(), 1, buffer.size(), stdout);
       std::fflush(stdout);
       buffer.clear();
@@ -240,7 +272,7 @@ int main(int argc, char** argv) {
     std::string line;
     while (std::getline(std::cin, line)) {
       if (!line.empty() && line.back() == '\r') line.pop_back();  // CR LF input
-      emit(line);
+      if (!session(line)) break;
     }
   }
   std::fwrite(buffer.data(), 1, buffer.size(), stdout);

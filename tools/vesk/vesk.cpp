@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/MathSymbols.h"
 #include "host/PluginLink.h"
 #include "platform/rtl/LineInput.h"
 #include "platform/rtl/ScopeExit.h"
@@ -55,7 +56,9 @@ constexpr const char* kUsageText =
     "VeskResult and prints it on its own line, then calls VeskStart with this program's\n"
     "window and checks that the message 0x0464 arrived. Texts are UTF-8. Definitions (a:=2)\n"
     "are kept in the history file log.txt of the temporary directory ($TMPDIR when set);\n"
-    "\"list\" shows them, \"quit\" empties it.\n"
+    "\"list\" shows them, \"quit\" empties it. Typographic symbols (×, ÷, −, ＾) are given\n"
+    "as the ASCII operators. On standard input the line exit ends the run and help says what\n"
+    "to type.\n"
     "\n"
     "By default the plug-in is found in the host's list in the registry ($VESKMATH_REGISTRY\n"
     "when set) and its object comes from the local server, started on demand: install it\n"
@@ -69,6 +72,13 @@ constexpr const char* kUsageText =
     "Exit status: 0 normally, 1 when no plug-in is installed, the object cannot be made or a\n"
     "call of it failed (the line printed for that notation is then empty and the reason goes\n"
     "to standard error), 2 for a usage error or a VESKMATH_ACP that names no usable code page.\n";
+
+constexpr const char* kSessionStart =
+    "vesk: one notation per line (1+2=, a:=2, a+1); help for help; exit or Ctrl-D to leave\n";
+constexpr const char* kSessionHelp =
+    "Type a notation and Enter, as into the input method: 1+2= answers 1+2= 3, sin(pi/6)\n"
+    "answers 0.5, a:=2 keeps a definition for later lines. list shows the definitions, quit\n"
+    "forgets them all; exit or Ctrl-D leaves.\n";
 
 // What a failure code means for the person at the terminal, and what to do about it;
 // empty for codes that say nothing more than their number.
@@ -129,7 +139,7 @@ class THost {
   bool Convert(std::string_view notation) {
     win::HRESULT hr = FLink->PutYomi(win::BSTR(u""));
     if (FAILED(hr)) return Fail("VeskYomi", hr);
-    hr = FLink->PutHyoki(win::BSTR(win::Utf8ToWide(notation)));
+    hr = FLink->PutHyoki(win::BSTR(win::Utf8ToWide(host::AsciiOperators(notation))));
     if (FAILED(hr)) return Fail("VeskHyoki", hr);
     win::BSTR result;
     hr = FLink->GetResult(&result);
@@ -302,10 +312,23 @@ int main(int argc, char** argv) {
     for (const std::string& notation : notations) allOk = host.Convert(notation) && allOk;
   } else {
     const bool interactive = ::isatty(STDIN_FILENO) != 0;
+    if (interactive) std::fputs(kSessionStart, stderr);
     std::string line;
     // A prompt, line editing and the session's history at a terminal; plain lines otherwise.
-    while (rtl::ReadLine(interactive ? "vesk> " : "", line)) allOk = host.Convert(line) && allOk;
-    if (interactive) std::fputc('\n', stdout);
+    // "exit" ends the lines and "help" says what to type; "quit" is the plug-in's command.
+    bool left = false;
+    while (rtl::ReadLine(interactive ? "vesk> " : "", line)) {
+      const rtl::TSessionWord word = rtl::SessionWord(line, false);
+      left = word == rtl::TSessionWord::Leave;
+      if (left) break;
+      if (word == rtl::TSessionWord::Help) {
+        std::fputs(kSessionHelp, stdout);
+        std::fflush(stdout);
+        continue;
+      }
+      allOk = host.Convert(line) && allOk;
+    }
+    if (interactive && !left) std::fputc('\n', stdout);
   }
   win::DestroyWindow(window);
   return allOk ? kOk : kFailed;
