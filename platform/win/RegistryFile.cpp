@@ -16,6 +16,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/base/SysBase.h"
 #include "platform/rtl/UniqueFd.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/TestHooks.h"
@@ -281,7 +282,7 @@ void FormatRoot(const RegKeyNode& root, std::string& out) {
   }
 }
 
-std::string ErrnoText(int err) { return std::strerror(err); }
+std::string ErrnoText(int err) { return base::SystemErrorText(err); }
 
 std::string DirectoryOf(const std::string& path) {
   const size_t slash = path.rfind('/');

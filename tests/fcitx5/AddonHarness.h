@@ -136,6 +136,21 @@ class THarness {
     return list && list->size() > 0 ? list->candidate(0).text().toString() : std::string();
   }
   std::string Aux() { return Ic()->inputPanel().auxUp().toString(); }
+  std::vector<std::string> Candidates() {
+    std::vector<std::string> out;
+    if (const auto list = Ic()->inputPanel().candidateList()) {
+      for (int i = 0; i < list->size(); ++i) out.push_back(list->candidate(i).text().toString());
+    }
+    return out;
+  }
+  int PreeditCursor() {
+    const fcitx::InputPanel& panel = Ic()->inputPanel();
+    return panel.clientPreedit().empty() ? panel.preedit().cursor()
+                                         : panel.clientPreedit().cursor();
+  }
+  TStep UntilAux(std::string part) {
+    return [this, part] { return Aux().find(part) != std::string::npos; };
+  }
   std::string Preedit() {
     const fcitx::InputPanel& panel = Ic()->inputPanel();
     return panel.clientPreedit().toString() + panel.preedit().toString();
