@@ -7,8 +7,8 @@
 #include <fcntl.h>
 
 #include <cerrno>
-#include <optional>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "host/PluginLink.h"

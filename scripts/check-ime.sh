@@ -188,7 +188,7 @@ say "the window reads '$text'; screenshot: $shot"
 
 say "purge the packages"
 purge
-left=$(while read -r f; do [ -f "$f" ] || [ -L "$f" ] && echo "$f"; done <<<"$installed_files")
+left=$(while read -r f; do if [ -f "$f" ] || [ -L "$f" ]; then echo "$f"; fi; done <<<"$installed_files")
 [ -z "$left" ] || fail "files left after purging: $left"
 [ -z "$(dpkg-query -W -f='${Status}' veskmath fcitx5-veskmath 2>/dev/null)" ] ||
   fail "the packages are still known to dpkg after purging"

@@ -27,7 +27,11 @@ std::vector<std::string_view> Characters(std::string_view text) {
   std::vector<std::string_view> out;
   for (std::size_t at = 0; at < text.size();) {
     const auto lead = static_cast<unsigned char>(text[at]);
-    std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    std::size_t length = lead < 0x80    ? 1
+                         : lead >= 0xF0 ? 4
+                         : lead >= 0xE0 ? 3
+                         : lead >= 0xC0 ? 2
+                                        : 1;
     if (at + length > text.size()) length = 1;
     out.push_back(text.substr(at, length));
     at += length;
@@ -99,9 +103,9 @@ std::string Describe(const TAnswer& answer) {
     case TProblem::NoAnswer:
       return _("the conversion server does not answer; the next key tries again");
     case TProblem::CallFailed:
-      return WithDetail(Format(_("the conversion failed (%s); the next key tries again"),
-                               Hex(answer.HResult)),
-                        answer.Detail);
+      return WithDetail(
+          Format(_("the conversion failed (%s); the next key tries again"), Hex(answer.HResult)),
+          answer.Detail);
   }
   return {};
 }
@@ -124,9 +128,7 @@ void TMathSession::Restart() {
   FCandidates.clear();
 }
 
-std::size_t TMathSession::CursorByte() const {
-  return Join(Characters(FText), 0, FCursor).size();
-}
+std::size_t TMathSession::CursorByte() const { return Join(Characters(FText), 0, FCursor).size(); }
 
 TStep TMathSession::Key(TKey key, char32_t character) {
   TStep step;

@@ -23,11 +23,11 @@ enum class TKey { Character, BackSpace, Delete, Left, Right, Home, End, Enter, E
 
 // What the host does after a key, an answer or a choice.
 struct TStep {
-  bool Leave = false;      // leave math mode (after committing Commit, when set)
-  std::string Commit;      // put this text into the document
-  bool Submit = false;     // ask the converter: Kind for Notation(), answer for Generation()
+  bool Leave = false;   // leave math mode (after committing Commit, when set)
+  std::string Commit;   // put this text into the document
+  bool Submit = false;  // ask the converter: Kind for Notation(), answer for Generation()
   TRequestKind Kind = TRequestKind::Preview;
-  bool Started = false;    // a request is now on its way: the host starts its "slow" timer
+  bool Started = false;  // a request is now on its way: the host starts its "slow" timer
 };
 
 enum class TValueForm { Result, Value };  // what a result commits: as returned, or its value
@@ -61,17 +61,17 @@ class TMathSession {
   void ShowResult(const std::string& result);
   void ShowList(const std::string& result);
 
-  std::string FText;             // UTF-8
-  std::size_t FCursor = 0;       // in characters
+  std::string FText;              // UTF-8
+  std::size_t FCursor = 0;        // in characters
   std::uint64_t FGeneration = 0;  // counts changes of the text: older answers are stale
   TWait FWaiting = TWait::None;
-  bool FSlow = false;          // the answer is late (the host's timer said so)
-  bool FQuitArmed = false;     // "quit" and Enter once: the next Enter forgets
-  bool FListing = false;       // the candidates are the definitions of "list"
-  bool FFailed = false;        // the answer was "?": nothing to commit
-  std::string FResult;         // the answer for the current text, as returned
-  std::string FReason;         // why it failed, translated
-  std::string FNotice;         // the problem, or what Enter did
+  bool FSlow = false;       // the answer is late (the host's timer said so)
+  bool FQuitArmed = false;  // "quit" and Enter once: the next Enter forgets
+  bool FListing = false;    // the candidates are the definitions of "list"
+  bool FFailed = false;     // the answer was "?": nothing to commit
+  std::string FResult;      // the answer for the current text, as returned
+  std::string FReason;      // why it failed, translated
+  std::string FNotice;      // the problem, or what Enter did
   std::string FProblem;
   std::vector<std::string> FCandidates;
   TValueForm FValueForm = TValueForm::Result;
