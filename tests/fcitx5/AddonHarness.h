@@ -168,6 +168,7 @@ class THarness {
 
   std::vector<std::string> Commits;  // every text committed to the application
   std::vector<std::string> ImKeys;   // every key press the input method received
+  std::vector<std::string> Auxes;    // every auxiliary text shown
 
  private:
   void Start() {
@@ -181,6 +182,11 @@ class THarness {
         [this](fcitx::Event& event) {
           Commits.push_back(static_cast<fcitx::CommitStringEvent&>(event).text());
         });
+    // Every auxiliary text shown: Fcitx5's own input-method notice may replace one before
+    // the next step looks.
+    FUiWatch = FInstance->watchEvent(fcitx::EventType::InputContextUpdateUI,
+                                     fcitx::EventWatcherPhase::Default,
+                                     [this](fcitx::Event&) { Auxes.push_back(Aux()); });
     FUuid = FFrontend->call<fcitx::ITestFrontend::createInputContext>("testapp");
     Ic()->focusIn();
   }
@@ -189,6 +195,7 @@ class THarness {
   std::unique_ptr<fcitx::Instance> FInstance;
   fcitx::AddonInstance* FFrontend = nullptr;
   std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>> FCommitWatch;
+  std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>> FUiWatch;
   fcitx::ICUUID FUuid{};
 };
 
