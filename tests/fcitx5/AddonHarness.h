@@ -148,8 +148,17 @@ class THarness {
     return panel.clientPreedit().empty() ? panel.preedit().cursor()
                                          : panel.clientPreedit().cursor();
   }
+  // An auxiliary text with `part` shown since the step began (Fcitx5's own notice may have
+  // replaced it since).
   TStep UntilAux(std::string part) {
-    return [this, part] { return Aux().find(part) != std::string::npos; };
+    auto from = std::make_shared<std::size_t>(std::string::npos);
+    return [this, part, from] {
+      if (*from == std::string::npos) *from = Auxes.size();
+      for (std::size_t i = *from; i < Auxes.size(); ++i) {
+        if (Auxes[i].find(part) != std::string::npos) return true;
+      }
+      return Aux().find(part) != std::string::npos;
+    };
   }
   std::string Preedit() {
     const fcitx::InputPanel& panel = Ic()->inputPanel();
