@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# End to end, as a person would see it: a private X server (Xvfb) and D-Bus session, the real
-# fcitx5 daemon with the VeskMath add-on installed into a scratch prefix, the plug-in
-# registered and installed in a scratch registry store, and a GTK window (zenity's entry
-# dialog) that receives its input through Fcitx5's GTK module. xdotool presses the trigger
-# (Control+Alt+M), types 1+2= and presses Enter; the window's text must then read "1+2= 3".
-# A screenshot with the candidate showing is saved on the way.
+# End to end, as a Japanese user meets it: the two Debian packages built and installed
+# (veskmath, fcitx5-veskmath) and nothing else done, no registry command; a fresh home
+# folder under ja_JP.UTF-8; a private X server (Xvfb) and D-Bus session, the real fcitx5
+# daemon, and a GTK window (zenity's entry dialog) that receives its input through Fcitx5's
+# GTK module. xdotool presses the trigger (Control+Alt+M), types 1+2= and presses Enter; the
+# window's text must then read "1+2= 3". A screenshot with the candidate and the Japanese
+# auxiliary text is saved on the way. Afterwards the packages are purged and must leave no
+# file behind. Needs root (it installs the packages); a VeskMath package installed before is
+# replaced by this build's and purged at the end.
 #
 #   scripts/check-ime.sh [--watch] [--display DISPLAY] [--screenshot FILE] [BUILD_DIR]
 #
@@ -45,6 +48,12 @@ say() { echo "== check-ime: $*"; }
 
 # --- What the check needs.
 need=()
+command -v apt-get >/dev/null 2>&1 && [ "$(id -u)" = 0 ] ||
+  { echo "check-ime: run it as root on a Debian system: it installs the packages" >&2; exit 2; }
+locale -a 2>/dev/null | grep -qix 'ja_JP.utf8' || command -v localedef >/dev/null 2>&1 || need+=(locales)
+command -v cpack >/dev/null 2>&1 || need+=(cmake)
+# The Japanese texts in the screenshot.
+fc-list :lang=ja 2>/dev/null | grep -q . || need+=(fonts-ipafont-gothic)
 [ -n "$display" ] || command -v Xvfb >/dev/null 2>&1 || need+=(xvfb)
 command -v xdotool >/dev/null 2>&1 || need+=(xdotool)
 command -v import >/dev/null 2>&1 || need+=(imagemagick)
@@ -63,39 +72,42 @@ if [ ${#need[@]} -gt 0 ]; then
   fi
 fi
 
-# --- The programs and the add-on, installed into a scratch prefix.
-say "build and install into $work/prefix"
-cmake --build "$build" --target vm_install_set >/dev/null || fail "build"
+# --- The packages, installed as a user installs them.
+say "build the packages"
+cmake --build "$build" >/dev/null || fail "build"
 rm -rf "$work"
-mkdir -p "$work/config" "$work/data"
-# The servers' sockets live in the runtime directory, and a socket's path must fit in 107
-# bytes: a deep checkout would not leave room, so the runtime and temporary directories go
-# in a short scratch folder of their own.
+mkdir -p "$work/home"
+(cd "$build" && rm -f ./*.deb && cpack -G DEB >"$work/cpack.log" 2>&1) ||
+  { cat "$work/cpack.log" >&2; fail "cpack -G DEB"; }
+debs=("$build"/veskmath_*.deb "$build"/fcitx5-veskmath_*.deb)
+[ -e "${debs[1]}" ] || fail "the build has no Fcitx5 add-on (Fcitx5's development packages missing?)"
+say "install ${debs[*]##*/}"
+DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq fcitx5-veskmath veskmath >/dev/null 2>&1 || true
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${debs[@]}" >"$work/apt.log" 2>&1 ||
+  { cat "$work/apt.log" >&2; fail "apt-get install"; }
+installed_files=$(dpkg -L veskmath fcitx5-veskmath | sort -u)
+purged=0
+purge() {
+  [ "$purged" = 1 ] && return
+  purged=1
+  DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq fcitx5-veskmath veskmath >/dev/null 2>&1
+}
+
+# The Japanese locale the user works in.
+if ! locale -a | grep -qix 'ja_JP.utf8'; then
+  say "generate the locale ja_JP.UTF-8"
+  localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 || fail "localedef ja_JP.UTF-8"
+fi
+
+# A fresh user: nothing but a home folder; sockets and temporary files in a short scratch
+# folder (a socket's path must fit in 107 bytes).
 short=$(mktemp -d /tmp/vm-ime.XXXXXX)
-trap 'rm -rf "$short"' EXIT
 mkdir -p "$short/tmp" "$short/run"
 chmod 700 "$short/run"
-cmake --install "$build" --prefix "$work/prefix" >/dev/null || fail "cmake --install"
-addon_dir=""
-for f in "$work"/prefix/lib/*/fcitx5/veskmath.so "$work"/prefix/lib/fcitx5/veskmath.so; do
-  [ -e "$f" ] && addon_dir=$(dirname "$f")
-done
-[ -n "$addon_dir" ] || fail "the build has no Fcitx5 add-on (Fcitx5's development packages missing?)"
-fcitx_addons=$(dirname "$(ls /usr/lib/*/fcitx5/libxcb.so | head -1)")
-
-# Everything below lives in the scratch folder: registry store, history, sockets, the
-# framework's configuration.
-export VESKMATH_REGISTRY=$work/registry.reg TMPDIR=$short/tmp XDG_RUNTIME_DIR=$short/run
-export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data HOME=$work
-export XDG_DATA_DIRS=$work/prefix/share:/usr/local/share:/usr/share
-export FCITX_ADDON_DIRS=$addon_dir:$fcitx_addons
+unset VESKMATH_REGISTRY XDG_CONFIG_HOME XDG_DATA_HOME XDG_DATA_DIRS FCITX_ADDON_DIRS LANGUAGE LC_ALL
+export HOME=$work/home TMPDIR=$short/tmp XDG_RUNTIME_DIR=$short/run
 export GTK_IM_MODULE=fcitx QT_IM_MODULE=fcitx XMODIFIERS=@im=fcitx
-export LANG=C.UTF-8 NO_AT_BRIDGE=1
-bin=$work/prefix/bin
-"$bin/veskmath" /regserver </dev/null || fail "veskmath /regserver"
-"$bin/vreg" add 'HKLM\SOFTWARE\Orbanel\Vesk' >/dev/null
-printf 'install\nclose\n' | "$bin/veskmath" >"$work/install.txt" || fail "installing the plug-in"
-"$bin/vesk" '1+2=' | grep -qx '1+2= 3' || fail "vesk does not convert through the installed plug-in"
+export LANG=ja_JP.UTF-8 NO_AT_BRIDGE=1
 
 # --- X server, D-Bus session, fcitx5, the window.
 pids=()
@@ -104,6 +116,7 @@ cleanup() {
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
   wait 2>/dev/null || true
   rm -rf "$short"
+  purge
 }
 trap cleanup EXIT
 
@@ -124,7 +137,7 @@ eval "$(dbus-daemon --session --fork --print-address=1 --print-pid=1 |
         { read -r address; read -r pid; echo "export DBUS_SESSION_BUS_ADDRESS='$address'; bus_pid=$pid"; })"
 pids+=("$bus_pid")
 
-say "fcitx5 with the add-on from $addon_dir"
+say "fcitx5 with the installed add-on"
 # Its own bus: --replace reaches only a framework on this private bus.
 # No XIM server of its own (the GTK module is what is checked).
 fcitx5 --replace --disable=xim --verbose='default=5' >"$work/fcitx5.log" 2>&1 &
@@ -157,6 +170,8 @@ sleep "$delay"
 xdotool type --delay "$(awk "BEGIN { print int($delay * 1000) }")" '1+2='
 # The candidate shows once the server answered: give it a moment, then take the picture.
 sleep 1
+grep -q 'registered for this user' "$work/fcitx5.log" ||
+  { tail -20 "$work/fcitx5.log" >&2; fail "the add-on did not register the plug-in at first use"; }
 mkdir -p "$(dirname "$shot")"
 # The window's corner and the candidate below the entry.
 import -window root -crop 370x130+35+35 +repage "$shot" || fail "screenshot"
@@ -172,4 +187,11 @@ if [ "$text" != "1+2= 3" ]; then
   fail "the window does not read '1+2= 3'"
 fi
 say "the window reads '$text'; screenshot: $shot"
+
+say "purge the packages"
+purge
+left=$(while read -r f; do if [ -f "$f" ] || [ -L "$f" ]; then echo "$f"; fi; done <<<"$installed_files")
+[ -z "$left" ] || fail "files left after purging: $left"
+[ -z "$(dpkg-query -W -f='${Status}' veskmath fcitx5-veskmath 2>/dev/null)" ] ||
+  fail "the packages are still known to dpkg after purging"
 echo "check-ime: passed"

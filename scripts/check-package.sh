@@ -263,8 +263,9 @@ if [ $addon_built = yes ]; then
   case "$addon_depends" in *"fcitx5 (>= "*) ;; *) fail "fcitx5-veskmath does not depend on fcitx5" ;; esac
   dpkg-deb --contents "$addon_deb" >"$work/addon-contents.txt"
   grep -q ' ./usr/lib/.*fcitx5/veskmath.so$' "$work/addon-contents.txt" &&
-    grep -q ' ./usr/share/fcitx5/addon/veskmath.conf$' "$work/addon-contents.txt" ||
-    fail "fcitx5-veskmath lacks the add-on or its veskmath.conf"
+    grep -q ' ./usr/share/fcitx5/addon/veskmath.conf$' "$work/addon-contents.txt" &&
+    grep -q ' ./usr/share/locale/ja/LC_MESSAGES/fcitx5-veskmath.mo$' "$work/addon-contents.txt" ||
+    fail "fcitx5-veskmath lacks the add-on, its veskmath.conf or its Japanese catalogue"
   dpkg-deb --extract "$addon_deb" "$work/addon-root"
   if leaning=$(grep -rlF -e "$src" -e "$build" "$work/addon-root"); then
     fail "these installed files name the source or build tree: $leaning"

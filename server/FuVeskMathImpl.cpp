@@ -412,4 +412,28 @@ HRESULT CreateFuVeskMath(win::REFIID riid, void** object) {
   }
 }
 
+std::string FailureReason(std::u16string_view notation) {
+  bool lost = false;
+  const std::string hyoki = win::WideToAnsi(notation, &lost);
+  if (IsCommand(hyoki, "quit") || IsCommand(hyoki, "list")) return {};
+  if (lost) return "the notation has a character outside the code page";
+  std::string text = HalfWidthNotation(hyoki);
+  if (!text.empty() && text.back() == '=') text.pop_back();
+  try {
+    std::vector<std::string> lines;
+    THistoryFile(HistoryFilePath()).Load(lines);
+    qel::TQelExpression expression;
+    expression.Optimize = true;
+    for (const std::string& line : lines) {
+      expression.Add(line);
+      expression.EvaluateCplx();
+    }
+    expression.Add(text);
+    Math387::CplxToStr(expression.EvaluateCplx(), 0);
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return {};
+}
+
 }  // namespace veskmath::server

@@ -91,4 +91,10 @@ win::HRESULT CreateFuVeskMath(win::REFIID riid, void** object);
 // notation ("１＋２＝" -> "1+2="); otherwise the notation itself.
 std::string HalfWidthNotation(const std::string& notation);
 
+// Why a read of VeskResult answers "?" for this notation now (UTF-16, as a host holds it):
+// the message of the failure, in the system code page (a compile error, a refusal, a history
+// that cannot be read or no longer replays); empty when it evaluates. Reads the history, never
+// writes it, and opens no status window.
+std::string FailureReason(std::u16string_view notation);
+
 }  // namespace veskmath::server

@@ -13,6 +13,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/base/SysBase.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/rtl/UniqueFd.h"
 #include "platform/win/Files.h"
@@ -24,7 +25,7 @@ namespace {
 
 constexpr std::string_view kLineBreak = "\r\n";
 
-std::string Reason(int error) { return std::strerror(error); }
+std::string Reason(int error) { return base::SystemErrorText(error); }
 
 // Only a regular file that this user owns counts as the history file: a directory, a
 // device or a pipe planted at its path, or another user's file, is neither read nor

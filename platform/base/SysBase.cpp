@@ -1,6 +1,9 @@
 #include "platform/base/SysBase.h"
 
+#include <locale.h>
+
 #include <atomic>
+#include <cstring>
 
 namespace veskmath::base {
 
@@ -27,6 +30,11 @@ std::string UpperCase(std::string_view text) {
   for (char& c : out)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - ('a' - 'A'));
   return out;
+}
+
+std::string SystemErrorText(int error) {
+  static const locale_t english = ::newlocale(LC_ALL_MASK, "C", nullptr);
+  return english != nullptr ? ::strerror_l(error, english) : std::strerror(error);
 }
 
 }  // namespace veskmath::base

@@ -69,6 +69,10 @@ void SetDecimalSeparator(char separator);
 // ASCII case mapping: only A-Z / a-z change, every other byte stays as it is.
 std::string LowerCase(std::string_view text);
 std::string UpperCase(std::string_view text);
+
+// The system's text for an errno value, in English whatever the process's locale: messages
+// inside are in the system code page, which a localised UTF-8 text would not be.
+std::string SystemErrorText(int error);
 char LowerChar(char c);
 
 }  // namespace veskmath::base

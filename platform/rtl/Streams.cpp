@@ -151,7 +151,7 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : FFileName
   do {
     FHandle.Reset(::open(fileName.c_str(), flags, 0666));
   } while (!FHandle.Valid() && errno == EINTR);
-  if (!FHandle.Valid()) fail(std::strerror(errno));
+  if (!FHandle.Valid()) fail(base::SystemErrorText(errno).c_str());
 
   int lock = 0;
   if (share == fmShareExclusive) {
@@ -163,9 +163,9 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : FFileName
   }
   if (lock != 0 && ::flock(FHandle.Get(), lock | LOCK_NB) != 0) {
     if (errno == EWOULDBLOCK) fail(kSharingViolation);
-    fail(std::strerror(errno));
+    fail(base::SystemErrorText(errno).c_str());
   }
-  if (create && ::ftruncate(FHandle.Get(), 0) != 0) fail(std::strerror(errno));
+  if (create && ::ftruncate(FHandle.Get(), 0) != 0) fail(base::SystemErrorText(errno).c_str());
 }
 
 TFileStream::~TFileStream() = default;  // closing the handle releases the lock

@@ -93,17 +93,19 @@ std::string EnsurePrivateDirectory(const std::string& requested) {
     // The umask may have taken owner bits away; it cannot have added any.
     if (::chmod(path.c_str(), 0700) != 0) {
       const int error = errno;
-      Refuse(path, std::string("cannot set its mode: ") + std::strerror(error),
+      Refuse(path, std::string("cannot set its mode: ") + base::SystemErrorText(error),
              ErrorFromErrno(error));
     }
   } else if (errno != EEXIST) {
     const int error = errno;
-    Refuse(path, std::string("cannot create it: ") + std::strerror(error), ErrorFromErrno(error));
+    Refuse(path, std::string("cannot create it: ") + base::SystemErrorText(error),
+           ErrorFromErrno(error));
   }
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) {
     const int error = errno;
-    Refuse(path, std::string("cannot inspect it: ") + std::strerror(error), ErrorFromErrno(error));
+    Refuse(path, std::string("cannot inspect it: ") + base::SystemErrorText(error),
+           ErrorFromErrno(error));
   }
   if (S_ISLNK(st.st_mode)) Refuse(path, "it is a symbolic link", ERROR_ACCESS_DENIED);
   if (!S_ISDIR(st.st_mode)) Refuse(path, "it is not a directory", ERROR_ACCESS_DENIED);
@@ -166,8 +168,9 @@ std::string ModuleFileName() {
     const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
     if (n < 0) {
       const int error = errno;
-      throw EOSError(std::string("Cannot read the executable's path: ") + std::strerror(error),
-                     ErrorFromErrno(error));
+      throw EOSError(
+          std::string("Cannot read the executable's path: ") + base::SystemErrorText(error),
+          ErrorFromErrno(error));
     }
     if (static_cast<std::size_t>(n) < path.size()) {
       path.resize(static_cast<std::size_t>(n));

@@ -15,6 +15,7 @@
 #include <new>
 #include <unordered_map>
 
+#include "platform/base/SysBase.h"
 #include "platform/rtl/UniqueFd.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/Files.h"
@@ -314,7 +315,7 @@ void FormatRoot(const RegKeyNode& root, std::string& out, std::size_t& entries) 
   }
 }
 
-std::string ErrnoText(int err) { return std::strerror(err); }
+std::string ErrnoText(int err) { return base::SystemErrorText(err); }
 
 std::string DirectoryOf(const std::string& path) {
   const size_t slash = path.rfind('/');

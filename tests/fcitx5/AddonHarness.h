@@ -136,6 +136,30 @@ class THarness {
     return list && list->size() > 0 ? list->candidate(0).text().toString() : std::string();
   }
   std::string Aux() { return Ic()->inputPanel().auxUp().toString(); }
+  std::vector<std::string> Candidates() {
+    std::vector<std::string> out;
+    if (const auto list = Ic()->inputPanel().candidateList()) {
+      for (int i = 0; i < list->size(); ++i) out.push_back(list->candidate(i).text().toString());
+    }
+    return out;
+  }
+  int PreeditCursor() {
+    const fcitx::InputPanel& panel = Ic()->inputPanel();
+    return panel.clientPreedit().empty() ? panel.preedit().cursor()
+                                         : panel.clientPreedit().cursor();
+  }
+  // An auxiliary text with `part` shown since the step began (Fcitx5's own notice may have
+  // replaced it since).
+  TStep UntilAux(std::string part) {
+    auto from = std::make_shared<std::size_t>(std::string::npos);
+    return [this, part, from] {
+      if (*from == std::string::npos) *from = Auxes.size();
+      for (std::size_t i = *from; i < Auxes.size(); ++i) {
+        if (Auxes[i].find(part) != std::string::npos) return true;
+      }
+      return Aux().find(part) != std::string::npos;
+    };
+  }
   std::string Preedit() {
     const fcitx::InputPanel& panel = Ic()->inputPanel();
     return panel.clientPreedit().toString() + panel.preedit().toString();
@@ -153,6 +177,7 @@ class THarness {
 
   std::vector<std::string> Commits;  // every text committed to the application
   std::vector<std::string> ImKeys;   // every key press the input method received
+  std::vector<std::string> Auxes;    // every auxiliary text shown
 
  private:
   void Start() {
@@ -166,6 +191,11 @@ class THarness {
         [this](fcitx::Event& event) {
           Commits.push_back(static_cast<fcitx::CommitStringEvent&>(event).text());
         });
+    // Every auxiliary text shown: Fcitx5's own input-method notice may replace one before
+    // the next step looks.
+    FUiWatch = FInstance->watchEvent(fcitx::EventType::InputContextUpdateUI,
+                                     fcitx::EventWatcherPhase::Default,
+                                     [this](fcitx::Event&) { Auxes.push_back(Aux()); });
     FUuid = FFrontend->call<fcitx::ITestFrontend::createInputContext>("testapp");
     Ic()->focusIn();
   }
@@ -174,6 +204,7 @@ class THarness {
   std::unique_ptr<fcitx::Instance> FInstance;
   fcitx::AddonInstance* FFrontend = nullptr;
   std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>> FCommitWatch;
+  std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>> FUiWatch;
   fcitx::ICUUID FUuid{};
 };
 

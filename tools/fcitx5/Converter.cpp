@@ -4,6 +4,7 @@
 
 #include "host/MathSymbols.h"
 #include "host/PluginLink.h"
+#include "host/Setup.h"
 #include "platform/win/Automation.h"
 #include "platform/win/CodePage.h"
 
@@ -13,9 +14,6 @@ namespace {
 
 constexpr std::string_view kFullWidthColon = "\xEF\xBC\x9A";   // U+FF1A
 constexpr std::string_view kFullWidthEquals = "\xEF\xBC\x9D";  // U+FF1D
-
-// A hung server is given up after this long; the next key tries again.
-constexpr win::DWORD kCallTimeoutMs = 5000;
 
 bool EndsWith(std::string_view text, std::string_view tail) {
   return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
@@ -86,9 +84,12 @@ void TConverter::Release() {
   FWake.notify_one();
 }
 
+void TConverter::SetCallTimeout(std::chrono::milliseconds timeout) {
+  FCallTimeoutMs = timeout.count();
+}
+
 void TConverter::Run() {
   win::CoInitializeEx(nullptr, win::COINIT_APARTMENTTHREADED);
-  win::SetCallTimeout(kCallTimeoutMs);
   std::unique_lock<std::mutex> lock(FMutex);
   for (;;) {
     FWake.wait(lock, [this] { return FStopping || !FQueue.empty() || FReleaseWanted; });
@@ -113,6 +114,8 @@ void TConverter::Run() {
 }
 
 TAnswer TConverter::Serve(const TRequest& request) {
+  // A hung server is given up after this long; the next key tries again.
+  win::SetCallTimeout(static_cast<win::DWORD>(FCallTimeoutMs.load()));
   TAnswer answer;
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (!FLink) {
@@ -166,6 +169,7 @@ TAnswer TConverter::Serve(const TRequest& request) {
       started = win::SUCCEEDED(hr);
     }
     if (win::SUCCEEDED(hr)) {
+      if (IsFailedAnswer(result)) answer.Detail = host::ExplainFailure(request.Notation);
       answer.Result = std::move(result);
       answer.Started = started;
       return answer;
@@ -175,7 +179,11 @@ TAnswer TConverter::Serve(const TRequest& request) {
     if (ServerGone(hr) && attempt == 0) continue;
     answer.Problem = hr == win::RPC_E_TIMEOUT ? TProblem::NoAnswer : TProblem::CallFailed;
     answer.HResult = static_cast<std::int32_t>(hr);
-    answer.Detail = detail;
+    // Without the server's words, what the same evaluation says here (a history it cannot
+    // read, say).
+    answer.Detail = detail.empty() && answer.Problem == TProblem::CallFailed
+                        ? host::ExplainFailure(request.Notation)
+                        : detail;
     return answer;
   }
   return answer;

@@ -5,6 +5,8 @@
 // event loop there). No Fcitx5 header is needed here.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -35,7 +37,7 @@ struct TAnswer {
   TProblem Problem = TProblem::None;
   std::string Result;  // VeskResult, UTF-8 (when Problem is None)
   std::int32_t HResult = 0;
-  std::string Detail;
+  std::string Detail;    // UTF-8; for a failed answer ("?"), why it failed
   bool Started = false;  // VeskStart was called
 };
 
@@ -67,6 +69,8 @@ class TConverter {
   // Releases the object once the queue is empty, unless a request comes first; the server
   // then ends by itself when no other host holds one.
   void Release();
+  // How long a call waits for the server before the answer is NoAnswer (3 s unless set).
+  void SetCallTimeout(std::chrono::milliseconds timeout);
 
  private:
   void Run();
@@ -77,6 +81,7 @@ class TConverter {
   std::deque<TRequest> FQueue;
   bool FReleaseWanted = false;
   bool FStopping = false;
+  std::atomic<std::int64_t> FCallTimeoutMs{3000};
   std::unique_ptr<host::TLink> FLink;  // worker thread only
   std::thread FThread;
 };

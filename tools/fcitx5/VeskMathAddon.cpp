@@ -1,8 +1,13 @@
 #include "VeskMathAddon.h"
 
+#include <dlfcn.h>
+#include <libintl.h>
+#include <unistd.h>
+
 #include <fcitx-config/iniparser.h>
 #include <fcitx-utils/keysym.h>
 #include <fcitx-utils/standardpath.h>
+#include <fcitx-utils/log.h>
 #include <fcitx-utils/utf8.h>
 #include <fcitx/addonmanager.h>
 #include <fcitx/candidatelist.h>
@@ -13,43 +18,60 @@
 #include <fcitx/text.h>
 #include <fcitx/userinterface.h>
 
-#include <cstdio>
+#include <chrono>
+#include <filesystem>
 #include <utility>
+
+#include "host/Setup.h"
 
 namespace veskmath::fcitx5 {
 
 namespace {
 
 constexpr char kConfigFile[] = "conf/veskmath.conf";
+// Without an answer for this long, the auxiliary text says that the conversion is under way.
+constexpr std::uint64_t kSlowMicroseconds = 300'000;
 
-// The one candidate: the text that Enter commits. Choosing it is the same as Enter.
-class ResultCandidate : public fcitx::CandidateWord {
+// The folder of this add-on's file.
+std::filesystem::path AddonFolder() {
+  Dl_info info{};
+  if (::dladdr(reinterpret_cast<void*>(&AddonFolder), &info) == 0 || !info.dli_fname) return {};
+  return std::filesystem::path(info.dli_fname).parent_path();
+}
+
+// The first of the places that exists: installed, the plug-in program and the translations
+// lie where the package puts them relative to the add-on; in a build tree, beside it.
+std::string Beside(const std::vector<std::filesystem::path>& places) {
+  for (const std::filesystem::path& place : places) {
+    std::error_code error;
+    if (std::filesystem::exists(place, error)) return place.lexically_normal().string();
+  }
+  return places.empty() ? std::string() : places.front().lexically_normal().string();
+}
+
+// The one candidate kind: choosing it is the same as Enter on it.
+class SessionCandidate : public fcitx::CandidateWord {
  public:
-  ResultCandidate(VeskMathAddon* addon, std::string text)
-      : fcitx::CandidateWord(fcitx::Text(std::move(text))), FAddon(addon) {}
-  void select(fcitx::InputContext* ic) const override { FAddon->Take(ic); }
+  SessionCandidate(VeskMathAddon* addon, std::string text, std::size_t index)
+      : fcitx::CandidateWord(fcitx::Text(std::move(text))), FAddon(addon), FIndex(index) {}
+  void select(fcitx::InputContext* ic) const override { FAddon->Choose(ic, FIndex); }
 
  private:
   VeskMathAddon* FAddon;
+  std::size_t FIndex;
 };
 
-std::string Hex(std::int32_t hr) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
-  return text;
-}
-
-std::string WithDetail(std::string message, const std::string& detail) {
-  if (!detail.empty()) message += ": " + detail;
-  return message;
-}
-
 }  // namespace
+
+TTextDomain::TTextDomain() {
+  const std::filesystem::path folder = AddonFolder();
+  const std::string locale = Beside({folder / VESKMATH_LOCALEDIR_FROM_ADDON, folder / "locale"});
+  fcitx::registerDomain(FCITX_GETTEXT_DOMAIN, locale.c_str());
+}
 
 VeskMathAddon::VeskMathAddon(fcitx::Instance* instance)
     : FInstance(instance),
       FFactory([this](fcitx::InputContext&) { return new VeskMathState(FNextClient++); }) {
-  fcitx::registerDomain(FCITX_GETTEXT_DOMAIN, VESKMATH_LOCALEDIR);
   FInstance->inputContextManager().registerProperty("veskmathState", &FFactory);
   FDispatcher.attach(&FInstance->eventLoop());
   FConverter = std::make_unique<TConverter>();
@@ -82,6 +104,7 @@ VeskMathAddon::VeskMathAddon(fcitx::Instance* instance)
 }
 
 VeskMathAddon::~VeskMathAddon() {
+  if (FSetupThread.joinable()) FSetupThread.join();
   FConverter.reset();  // joins the worker: nothing is posted after this
   FDispatcher.detach();
 }
@@ -94,16 +117,47 @@ void VeskMathAddon::reloadConfig() {
           .empty()) {
     fcitx::safeSaveAsIni(FConfig, kConfigFile);
   }
+  ApplyConfig();
 }
 
 void VeskMathAddon::setConfig(const fcitx::RawConfig& config) {
   FConfig.load(config, true);
   fcitx::safeSaveAsIni(FConfig, kConfigFile);
+  ApplyConfig();
+}
+
+void VeskMathAddon::ApplyConfig() {
+  if (FConverter) FConverter->SetCallTimeout(std::chrono::seconds(*FConfig.timeout));
+}
+
+void VeskMathAddon::SetUp() {
+  FSetup = TSetup::Running;
+  const std::filesystem::path folder = AddonFolder();
+  const std::string program = Beside(
+      {folder / VESKMATH_PROGRAM_FROM_ADDON / "veskmath", folder / ".." / "veskmath" / "veskmath"});
+  FSetupThread = std::thread([this, program] {
+    host::TSetupResult result = host::EnsurePluginInstalled(program);
+    FDispatcher.schedule([this, result = std::move(result)] {
+      FSetupThread.join();
+      FSetup = TSetup::Done;
+      if (!result.Failure.empty()) {
+        Log("setting up the plug-in: " + result.Failure);
+      } else if (result.Changed) {
+        FCITX_INFO() << "VeskMath: the conversion plug-in was registered for this user";
+      }
+      for (TRequest& request : FHeld) FConverter->Submit(std::move(request));
+      FHeld.clear();
+    });
+  });
 }
 
 void VeskMathAddon::Enter(fcitx::InputContext* ic) {
   VeskMathState* state = ic->propertyFor(&FFactory);
-  state->Restart(true);
+  state->Active = true;
+  state->Session.Restart();
+  state->Session.SetValueForm(*FConfig.commitForm == CommitForm::Value ? TValueForm::Value
+                                                                       : TValueForm::Result);
+  if (FSetup == TSetup::NotStarted) SetUp();
   if (FActive++ == 0) {
     // The server starts while the user types the first character.
     Submit(ic, TRequestKind::Connect);
@@ -113,7 +167,9 @@ void VeskMathAddon::Enter(fcitx::InputContext* ic) {
 
 void VeskMathAddon::Leave(fcitx::InputContext* ic) {
   VeskMathState* state = ic->propertyFor(&FFactory);
-  state->Restart(false);
+  state->Active = false;
+  state->Session.Restart();
+  state->SlowTimer.reset();
   ic->inputPanel().reset();
   ic->updatePreedit();
   ic->updateUserInterface(fcitx::UserInterfaceComponent::InputPanel);
@@ -137,51 +193,53 @@ void VeskMathAddon::OnKey(fcitx::KeyEvent& keyEvent) {
   }
   // Shortcuts with Control, Alt or Super go to the application.
   if (key.isModifier() || key.hasModifier()) return;
+  static const std::pair<FcitxKeySym, TKey> kKeys[] = {
+      {FcitxKey_Escape, TKey::Escape},  {FcitxKey_Return, TKey::Enter},
+      {FcitxKey_KP_Enter, TKey::Enter}, {FcitxKey_BackSpace, TKey::BackSpace},
+      {FcitxKey_Delete, TKey::Delete},  {FcitxKey_KP_Delete, TKey::Delete},
+      {FcitxKey_Left, TKey::Left},      {FcitxKey_KP_Left, TKey::Left},
+      {FcitxKey_Right, TKey::Right},    {FcitxKey_KP_Right, TKey::Right},
+      {FcitxKey_Home, TKey::Home},      {FcitxKey_KP_Home, TKey::Home},
+      {FcitxKey_End, TKey::End},        {FcitxKey_KP_End, TKey::End},
+  };
   keyEvent.accept();
-  if (key.check(FcitxKey_Escape)) {
-    Leave(ic);
-  } else if (key.check(FcitxKey_Return) || key.check(FcitxKey_KP_Enter)) {
-    Take(ic);
-  } else if (key.check(FcitxKey_BackSpace)) {
-    if (state->Text.empty()) {
-      Leave(ic);
+  for (const auto& [sym, action] : kKeys) {
+    if (key.check(sym)) {
+      Carry(ic, state->Session.Key(action));
       return;
     }
-    const std::size_t chars = fcitx::utf8::length(state->Text);
-    state->Text.resize(fcitx::utf8::ncharByteLength(state->Text.begin(), chars - 1));
-    Edited(ic);
-  } else if (const std::uint32_t c = fcitx::Key::keySymToUnicode(key.sym());
-             c >= 0x20 && c != 0x7F) {
-    state->Text += fcitx::utf8::UCS4ToUTF8(c);
-    Edited(ic);
+  }
+  if (const std::uint32_t c = fcitx::Key::keySymToUnicode(key.sym()); c >= 0x20 && c != 0x7F) {
+    Carry(ic, state->Session.Key(TKey::Character, c));
   }
 }
 
-void VeskMathAddon::Edited(fcitx::InputContext* ic) {
+void VeskMathAddon::Choose(fcitx::InputContext* ic, std::size_t index) {
   VeskMathState* state = ic->propertyFor(&FFactory);
-  ++state->Generation;
-  state->Answered = false;
-  state->Taking = false;
-  if (!state->Text.empty() && !HasSideEffects(state->Text)) Submit(ic, TRequestKind::Preview);
-  UpdateUI(ic);
+  if (state->Active) Carry(ic, state->Session.Choose(index));
 }
 
-void VeskMathAddon::Take(fcitx::InputContext* ic) {
+// Does what the session asked for after a key, an answer or a choice.
+void VeskMathAddon::Carry(fcitx::InputContext* ic, const TStep& step) {
   VeskMathState* state = ic->propertyFor(&FFactory);
-  if (!state->Active || state->Taking) return;
-  if (state->Text.empty()) {
+  if (step.Submit) Submit(ic, step.Kind);
+  if (step.Started) {
+    state->SlowTimer = FInstance->eventLoop().addTimeEvent(
+        CLOCK_MONOTONIC, fcitx::now(CLOCK_MONOTONIC) + kSlowMicroseconds, 10'000,
+        [this, uuid = ic->uuid(), generation = state->Session.Generation()](fcitx::EventSourceTime*,
+                                                                            std::uint64_t) {
+          if (fcitx::InputContext* slow = FInstance->inputContextManager().findByUUID(uuid)) {
+            if (slow->propertyFor(&FFactory)->Session.Slow(generation)) UpdateUI(slow);
+          }
+          return true;
+        });
+  }
+  if (step.Leave) {
+    const std::string text = step.Commit;
     Leave(ic);
+    if (!text.empty()) ic->commitString(text);
     return;
   }
-  if (state->Answered && !HasSideEffects(state->Text)) {
-    // The result shown is the one taken (a second read could differ: "random").
-    if (IsFailedAnswer(state->Result)) return;
-    Submit(ic, TRequestKind::Start);
-    Commit(ic, state->Result);
-    return;
-  }
-  state->Taking = true;
-  Submit(ic, TRequestKind::Take);
   UpdateUI(ic);
 }
 
@@ -190,14 +248,18 @@ void VeskMathAddon::Submit(fcitx::InputContext* ic, TRequestKind kind) {
   TRequest request;
   request.Kind = kind;
   request.Client = state->Client;
-  request.Notation = state->Text;
-  request.Deliver = [this, uuid = ic->uuid(), generation = state->Generation,
+  request.Notation = state->Session.Notation();
+  request.Deliver = [this, uuid = ic->uuid(), generation = state->Session.Generation(),
                      kind](TAnswer answer) {
     FDispatcher.schedule([this, uuid, generation, kind, answer = std::move(answer)]() mutable {
       Answered(uuid, generation, kind, std::move(answer));
     });
   };
-  if (FConverter) FConverter->Submit(std::move(request));
+  if (FSetup != TSetup::Done) {
+    FHeld.push_back(std::move(request));
+  } else if (FConverter) {
+    FConverter->Submit(std::move(request));
+  }
 }
 
 void VeskMathAddon::Answered(fcitx::ICUUID uuid, std::uint64_t generation, TRequestKind kind,
@@ -205,99 +267,42 @@ void VeskMathAddon::Answered(fcitx::ICUUID uuid, std::uint64_t generation, TRequ
   fcitx::InputContext* ic = FInstance->inputContextManager().findByUUID(uuid);
   if (ic == nullptr) return;
   VeskMathState* state = ic->propertyFor(&FFactory);
-  // An answer for a text that has changed since, or a mode already left, is dropped.
-  if (!state->Active || state->Generation != generation) return;
+  if (!state->Active) return;
+  const TStep step = state->Session.Answer(generation, kind, answer);
   if (answer.Problem != TProblem::None) {
-    state->Notice = Describe(answer);
-    state->Taking = false;
-    UpdateUI(ic);
-    return;
+    // The aux text's words, and the whole detail that it may have shortened.
+    Log(state->Session.Problem() + (answer.Detail.empty() ? "" : " [" + answer.Detail + "]"));
   }
-  state->Notice.clear();
-  if (kind == TRequestKind::Connect || kind == TRequestKind::Start) {
-    UpdateUI(ic);
-    return;
-  }
-  state->Answered = true;
-  state->Result = std::move(answer.Result);
-  if (kind == TRequestKind::Take && state->Taking) {
-    state->Taking = false;
-    if (!IsFailedAnswer(state->Result)) {
-      Commit(ic, state->Result);
-      return;
-    }
-  }
-  UpdateUI(ic);
+  Carry(ic, step);
 }
 
-void VeskMathAddon::Commit(fcitx::InputContext* ic, const std::string& result) {
-  const VeskMathState* state = ic->propertyFor(&FFactory);
-  const std::string text =
-      *FConfig.commitForm == CommitForm::Value ? ValueAlone(state->Text, result) : result;
-  Leave(ic);
-  if (!text.empty()) ic->commitString(text);
+void VeskMathAddon::Log(const std::string& problem) {
+  if (FLogged.insert(problem).second) FCITX_WARN() << "VeskMath: " << problem;
 }
 
 void VeskMathAddon::UpdateUI(fcitx::InputContext* ic) {
   const VeskMathState* state = ic->propertyFor(&FFactory);
+  const TMathSession& session = state->Session;
   fcitx::InputPanel& panel = ic->inputPanel();
   panel.reset();
-  fcitx::Text preedit(state->Text, fcitx::TextFormatFlag::Underline);
-  preedit.setCursor(static_cast<int>(state->Text.size()));
+  fcitx::Text preedit(session.Notation(), fcitx::TextFormatFlag::Underline);
+  preedit.setCursor(static_cast<int>(session.CursorByte()));
   if (ic->capabilityFlags().test(fcitx::CapabilityFlag::Preedit)) {
     panel.setClientPreedit(preedit);
   } else {
     panel.setPreedit(preedit);
   }
-  std::string aux = _("Math: ");
-  if (!state->Notice.empty()) {
-    aux += state->Notice;
-  } else if (state->Text.empty()) {
-    aux += _("type an expression (1+2=, sin(pi/6), a:=2), Enter takes the result");
-  } else if (state->Taking) {
-    aux += _("converting...");
-  } else if (HasSideEffects(state->Text)) {
-    aux += _("Enter converts");
-  } else if (state->Answered && IsFailedAnswer(state->Result)) {
-    aux += _("no result: edit the expression");
-  }
-  panel.setAuxUp(fcitx::Text(aux));
-  if (state->Answered) {
+  panel.setAuxUp(fcitx::Text(session.Aux()));
+  if (!session.Candidates().empty()) {
     auto candidates = std::make_unique<fcitx::CommonCandidateList>();
-    const std::string shown = *FConfig.commitForm == CommitForm::Value
-                                  ? ValueAlone(state->Text, state->Result)
-                                  : state->Result;
-    candidates->append<ResultCandidate>(this, shown);
+    for (std::size_t i = 0; i < session.Candidates().size(); ++i) {
+      candidates->append<SessionCandidate>(this, session.Candidates()[i], i);
+    }
     candidates->setGlobalCursorIndex(0);
     panel.setCandidateList(std::move(candidates));
   }
   ic->updatePreedit();
   ic->updateUserInterface(fcitx::UserInterfaceComponent::InputPanel);
-}
-
-std::string VeskMathAddon::Describe(const TAnswer& answer) const {
-  switch (answer.Problem) {
-    case TProblem::None:
-      break;
-    case TProblem::RegistryUnreadable:
-      return WithDetail(_("cannot read the host's list in the registry"), answer.Detail);
-    case TProblem::NotInstalled:
-      return _("no conversion plug-in is installed: run `veskmath` and choose Install");
-    case TProblem::ClassNotRegistered:
-      return _("the plug-in is listed but not registered: run `veskmath /regserver`");
-    case TProblem::ServerFailed:
-      return WithDetail(std::string(_("the conversion server cannot start")) + " (" +
-                            Hex(answer.HResult) + "); " +
-                            _("check that `vesk 1+2=` works, then type again"),
-                        answer.Detail);
-    case TProblem::NoAnswer:
-      return _("the conversion server does not answer; the next key tries again");
-    case TProblem::CallFailed:
-      return WithDetail(std::string(_("the conversion failed")) + " (" + Hex(answer.HResult) +
-                            "); " + _("the next key tries again"),
-                        answer.Detail);
-  }
-  return {};
 }
 
 fcitx::AddonInstance* VeskMathAddonFactory::create(fcitx::AddonManager* manager) {

@@ -1,14 +1,16 @@
 // The Fcitx5 add-on: a host of the conversion plug-in on top of whichever input method is
-// active. The trigger key enters math mode; the typed text is the preedit and its result the
-// candidate, refreshed after every change; Enter (or choosing the candidate) commits the
-// result and tells the plug-in it was taken, Escape leaves committing nothing. Every call on
-// the conversion object runs on the converter's thread; answers come back through the event
-// loop and are dropped when the text has changed since.
+// active. The trigger key enters math mode; what each key then does is TMathSession's (shared
+// with any other host); this layer maps Fcitx5's keys to it, shows its preedit, auxiliary text
+// and candidates, carries out its requests on the converter (whose calls run on its own
+// thread; answers come back through the event loop) and logs each distinct failure once.
+// At the first trigger of a session the plug-in installed beside the add-on is registered
+// and listed for this user when that is missing, as an installed framework does.
 #pragma once
 
 #include <fcitx-config/configuration.h>
 #include <fcitx-config/enum.h>
 #include <fcitx-config/option.h>
+#include <fcitx-utils/event.h>
 #include <fcitx-utils/eventdispatcher.h>
 #include <fcitx-utils/handlertable.h>
 #include <fcitx-utils/i18n.h>
@@ -20,23 +22,36 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Converter.h"
+#include "MathSession.h"
 
 namespace veskmath::fcitx5 {
+
+// Binds the add-on's text domain before anything of it is translated (the configuration's
+// option names are translated as they are made).
+struct TTextDomain {
+  TTextDomain();
+};
 
 enum class CommitForm { Result, Value };
 FCITX_CONFIG_ENUM_NAME_WITH_I18N(CommitForm, N_("Result as returned"), N_("Value alone"));
 
-FCITX_CONFIGURATION(VeskMathConfig, fcitx::KeyListOption triggerKey{this,
-                                                                    "TriggerKey",
-                                                                    _("Trigger Key"),
-                                                                    {fcitx::Key("Control+Alt+M")},
-                                                                    fcitx::KeyListConstrain()};
-                    fcitx::OptionWithAnnotation<CommitForm, CommitFormI18NAnnotation> commitForm{
-                        this, "CommitForm", _("Commit"), CommitForm::Result};);
+FCITX_CONFIGURATION(
+    VeskMathConfig, fcitx::KeyListOption triggerKey{this,
+                                                    "TriggerKey",
+                                                    _("Trigger Key"),
+                                                    {fcitx::Key("Control+Alt+M")},
+                                                    fcitx::KeyListConstrain()};
+    fcitx::OptionWithAnnotation<CommitForm, CommitFormI18NAnnotation> commitForm{
+        this, "CommitForm", _("Commit"), CommitForm::Result};
+    fcitx::Option<int, fcitx::IntConstrain> timeout{this, "Timeout",
+                                                    _("Seconds to wait for the conversion server"),
+                                                    3, fcitx::IntConstrain(1, 30)};);
 
 class VeskMathAddon;
 
@@ -47,22 +62,8 @@ class VeskMathState : public fcitx::InputContextProperty {
 
   const std::uint64_t Client;  // names this context's requests to the converter
   bool Active = false;
-  std::string Text;              // the notation typed so far, UTF-8
-  std::uint64_t Generation = 0;  // counts changes of Text: answers for older ones are stale
-  bool Answered = false;         // Result belongs to Text
-  std::string Result;
-  bool Taking = false;  // Enter was pressed; the answer commits
-  std::string Notice;   // the auxiliary text's message, when something is wrong
-
-  // Entering or leaving math mode: an empty text, and any answer still on its way is stale.
-  void Restart(bool active) {
-    Active = active;
-    Text.clear();
-    Answered = false;
-    Taking = false;
-    Notice.clear();
-    ++Generation;
-  }
+  TMathSession Session;
+  std::unique_ptr<fcitx::EventSourceTime> SlowTimer;  // "converting..." after a moment
 };
 
 class VeskMathAddon : public fcitx::AddonInstance {
@@ -74,26 +75,33 @@ class VeskMathAddon : public fcitx::AddonInstance {
   const fcitx::Configuration* getConfig() const override { return &FConfig; }
   void setConfig(const fcitx::RawConfig& config) override;
 
-  // Takes the result shown (Enter, or the candidate chosen).
-  void Take(fcitx::InputContext* ic);
+  // The candidate `index` was chosen.
+  void Choose(fcitx::InputContext* ic, std::size_t index);
 
  private:
   void Enter(fcitx::InputContext* ic);
   void Leave(fcitx::InputContext* ic);
   void OnKey(fcitx::KeyEvent& keyEvent);
-  void Edited(fcitx::InputContext* ic);
+  void Carry(fcitx::InputContext* ic, const TStep& step);
   void Submit(fcitx::InputContext* ic, TRequestKind kind);
   void Answered(fcitx::ICUUID uuid, std::uint64_t generation, TRequestKind kind, TAnswer answer);
-  void Commit(fcitx::InputContext* ic, const std::string& result);
   void UpdateUI(fcitx::InputContext* ic);
-  std::string Describe(const TAnswer& answer) const;
+  void Log(const std::string& problem);
+  void ApplyConfig();
+  void SetUp();
 
   fcitx::Instance* FInstance;
+  TTextDomain FDomain;  // before the configuration
   VeskMathConfig FConfig;
   std::uint64_t FNextClient = 1;
   fcitx::FactoryFor<VeskMathState> FFactory;
   int FActive = 0;  // input contexts in math mode; none: the object is released
   std::vector<std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>>> FHandlers;
+  std::set<std::string> FLogged;  // failures already in Fcitx5's log
+  // The first trigger registers the plug-in where needed; requests wait for it.
+  enum class TSetup { NotStarted, Running, Done } FSetup = TSetup::NotStarted;
+  std::vector<TRequest> FHeld;
+  std::thread FSetupThread;
   fcitx::EventDispatcher FDispatcher;
   // Last: destroyed first, so no answer is posted to a dispatcher that has gone.
   std::unique_ptr<TConverter> FConverter;

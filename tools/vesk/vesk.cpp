@@ -25,6 +25,7 @@
 
 #include "host/MathSymbols.h"
 #include "host/PluginLink.h"
+#include "host/Setup.h"
 #include "platform/rtl/LineInput.h"
 #include "platform/rtl/ScopeExit.h"
 #include "platform/win/Automation.h"
@@ -144,7 +145,13 @@ class THost {
     win::BSTR result;
     hr = FLink->GetResult(&result);
     if (FAILED(hr)) return Fail("VeskResult", hr);
-    Print(win::WideToUtf8(result.View()));
+    const std::string text = win::WideToUtf8(result.View());
+    Print(text);
+    if (text == "?" || text.ends_with(" ?")) {
+      const std::string reason = host::ExplainFailure(notation);
+      if (!reason.empty())
+        std::fprintf(stderr, "vesk: %s: %s\n", std::string(notation).c_str(), reason.c_str());
+    }
     return Notify();
   }
 
