@@ -6,8 +6,8 @@
 
 #include <fcitx-config/iniparser.h>
 #include <fcitx-utils/keysym.h>
-#include <fcitx-utils/standardpath.h>
 #include <fcitx-utils/log.h>
+#include <fcitx-utils/standardpath.h>
 #include <fcitx-utils/utf8.h>
 #include <fcitx/addonmanager.h>
 #include <fcitx/candidatelist.h>
