@@ -71,6 +71,10 @@ std::string RegisteredServerProgram() {
   if (win::FAILED(win::CLSIDFromProgID(win::AnsiToWide(server::kVeskMathProgID).c_str(), &clsid))) {
     return {};
   }
+  return RegisteredServerProgram(clsid);
+}
+
+std::string RegisteredServerProgram(const win::CLSID& clsid) {
   std::string commandLine;
   try {
     win::TRegistry reg;

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/win/OleTypes.h"
+
 namespace veskmath::host {
 
 struct TSetupResult {
@@ -24,6 +26,7 @@ TSetupResult EnsurePluginInstalled(const std::string& veskmath);
 // The program that the class registration starts ("/usr/bin/veskmath"); empty when the class
 // is not registered.
 std::string RegisteredServerProgram();
+std::string RegisteredServerProgram(const win::CLSID& clsid);
 
 // Why the notation (UTF-8) answers "?" now: the engine's or the system's message, UTF-8; empty
 // when it evaluates. Reads the history, never writes it.

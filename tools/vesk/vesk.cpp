@@ -196,24 +196,9 @@ class THost {
 // tree moved or deleted), says so with the path; otherwise empty.
 std::string MissingServerReason(const win::CLSID& clsid, win::HRESULT hr) {
   if (hr != win::CO_E_SERVER_EXEC_FAILURE) return {};
-  std::string commandLine;
-  try {
-    win::TRegistry reg;
-    reg.SetRootKey(win::HKEY_CLASSES_ROOT);
-    if (!reg.OpenKeyReadOnly("\\CLSID\\" + win::GUIDToString(clsid) + "\\LocalServer32")) return {};
-    commandLine = reg.ReadString("");
-  } catch (const veskmath::rtl::Exception&) {
-    return {};
-  }
-  // "/opt/vesk/veskmath /Automation" or "\"/opt/vesk math/veskmath\" /Automation"
-  std::string program;
-  if (!commandLine.empty() && commandLine.front() == '"') {
-    program = commandLine.substr(1, commandLine.find('"', 1) - 1);
-  } else {
-    program = commandLine.substr(0, commandLine.find(' '));
-  }
+  const std::string program = host::RegisteredServerProgram(clsid);
   if (program.empty() || ::access(program.c_str(), X_OK) == 0) return {};
-  return "the registered server " + win::AnsiToUtf8(program) +
+  return "the registered server " + program +
          " no longer exists (moved or deleted?): run `veskmath /regserver` with the veskmath "
          "you use now";
 }
