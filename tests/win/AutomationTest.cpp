@@ -472,11 +472,10 @@ TEST_F(AutomationFixture, DeadServerFailsCallsAtOnce) {
   const pid_t server = ServerOf(object.Get());
   ::kill(server, SIGKILL);
   ASSERT_TRUE(WaitForExit(server, 10000));
-  const Clock::time_point start = Clock::now();
+  // A call that waited for the dead server would end in RPC_E_TIMEOUT instead.
   std::int32_t value = 0;
   EXPECT_EQ(GetInt(object.Get(), DISPID_Count, value), RPC_E_DISCONNECTED);
   EXPECT_EQ(CallAdd(object.Get(), 1, value), RPC_E_DISCONNECTED);
-  EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
   object.Reset();  // releasing a proxy of a dead server is quiet
 }
 
@@ -486,10 +485,8 @@ TEST_F(AutomationFixture, HungServerTimesOut) {
   const pid_t server = ServerOf(object.Get());
   ASSERT_EQ(::kill(server, SIGSTOP), 0);
   SetCallTimeout(300);
-  const Clock::time_point start = Clock::now();
   std::int32_t value = 0;
   EXPECT_EQ(GetInt(object.Get(), DISPID_Count, value), RPC_E_TIMEOUT);
-  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
   // The stream is out of step after a timeout: later calls fail at once.
   EXPECT_EQ(GetInt(object.Get(), DISPID_Count, value), RPC_E_DISCONNECTED);
   ::kill(server, SIGKILL);
@@ -510,7 +507,7 @@ TEST_F(AutomationFixture, ServersThatDoNotComeUpFailActivationInTime) {
       {"unterminated quote", "\"/bin/true /Automation", CO_E_SERVER_EXEC_FAILURE},
       {"empty", "", CO_E_SERVER_EXEC_FAILURE},
       {"ends at once", "/bin/true", CO_E_SERVER_EXEC_FAILURE},
-      {"never registers", "/bin/sleep 3", CO_E_SERVER_EXEC_FAILURE},
+      {"never registers", "/bin/sleep 10", CO_E_SERVER_EXEC_FAILURE},
   };
   SetActivationTimeout(500);
   for (const ActivationFailure& c : cases) {
@@ -520,7 +517,8 @@ TEST_F(AutomationFixture, ServersThatDoNotComeUpFailActivationInTime) {
     ComPtr<IDispatch> object;
     EXPECT_EQ(Create(object), c.hr) << c.what;
     EXPECT_FALSE(object) << c.what;
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(3)) << c.what;
+    // The 500 ms timeout, not the 10 s the program would take to end.
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(8)) << c.what;
   }
 }
 

@@ -8,7 +8,6 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -88,9 +87,7 @@ TEST_F(Security, ShellSyntaxInTheCommandLineIsNeverRun) {
   };
   for (const std::string& line : lines) {
     Register(line);
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Create(), CO_E_SERVER_EXEC_FAILURE) << line;
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << line;
     EXPECT_FALSE(std::filesystem::exists(mark)) << "a shell ran: " << line;
   }
 }
