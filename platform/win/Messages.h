@@ -12,12 +12,12 @@
 // Across processes: a handle carries the id of the process that made it (bits 9-30: the
 // process id, bits 0-8: a slot), so it stays unique among the processes of the machine and
 // always fits a positive 32-bit signed integer. A window made reachable with PublishWindow
-// can be posted to from another process of the same user: the poster sends a datagram to the
-// owner's socket "msg-<pid>" in the user's runtime directory (Files.h: a private directory,
-// so only the same user can post), and a receiver thread of the owner puts it into the
-// window's queue. Such a post only knows that the datagram went out; a message for a window
-// that has been destroyed, or was never published, is dropped by the receiver. Both
-// processes must agree on the runtime directory (the same XDG_RUNTIME_DIR, or none).
+// can be posted to from another process of the user's session: the poster sends the message
+// as a signal on the session bus, and the owner, which listens for such signals from then
+// on, puts it into the window's queue. Such a post only knows that the signal went out; a
+// message for a window that has been destroyed, or was never published, is dropped by the
+// receiver. A message posted by a server while it answers a call of the window's owner is
+// in the owner's queue when that call returns.
 #pragma once
 
 #include <cstddef>
@@ -69,7 +69,7 @@ HWND CreateMessageWindow(WindowProc proc = {});
 BOOL DestroyWindow(HWND hwnd);
 
 // Makes a window reachable from other processes of the user (see above). FALSE when the
-// window is not a window of this process or the socket cannot be set up (GetLastError).
+// window is not a window of this process or there is no session bus (GetLastError).
 BOOL PublishWindow(HWND hwnd);
 
 // Puts the message into the queue of the window's owner thread and returns at once. A null
