@@ -113,9 +113,12 @@ void SetErrorText(REFCLSID clsid, REFIID iid, const std::string& description) {
   if (FAILED(CreateErrorInfo(&raw)) || raw == nullptr) return;
   const ComPtr<ICreateErrorInfo> create = ComPtr<ICreateErrorInfo>::Attach(raw);
   create->SetGUID(iid);
-  BSTR progId;
-  if (SUCCEEDED(ProgIDFromCLSID(clsid, &progId)) && !progId.IsNull()) {
-    create->SetSource(progId.c_str());
+  // The source is the ProgID registered for the class, as the server's error object says.
+  // (Without one, the name the class has on the bus, library.coclass, stands in.)
+  if (const std::optional<std::u16string> progId = ProgIDFromRegistry(clsid)) {
+    create->SetSource(progId->c_str());
+  } else if (const std::optional<TBusNames> names = BusNamesOf(clsid)) {
+    create->SetSource(Utf8ToWide(names->name).c_str());
   }
   create->SetDescription(Utf8ToWide(description).c_str());
   ComPtr<IErrorInfo> info;

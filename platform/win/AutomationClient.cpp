@@ -216,6 +216,7 @@ struct ClientBus {
   std::timed_mutex mutex;
   sd_bus* bus = nullptr;
   pid_t pid = 0;
+  std::string address;  // DBUS_SESSION_BUS_ADDRESS when it was opened
   bool listening = false;
 };
 
@@ -230,13 +231,15 @@ sd_bus* BusLocked(ClientBus& c, std::string& why) {
     c.bus = nullptr;  // the parent's: neither used nor closed here
     c.listening = false;
   }
-  if (c.bus != nullptr && sd_bus_is_open(c.bus) <= 0) {
+  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  if (c.bus != nullptr && (sd_bus_is_open(c.bus) <= 0 || c.address != (address ? address : ""))) {
     c.bus = sd_bus_flush_close_unref(c.bus);  // the bus went away: try a new connection
     c.listening = false;
   }
   if (c.bus == nullptr) {
     c.bus = automation::OpenSessionBus(why);
     c.pid = ::getpid();
+    c.address = address ? address : "";
   }
   return c.bus;
 }
@@ -401,7 +404,8 @@ class TDispatchProxy final : public IDispatch {
                                  append, Clock::now() + std::chrono::milliseconds(gCallTimeout),
                                  reply, failure);
       if (FAILED(hr)) {
-        if (!failure.fromServer) transport = hr;
+        // Only a member's exception becomes DISP_E_EXCEPTION; other codes come back as they are.
+        if (!failure.fromServer || failure.hr != DISP_E_EXCEPTION) transport = hr;
         return Report(failure, FClsid, FNames.itf->iid);
       }
       const TParamDesc* retval = func.Retval();
@@ -432,7 +436,7 @@ class TDispatchProxy final : public IDispatch {
     const HRESULT hr =
         DispInvoke(*FNames.itf, call, dispId, riid, flags, params, result, excepInfo, argErr);
     if (FAILED(transport)) {
-      // The call did not reach the member: the transport's code, not an exception.
+      // The call did not reach the member, or the server refused it: that code.
       if (excepInfo != nullptr) *excepInfo = EXCEPINFO{};
       return transport;
     }

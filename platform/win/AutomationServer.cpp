@@ -730,6 +730,21 @@ void OnBusReady(State& s) {
   Wake(s);
 }
 
+// A synchronous call outside the serving thread's turn (taking a name) may have read
+// messages off the socket that no poll will announce: the serving thread is told anyway.
+void ScheduleProcessing(State& s) {
+  if (s.processing.exchange(true)) return;
+  HWND window = 0;
+  {
+    const std::lock_guard<std::mutex> lock(s.mutex);
+    window = s.window;
+  }
+  if (PostMessageA(window, kBusMessage, 0, 0) == FALSE) {
+    s.processing = false;
+    Wake(s);
+  }
+}
+
 LRESULT ServingWindowProc(HWND, UINT message, WPARAM, LPARAM) {
   if (message == kBusMessage) OnBusReady(S());
   return 0;
@@ -897,10 +912,13 @@ HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD clsContex
       return hr;
     }
   }
-  const std::lock_guard<std::mutex> lock(s.mutex);
-  r.cookie = s.nextCookie++;
-  *cookie = r.cookie;
-  s.registrations.push_back(std::move(r));
+  {
+    const std::lock_guard<std::mutex> lock(s.mutex);
+    r.cookie = s.nextCookie++;
+    *cookie = r.cookie;
+    s.registrations.push_back(std::move(r));
+  }
+  if (local) ScheduleProcessing(s);
   return S_OK;
 }
 
@@ -957,8 +975,11 @@ HRESULT CoResumeClassObjects() {
       return hr;
     }
   }
-  const std::lock_guard<std::mutex> stateLock(s.mutex);
-  s.suspended = false;
+  {
+    const std::lock_guard<std::mutex> stateLock(s.mutex);
+    s.suspended = false;
+  }
+  ScheduleProcessing(s);
   return S_OK;
 }
 

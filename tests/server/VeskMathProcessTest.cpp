@@ -115,7 +115,7 @@ class VeskMathProcess : public ::testing::Test {
     file.SetValue(HKEY_LOCAL_MACHINE, kEntry01, "ID", win::RegValue::String(kVeskMathProgID));
   }
 
-  static bool Serving() { return testing::Exists(win::ClassSocketPath(CLSID_FuVeskMath)); }
+  static bool Serving() { return TScratch::Serving(); }
 
   TScratch scratch;
   int runs = 0;
@@ -172,7 +172,7 @@ TEST_F(VeskMathProcess, InstalledPluginConvertsThroughItsOwnServer) {
   EXPECT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.Out, "1+2= 3\n2\n3\na:=2 \n");  // "b:=7" was forgotten by the install
   EXPECT_EQ(r.Err, "");
-  EXPECT_EQ(TScratch::ReapOrphan(30), 0);  // the server vesk started ended by itself
+  EXPECT_TRUE(scratch.Bus().ServersEnd(30));  // the server vesk started ended by itself
   EXPECT_FALSE(Serving());
 
   r = VeskMath({}, "u\n");
@@ -200,7 +200,7 @@ TEST_F(VeskMathProcess, ServerInADirectoryWithBlanksIsStarted) {
   const TResult r = Vesk({"6*7"});
   EXPECT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.Out, "42\n");
-  EXPECT_EQ(TScratch::ReapOrphan(30), 0);
+  EXPECT_TRUE(scratch.Bus().ServersEnd(30));
 }
 
 // A moved or deleted build tree leaves the class pointing at a program that is gone: vesk
@@ -254,8 +254,8 @@ TEST_F(VeskMathProcess, TwoClientsShareOneServer) {
   EXPECT_EQ(y.Wait(60), 0) << y.Err();
   EXPECT_EQ(x.Out(), xOut);
   EXPECT_EQ(y.Out(), yOut);
-  EXPECT_EQ(TScratch::ReapOrphan(30), 0);
-  EXPECT_EQ(TScratch::ReapOrphan(1), std::nullopt);  // no second server was started
+  EXPECT_TRUE(scratch.Bus().ServersEnd(30));
+  EXPECT_EQ(scratch.Bus().Activations(), 1);  // no second server was started
 }
 
 TEST_F(VeskMathProcess, ClientKilledInACallLetsTheServerEnd) {
@@ -274,11 +274,11 @@ TEST_F(VeskMathProcess, ClientKilledInACallLetsTheServerEnd) {
     EXPECT_EQ(client.Wait(5), -1);
     EXPECT_EQ(client.Out(), "2\n");  // killed before its answer came
   }
-  EXPECT_EQ(TScratch::ReapOrphan(120), 0);
+  EXPECT_TRUE(scratch.Bus().ServersEnd(120));
   WriteFile(scratch.History(), "");
   const TResult r = Vesk({"1+1"});  // a new server
   EXPECT_EQ(r.Out, "2\n") << r.Err;
-  EXPECT_EQ(TScratch::ReapOrphan(30), 0);
+  EXPECT_TRUE(scratch.Bus().ServersEnd(30));
 }
 
 TEST_F(VeskMathProcess, TerminationQuestionAnsweredNoKeepsServing) {
