@@ -17,6 +17,10 @@ command -v g++ >/dev/null 2>&1 || need+=(g++)
 command -v ninja >/dev/null 2>&1 || need+=(ninja-build)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/gmock/gmock.h ] || need+=(libgmock-dev)
+# The automation runtime's transport: sd-bus, and a session bus (tests start their own).
+[ -f /usr/include/systemd/sd-bus.h ] || need+=(libsystemd-dev)
+command -v dbus-daemon >/dev/null 2>&1 || need+=(dbus)
+command -v dbus-run-session >/dev/null 2>&1 || need+=(dbus-bin)
 # The Fcitx5 add-on and its tests: Fcitx5's development files, the framework and its test
 # add-ons (testfrontend, testim, testui).
 [ -f /usr/include/Fcitx5/Core/fcitx/addoninstance.h ] || need+=(libfcitx5core-dev)
@@ -76,6 +80,10 @@ case "${1:-}" in
     if [ "$installed" = 0 ]; then
       "$bin/vreg/vreg" add 'HKLM\SOFTWARE\Orbanel\Vesk' >/dev/null  # the host's own key
       printf 'install\nclose\n' | "$bin/veskmath/veskmath"
+    fi
+    # vesk reaches the server through the session bus; a shell without one gets its own.
+    if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] && [ ! -S "${XDG_RUNTIME_DIR:-/nonexistent}/bus" ]; then
+      exec dbus-run-session -- "$bin/vesk/vesk" "$@"
     fi
     exec "$bin/vesk/vesk" "$@"
     ;;

@@ -95,7 +95,8 @@ bin=$work/prefix/bin
 "$bin/veskmath" /regserver </dev/null || fail "veskmath /regserver"
 "$bin/vreg" add 'HKLM\SOFTWARE\Orbanel\Vesk' >/dev/null
 printf 'install\nclose\n' | "$bin/veskmath" >"$work/install.txt" || fail "installing the plug-in"
-"$bin/vesk" '1+2=' | grep -qx '1+2= 3' || fail "vesk does not convert through the installed plug-in"
+dbus-run-session -- "$bin/vesk" '1+2=' | grep -qx '1+2= 3' ||
+  fail "vesk does not convert through the installed plug-in"
 
 # --- X server, D-Bus session, fcitx5, the window.
 pids=()

@@ -123,7 +123,7 @@ check_programs() (
   echo "   ok: the install dialog adds the plug-in ($where)"
   expect "vesk through the server ($where)" "1+2= 3
 3
-9" timeout 30 "$bin/vesk" '1+2=' 'b:=3' 'b*b'
+9" timeout 30 dbus-run-session -- "$bin/vesk" '1+2=' 'b:=3' 'b*b'
   printf 'uninstall\nclose\n' | timeout 30 "$bin/veskmath" >"$home/uninstall.txt" ||
     fail "the install dialog, uninstall ($where)"
   grep -qF 'アンインストールが完了しました。' "$home/uninstall.txt" ||

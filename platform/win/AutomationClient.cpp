@@ -221,7 +221,7 @@ struct ClientBus {
 };
 
 ClientBus& C() {
-  static ClientBus* bus = new ClientBus;  // a listening thread may outlive static destruction
+  static ClientBus* bus = new ClientBus;  // proxies may be released during static destruction
   return *bus;
 }
 
@@ -289,7 +289,14 @@ HRESULT CallBus(const std::string& destination, const std::string& path,
   const auto wait = std::max(1, automation::MillisecondsLeft(deadline));
   sd_bus_error error = SD_BUS_ERROR_NULL;
   r = sd_bus_call(bus, call.m, static_cast<std::uint64_t>(wait) * 1000, &error, &reply.m);
-  if (r < 0) failure = automation::FromBusError(&error, -r);
+  if (r < 0) {
+    failure = automation::FromBusError(&error, -r);
+    // "No reply" is both the bus's word for a server that left in the call and ours for a
+    // wait that ran out: the clock tells them apart.
+    if (failure.name == SD_BUS_ERROR_NO_REPLY || failure.hr == RPC_E_TIMEOUT) {
+      failure.hr = automation::MillisecondsLeft(deadline) > 0 ? RPC_E_DISCONNECTED : RPC_E_TIMEOUT;
+    }
+  }
   sd_bus_error_free(&error);
   // Window messages that came in meanwhile (Messages.h) are delivered now.
   Drain(bus);
@@ -542,26 +549,6 @@ HRESULT RemoteClass(REFCLSID clsid, std::optional<automation::TBusNames>& names)
   return names ? S_OK : REGDB_E_CLASSNOTREG;
 }
 
-// Listens for window messages from other processes (ListenForPosts).
-void ListenLoop(sd_bus* bus) {
-  ClientBus& c = C();
-  const int fd = sd_bus_get_fd(bus);
-  for (;;) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, -1) < 0) continue;
-    std::unique_lock<std::timed_mutex> lock(c.mutex, std::defer_lock);
-    if (!lock.try_lock_for(std::chrono::seconds(1))) continue;  // a call in progress reads it
-    if (c.bus != bus) return;  // closed and replaced
-    int r = 0;
-    while ((r = sd_bus_process(bus, nullptr)) > 0) {
-    }
-    if (r < 0) {
-      c.listening = false;
-      return;
-    }
-  }
-}
-
 }  // namespace
 
 namespace automation {
@@ -589,9 +576,21 @@ bool ListenForPosts() {
   if (c.listening) return true;
   if (sd_bus_add_match(bus, nullptr, PostMatchRule(), OnPostSignal, nullptr) < 0) return false;
   c.listening = true;
-  std::thread(ListenLoop, bus).detach();
   return true;
 }
+
+}  // namespace automation
+
+void DeliverPostedMessages() {
+  ClientBus& c = C();
+  std::unique_lock<std::timed_mutex> lock(c.mutex, std::defer_lock);
+  if (!lock.try_lock_for(std::chrono::seconds(2)) || c.bus == nullptr || c.pid != ::getpid()) {
+    return;
+  }
+  Drain(c.bus);
+}
+
+namespace automation {
 
 }  // namespace automation
 

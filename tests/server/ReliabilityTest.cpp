@@ -162,6 +162,7 @@ class ReliabilityProcess : public ::testing::Test {
 TEST_F(ReliabilityProcess, HostCreatingObjectsInQuickSuccessionNeverFails) {
   Installed();
   ASSERT_EQ(win::CoInitializeEx(nullptr, win::COINIT_APARTMENTTHREADED), win::S_OK);
+  win::AddKnownTypeLib(kVeskMathLibrary);
   win::ComPtr<win::IDispatch> previous;
   std::vector<std::string> failures;
   for (int i = 0; i < 200; ++i) {

@@ -214,12 +214,12 @@ TEST_F(VeskMathProcess, RegisteredServerThatIsGoneIsNamed) {
   std::filesystem::remove(copy);
   const TResult r = Vesk({"1+2"});
   EXPECT_EQ(r.Status, 1);
-  EXPECT_EQ(r.Err,
-            "vesk: creating the conversion object failed (0x80080005): the registered "
-            "server " +
-                copy +
-                " no longer exists (moved or deleted?): run `veskmath "
-                "/regserver` with the veskmath you use now\n");
+  EXPECT_EQ(r.Err.rfind("vesk: creating the conversion object failed (0x80080005): ", 0), 0u);
+  EXPECT_NE(r.Err.find("the registered server " + copy +
+                       " no longer exists (moved or deleted?): run `veskmath /regserver` with "
+                       "the veskmath you use now\n"),
+            std::string::npos)
+      << r.Err;
 }
 
 // "/regsever" is a typing error: the start goes on as without a switch (it registers and

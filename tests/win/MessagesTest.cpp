@@ -231,8 +231,11 @@ TEST(MessagesRemote, PublishedWindowReceivesFromAnotherProcess) {
                  "VESKMATH_TEST_POST_HIDDEN=" + std::to_string(hidden.Handle())},
                 &child),
             0);
-  ASSERT_TRUE(WaitMessageTimeout(10000));
   MSG m;
+  ASSERT_TRUE(test_support::WaitFor([&] {
+    DeliverPostedMessages();
+    return PeekMessageA(&m, 0, 0, 0, PM_NOREMOVE) != FALSE;
+  }));
   ASSERT_TRUE(PeekMessageA(&m, 0, 0, 0, PM_REMOVE));
   EXPECT_EQ(m.hwnd, target.Handle());  // the unpublished window's message was dropped
   EXPECT_EQ(m.message, WM_USER + 100);

@@ -87,6 +87,10 @@ std::string Explain(win::HRESULT hr) {
   if (hr == win::REGDB_E_CLASSNOTREG) {
     return "the class is not registered: run `veskmath /regserver`";
   }
+  if (hr == win::RPC_E_SERVER_UNAVAILABLE) {
+    return "the conversion server is reached through the D-Bus session bus, and this login "
+           "has none: run vesk inside one, `dbus-run-session -- vesk ...`";
+  }
   if (hr == win::E_OUTOFMEMORY) return "out of memory";
   return {};
 }
