@@ -320,6 +320,7 @@ TEST_F(VeskMathProcess, EndOfInputWithLiveObjectsServesUntilTheLastGoes) {
 }
 
 TEST_F(VeskMathProcess, HiddenServersAndTheLastObject) {
+  ASSERT_EQ(VeskMath({"/regserver"}).Status, 0);  // an unregistered class is not looked for
   for (const char* mode : {"/Automation", "-Embedding"}) {
     TChild server(VESKMATH_VESKMATH_PATH, {mode}, scratch.Root(), mode + 1);
     ASSERT_TRUE(WaitFor(Serving)) << mode;
