@@ -69,7 +69,7 @@ class TScratch {
   const std::string& Root() const { return FRoot; }
   std::string Registry() const { return FRoot + "/registry.reg"; }
   std::string History() const { return FRoot + "/tmp/log.txt"; }
-  test_support::TPrivateBus& Bus() { return *FBus; }
+  const test_support::TPrivateBus& Bus() const { return *FBus; }
   // Whether a process serves the class on the bus now.
   static bool Serving() { return test_support::TPrivateBus::HasOwner("VeskMath.FuVeskMath"); }
 

@@ -1,8 +1,7 @@
 // A session bus of the test's own: a dbus-daemon started with the test's environment (so a
 // server it starts sees the test's registry and temporary directory), its service files in
 // "<dir>/dbus-1/services" (XDG_DATA_HOME points there), DBUS_SESSION_BUS_ADDRESS set for the
-// test and its children. The daemon's log says how many servers it started; the servers are
-// its descendants. Everything it started ends with it.
+// test and its children. The daemon's log says how many servers it started.
 #pragma once
 
 #include <fcntl.h>
@@ -50,7 +49,7 @@ class TPrivateBus {
   TPrivateBus(const TPrivateBus&) = delete;
   TPrivateBus& operator=(const TPrivateBus&) = delete;
   ~TPrivateBus() {
-    for (const pid_t pid : Servers("")) ::kill(pid, SIGKILL);
+    for (const pid_t pid : Servers()) ::kill(pid, SIGKILL);
     if (FPid > 0) {
       ::kill(FPid, SIGTERM);
       WaitForExit(FPid, 10);
@@ -77,7 +76,9 @@ class TPrivateBus {
     return count;
   }
 
-  // The daemon's descendants whose command name is `name` (all of them for ""), by pid.
+  // The servers it started whose command name is `name` (all of them for ""), by pid: the
+  // daemon's descendants, and (as the daemon detaches what it starts) the orphans this
+  // process adopted when it is a subreaper.
   std::vector<pid_t> Servers(const std::string& name = "veskmath") const {
     std::multimap<pid_t, pid_t> children;
     std::map<pid_t, std::string> names;
@@ -98,6 +99,11 @@ class TPrivateBus {
     }
     std::vector<pid_t> found;
     std::vector<pid_t> todo{FPid};
+    for (auto [it, end] = children.equal_range(::getpid()); it != end; ++it) {
+      if (it->second != FPid && (name.empty() || names[it->second] == name)) {
+        found.push_back(it->second);
+      }
+    }
     while (!todo.empty()) {
       const pid_t parent = todo.back();
       todo.pop_back();

@@ -9,6 +9,7 @@
 #include <fcitx-config/configuration.h>
 #include <fcitx-config/enum.h>
 #include <fcitx-config/option.h>
+#include <fcitx-utils/dbus/bus.h>
 #include <fcitx-utils/eventdispatcher.h>
 #include <fcitx-utils/handlertable.h>
 #include <fcitx-utils/i18n.h>
@@ -95,6 +96,7 @@ class VeskMathAddon : public fcitx::AddonInstance {
   int FActive = 0;  // input contexts in math mode; none: the object is released
   std::vector<std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>>> FHandlers;
   fcitx::EventDispatcher FDispatcher;
+  std::unique_ptr<fcitx::dbus::Bus> FBus;  // when Fcitx5 has no dbus module of its own
   // Last: destroyed first, so no answer is posted to a dispatcher that has gone.
   std::unique_ptr<TConverter> FConverter;
 };
