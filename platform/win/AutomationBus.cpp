@@ -163,8 +163,7 @@ int OnPostSignal(sd_bus_message* m, void*, sd_bus_error*) {
   std::uint64_t wParam = 0;
   std::int64_t lParam = 0;
   if (sd_bus_message_read(m, "uutx", &hwnd, &message, &wParam, &lParam) >= 0) {
-    PostToPublishedWindow(hwnd, message, static_cast<WPARAM>(wParam),
-                          static_cast<LPARAM>(lParam));
+    PostToPublishedWindow(hwnd, message, static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
   }
   return 0;
 }

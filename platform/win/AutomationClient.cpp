@@ -305,8 +305,8 @@ HRESULT CallBus(const std::string& destination, const std::string& path,
 
 // A message without reply (Release): best effort, never waits long; a client that leaves
 // the bus releases everything anyway.
-void Notify(const std::string& destination, const std::string& path,
-            const std::string& interface, const std::string& member) {
+void Notify(const std::string& destination, const std::string& path, const std::string& interface,
+            const std::string& member) {
   ClientBus& c = C();
   std::unique_lock<std::timed_mutex> lock(c.mutex, std::defer_lock);
   if (!lock.try_lock_for(std::chrono::seconds(2))) return;
@@ -371,8 +371,8 @@ class TDispatchProxy final : public IDispatch {
     return DispGetIDsOfNames(*FNames.itf, names, nameCount, dispIds);
   }
 
-  HRESULT Invoke(DISPID dispId, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
-                 VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) override {
+  HRESULT Invoke(DISPID dispId, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                 EXCEPINFO* excepInfo, UINT* argErr) override {
     SetErrorInfo(0, nullptr);
     HRESULT transport = S_OK;
     const auto call = [&](const TFuncDesc& func, std::span<VARIANT> args,
@@ -407,9 +407,9 @@ class TDispatchProxy final : public IDispatch {
       };
       MessageRef reply;
       automation::TBusFailure failure;
-      const HRESULT hr = CallBus(FOwner, FPath, FNames.objectInterface, automation::MemberName(func),
-                                 append, Clock::now() + std::chrono::milliseconds(gCallTimeout),
-                                 reply, failure);
+      const HRESULT hr =
+          CallBus(FOwner, FPath, FNames.objectInterface, automation::MemberName(func), append,
+                  Clock::now() + std::chrono::milliseconds(gCallTimeout), reply, failure);
       if (FAILED(hr)) {
         // Only a member's exception becomes DISP_E_EXCEPTION; other codes come back as they are.
         if (!failure.fromServer || failure.hr != DISP_E_EXCEPTION) transport = hr;
@@ -494,8 +494,8 @@ HRESULT CreateRemote(REFCLSID clsid, const automation::TBusNames& names,
         destination == names.name) {
       // No service file, a program that cannot start, ends early or does not answer in time.
       if (failure.name == SD_BUS_ERROR_SERVICE_UNKNOWN) {
-        failure.description = "no D-Bus service file starts " + names.name + " (" +
-                              failure.description + ")";
+        failure.description =
+            "no D-Bus service file starts " + names.name + " (" + failure.description + ")";
       } else if (failure.hr == RPC_E_TIMEOUT) {
         failure.description = "the server did not answer within the activation timeout";
       }
@@ -562,8 +562,7 @@ bool EmitPost(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (!lock.try_lock_for(std::chrono::seconds(2))) return false;
   std::string why;
   sd_bus* bus = BusLocked(c, why);
-  return bus != nullptr && EmitPostOn(bus, hwnd, message, wParam, lParam) &&
-         sd_bus_flush(bus) >= 0;
+  return bus != nullptr && EmitPostOn(bus, hwnd, message, wParam, lParam) && sd_bus_flush(bus) >= 0;
 }
 
 bool ListenForPosts() {
@@ -590,9 +589,7 @@ void DeliverPostedMessages() {
   Drain(c.bus);
 }
 
-namespace automation {
-
-}  // namespace automation
+namespace automation {}  // namespace automation
 
 HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsContext, void* /*serverInfo*/, REFIID riid,
                          void** object) {

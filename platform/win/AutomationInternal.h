@@ -12,7 +12,6 @@
 #include "platform/win/Automation.h"
 #include "platform/win/Messages.h"
 
-
 namespace veskmath::win::automation {
 
 using Clock = std::chrono::steady_clock;

@@ -149,9 +149,9 @@ void Wake(State& s) {
 void IoLoop(State& s, int busFd) {
   while (!s.stopping) {
     const bool watch = !s.processing && busFd >= 0;
-    pollfd fds[2] = {{s.wakeFd.Get(), POLLIN, 0},
-                     {watch ? busFd : -1,
-                      static_cast<short>(POLLIN | (s.wantOut ? POLLOUT : 0)), 0}};
+    pollfd fds[2] = {
+        {s.wakeFd.Get(), POLLIN, 0},
+        {watch ? busFd : -1, static_cast<short>(POLLIN | (s.wantOut ? POLLOUT : 0)), 0}};
     if (::poll(fds, 2, -1) < 0) continue;  // EINTR
     if (fds[0].revents != 0) {
       std::uint64_t value = 0;
@@ -538,8 +538,7 @@ int FindObject(sd_bus*, const char* path, const char*, void* userdata, void** fo
 }
 
 // The class object: its own path only.
-int FindClass(sd_bus*, const char* path, const char*, void* userdata, void** found,
-              sd_bus_error*) {
+int FindClass(sd_bus*, const char* path, const char*, void* userdata, void** found, sd_bus_error*) {
   auto* cls = static_cast<BusClass*>(userdata);
   if (cls->names.classPath != path) return 0;
   *found = cls;
@@ -603,12 +602,10 @@ std::string Names(std::initializer_list<std::string_view> names) {
 
 void BuildTables(BusClass& c) {
   using namespace std::string_view_literals;
-  c.factoryTable = {Start(),
-                    Method("CreateInstance", "", "o", c.Keep(Names({"object"sv})),
-                           OnCreateInstance),
-                    Method("LockServer", "b", "", c.Keep(Names({"lock"sv})), OnLockServer),
-                    Method("Run", "a(ss)", "as", c.Keep(Names({"steps"sv, "answers"sv})), OnRun),
-                    End()};
+  c.factoryTable = {
+      Start(), Method("CreateInstance", "", "o", c.Keep(Names({"object"sv})), OnCreateInstance),
+      Method("LockServer", "b", "", c.Keep(Names({"lock"sv})), OnLockServer),
+      Method("Run", "a(ss)", "as", c.Keep(Names({"steps"sv, "answers"sv})), OnRun), End()};
   c.lifetimeTable = {Start(), Method("Release", "", "", "", OnRelease), End()};
   c.objectTable = {Start()};
   for (const TFuncDesc& func : c.names.itf->funcs) {
@@ -633,8 +630,8 @@ void BuildTables(BusClass& c) {
     if (!supported) continue;  // a member whose types do not cross the bus is not offered
     const char* member = c.Keep(automation::MemberName(func));
     c.members.emplace(member, &func);
-    c.objectTable.push_back(Method(member, c.Keep(signature), c.Keep(result), c.Keep(names),
-                                   OnMember));
+    c.objectTable.push_back(
+        Method(member, c.Keep(signature), c.Keep(result), c.Keep(names), OnMember));
   }
   c.objectTable.push_back(End());
 }
@@ -650,16 +647,15 @@ HRESULT PublishClass(State& s, BusClass& c) {
   // One node holds only fallback vtables or only plain ones: the class object is a fallback
   // that finds nothing below its own path.
   if (!keep(sd_bus_add_fallback_vtable(s.bus, &slot, c.names.classPath.c_str(),
-                                       c.names.factory.c_str(), c.factoryTable.data(),
-                                       FindClass, &c)) ||
+                                       c.names.factory.c_str(), c.factoryTable.data(), FindClass,
+                                       &c)) ||
       !keep(sd_bus_add_fallback_vtable(s.bus, &slot, c.names.classPath.c_str(),
                                        c.names.objectInterface.c_str(), c.objectTable.data(),
                                        FindObject, &c)) ||
       !keep(sd_bus_add_fallback_vtable(s.bus, &slot, c.names.classPath.c_str(),
-                                       c.names.lifetime.c_str(), c.lifetimeTable.data(),
-                                       FindObject, &c)) ||
-      !keep(sd_bus_add_node_enumerator(s.bus, &slot, c.names.classPath.c_str(), ListObjects,
-                                       &c))) {
+                                       c.names.lifetime.c_str(), c.lifetimeTable.data(), FindObject,
+                                       &c)) ||
+      !keep(sd_bus_add_node_enumerator(s.bus, &slot, c.names.classPath.c_str(), ListObjects, &c))) {
     return E_OUTOFMEMORY;
   }
   return S_OK;
@@ -797,8 +793,7 @@ ComPtr<IClassFactory> FindLocalClassObject(REFCLSID clsid) {
   return nullptr;
 }
 
-std::optional<bool> EmitPostThroughServer(HWND hwnd, UINT message, WPARAM wParam,
-                                          LPARAM lParam) {
+std::optional<bool> EmitPostThroughServer(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   State& s = S();
   std::unique_lock<std::recursive_timed_mutex> lock(s.busMutex, std::defer_lock);
   if (!lock.try_lock_for(kBusLockTimeout)) return false;

@@ -129,8 +129,7 @@ TEST(Addon, NoPluginIsReportedAndTypingGoesOn) {
 TEST(Addon, ServerKilledBetweenTwoKeysTheNextKeyConverts) {
   THarness h;
   ASSERT_TRUE(h.Install());
-  EXPECT_TRUE(h.Run({h.Press(kTrigger), h.Type("1"), h.UntilCandidate("1"),
-                     h.Do([&] {
+  EXPECT_TRUE(h.Run({h.Press(kTrigger), h.Type("1"), h.UntilCandidate("1"), h.Do([&] {
                        const std::vector<pid_t> servers = h.Scratch().Bus().Servers();
                        ASSERT_FALSE(servers.empty());
                        for (const pid_t pid : servers) ::kill(pid, SIGKILL);

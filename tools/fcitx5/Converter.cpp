@@ -181,8 +181,8 @@ bool TConverter::Failed(fcitx::dbus::Message& reply, bool creating) {
   TAnswer answer;
   answer.Detail = message;
   if (name.rfind(kErrorPrefix, 0) == 0) {
-    answer.HResult =
-        static_cast<std::int32_t>(std::strtoul(name.c_str() + std::strlen(kErrorPrefix), nullptr, 16));
+    answer.HResult = static_cast<std::int32_t>(
+        std::strtoul(name.c_str() + std::strlen(kErrorPrefix), nullptr, 16));
     // A server that is ending refuses new objects: the next one is asked.
     if (creating && answer.HResult == kServerStopping && FAttempt++ < 20) {
       Connect();
