@@ -92,7 +92,7 @@ check_programs() (
   local where=$1 bin=$2 home=$work/home-$1
   rm -rf "$home"
   mkdir -p "$home/tmp"
-  export HOME=$home TMPDIR=$home/tmp XDG_CONFIG_HOME=$home/.config
+  export HOME=$home TMPDIR=$home/tmp XDG_CONFIG_HOME=$home/.config XDG_DATA_HOME=$home/.local/share
   unset VESKMATH_REGISTRY
   for prog in qelcalc vesk vreg; do
     "$bin/$prog" --help >/dev/null || fail "$bin/$prog --help"

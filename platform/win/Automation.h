@@ -204,7 +204,8 @@ std::string BusNameOf(REFCLSID clsid);
 
 // The D-Bus service file that lets the bus start the class's server:
 // "<dir>/<name>.service" with Exec= the command line, where <dir> is
-// $XDG_DATA_HOME/dbus-1/services (else ~/.local/share/dbus-1/services), made when missing.
+// $XDG_DATA_HOME/dbus-1/services (else <home>/.local/share/dbus-1/services, the home
+// directory from the user database as the bus reads it), made when missing.
 // The bus runs Exec= with its own (shell-like) quoting, which reads a LocalServer32 line as
 // QuoteCommandLineArg wrote it. False when it cannot be written (or the class is unknown).
 bool RegisterBusService(REFCLSID clsid, const std::string& commandLine);

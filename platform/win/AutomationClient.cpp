@@ -1,6 +1,7 @@
 // Client half of the automation runtime: registry look-ups, command lines, service files,
 // the process's connection to the session bus, and the proxies that stand for remote objects.
 #include <poll.h>
+#include <pwd.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
@@ -169,8 +170,10 @@ std::string BusServiceFilePath(REFCLSID clsid) {
   std::string base;
   if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/') {
     base = data;
-  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
-    base = std::string(home) + "/.local/share";
+  } else if (const passwd* user = ::getpwuid(::geteuid());
+             user != nullptr && user->pw_dir != nullptr && user->pw_dir[0] == '/') {
+    // The bus takes the home directory from the user database, not from HOME.
+    base = std::string(user->pw_dir) + "/.local/share";
   } else {
     return {};
   }
