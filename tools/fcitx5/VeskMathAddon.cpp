@@ -133,8 +133,9 @@ void VeskMathAddon::ApplyConfig() {
 void VeskMathAddon::SetUp() {
   FSetup = TSetup::Running;
   const std::filesystem::path folder = AddonFolder();
-  const std::string program = Beside(
-      {folder / VESKMATH_PROGRAM_FROM_ADDON / "veskmath", folder / ".." / "veskmath" / "veskmath"});
+  // Installed, or in a build tree (the add-on in tools/fcitx5, the programs in bin).
+  const std::string program = Beside({folder / VESKMATH_PROGRAM_FROM_ADDON / "veskmath",
+                                      folder / ".." / ".." / "bin" / "veskmath"});
   FSetupThread = std::thread([this, program] {
     host::TSetupResult result = host::EnsurePluginInstalled(program);
     FDispatcher.schedule([this, result = std::move(result)] {
