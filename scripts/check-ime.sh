@@ -77,9 +77,9 @@ say "build the packages"
 cmake --build "$build" >/dev/null || fail "build"
 rm -rf "$work"
 mkdir -p "$work/home"
-(cd "$build" && rm -f ./*.deb && cpack -G DEB >"$work/cpack.log" 2>&1) ||
+(cd "$build" && rm -rf packages && cpack -G DEB >"$work/cpack.log" 2>&1) ||
   { cat "$work/cpack.log" >&2; fail "cpack -G DEB"; }
-debs=("$build"/veskmath_*.deb "$build"/fcitx5-veskmath_*.deb)
+debs=("$build"/packages/veskmath_*.deb "$build"/packages/fcitx5-veskmath_*.deb)
 [ -e "${debs[1]}" ] || fail "the build has no Fcitx5 add-on (Fcitx5's development packages missing?)"
 say "install ${debs[*]##*/}"
 DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq fcitx5-veskmath veskmath >/dev/null 2>&1 || true
@@ -150,7 +150,7 @@ for _ in $(seq 100); do
 done
 grep -q 'Loaded addon veskmath' "$work/fcitx5.log" ||
   { tail -20 "$work/fcitx5.log" >&2; fail "fcitx5 did not load the add-on"; }
-grep -qx 'CommitForm=.*' "$XDG_CONFIG_HOME/fcitx5/conf/veskmath.conf" 2>/dev/null ||
+grep -qx 'CommitForm=.*' "$HOME/.config/fcitx5/conf/veskmath.conf" 2>/dev/null ||
   fail "the add-on wrote no settings file with its defaults (fcitx5/conf/veskmath.conf)"
 
 zenity --entry --title='VeskMath check' --text='Type here:' --width=360 \
