@@ -45,17 +45,25 @@ void Term(TDraft& d, const TOperand& t, bool minus, TInstr& sum, int k) {
   }
 }
 
+// Walks down the left operands from base while `step` holds (at most a node's terms less one),
+// recording each step's instruction in spine, top first; base ends at the first operand that
+// is no such step. Answers the number of steps.
+int Spine(TDraft& d, bool (*step)(TDraft&, const TOperand&), TOperand& base, int32_t* spine) {
+  int ops = 0;
+  while (ops < kMaxTerms - 1 && step(d, base)) {
+    spine[ops++] = base.Instr;
+    base = d.Instrs[base.Instr].A[0];
+  }
+  return ops;
+}
+
 // The terms of instruction j, a chain of + and - ("a-b+c*d" -> a, -b, +c*d) or one product or
 // quotient, into sum; a chain longer than a node holds leaves its beginning as a plain first
 // term, a sum of its own.
 void Gather(TDraft& d, int32_t j, TInstr& sum) {
   int32_t spine[kMaxTerms];
-  int ops = 0;
   TOperand base = Of(j);
-  while (ops < kMaxTerms - 1 && IsSum(d, base)) {
-    spine[ops++] = base.Instr;
-    base = d.Instrs[base.Instr].A[0];
-  }
+  const int ops = Spine(d, IsSum, base, spine);
   Term(d, base, false, sum, 0);
   for (int k = 1; k <= ops; ++k) {
     TInstr& op = d.Instrs[spine[ops - k]];
@@ -71,12 +79,8 @@ void Gather(TDraft& d, int32_t j, TInstr& sum) {
 bool ChainOfFactors(TDraft& d, int32_t i) {
   if (!IsFactor(d, Of(i)) || !IsFactor(d, d.Instrs[i].A[0])) return false;
   int32_t spine[kMaxTerms];
-  int ops = 0;
   TOperand base = Of(i);
-  while (ops < kMaxTerms - 1 && IsFactor(d, base)) {
-    spine[ops++] = base.Instr;
-    base = d.Instrs[base.Instr].A[0];
-  }
+  const int ops = Spine(d, IsFactor, base, spine);
   TInstr chain{};
   chain.Code = TCode::Chain;
   chain.N = ops + 1;
