@@ -37,6 +37,10 @@ toolchain=()
 command -v cmake >/dev/null 2>&1 || toolchain+=(cmake)
 command -v g++ >/dev/null 2>&1 || toolchain+=(g++)
 command -v ninja >/dev/null 2>&1 || toolchain+=(ninja-build)
+# The automation runtime rides the session bus: sd-bus to build, a bus to run on.
+[ -f /usr/include/systemd/sd-bus.h ] || toolchain+=(libsystemd-dev)
+command -v dbus-daemon >/dev/null 2>&1 || toolchain+=(dbus)
+command -v dbus-run-session >/dev/null 2>&1 || toolchain+=(dbus-bin)
 gtest=()
 [ -f /usr/include/gtest/gtest.h ] || gtest+=(libgtest-dev)
 [ -f /usr/include/gmock/gmock.h ] || gtest+=(libgmock-dev)
@@ -132,6 +136,10 @@ case "$command" in
     if [ $# -eq 0 ]; then
       echo "build.sh: the programs are in $PWD/$bin; to call them by name:" >&2
       echo "  export PATH=\"$PWD/$bin:\$PATH\"" >&2
+    fi
+    # vesk reaches the server through the session bus; a shell without one gets its own.
+    if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] && [ ! -S "${XDG_RUNTIME_DIR:-/nonexistent}/bus" ]; then
+      exec dbus-run-session -- "$bin/vesk" "$@"
     fi
     exec "$bin/vesk" "$@"
     ;;

@@ -40,13 +40,13 @@
 #include <string>
 #include <vector>
 
+#include "contract/VeskMathTypes.h"
 #include "parser/QelParseExpr.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/OleTypes.h"
 #include "platform/win/RegistryFile.h"
 #include "server/FuVeskMathImpl.h"
 #include "server/InstallForm.h"
-#include "server/VeskMathTypes.h"
 
 // --- heap accounting: every operator new of this process ----------------------------------
 

@@ -8,8 +8,14 @@ set(_layers
   "platform/rtl=platform/rtl|platform/base"
   "math=math|platform/base"
   "parser=parser|math|platform/rtl|platform/base"
-  "vocabulary=vocabulary|parser|math|platform/rtl|platform/base")
-set(_known "platform/base|platform/rtl|platform/win|math|parser|vocabulary|server|tools|bench|fuzz|tests")
+  "vocabulary=vocabulary|parser|math|platform/rtl|platform/base"
+  "platform/win=platform/win|platform/rtl|platform/base"
+  "contract=contract|platform/win|platform/rtl|platform/base"
+  "server=server|contract|vocabulary|parser|math|platform/win|platform/rtl|platform/base"
+  # Hosts build on the class's contract, never on the engine.
+  "host=host|contract|platform/win|platform/rtl|platform/base"
+  "tools/fcitx5=tools/fcitx5|host|contract|platform/win|platform/rtl|platform/base")
+set(_known "platform/base|platform/rtl|platform/win|contract|math|parser|vocabulary|server|host|tools|bench|fuzz|tests")
 set(_faults)
 foreach(layer IN LISTS _layers)
   string(REPLACE "=" ";" parts "${layer}")

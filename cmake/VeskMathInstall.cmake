@@ -95,6 +95,15 @@ if(TARGET fcitx5_veskmath)
   add_dependencies(vm_install_set fcitx5_veskmath)
 endif()
 
+# --- The D-Bus service file: the session bus starts the installed server on demand.
+if(TARGET veskmath)
+  install(CODE "
+    set(_dir \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/share/dbus-1/services\")
+    file(MAKE_DIRECTORY \"\${_dir}\")
+    file(WRITE \"\${_dir}/VeskMath.FuVeskMath.service\"
+      \"[D-BUS Service]\\nName=VeskMath.FuVeskMath\\nExec=\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/veskmath /Automation\\n\")")
+endif()
+
 # --- Debian package: cpack -G DEB in the build directory puts the packages into packages/.
 set(CPACK_PACKAGE_NAME veskmath)
 set(CPACK_PACKAGE_VENDOR "VeskMath developers")
@@ -124,10 +133,13 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 find_program(VESKMATH_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(VESKMATH_DPKG_SHLIBDEPS)
-  # Dependencies read off the binaries (libc6, libstdc++6, libgcc-s1).
+  # Dependencies read off the binaries (libc6, libstdc++6, libgcc-s1, libsystemd0), and the
+  # session bus that carries the calls to the server.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "default-dbus-session-bus | dbus-session-bus")
 else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1 (>= 3.0)")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1 (>= 3.0), \
+libsystemd0, default-dbus-session-bus | dbus-session-bus")
   message(STATUS "dpkg-shlibdeps not found (apt-get install dpkg-dev): "
                  "package dependencies set by hand")
 endif()

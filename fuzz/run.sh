@@ -2,7 +2,7 @@
 # Builds the fuzz targets with the fuzz preset (clang, libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer) and runs them one after the other.
 #   fuzz/run.sh [--merge] TARGET|all SECONDS
-# Targets: expression numbertext registryfile automationwire conversion.
+# Targets: expression numbertext registryfile conversion.
 # Each target runs for SECONDS in one process at low priority, starting from its committed
 # corpus (fuzz/corpus/TARGET, only read) and, when python3 is there, the seeds that
 # fuzz/seed.py takes from the tests; new inputs go to build/fuzz/work/TARGET, so the source
@@ -15,7 +15,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-all_targets=(expression numbertext registryfile automationwire conversion)
+all_targets=(expression numbertext registryfile conversion)
 merge=0
 if [ "${1:-}" = --merge ]; then
   merge=1

@@ -184,33 +184,6 @@ def frame(payload):
     return struct.pack("<I", len(payload)) + payload
 
 
-def seed_automationwire(outdir):
-    i4 = lambda v: struct.pack("<Hi", 3, v)
-    bstr = lambda s: struct.pack("<H", 8) + text(s)
-    messages = [
-        b"\1" + guid(),
-        b"\2\1",
-        b"\3" + struct.pack("<I", 1) + guid(),
-        b"\4" + struct.pack("<I", 1),
-        b"\5" + struct.pack("<I", 1),
-        b"\6" + struct.pack("<I", 1) + guid(0) + struct.pack("<II", 1033, 2) + text("VeskHyoki")
-        + text("VeskResult"),
-        b"\7" + struct.pack("<IiIHH", 1, 2, 0, 0, 0)[:8] + guid(0) + struct.pack("<IHB", 1033, 4, 1)
-        + struct.pack("<I", 6) + i4(-5) + bstr("数式 x") + struct.pack("<H", 8) + text("", True)
-        + bstr("") + struct.pack("<Hh", 11, -1) + struct.pack("<H", 0)
-        + struct.pack("<Ii", 1, -3),
-        b"\x80" + struct.pack("<iIII", -2147352567, 0, 3, 1) + struct.pack("<i", 4) + b"\1"
-        + bstr("3") + b"\1" + struct.pack("<H", 0) + text("VeskMath.FuVeskMath") + text("?")
-        + text("", True) + struct.pack("<Ii", 0, -2147352567) + b"\1" + guid() + text("s")
-        + text("d") + text("", True) + struct.pack("<I", 0),
-    ]
-    for m in messages:
-        write(outdir, "automationwire", frame(m))
-    write(outdir, "automationwire", b"".join(frame(m) for m in messages))
-    write(outdir, "automationwire", frame(messages[6])[:-3])
-    write(outdir, "automationwire", struct.pack("<I", (1 << 20) + 1) + b"\1")
-
-
 def seed_conversion(outdir):
     notations = []
     for path in sources("server"):
@@ -231,7 +204,6 @@ def main():
     seed_expression(outdir)
     seed_numbertext(outdir)
     seed_registryfile(outdir)
-    seed_automationwire(outdir)
     seed_conversion(outdir)
 
 

@@ -2,13 +2,13 @@
 
 #include <utility>
 
+#include "contract/VeskMathTypes.h"
+#include "contract/Veskmath_tlb.h"
+#include "host/MathSymbols.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/win/Automation.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/Registry.h"
-#include "server/InstallForm.h"
-#include "server/VeskMathTypes.h"
-#include "server/Veskmath_tlb.h"
 
 namespace veskmath::host {
 
@@ -94,6 +94,17 @@ std::optional<std::string> FindPlugin() {
     reg.CloseKey();
     if (id == server::kVeskMathProgID) return id;
   }
+}
+
+std::string ExplainFailure(std::string_view notation) {
+  std::string reason;
+  // The server was given the notation with ASCII operators: it is asked about the same text.
+  if (win::FAILED(win::CallClassMethod(server::CLSID_FuVeskMath, server::kDiagnosticsInterface,
+                                       server::kFailureReasonMember, AsciiOperators(notation),
+                                       reason))) {
+    return {};
+  }
+  return reason;
 }
 
 std::string ErrorDescription() {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/win/OleTypes.h"
 
@@ -70,6 +71,11 @@ struct TConnectResult {
 // server (started on demand). The calling thread must be in an apartment; member names are
 // resolved from the type library this process knows, so the server is not asked for them.
 TConnectResult ConnectToPlugin();
+
+// Why the notation (UTF-8, as typed) answers "?" now, asked of the class's server: the
+// engine's or the system's message, UTF-8; empty when it evaluates or the server cannot say.
+// The server reads the history for it, never writes it.
+std::string ExplainFailure(std::string_view notation);
 
 // The description of the calling thread's error information, UTF-8; empty when none.
 std::string ErrorDescription();

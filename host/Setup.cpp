@@ -11,12 +11,11 @@
 #include <optional>
 #include <vector>
 
+#include "contract/VeskMathTypes.h"
 #include "host/PluginLink.h"
 #include "platform/win/Automation.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/Registry.h"
-#include "server/FuVeskMathImpl.h"
-#include "server/VeskMathTypes.h"
 
 extern char** environ;
 
@@ -114,10 +113,6 @@ TSetupResult EnsurePluginInstalled(const std::string& veskmath) {
     result.Changed = true;
   }
   return result;
-}
-
-std::string ExplainFailure(std::string_view notation) {
-  return win::AnsiToUtf8(server::FailureReason(win::Utf8ToWide(notation)));
 }
 
 }  // namespace veskmath::host

@@ -3,8 +3,6 @@
 // new user of the machine) or the registration names a program that is gone. It uses the
 // plug-in program's own switch (/regserver) and dialog (Install), so the entries are exactly
 // the ones a person would make; nothing is changed for a user whose plug-in is working.
-//
-// Also the reason a notation answers "?", for hosts that show it beside the answer.
 #pragma once
 
 #include <string>
@@ -27,9 +25,5 @@ TSetupResult EnsurePluginInstalled(const std::string& veskmath);
 // is not registered.
 std::string RegisteredServerProgram();
 std::string RegisteredServerProgram(const win::CLSID& clsid);
-
-// Why the notation (UTF-8) answers "?" now: the engine's or the system's message, UTF-8; empty
-// when it evaluates. Reads the history, never writes it.
-std::string ExplainFailure(std::string_view notation);
 
 }  // namespace veskmath::host

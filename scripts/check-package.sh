@@ -103,7 +103,7 @@ check_programs() (
   local where=$1 bin=$2 home=$work/home-$1
   rm -rf "$home"
   mkdir -p "$home/tmp"
-  export HOME=$home TMPDIR=$home/tmp XDG_CONFIG_HOME=$home/.config
+  export HOME=$home TMPDIR=$home/tmp XDG_CONFIG_HOME=$home/.config XDG_DATA_HOME=$home/.local/share
   unset VESKMATH_REGISTRY
   for prog in qelcalc vesk vreg; do
     "$bin/$prog" --help >/dev/null || fail "$bin/$prog --help"
@@ -134,7 +134,7 @@ check_programs() (
   echo "   ok: the install dialog adds the plug-in ($where)"
   expect "vesk through the server ($where)" "1+2= 3
 3
-9" timeout 30 "$bin/vesk" '1+2=' 'b:=3' 'b*b'
+9" timeout 30 dbus-run-session -- "$bin/vesk" '1+2=' 'b:=3' 'b*b'
   printf 'uninstall\nclose\n' | timeout 30 "$bin/veskmath" >"$home/uninstall.txt" ||
     fail "the install dialog, uninstall ($where)"
   grep -qF 'アンインストールが完了しました。' "$home/uninstall.txt" ||

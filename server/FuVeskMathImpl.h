@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "contract/VeskMathTypes.h"
 #include "platform/win/OleTypes.h"
-#include "server/VeskMathTypes.h"
 
 namespace veskmath::qel {
 class TQelExpression;

@@ -11,6 +11,7 @@
 #include <ostream>
 #include <vector>
 
+#include "contract/VeskMathTypes.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/rtl/UniqueFd.h"
 #include "platform/win/CodePage.h"
@@ -20,7 +21,6 @@
 #include "platform/win/Shell.h"
 #include "server/History.h"
 #include "server/MathForm.h"
-#include "server/VeskMathTypes.h"
 
 namespace veskmath::server {
 
@@ -116,8 +116,6 @@ class TListLock {
 };
 
 }  // namespace
-
-std::string HostEntryName(int number) { return rtl::Format("%02d", number); }
 
 TInstallForm::TInstallForm(std::string exeName) : FExeName(std::move(exeName)) {
   Caption = "Vesk Math Parser";

@@ -13,15 +13,11 @@
 #include <string>
 #include <string_view>
 
+#include "contract/VeskMathTypes.h"
 #include "platform/win/Controls.h"
 #include "platform/win/Forms.h"
 
 namespace veskmath::server {
-
-// The host's key under HKEY_LOCAL_MACHINE.
-inline constexpr const char* kVeskHostKey = "SOFTWARE\\Orbanel\\Vesk";
-// The subkey name of entry `number` (from 1): at least two digits. 1 -> "01", 10 -> "10".
-std::string HostEntryName(int number);
 
 class TInstallForm : public win::TForm {
  public:

@@ -13,6 +13,8 @@
 #include <memory>
 #include <optional>
 
+#include "contract/VeskMathTypes.h"
+#include "contract/Veskmath_tlb.h"
 #include "platform/rtl/ScopeExit.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/win/CodePage.h"
@@ -23,14 +25,13 @@
 #include "platform/win/Registry.h"
 #include "server/FuVeskMathImpl.h"
 #include "server/InstallForm.h"
-#include "server/VeskMathTypes.h"
-#include "server/Veskmath_tlb.h"
 
 namespace veskmath::server {
 
 namespace {
 
 constexpr const char* kAutomationSwitch = " /Automation";
+constexpr win::DWORD kIdleEndMs = 1000;
 
 std::string ClassKey() { return "CLSID\\" + win::GUIDToString(CLSID_FuVeskMath); }
 
@@ -99,16 +100,22 @@ bool RegisterServer(const std::string& exePath) {
   const std::string directory =
       slash == std::string::npos ? std::string() : exePath.substr(0, slash == 0 ? 1 : slash);
   if (win::FAILED(win::RegisterTypeLib(kVeskMathLibrary, exePath, directory))) complete = false;
+  // The bus starts the server by the same command line.
+  win::AddKnownTypeLib(kVeskMathLibrary);
+  if (!win::RegisterBusService(CLSID_FuVeskMath, LocalServerCommandLine(exePath))) complete = false;
   return complete;
 }
 
 bool UnregisterServer() {
+  win::AddKnownTypeLib(kVeskMathLibrary);
+  const bool serviceGone = win::UnregisterBusService(CLSID_FuVeskMath);
   try {
     win::TRegistry reg;
     reg.SetRootKey(win::HKEY_CLASSES_ROOT);
     reg.DeleteKey("\\" + ClassKey());
     reg.DeleteKey(std::string("\\") + kVeskMathProgID);
-    return !reg.KeyExists("\\" + ClassKey()) && !reg.KeyExists(std::string("\\") + kVeskMathProgID);
+    return serviceGone && !reg.KeyExists("\\" + ClassKey()) &&
+           !reg.KeyExists(std::string("\\") + kVeskMathProgID);
   } catch (const std::exception&) {
     return false;
   }
@@ -243,6 +250,13 @@ int Serve(TModule& m) {
   win::MSG msg;
   int exitCode = 0;
   for (;;) {
+    // A server started for a client that left before it asked for anything (killed while
+    // the bus started us) has no lock to release: after a second with no lock and nothing
+    // to do it ends as after the last release.
+    if (m.mode == TStartMode::Automation && win::WaitMessageTimeout(kIdleEndMs) == win::FALSE) {
+      if (ServerLockCount() <= 0) OnLastUnlock();
+      continue;
+    }
     const win::BOOL got = win::GetMessageA(&msg, 0, 0, 0);
     if (got == 0) {
       exitCode = static_cast<int>(msg.wParam);
@@ -290,6 +304,12 @@ int RunVeskMath(const std::vector<std::string>& args) {
         break;
     }
     SetLastUnlockHandler(OnLastUnlock);
+    win::AddKnownTypeLib(kVeskMathLibrary);  // the class's names on the bus
+    // Hosts show why a notation answers "?" without an engine of their own.
+    win::AddClassMethod(CLSID_FuVeskMath, kDiagnosticsInterface, kFailureReasonMember,
+                        [](const std::string& notation) {
+                          return win::AnsiToUtf8(FailureReason(win::Utf8ToWide(notation)));
+                        });
     const win::ComPtr<win::IClassFactory> factory = MakeFuVeskMathFactory();
     const win::HRESULT registered =
         win::CoRegisterClassObject(CLSID_FuVeskMath, factory.Get(), win::CLSCTX_LOCAL_SERVER,

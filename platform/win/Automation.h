@@ -1,9 +1,10 @@
 // Automation runtime: apartments, class objects, activation of local (out-of-process)
-// servers, and calls across the process boundary.
+// servers, and calls across the process boundary, carried by the user's D-Bus session bus.
 //
 // SERVER (one process, one serving thread):
 //
 //   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);      // the main thread's apartment
+//   AddKnownTypeLib(kLibrary);                              // the class's names on the bus
 //   ComPtr<IClassFactory> factory = MakeClassFactory(create, lockServer);
 //   DWORD cookie = 0;
 //   HRESULT hr = CoRegisterClassObject(CLSID_X, factory.Get(), CLSCTX_LOCAL_SERVER,
@@ -13,59 +14,62 @@
 //   CoRevokeClassObject(cookie);
 //   CoUninitialize();
 //
-//   Registering for CLSCTX_LOCAL_SERVER opens the class's socket (ClassSocketPath) and starts
-//   one I/O thread that accepts clients of the same user only and reads their requests. Every
-//   request is posted to a hidden message window of the registering thread, so calls reach
-//   the objects through that thread's ordinary message loop, one at a time, like any other
-//   message; replies are written from that thread. Only one thread of a process may register
-//   local-server class objects (RPC_E_WRONG_THREAD for another). Registration answers
-//   CO_E_OBJISREG when another live process already serves the class, and E_ACCESSDENIED
-//   when the runtime directory or the socket's place is not safe (another user's, a link):
-//   a server started on demand should then end.
+//   Registering for CLSCTX_LOCAL_SERVER connects to the session bus, serves the class object
+//   and the objects there, and then takes the class's well-known name (see BUS below); one
+//   I/O thread watches the connection and posts to a hidden message window of the registering
+//   thread, so calls reach the objects through that thread's ordinary message loop, one at a
+//   time, like any other message. Only one thread of a process may register local-server
+//   class objects (RPC_E_WRONG_THREAD for another). Registration answers CO_E_OBJISREG when
+//   another process owns the name, and RPC_E_SERVER_UNAVAILABLE without a session bus: a
+//   server started on demand should then end.
 //
 //   Lock counting stays with the server module: its factory-created objects take a module
 //   lock while they live, and TClassFactory forwards LockServer. When the count comes back to
 //   0 the module posts WM_QUIT to its main thread (for a server started with "/Automation"),
 //   the loop ends, and the process revokes and exits. The runtime keeps the count right
-//   across the boundary: every object a client holds is one reference held by the server's
-//   connection with that client; a client that releases it, disconnects or dies (its socket
-//   closes) has all its references released and all its LockServer(TRUE) calls undone on the
-//   serving thread, so the module sees its count fall to 0.
+//   across the boundary: every object a client holds is one reference held for that client's
+//   bus connection; a client that releases it, or leaves the bus (exits, crashes, is killed:
+//   the bus says so with NameOwnerChanged), has all its references released and all its
+//   LockServer(TRUE) calls undone on the serving thread, so the module sees its count fall
+//   to 0. A lost bus connection counts as every client leaving.
 //
 // CLIENT:
 //
 //   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 //   CLSID clsid;  CLSIDFromProgID(u"VeskMath.FuVeskMath", &clsid);
+//   AddKnownTypeLib(kLibrary);
 //   ComPtr<IDispatch> obj;
 //   hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch,
 //                         reinterpret_cast<void**>(obj.ReleaseAndGetAddressOf()));
 //   obj->GetIDsOfNames(...); obj->Invoke(dispId, GUID_NULL, 0, DISPATCH_PROPERTYGET, ...);
 //
 //   Activation: a class object registered in this process is used directly. Otherwise the
-//   client connects to the running server of the CLSID; when none runs it reads
-//   HKCR\CLSID\{CLSID}\LocalServer32, splits it into arguments (SplitCommandLine), appends
-//   "-Embedding" and starts that program without a shell: detached (own session), stdin,
-//   stdout and stderr on /dev/null, no other descriptors, the client's environment. It then
-//   waits for the class object at most the activation timeout; a program that cannot be
-//   started, ends early or does not register in time gives CO_E_SERVER_EXEC_FAILURE. Two
-//   clients that start a server at once serialise on a launch lock, so one server comes up.
+//   class must have a LocalServer32 entry (else REGDB_E_CLASSNOTREG) and this process must
+//   know its description (AddKnownTypeLib; else REGDB_E_CLASSNOTREG too). The client calls
+//   CreateInstance on the class's well-known name; the bus starts the server from its
+//   service file when nobody owns the name (RegisterBusService), with the session's
+//   environment, once, whoever asks first. A name without service file or a server that does
+//   not come up within the activation timeout gives CO_E_SERVER_EXEC_FAILURE; no session bus
+//   gives RPC_E_SERVER_UNAVAILABLE; both leave error information that says why.
 //
 //   The object handed out is a proxy: it answers IUnknown and IDispatch (other interfaces:
-//   E_NOINTERFACE), forwards Invoke with VARIANT arguments by DISPID, and answers
-//   GetIDsOfNames from the type-library description of the class when this process knows it
-//   (AddKnownTypeLib), else from the server. The server's error information comes back: a
-//   failed call leaves the error object on the calling thread (GetErrorInfo), and a
-//   DISP_E_EXCEPTION brings its EXCEPINFO. A call waits for its reply at most the call
-//   timeout (RPC_E_TIMEOUT); a server that has gone gives RPC_E_DISCONNECTED at once, and
-//   every later call on its proxies does too. Proxies may be used from any thread; calls on
-//   one connection are serialised, and a waiting client does not dispatch messages.
+//   E_NOINTERFACE), answers GetIDsOfNames from the class's description, coerces Invoke's
+//   arguments to the declared types and calls the member on the server that made the object.
+//   A failed member's error information comes back on the calling thread (GetErrorInfo), and
+//   a DISP_E_EXCEPTION brings its EXCEPINFO. A call waits for its reply at most the call
+//   timeout (RPC_E_TIMEOUT); a server that has gone gives RPC_E_DISCONNECTED. Proxies may be
+//   used from any thread; the calls of a process share one connection, one call at a time.
 //
-// TRANSPORT: a Unix-domain stream socket per class, "<runtime dir>/class-{CLSID}", where
-// the runtime directory is Files.h's UserRuntimeDirectory() (private, 0700; the socket is
-// 0600). Both ends check the peer's user id (SO_PEERCRED) and refuse sockets that are links,
-// not sockets, or another user's. Messages are length-prefixed frames of at most
-// kMaxFramePayload bytes (AutomationWire.h); a malformed, truncated or oversized frame drops
-// the connection.
+// BUS: for a class whose library is "VeskMath" and coclass "FuVeskMath":
+//   well-known name   VeskMath.FuVeskMath
+//   class object      /VeskMath/FuVeskMath, interface VeskMath.ClassFactory:
+//                       CreateInstance() -> o, LockServer(b), Run(a(ss) steps) -> as
+//   each object       /VeskMath/FuVeskMath/<n>, interface VeskMath.IFuVeskMath with one
+//                     method per member (GetVeskYomi, SetVeskYomi, ..., VeskStart), and
+//                     VeskMath.Object.Release(); only the client that made it may call it
+//   errors            VeskMath.Error.E<HRESULT>[.S<scode>], the description as the message
+// Run makes an object, calls each (member, argument) in turn, answers every value as text
+// and releases the object: a whole conversion in one call, for one-shot clients (busctl).
 //
 // LocalServer32 COMMAND LINES are split by the rules of the Windows command line (below):
 // write a program path that contains white space or quotes with QuoteCommandLineArg, e.g.
@@ -73,6 +77,7 @@
 // There are no short (8.3) names here; quoting takes their place.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -96,6 +101,7 @@ inline constexpr HRESULT RPC_E_INVALID_DATA = MakeHResult(0x8001010F);
 inline constexpr HRESULT RPC_E_TIMEOUT = MakeHResult(0x8001011F);
 inline constexpr HRESULT RPC_E_SERVERFAULT = MakeHResult(0x80010105);  // a member threw
 inline constexpr HRESULT CO_E_SERVER_STOPPING = MakeHResult(0x80004028);
+inline constexpr HRESULT RPC_E_SERVER_UNAVAILABLE = MakeHResult(0x800706BA);  // no session bus
 
 // ---------------------------------------------------------------------------------------
 // Apartments
@@ -162,18 +168,31 @@ ComPtr<IClassFactory> MakeClassFactory(TClassFactory::Creator create, TClassFact
 // already serves the class.
 HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD clsContext, DWORD flags,
                               DWORD* cookie);
-// Closes the socket and releases the factory; objects already handed out live on.
+// Gives up the name and releases the factory; objects already handed out live on.
 // E_INVALIDARG for an unknown cookie.
 HRESULT CoRevokeClassObject(DWORD cookie);
-// Stops taking new clients before a server decides to end: the class sockets close and
-// their locks are released (a client that connects now finds or starts the next server),
-// and creation or LockServer requests on connections already open are refused with
-// CO_E_SERVER_STOPPING, which a client answers by activating again. Objects already handed
-// out are served on. S_FALSE when already suspended.
+// Stops taking new clients before a server decides to end: the well-known names are given
+// up (a client that asks now reaches, or has the bus start, the next server), and creation
+// or LockServer requests already on their way are refused with CO_E_SERVER_STOPPING, which a
+// client answers by asking again. Objects already handed out are served on. S_FALSE when
+// already suspended.
 HRESULT CoSuspendClassObjects();
-// Takes clients again after CoSuspendClassObjects (the sockets are opened anew).
-// CO_E_OBJISREG when another process serves a class meanwhile: the process stays suspended.
+// Takes clients again after CoSuspendClassObjects (the names are taken anew).
+// CO_E_OBJISREG when another process took a name meanwhile: the process stays suspended.
 HRESULT CoResumeClassObjects();
+
+// Class methods: what a class's hosts need beyond its interface, offered by its server on the
+// class object beside the class factory, under the interface "<library>.<interfaceName>"
+// ("VeskMath.Diagnostics"): one text in, one text out, both UTF-8, run on the serving thread.
+// A method that throws answers RPC_E_SERVERFAULT with the exception's text. Add them before
+// CoRegisterClassObject.
+using TClassMethod = std::function<std::string(const std::string& argument)>;
+void AddClassMethod(REFCLSID clsid, std::string interfaceName, std::string member,
+                    TClassMethod method);
+// Calls one on the class's server (the bus starts it when none runs), waiting at most the
+// call timeout. Failures as for CoCreateInstance, with error information.
+HRESULT CallClassMethod(REFCLSID clsid, const std::string& interfaceName, const std::string& member,
+                        const std::string& argument, std::string& answer);
 
 // ---------------------------------------------------------------------------------------
 // Activation
@@ -193,12 +212,20 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsContext, REFI
 // taken as 1: there is always a bound).
 void SetCallTimeout(DWORD milliseconds);
 
-// The switch appended to LocalServer32 when the runtime starts a server.
-inline constexpr const char* kEmbeddingSwitch = "-Embedding";
+// The class's well-known name on the session bus ("VeskMath.FuVeskMath"); empty when this
+// process knows no description of the class.
+std::string BusNameOf(REFCLSID clsid);
 
-// The socket of a class in the user's runtime directory. Throws EOSError when that
-// directory is refused (Files.h).
-std::string ClassSocketPath(REFCLSID clsid);
+// The D-Bus service file that lets the bus start the class's server:
+// "<dir>/<name>.service" with Exec= the command line, where <dir> is
+// $XDG_DATA_HOME/dbus-1/services (else <home>/.local/share/dbus-1/services, the home
+// directory from the user database as the bus reads it), made when missing.
+// The bus runs Exec= with its own (shell-like) quoting, which reads a LocalServer32 line as
+// QuoteCommandLineArg wrote it. False when it cannot be written (or the class is unknown).
+bool RegisterBusService(REFCLSID clsid, const std::string& commandLine);
+// Removes that file; true when it is gone.
+bool UnregisterBusService(REFCLSID clsid);
+std::string BusServiceFilePath(REFCLSID clsid);
 
 // ---------------------------------------------------------------------------------------
 // Command lines (Windows rules, as the operating system's argument splitter applies them)

@@ -1,28 +1,24 @@
-// Client half of the automation runtime: registry look-ups, command lines, starting a local
-// server, connections with bounded waits, and the proxies that stand for remote objects.
-#include <fcntl.h>
+// Client half of the automation runtime: registry look-ups, command lines, service files,
+// the process's connection to the session bus, and the proxies that stand for remote objects.
 #include <poll.h>
-#include <signal.h>
-#include <sys/file.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <sys/un.h>
-#include <sys/wait.h>
+#include <pwd.h>
+#include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <mutex>
+#include <span>
 #include <thread>
 
-#include "platform/rtl/UniqueFd.h"
 #include "platform/win/AutomationInternal.h"
 #include "platform/win/CodePage.h"
-#include "platform/win/Files.h"
-#include "platform/win/Process.h"
 #include "platform/win/RegistryFile.h"
 #include "platform/win/TestHooks.h"
 
@@ -34,10 +30,6 @@ namespace {
 
 std::atomic<DWORD> gActivationTimeout{10000};
 std::atomic<DWORD> gCallTimeout{30000};
-
-Clock::time_point DeadlineIn(DWORD milliseconds) {
-  return Clock::now() + std::chrono::milliseconds(milliseconds);
-}
 
 std::optional<std::string> ReadDefault(const std::string& key) {
   try {
@@ -55,59 +47,6 @@ std::string ClassKey(REFCLSID clsid) { return "CLSID\\" + GUIDToString(clsid); }
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
-// Shared helpers
-
-namespace automation {
-
-int MillisecondsLeft(Clock::time_point deadline) {
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  if (left <= 0) return 0;
-  return left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left);
-}
-
-PathState InspectSocketPath(const std::string& path) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0)
-    return errno == ENOENT ? PathState::Absent : PathState::Refused;
-  // A link could lead a client to a socket someone else planted; another user's socket in our
-  // directory has no business there.
-  if (!S_ISSOCK(st.st_mode) || st.st_uid != ::geteuid()) return PathState::Refused;
-  return PathState::Socket;
-}
-
-bool PeerIsSameUser(int fd) {
-  ucred cred{};
-  socklen_t length = sizeof cred;
-  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &length) != 0) return false;
-  return cred.uid == ::geteuid();
-}
-
-bool SendAll(int fd, std::span<const std::uint8_t> bytes, Clock::time_point deadline) {
-  std::size_t sent = 0;
-  while (sent < bytes.size()) {
-    const ssize_t n =
-        ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) {
-      sent += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      pollfd p{fd, POLLOUT, 0};
-      const int left = MillisecondsLeft(deadline);
-      if (left == 0) return false;
-      if (::poll(&p, 1, left) < 0 && errno != EINTR) return false;
-      continue;
-    }
-    return false;
-  }
-  return true;
-}
-
-}  // namespace automation
-
-// ---------------------------------------------------------------------------------------
 // Settings, paths and registry look-ups
 
 void SetActivationTimeout(DWORD milliseconds) {
@@ -116,10 +55,6 @@ void SetActivationTimeout(DWORD milliseconds) {
 DWORD GetActivationTimeout() { return gActivationTimeout; }
 void SetCallTimeout(DWORD milliseconds) { gCallTimeout = milliseconds == 0 ? 1 : milliseconds; }
 DWORD GetCallTimeout() { return gCallTimeout; }
-
-std::string ClassSocketPath(REFCLSID clsid) {
-  return UserRuntimeDirectory() + "class-" + GUIDToString(clsid);
-}
 
 HRESULT CLSIDFromProgID(const char16_t* progId, CLSID* clsid) {
   if (clsid == nullptr) return E_INVALIDARG;
@@ -221,128 +156,191 @@ std::optional<std::vector<std::string>> SplitCommandLine(std::string_view line) 
   return args;
 }
 
+// ---------------------------------------------------------------------------------------
+// Service files
+
+std::string BusNameOf(REFCLSID clsid) {
+  const std::optional<automation::TBusNames> names = automation::BusNamesOf(clsid);
+  return names ? names->name : std::string();
+}
+
+std::string BusServiceFilePath(REFCLSID clsid) {
+  const std::string name = BusNameOf(clsid);
+  if (name.empty()) return {};
+  std::string base;
+  if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/') {
+    base = data;
+  } else if (const passwd* user = ::getpwuid(::geteuid());
+             user != nullptr && user->pw_dir != nullptr && user->pw_dir[0] == '/') {
+    // The bus takes the home directory from the user database, not from HOME.
+    base = std::string(user->pw_dir) + "/.local/share";
+  } else {
+    return {};
+  }
+  return base + "/dbus-1/services/" + name + ".service";
+}
+
+bool RegisterBusService(REFCLSID clsid, const std::string& commandLine) {
+  const std::string path = BusServiceFilePath(clsid);
+  if (path.empty() || commandLine.find_first_of("\r\n") != std::string::npos) return false;
+  std::error_code error;
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
+  const std::string text =
+      "[D-BUS Service]\nName=" + BusNameOf(clsid) + "\nExec=" + commandLine + "\n";
+  // Written beside and renamed into place: the bus never reads half a file.
+  const std::string temporary = path + ".tmp-" + std::to_string(::getpid());
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << text;
+    if (!out.flush()) {
+      std::filesystem::remove(temporary, error);
+      return false;
+    }
+  }
+  std::filesystem::rename(temporary, path, error);
+  if (error) std::filesystem::remove(temporary, error);
+  return !error;
+}
+
+bool UnregisterBusService(REFCLSID clsid) {
+  const std::string path = BusServiceFilePath(clsid);
+  if (path.empty()) return false;
+  std::error_code error;
+  std::filesystem::remove(path, error);
+  return !std::filesystem::exists(path, error);
+}
+
 namespace {
 
 // ---------------------------------------------------------------------------------------
-// Connections
+// The process's client connection: one, opened on first use, one call at a time.
 
-class ClientConnection {
- public:
-  explicit ClientConnection(rtl::UniqueFd fd) : FFd(std::move(fd)) {}
-
-  // Sends a request and waits for its reply, at most the call timeout.
-  HRESULT Call(const wire::Message& request, wire::Reply& reply) {
-    const std::lock_guard<std::mutex> lock(FMutex);
-    if (FBroken) return RPC_E_DISCONNECTED;
-    const std::optional<std::vector<std::uint8_t>> frame = wire::EncodeFrame(request);
-    if (!frame) return E_OUTOFMEMORY;  // arguments beyond what one message carries
-    const Clock::time_point deadline = DeadlineIn(gCallTimeout);
-    if (!automation::SendAll(FFd.Get(), *frame, deadline)) return Break(RPC_E_DISCONNECTED);
-    for (;;) {
-      const wire::DecodeResult r = wire::DecodeFrame(FInput);
-      if (r.status == wire::FrameStatus::Complete) {
-        auto* answer = std::get_if<wire::Reply>(&*r.message);
-        if (answer == nullptr) return Break(RPC_E_INVALID_DATA);
-        reply = std::move(*answer);
-        FInput.erase(FInput.begin(), FInput.begin() + static_cast<std::ptrdiff_t>(r.size));
-        return S_OK;
-      }
-      if (r.status != wire::FrameStatus::Incomplete) return Break(RPC_E_INVALID_DATA);
-      const int left = automation::MillisecondsLeft(deadline);
-      if (left == 0) return Break(RPC_E_TIMEOUT);
-      pollfd p{FFd.Get(), POLLIN, 0};
-      const int ready = ::poll(&p, 1, left);
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready == 0) continue;  // the deadline check above ends the wait
-      std::uint8_t chunk[4096];
-      const ssize_t n = ::recv(FFd.Get(), chunk, sizeof chunk, MSG_DONTWAIT);
-      if (n > 0) {
-        FInput.insert(FInput.end(), chunk, chunk + n);
-      } else if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
-        return Break(RPC_E_DISCONNECTED);
-      }
-    }
-  }
-
-  // A message without reply (Release): best effort, never waits long.
-  void Post(const wire::Message& message) {
-    const std::lock_guard<std::mutex> lock(FMutex);
-    if (FBroken) return;
-    const std::optional<std::vector<std::uint8_t>> frame = wire::EncodeFrame(message);
-    if (!frame || !automation::SendAll(FFd.Get(), *frame, DeadlineIn(gCallTimeout))) {
-      Break(RPC_E_DISCONNECTED);
-    }
-  }
-
- private:
-  // After a failure the stream is out of step: no later call may use it.
-  HRESULT Break(HRESULT hr) {
-    FBroken = true;
-    ::shutdown(FFd.Get(), SHUT_RDWR);
-    return hr;
-  }
-
-  rtl::UniqueFd FFd;
-  std::mutex FMutex;
-  bool FBroken = false;
-  std::vector<std::uint8_t> FInput;
+struct ClientBus {
+  std::timed_mutex mutex;
+  sd_bus* bus = nullptr;
+  pid_t pid = 0;
+  std::string address;  // DBUS_SESSION_BUS_ADDRESS when it was opened
+  bool listening = false;
 };
 
-using ConnectionPtr = std::shared_ptr<ClientConnection>;
-
-// Puts the server's error object of a failed call on the calling thread.
-void ApplyErrorInfo(const wire::Reply& reply) {
-  if (!reply.errorInfo) return;
-  ICreateErrorInfo* raw = nullptr;
-  if (FAILED(CreateErrorInfo(&raw)) || raw == nullptr) return;
-  const ComPtr<ICreateErrorInfo> create = ComPtr<ICreateErrorInfo>::Attach(raw);
-  const wire::ErrorInfoData& e = *reply.errorInfo;
-  create->SetGUID(e.guid);
-  create->SetSource(e.source.c_str());
-  create->SetDescription(e.description.c_str());
-  create->SetHelpFile(e.helpFile.c_str());
-  create->SetHelpContext(e.helpContext);
-  ComPtr<IErrorInfo> info;
-  if (SUCCEEDED(create.As(info))) SetErrorInfo(0, info.Get());
+ClientBus& C() {
+  static ClientBus* bus = new ClientBus;  // proxies may be released during static destruction
+  return *bus;
 }
 
-// A text beyond what one message carries (about 512K UTF-16 units): refused with a clear
-// description instead of a bare out-of-memory code.
-HRESULT TextTooLong(EXCEPINFO* excepInfo) {
-  const std::u16string text = u"text too long";
-  ICreateErrorInfo* raw = nullptr;
-  if (SUCCEEDED(CreateErrorInfo(&raw)) && raw != nullptr) {
-    const ComPtr<ICreateErrorInfo> create = ComPtr<ICreateErrorInfo>::Attach(raw);
-    create->SetDescription(text.c_str());
-    ComPtr<IErrorInfo> info;
-    if (SUCCEEDED(create.As(info))) SetErrorInfo(0, info.Get());
+// This process's connection; a forked child opens its own. Caller holds the lock.
+sd_bus* BusLocked(ClientBus& c, std::string& why) {
+  if (c.pid != ::getpid()) {
+    c.bus = nullptr;  // the parent's: neither used nor closed here
+    c.listening = false;
   }
-  if (excepInfo != nullptr) {
-    *excepInfo = EXCEPINFO{};
-    excepInfo->bstrDescription = SysAllocString(text.c_str());
-    excepInfo->scode = E_INVALIDARG;
+  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  if (c.bus != nullptr && (sd_bus_is_open(c.bus) <= 0 || c.address != (address ? address : ""))) {
+    c.bus = sd_bus_flush_close_unref(c.bus);  // the bus went away: try a new connection
+    c.listening = false;
   }
-  return DISP_E_EXCEPTION;
+  if (c.bus == nullptr) {
+    c.bus = automation::OpenSessionBus(why);
+    c.pid = ::getpid();
+    c.address = address ? address : "";
+  }
+  return c.bus;
 }
 
-// Runs a call: clears the thread's error information first and sets the server's after a
-// failure. Answers the transport's failure or the member's HRESULT.
-HRESULT Roundtrip(ClientConnection& conn, const wire::Message& request, wire::Reply& reply) {
-  SetErrorInfo(0, nullptr);
-  const HRESULT hr = conn.Call(request, reply);
-  if (FAILED(hr)) return hr;
-  ApplyErrorInfo(reply);
-  return reply.hr;
+void Drain(sd_bus* bus) {
+  while (sd_bus_process(bus, nullptr) > 0) {
+  }
+}
+
+struct MessageRef {
+  sd_bus_message* m = nullptr;
+  MessageRef() = default;
+  MessageRef(const MessageRef&) = delete;
+  MessageRef& operator=(const MessageRef&) = delete;
+  ~MessageRef() { sd_bus_message_unref(m); }
+};
+
+using Appender = std::function<int(sd_bus_message*)>;
+
+// One call, waiting for its reply until the deadline.
+HRESULT CallBus(const std::string& destination, const std::string& path,
+                const std::string& interface, const std::string& member, const Appender& append,
+                Clock::time_point deadline, MessageRef& reply, automation::TBusFailure& failure) {
+  ClientBus& c = C();
+  std::unique_lock<std::timed_mutex> lock(c.mutex, std::defer_lock);
+  if (!lock.try_lock_until(deadline)) {
+    failure.hr = RPC_E_TIMEOUT;
+    failure.description = "another call of this process did not end in time";
+    return failure.hr;
+  }
+  std::string why;
+  sd_bus* bus = BusLocked(c, why);
+  if (bus == nullptr) {
+    failure.hr = RPC_E_SERVER_UNAVAILABLE;
+    failure.description = why;
+    return failure.hr;
+  }
+  MessageRef call;
+  int r = sd_bus_message_new_method_call(bus, &call.m, destination.c_str(), path.c_str(),
+                                         interface.c_str(), member.c_str());
+  if (r >= 0 && append) r = append(call.m);
+  if (r < 0) {
+    failure.hr = r == -EINVAL ? E_INVALIDARG : E_OUTOFMEMORY;
+    failure.description = std::strerror(-r);
+    return failure.hr;
+  }
+  const auto wait = std::max(1, automation::MillisecondsLeft(deadline));
+  sd_bus_error error = SD_BUS_ERROR_NULL;
+  r = sd_bus_call(bus, call.m, static_cast<std::uint64_t>(wait) * 1000, &error, &reply.m);
+  if (r < 0) {
+    failure = automation::FromBusError(&error, -r);
+    // "No reply" is both the bus's word for a server that left in the call and ours for a
+    // wait that ran out: the clock tells them apart.
+    if (failure.name == SD_BUS_ERROR_NO_REPLY || failure.hr == RPC_E_TIMEOUT) {
+      failure.hr = automation::MillisecondsLeft(deadline) > 0 ? RPC_E_DISCONNECTED : RPC_E_TIMEOUT;
+    }
+  }
+  sd_bus_error_free(&error);
+  // Window messages that came in meanwhile (Messages.h) are delivered now.
+  Drain(bus);
+  return r < 0 ? failure.hr : S_OK;
+}
+
+// A message without reply (Release): best effort, never waits long; a client that leaves
+// the bus releases everything anyway.
+void Notify(const std::string& destination, const std::string& path, const std::string& interface,
+            const std::string& member) {
+  ClientBus& c = C();
+  std::unique_lock<std::timed_mutex> lock(c.mutex, std::defer_lock);
+  if (!lock.try_lock_for(std::chrono::seconds(2))) return;
+  std::string why;
+  sd_bus* bus = BusLocked(c, why);
+  if (bus == nullptr) return;
+  MessageRef m;
+  if (sd_bus_message_new_method_call(bus, &m.m, destination.c_str(), path.c_str(),
+                                     interface.c_str(), member.c_str()) < 0) {
+    return;
+  }
+  sd_bus_message_set_expect_reply(m.m, 0);
+  sd_bus_send(bus, m.m, nullptr);
+}
+
+// A failed call: the error information says what happened; a member's own failure answers
+// the member's code (so that a dispatch call turns it into DISP_E_EXCEPTION).
+HRESULT Report(const automation::TBusFailure& failure, REFCLSID clsid, REFIID iid) {
+  automation::SetErrorText(clsid, iid, failure.description);
+  if (failure.fromServer && failure.hr == DISP_E_EXCEPTION) return failure.scode;
+  return failure.hr;
 }
 
 // ---------------------------------------------------------------------------------------
 // Proxies
 
-// Stands for one reference the server holds for this client: the remote object `FObject`.
+// Stands for one reference the server holds for this client: the remote object `FPath`.
 class TDispatchProxy final : public IDispatch {
  public:
-  TDispatchProxy(ConnectionPtr conn, wire::ObjectId object, CLSID clsid)
-      : FConn(std::move(conn)), FObject(object), FClsid(clsid) {}
+  TDispatchProxy(std::string owner, std::string path, CLSID clsid, automation::TBusNames names)
+      : FOwner(std::move(owner)), FPath(std::move(path)), FClsid(clsid), FNames(std::move(names)) {}
 
   HRESULT QueryInterface(REFIID riid, void** object) override {
     if (object == nullptr) return E_POINTER;
@@ -356,7 +354,7 @@ class TDispatchProxy final : public IDispatch {
   ULONG Release() override {
     const ULONG left = --FRefs;
     if (left == 0) {
-      FConn->Post(wire::ReleaseRequest{FObject});
+      Notify(FOwner, FPath, FNames.lifetime, "Release");
       delete this;
     }
     return left;
@@ -364,78 +362,93 @@ class TDispatchProxy final : public IDispatch {
 
   HRESULT GetTypeInfoCount(UINT* count) override {
     if (count == nullptr) return E_POINTER;
-    *count = 0;
-    wire::Reply reply;
-    const HRESULT hr = Roundtrip(*FConn, wire::GetTypeInfoCountRequest{FObject}, reply);
-    if (SUCCEEDED(hr)) *count = reply.value;
-    return hr;
+    *count = 0;  // the description is this process's own
+    return S_OK;
   }
 
-  HRESULT GetIDsOfNames(REFIID riid, const char16_t* const* names, UINT nameCount, LCID lcid,
+  HRESULT GetIDsOfNames(REFIID riid, const char16_t* const* names, UINT nameCount, LCID,
                         DISPID* dispIds) override {
     if (riid != GUID_NULL) return DISP_E_UNKNOWNINTERFACE;
     if (nameCount == 0) return S_OK;
     if (names == nullptr || dispIds == nullptr) return E_POINTER;
-    // The description this process links answers without a round trip.
-    if (const TCoClassDesc* cls = FindKnownCoClass(FClsid); cls && cls->defaultInterface) {
-      return DispGetIDsOfNames(*cls->defaultInterface, names, nameCount, dispIds);
-    }
-    wire::GetIDsOfNamesRequest request;
-    request.object = FObject;
-    request.iid = riid;
-    request.lcid = lcid;
-    for (UINT i = 0; i < nameCount; ++i) {
-      if (names[i] == nullptr) return E_POINTER;
-      request.names.emplace_back(names[i]);
-    }
-    wire::Reply reply;
-    const HRESULT hr = Roundtrip(*FConn, request, reply);
-    for (UINT i = 0; i < nameCount; ++i) {
-      dispIds[i] = i < reply.dispIds.size() ? reply.dispIds[i] : DISPID_UNKNOWN;
-    }
-    return hr;
+    return DispGetIDsOfNames(*FNames.itf, names, nameCount, dispIds);
   }
 
-  HRESULT Invoke(DISPID dispId, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
-                 VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) override {
-    wire::InvokeRequest request;
-    request.object = FObject;
-    request.dispId = dispId;
-    request.iid = riid;
-    request.lcid = lcid;
-    request.flags = flags;
-    request.wantResult = result != nullptr;
-    if (params != nullptr) {
-      if ((params->cArgs > 0 && params->rgvarg == nullptr) ||
-          (params->cNamedArgs > 0 && params->rgdispidNamedArgs == nullptr)) {
-        return E_INVALIDARG;
+  HRESULT Invoke(DISPID dispId, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                 EXCEPINFO* excepInfo, UINT* argErr) override {
+    SetErrorInfo(0, nullptr);
+    HRESULT transport = S_OK;
+    const auto call = [&](const TFuncDesc& func, std::span<VARIANT> args,
+                          VARIANT* value) -> HRESULT {
+      for (const TParamDesc& param : func.params) {
+        if (automation::BusTypeOf(param.type) == 0) return DISP_E_BADVARTYPE;
       }
-      if (params->cArgs > wire::kMaxArguments || params->cNamedArgs > wire::kMaxArguments) {
-        return DISP_E_BADPARAMCOUNT;
-      }
-      for (UINT i = 0; i < params->cArgs; ++i) {
-        const VARTYPE vt = params->rgvarg[i].vt;
-        if (vt != VT_EMPTY && vt != VT_NULL && vt != VT_I4 && vt != VT_BOOL && vt != VT_ERROR &&
-            vt != VT_BSTR) {
-          if (argErr) *argErr = i;
-          return DISP_E_BADVARTYPE;  // nothing else crosses the process boundary
+      std::vector<std::string> texts;
+      for (const VARIANT& arg : args) {
+        if (arg.vt != VT_BSTR) continue;
+        texts.push_back(WideToUtf8(arg.bstrVal.View()));
+        if (texts.back().size() > automation::kMaxTextBytes) {
+          automation::SetErrorText(FClsid, FNames.itf->iid, "text too long");
+          return E_INVALIDARG;
         }
-        request.args.push_back(params->rgvarg[i]);
       }
-      request.namedArgs.assign(params->rgdispidNamedArgs,
-                               params->rgdispidNamedArgs + params->cNamedArgs);
-    }
-    if (!wire::EncodeFrame(request)) {
-      SetErrorInfo(0, nullptr);
-      return TextTooLong(excepInfo);
-    }
-    wire::Reply reply;
-    const HRESULT hr = Roundtrip(*FConn, request, reply);
-    if (result != nullptr && reply.result) *result = std::move(*reply.result);
-    if (excepInfo != nullptr && reply.excepInfo) *excepInfo = std::move(*reply.excepInfo);
-    if (argErr != nullptr &&
-        (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_PARAMNOTFOUND || hr == DISP_E_OVERFLOW)) {
-      *argErr = reply.value;
+      const Appender append = [&](sd_bus_message* m) {
+        int r = 0;
+        std::size_t text = 0;
+        for (const VARIANT& arg : args) {
+          if (r < 0) break;
+          if (arg.vt == VT_BSTR) {
+            r = sd_bus_message_append_basic(m, 's', texts[text++].c_str());
+          } else if (arg.vt == VT_I4) {
+            r = sd_bus_message_append_basic(m, 'i', &arg.lVal);
+          } else {
+            const int flag = arg.boolVal != VARIANT_FALSE ? 1 : 0;
+            r = sd_bus_message_append_basic(m, 'b', &flag);
+          }
+        }
+        return r;
+      };
+      MessageRef reply;
+      automation::TBusFailure failure;
+      const HRESULT hr =
+          CallBus(FOwner, FPath, FNames.objectInterface, automation::MemberName(func), append,
+                  Clock::now() + std::chrono::milliseconds(gCallTimeout), reply, failure);
+      if (FAILED(hr)) {
+        // Only a member's exception becomes DISP_E_EXCEPTION; other codes come back as they are.
+        if (!failure.fromServer || failure.hr != DISP_E_EXCEPTION) transport = hr;
+        return Report(failure, FClsid, FNames.itf->iid);
+      }
+      const TParamDesc* retval = func.Retval();
+      if (retval == nullptr) return S_OK;
+      const char type = automation::BusTypeOf(retval->type);
+      int r = 0;
+      if (type == 's') {
+        const char* text = nullptr;
+        r = sd_bus_message_read_basic(reply.m, 's', &text);
+        if (r > 0) {
+          value->vt = VT_BSTR;
+          value->bstrVal = BSTR(Utf8ToWide(text));
+        }
+      } else if (type == 'i') {
+        std::int32_t number = 0;
+        r = sd_bus_message_read_basic(reply.m, 'i', &number);
+        value->vt = VT_I4;
+        value->lVal = number;
+      } else {
+        int flag = 0;
+        r = sd_bus_message_read_basic(reply.m, 'b', &flag);
+        value->vt = VT_BOOL;
+        value->boolVal = flag != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+      }
+      if (r <= 0) transport = RPC_E_INVALID_DATA;
+      return r > 0 ? S_OK : RPC_E_INVALID_DATA;
+    };
+    const HRESULT hr =
+        DispInvoke(*FNames.itf, call, dispId, riid, flags, params, result, excepInfo, argErr);
+    if (FAILED(transport)) {
+      // The call did not reach the member, or the server refused it: that code.
+      if (excepInfo != nullptr) *excepInfo = EXCEPINFO{};
+      return transport;
     }
     return hr;
   }
@@ -443,184 +456,143 @@ class TDispatchProxy final : public IDispatch {
  private:
   ~TDispatchProxy() = default;
 
-  ConnectionPtr FConn;
-  wire::ObjectId FObject;
+  std::string FOwner;  // the unique name of the server that made the object
+  std::string FPath;
   CLSID FClsid;
+  automation::TBusNames FNames;
   std::atomic<ULONG> FRefs{0};
 };
 
-// Hands out a proxy for a remote object the server has just given us; only IUnknown and
-// IDispatch can be offered (a typed vtable cannot be made up at run time).
-HRESULT MakeProxy(const ConnectionPtr& conn, wire::ObjectId object, REFCLSID clsid, REFIID riid,
-                  void** result) {
-  auto* proxy = new TDispatchProxy(conn, object, clsid);
-  proxy->AddRef();
-  const HRESULT hr = proxy->QueryInterface(riid, result);
-  proxy->Release();  // on failure this releases the server's reference too
-  return hr;
+// Asks the class's server for an object: the server that has the name, or the one the bus
+// starts for it. A server that is ending refuses (CO_E_SERVER_STOPPING) or leaves without
+// answering: the next one is asked, within the deadline.
+HRESULT CreateRemote(REFCLSID clsid, const automation::TBusNames& names,
+                     const std::string& destination, REFIID riid, void** object,
+                     Clock::time_point deadline) {
+  for (;;) {
+    MessageRef reply;
+    automation::TBusFailure failure;
+    HRESULT hr = CallBus(destination, names.classPath, names.factory, "CreateInstance", {},
+                         deadline, reply, failure);
+    if (SUCCEEDED(hr)) {
+      const char* path = nullptr;
+      const char* owner = sd_bus_message_get_sender(reply.m);
+      if (sd_bus_message_read(reply.m, "o", &path) <= 0 || owner == nullptr) {
+        return RPC_E_INVALID_DATA;
+      }
+      auto* proxy = new TDispatchProxy(owner, path, clsid, names);
+      proxy->AddRef();
+      hr = proxy->QueryInterface(riid, object);
+      proxy->Release();  // on failure this releases the server's reference too
+      return hr;
+    }
+    const bool again = failure.hr == CO_E_SERVER_STOPPING ||
+                       failure.name == SD_BUS_ERROR_NO_REPLY ||
+                       failure.name == SD_BUS_ERROR_NAME_HAS_NO_OWNER;
+    if (again && destination == names.name && automation::MillisecondsLeft(deadline) > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      continue;
+    }
+    if (!failure.fromServer && failure.hr != RPC_E_SERVER_UNAVAILABLE &&
+        destination == names.name) {
+      // No service file, a program that cannot start, ends early or does not answer in time.
+      if (failure.name == SD_BUS_ERROR_SERVICE_UNKNOWN) {
+        failure.description =
+            "no D-Bus service file starts " + names.name + " (" + failure.description + ")";
+      } else if (failure.hr == RPC_E_TIMEOUT) {
+        failure.description = "the server did not answer within the activation timeout";
+      }
+      failure.hr = CO_E_SERVER_EXEC_FAILURE;
+    }
+    return Report(failure, clsid, IID_IClassFactory);
+  }
 }
 
-bool ProxyableInterface(REFIID riid) { return riid == IID_IUnknown || riid == IID_IDispatch; }
-
-// The remote class object: CreateInstance and LockServer go to the server.
+// The remote class object: CreateInstance and LockServer go to the server that owns the name.
 class TClassFactoryProxy final : public TComObject<IClassFactory> {
  public:
-  TClassFactoryProxy(ConnectionPtr conn, CLSID clsid) : FConn(std::move(conn)), FClsid(clsid) {}
+  TClassFactoryProxy(std::string owner, CLSID clsid, automation::TBusNames names)
+      : FOwner(std::move(owner)), FClsid(clsid), FNames(std::move(names)) {}
 
   HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
-    if (outer != nullptr) return CLASS_E_NOAGGREGATION;  // never across processes
-    if (!ProxyableInterface(riid)) return E_NOINTERFACE;
-    wire::Reply reply;
-    const HRESULT hr = Roundtrip(*FConn, wire::CreateInstanceRequest{riid}, reply);
-    if (FAILED(hr)) return hr;
-    return MakeProxy(FConn, reply.object, FClsid, riid, object);
+    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+    if (riid != IID_IUnknown && riid != IID_IDispatch) return E_NOINTERFACE;
+    return CreateRemote(FClsid, FNames, FOwner, riid, object,
+                        Clock::now() + std::chrono::milliseconds(gCallTimeout));
   }
+
   HRESULT LockServer(BOOL lock) override {
-    wire::Reply reply;
-    return Roundtrip(*FConn, wire::LockServerRequest{lock != FALSE}, reply);
+    MessageRef reply;
+    automation::TBusFailure failure;
+    const int flag = lock != FALSE ? 1 : 0;
+    const HRESULT hr = CallBus(
+        FOwner, FNames.classPath, FNames.factory, "LockServer",
+        [flag](sd_bus_message* m) { return sd_bus_message_append_basic(m, 'b', &flag); },
+        Clock::now() + std::chrono::milliseconds(gCallTimeout), reply, failure);
+    return FAILED(hr) ? Report(failure, FClsid, IID_IClassFactory) : S_OK;
   }
 
  private:
-  ConnectionPtr FConn;
+  std::string FOwner;
   CLSID FClsid;
+  automation::TBusNames FNames;
 };
-
-// ---------------------------------------------------------------------------------------
-// Activation
-
-enum class ConnectResult { Connected, Absent, Busy, Refused };
-
-ConnectResult TryConnect(const std::string& path, rtl::UniqueFd& fdOut) {
-  fdOut.Reset();
-  switch (automation::InspectSocketPath(path)) {
-    case automation::PathState::Absent:
-      return ConnectResult::Absent;
-    case automation::PathState::Refused:
-      return ConnectResult::Refused;
-    case automation::PathState::Socket:
-      break;
-  }
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (path.size() >= sizeof address.sun_path) return ConnectResult::Refused;
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  rtl::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  if (!fd.Valid()) return ConnectResult::Busy;
-  if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    const int error = errno;
-    if (error == ECONNREFUSED || error == ENOENT) return ConnectResult::Absent;  // stale socket
-    if (error == EACCES || error == EPERM) return ConnectResult::Refused;
-    return ConnectResult::Busy;  // EAGAIN: the server's backlog is full for now
-  }
-  if (!automation::PeerIsSameUser(fd.Get())) return ConnectResult::Refused;
-  fdOut = std::move(fd);
-  return ConnectResult::Connected;
-}
-
-// The launch lock: one client of the user starts a class's server at a time.
-// Invalid when it cannot be had before the deadline; closing the descriptor releases it.
-rtl::UniqueFd AcquireLaunchLock(const std::string& path, Clock::time_point deadline) {
-  rtl::UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-  if (!fd.Valid()) return fd;
-  struct stat st {};
-  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
-    return {};
-  }
-  while (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
-    if (automation::MillisecondsLeft(deadline) == 0) return {};
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return fd;
-}
-
-// Whether a started server has already ended (its pidfd became readable).
-bool HasEnded(int pidFd) {
-  if (pidFd < 0) return false;  // no way to tell: the deadline decides
-  pollfd p{pidFd, POLLIN, 0};
-  return ::poll(&p, 1, 0) > 0;
-}
-
-// Connects to the server of the class, starting it when none runs, before the deadline. A
-// server may end at any moment (its last client left): one that vanishes before we reach it,
-// even the one we started, is followed by the next one.
-HRESULT Activate(REFCLSID clsid, ConnectionPtr& connection, Clock::time_point deadline) {
-  std::string path;
-  try {
-    path = ClassSocketPath(clsid);
-  } catch (const EOSError&) {
-    return E_ACCESSDENIED;  // the runtime directory is not safe to use
-  }
-  rtl::UniqueFd fd;
-  auto connected = [&] {
-    connection = std::make_shared<ClientConnection>(std::move(fd));
-    return S_OK;
-  };
-  std::optional<std::vector<std::string>> args;
-  for (int launches = 0;;) {
-    // A running server (possibly with a full backlog for a moment).
-    ConnectResult r = TryConnect(path, fd);
-    if (r == ConnectResult::Connected) return connected();
-    if (r == ConnectResult::Refused) return E_ACCESSDENIED;
-    if (automation::MillisecondsLeft(deadline) == 0) return CO_E_SERVER_EXEC_FAILURE;
-    if (r == ConnectResult::Busy) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      continue;
-    }
-
-    if (!args) {
-      const std::optional<std::string> command = ReadDefault(ClassKey(clsid) + "\\LocalServer32");
-      if (!command) return REGDB_E_CLASSNOTREG;
-      args = SplitCommandLine(*command);
-      // No shell and no search path: the program is named by its full path.
-      if (!args || args->empty() || args->front().empty() || args->front().front() != '/') {
-        return CO_E_SERVER_EXEC_FAILURE;
-      }
-      args->push_back(kEmbeddingSwitch);
-    }
-    // A server we start may serve other clients and end before we reach it (they find its
-    // socket first), so starts are bounded by the deadline; after a few the pace slows, in
-    // case each one ends at once because it cannot register.
-    if (launches > 4) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(std::min(10 * launches, 200)));
-      if (automation::MillisecondsLeft(deadline) == 0) return CO_E_SERVER_EXEC_FAILURE;
-    }
-
-    const rtl::UniqueFd launchLock = AcquireLaunchLock(path + ".launch", deadline);
-    if (!launchLock.Valid()) return CO_E_SERVER_EXEC_FAILURE;
-    // Another client may have started it while we waited for the lock.
-    r = TryConnect(path, fd);
-    if (r == ConnectResult::Connected) return connected();
-    if (r == ConnectResult::Refused) return E_ACCESSDENIED;
-
-    ++launches;
-    TStartOptions hidden;
-    hidden.quiet = true;  // it serves hidden; its output has no reader
-    const pid_t server = StartDetached(*args, hidden);
-    if (server < 0) return CO_E_SERVER_EXEC_FAILURE;
-    // (glibc 2.36's <sys/pidfd.h> lacks C linkage for C++, so the system call is made directly.)
-    const rtl::UniqueFd pidFd(static_cast<int>(::syscall(SYS_pidfd_open, server, 0)));
-    for (;;) {
-      const bool ended = HasEnded(pidFd.Get());
-      r = TryConnect(path, fd);
-      if (r == ConnectResult::Connected) return connected();
-      if (r == ConnectResult::Refused) return E_ACCESSDENIED;
-      if (automation::MillisecondsLeft(deadline) == 0) return CO_E_SERVER_EXEC_FAILURE;
-      // It ended: it served another client who has left, or another process serves the
-      // class. Look again from the start.
-      if (ended) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-  }
-}
 
 ComPtr<IClassFactory> LocalFactory(REFCLSID clsid, DWORD clsContext) {
   if ((clsContext & (CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER)) == 0) return nullptr;
   return automation::FindLocalClassObject(clsid);
 }
 
+// What a remote class needs before anything is sent: its registration and its names.
+HRESULT RemoteClass(REFCLSID clsid, std::optional<automation::TBusNames>& names) {
+  if (!ReadDefault(ClassKey(clsid) + "\\LocalServer32")) return REGDB_E_CLASSNOTREG;
+  names = automation::BusNamesOf(clsid);
+  return names ? S_OK : REGDB_E_CLASSNOTREG;
+}
+
 }  // namespace
+
+namespace automation {
+
+bool EmitPost(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (const std::optional<bool> sent = EmitPostThroughServer(hwnd, message, wParam, lParam)) {
+    return *sent;
+  }
+  ClientBus& c = C();
+  std::unique_lock<std::timed_mutex> lock(c.mutex, std::defer_lock);
+  if (!lock.try_lock_for(std::chrono::seconds(2))) return false;
+  std::string why;
+  sd_bus* bus = BusLocked(c, why);
+  return bus != nullptr && EmitPostOn(bus, hwnd, message, wParam, lParam) && sd_bus_flush(bus) >= 0;
+}
+
+bool ListenForPosts() {
+  ClientBus& c = C();
+  std::unique_lock<std::timed_mutex> lock(c.mutex, std::defer_lock);
+  if (!lock.try_lock_for(std::chrono::seconds(2))) return false;
+  std::string why;
+  sd_bus* bus = BusLocked(c, why);
+  if (bus == nullptr) return false;
+  if (c.listening) return true;
+  if (sd_bus_add_match(bus, nullptr, PostMatchRule(), OnPostSignal, nullptr) < 0) return false;
+  c.listening = true;
+  return true;
+}
+
+}  // namespace automation
+
+void DeliverPostedMessages() {
+  ClientBus& c = C();
+  std::unique_lock<std::timed_mutex> lock(c.mutex, std::defer_lock);
+  if (!lock.try_lock_for(std::chrono::seconds(2)) || c.bus == nullptr || c.pid != ::getpid()) {
+    return;
+  }
+  Drain(c.bus);
+}
+
+namespace automation {}  // namespace automation
 
 HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsContext, void* /*serverInfo*/, REFIID riid,
                          void** object) {
@@ -631,11 +603,39 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsContext, void* /*serverInfo*/,
     return local->QueryInterface(riid, object);
   }
   if ((clsContext & CLSCTX_LOCAL_SERVER) == 0) return REGDB_E_CLASSNOTREG;
-  ConnectionPtr conn;
-  const HRESULT hr = Activate(clsid, conn, DeadlineIn(gActivationTimeout));
+  std::optional<automation::TBusNames> names;
+  HRESULT hr = RemoteClass(clsid, names);
   if (FAILED(hr)) return hr;
-  const ComPtr<TClassFactoryProxy> proxy = MakeComObject<TClassFactoryProxy>(conn, clsid);
+  // The server that owns the name (started by the bus when none does) answers for the class.
+  MessageRef reply;
+  automation::TBusFailure failure;
+  hr = CallBus(names->name, names->classPath, "org.freedesktop.DBus.Peer", "Ping", {},
+               Clock::now() + std::chrono::milliseconds(gActivationTimeout), reply, failure);
+  if (FAILED(hr)) return Report(failure, clsid, IID_IClassFactory);
+  const char* owner = sd_bus_message_get_sender(reply.m);
+  if (owner == nullptr) return RPC_E_INVALID_DATA;
+  const ComPtr<TClassFactoryProxy> proxy = MakeComObject<TClassFactoryProxy>(owner, clsid, *names);
   return proxy->QueryInterface(riid, object);
+}
+
+HRESULT CallClassMethod(REFCLSID clsid, const std::string& interfaceName, const std::string& member,
+                        const std::string& argument, std::string& answer) {
+  std::optional<automation::TBusNames> names;
+  if (const HRESULT hr = RemoteClass(clsid, names); FAILED(hr)) return hr;
+  const std::string library = names->name.substr(0, names->name.find('.'));
+  MessageRef reply;
+  automation::TBusFailure failure;
+  const HRESULT hr = CallBus(
+      names->name, names->classPath, library + "." + interfaceName, member,
+      [&argument](sd_bus_message* m) {
+        return sd_bus_message_append_basic(m, 's', argument.c_str());
+      },
+      Clock::now() + std::chrono::milliseconds(gCallTimeout), reply, failure);
+  if (FAILED(hr)) return Report(failure, clsid, IID_IClassFactory);
+  const char* text = nullptr;
+  if (sd_bus_message_read(reply.m, "s", &text) <= 0) return RPC_E_INVALID_DATA;
+  answer = text;
+  return S_OK;
 }
 
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsContext, REFIID riid,
@@ -647,22 +647,14 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsContext, REFI
     return local->CreateInstance(outer, riid, object);
   }
   if ((clsContext & CLSCTX_LOCAL_SERVER) == 0) return REGDB_E_CLASSNOTREG;
+  std::optional<automation::TBusNames> names;
+  const HRESULT hr = RemoteClass(clsid, names);
+  if (FAILED(hr)) return hr;
   if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-  if (!ProxyableInterface(riid)) return E_NOINTERFACE;
-  // A server that is ending refuses the request (CO_E_SERVER_STOPPING) or drops the
-  // connection before answering: the next server is found or started, within the bound.
-  const Clock::time_point deadline = DeadlineIn(gActivationTimeout);
-  for (;;) {
-    ConnectionPtr conn;
-    HRESULT hr = Activate(clsid, conn, deadline);
-    if (FAILED(hr)) return hr;
-    wire::Reply reply;
-    hr = Roundtrip(*conn, wire::CreateInstanceRequest{riid}, reply);
-    if (SUCCEEDED(hr)) return MakeProxy(conn, reply.object, clsid, riid, object);
-    if (hr != RPC_E_DISCONNECTED && hr != CO_E_SERVER_STOPPING) return hr;
-    if (automation::MillisecondsLeft(deadline) == 0) return hr;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  if (riid != IID_IUnknown && riid != IID_IDispatch) return E_NOINTERFACE;
+  SetErrorInfo(0, nullptr);
+  return CreateRemote(clsid, *names, names->name, riid, object,
+                      Clock::now() + std::chrono::milliseconds(gActivationTimeout));
 }
 
 }  // namespace veskmath::win

@@ -1,15 +1,16 @@
 // What the server and client halves of the automation runtime share: the apartment state,
-// this process's class registrations, socket checks and framed I/O with deadlines.
+// this process's class registrations, the names a class has on the session bus, the mapping
+// between HRESULTs and D-Bus errors, and window messages between processes.
 #pragma once
 
+#include <systemd/sd-bus.h>
+
 #include <chrono>
-#include <cstdint>
-#include <span>
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/win/Automation.h"
-#include "platform/win/AutomationWire.h"
+#include "platform/win/Messages.h"
 
 namespace veskmath::win::automation {
 
@@ -21,19 +22,75 @@ bool ApartmentInitialized();
 // The class object this process registered for `clsid`, or null.
 ComPtr<IClassFactory> FindLocalClassObject(REFCLSID clsid);
 
-// What stands at a socket path: nothing (or a socket nobody listens on), a socket of this
-// user, or something refused (a link, another file type, another user's socket).
-enum class PathState { Absent, Socket, Refused };
-PathState InspectSocketPath(const std::string& path);
+// A class on the bus, from its type-library description (library "VeskMath", coclass
+// "FuVeskMath", default interface "IFuVeskMath"):
+//   name             VeskMath.FuVeskMath          (the well-known name: library.coclass)
+//   classPath        /VeskMath/FuVeskMath         (the class object)
+//   factory          VeskMath.ClassFactory        (CreateInstance, LockServer, Run)
+//   objectPrefix     /VeskMath/FuVeskMath/        (objects: the prefix and a number)
+//   objectInterface  VeskMath.IFuVeskMath         (the members, see MemberName)
+//   lifetime         VeskMath.Object              (Release)
+struct TBusNames {
+  std::string name;
+  std::string classPath;
+  std::string factory;
+  std::string objectPrefix;
+  std::string objectInterface;
+  std::string lifetime;
+  const TInterfaceDesc* itf = nullptr;
+};
+// nullopt when this process knows no description of the class (AddKnownTypeLib).
+std::optional<TBusNames> BusNamesOf(REFCLSID clsid);
 
-// Whether the process at the other end of a connected socket runs as this user.
-bool PeerIsSameUser(int fd);
+// A member's method name on the bus: "Get" or "Set" before a property's name, a method's
+// own name.
+std::string MemberName(const TFuncDesc& func);
+// The D-Bus type of a parameter: 's' (BSTR), 'i' (I4), 'b' (BOOL); 0 for a type
+// that does not cross the bus.
+char BusTypeOf(VARTYPE type);
 
-// Writes all bytes to a non-blocking socket before the deadline. False on a closed peer, an
-// error or the deadline.
-bool SendAll(int fd, std::span<const std::uint8_t> bytes, Clock::time_point deadline);
+// Texts longer than this (UTF-8 bytes) are refused on the way in: "text too long".
+inline constexpr std::size_t kMaxTextBytes = 1u << 20;
 
-// Milliseconds left until the deadline, at least 0, for poll().
+// A failed HRESULT as a D-Bus error: "VeskMath.Error.E<hr>" (with ".S<scode>" after a
+// DISP_E_EXCEPTION), the description as its message.
+void SetBusError(sd_bus_error* error, HRESULT hr, HRESULT scode, const std::string& description);
+// Back: the HRESULT and scode of one of ours, else one for the bus's own errors (a peer that
+// left: RPC_E_DISCONNECTED; a wait that ran out: RPC_E_TIMEOUT; anything else: E_FAIL).
+struct TBusFailure {
+  HRESULT hr = E_FAIL;
+  HRESULT scode = S_OK;
+  std::string description;
+  std::string name;         // the D-Bus error's name
+  bool fromServer = false;  // one of ours: the server ran the call and it failed
+};
+TBusFailure FromBusError(const sd_bus_error* error, int errnoValue);
+
+// Sets the calling thread's error information (source: the class's ProgID).
+void SetErrorText(REFCLSID clsid, REFIID iid, const std::string& description);
+
+// Opens the user's session bus. nullptr with the reason in `why` when there is none.
+sd_bus* OpenSessionBus(std::string& why);
+
+// Milliseconds left until the deadline, at least 0.
 int MillisecondsLeft(Clock::time_point deadline);
+
+// ---------------------------------------------------------------------------------------
+// Window messages between processes (Messages.h): a post to a window of another process is
+// a broadcast signal "VeskMath.Window.Post" on the session bus, sent through this process's
+// server connection when it serves, else its client connection; a process that published a
+// window listens for those signals and posts the ones for its published windows locally.
+
+bool EmitPost(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+bool ListenForPosts();
+// Posts to a published window of this process (Messages.cpp); FALSE for any other handle.
+BOOL PostToPublishedWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+// Sends the signal on a connection the caller holds (the server's), false on failure.
+bool EmitPostOn(sd_bus* bus, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+// The match rule for those signals and their handler (an sd_bus_message_handler_t).
+const char* PostMatchRule();
+int OnPostSignal(sd_bus_message* m, void* userdata, sd_bus_error* error);
+// The server connection's emitter, when this process serves (AutomationServer.cpp).
+std::optional<bool> EmitPostThroughServer(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 }  // namespace veskmath::win::automation

@@ -1,26 +1,28 @@
-// Server half of the automation runtime: apartments, class-object registration, the I/O
-// thread that accepts clients and reads their requests, and the stubs that run each request
-// on the serving thread (through its message loop) and write the reply.
-#include <fcntl.h>
+// Server half of the automation runtime: apartments, class-object registration on the
+// session bus (a well-known name per class, an object path per object the clients hold), the
+// I/O thread that watches the connection, and the stubs that run each call on the serving
+// thread (through its message loop) and send the reply.
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/file.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
+#include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "platform/rtl/UniqueFd.h"
 #include "platform/win/AutomationInternal.h"
-#include "platform/win/Files.h"
+#include "platform/win/CodePage.h"
 #include "platform/win/Messages.h"
 
 namespace veskmath::win {
@@ -56,38 +58,39 @@ namespace {
 // ---------------------------------------------------------------------------------------
 // State
 
-constexpr UINT kCallMessage = WM_USER + 1;        // lParam: connection id
-constexpr UINT kDisconnectMessage = WM_USER + 2;  // lParam: connection id
-constexpr std::size_t kMaxConnections = 256;
-constexpr std::size_t kMaxPendingPerConnection = 32;  // beyond: stop reading until drained
-constexpr std::size_t kMaxObjectsPerConnection = 4096;
-constexpr std::size_t kReadChunk = 64 * 1024;
-// A client must take a reply within this time, or it is dropped; the serving thread never
-// waits for it (the I/O thread sends what the socket did not take at once).
-constexpr auto kReplyTimeout = std::chrono::seconds(5);
-constexpr std::size_t kMaxUnsentBytes = 4u << 20;  // beyond: a client that does not read
-// A connection that holds no object or lock and says nothing for this long is closed.
-constexpr auto kIdleTimeout = std::chrono::seconds(60);
+constexpr UINT kBusMessage = WM_USER + 1;
+// What one client, and all clients together, may hold: each object keeps at most two texts
+// of kMaxTextBytes, so the objects' texts stay under 256 x 2 MiB.
+constexpr std::size_t kMaxObjectsPerClient = 32;
+constexpr std::size_t kMaxObjects = 256;
+// How long anyone but the serving thread waits for the bus connection before giving up.
+constexpr auto kBusLockTimeout = std::chrono::seconds(2);
 
-struct Connection {
-  rtl::UniqueFd fd;
+struct BusClass;
+
+// One object a client holds: the reference the server keeps for it.
+struct BusObject {
   std::uint64_t id = 0;
+  std::string owner;  // the client's unique name
+  std::shared_ptr<BusClass> cls;
+  ComPtr<IDispatch> dispatch;
+};
+
+// A class on the bus: its names, vtables (whose strings live here) and slots.
+struct BusClass {
   CLSID clsid;
-  // I/O thread only.
-  std::vector<std::uint8_t> input;
-  // Guarded by State::mutex.
-  std::deque<wire::Message> pending;
-  bool ioDone = false;               // the I/O thread no longer watches fd
-  bool disconnectPosted = false;     // the serving thread has been told
-  std::vector<std::uint8_t> unsent;  // replies the socket has not taken yet
-  Clock::time_point unsentSince;
-  Clock::time_point lastActive = Clock::now();
-  bool holds = false;  // objects or locks (kept up by the serving thread)
-  // Serving thread only.
-  ComPtr<IClassFactory> classObject;
-  std::map<wire::ObjectId, ComPtr<IUnknown>> objects;
-  wire::ObjectId nextObject = 1;
-  int locks = 0;  // LockServer(TRUE) calls not yet undone
+  automation::TBusNames names;
+  ComPtr<IClassFactory> factory;
+  std::deque<std::string> strings;
+  std::vector<sd_bus_vtable> factoryTable, objectTable, lifetimeTable;
+  std::map<std::string, const TFuncDesc*, std::less<>> members;
+  // Class methods (AddClassMethod), by their bus interface, then by member.
+  std::map<std::string, std::vector<sd_bus_vtable>> methodTables;
+  std::map<std::pair<std::string, std::string>, TClassMethod> methods;
+  std::vector<sd_bus_slot*> slots;
+  bool nameOwned = false;
+
+  const char* Keep(std::string text) { return strings.emplace_back(std::move(text)).c_str(); }
 };
 
 struct Registration {
@@ -96,26 +99,42 @@ struct Registration {
   ComPtr<IClassFactory> factory;
   DWORD context = 0;
   DWORD threadId = 0;
-  rtl::UniqueFd listenFd;
-  rtl::UniqueFd lockFd;  // held for the registration's life
-  std::string socketPath;
-  dev_t dev = 0;
-  ino_t ino = 0;
+  std::shared_ptr<BusClass> bus;  // local-server registrations only
+};
+
+struct ClassMethod {
+  CLSID clsid;
+  std::string interfaceName;
+  std::string member;
+  TClassMethod method;
 };
 
 struct State {
-  std::mutex mutex;
+  std::mutex mutex;  // registrations, cookies, the serving thread, the window, class methods
   std::vector<Registration> registrations;
+  std::vector<ClassMethod> classMethods;
   DWORD nextCookie = 1;
   DWORD servingThread = 0;
   HWND window = 0;
-  std::map<std::uint64_t, std::shared_ptr<Connection>> connections;
-  std::uint64_t nextConnection = 1;
-  std::vector<rtl::UniqueFd> listenFdsToClose;  // closed by the I/O thread, which may poll them
+  bool suspended = false;  // CoSuspendClassObjects: the names are given up
+
+  // The connection: used by the serving thread, and by others only to post a window message.
+  std::recursive_timed_mutex busMutex;
+  sd_bus* bus = nullptr;
+  sd_bus_slot* ownerMatch = nullptr;
+  bool busLost = false;
+  std::map<std::uint64_t, std::unique_ptr<BusObject>> objects;
+  std::uint64_t nextObject = 1;
+  // LockServer(TRUE) calls not yet undone, by client and class.
+  std::map<std::pair<std::string, BusClass*>, std::pair<std::shared_ptr<BusClass>, int>> locks;
+  std::set<std::string, std::less<>> clients;  // checked to be on the bus (NameHasOwner)
+
+  // The I/O thread: it only watches the connection's descriptor and tells the serving thread.
   std::thread io;
   rtl::UniqueFd wakeFd;
-  bool stopping = false;
-  bool suspended = false;  // CoSuspendClassObjects: no new objects, no new clients
+  std::atomic<bool> stopping{false};
+  std::atomic<bool> processing{false};  // a kBusMessage is on its way or being handled
+  std::atomic<bool> wantOut{false};
 };
 
 State& S() {
@@ -138,557 +157,672 @@ void Wake(State& s) {
 // ---------------------------------------------------------------------------------------
 // I/O thread
 
-void DropLocked(State& s, Connection& conn);
-
-// Whether a connection may be closed to make room: it holds nothing and waits for nothing.
-bool IdleLocked(const Connection& conn) {
-  return !conn.ioDone && !conn.holds && conn.pending.empty() && conn.unsent.empty();
-}
-
-// Closes the connection idle the longest, to admit a new client when all places are taken
-// (idle connections must not lock the user's clients out). False when none is idle.
-bool EvictIdleLocked(State& s) {
-  Connection* oldest = nullptr;
-  for (const auto& [id, conn] : s.connections) {
-    if (IdleLocked(*conn) && (oldest == nullptr || conn->lastActive < oldest->lastActive)) {
-      oldest = conn.get();
+void IoLoop(State& s, int busFd) {
+  while (!s.stopping) {
+    const bool watch = !s.processing && busFd >= 0;
+    pollfd fds[2] = {
+        {s.wakeFd.Get(), POLLIN, 0},
+        {watch ? busFd : -1, static_cast<short>(POLLIN | (s.wantOut ? POLLOUT : 0)), 0}};
+    if (::poll(fds, 2, -1) < 0) continue;  // EINTR
+    if (fds[0].revents != 0) {
+      std::uint64_t value = 0;
+      [[maybe_unused]] const ssize_t n = ::read(s.wakeFd.Get(), &value, sizeof value);
     }
-  }
-  if (oldest == nullptr) return false;
-  ::shutdown(oldest->fd.Get(), SHUT_RDWR);
-  DropLocked(s, *oldest);
-  return true;
-}
-
-// Accepts every waiting client of the same user.
-void AcceptClients(State& s, int listenFd, REFCLSID clsid) {
-  for (;;) {
-    rtl::UniqueFd fd(::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-    if (!fd.Valid()) {
-      if (errno == EINTR) continue;
-      return;  // EAGAIN: nobody else waits; other errors: try again at the next wake
-    }
-    // Another user's process is refused without a word.
-    if (!automation::PeerIsSameUser(fd.Get())) continue;
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    // Connections already dropped but not yet released by the serving thread count too.
-    if (s.suspended || (s.connections.size() >= kMaxConnections && !EvictIdleLocked(s))) {
-      continue;
-    }
-    auto conn = std::make_shared<Connection>();
-    conn->fd = std::move(fd);
-    conn->id = s.nextConnection++;
-    conn->clsid = clsid;
-    s.connections.emplace(conn->id, conn);
-  }
-}
-
-// Ends the I/O thread's part of a connection and tells the serving thread. Caller holds the
-// lock.
-void DropLocked(State& s, Connection& conn) {
-  conn.ioDone = true;
-  conn.input.clear();
-  conn.input.shrink_to_fit();
-  if (!conn.disconnectPosted) {
-    conn.disconnectPosted =
-        PostMessageA(s.window, kDisconnectMessage, 0, static_cast<LPARAM>(conn.id)) != FALSE;
-  }
-}
-
-// Reads what the client sent and queues every complete request.
-void ReadFrom(State& s, const std::shared_ptr<Connection>& conn) {
-  bool closed = false;
-  std::uint8_t chunk[4096];
-  std::size_t taken = 0;
-  while (taken < kReadChunk) {
-    const ssize_t n = ::recv(conn->fd.Get(), chunk, sizeof chunk, MSG_DONTWAIT);
-    if (n > 0) {
-      conn->input.insert(conn->input.end(), chunk, chunk + n);
-      taken += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-    closed = true;  // end of stream or a socket error
-    break;
-  }
-  const std::lock_guard<std::mutex> lock(s.mutex);
-  if (taken > 0) conn->lastActive = Clock::now();
-  bool bad = false;
-  std::size_t offset = 0;
-  while (!bad) {
-    const wire::DecodeResult r =
-        wire::DecodeFrame(std::span<const std::uint8_t>(conn->input).subspan(offset));
-    if (r.status == wire::FrameStatus::Incomplete) break;
-    if (r.status != wire::FrameStatus::Complete ||
-        std::holds_alternative<wire::Reply>(*r.message)) {
-      bad = true;  // malformed, oversized, or a reply where a request belongs
-      break;
-    }
-    offset += r.size;
-    conn->pending.push_back(std::move(*r.message));
-    if (PostMessageA(s.window, kCallMessage, 0, static_cast<LPARAM>(conn->id)) == FALSE) {
-      bad = true;  // the serving thread's queue is full: give up on this client
-    }
-  }
-  conn->input.erase(conn->input.begin(), conn->input.begin() + static_cast<std::ptrdiff_t>(offset));
-  if (bad || closed) DropLocked(s, *conn);
-}
-
-// Sends what the socket takes now of a connection's unsent replies. False when the
-// connection failed. Caller holds the lock.
-bool FlushLocked(Connection& conn) {
-  std::size_t sent = 0;
-  while (sent < conn.unsent.size()) {
-    const ssize_t n = ::send(conn.fd.Get(), conn.unsent.data() + sent, conn.unsent.size() - sent,
-                             MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) {
-      sent += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-    return false;
-  }
-  conn.unsent.erase(conn.unsent.begin(), conn.unsent.begin() + static_cast<std::ptrdiff_t>(sent));
-  if (sent > 0) conn.unsentSince = Clock::now();  // the client reads: its time starts again
-  return true;
-}
-
-// Ends a connection that broke one of the time rules. Caller holds the lock.
-void ExpireLocked(State& s, Connection& conn, Clock::time_point now) {
-  const bool slowReader = !conn.unsent.empty() && now - conn.unsentSince > kReplyTimeout;
-  const bool idle = IdleLocked(conn) && now - conn.lastActive > kIdleTimeout;
-  if (slowReader || idle) {
-    ::shutdown(conn.fd.Get(), SHUT_RDWR);
-    DropLocked(s, conn);
-  }
-}
-
-void IoLoop() {
-  State& s = S();
-  std::vector<pollfd> fds;
-  struct Target {
-    int listenFd = -1;
-    CLSID clsid;
-    std::shared_ptr<Connection> conn;
-  };
-  std::vector<Target> targets;
-  for (;;) {
-    fds.clear();
-    targets.clear();
-    bool retryLater = false;
-    bool timed = false;  // some connection has a deadline to watch
-    {
-      const std::lock_guard<std::mutex> lock(s.mutex);
-      if (s.stopping) return;
-      const Clock::time_point now = Clock::now();
-      for (const auto& [id, conn] : s.connections) {
-        if (!conn->ioDone) ExpireLocked(s, *conn, now);
-      }
-      s.listenFdsToClose.clear();
-      fds.push_back(pollfd{s.wakeFd.Get(), POLLIN, 0});
-      targets.push_back(Target{});
-      for (const Registration& r : s.registrations) {
-        if (!r.listenFd.Valid()) continue;
-        fds.push_back(pollfd{r.listenFd.Get(), POLLIN, 0});
-        targets.push_back(Target{r.listenFd.Get(), r.clsid, nullptr});
-      }
-      for (const auto& [id, conn] : s.connections) {
-        if (conn->ioDone) {
-          if (!conn->disconnectPosted) {
-            DropLocked(s, *conn);
-            retryLater = retryLater || !conn->disconnectPosted;
-          }
-          continue;
-        }
-        timed = timed || !conn->holds || !conn->unsent.empty();
-        // A client that does not take its replies is not read until it does; one with many
-        // requests waiting is not read until the serving thread catches up.
-        if (!conn->unsent.empty()) {
-          fds.push_back(pollfd{conn->fd.Get(), POLLOUT, 0});
-          targets.push_back(Target{-1, GUID_NULL, conn});
-          continue;
-        }
-        if (conn->pending.size() >= kMaxPendingPerConnection) continue;
-        fds.push_back(pollfd{conn->fd.Get(), POLLIN, 0});
-        targets.push_back(Target{-1, GUID_NULL, conn});
-      }
-    }
-    const int ready = ::poll(fds.data(), fds.size(), retryLater ? 50 : timed ? 1000 : -1);
-    if (ready < 0) continue;  // EINTR
-    for (std::size_t i = 0; i < fds.size(); ++i) {
-      if (fds[i].revents == 0) continue;
-      if (i == 0) {
-        std::uint64_t value = 0;
-        [[maybe_unused]] const ssize_t n = ::read(s.wakeFd.Get(), &value, sizeof value);
-      } else if (targets[i].conn && fds[i].events == POLLOUT) {
+    if (watch && fds[1].revents != 0) {
+      s.processing = true;
+      HWND window = 0;
+      {
         const std::lock_guard<std::mutex> lock(s.mutex);
-        Connection& conn = *targets[i].conn;
-        if (!conn.ioDone && !FlushLocked(conn)) DropLocked(s, conn);
-      } else if (targets[i].conn) {
-        ReadFrom(s, targets[i].conn);
-      } else {
-        AcceptClients(s, targets[i].listenFd, targets[i].clsid);
+        window = s.window;
+      }
+      if (PostMessageA(window, kBusMessage, 0, 0) == FALSE) {
+        s.processing = false;  // the queue is full: look again shortly
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
       }
     }
   }
-}
-
-// Starts the I/O thread once. Caller holds the lock.
-HRESULT StartIoLocked(State& s) {
-  if (s.io.joinable()) return S_OK;
-  s.wakeFd.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (!s.wakeFd.Valid()) return E_OUTOFMEMORY;
-  s.stopping = false;
-  s.io = std::thread(IoLoop);
-  return S_OK;
 }
 
 // ---------------------------------------------------------------------------------------
-// Stubs: requests run on the serving thread
+// Objects and clients (serving thread, bus lock held)
 
-// The connection's class object, or null once the process no longer takes new objects.
-ComPtr<IClassFactory> ClassObjectOf(State& s, Connection& conn) {
-  const std::lock_guard<std::mutex> lock(s.mutex);
-  if (s.suspended) return nullptr;
-  if (!conn.classObject) {
-    for (const Registration& r : s.registrations) {
-      if (r.clsid == conn.clsid && r.listenFd.Valid()) conn.classObject = r.factory;
+void ReleaseAll(State& s, const std::function<bool(const std::string& owner)>& whose) {
+  std::vector<std::unique_ptr<BusObject>> released;
+  for (auto it = s.objects.begin(); it != s.objects.end();) {
+    if (whose(it->second->owner)) {
+      released.push_back(std::move(it->second));
+      it = s.objects.erase(it);
+    } else {
+      ++it;
     }
   }
-  return conn.classObject;
+  std::vector<std::pair<std::shared_ptr<BusClass>, int>> unlocks;
+  for (auto it = s.locks.begin(); it != s.locks.end();) {
+    if (whose(it->first.first)) {
+      unlocks.push_back(std::move(it->second));
+      it = s.locks.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  // The module may decide to end while these go; the maps are consistent by now.
+  released.clear();
+  for (auto& [cls, count] : unlocks) {
+    while (count-- > 0) cls->factory->LockServer(FALSE);
+  }
 }
 
-// Keeps an interface pointer for the client; the id stands for that one reference.
-HRESULT AddObject(Connection& conn, void* raw, wire::Reply& reply) {
-  ComPtr<IUnknown> object = ComPtr<IUnknown>::Attach(static_cast<IUnknown*>(raw));
-  if (conn.objects.size() >= kMaxObjectsPerConnection || conn.nextObject == 0) {
-    return E_OUTOFMEMORY;  // released on return
+// Everything a client that left the bus held goes, and its locks are undone.
+void ReleaseClient(State& s, std::string_view client) {
+  s.clients.erase(std::string(client));
+  ReleaseAll(s, [client](const std::string& owner) { return owner == client; });
+}
+
+int OnNameHasOwner(sd_bus_message* reply, void* userdata, sd_bus_error*) {
+  std::unique_ptr<std::string> client(static_cast<std::string*>(userdata));
+  int present = 1;
+  if (sd_bus_message_is_method_error(reply, nullptr) ||
+      sd_bus_message_read(reply, "b", &present) < 0 || present == 0) {
+    ReleaseClient(S(), *client);
   }
-  reply.object = conn.nextObject++;
-  conn.objects.emplace(reply.object, std::move(object));
+  return 0;
+}
+
+// A client seen for the first time: it may have left before we subscribed to the bus's
+// news (a client killed while the bus was starting us), so the bus is asked once.
+void CheckNewClient(State& s, const std::string& client) {
+  if (!s.clients.insert(client).second) return;
+  auto* name = new std::string(client);
+  if (sd_bus_call_method_async(s.bus, nullptr, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                               "org.freedesktop.DBus", "NameHasOwner", OnNameHasOwner, name, "s",
+                               client.c_str()) < 0) {
+    delete name;
+  }
+}
+
+int OnOwnerChanged(sd_bus_message* m, void*, sd_bus_error*) {
+  const char* name = nullptr;
+  const char* oldOwner = nullptr;
+  const char* newOwner = nullptr;
+  if (sd_bus_message_read(m, "sss", &name, &oldOwner, &newOwner) < 0) return 0;
+  if (name[0] == ':' && newOwner[0] == '\0') ReleaseClient(S(), name);
+  return 0;
+}
+
+// The description of the calling thread's error information, UTF-8.
+std::string ErrorText() {
+  IErrorInfo* raw = nullptr;
+  if (GetErrorInfo(0, &raw) != S_OK || raw == nullptr) return {};
+  const ComPtr<IErrorInfo> info = ComPtr<IErrorInfo>::Attach(raw);
+  BSTR text;
+  info->GetDescription(&text);
+  return WideToUtf8(text.View());
+}
+
+int Fail(sd_bus_error* error, HRESULT hr, HRESULT scode = S_OK, std::string description = {}) {
+  if (description.empty()) description = ErrorText();
+  SetErrorInfo(0, nullptr);
+  automation::SetBusError(error, hr, scode, description);
+  return -EIO;
+}
+
+// Makes an object for `owner`. S_OK with its id.
+HRESULT CreateFor(State& s, const std::shared_ptr<BusClass>& cls, const std::string& owner,
+                  std::uint64_t& id, std::string& why) {
+  if (s.suspended) return CO_E_SERVER_STOPPING;
+  std::size_t held = 0;
+  for (const auto& [key, object] : s.objects) held += object->owner == owner ? 1 : 0;
+  if (held >= kMaxObjectsPerClient || s.objects.size() >= kMaxObjects) {
+    why = "too many objects (a client may hold " + std::to_string(kMaxObjectsPerClient) +
+          ", all clients together " + std::to_string(kMaxObjects) + ")";
+    return E_OUTOFMEMORY;
+  }
+  void* raw = nullptr;
+  SetErrorInfo(0, nullptr);
+  const HRESULT hr = cls->factory->CreateInstance(nullptr, IID_IDispatch, &raw);
+  if (FAILED(hr)) return hr;
+  auto object = std::make_unique<BusObject>();
+  object->id = s.nextObject++;
+  object->owner = owner;
+  object->cls = cls;
+  object->dispatch = ComPtr<IDispatch>::Attach(static_cast<IDispatch*>(raw));
+  id = object->id;
+  s.objects.emplace(id, std::move(object));
+  CheckNewClient(s, owner);
   return S_OK;
 }
 
-ComPtr<IDispatch> DispatchOf(Connection& conn, wire::ObjectId id, HRESULT& hr) {
-  ComPtr<IDispatch> dispatch;
-  const auto it = conn.objects.find(id);
-  if (it == conn.objects.end()) {
-    hr = E_INVALIDARG;
-    return dispatch;
-  }
-  hr = it->second.As(dispatch);
-  return dispatch;
-}
-
-std::optional<wire::Reply> Execute(State& s, Connection& conn, wire::Message& message) {
-  wire::Reply reply;
-  HRESULT& hr = reply.hr;
-  if (auto* create = std::get_if<wire::CreateInstanceRequest>(&message)) {
-    const ComPtr<IClassFactory> factory = ClassObjectOf(s, conn);
-    if (!factory) {
-      hr = CO_E_SERVER_STOPPING;
-    } else {
-      void* raw = nullptr;
-      hr = factory->CreateInstance(nullptr, create->iid, &raw);
-      if (SUCCEEDED(hr) && raw != nullptr) hr = AddObject(conn, raw, reply);
-    }
-  } else if (auto* lockReq = std::get_if<wire::LockServerRequest>(&message)) {
-    if (lockReq->lock) {
-      const ComPtr<IClassFactory> factory = ClassObjectOf(s, conn);
-      if (!factory) {
-        hr = CO_E_SERVER_STOPPING;
-      } else {
-        hr = factory->LockServer(TRUE);
-        if (SUCCEEDED(hr)) ++conn.locks;
-      }
-    } else if (conn.locks == 0 || !conn.classObject) {
-      hr = E_UNEXPECTED;  // an unlock this client never locked would free another's lock
-    } else {
-      // Undoing a lock works while suspended too: it may be what lets the process end.
-      const ComPtr<IClassFactory> factory = conn.classObject;
-      hr = factory->LockServer(FALSE);
-      if (SUCCEEDED(hr)) --conn.locks;
-    }
-  } else if (auto* query = std::get_if<wire::QueryInterfaceRequest>(&message)) {
-    const auto it = conn.objects.find(query->object);
-    if (it == conn.objects.end()) {
-      hr = E_INVALIDARG;
-    } else {
-      void* raw = nullptr;
-      hr = it->second->QueryInterface(query->iid, &raw);
-      if (SUCCEEDED(hr) && raw != nullptr) hr = AddObject(conn, raw, reply);
-    }
-  } else if (auto* release = std::get_if<wire::ReleaseRequest>(&message)) {
-    conn.objects.erase(release->object);
-    return std::nullopt;
-  } else if (auto* count = std::get_if<wire::GetTypeInfoCountRequest>(&message)) {
-    const ComPtr<IDispatch> dispatch = DispatchOf(conn, count->object, hr);
-    if (dispatch) hr = dispatch->GetTypeInfoCount(&reply.value);
-  } else if (auto* names = std::get_if<wire::GetIDsOfNamesRequest>(&message)) {
-    const ComPtr<IDispatch> dispatch = DispatchOf(conn, names->object, hr);
-    if (dispatch) {
-      std::vector<const char16_t*> texts;
-      for (const std::u16string& name : names->names) texts.push_back(name.c_str());
-      reply.dispIds.assign(texts.size(), DISPID_UNKNOWN);
-      hr = dispatch->GetIDsOfNames(names->iid, texts.data(), static_cast<UINT>(texts.size()),
-                                   names->lcid, reply.dispIds.data());
-    }
-  } else if (auto* invoke = std::get_if<wire::InvokeRequest>(&message)) {
-    const ComPtr<IDispatch> dispatch = DispatchOf(conn, invoke->object, hr);
-    if (dispatch) {
-      DISPPARAMS params;
-      params.rgvarg = invoke->args.empty() ? nullptr : invoke->args.data();
-      params.cArgs = static_cast<UINT>(invoke->args.size());
-      params.rgdispidNamedArgs = invoke->namedArgs.empty() ? nullptr : invoke->namedArgs.data();
-      params.cNamedArgs = static_cast<UINT>(invoke->namedArgs.size());
-      VARIANT result;
-      EXCEPINFO excepInfo;
-      UINT argErr = 0;
-      hr = dispatch->Invoke(invoke->dispId, invoke->iid, invoke->lcid, invoke->flags, &params,
-                            invoke->wantResult ? &result : nullptr, &excepInfo, &argErr);
-      reply.value = argErr;
-      if (SUCCEEDED(hr) && invoke->wantResult) reply.result = std::move(result);
-      if (hr == DISP_E_EXCEPTION) reply.excepInfo = std::move(excepInfo);
-    }
-  }
-  return reply;
-}
-
-// Carries the serving thread's error object of a failed call to the client.
-void AttachErrorInfo(wire::Reply& reply) {
-  if (SUCCEEDED(reply.hr)) return;
-  IErrorInfo* raw = nullptr;
-  if (GetErrorInfo(0, &raw) != S_OK || raw == nullptr) return;
-  const ComPtr<IErrorInfo> info = ComPtr<IErrorInfo>::Attach(raw);
-  wire::ErrorInfoData data;
-  info->GetGUID(&data.guid);
-  info->GetSource(&data.source);
-  info->GetDescription(&data.description);
-  info->GetHelpFile(&data.helpFile);
-  info->GetHelpContext(&data.helpContext);
-  reply.errorInfo = std::move(data);
-}
-
-std::shared_ptr<Connection> FindConnection(State& s, std::uint64_t id) {
-  const std::lock_guard<std::mutex> lock(s.mutex);
-  const auto it = s.connections.find(id);
-  return it == s.connections.end() ? nullptr : it->second;
-}
-
-void OnCall(State& s, std::uint64_t id) {
-  const std::shared_ptr<Connection> conn = FindConnection(s, id);
-  if (!conn) return;
-  wire::Message message;
-  {
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    if (conn->pending.empty() || conn->disconnectPosted) return;
-    const bool wasFull = conn->pending.size() >= kMaxPendingPerConnection;
-    message = std::move(conn->pending.front());
-    conn->pending.pop_front();
-    if (wasFull) Wake(s);
-  }
+// Runs one member with its arguments in declaration order.
+HRESULT CallMember(BusObject& object, const TFuncDesc& func, std::vector<VARIANT>& args,
+                   VARIANT& result, HRESULT& scode, std::string& description) {
+  std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+  DISPID named = DISPID_PROPERTYPUT;
+  const bool put = func.kind == TInvokeKind::PropertyPut;
+  DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), put ? &named : nullptr,
+                    static_cast<UINT>(reversed.size()), put ? 1u : 0u};
+  EXCEPINFO info;
+  UINT argErr = 0;
   SetErrorInfo(0, nullptr);
-  std::optional<wire::Reply> reply;
+  HRESULT hr = S_OK;
   try {
-    reply = Execute(s, *conn, message);
+    hr = object.dispatch->Invoke(func.dispId, GUID_NULL, 0, static_cast<WORD>(func.kind), &params,
+                                 func.Retval() != nullptr ? &result : nullptr, &info, &argErr);
   } catch (...) {
-    reply = wire::Reply{};
-    reply->hr = RPC_E_SERVERFAULT;  // a member that throws must not take the server down
+    hr = RPC_E_SERVERFAULT;  // a member that throws must not take the server down
   }
-  {
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    conn->holds = !conn->objects.empty() || conn->locks > 0;
-    conn->lastActive = Clock::now();
+  if (hr == DISP_E_EXCEPTION) {
+    scode = info.scode;
+    description = WideToUtf8(info.bstrDescription.View());
+  } else if (FAILED(hr)) {
+    description = ErrorText();
   }
-  if (!reply) return;
-  AttachErrorInfo(*reply);
-  SetErrorInfo(0, nullptr);
-  std::optional<std::vector<std::uint8_t>> frame = wire::EncodeFrame(*reply);
-  if (!frame) {
-    // Only a text can outgrow a message (a result of more than about 512K UTF-16 units).
-    wire::Reply tooLarge;
-    tooLarge.hr = DISP_E_EXCEPTION;
-    EXCEPINFO info;
-    info.bstrDescription = SysAllocString(u"text too long");
-    info.scode = E_INVALIDARG;
-    tooLarge.excepInfo = std::move(info);
-    wire::ErrorInfoData error;
-    error.description = SysAllocString(u"text too long");
-    tooLarge.errorInfo = std::move(error);
-    frame = wire::EncodeFrame(tooLarge);
-  }
-  // What the socket does not take at once is left to the I/O thread: a client that stops
-  // reading must not hold up everyone else's calls.
-  const std::lock_guard<std::mutex> lock(s.mutex);
-  if (conn->ioDone) return;
-  const bool wasEmpty = conn->unsent.empty();
-  conn->unsent.insert(conn->unsent.end(), frame->begin(), frame->end());
-  conn->lastActive = Clock::now();
-  if (wasEmpty) conn->unsentSince = conn->lastActive;
-  if (!FlushLocked(*conn) || conn->unsent.size() > kMaxUnsentBytes) {
-    // The I/O thread sees the shut socket and reports the disconnection.
-    ::shutdown(conn->fd.Get(), SHUT_RDWR);
-  } else if (!conn->unsent.empty() && wasEmpty) {
-    Wake(s);
-  }
+  return hr;
 }
 
-// Releases everything a client held and undoes its locks.
-void ReleaseConnection(Connection& conn) {
-  conn.objects.clear();
-  while (conn.locks > 0 && conn.classObject) {
-    --conn.locks;
-    conn.classObject->LockServer(FALSE);
+// Reads one argument of the declared type; a text beyond kMaxTextBytes is refused.
+HRESULT ReadArg(sd_bus_message* m, char type, VARIANT& arg) {
+  int r = 0;
+  if (type == 's') {
+    const char* text = nullptr;
+    r = sd_bus_message_read_basic(m, 's', &text);
+    if (r > 0 && std::strlen(text) > automation::kMaxTextBytes) return DISP_E_OVERFLOW;
+    if (r > 0) {
+      arg.vt = VT_BSTR;
+      arg.bstrVal = BSTR(Utf8ToWide(text));
+    }
+  } else if (type == 'i') {
+    std::int32_t value = 0;
+    r = sd_bus_message_read_basic(m, 'i', &value);
+    arg.vt = VT_I4;
+    arg.lVal = value;
+  } else if (type == 'b') {
+    int value = 0;
+    r = sd_bus_message_read_basic(m, 'b', &value);
+    arg.vt = VT_BOOL;
+    arg.boolVal = value != 0 ? VARIANT_TRUE : VARIANT_FALSE;
   }
-  conn.classObject.Reset();
-  conn.fd.Reset();
+  return r > 0 ? S_OK : E_INVALIDARG;
 }
 
-void OnDisconnect(State& s, std::uint64_t id) {
-  std::shared_ptr<Connection> conn;
-  {
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    const auto it = s.connections.find(id);
-    if (it == s.connections.end() || !it->second->ioDone) return;
-    conn = it->second;
-    s.connections.erase(it);
-    conn->pending.clear();
+int AppendValue(sd_bus_message* reply, char type, VARIANT& value) {
+  if (type == 's') {
+    if (FAILED(VariantChangeType(&value, &value, 0, VT_BSTR))) return -EINVAL;
+    return sd_bus_message_append_basic(reply, 's', WideToUtf8(value.bstrVal.View()).c_str());
   }
-  ReleaseConnection(*conn);
+  if (type == 'i') {
+    if (FAILED(VariantChangeType(&value, &value, 0, VT_I4))) return -EINVAL;
+    return sd_bus_message_append_basic(reply, 'i', &value.lVal);
+  }
+  if (FAILED(VariantChangeType(&value, &value, 0, VT_BOOL))) return -EINVAL;
+  const int flag = value.boolVal != VARIANT_FALSE ? 1 : 0;
+  return sd_bus_message_append_basic(reply, 'b', &flag);
 }
 
-LRESULT ServingWindowProc(HWND, UINT message, WPARAM, LPARAM lParam) {
+int TextTooLong(sd_bus_error* error) {
+  return Fail(error, DISP_E_EXCEPTION, E_INVALIDARG, "text too long");
+}
+
+// ---------------------------------------------------------------------------------------
+// Handlers
+
+int OnMember(sd_bus_message* m, void* userdata, sd_bus_error* error) {
+  auto& object = *static_cast<BusObject*>(userdata);
+  const char* sender = sd_bus_message_get_sender(m);
+  if (sender == nullptr || object.owner != sender) {
+    return sd_bus_error_set(error, SD_BUS_ERROR_ACCESS_DENIED, "the object is another client's");
+  }
+  const auto it = object.cls->members.find(std::string_view(sd_bus_message_get_member(m)));
+  if (it == object.cls->members.end()) return Fail(error, DISP_E_MEMBERNOTFOUND);
+  const TFuncDesc& func = *it->second;
+  std::vector<VARIANT> args;
+  for (const TParamDesc& param : func.params) {
+    if (!param.IsIn()) continue;
+    VARIANT& arg = args.emplace_back();
+    const HRESULT hr = ReadArg(m, automation::BusTypeOf(param.type), arg);
+    if (hr == DISP_E_OVERFLOW) return TextTooLong(error);
+    if (FAILED(hr)) return Fail(error, hr);
+  }
+  VARIANT result;
+  HRESULT scode = S_OK;
+  std::string description;
+  const std::shared_ptr<BusClass> keep = object.cls;  // the call may release the object
+  const HRESULT hr = CallMember(object, func, args, result, scode, description);
+  if (FAILED(hr)) return Fail(error, hr, scode, description);
+  sd_bus_message* reply = nullptr;
+  int r = sd_bus_message_new_method_return(m, &reply);
+  if (r >= 0 && func.Retval() != nullptr) {
+    const char type = automation::BusTypeOf(func.Retval()->type);
+    if (type == 's' && result.vt == VT_BSTR) {
+      const std::string text = WideToUtf8(result.bstrVal.View());
+      if (text.size() > automation::kMaxTextBytes) {
+        sd_bus_message_unref(reply);
+        return TextTooLong(error);
+      }
+    }
+    r = AppendValue(reply, type, result);
+  }
+  if (r >= 0) r = sd_bus_send(nullptr, reply, nullptr);
+  sd_bus_message_unref(reply);
+  return r < 0 ? r : 1;
+}
+
+int OnRelease(sd_bus_message* m, void* userdata, sd_bus_error* error) {
+  auto& object = *static_cast<BusObject*>(userdata);
+  const char* sender = sd_bus_message_get_sender(m);
+  if (sender == nullptr || object.owner != sender) {
+    return sd_bus_error_set(error, SD_BUS_ERROR_ACCESS_DENIED, "the object is another client's");
+  }
   State& s = S();
-  const auto id = static_cast<std::uint64_t>(lParam);
-  if (message == kCallMessage) OnCall(s, id);
-  if (message == kDisconnectMessage) OnDisconnect(s, id);
+  std::unique_ptr<BusObject> released = std::move(s.objects[object.id]);
+  s.objects.erase(object.id);
+  const int r = sd_bus_reply_method_return(m, "");
+  released.reset();  // may end the server: the reply goes first
+  return r;
+}
+
+std::shared_ptr<BusClass> ClassOf(void* userdata) {
+  State& s = S();
+  const std::lock_guard<std::mutex> lock(s.mutex);
+  for (const Registration& r : s.registrations) {
+    if (r.bus.get() == userdata) return r.bus;
+  }
+  return nullptr;
+}
+
+int OnCreateInstance(sd_bus_message* m, void* userdata, sd_bus_error* error) {
+  State& s = S();
+  const std::shared_ptr<BusClass> cls = ClassOf(userdata);
+  if (!cls) return Fail(error, CO_E_SERVER_STOPPING);
+  std::uint64_t id = 0;
+  std::string why;
+  const HRESULT hr = CreateFor(s, cls, sd_bus_message_get_sender(m), id, why);
+  if (FAILED(hr)) return Fail(error, hr, S_OK, why);
+  const std::string path = cls->names.objectPrefix + std::to_string(id);
+  return sd_bus_reply_method_return(m, "o", path.c_str());
+}
+
+// A class method: one text in, one text out.
+int OnClassMethod(sd_bus_message* m, void* userdata, sd_bus_error* error) {
+  const std::shared_ptr<BusClass> cls = ClassOf(userdata);
+  if (!cls) return Fail(error, CO_E_SERVER_STOPPING);
+  const auto it = cls->methods.find(std::make_pair(std::string(sd_bus_message_get_interface(m)),
+                                                   std::string(sd_bus_message_get_member(m))));
+  if (it == cls->methods.end()) return Fail(error, DISP_E_MEMBERNOTFOUND);
+  const char* argument = nullptr;
+  if (sd_bus_message_read(m, "s", &argument) < 0) return Fail(error, E_INVALIDARG);
+  if (std::strlen(argument) > automation::kMaxTextBytes) return TextTooLong(error);
+  std::string answer;
+  try {
+    answer = it->second(argument);
+  } catch (const std::exception& e) {
+    return Fail(error, RPC_E_SERVERFAULT, S_OK, e.what());
+  }
+  if (answer.size() > automation::kMaxTextBytes) return TextTooLong(error);
+  return sd_bus_reply_method_return(m, "s", answer.c_str());
+}
+
+int OnLockServer(sd_bus_message* m, void* userdata, sd_bus_error* error) {
+  State& s = S();
+  const std::shared_ptr<BusClass> cls = ClassOf(userdata);
+  int lock = 0;
+  if (sd_bus_message_read(m, "b", &lock) < 0) return Fail(error, E_INVALIDARG);
+  const std::string sender = sd_bus_message_get_sender(m);
+  const auto key = std::make_pair(sender, static_cast<BusClass*>(userdata));
+  if (lock != 0) {
+    if (!cls || s.suspended) return Fail(error, CO_E_SERVER_STOPPING);
+    auto& entry = s.locks[key];
+    entry.first = cls;
+    ++entry.second;
+    cls->factory->LockServer(TRUE);
+    CheckNewClient(s, sender);
+  } else {
+    // An unlock this client never locked would free another's lock. Undoing one works while
+    // suspended too: it may be what lets the process end.
+    const auto it = s.locks.find(key);
+    if (it == s.locks.end()) return Fail(error, E_UNEXPECTED);
+    const std::shared_ptr<BusClass> owner = it->second.first;
+    if (--it->second.second == 0) s.locks.erase(it);
+    const int r = sd_bus_reply_method_return(m, "");
+    owner->factory->LockServer(FALSE);
+    return r;
+  }
+  return sd_bus_reply_method_return(m, "");
+}
+
+// Run(a(ss) steps) -> as: one object made, each (member, argument) called in turn, every
+// answer as text ("" for members without one), the object released. For clients that make
+// one call per connection, such as busctl.
+int OnRun(sd_bus_message* m, void* userdata, sd_bus_error* error) {
+  State& s = S();
+  const std::shared_ptr<BusClass> cls = ClassOf(userdata);
+  if (!cls) return Fail(error, CO_E_SERVER_STOPPING);
+  std::vector<std::pair<std::string, std::string>> steps;
+  if (sd_bus_message_enter_container(m, 'a', "(ss)") < 0) return Fail(error, E_INVALIDARG);
+  const char* member = nullptr;
+  const char* argument = nullptr;
+  int r = 0;
+  while ((r = sd_bus_message_read(m, "(ss)", &member, &argument)) > 0) {
+    if (std::strlen(argument) > automation::kMaxTextBytes) return TextTooLong(error);
+    steps.emplace_back(member, argument);
+  }
+  if (r < 0) return Fail(error, E_INVALIDARG);
+  std::uint64_t id = 0;
+  std::string why;
+  const std::string sender = sd_bus_message_get_sender(m);
+  HRESULT hr = CreateFor(s, cls, sender, id, why);
+  if (FAILED(hr)) return Fail(error, hr, S_OK, why);
+  std::unique_ptr<BusObject> object = std::move(s.objects[id]);
+  s.objects.erase(id);
+  std::vector<std::string> answers;
+  for (auto& [name, text] : steps) {
+    const auto it = cls->members.find(name);
+    if (it == cls->members.end()) {
+      return Fail(error, DISP_E_MEMBERNOTFOUND, S_OK, "no member " + name);
+    }
+    const TFuncDesc& func = *it->second;
+    std::vector<VARIANT> args;
+    if (func.InCount() > 1) return Fail(error, DISP_E_BADPARAMCOUNT);
+    if (func.InCount() == 1) {
+      VARIANT& arg = args.emplace_back();
+      arg.vt = VT_BSTR;
+      arg.bstrVal = BSTR(Utf8ToWide(text));
+    }
+    VARIANT result;
+    HRESULT scode = S_OK;
+    std::string description;
+    hr = CallMember(*object, func, args, result, scode, description);
+    if (FAILED(hr)) return Fail(error, hr, scode, description);
+    if (func.Retval() != nullptr && FAILED(VariantChangeType(&result, &result, 0, VT_BSTR))) {
+      return Fail(error, DISP_E_TYPEMISMATCH);
+    }
+    answers.push_back(func.Retval() != nullptr ? WideToUtf8(result.bstrVal.View()) : "");
+  }
+  sd_bus_message* reply = nullptr;
+  r = sd_bus_message_new_method_return(m, &reply);
+  if (r >= 0) r = sd_bus_message_open_container(reply, 'a', "s");
+  for (const std::string& answer : answers) {
+    if (r >= 0) r = sd_bus_message_append_basic(reply, 's', answer.c_str());
+  }
+  if (r >= 0) r = sd_bus_message_close_container(reply);
+  if (r >= 0) r = sd_bus_send(nullptr, reply, nullptr);
+  sd_bus_message_unref(reply);
+  object.reset();  // may end the server: the reply went first
+  return r < 0 ? r : 1;
+}
+
+// Finds the object a path names (the fallback vtables' lookup).
+int FindObject(sd_bus*, const char* path, const char*, void* userdata, void** found,
+               sd_bus_error*) {
+  auto* cls = static_cast<BusClass*>(userdata);
+  const std::string_view text(path);
+  if (!text.starts_with(cls->names.objectPrefix)) return 0;
+  const std::string_view number = text.substr(cls->names.objectPrefix.size());
+  if (number.empty() || number.find_first_not_of("0123456789") != std::string_view::npos ||
+      number.size() > 19) {
+    return 0;
+  }
+  State& s = S();
+  const auto it = s.objects.find(std::stoull(std::string(number)));
+  if (it == s.objects.end() || it->second->cls.get() != cls) return 0;
+  *found = it->second.get();
+  return 1;
+}
+
+// The class object: its own path only.
+int FindClass(sd_bus*, const char* path, const char*, void* userdata, void** found, sd_bus_error*) {
+  auto* cls = static_cast<BusClass*>(userdata);
+  if (cls->names.classPath != path) return 0;
+  *found = cls;
+  return 1;
+}
+
+// Lists the objects under a class path, for introspection.
+int ListObjects(sd_bus*, const char*, void* userdata, char*** nodes, sd_bus_error*) {
+  auto* cls = static_cast<BusClass*>(userdata);
+  State& s = S();
+  std::vector<std::string> paths;
+  for (const auto& [id, object] : s.objects) {
+    if (object->cls.get() == cls) paths.push_back(cls->names.objectPrefix + std::to_string(id));
+  }
+  char** list = static_cast<char**>(std::calloc(paths.size() + 1, sizeof(char*)));
+  if (list == nullptr) return -ENOMEM;
+  for (std::size_t i = 0; i < paths.size(); ++i) list[i] = ::strdup(paths[i].c_str());
+  *nodes = list;
   return 0;
 }
 
 // ---------------------------------------------------------------------------------------
-// Registration
+// Vtables
 
-// Opens the class's socket under the class lock. Fills listenFd, lockFd, socketPath, dev, ino.
-HRESULT OpenClassSocket(Registration& r) {
-  std::string path;
-  try {
-    path = ClassSocketPath(r.clsid);
-  } catch (const EOSError&) {
-    return E_ACCESSDENIED;
-  }
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (path.size() >= sizeof address.sun_path) return E_INVALIDARG;
+sd_bus_vtable Start() {
+  sd_bus_vtable v{};
+  v.type = _SD_BUS_VTABLE_START;
+  v.x.start.element_size = sizeof(sd_bus_vtable);
+  v.x.start.features = _SD_BUS_VTABLE_PARAM_NAMES;
+  v.x.start.vtable_format_reference = &sd_bus_object_vtable_format;
+  return v;
+}
 
-  // The lock file says which process serves the class: held for the registration's life.
-  const std::string lockPath = path + ".lock";
-  rtl::UniqueFd lockFd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-  if (!lockFd.Valid()) return E_ACCESSDENIED;
-  struct stat st {};
-  if (::fstat(lockFd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
-    return E_ACCESSDENIED;
+sd_bus_vtable End() {
+  sd_bus_vtable v{};
+  v.type = _SD_BUS_VTABLE_END;
+  return v;
+}
+
+sd_bus_vtable Method(const char* member, const char* signature, const char* result,
+                     const char* names, sd_bus_message_handler_t handler) {
+  sd_bus_vtable v{};
+  v.type = _SD_BUS_VTABLE_METHOD;
+  v.x.method.member = member;
+  v.x.method.signature = signature;
+  v.x.method.result = result;
+  v.x.method.handler = handler;
+  v.x.method.names = names;
+  return v;
+}
+
+// Parameter names as sd-bus wants them: each ended by a NUL.
+std::string Names(std::initializer_list<std::string_view> names) {
+  std::string out;
+  for (std::string_view name : names) {
+    out += name;
+    out += '\0';
   }
-  if (::flock(lockFd.Get(), LOCK_EX | LOCK_NB) != 0) {
-    return CO_E_OBJISREG;  // another live process serves the class
+  return out;
+}
+
+void BuildTables(BusClass& c) {
+  using namespace std::string_view_literals;
+  c.factoryTable = {
+      Start(), Method("CreateInstance", "", "o", c.Keep(Names({"object"sv})), OnCreateInstance),
+      Method("LockServer", "b", "", c.Keep(Names({"lock"sv})), OnLockServer),
+      Method("Run", "a(ss)", "as", c.Keep(Names({"steps"sv, "answers"sv})), OnRun), End()};
+  c.lifetimeTable = {Start(), Method("Release", "", "", "", OnRelease), End()};
+  c.objectTable = {Start()};
+  for (const TFuncDesc& func : c.names.itf->funcs) {
+    std::string signature;
+    std::string names;
+    bool supported = true;
+    for (const TParamDesc& param : func.params) {
+      if (!param.IsIn()) continue;
+      const char type = automation::BusTypeOf(param.type);
+      supported = supported && type != 0;
+      signature += type;
+      names += param.name.empty() ? std::string_view("value") : param.name;
+      names += '\0';
+    }
+    std::string result;
+    if (const TParamDesc* retval = func.Retval()) {
+      result += automation::BusTypeOf(retval->type);
+      supported = supported && result[0] != 0;
+      names += retval->name.empty() ? std::string_view("value") : retval->name;
+      names += '\0';
+    }
+    if (!supported) continue;  // a member whose types do not cross the bus is not offered
+    const char* member = c.Keep(automation::MemberName(func));
+    c.members.emplace(member, &func);
+    c.objectTable.push_back(
+        Method(member, c.Keep(signature), c.Keep(result), c.Keep(names), OnMember));
   }
-  // Nobody serves the class, so a socket left at the path is stale: remove it. Anything that
-  // is not our own socket is left for the user to look at.
-  switch (automation::InspectSocketPath(path)) {
-    case automation::PathState::Refused:
-      return E_ACCESSDENIED;
-    case automation::PathState::Socket:
-      ::unlink(path.c_str());
-      break;
-    case automation::PathState::Absent:
-      break;
+  c.objectTable.push_back(End());
+  // The class methods, each interface named after the library ("VeskMath.Diagnostics").
+  const std::string library = c.names.name.substr(0, c.names.name.find('.'));
+  State& s = S();
+  const std::lock_guard<std::mutex> lock(s.mutex);
+  for (const ClassMethod& m : s.classMethods) {
+    if (m.clsid != c.clsid) continue;
+    const std::string itf = library + "." + m.interfaceName;
+    std::vector<sd_bus_vtable>& table = c.methodTables[itf];
+    if (table.empty()) table.push_back(Start());
+    table.push_back(Method(c.Keep(m.member), "s", "s", c.Keep(Names({"argument"sv, "answer"sv})),
+                           OnClassMethod));
+    c.methods.emplace(std::make_pair(itf, m.member), m.method);
   }
-  rtl::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  if (!fd.Valid()) return E_OUTOFMEMORY;
-  // Bound and listening under a name of its own first, then renamed into place: a client
-  // that finds the socket can connect (between bind and listen it would be refused, and
-  // would take the class for not served). The directory is private, so nobody reaches the
-  // socket between bind and chmod. A path with no room for the suffix is bound in place.
-  const std::string bound = path.size() + 1 < sizeof address.sun_path ? path + "~" : path;
-  std::memcpy(address.sun_path, bound.c_str(), bound.size() + 1);
-  if (struct stat left{};
-      bound != path && ::lstat(bound.c_str(), &left) == 0 && S_ISSOCK(left.st_mode)) {
-    ::unlink(bound.c_str());  // left by a server killed in between; ours, as the lock says
+  for (auto& [itf, table] : c.methodTables) table.push_back(End());
+}
+
+// Puts a class on the bus: its class object, its objects, the name last.
+HRESULT PublishClass(State& s, BusClass& c) {
+  BuildTables(c);
+  sd_bus_slot* slot = nullptr;
+  auto keep = [&](int r) {
+    if (r >= 0) c.slots.push_back(slot);
+    return r >= 0;
+  };
+  // One node holds only fallback vtables or only plain ones: the class object is a fallback
+  // that finds nothing below its own path.
+  if (!keep(sd_bus_add_fallback_vtable(s.bus, &slot, c.names.classPath.c_str(),
+                                       c.names.factory.c_str(), c.factoryTable.data(), FindClass,
+                                       &c)) ||
+      !keep(sd_bus_add_fallback_vtable(s.bus, &slot, c.names.classPath.c_str(),
+                                       c.names.objectInterface.c_str(), c.objectTable.data(),
+                                       FindObject, &c)) ||
+      !keep(sd_bus_add_fallback_vtable(s.bus, &slot, c.names.classPath.c_str(),
+                                       c.names.lifetime.c_str(), c.lifetimeTable.data(), FindObject,
+                                       &c)) ||
+      !keep(sd_bus_add_node_enumerator(s.bus, &slot, c.names.classPath.c_str(), ListObjects, &c))) {
+    return E_OUTOFMEMORY;
   }
-  if (::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-    return E_ACCESSDENIED;
-  if (::chmod(bound.c_str(), 0600) != 0 || ::listen(fd.Get(), 64) != 0 ||
-      (bound != path && ::rename(bound.c_str(), path.c_str()) != 0) ||
-      ::lstat(path.c_str(), &st) != 0) {
-    ::unlink(bound.c_str());
-    return E_ACCESSDENIED;
+  for (const auto& [itf, table] : c.methodTables) {
+    if (!keep(sd_bus_add_fallback_vtable(s.bus, &slot, c.names.classPath.c_str(), itf.c_str(),
+                                         table.data(), FindClass, &c))) {
+      return E_OUTOFMEMORY;
+    }
   }
-  // The registration owns both from here (CloseClassSocketLocked gives them up).
-  r.listenFd = std::move(fd);
-  r.lockFd = std::move(lockFd);
-  r.socketPath = path;
-  r.dev = st.st_dev;
-  r.ino = st.st_ino;
   return S_OK;
 }
 
-// Removes the socket (when it is still ours) and hands the listening descriptor to the I/O
-// thread to close. Caller holds the lock.
-void CloseClassSocketLocked(State& s, Registration& r) {
-  if (!r.listenFd.Valid()) return;
-  struct stat st {};
-  if (::lstat(r.socketPath.c_str(), &st) == 0 && st.st_dev == r.dev && st.st_ino == r.ino) {
-    ::unlink(r.socketPath.c_str());
+// Takes the class's name: CO_E_OBJISREG when another process has it.
+HRESULT TakeName(State& s, BusClass& c) {
+  const int r = sd_bus_request_name(s.bus, c.names.name.c_str(), 0);
+  if (r == -EEXIST) return CO_E_OBJISREG;
+  if (r < 0) return E_ACCESSDENIED;
+  c.nameOwned = true;
+  return S_OK;
+}
+
+void GiveUpName(State& s, BusClass& c) {
+  if (!c.nameOwned || s.bus == nullptr) return;
+  c.nameOwned = false;
+  sd_bus_release_name(s.bus, c.names.name.c_str());
+  sd_bus_flush(s.bus);
+}
+
+void Unpublish(State& s, BusClass& c) {
+  GiveUpName(s, c);
+  for (sd_bus_slot* slot : c.slots) sd_bus_slot_unref(slot);
+  c.slots.clear();
+}
+
+// Opens the connection and starts the I/O thread. Caller holds the bus lock.
+HRESULT ConnectLocked(State& s, std::string& why) {
+  if (s.bus != nullptr) return s.busLost ? RPC_E_SERVER_UNAVAILABLE : S_OK;
+  s.bus = automation::OpenSessionBus(why);
+  if (s.bus == nullptr) return RPC_E_SERVER_UNAVAILABLE;
+  // Told before the name is ours: no client can leave unseen once it reaches us.
+  if (sd_bus_match_signal(s.bus, &s.ownerMatch, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                          "org.freedesktop.DBus", "NameOwnerChanged", OnOwnerChanged,
+                          nullptr) < 0) {
+    s.bus = sd_bus_flush_close_unref(s.bus);
+    return RPC_E_SERVER_UNAVAILABLE;
   }
-  s.listenFdsToClose.push_back(std::move(r.listenFd));
-  r.lockFd.Reset();
+  s.wakeFd.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  s.stopping = false;
+  s.processing = false;
+  s.io = std::thread(IoLoop, std::ref(s), sd_bus_get_fd(s.bus));
+  return S_OK;
+}
+
+// The serving thread's turn: every message that has arrived is handled, one at a time.
+void OnBusReady(State& s) {
+  bool lost = false;
+  {
+    const std::lock_guard<std::recursive_timed_mutex> lock(s.busMutex);
+    if (s.bus == nullptr || s.busLost) return;
+    int r = 0;
+    while ((r = sd_bus_process(s.bus, nullptr)) > 0) {
+    }
+    lost = r < 0;
+    if (!lost) s.wantOut = (sd_bus_get_events(s.bus) & POLLOUT) != 0;
+  }
+  if (lost) {
+    // Without the bus nobody can reach the objects: they and the locks go, as if every
+    // client had left.
+    const std::lock_guard<std::recursive_timed_mutex> lock(s.busMutex);
+    s.busLost = true;
+    s.clients.clear();
+    ReleaseAll(s, [](const std::string&) { return true; });
+  }
+  s.processing = false;
   Wake(s);
 }
 
-// Opens the sockets of the local registrations that have none. Caller holds the lock.
-HRESULT OpenClassSocketsLocked(State& s) {
-  for (Registration& r : s.registrations) {
-    if (r.listenFd.Valid() || (r.context & CLSCTX_LOCAL_SERVER) == 0) continue;
-    const HRESULT hr = OpenClassSocket(r);
-    if (FAILED(hr)) return hr;
+// A synchronous call outside the serving thread's turn (taking a name) may have read
+// messages off the socket that no poll will announce: the serving thread is told anyway.
+void ScheduleProcessing(State& s) {
+  if (s.processing.exchange(true)) return;
+  HWND window = 0;
+  {
+    const std::lock_guard<std::mutex> lock(s.mutex);
+    window = s.window;
   }
-  Wake(s);
-  return S_OK;
+  if (PostMessageA(window, kBusMessage, 0, 0) == FALSE) {
+    s.processing = false;
+    Wake(s);
+  }
+}
+
+LRESULT ServingWindowProc(HWND, UINT message, WPARAM, LPARAM) {
+  if (message == kBusMessage) OnBusReady(S());
+  return 0;
 }
 
 // Ends serving: called by the serving thread's last CoUninitialize.
 void StopServing(State& s) {
-  std::vector<ComPtr<IClassFactory>> factories;
-  std::map<std::uint64_t, std::shared_ptr<Connection>> connections;
-  std::thread io;
+  std::vector<Registration> registrations;
   HWND window = 0;
   {
     const std::lock_guard<std::mutex> lock(s.mutex);
-    for (Registration& r : s.registrations) {
-      CloseClassSocketLocked(s, r);
-      factories.push_back(std::move(r.factory));
-    }
-    s.registrations.clear();
-    s.stopping = true;
-    Wake(s);
-    io = std::move(s.io);
-  }
-  if (io.joinable()) io.join();
-  {
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    s.listenFdsToClose.clear();
-    connections.swap(s.connections);
-    s.wakeFd.Reset();
-    s.stopping = false;
-    s.suspended = false;
+    registrations.swap(s.registrations);
     window = s.window;
     s.window = 0;
     s.servingThread = 0;
+    s.suspended = false;
   }
-  for (auto& [id, conn] : connections) ReleaseConnection(*conn);
-  connections.clear();
-  factories.clear();
+  const std::lock_guard<std::recursive_timed_mutex> lock(s.busMutex);
+  for (Registration& r : registrations) {
+    if (r.bus) Unpublish(s, *r.bus);
+  }
+  s.stopping = true;
+  Wake(s);
+  if (s.io.joinable()) s.io.join();
+  s.clients.clear();
+  ReleaseAll(s, [](const std::string&) { return true; });
+  registrations.clear();
+  s.ownerMatch = sd_bus_slot_unref(s.ownerMatch);
+  if (s.bus != nullptr) s.bus = sd_bus_flush_close_unref(s.bus);
+  s.busLost = false;
+  s.wakeFd.Reset();
   if (window != 0) DestroyWindow(window);
 }
 
@@ -708,6 +842,19 @@ ComPtr<IClassFactory> FindLocalClassObject(REFCLSID clsid) {
     if (r.clsid == clsid) return r.factory;
   }
   return nullptr;
+}
+
+std::optional<bool> EmitPostThroughServer(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  State& s = S();
+  std::unique_lock<std::recursive_timed_mutex> lock(s.busMutex, std::defer_lock);
+  if (!lock.try_lock_for(kBusLockTimeout)) return false;
+  if (s.bus == nullptr || s.busLost) return std::nullopt;
+  const bool sent = EmitPostOn(s.bus, hwnd, message, wParam, lParam);
+  if (sent && (sd_bus_get_events(s.bus) & POLLOUT) != 0) {
+    s.wantOut = true;
+    Wake(s);
+  }
+  return sent;
 }
 
 }  // namespace automation
@@ -742,7 +889,7 @@ void CoUninitialize() {
     std::vector<ComPtr<IClassFactory>> factories;
     const std::lock_guard<std::mutex> lock(s.mutex);
     std::erase_if(s.registrations, [&](Registration& r) {
-      if (r.threadId != GetCurrentThreadId()) return false;
+      if (r.threadId != GetCurrentThreadId() || r.bus) return false;
       factories.push_back(std::move(r.factory));
       return true;
     });
@@ -778,73 +925,114 @@ HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD clsContex
     }
   }
   if (local) {
-    const HRESULT hr = OpenClassSocket(r);
-    if (FAILED(hr)) return hr;
-  }
-  // The hidden window that carries requests to this thread's message loop, made once.
-  bool needWindow = false;
-  {
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    needWindow = local && s.window == 0;
-  }
-  HWND window = 0;
-  if (needWindow) {
-    window = CreateMessageWindow(ServingWindowProc);
-    if (window == 0) {
-      ::unlink(r.socketPath.c_str());  // r's descriptors close as it goes
-      return E_OUTOFMEMORY;
+    std::optional<automation::TBusNames> names = automation::BusNamesOf(clsid);
+    if (!names) return REGDB_E_CLASSNOTREG;  // no description: no names on the bus
+    r.bus = std::make_shared<BusClass>();
+    r.bus->clsid = clsid;
+    r.bus->names = std::move(*names);
+    r.bus->factory = r.factory;
+    // The hidden window that carries the bus's news to this thread's message loop.
+    bool needWindow = false;
+    {
+      const std::lock_guard<std::mutex> lock(s.mutex);
+      needWindow = s.window == 0;
     }
-  }
-  const std::lock_guard<std::mutex> lock(s.mutex);
-  if (local) {
-    if (window != 0) s.window = window;
-    s.servingThread = GetCurrentThreadId();
-    const HRESULT hr = StartIoLocked(s);
+    if (needWindow) {
+      const HWND window = CreateMessageWindow(ServingWindowProc);
+      if (window == 0) return E_OUTOFMEMORY;
+      const std::lock_guard<std::mutex> lock(s.mutex);
+      s.window = window;
+      s.servingThread = GetCurrentThreadId();
+    }
+    const std::lock_guard<std::recursive_timed_mutex> busLock(s.busMutex);
+    std::string why;
+    HRESULT hr = ConnectLocked(s, why);
     if (FAILED(hr)) {
-      CloseClassSocketLocked(s, r);
+      automation::SetErrorText(clsid, IID_IClassFactory, why);
+      return hr;
+    }
+    hr = PublishClass(s, *r.bus);
+    if (SUCCEEDED(hr) && !s.suspended) hr = TakeName(s, *r.bus);
+    if (FAILED(hr)) {
+      Unpublish(s, *r.bus);
       return hr;
     }
   }
-  r.cookie = s.nextCookie++;
-  *cookie = r.cookie;
-  s.registrations.push_back(std::move(r));
-  Wake(s);
+  {
+    const std::lock_guard<std::mutex> lock(s.mutex);
+    r.cookie = s.nextCookie++;
+    *cookie = r.cookie;
+    s.registrations.push_back(std::move(r));
+  }
+  if (local) ScheduleProcessing(s);
   return S_OK;
+}
+
+void AddClassMethod(REFCLSID clsid, std::string interfaceName, std::string member,
+                    TClassMethod method) {
+  State& s = S();
+  const std::lock_guard<std::mutex> lock(s.mutex);
+  s.classMethods.push_back({clsid, std::move(interfaceName), std::move(member), std::move(method)});
 }
 
 HRESULT CoRevokeClassObject(DWORD cookie) {
   State& s = S();
-  ComPtr<IClassFactory> factory;  // released outside the lock
-  const std::lock_guard<std::mutex> lock(s.mutex);
-  const auto it = std::find_if(s.registrations.begin(), s.registrations.end(),
-                               [cookie](const Registration& r) { return r.cookie == cookie; });
-  if (it == s.registrations.end()) return E_INVALIDARG;
-  CloseClassSocketLocked(s, *it);
-  factory = std::move(it->factory);
-  s.registrations.erase(it);
+  Registration revoked;
+  {
+    const std::lock_guard<std::mutex> lock(s.mutex);
+    const auto it = std::find_if(s.registrations.begin(), s.registrations.end(),
+                                 [cookie](const Registration& r) { return r.cookie == cookie; });
+    if (it == s.registrations.end()) return E_INVALIDARG;
+    revoked = std::move(*it);
+    s.registrations.erase(it);
+  }
+  if (revoked.bus) {
+    const std::lock_guard<std::recursive_timed_mutex> lock(s.busMutex);
+    Unpublish(s, *revoked.bus);
+  }
   return S_OK;
 }
 
 HRESULT CoSuspendClassObjects() {
   State& s = S();
-  const std::lock_guard<std::mutex> lock(s.mutex);
-  if (s.suspended) return S_FALSE;
-  s.suspended = true;
-  // Clients still in the listen backlog see their connection reset and activate again.
-  for (Registration& r : s.registrations) CloseClassSocketLocked(s, r);
+  std::vector<std::shared_ptr<BusClass>> classes;
+  {
+    const std::lock_guard<std::mutex> lock(s.mutex);
+    if (s.suspended) return S_FALSE;
+    s.suspended = true;
+    for (const Registration& r : s.registrations) {
+      if (r.bus) classes.push_back(r.bus);
+    }
+  }
+  // The names go first: a client asking from now on reaches (or starts) the next server.
+  const std::lock_guard<std::recursive_timed_mutex> lock(s.busMutex);
+  for (const auto& c : classes) GiveUpName(s, *c);
   return S_OK;
 }
 
 HRESULT CoResumeClassObjects() {
   State& s = S();
-  const std::lock_guard<std::mutex> lock(s.mutex);
-  if (!s.suspended) return S_FALSE;
-  const HRESULT hr = OpenClassSocketsLocked(s);
-  if (FAILED(hr)) {
-    for (Registration& r : s.registrations) CloseClassSocketLocked(s, r);
-    return hr;
+  std::vector<std::shared_ptr<BusClass>> classes;
+  {
+    const std::lock_guard<std::mutex> lock(s.mutex);
+    if (!s.suspended) return S_FALSE;
+    for (const Registration& r : s.registrations) {
+      if (r.bus) classes.push_back(r.bus);
+    }
   }
-  s.suspended = false;
+  const std::lock_guard<std::recursive_timed_mutex> lock(s.busMutex);
+  for (const auto& c : classes) {
+    const HRESULT hr = TakeName(s, *c);
+    if (FAILED(hr)) {
+      for (const auto& other : classes) GiveUpName(s, *other);
+      return hr;
+    }
+  }
+  {
+    const std::lock_guard<std::mutex> stateLock(s.mutex);
+    s.suspended = false;
+  }
+  ScheduleProcessing(s);
   return S_OK;
 }
 

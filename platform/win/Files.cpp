@@ -153,15 +153,6 @@ std::string TempPath() {
   return PrivateUserDirectory();
 }
 
-std::string UserRuntimeDirectory() {
-  // A session without a login manager may name a runtime directory that was never made;
-  // both ends of a rendezvous see the same and fall back alike.
-  if (const std::string runtime = OwnRuntimeDir(); !runtime.empty()) {
-    return EnsurePrivateDirectory(WithSlash(runtime) + "veskmath");
-  }
-  return PrivateUserDirectory();
-}
-
 std::string ModuleFileName() {
   std::string path(256, '\0');
   for (;;) {

@@ -37,12 +37,6 @@ std::string EnsurePrivateDirectory(const std::string& path);
 // used instead. Throws EOSError naming the refused path and what to do when none can.
 std::string PrivateUserDirectory(const std::string& base = "/tmp");
 
-// The per-user directory for sockets and similar rendezvous files, ending in "/":
-// $XDG_RUNTIME_DIR/veskmath/ when XDG_RUNTIME_DIR names an existing directory of this user,
-// else PrivateUserDirectory() (another user's directory could have our rendezvous
-// directory swapped under it). Checked like the private temporary directory; throws EOSError.
-std::string UserRuntimeDirectory();
-
 // The full path of the running executable (/proc/self/exe). Throws EOSError.
 std::string ModuleFileName();
 

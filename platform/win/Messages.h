@@ -12,12 +12,13 @@
 // Across processes: a handle carries the id of the process that made it (bits 9-30: the
 // process id, bits 0-8: a slot), so it stays unique among the processes of the machine and
 // always fits a positive 32-bit signed integer. A window made reachable with PublishWindow
-// can be posted to from another process of the same user: the poster sends a datagram to the
-// owner's socket "msg-<pid>" in the user's runtime directory (Files.h: a private directory,
-// so only the same user can post), and a receiver thread of the owner puts it into the
-// window's queue. Such a post only knows that the datagram went out; a message for a window
-// that has been destroyed, or was never published, is dropped by the receiver. Both
-// processes must agree on the runtime directory (the same XDG_RUNTIME_DIR, or none).
+// can be posted to from another process of the user's session: the poster sends the message
+// as a signal on the session bus, and the owner, which subscribes to such signals from then
+// on, puts it into the window's queue when it next reads its connection: after each of its
+// calls (so a message a server posts while it answers the owner's call is in the owner's
+// queue when that call returns), or in DeliverPostedMessages. Such a post only knows that
+// the signal went out; a message for a window that has been destroyed, or was never
+// published, is dropped by the receiver.
 #pragma once
 
 #include <cstddef>
@@ -69,8 +70,10 @@ HWND CreateMessageWindow(WindowProc proc = {});
 BOOL DestroyWindow(HWND hwnd);
 
 // Makes a window reachable from other processes of the user (see above). FALSE when the
-// window is not a window of this process or the socket cannot be set up (GetLastError).
+// window is not a window of this process or there is no session bus (GetLastError).
 BOOL PublishWindow(HWND hwnd);
+// Puts the messages for published windows that have arrived on the bus into their queues.
+void DeliverPostedMessages();
 
 // Puts the message into the queue of the window's owner thread and returns at once. A null
 // `hwnd` posts a thread message to the calling thread. Fails (FALSE) with

@@ -251,4 +251,15 @@ const TCoClassDesc* FindKnownCoClass(REFCLSID clsid) {
   return nullptr;
 }
 
+const TTypeLibDesc* FindKnownTypeLib(REFCLSID clsid) {
+  KnownLibs& k = Known();
+  const std::lock_guard<std::mutex> lock(k.mutex);
+  for (const TTypeLibDesc* lib : k.libs) {
+    for (const TCoClassDesc& cls : lib->coclasses) {
+      if (cls.clsid == clsid) return lib;
+    }
+  }
+  return nullptr;
+}
+
 }  // namespace veskmath::win

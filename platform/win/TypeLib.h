@@ -162,5 +162,7 @@ std::string TypeLibVersionKey(const TTypeLibDesc& lib);
 
 void AddKnownTypeLib(const TTypeLibDesc& lib);
 const TCoClassDesc* FindKnownCoClass(REFCLSID clsid);
+// The known library that describes the class, or nullptr.
+const TTypeLibDesc* FindKnownTypeLib(REFCLSID clsid);
 
 }  // namespace veskmath::win

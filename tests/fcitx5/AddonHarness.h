@@ -31,8 +31,8 @@
 #include <vector>
 
 #include "../server/ServerProcessUtil.h"
+#include "contract/VeskMathTypes.h"
 #include "platform/win/RegistryFile.h"
-#include "server/VeskMathTypes.h"
 
 namespace veskmath::fcitx5::testing {
 

@@ -231,28 +231,19 @@ TEST_F(JapaneseAddon, SystemErrorIsReadableAndShort) {
 TEST(Addon, ServerKilledBetweenTwoKeysTheNextKeyConverts) {
   THarness h;
   ASSERT_TRUE(h.Install());
-  EXPECT_TRUE(h.Run({h.Press(kTrigger), h.Type("1"), h.UntilCandidate("1"),
-                     h.Do([] { EXPECT_TRUE(server::testing::TScratch::ReapOrphan(10, true)); }),
+  EXPECT_TRUE(h.Run({h.Press(kTrigger), h.Type("1"), h.UntilCandidate("1"), h.Do([&] {
+                       const std::vector<pid_t> servers = h.Scratch().Bus().Servers();
+                       ASSERT_FALSE(servers.empty());
+                       for (const pid_t pid : servers) ::kill(pid, SIGKILL);
+                       EXPECT_TRUE(h.Scratch().Bus().ServersEnd(10));
+                     }),
                      h.Type("+2="), h.UntilCandidate("1+2= 3"), h.Press("Return"),
                      h.Until([&] { return !h.Commits.empty(); })}));
   EXPECT_EQ(h.Commits, Texts{"1+2= 3"});
 }
 
-// The server the add-on started, adopted by this process as its child; 0 when none runs.
-pid_t ServerPid() {
-  const std::string parent = " " + std::to_string(::getpid()) + " ";
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string pid = entry.path().filename().string();
-    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    // "<pid> (<name>) <state> <ppid> ..."
-    const std::string stat = server::testing::ReadFile(entry.path().string() + "/stat");
-    const std::size_t name = stat.find(" (veskmath) ");
-    if (name != std::string::npos && stat.find(parent, name + 12) == name + 13) {
-      return std::stoi(pid);
-    }
-  }
-  return 0;
-}
+// The process that serves the class on the test's bus; -1 when none does.
+pid_t ServerPid() { return test_support::TPrivateBus::OwnerPid("VeskMath.FuVeskMath"); }
 
 // A hung server is waited for off the event loop: keys are taken meanwhile, the auxiliary
 // text says it is converting, then that the server does not answer (one configured second
@@ -291,7 +282,7 @@ TEST(Addon, ServerEndsWhenMathModeIsLeft) {
   THarness h;
   ASSERT_TRUE(h.Install());
   EXPECT_TRUE(h.Run({h.Press(kTrigger), h.Type("2"), h.UntilCandidate("2"), h.Press("Escape")}));
-  EXPECT_EQ(server::testing::TScratch::ReapOrphan(10), 0);
+  EXPECT_TRUE(h.Scratch().Bus().ServersEnd(10));
 }
 
 }  // namespace

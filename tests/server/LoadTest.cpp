@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "ServerProcessUtil.h"
+#include "contract/VeskMathTypes.h"
 #include "server/History.h"
-#include "server/VeskMathTypes.h"
 
 namespace veskmath::server {
 namespace {
@@ -90,8 +90,8 @@ TEST(Load, EightClientsThroughOneServer) {
   ASSERT_TRUE(THistoryFile(scratch.History()).Load(lines));
   EXPECT_EQ(lines.size(), definitions.size());
   EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()), definitions);
-  EXPECT_EQ(TScratch::ReapOrphan(60), 0) << "the server did not end after the last client";
-  EXPECT_EQ(TScratch::ReapOrphan(1), std::nullopt) << "more than one server was started";
+  EXPECT_TRUE(scratch.Bus().ServersEnd(60)) << "the server did not end after the last client";
+  EXPECT_EQ(scratch.Bus().Activations(), 1) << "more than one server was started";
 }
 
 }  // namespace

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "ServerProcessUtil.h"
+#include "contract/VeskMathTypes.h"
+#include "contract/Veskmath_tlb.h"
 #include "platform/win/CodePage.h"
 #include "server/FuVeskMathImpl.h"
-#include "server/VeskMathTypes.h"
-#include "server/Veskmath_tlb.h"
 
 namespace veskmath::server {
 namespace {

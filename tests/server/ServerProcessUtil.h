@@ -16,19 +16,21 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "../support/PrivateBus.h"
 #include "ServerTestUtil.h"
 #include "platform/win/RegistryFile.h"
 
 namespace veskmath::server::testing {
 
 // A scratch directory named by VESKMATH_REGISTRY, TMPDIR and XDG_RUNTIME_DIR for the length
-// of a test; this process adopts the orphans of its children (the detached servers), so
-// ReapOrphan can see them end.
+// of a test, with a session bus of its own started in that environment (Bus()); this process
+// adopts the orphans of its children, so ReapOrphan can see them end.
 class TScratch {
  public:
   TScratch() {
@@ -42,10 +44,12 @@ class TScratch {
     Set("TMPDIR", FRoot + "/tmp");
     Set("XDG_RUNTIME_DIR", FRoot + "/run");
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+    FBus = std::make_unique<test_support::TPrivateBus>(FRoot);
   }
   TScratch(const TScratch&) = delete;
   TScratch& operator=(const TScratch&) = delete;
   ~TScratch() {
+    FBus.reset();
     // A server a failed test left behind is ended; nothing here outlives the test, not even
     // one that takes its time to die (the next test of this process would take it for its own).
     while (ReapOrphan(30, /*kill=*/true)) {
@@ -66,6 +70,9 @@ class TScratch {
   const std::string& Root() const { return FRoot; }
   std::string Registry() const { return FRoot + "/registry.reg"; }
   std::string History() const { return FRoot + "/tmp/log.txt"; }
+  const test_support::TPrivateBus& Bus() const { return *FBus; }
+  // Whether a process serves the class on the bus now.
+  static bool Serving() { return test_support::TPrivateBus::HasOwner("VeskMath.FuVeskMath"); }
 
   // Waits for a child this process adopted to end (or kills it first); answers its exit
   // status, -1 for a signal, nullopt when none ended in time.
@@ -112,6 +119,7 @@ class TScratch {
   }
 
   std::string FRoot;
+  std::unique_ptr<test_support::TPrivateBus> FBus;
   std::vector<std::pair<std::string, std::optional<std::string>>> FSaved;
 };
 

@@ -174,16 +174,6 @@ TEST_F(Files, ForeignPrivateDirectoryFallsBackOrIsNamed) {
   }
 }
 
-TEST_F(Files, RuntimeDirectoryUnderXdgRuntimeDirWhenItExists) {
-  {
-    const ScopedEnv env("XDG_RUNTIME_DIR", FSandbox.c_str());
-    EXPECT_EQ(UserRuntimeDirectory(), FSandbox + "/veskmath/");
-    EXPECT_EQ(ModeOf(FSandbox + "/veskmath"), 0700u);
-  }
-  const ScopedEnv env("XDG_RUNTIME_DIR", Path("never-made").c_str());
-  EXPECT_EQ(UserRuntimeDirectory(), "/tmp/veskmath-" + std::to_string(::geteuid()) + "/");
-}
-
 TEST_F(Files, ModuleFileName) {
   const std::string path = ModuleFileName();
   EXPECT_EQ(fs::path(path).filename(), "win_tests");

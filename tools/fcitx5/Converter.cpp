@@ -1,12 +1,19 @@
 #include "Converter.h"
 
+#include <fcitx-utils/dbus/bus.h>
+#include <fcitx-utils/dbus/message.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <utility>
 
+#include "contract/VeskMathTypes.h"
 #include "host/MathSymbols.h"
 #include "host/PluginLink.h"
-#include "host/Setup.h"
-#include "platform/win/Automation.h"
+#include "platform/rtl/SysUtils.h"
 #include "platform/win/CodePage.h"
+#include "platform/win/RegistryFile.h"
 
 namespace veskmath::fcitx5 {
 
@@ -15,13 +22,38 @@ namespace {
 constexpr std::string_view kFullWidthColon = "\xEF\xBC\x9A";   // U+FF1A
 constexpr std::string_view kFullWidthEquals = "\xEF\xBC\x9D";  // U+FF1D
 
+// The class on the session bus (the server's runtime names it after the type library).
+constexpr const char* kBusName = "VeskMath.FuVeskMath";
+constexpr const char* kClassPath = "/VeskMath/FuVeskMath";
+constexpr const char* kFactoryInterface = "VeskMath.ClassFactory";
+constexpr const char* kObjectInterface = "VeskMath.IFuVeskMath";
+constexpr const char* kLifetimeInterface = "VeskMath.Object";
+const std::string kDiagnosticsInterface = std::string("VeskMath.") + server::kDiagnosticsInterface;
+constexpr const char* kErrorPrefix = "VeskMath.Error.E";
+constexpr std::int32_t kServerStopping = static_cast<std::int32_t>(0x80004028);
+
 bool EndsWith(std::string_view text, std::string_view tail) {
   return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
 }
 
-// The server has gone (killed, or ended between two keys): a new one is worth one try.
-bool ServerGone(win::HRESULT hr) {
-  return hr == win::RPC_E_DISCONNECTED || hr == win::CO_E_SERVER_STOPPING;
+// The plug-in in the host's list ("01", "02", ... up to the first missing number) and its
+// class's registration, read from the registry store. None when both are there.
+TProblem LookUp(std::string& detail) {
+  try {
+    if (!host::FindPlugin()) return TProblem::NotInstalled;
+    win::RegistryFile file(win::RegistryFile::DefaultPath());
+    const std::string classKey = "CLSID\\" + win::GUIDToString(server::CLSID_FuVeskMath);
+    const auto clsid =
+        file.GetValue(win::HKEY_CLASSES_ROOT, std::string(server::kVeskMathProgID) + "\\CLSID", "");
+    if (!clsid || !file.KeyExists(win::HKEY_CLASSES_ROOT, classKey + "\\LocalServer32")) {
+      detail = server::kVeskMathProgID;
+      return TProblem::ClassNotRegistered;
+    }
+  } catch (const rtl::Exception& e) {
+    detail = win::AnsiToUtf8(e.Message());
+    return TProblem::RegistryUnreadable;
+  }
+  return TProblem::None;
 }
 
 }  // namespace
@@ -43,33 +75,29 @@ std::string ValueAlone(std::string_view notation, std::string_view result) {
   return std::string(blank == std::string_view::npos ? result : result.substr(blank + 1));
 }
 
-TConverter::TConverter() : FThread([this] { Run(); }) {}
+TConverter::TConverter(fcitx::dbus::Bus* bus) : FBus(bus), FAlive(std::make_shared<bool>(true)) {}
 
 TConverter::~TConverter() {
-  {
-    const std::lock_guard<std::mutex> lock(FMutex);
-    FStopping = true;
-    FQueue.clear();
-  }
-  FWake.notify_one();
-  FThread.join();
+  *FAlive = false;
+  FPending.reset();  // cancels the call in flight: nothing to wait for
+  ReleaseObject();
+}
+
+void TConverter::SetCallTimeout(std::chrono::milliseconds timeout) {
+  FTimeout = timeout.count() > 0 ? timeout : std::chrono::milliseconds(1);
 }
 
 void TConverter::Submit(TRequest request) {
-  {
-    const std::lock_guard<std::mutex> lock(FMutex);
-    FReleaseWanted = false;
-    // A preview nobody has started yet is stale once the text changed again.
-    std::erase_if(FQueue, [&](const TRequest& queued) {
-      return queued.Client == request.Client && queued.Kind == TRequestKind::Preview;
-    });
-    FQueue.push_back(std::move(request));
-  }
-  FWake.notify_one();
+  FReleaseWanted = false;
+  // A preview nobody has started yet is stale once the text changed again.
+  std::erase_if(FQueue, [&](const TRequest& queued) {
+    return queued.Client == request.Client && queued.Kind == TRequestKind::Preview;
+  });
+  FQueue.push_back(std::move(request));
+  Next();
 }
 
 void TConverter::Cancel(std::uint64_t client) {
-  const std::lock_guard<std::mutex> lock(FMutex);
   std::erase_if(FQueue, [&](const TRequest& queued) {
     // A result already taken is still reported to the plug-in.
     return queued.Client == client && queued.Kind != TRequestKind::Start;
@@ -77,116 +105,181 @@ void TConverter::Cancel(std::uint64_t client) {
 }
 
 void TConverter::Release() {
-  {
-    const std::lock_guard<std::mutex> lock(FMutex);
-    FReleaseWanted = true;
-  }
-  FWake.notify_one();
+  FReleaseWanted = true;
+  Next();
 }
 
-void TConverter::SetCallTimeout(std::chrono::milliseconds timeout) {
-  FCallTimeoutMs = timeout.count();
-}
-
-void TConverter::Run() {
-  win::CoInitializeEx(nullptr, win::COINIT_APARTMENTTHREADED);
-  std::unique_lock<std::mutex> lock(FMutex);
-  for (;;) {
-    FWake.wait(lock, [this] { return FStopping || !FQueue.empty() || FReleaseWanted; });
-    if (FStopping) break;
-    if (FQueue.empty()) {
+// Starts the next request when none runs; with none left, a wanted release happens.
+void TConverter::Next() {
+  if (FCurrent) return;
+  if (FQueue.empty()) {
+    if (FReleaseWanted) {
       FReleaseWanted = false;
-      lock.unlock();
-      FLink.reset();
-      lock.lock();
-      continue;
+      ReleaseObject();
     }
-    TRequest request = std::move(FQueue.front());
-    FQueue.pop_front();
-    lock.unlock();
-    TAnswer answer = Serve(request);
-    if (request.Deliver) request.Deliver(std::move(answer));
-    lock.lock();
+    return;
   }
-  lock.unlock();
-  FLink.reset();
-  win::CoUninitialize();
+  FCurrent = std::move(FQueue.front());
+  FQueue.pop_front();
+  FAnswer = TAnswer{};
+  FAttempt = 0;
+  FStage = 0;
+  if (FObject.empty()) {
+    Connect();
+  } else {
+    Stage();
+  }
 }
 
-TAnswer TConverter::Serve(const TRequest& request) {
-  // A hung server is given up after this long; the next key tries again.
-  win::SetCallTimeout(static_cast<win::DWORD>(FCallTimeoutMs.load()));
+void TConverter::Finish(TAnswer answer) {
+  TRequest done = std::move(*FCurrent);
+  FCurrent.reset();
+  if (done.Deliver) done.Deliver(std::move(answer));
+  Next();
+}
+
+void TConverter::ReleaseObject() {
+  if (FObject.empty() || FBus == nullptr) return;
+  auto message =
+      FBus->createMethodCall(FServer.c_str(), FObject.c_str(), kLifetimeInterface, "Release");
+  message.send();  // no answer is awaited: a host that leaves the bus releases anyway
+  FObject.clear();
+  FServer.clear();
+}
+
+void TConverter::Call(const std::string& destination, const std::string& path,
+                      const char* interface, const char* member,
+                      const std::optional<std::string>& text,
+                      const std::optional<std::int32_t>& number, Then then) {
+  auto message = FBus->createMethodCall(destination.c_str(), path.c_str(), interface, member);
+  if (text) message << *text;
+  if (number) message << *number;
+  FCallStart = std::chrono::steady_clock::now();
+  const auto usec = std::chrono::duration_cast<std::chrono::microseconds>(FTimeout).count();
+  FPending = message.callAsync(static_cast<std::uint64_t>(usec),
+                               [this, alive = FAlive, then](fcitx::dbus::Message& reply) {
+                                 if (!*alive) return true;
+                                 FRetired = std::move(FPending);
+                                 then(reply);
+                                 return true;
+                               });
+}
+
+// Whether a reply failed; if so the request is answered or tried again.
+bool TConverter::Failed(fcitx::dbus::Message& reply, bool creating) {
+  if (!reply.isError()) return false;
+  const std::string name = reply.errorName();
+  const std::string message = reply.errorMessage();
+  const bool late = std::chrono::steady_clock::now() - FCallStart >= FTimeout;
   TAnswer answer;
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    if (!FLink) {
-      host::TConnectResult found = host::ConnectToPlugin();
-      // A server that was ending as we asked may refuse or drop us: ask once more.
-      if (!found.Link && found.Failure == host::TConnectFailure::CreateFailed && attempt == 0 &&
-          found.HResult != win::RPC_E_TIMEOUT) {
-        continue;
-      }
-      if (!found.Link) {
-        switch (found.Failure) {
-          case host::TConnectFailure::RegistryUnreadable:
-            answer.Problem = TProblem::RegistryUnreadable;
-            break;
-          case host::TConnectFailure::NotInstalled:
-            answer.Problem = TProblem::NotInstalled;
-            break;
-          case host::TConnectFailure::ClassNotRegistered:
-            answer.Problem = TProblem::ClassNotRegistered;
-            break;
-          default:
-            // A server that hangs before handing out the object is one that does not answer.
-            answer.Problem =
-                found.HResult == win::RPC_E_TIMEOUT ? TProblem::NoAnswer : TProblem::ServerFailed;
-            break;
-        }
-        answer.HResult = static_cast<std::int32_t>(found.HResult);
-        answer.Detail = std::move(found.Detail);
-        return answer;
-      }
-      FLink = std::move(found.Link);
+  answer.Detail = message;
+  if (name.rfind(kErrorPrefix, 0) == 0) {
+    answer.HResult = static_cast<std::int32_t>(
+        std::strtoul(name.c_str() + std::strlen(kErrorPrefix), nullptr, 16));
+    // A server that is ending refuses new objects: the next one is asked.
+    if (creating && answer.HResult == kServerStopping && FAttempt++ < 20) {
+      Connect();
+      return true;
     }
-    if (request.Kind == TRequestKind::Connect) return answer;
-    win::HRESULT hr = win::S_OK;
-    std::string result;
-    bool started = false;
-    if (request.Kind != TRequestKind::Start) {
-      hr = FLink->PutYomi(win::BSTR(u""));
-      if (win::SUCCEEDED(hr)) {
-        hr = FLink->PutHyoki(win::BSTR(win::Utf8ToWide(host::AsciiOperators(request.Notation))));
-      }
-      win::BSTR text;
-      if (win::SUCCEEDED(hr)) hr = FLink->GetResult(&text);
-      if (win::SUCCEEDED(hr)) result = win::WideToUtf8(text.View());
-    }
-    const bool take = request.Kind == TRequestKind::Start ||
-                      (request.Kind == TRequestKind::Take && !IsFailedAnswer(result));
-    if (win::SUCCEEDED(hr) && take) {
-      // The host has no window of its own to be told through.
-      hr = FLink->Start(0);
-      started = win::SUCCEEDED(hr);
-    }
-    if (win::SUCCEEDED(hr)) {
-      if (IsFailedAnswer(result)) answer.Detail = host::ExplainFailure(request.Notation);
-      answer.Result = std::move(result);
-      answer.Started = started;
-      return answer;
-    }
-    const std::string detail = host::ErrorDescription();
-    FLink.reset();  // a connection in an unknown state is not used again
-    if (ServerGone(hr) && attempt == 0) continue;
-    answer.Problem = hr == win::RPC_E_TIMEOUT ? TProblem::NoAnswer : TProblem::CallFailed;
-    answer.HResult = static_cast<std::int32_t>(hr);
-    // Without the server's words, what the same evaluation says here (a history it cannot
-    // read, say).
-    answer.Detail = detail.empty() && answer.Problem == TProblem::CallFailed
-                        ? host::ExplainFailure(request.Notation)
-                        : detail;
-    return answer;
+    answer.Problem = creating ? TProblem::ServerFailed : TProblem::CallFailed;
+  } else if (late) {
+    answer.Problem = TProblem::NoAnswer;  // a hung server: the next key tries again
+    answer.Detail.clear();
+  } else if (name == "org.freedesktop.DBus.Error.ServiceUnknown" ||
+             name.rfind("org.freedesktop.DBus.Error.Spawn.", 0) == 0) {
+    answer.Problem = TProblem::ServerFailed;  // no service file, or it cannot start
+  } else if (FAttempt++ == 0) {
+    // The server has gone (killed, or ended between two keys): a new one is worth one try.
+    FObject.clear();
+    FServer.clear();
+    FStage = 0;
+    Connect();
+    return true;
+  } else {
+    answer.Problem = creating ? TProblem::ServerFailed : TProblem::CallFailed;
   }
-  return answer;
+  FObject.clear();  // an object in an unknown state is not used again
+  FServer.clear();
+  Finish(std::move(answer));
+  return true;
+}
+
+void TConverter::Connect() {
+  TAnswer answer;
+  if (FBus == nullptr) {
+    answer.Problem = TProblem::ServerFailed;
+    answer.Detail = "Fcitx5 has no D-Bus session bus";
+    Finish(std::move(answer));
+    return;
+  }
+  answer.Problem = LookUp(answer.Detail);
+  if (answer.Problem != TProblem::None) {
+    Finish(std::move(answer));
+    return;
+  }
+  Call(kBusName, kClassPath, kFactoryInterface, "CreateInstance", std::nullopt, std::nullopt,
+       [this](fcitx::dbus::Message& reply) {
+         if (Failed(reply, /*creating=*/true)) return;
+         fcitx::dbus::ObjectPath path;
+         reply >> path;
+         FServer = reply.sender();
+         FObject = path.path();
+         if (FCurrent->Kind == TRequestKind::Connect) {
+           Finish(TAnswer{});
+         } else {
+           Stage();
+         }
+       });
+}
+
+// The calls of a request, one stage per reply: Yomi, Hyoki, Result, then Start.
+void TConverter::Stage() {
+  const TRequest& request = *FCurrent;
+  if (request.Kind == TRequestKind::Connect) {
+    Finish(TAnswer{});
+    return;
+  }
+  if (request.Kind == TRequestKind::Start && FStage < 3) FStage = 3;
+  auto next = [this](fcitx::dbus::Message& reply) {
+    if (Failed(reply, /*creating=*/false)) return;
+    if (FStage == 2) reply >> FAnswer.Result;
+    if (FStage == 3) FAnswer.Started = true;
+    ++FStage;
+    Stage();
+  };
+  switch (FStage) {
+    case 0:
+      Call(FServer, FObject, kObjectInterface, "SetVeskYomi", std::string(), std::nullopt, next);
+      return;
+    case 1:
+      Call(FServer, FObject, kObjectInterface, "SetVeskHyoki",
+           host::AsciiOperators(request.Notation), std::nullopt, next);
+      return;
+    case 2:
+      Call(FServer, FObject, kObjectInterface, "GetVeskResult", std::nullopt, std::nullopt, next);
+      return;
+    case 3:
+      if (request.Kind == TRequestKind::Start ||
+          (request.Kind == TRequestKind::Take && !IsFailedAnswer(FAnswer.Result))) {
+        // The host has no window of its own to be told through.
+        Call(FServer, FObject, kObjectInterface, "VeskStart", std::nullopt, 0, next);
+        return;
+      }
+      if (IsFailedAnswer(FAnswer.Result)) {
+        // Why, in the server's words; without them the answer stands as it is.
+        Call(FServer, kClassPath, kDiagnosticsInterface.c_str(), server::kFailureReasonMember,
+             host::AsciiOperators(request.Notation), std::nullopt,
+             [this](fcitx::dbus::Message& reply) {
+               if (!reply.isError()) reply >> FAnswer.Detail;
+               Finish(std::move(FAnswer));
+             });
+        return;
+      }
+      break;
+    default:
+      break;
+  }
+  Finish(std::move(FAnswer));
 }
 
 }  // namespace veskmath::fcitx5

@@ -1,25 +1,26 @@
-// The add-on's conversion worker: one thread that owns the conversion object of the
-// installed plug-in and makes every call on it, so that a server starting, hung or killed
-// never holds up the input method's event loop. Requests are queued; an answer is handed to
-// the request's own Deliver function on the worker thread (the add-on posts it back to its
-// event loop there). No Fcitx5 header is needed here.
+// The add-on's way to the conversion server: the plug-in found in the host's list in the
+// registry store, its class's server reached on the session bus through Fcitx5's own
+// connection, every call asynchronous on Fcitx5's event loop with a bound on its wait, so
+// that a server starting, hung or killed never holds up the input method. Requests are
+// queued and run one at a time; an answer is handed to the request's own Deliver function on
+// the event loop. There is no thread: destroying the converter cancels what is in flight.
+// Only the contract of the class (its identifiers and names) is linked, never the engine.
 #pragma once
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 
-namespace veskmath::host {
-class TLink;
-}
+namespace fcitx::dbus {
+class Bus;
+class Message;
+class Slot;
+}  // namespace fcitx::dbus
 
 namespace veskmath::fcitx5 {
 
@@ -37,7 +38,7 @@ struct TAnswer {
   TProblem Problem = TProblem::None;
   std::string Result;  // VeskResult, UTF-8 (when Problem is None)
   std::int32_t HResult = 0;
-  std::string Detail;    // UTF-8; for a failed answer ("?"), why it failed
+  std::string Detail;
   bool Started = false;  // VeskStart was called
 };
 
@@ -57,8 +58,10 @@ struct TRequest {
 
 class TConverter {
  public:
-  TConverter();
-  ~TConverter();  // waits for the call in progress, releases the object
+  // `bus`: Fcitx5's session-bus connection (its dbus module); null when it has none, and
+  // then every request answers ServerFailed.
+  explicit TConverter(fcitx::dbus::Bus* bus);
+  ~TConverter();  // cancels the call in flight, releases the object
   TConverter(const TConverter&) = delete;
   TConverter& operator=(const TConverter&) = delete;
 
@@ -69,21 +72,35 @@ class TConverter {
   // Releases the object once the queue is empty, unless a request comes first; the server
   // then ends by itself when no other host holds one.
   void Release();
-  // How long a call waits for the server before the answer is NoAnswer (3 s unless set).
+  // How long one call waits for its reply before the request answers NoAnswer (default 3 s).
   void SetCallTimeout(std::chrono::milliseconds timeout);
 
  private:
-  void Run();
-  TAnswer Serve(const TRequest& request);
+  using Then = std::function<void(fcitx::dbus::Message&)>;
+  void Next();
+  void Connect();
+  void Stage();
+  void Call(const std::string& destination, const std::string& path, const char* interface,
+            const char* member, const std::optional<std::string>& text,
+            const std::optional<std::int32_t>& number, Then then);
+  bool Failed(fcitx::dbus::Message& reply, bool creating);
+  void Finish(TAnswer answer);
+  void ReleaseObject();
 
-  std::mutex FMutex;
-  std::condition_variable FWake;
+  fcitx::dbus::Bus* FBus;
   std::deque<TRequest> FQueue;
+  std::optional<TRequest> FCurrent;
+  TAnswer FAnswer;  // of the current request, as it is filled in
+  int FStage = 0;
+  int FAttempt = 0;
+  std::string FServer;  // the unique name of the server that made our object
+  std::string FObject;  // its path; empty: none
   bool FReleaseWanted = false;
-  bool FStopping = false;
-  std::atomic<std::int64_t> FCallTimeoutMs{3000};
-  std::unique_ptr<host::TLink> FLink;  // worker thread only
-  std::thread FThread;
+  std::chrono::milliseconds FTimeout{3000};
+  std::chrono::steady_clock::time_point FCallStart;
+  std::unique_ptr<fcitx::dbus::Slot> FPending;
+  std::unique_ptr<fcitx::dbus::Slot> FRetired;  // the slot whose callback is running
+  std::shared_ptr<bool> FAlive;
 };
 
 // What a read of VeskResult does beyond answering: a text with a colon (a definition,

@@ -1,5 +1,6 @@
 #include "VeskMathAddon.h"
 
+#include <dbus_public.h>
 #include <dlfcn.h>
 #include <libintl.h>
 #include <unistd.h>
@@ -74,7 +75,22 @@ VeskMathAddon::VeskMathAddon(fcitx::Instance* instance)
       FFactory([this](fcitx::InputContext&) { return new VeskMathState(FNextClient++); }) {
   FInstance->inputContextManager().registerProperty("veskmathState", &FFactory);
   FDispatcher.attach(&FInstance->eventLoop());
-  FConverter = std::make_unique<TConverter>();
+  // The conversion server is reached on the session bus: Fcitx5's own connection (its dbus
+  // module), else one of the add-on's own on Fcitx5's event loop.
+  fcitx::dbus::Bus* bus = nullptr;
+  if (fcitx::AddonInstance* dbus = FInstance->addonManager().addon("dbus", true)) {
+    bus = dbus->call<fcitx::IDBusModule::bus>();
+  }
+  if (bus == nullptr) {
+    try {
+      FBus = std::make_unique<fcitx::dbus::Bus>(fcitx::dbus::BusType::Session);
+      FBus->attachEventLoop(&FInstance->eventLoop());
+      bus = FBus.get();
+    } catch (const std::exception&) {
+      FBus.reset();  // no session bus: every request says so
+    }
+  }
+  FConverter = std::make_unique<TConverter>(bus);
 
   // The trigger after the input method, so the mode never takes a key the method uses.
   FHandlers.emplace_back(FInstance->watchEvent(
@@ -105,7 +121,8 @@ VeskMathAddon::VeskMathAddon(fcitx::Instance* instance)
 
 VeskMathAddon::~VeskMathAddon() {
   if (FSetupThread.joinable()) FSetupThread.join();
-  FConverter.reset();  // joins the worker: nothing is posted after this
+  FConverter.reset();  // cancels the call in flight: nothing is posted after this
+  if (FBus) FBus->detachEventLoop();
   FDispatcher.detach();
 }
 

@@ -10,6 +10,7 @@
 #include <fcitx-config/configuration.h>
 #include <fcitx-config/enum.h>
 #include <fcitx-config/option.h>
+#include <fcitx-utils/dbus/bus.h>
 #include <fcitx-utils/event.h>
 #include <fcitx-utils/eventdispatcher.h>
 #include <fcitx-utils/handlertable.h>
@@ -103,6 +104,7 @@ class VeskMathAddon : public fcitx::AddonInstance {
   std::vector<TRequest> FHeld;
   std::thread FSetupThread;
   fcitx::EventDispatcher FDispatcher;
+  std::unique_ptr<fcitx::dbus::Bus> FBus;  // when Fcitx5 has no dbus module of its own
   // Last: destroyed first, so no answer is posted to a dispatcher that has gone.
   std::unique_ptr<TConverter> FConverter;
 };

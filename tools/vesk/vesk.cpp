@@ -23,6 +23,8 @@
 #include <utility>
 #include <vector>
 
+#include "contract/VeskMathTypes.h"
+#include "contract/Veskmath_tlb.h"
 #include "host/MathSymbols.h"
 #include "host/PluginLink.h"
 #include "host/Setup.h"
@@ -35,8 +37,6 @@
 #include "platform/win/Registry.h"
 #include "server/FuVeskMathImpl.h"
 #include "server/InstallForm.h"
-#include "server/VeskMathTypes.h"
-#include "server/Veskmath_tlb.h"
 
 namespace {
 
@@ -98,6 +98,10 @@ std::string Explain(win::HRESULT hr) {
   if (hr == win::REGDB_E_CLASSNOTREG) {
     return "the class is not registered: run `veskmath /regserver`";
   }
+  if (hr == win::RPC_E_SERVER_UNAVAILABLE) {
+    return "the conversion server is reached through the D-Bus session bus, and this login "
+           "has none: run vesk inside one, `dbus-run-session -- vesk ...`";
+  }
   if (hr == win::E_OUTOFMEMORY) return "out of memory";
   return {};
 }
@@ -133,8 +137,10 @@ class TDirectLink final : public host::TLink {
 
 class THost {
  public:
-  THost(std::unique_ptr<host::TLink> link, win::HWND window)
-      : FLink(std::move(link)), FWindow(window) {}
+  // `inProcess`: the object is this process's own, so the reason for a "?" is found here
+  // rather than asked of a server.
+  THost(std::unique_ptr<host::TLink> link, win::HWND window, bool inProcess)
+      : FLink(std::move(link)), FWindow(window), FInProcess(inProcess) {}
 
   // Converts one notation and prints the result line. False when a call failed.
   bool Convert(std::string_view notation) {
@@ -148,7 +154,9 @@ class THost {
     const std::string text = win::WideToUtf8(result.View());
     Print(text);
     if (text == "?" || text.ends_with(" ?")) {
-      const std::string reason = host::ExplainFailure(notation);
+      const std::string reason = FInProcess ? win::AnsiToUtf8(server::FailureReason(
+                                                  win::Utf8ToWide(host::AsciiOperators(notation))))
+                                            : host::ExplainFailure(notation);
       if (!reason.empty())
         std::fprintf(stderr, "vesk: %s: %s\n", std::string(notation).c_str(), reason.c_str());
     }
@@ -190,6 +198,7 @@ class THost {
 
   std::unique_ptr<host::TLink> FLink;
   win::HWND FWindow;
+  bool FInProcess;
 };
 
 // When the server could not be started because its registered program is gone (a build
@@ -289,7 +298,7 @@ int main(int argc, char** argv) {
                  static_cast<unsigned>(win::GetLastError()));
     return kFailed;
   }
-  // An object in another process reaches the window through its published socket.
+  // An object in another process reaches the window through the session bus.
   if (!inProcess && !win::PublishWindow(window)) {
     std::fprintf(stderr, "vesk: cannot publish the window (error %u)\n",
                  static_cast<unsigned>(win::GetLastError()));
@@ -297,7 +306,7 @@ int main(int argc, char** argv) {
   }
   std::unique_ptr<host::TLink> link = inProcess ? MakeInProcess() : ConnectToPlugin();
   if (!link) return kFailed;
-  THost host(std::move(link), window);
+  THost host(std::move(link), window, inProcess);
 
   bool allOk = true;
   if (!notations.empty()) {

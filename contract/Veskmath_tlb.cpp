@@ -1,7 +1,7 @@
 // The tables of the VeskMath type library.
-#include "server/Veskmath_tlb.h"
+#include "contract/Veskmath_tlb.h"
 
-#include "server/VeskMathTypes.h"
+#include "contract/VeskMathTypes.h"
 
 namespace veskmath::server {
 

@@ -1,10 +1,13 @@
 // The automation contract of the converter: the type library's identifiers, the class's
-// ProgID and description, and the dual interface IFuVeskMath (its own members after the
-// dispatch interface's, with their DISPIDs). The identifiers are defined here once; the
-// registry entries, the type library and the code all take them from this header.
+// ProgID and description, the dual interface IFuVeskMath (its own members after the
+// dispatch interface's, with their DISPIDs), and the host's list in the registry store. The
+// identifiers are defined here once; the registry entries, the type library, the server and
+// every host take them from this header. A host needs this folder, never the engine.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 #include "platform/win/OleTypes.h"
 
@@ -33,6 +36,22 @@ inline constexpr win::DISPID DISPID_VeskResult = 4;
 
 // The message VeskStart posts to the host's window (WM_USER + 100).
 inline constexpr win::UINT kVeskStartMessage = 0x0464;
+
+// The host's plug-in list under HKEY_LOCAL_MACHINE: numbered subkeys "01", "02", ... each
+// with the value "ID" (a ProgID), read in number order up to the first missing number.
+inline constexpr const char* kVeskHostKey = "SOFTWARE\\Orbanel\\Vesk";
+// The subkey name of entry `number` (from 1): at least two digits. 1 -> "01", 10 -> "10".
+inline std::string HostEntryName(int number) {
+  char name[16];
+  std::snprintf(name, sizeof name, "%02d", number);
+  return name;
+}
+
+// Beside the class factory, the class object answers hosts why a notation answers "?" (the
+// engine's or the system's message; empty when it evaluates), so a host that shows the
+// reason needs no engine of its own: FailureReason(s notation) -> s, on the session bus.
+inline constexpr const char* kDiagnosticsInterface = "Diagnostics";
+inline constexpr const char* kFailureReasonMember = "FailureReason";
 
 // The dual interface: late-bound callers reach the same members through IDispatch::Invoke.
 // Property values travel as BSTRs; a written null BSTR counts as the empty text, and every
