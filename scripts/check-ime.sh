@@ -106,6 +106,9 @@ mkdir -p "$short/tmp" "$short/run"
 chmod 700 "$short/run"
 unset VESKMATH_REGISTRY XDG_CONFIG_HOME XDG_DATA_HOME XDG_DATA_DIRS FCITX_ADDON_DIRS LANGUAGE LC_ALL
 export HOME=$work/home TMPDIR=$short/tmp XDG_RUNTIME_DIR=$short/run
+# The bus reads the user's service files from here, and the add-on's first-use registration
+# writes one here (without it, both would use the real home of the user database).
+export XDG_DATA_HOME=$HOME/.local/share
 export GTK_IM_MODULE=fcitx QT_IM_MODULE=fcitx XMODIFIERS=@im=fcitx
 export LANG=ja_JP.UTF-8 NO_AT_BRIDGE=1
 
