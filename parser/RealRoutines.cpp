@@ -41,12 +41,25 @@ inline double Done(TNode& n, double value) {
   return next == nullptr ? value : next->Run(*next);
 }
 
+// The same for an extended value, rounded to double by a store straight into the node: the
+// compiler's own cast would store it on the stack, reload it into an SSE register and store
+// that, and the next node's load would wait for both stores.
+inline double Done(TNode& n, long double x) {
+#if defined(__x86_64__) || defined(__i386__)
+  asm("fstpl %0" : "=m"(n.Value) : "t"(x) : "st");
+  TNode* const next = n.Next;
+  return next == nullptr ? n.Value : next->Run(*next);
+#else
+  return Done(n, static_cast<double>(x));
+#endif
+}
+
 template <bool F>
 inline double Store(TNode& n, long double x) {
   if constexpr (F) {
     return Done(n, n.F1(static_cast<double>(x)));
   } else {
-    return Done(n, static_cast<double>(x));
+    return Done(n, x);
   }
 }
 
@@ -100,11 +113,11 @@ double RunTerms(TNode& n) {
           if (k < last) {
             acc = Rounded(x);
           } else {
-            n.Value = F ? n.F1(static_cast<double>(x)) : static_cast<double>(x);
+            acc = x;
           }
         }(),
         ...);
-    return Done(n, n.Value);
+    return Store<F>(n, acc);
   }
 }
 
@@ -130,35 +143,31 @@ double RunFactors(TNode& n) {
       [&] {
         ++k;
         const long double x = D ? acc / *n.A[k] : acc * *n.A[k];
-        if (k < last) {
-          acc = Rounded(x);
-        } else {
-          n.Value = static_cast<double>(x);
-        }
+        acc = k < last ? Rounded(x) : x;
       }(),
       ...);
-  return Done(n, n.Value);
+  return Done(n, acc);
 }
 // Five or six factors, each step's * or / read as it runs (Minus[k]: divide).
 template <int N>
 double RunProduct(TNode& n) {
   long double acc = *n.A[0];
   for (int k = 1; k < N - 1; ++k) acc = Rounded(n.Minus[k] ? acc / *n.A[k] : acc * *n.A[k]);
-  return Done(n, static_cast<double>(n.Minus[N - 1] ? acc / *n.A[N - 1] : acc * *n.A[N - 1]));
+  return Done(n, n.Minus[N - 1] ? acc / *n.A[N - 1] : acc * *n.A[N - 1]);
 }
 
 // "sin(x)*cos(y)", "x^y+y^x": two calls and the step between them; each call's value is a
 // double, as its own node would store it.
 template <TRealOp Op>
-double Join(long double f, double g) {
+long double Join(long double f, double g) {
   if constexpr (Op == TRealOp::Mul) {
-    return static_cast<double>(f * g);
+    return f * g;
   } else if constexpr (Op == TRealOp::Div) {
-    return static_cast<double>(f / g);
+    return f / g;
   } else if constexpr (Op == TRealOp::Add) {
-    return static_cast<double>(f + g);
+    return f + g;
   } else {
-    return static_cast<double>(f - g);
+    return f - g;
   }
 }
 template <TRealOp Op>
@@ -172,9 +181,9 @@ double RunPair2(TNode& n) {
   return Done(n, Join<Op>(f, n.G2(*n.A[1], *n.B[1])));
 }
 
-double RunNeg(TNode& n) { return Done(n, static_cast<double>(-static_cast<long double>(*n.A[0]))); }
+double RunNeg(TNode& n) { return Done(n, -*n.A[0]); }
 double RunSame(TNode& n) { return Done(n, *n.A[0]); }
-double RunPercent(TNode& n) { return Done(n, static_cast<double>(*n.A[0] * 0.01L)); }
+double RunPercent(TNode& n) { return Done(n, *n.A[0] * 0.01L); }
 double RunCall1(TNode& n) { return Done(n, n.F1(*n.A[0])); }
 double RunCall2(TNode& n) { return Done(n, n.F2(*n.A[0], *n.A[1])); }
 
@@ -189,14 +198,14 @@ double RunEq(TNode& n) { return Done(n, Truth(Math387::NEqual(*n.A[0], *n.A[1]))
 // "x^3": the exponent fixed and whole.
 template <int32_t E>
 double RunPowerBy(TNode& n) {
-  return Done(n, static_cast<double>(Math387::ext::IntPower(static_cast<long double>(*n.A[0]), E)));
+  return Done(n, Math387::ext::IntPower(static_cast<long double>(*n.A[0]), E));
 }
 // "intpower(x, y)": the exponent rounded at evaluation, in the rounding mode of the moment.
 double RunIntPower(TNode& n) {
   const double exponent = *n.A[1];
   if (std::isnan(exponent)) return Done(n, Math387::NaN);
-  return Done(n, static_cast<double>(Math387::ext::IntPower(static_cast<long double>(*n.A[0]),
-                                                            Math387::RoundToInt32(exponent))));
+  return Done(n, Math387::ext::IntPower(static_cast<long double>(*n.A[0]),
+                                        Math387::RoundToInt32(exponent)));
 }
 
 // --- generated families -------------------------------------------------------------------
