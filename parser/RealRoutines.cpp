@@ -181,6 +181,24 @@ double RunPair2(TNode& n) {
   return Done(n, Join<Op>(f, n.G2(*n.A[1], *n.B[1])));
 }
 
+// "(a+b)*(c-x)", "a/(b+c)": a product or quotient whose sides are each a sum of two (L, R) or
+// one operand; a sum is rounded as its node would store it.
+template <bool S>
+inline long double Side(const double* const* ops, bool minus) {
+  if constexpr (S) {
+    const long double x = *ops[0];
+    return Rounded(minus ? x - *ops[1] : x + *ops[1]);
+  } else {
+    return *ops[0];
+  }
+}
+template <TRealOp Op, bool L, bool R>
+double RunOfSums(TNode& n) {
+  const long double l = Side<L>(n.A, n.Minus[0]);
+  const long double r = Side<R>(n.B, n.Minus[1]);
+  return Done(n, Op == TRealOp::Mul ? l * r : l / r);
+}
+
 double RunNeg(TNode& n) { return Done(n, -*n.A[0]); }
 double RunSame(TNode& n) { return Done(n, *n.A[0]); }
 double RunPercent(TNode& n) { return Done(n, *n.A[0] * 0.01L); }
@@ -258,6 +276,16 @@ constexpr TRealRoutine kPair1[] = {RunPair1<TRealOp::Add>, RunPair1<TRealOp::Sub
 constexpr TRealRoutine kPair2[] = {RunPair2<TRealOp::Add>, RunPair2<TRealOp::Sub>,
                                    RunPair2<TRealOp::Mul>, RunPair2<TRealOp::Div>};
 
+// Products and quotients of sums by N, their sides (bit 0 left, bit 1 right; 0 is no such).
+constexpr TRealRoutine kOfSums[] = {nullptr,
+                                    RunOfSums<TRealOp::Mul, true, false>,
+                                    RunOfSums<TRealOp::Mul, false, true>,
+                                    RunOfSums<TRealOp::Mul, true, true>,
+                                    nullptr,
+                                    RunOfSums<TRealOp::Div, true, false>,
+                                    RunOfSums<TRealOp::Div, false, true>,
+                                    RunOfSums<TRealOp::Div, true, true>};
+
 template <TRealRoutine R>
 constexpr TRealRoutine kOne[] = {R};
 
@@ -290,6 +318,7 @@ constexpr TFamily kFamilies[] = {
     {TCode::Chain, false, 6, kOne<RunProduct<6>>},
     {TCode::CallPair1, false, -1, kPair1},
     {TCode::CallPair2, false, -1, kPair2},
+    {TCode::OfSums, false, -1, kOfSums},
     {TCode::PowerBy, false, -1, kPowerBy},
     {TCode::IntPower, false, -1, kOne<RunIntPower>},
     {TCode::Call1, false, -1, kOne<RunCall1>},
@@ -326,6 +355,8 @@ std::size_t Key(const TInstr& instr) {
              : instr.Join == TRealOp::Sub ? 1
              : instr.Join == TRealOp::Mul ? 2
                                           : 3;
+    case TCode::OfSums:
+      return (instr.Join == TRealOp::Div ? 4u : 0u) + static_cast<std::size_t>(instr.N);
     case TCode::PowerBy:
       return static_cast<std::size_t>(instr.N);
     default:

@@ -65,6 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
         // products and quotients, chains longer than one node
         "a*b", "a/b", "a*b*x", "a/b*x", "a*b/x", "a*x/b*a", "a/b/x*a", "a*b*x*a*b*x*a*b*x",
         "(a+1)*(b+2)*(x+3)/(a-b)",
+        // products and quotients of sums of two, on either side or both
+        "(a-x)*b", "a*(b+x)", "(a+b)*(x-a)", "(a-x)/b", "a/(b-x)", "(a-x)*(b+x)+(x-1)/(a+b)",
         // signs, percent, comparisons
         "-a+b", "+a-(-b)", "a%*b", "(a<b)+(a<=b)*2+(a>b)*4+(a>=b)*8+(a=b)*16+(a<>b)*32",
         // functions of operands and of sums, two-operand functions, powers
