@@ -34,11 +34,22 @@ inline long double Rounded(long double x) {
 }
 
 // Stores a node's value and goes on to the next node of a chained program (a jump: the call
-// is the routine's last act), or answers the value at the end.
+// is the routine's last act), or answers the value at the end (which no node reads: RunNodes
+// stores it).
 inline double Done(TNode& n, double value) {
-  n.Value = value;
   TNode* const next = n.Next;
-  return next == nullptr ? value : next->Run(*next);
+  if (next == nullptr) return value;
+  n.Value = value;
+  return next->Run(*next);
+}
+
+// A function's value as a node's: the last node's call is a jump, the function answering.
+template <typename F, typename... X>
+inline double Call(TNode& n, F f, X... x) {
+  TNode* const next = n.Next;
+  if (next == nullptr) return f(x...);
+  n.Value = f(x...);
+  return next->Run(*next);
 }
 
 // The same for an extended value, rounded to double by a store straight into the node: the
@@ -57,7 +68,7 @@ inline double Done(TNode& n, long double x) {
 template <bool F>
 inline double Store(TNode& n, long double x) {
   if constexpr (F) {
-    return Done(n, n.F1(static_cast<double>(x)));
+    return Call(n, n.F1, static_cast<double>(x));
   } else {
     return Done(n, x);
   }
@@ -202,8 +213,8 @@ double RunOfSums(TNode& n) {
 double RunNeg(TNode& n) { return Done(n, -*n.A[0]); }
 double RunSame(TNode& n) { return Done(n, *n.A[0]); }
 double RunPercent(TNode& n) { return Done(n, *n.A[0] * 0.01L); }
-double RunCall1(TNode& n) { return Done(n, n.F1(*n.A[0])); }
-double RunCall2(TNode& n) { return Done(n, n.F2(*n.A[0], *n.A[1])); }
+double RunCall1(TNode& n) { return Call(n, n.F1, *n.A[0]); }
+double RunCall2(TNode& n) { return Call(n, n.F2, *n.A[0], *n.A[1]); }
 
 double Truth(bool b) { return b ? 1.0 : 0.0; }
 double RunGt(TNode& n) { return Done(n, Truth(Math387::NGreater(*n.A[0], *n.A[1]))); }
@@ -377,10 +388,10 @@ TRealRoutine Select(const TInstr& instr) {
 
 double RunNodes(TRealNode& head) {
   // The head is the first member of its program (a standard-layout struct). Its nodes are not
-  // chained: each answers its own value.
+  // chained: each answers its own value, stored here (a routine need not store the last).
   const TRealProgram& p = reinterpret_cast<const TRealProgram&>(head);
   TRealNode* const last = p.End - 1;
-  for (TRealNode* n = p.Nodes; n != last; ++n) n->Run(*n);
+  for (TRealNode* n = p.Nodes; n != last; ++n) n->Value = n->Run(*n);
   return last->Run(*last);
 }
 
