@@ -67,6 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
         "(a+1)*(b+2)*(x+3)/(a-b)",
         // products and quotients of sums of two, on either side or both
         "(a-x)*b", "a*(b+x)", "(a+b)*(x-a)", "(a-x)/b", "a/(b-x)", "(a-x)*(b+x)+(x-1)/(a+b)",
+        "sqrt((a+b)*(x-b))",
         // signs, percent, comparisons
         "-a+b", "+a-(-b)", "a%*b", "(a<b)+(a<=b)*2+(a>b)*4+(a>=b)*8+(a=b)*16+(a<>b)*32",
         // functions of operands and of sums, two-operand functions, powers
