@@ -210,7 +210,8 @@ double RunOfSums(TNode& n) {
   return Done(n, Op == TRealOp::Mul ? l * r : l / r);
 }
 
-double RunNeg(TNode& n) { return Done(n, -*n.A[0]); }
+// Negated in extended precision, as the list does: a signalling NaN comes out quiet.
+double RunNeg(TNode& n) { return Done(n, -static_cast<long double>(*n.A[0])); }
 double RunSame(TNode& n) { return Done(n, *n.A[0]); }
 double RunPercent(TNode& n) { return Done(n, *n.A[0] * 0.01L); }
 double RunCall1(TNode& n) { return Call(n, n.F1, *n.A[0]); }
