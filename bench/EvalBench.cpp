@@ -15,9 +15,10 @@
 // Evaluation is timed two ways per engine, both in every round: through a virtual Eval() on
 // an object made for the benchmark, and as a plain caller writes it (the object and its
 // variables on the caller's stack, Evaluate() in a loop). VeskMath's figure is the worse of
-// its two, muparser's the better of its two; the text output shows VeskMath's two as
-// "iface" and "plain". The worst evaluation ratio leaves out real powers, whose time is
-// mostly the C library's pow (both engines call it): they have a summary line of their own.
+// its two, muparser's the better of its two; the text output shows each engine's two
+// ("iface" and "plain", muparser's "mu-if" and "mu-pl"). The worst evaluation ratio leaves
+// out real powers, whose time is mostly the C library's pow (both engines call it): they
+// have a summary line of their own.
 // --markdown prints the tables of the README's Performance section.
 #include <benchmark/benchmark.h>
 #include <sched.h>
@@ -505,6 +506,7 @@ void PrintText(const std::vector<Set>& sets, const std::vector<Slot>& slots, con
       std::printf(" %9s", kPhases[p]);
       if (p == 0) std::printf(" %6s %6s", "iface", "plain");
       if (o.engines == 2) std::printf(" %9s %6s", "muparser", "ratio");
+      if (p == 0 && o.engines == 2) std::printf(" %6s %6s", "mu-if", "mu-pl");
     }
     std::printf("\n");
     std::map<std::string, std::pair<double, int>> byKind;  // eval log-ratio sum and count
@@ -518,6 +520,7 @@ void PrintText(const std::vector<Set>& sets, const std::vector<Slot>& slots, con
         std::printf(" %9.1f", slot->Ns(0));
         if (p == 0) std::printf(" %6.1f %6.1f", slot->WayNs(0), slot->WayNs(2));
         if (o.engines == 2) std::printf(" %9.1f %6.2f", slot->Ns(1), slot->Ratio());
+        if (p == 0 && o.engines == 2) std::printf(" %6.1f %6.1f", slot->WayNs(1), slot->WayNs(3));
         if (p == 0 && o.engines == 2) {
           byKind[c.kind].first += std::log(slot->Ratio());
           byKind[c.kind].second += 1;

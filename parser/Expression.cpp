@@ -202,6 +202,11 @@ TValueRef* TQelExpression1::EvaluateGuarded() {
   return EvaluateCurrent();
 }
 
+double TQelExpression1::EvaluateChecked() {
+  const TValueRef* result = EvaluateGuarded();
+  return result == nullptr ? FRun.Value() : result->IsCplx ? result->Cplx->Re : *result->Real;
+}
+
 void TQelExpression1::RaiseNoExpression() { throw rtl::Exception(std::string(msg::kNoExpression)); }
 
 bool TQelExpression1::EvaluateBool() {

@@ -160,11 +160,11 @@ class TQelExpression1 : private rtl::TStringList {
   // Inline: one call less per evaluation for the callers that evaluate in a loop. The current
   // real program's run and the count at which its guard last held are kept here, so that the
   // usual evaluation reads nothing but this object before the program's first node.
+  // The rest is a call of its own, so that the inline part saves no register around it.
   double Evaluate() {
     if (FRun.HeldAt == KindChanges()) [[likely]]
       return FRun.Value();
-    const TValueRef* result = EvaluateGuarded();
-    return result == nullptr ? FRun.Value() : result->IsCplx ? result->Cplx->Re : *result->Real;
+    return EvaluateChecked();
   }
   TCplx EvaluateCplx() {
     if (FRun.HeldAt == KindChanges()) [[likely]]
@@ -306,6 +306,7 @@ class TQelExpression1 : private rtl::TStringList {
   // Nil when the real program's guard holds now (it is then run by the caller), otherwise
   // the list's result.
   TValueRef* EvaluateGuarded();
+  double EvaluateChecked();  // Evaluate() once the guard is to be looked at again
   TValueRef* EvaluateCurrent() {
     if (FHead == nullptr) [[unlikely]]
       RaiseNoExpression();

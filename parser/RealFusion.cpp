@@ -25,17 +25,36 @@ bool IsSum(TDraft& d, const TOperand& o) { return Is(d, o, TCode::Add, TCode::Su
 bool IsFactor(TDraft& d, const TOperand& o) { return Is(d, o, TCode::Mul, TCode::Div); }
 TOperand Of(int32_t i) { return TOperand{i, nullptr}; }
 
-// Term k of a sum: a product or quotient of two operands (merged), a square "x^2" (merged as
-// x*x, which is the same value), or an operand as it is.
+bool IsSquare(TDraft& d, const TOperand& o) {
+  const TInstr* i = At(d, o);
+  return i != nullptr && i->Code == TCode::PowerBy && i->N == 2;
+}
+
+// A sum of two operands that no other rule merges further: "a+b", "c-x" (not "a*b+c" or
+// "a+b+c", which the sum rule makes one node, nor "sin(a)+cos(b)", which the call pair does).
+bool IsPair(TDraft& d, const TOperand& o) {
+  if (!IsSum(d, o)) return false;
+  const TInstr& s = d.Instrs[o.Instr];
+  for (const TOperand& t : {s.A[0], s.A[1]})
+    if (IsSum(d, t) || IsFactor(d, t) || IsSquare(d, t)) return false;
+  return !Is(d, s.A[0], TCode::Call1, TCode::Call2) || !Is(d, s.A[1], TCode::Call1, TCode::Call2);
+}
+bool OfPairs(TDraft& d, const TInstr& i) {
+  return (i.Code == TCode::Mul || i.Code == TCode::Div) && (IsPair(d, i.A[0]) || IsPair(d, i.A[1]));
+}
+
+// Term k of a sum: a product or quotient of two operands (merged, unless rule "product of
+// sums" makes it one node of its own), a square "x^2" (merged as x*x, which is the same
+// value), or an operand as it is.
 void Term(TDraft& d, const TOperand& t, bool minus, TInstr& sum, int k) {
   sum.Minus[k] = minus;
   TInstr* const i = At(d, t);
-  if (IsFactor(d, t) && !IsFactor(d, i->A[0])) {
+  if (IsFactor(d, t) && !IsFactor(d, i->A[0]) && !OfPairs(d, *i)) {
     sum.Kind[k] = i->Code == TCode::Mul ? TRealNode::tmProduct : TRealNode::tmQuotient;
     sum.A[k] = i->A[0];
     sum.B[k] = i->A[1];
     i->Code = TCode::Dead;
-  } else if (i != nullptr && i->Code == TCode::PowerBy && i->N == 2) {
+  } else if (IsSquare(d, t)) {
     sum.Kind[k] = TRealNode::tmProduct;
     sum.A[k] = sum.B[k] = i->A[0];
     i->Code = TCode::Dead;
@@ -72,6 +91,43 @@ void Gather(TDraft& d, int32_t j, TInstr& sum) {
   for (int k = 0; k < ops; ++k) d.Instrs[spine[k]].Code = TCode::Dead;
   sum.Code = TCode::Sum;
   sum.N = ops + 1;
+}
+
+// One side of a product of sums: a pair's two operands (merged), or the operand as it is.
+bool Side(TDraft& d, const TOperand& o, const TOperand*& ops, bool& minus) {
+  if (!IsPair(d, o)) return false;
+  TInstr& pair = d.Instrs[o.Instr];
+  ops = pair.A;
+  minus = pair.Code == TCode::Sub;
+  pair.Code = TCode::Dead;
+  return true;
+}
+
+// Rule "product of sums": (a+b)*(c-x) -> of-sums(a+b, *, c-x); also a/(b+c), (a-b)*c. Each
+// sum is rounded as its node would store it.
+bool ProductOfSums(TDraft& d, int32_t i) {
+  const TInstr op = d.Instrs[i];
+  if (!OfPairs(d, op)) return false;
+  TInstr join{};
+  join.Code = TCode::OfSums;
+  join.Join = op.Code == TCode::Mul ? TRealOp::Mul : TRealOp::Div;
+  const TOperand* ops = nullptr;
+  if (Side(d, op.A[0], ops, join.Minus[0])) {
+    join.N |= 1;
+    join.A[0] = ops[0];
+    join.A[1] = ops[1];
+  } else {
+    join.A[0] = op.A[0];
+  }
+  if (Side(d, op.A[1], ops, join.Minus[1])) {
+    join.N |= 2;
+    join.B[0] = ops[0];
+    join.B[1] = ops[1];
+  } else {
+    join.B[0] = op.A[1];
+  }
+  d.Instrs[i] = join;
+  return true;
 }
 
 // Rule "chain": a*b*c/d -> chain(a, *b, *c, /d). A product or quotient whose left operand is
@@ -154,7 +210,7 @@ bool CallPair(TDraft& d, int32_t i) {
 void Fuse(TDraft& draft) {
   for (int32_t i = draft.Count - 1; i >= 0; --i) {
     if (draft.Instrs[i].Code == TCode::Dead) continue;
-    if (ChainOfFactors(draft, i)) continue;
+    if (ProductOfSums(draft, i) || ChainOfFactors(draft, i)) continue;
     if (SumOfTerms(draft, i)) {
       CallPair(draft, i);
       continue;

@@ -110,7 +110,8 @@ enum class TCode : uint8_t {
   Chain,      // N factors joined by * and /
   CallPair1,  // F1(a) op G1(b)
   CallPair2,  // F2(a, b) op G2(c, d)
-  Dead,       // merged into the instruction that reads it
+  OfSums,  // L op R, Join * or /; each side A[0] (+|-) A[1] or A[0] alone (N: bit 0 left, 1 right)
+  Dead,    // merged into the instruction that reads it
 };
 
 // An operand: the value of an earlier instruction, or a value's own storage.

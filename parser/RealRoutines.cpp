@@ -34,19 +34,43 @@ inline long double Rounded(long double x) {
 }
 
 // Stores a node's value and goes on to the next node of a chained program (a jump: the call
-// is the routine's last act), or answers the value at the end.
+// is the routine's last act), or answers the value at the end (which no node reads: RunNodes
+// stores it).
 inline double Done(TNode& n, double value) {
-  n.Value = value;
   TNode* const next = n.Next;
-  return next == nullptr ? value : next->Run(*next);
+  if (next == nullptr) return value;
+  n.Value = value;
+  return next->Run(*next);
+}
+
+// A function's value as a node's: the last node's call is a jump, the function answering.
+template <typename F, typename... X>
+inline double Call(TNode& n, F f, X... x) {
+  TNode* const next = n.Next;
+  if (next == nullptr) return f(x...);
+  n.Value = f(x...);
+  return next->Run(*next);
+}
+
+// The same for an extended value, rounded to double by a store straight into the node: the
+// compiler's own cast would store it on the stack, reload it into an SSE register and store
+// that, and the next node's load would wait for both stores.
+inline double Done(TNode& n, long double x) {
+#if defined(__x86_64__) || defined(__i386__)
+  asm("fstpl %0" : "=m"(n.Value) : "t"(x) : "st");
+  TNode* const next = n.Next;
+  return next == nullptr ? n.Value : next->Run(*next);
+#else
+  return Done(n, static_cast<double>(x));
+#endif
 }
 
 template <bool F>
 inline double Store(TNode& n, long double x) {
   if constexpr (F) {
-    return Done(n, n.F1(static_cast<double>(x)));
+    return Call(n, n.F1, static_cast<double>(x));
   } else {
-    return Done(n, static_cast<double>(x));
+    return Done(n, x);
   }
 }
 
@@ -100,11 +124,11 @@ double RunTerms(TNode& n) {
           if (k < last) {
             acc = Rounded(x);
           } else {
-            n.Value = F ? n.F1(static_cast<double>(x)) : static_cast<double>(x);
+            acc = x;
           }
         }(),
         ...);
-    return Done(n, n.Value);
+    return Store<F>(n, acc);
   }
 }
 
@@ -130,35 +154,31 @@ double RunFactors(TNode& n) {
       [&] {
         ++k;
         const long double x = D ? acc / *n.A[k] : acc * *n.A[k];
-        if (k < last) {
-          acc = Rounded(x);
-        } else {
-          n.Value = static_cast<double>(x);
-        }
+        acc = k < last ? Rounded(x) : x;
       }(),
       ...);
-  return Done(n, n.Value);
+  return Done(n, acc);
 }
 // Five or six factors, each step's * or / read as it runs (Minus[k]: divide).
 template <int N>
 double RunProduct(TNode& n) {
   long double acc = *n.A[0];
   for (int k = 1; k < N - 1; ++k) acc = Rounded(n.Minus[k] ? acc / *n.A[k] : acc * *n.A[k]);
-  return Done(n, static_cast<double>(n.Minus[N - 1] ? acc / *n.A[N - 1] : acc * *n.A[N - 1]));
+  return Done(n, n.Minus[N - 1] ? acc / *n.A[N - 1] : acc * *n.A[N - 1]);
 }
 
 // "sin(x)*cos(y)", "x^y+y^x": two calls and the step between them; each call's value is a
 // double, as its own node would store it.
 template <TRealOp Op>
-double Join(long double f, double g) {
+long double Join(long double f, double g) {
   if constexpr (Op == TRealOp::Mul) {
-    return static_cast<double>(f * g);
+    return f * g;
   } else if constexpr (Op == TRealOp::Div) {
-    return static_cast<double>(f / g);
+    return f / g;
   } else if constexpr (Op == TRealOp::Add) {
-    return static_cast<double>(f + g);
+    return f + g;
   } else {
-    return static_cast<double>(f - g);
+    return f - g;
   }
 }
 template <TRealOp Op>
@@ -172,11 +192,30 @@ double RunPair2(TNode& n) {
   return Done(n, Join<Op>(f, n.G2(*n.A[1], *n.B[1])));
 }
 
-double RunNeg(TNode& n) { return Done(n, static_cast<double>(-static_cast<long double>(*n.A[0]))); }
+// "(a+b)*(c-x)", "a/(b+c)": a product or quotient whose sides are each a sum of two (L, R) or
+// one operand; a sum is rounded as its node would store it.
+template <bool S>
+inline long double Side(const double* const* ops, bool minus) {
+  if constexpr (S) {
+    const long double x = *ops[0];
+    return Rounded(minus ? x - *ops[1] : x + *ops[1]);
+  } else {
+    return *ops[0];
+  }
+}
+template <TRealOp Op, bool L, bool R>
+double RunOfSums(TNode& n) {
+  const long double l = Side<L>(n.A, n.Minus[0]);
+  const long double r = Side<R>(n.B, n.Minus[1]);
+  return Done(n, Op == TRealOp::Mul ? l * r : l / r);
+}
+
+// Negated in extended precision, as the list does: a signalling NaN comes out quiet.
+double RunNeg(TNode& n) { return Done(n, -static_cast<long double>(*n.A[0])); }
 double RunSame(TNode& n) { return Done(n, *n.A[0]); }
-double RunPercent(TNode& n) { return Done(n, static_cast<double>(*n.A[0] * 0.01L)); }
-double RunCall1(TNode& n) { return Done(n, n.F1(*n.A[0])); }
-double RunCall2(TNode& n) { return Done(n, n.F2(*n.A[0], *n.A[1])); }
+double RunPercent(TNode& n) { return Done(n, *n.A[0] * 0.01L); }
+double RunCall1(TNode& n) { return Call(n, n.F1, *n.A[0]); }
+double RunCall2(TNode& n) { return Call(n, n.F2, *n.A[0], *n.A[1]); }
 
 double Truth(bool b) { return b ? 1.0 : 0.0; }
 double RunGt(TNode& n) { return Done(n, Truth(Math387::NGreater(*n.A[0], *n.A[1]))); }
@@ -189,14 +228,14 @@ double RunEq(TNode& n) { return Done(n, Truth(Math387::NEqual(*n.A[0], *n.A[1]))
 // "x^3": the exponent fixed and whole.
 template <int32_t E>
 double RunPowerBy(TNode& n) {
-  return Done(n, static_cast<double>(Math387::ext::IntPower(static_cast<long double>(*n.A[0]), E)));
+  return Done(n, Math387::ext::IntPower(static_cast<long double>(*n.A[0]), E));
 }
 // "intpower(x, y)": the exponent rounded at evaluation, in the rounding mode of the moment.
 double RunIntPower(TNode& n) {
   const double exponent = *n.A[1];
   if (std::isnan(exponent)) return Done(n, Math387::NaN);
-  return Done(n, static_cast<double>(Math387::ext::IntPower(static_cast<long double>(*n.A[0]),
-                                                            Math387::RoundToInt32(exponent))));
+  return Done(n, Math387::ext::IntPower(static_cast<long double>(*n.A[0]),
+                                        Math387::RoundToInt32(exponent)));
 }
 
 // --- generated families -------------------------------------------------------------------
@@ -249,6 +288,16 @@ constexpr TRealRoutine kPair1[] = {RunPair1<TRealOp::Add>, RunPair1<TRealOp::Sub
 constexpr TRealRoutine kPair2[] = {RunPair2<TRealOp::Add>, RunPair2<TRealOp::Sub>,
                                    RunPair2<TRealOp::Mul>, RunPair2<TRealOp::Div>};
 
+// Products and quotients of sums by N, their sides (bit 0 left, bit 1 right; 0 is no such).
+constexpr TRealRoutine kOfSums[] = {nullptr,
+                                    RunOfSums<TRealOp::Mul, true, false>,
+                                    RunOfSums<TRealOp::Mul, false, true>,
+                                    RunOfSums<TRealOp::Mul, true, true>,
+                                    nullptr,
+                                    RunOfSums<TRealOp::Div, true, false>,
+                                    RunOfSums<TRealOp::Div, false, true>,
+                                    RunOfSums<TRealOp::Div, true, true>};
+
 template <TRealRoutine R>
 constexpr TRealRoutine kOne[] = {R};
 
@@ -281,6 +330,7 @@ constexpr TFamily kFamilies[] = {
     {TCode::Chain, false, 6, kOne<RunProduct<6>>},
     {TCode::CallPair1, false, -1, kPair1},
     {TCode::CallPair2, false, -1, kPair2},
+    {TCode::OfSums, false, -1, kOfSums},
     {TCode::PowerBy, false, -1, kPowerBy},
     {TCode::IntPower, false, -1, kOne<RunIntPower>},
     {TCode::Call1, false, -1, kOne<RunCall1>},
@@ -317,6 +367,8 @@ std::size_t Key(const TInstr& instr) {
              : instr.Join == TRealOp::Sub ? 1
              : instr.Join == TRealOp::Mul ? 2
                                           : 3;
+    case TCode::OfSums:
+      return (instr.Join == TRealOp::Div ? 4u : 0u) + static_cast<std::size_t>(instr.N);
     case TCode::PowerBy:
       return static_cast<std::size_t>(instr.N);
     default:
@@ -337,10 +389,10 @@ TRealRoutine Select(const TInstr& instr) {
 
 double RunNodes(TRealNode& head) {
   // The head is the first member of its program (a standard-layout struct). Its nodes are not
-  // chained: each answers its own value.
+  // chained: each answers its own value, stored here (a routine need not store the last).
   const TRealProgram& p = reinterpret_cast<const TRealProgram&>(head);
   TRealNode* const last = p.End - 1;
-  for (TRealNode* n = p.Nodes; n != last; ++n) n->Run(*n);
+  for (TRealNode* n = p.Nodes; n != last; ++n) n->Value = n->Run(*n);
   return last->Run(*last);
 }
 

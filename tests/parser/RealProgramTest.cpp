@@ -14,14 +14,16 @@ namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kSNaN = std::numeric_limits<double>::signaling_NaN();
 
-// Values of a, b, x: ordinary ones, then signed zeros, NaNs of both signs, infinities,
-// subnormals and extremes where double rounding from extended precision shows.
+// Values of a, b, x: ordinary ones, then signed zeros, NaNs of both signs and a signalling
+// one (which the extended arithmetic answers quiet), infinities, subnormals and extremes
+// where double rounding from extended precision shows.
 constexpr double kValues[][3] = {
     {1.5, 2.25, 0.6},      {-3, 0.5, -1.25},        {0.1, 0.2, 0.3},
     {-0.0, 0.0, -0.0},     {kNaN, 1, -kNaN},        {kInf, -kInf, 2},
     {4.9e-324, 1e-310, 3}, {1e308, 1e308, -1e-300}, {1 + 0x1p-52, 0x1p-53, 1 - 0x1p-53},
-    {7, 2.5, 16.5},
+    {7, 2.5, 16.5},        {kSNaN, 1, -0.5},
 };
 
 bool SameBits(double p, double q) { return std::memcmp(&p, &q, sizeof p) == 0; }
@@ -65,8 +67,11 @@ INSTANTIATE_TEST_SUITE_P(
         // products and quotients, chains longer than one node
         "a*b", "a/b", "a*b*x", "a/b*x", "a*b/x", "a*x/b*a", "a/b/x*a", "a*b*x*a*b*x*a*b*x",
         "(a+1)*(b+2)*(x+3)/(a-b)",
+        // products and quotients of sums of two, on either side or both
+        "(a-x)*b", "a*(b+x)", "(a+b)*(x-a)", "(a-x)/b", "a/(b-x)", "(a-x)*(b+x)+(x-1)/(a+b)",
+        "sqrt((a+b)*(x-b))",
         // signs, percent, comparisons
-        "-a+b", "+a-(-b)", "a%*b", "(a<b)+(a<=b)*2+(a>b)*4+(a>=b)*8+(a=b)*16+(a<>b)*32",
+        "-a", "-a+b", "+a-(-b)", "a%*b", "(a<b)+(a<=b)*2+(a>b)*4+(a>=b)*8+(a=b)*16+(a<>b)*32",
         // functions of operands and of sums, two-operand functions, powers
         "sin(a+b*x)", "sqrt(a*a+b*b)", "abs(a-x)/exp(b)", "tanh(a/b)", "max(a,x)-min(b,x)",
         "pythag(a, b)", "x^2.5+a^b", "x^3*a^4-b^16+x^0", "intpower(a, x)", "a^17+b^-2", "ln(2+x)",
