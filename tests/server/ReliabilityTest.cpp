@@ -166,7 +166,7 @@ TEST_F(ReliabilityProcess, HostCreatingObjectsInQuickSuccessionNeverFails) {
   win::AddKnownTypeLib(kVeskMathLibrary);
   win::ComPtr<win::IDispatch> previous;
   std::vector<std::string> failures;
-  for (int i = 0; i < 200; ++i) {
+  for (int i = 0; i < 200 / testing::kRaceRepeatDivisor; ++i) {
     win::ComPtr<win::IDispatch> object;
     win::HRESULT hr = win::CoCreateInstance(
         CLSID_FuVeskMath, nullptr, win::CLSCTX_LOCAL_SERVER, win::IID_IDispatch,
@@ -188,7 +188,7 @@ TEST_F(ReliabilityProcess, HostCreatingObjectsInQuickSuccessionNeverFails) {
 TEST_F(ReliabilityProcess, ShortClientsSideBySideAllSucceed) {
   Installed();
   constexpr int kLoops = 4;
-  constexpr int kRuns = 100;
+  constexpr int kRuns = 100 / testing::kRaceRepeatDivisor;
   std::vector<std::vector<std::string>> failures(kLoops);
   std::vector<std::thread> loops;
   for (int c = 0; c < kLoops; ++c) {
@@ -293,7 +293,7 @@ TEST_F(ReliabilityProcess, TwoInstallsAtOnceLeaveOneEntry) {
   const std::string installed = "インストールが完了しました。";
   const std::string already = "もうインストールされています。";
   // Without turns a third of the rounds or so ended with two entries: eight catch it.
-  constexpr int kRounds = 8;
+  constexpr int kRounds = 8 / testing::kRaceRepeatDivisor;
   for (int round = 0; round < kRounds; ++round) {
     std::filesystem::remove(scratch.Registry());
     win::RegistryFile(scratch.Registry()).CreateKey(HKEY_LOCAL_MACHINE, kEntryKey);

@@ -28,6 +28,15 @@
 
 namespace veskmath::server::testing {
 
+// Loops that exist to catch races between processes run a quarter as often under the
+// sanitizers, where every process costs several times more to start; the optimised build runs
+// them in full.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr int kRaceRepeatDivisor = 4;
+#else
+inline constexpr int kRaceRepeatDivisor = 1;
+#endif
+
 // A scratch directory named by VESKMATH_REGISTRY, TMPDIR and XDG_RUNTIME_DIR for the length
 // of a test, with a session bus of its own started in that environment (Bus()); this process
 // adopts the orphans of its children, so ReapOrphan can see them end.
