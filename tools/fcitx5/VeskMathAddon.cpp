@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <fcitx-config/iniparser.h>
+#include <fcitx-utils/dbus/message.h>
 #include <fcitx-utils/keysym.h>
 #include <fcitx-utils/log.h>
 #include <fcitx-utils/standardpath.h>
@@ -50,6 +51,56 @@ std::string Beside(const std::vector<std::filesystem::path>& places) {
   return places.empty() ? std::string() : places.front().lexically_normal().string();
 }
 
+// The converter's calls on Fcitx5's session-bus connection, on its event loop.
+class TFcitxBus final : public hostui::TBusTransport {
+ public:
+  explicit TFcitxBus(fcitx::dbus::Bus* bus) : FBus(bus) {}
+  ~TFcitxBus() override { FPending.reset(); }
+
+  std::string Unavailable() const override {
+    return FBus ? std::string() : "Fcitx5 has no D-Bus session bus";
+  }
+  void Call(const hostui::TBusCall& call, std::chrono::milliseconds timeout,
+            std::function<void(const hostui::TBusReply&)> then) override {
+    const auto usec = std::chrono::duration_cast<std::chrono::microseconds>(timeout).count();
+    FPending = Make(call).callAsync(
+        static_cast<std::uint64_t>(usec),
+        [this, type = call.Reply, then = std::move(then)](fcitx::dbus::Message& message) {
+          FRetired = std::move(FPending);  // the slot lives while its callback runs
+          hostui::TBusReply reply;
+          reply.Sender = message.sender();
+          if (message.isError()) {
+            reply.Error = true;
+            reply.ErrorName = message.errorName();
+            reply.ErrorMessage = message.errorMessage();
+          } else if (type == 'o') {
+            fcitx::dbus::ObjectPath path;
+            message >> path;
+            reply.Value = path.path();
+          } else if (type == 's') {
+            message >> reply.Value;
+          }
+          then(reply);
+          return true;
+        });
+  }
+  void CancelCall() override { FPending.reset(); }
+  void Send(const hostui::TBusCall& call) override { Make(call).send(); }
+
+ private:
+  fcitx::dbus::Message Make(const hostui::TBusCall& call) {
+    auto message = FBus->createMethodCall(call.Destination.c_str(), call.Path.c_str(),
+                                          call.Interface.c_str(), call.Member.c_str());
+    if (call.Text) message << *call.Text;
+    if (call.Number) message << *call.Number;
+    return message;
+  }
+
+  fcitx::dbus::Bus* FBus;
+  std::unique_ptr<fcitx::dbus::Slot> FPending;
+  std::unique_ptr<fcitx::dbus::Slot> FRetired;
+};
+
 // The one candidate kind: choosing it is the same as Enter on it.
 class SessionCandidate : public fcitx::CandidateWord {
  public:
@@ -66,7 +117,8 @@ class SessionCandidate : public fcitx::CandidateWord {
 
 TTextDomain::TTextDomain() {
   const std::filesystem::path folder = AddonFolder();
-  const std::string locale = Beside({folder / VESKMATH_LOCALEDIR_FROM_ADDON, folder / "locale"});
+  const std::string locale =
+      Beside({folder / VESKMATH_LOCALEDIR_FROM_ADDON, VESKMATH_LOCALE_BUILD_DIR});
   fcitx::registerDomain(FCITX_GETTEXT_DOMAIN, locale.c_str());
 }
 
@@ -90,7 +142,7 @@ VeskMathAddon::VeskMathAddon(fcitx::Instance* instance)
       FBus.reset();  // no session bus: every request says so
     }
   }
-  FConverter = std::make_unique<TConverter>(bus);
+  FConverter = std::make_unique<TConverter>(std::make_unique<TFcitxBus>(bus));
 
   // The trigger after the input method, so the mode never takes a key the method uses.
   FHandlers.emplace_back(FInstance->watchEvent(
