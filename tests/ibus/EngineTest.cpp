@@ -173,7 +173,7 @@ TEST(Engine, SpeaksJapaneseAndSaysWhy) {
   ::unsetenv("LC_ALL");
   ASSERT_TRUE(h.Install());
   EXPECT_TRUE(h.Run({h.Engine("veskmath"), h.UntilAux("数式: "), h.Type("sni(1)"),
-                     h.UntilAux("sni は未知の関数です"),
+                     h.UntilAux("sni は未知の関数です"), h.UntilCandidate("?"),
                      h.Do([&] { EXPECT_EQ(h.Candidates, Texts{"?"}); })}))
       << h.Aux();
 }

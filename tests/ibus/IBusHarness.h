@@ -219,6 +219,16 @@ class THarness {
     return taken;
   }
 
+  // A key press and its release without waiting for the engine's answers (as an application
+  // on its main loop sends them).
+  void SendAsync(guint keyval) {
+    for (const guint state : {0U, static_cast<guint>(IBUS_RELEASE_MASK)}) {
+      ibus_input_context_process_key_event_async(FContext, keyval, 0, state, -1, nullptr, nullptr,
+                                                 nullptr);
+    }
+  }
+
+  std::function<void()> OnCandidates;   // called at each change of the lookup table
   std::vector<std::string> Commits;     // every text committed to the application
   std::string Preedit;                  // the preedit shown; empty when hidden
   guint PreeditCursor = 0;              // in characters
@@ -262,14 +272,20 @@ class THarness {
                          self->Candidates.push_back(
                              ibus_text_get_text(ibus_lookup_table_get_candidate(table, i)));
                        }
+                       if (self->OnCandidates) self->OnCandidates();
                      }),
                      this);
     g_signal_connect(
         FContext, "hide-lookup-table",
         G_CALLBACK(+[](IBusInputContext*, THarness* self) { self->Candidates.clear(); }), this);
     ibus_input_context_focus_in(FContext);
-    return ibus_bus_set_global_engine(FBus, kPreviousEngine.c_str()) &&
-           test_support::WaitFor([&] { return GlobalEngine() == kPreviousEngine; }, 30);
+    // The focus arrives on its own time; until then there is no engine to set.
+    return test_support::WaitFor(
+        [&] {
+          return ibus_bus_set_global_engine(FBus, kPreviousEngine.c_str()) &&
+                 GlobalEngine() == kPreviousEngine;
+        },
+        30);
   }
 
   void Set(const std::string& name, const std::string& value) {

@@ -118,7 +118,7 @@ class SessionCandidate : public fcitx::CandidateWord {
 TTextDomain::TTextDomain() {
   const std::filesystem::path folder = AddonFolder();
   const std::string locale =
-      Beside({folder / VESKMATH_LOCALEDIR_FROM_ADDON, VESKMATH_LOCALE_BUILD_DIR});
+      Beside({folder / VESKMATH_LOCALEDIR_FROM_ADDON, folder / VESKMATH_LOCALE_FROM_BUILT_ADDON});
   fcitx::registerDomain(FCITX_GETTEXT_DOMAIN, locale.c_str());
 }
 

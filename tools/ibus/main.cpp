@@ -59,8 +59,8 @@ int main(int argc, char** argv) {
   }
   std::setlocale(LC_ALL, "");
   const std::filesystem::path folder = ProgramFolder();
-  const std::string locale =
-      FirstExisting({folder / VESKMATH_LOCALEDIR_FROM_ENGINE, VESKMATH_LOCALE_BUILD_DIR});
+  const std::string locale = FirstExisting(
+      {folder / VESKMATH_LOCALEDIR_FROM_ENGINE, folder / VESKMATH_LOCALE_FROM_BUILT_ENGINE});
   ::bindtextdomain(veskmath::hostui::kTextDomain, locale.c_str());
   ::bind_textdomain_codeset(veskmath::hostui::kTextDomain, "UTF-8");
 
