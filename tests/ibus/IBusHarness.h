@@ -38,9 +38,14 @@ class THarness {
   THarness() {
     const std::string root = FScratch.Root();
     Set("IBUS_ADDRESS", "unix:path=" + root + "/ibus.socket");
-    // ibus-daemon 1.5.27 replaces its component path by this one: the system's is kept.
+    // ibus-daemon 1.5.27 replaces its component path by this one: of the system's
+    // components only the keyboard layouts' engine (the engine before), so that an installed
+    // ibus-veskmath never stands in for the engine of this build tree.
+    std::filesystem::create_directories(root + "/components");
+    std::filesystem::create_symlink("/usr/share/ibus/component/simple.xml",
+                                    root + "/components/simple.xml");
     Set("IBUS_COMPONENT_PATH",
-        std::string(VESKMATH_IBUS_COMPONENT_DIR) + ":/usr/share/ibus/component");
+        std::string(VESKMATH_IBUS_COMPONENT_DIR) + ":" + root + "/components");
     Set("XDG_CONFIG_HOME", root + "/config");
     Set("XDG_CACHE_HOME", root + "/cache");
     Set("NO_AT_BRIDGE", "1");
@@ -280,12 +285,17 @@ class THarness {
         G_CALLBACK(+[](IBusInputContext*, THarness* self) { self->Candidates.clear(); }), this);
     ibus_input_context_focus_in(FContext);
     // The focus arrives on its own time; until then there is no engine to set.
-    return test_support::WaitFor(
-        [&] {
-          return ibus_bus_set_global_engine(FBus, kPreviousEngine.c_str()) &&
-                 GlobalEngine() == kPreviousEngine;
-        },
-        30);
+    if (test_support::WaitFor(
+            [&] {
+              return ibus_bus_set_global_engine(FBus, kPreviousEngine.c_str()) &&
+                     GlobalEngine() == kPreviousEngine;
+            },
+            30)) {
+      return true;
+    }
+    std::fprintf(stderr, "the engine %s did not start; ibus-daemon said:\n%s\n",
+                 kPreviousEngine.c_str(), FDaemon->Err().c_str());
+    return false;
   }
 
   void Set(const std::string& name, const std::string& value) {
