@@ -54,13 +54,12 @@ int main(int argc, char** argv) {
   };
   std::vector<double> running;
   double first = 0;
-  std::vector<TStep> steps = {h.Do([&] {
-    sent = Clock::now();
-    expected = "1";
-    waiting = true;
-    h.Engine("veskmath")();
-    h.SendAsync(IBUS_KEY_1);
-  })};
+  TStep enter = h.Engine("veskmath");
+  std::vector<TStep> steps = {h.Do([&] { sent = Clock::now(); }), enter, h.Do([&] {
+                                expected = "1";
+                                waiting = true;
+                                h.SendAsync(IBUS_KEY_1);
+                              })};
   steps.push_back(h.Until([&] { return !waiting; }));
   steps.push_back(h.Do([&] { first = latency; }));
   for (int i = 0; i < keys; ++i) {

@@ -56,12 +56,17 @@ class THarness {
         root, "ibus-daemon");
     static const bool initialised = (ibus_init(), true);
     (void)initialised;
-    if (!test_support::WaitFor([&] { return std::filesystem::exists(root + "/ibus.socket"); },
-                               30)) {
-      return;
-    }
-    FBus = ibus_bus_new();
-    test_support::WaitFor([&] { return ibus_bus_is_connected(FBus); }, 30);
+    // The socket may be there before the daemon accepts on it, and a bus that found it
+    // refusing waits for a change of address that never comes: a new one is made instead.
+    test_support::WaitFor(
+        [&] {
+          if (FBus == nullptr) FBus = ibus_bus_new();
+          if (ibus_bus_is_connected(FBus)) return true;
+          g_object_unref(FBus);
+          FBus = nullptr;
+          return false;
+        },
+        30);
   }
   ~THarness() {
     if (FContext) {
@@ -105,7 +110,10 @@ class THarness {
   // `seconds` (the run stops there). The input context is made and focused first, with the
   // previous engine active.
   bool Run(std::vector<TStep> steps, double seconds = 30) {
-    if (!Connected()) return false;
+    if (!Connected()) {
+      std::fprintf(stderr, "no connection to ibus-daemon; it said:\n%s\n", FDaemon->Err().c_str());
+      return false;
+    }
     if (FContext == nullptr && !Start()) return false;
     std::size_t next = 0;
     const auto deadline = std::chrono::steady_clock::now() +
@@ -136,12 +144,10 @@ class THarness {
   }
 
   // Steps.
-  // Switches the global engine, as `ibus engine NAME` (or a desktop's shortcut) does.
+  // Switches the global engine, as `ibus engine NAME` (or a desktop's shortcut) does; asked
+  // again while ibus-daemon refuses (a busy machine may start the engine slowly).
   TStep Engine(std::string name) {
-    return [this, name] {
-      ibus_bus_set_global_engine(FBus, name.c_str());
-      return true;
-    };
+    return [this, name] { return ibus_bus_set_global_engine(FBus, name.c_str()) != FALSE; };
   }
   // A key press and its release: "Return", "BackSpace", "Control+c".
   TStep Press(std::string key) {
@@ -244,7 +250,11 @@ class THarness {
  private:
   bool Start() {
     FContext = ibus_bus_create_input_context(FBus, "veskmath-test");
-    if (FContext == nullptr) return false;
+    if (FContext == nullptr) {
+      std::fprintf(stderr, "ibus-daemon made no input context; it said:\n%s\n",
+                   FDaemon->Err().c_str());
+      return false;
+    }
     ibus_input_context_set_capabilities(FContext, IBUS_CAP_PREEDIT_TEXT | IBUS_CAP_AUXILIARY_TEXT |
                                                       IBUS_CAP_LOOKUP_TABLE | IBUS_CAP_FOCUS);
     g_signal_connect(FContext, "commit-text",

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <thread>
 #include <utility>
@@ -54,6 +55,14 @@ struct TEngineState {
   bool Active = false;
   hostui::TMathSession Session;
   guint SlowTimer = 0;
+  // What the application was last sent: only changes go through ibus-daemon again.
+  struct TShown {
+    std::string Preedit;
+    std::size_t Cursor = 0;
+    std::string Aux;
+    std::vector<std::string> Candidates;
+  };
+  std::optional<TShown> Shown;  // none: unknown (after focus or hiding), everything is sent
 };
 
 struct VeskMathEngine {
@@ -78,31 +87,39 @@ void Log(const std::string& problem) {
 void UpdateUI(TEngineState* state) {
   IBusEngine* engine = state->Engine;
   const hostui::TMathSession& session = state->Session;
-  const std::string& text = session.Notation();
-  IBusText* preedit = ibus_text_new_from_string(text.c_str());
-  const glong length = g_utf8_strlen(text.c_str(), -1);
-  ibus_text_append_attribute(preedit, IBUS_ATTR_TYPE_UNDERLINE, IBUS_ATTR_UNDERLINE_SINGLE, 0,
-                             static_cast<guint>(length));
-  const glong cursor = g_utf8_strlen(text.c_str(), static_cast<gssize>(session.CursorByte()));
-  ibus_engine_update_preedit_text_with_mode(engine, preedit, static_cast<guint>(cursor),
-                                            !text.empty(), IBUS_ENGINE_PREEDIT_CLEAR);
-  ibus_engine_update_auxiliary_text(engine, ibus_text_new_from_string(session.Aux().c_str()),
-                                    state->Active);
-  if (session.Candidates().empty()) {
+  const TEngineState::TShown now{session.Notation(), session.CursorByte(), session.Aux(),
+                                 session.Candidates()};
+  const std::optional<TEngineState::TShown> before = std::exchange(state->Shown, now);
+  const std::string& text = now.Preedit;
+  if (!before || before->Preedit != text || before->Cursor != now.Cursor) {
+    IBusText* preedit = ibus_text_new_from_string(text.c_str());
+    const glong length = g_utf8_strlen(text.c_str(), -1);
+    ibus_text_append_attribute(preedit, IBUS_ATTR_TYPE_UNDERLINE, IBUS_ATTR_UNDERLINE_SINGLE, 0,
+                               static_cast<guint>(length));
+    const glong cursor = g_utf8_strlen(text.c_str(), static_cast<gssize>(now.Cursor));
+    ibus_engine_update_preedit_text_with_mode(engine, preedit, static_cast<guint>(cursor),
+                                              !text.empty(), IBUS_ENGINE_PREEDIT_CLEAR);
+  }
+  if (!before || before->Aux != now.Aux) {
+    ibus_engine_update_auxiliary_text(engine, ibus_text_new_from_string(now.Aux.c_str()), TRUE);
+  }
+  if (before && before->Candidates == now.Candidates) return;
+  if (now.Candidates.empty()) {
     ibus_engine_hide_lookup_table(engine);
     return;
   }
   IBusLookupTable* table = ibus_lookup_table_new(9, 0, TRUE, FALSE);
-  for (const std::string& candidate : session.Candidates()) {
+  for (const std::string& candidate : now.Candidates) {
     ibus_lookup_table_append_candidate(table, ibus_text_new_from_string(candidate.c_str()));
   }
   ibus_engine_update_lookup_table(engine, table, TRUE);
 }
 
-void HideUI(IBusEngine* engine) {
-  ibus_engine_hide_preedit_text(engine);
-  ibus_engine_hide_auxiliary_text(engine);
-  ibus_engine_hide_lookup_table(engine);
+void HideUI(TEngineState* state) {
+  state->Shown.reset();
+  ibus_engine_hide_preedit_text(state->Engine);
+  ibus_engine_hide_auxiliary_text(state->Engine);
+  ibus_engine_hide_lookup_table(state->Engine);
 }
 
 void StopSlowTimer(TEngineState* state) {
@@ -166,7 +183,7 @@ void Leave(TEngineState* state) {
   state->Active = false;
   state->Session.Restart();
   StopSlowTimer(state);
-  HideUI(state->Engine);
+  HideUI(state);
   Shared->Converter->Cancel(state->Client);
   if (--Shared->Active == 0) Shared->Converter->Release();
 }
@@ -210,7 +227,7 @@ void Carry(TEngineState* state, const TStep& step) {
     state->Session.Restart();
     StopSlowTimer(state);
     Shared->Converter->Cancel(state->Client);
-    HideUI(state->Engine);
+    HideUI(state);
     if (!step.Commit.empty()) {
       ibus_engine_commit_text(state->Engine, ibus_text_new_from_string(step.Commit.c_str()));
     }
@@ -300,6 +317,7 @@ void Reset(IBusEngine* engine) {
 void FocusIn(IBusEngine* engine) {
   ParentClass->focus_in(engine);
   TEngineState* state = StateOf(engine);
+  state->Shown.reset();  // another application: it is sent everything
   if (state->Active) UpdateUI(state);
 }
 
