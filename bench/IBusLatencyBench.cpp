@@ -7,7 +7,9 @@
 //               server starts on demand (entering already asks for it) and the candidate
 //               follows;
 //   running     every following key, alternately "+" (candidate "?") and BackSpace
-//               (candidate "1"): median, 99th percentile and maximum in milliseconds.
+//               (candidate "1"): median, 99th percentile and maximum in milliseconds;
+//   cursor      as many keys alternately Left and Right, to the preedit's cursor: the way
+//               through IBus alone, no call to the server, for comparison.
 //
 // Every candidate is checked against the expected text before its time counts.
 #include <algorithm>
@@ -73,6 +75,27 @@ int main(int argc, char** argv) {
     steps.push_back(h.Until([&] { return !waiting; }));
     steps.push_back(h.Do([&] { running.push_back(latency); }));
   }
+  // IBus's own way, key to preedit, with no call to the server.
+  std::vector<double> cursor;
+  guint cursorWanted = 0;
+  h.OnPreedit = [&] {
+    if (waiting && expected.empty() && h.PreeditCursor == cursorWanted) {
+      latency = Ms(Clock::now() - sent);
+      waiting = false;
+    }
+  };
+  for (int i = 0; i < keys; ++i) {
+    const bool left = i % 2 == 0;
+    steps.push_back(h.Do([&, left] {
+      expected.clear();
+      cursorWanted = left ? 0 : 1;
+      waiting = true;
+      sent = Clock::now();
+      h.SendAsync(left ? IBUS_KEY_Left : IBUS_KEY_Right);
+    }));
+    steps.push_back(h.Until([&] { return !waiting; }));
+    steps.push_back(h.Do([&] { cursor.push_back(latency); }));
+  }
   steps.push_back(h.Press("Escape"));
   if (!h.Run(std::move(steps), 120)) {
     std::fprintf(stderr, "ibus_latency_bench: a candidate did not come (waiting for \"%s\")\n",
@@ -83,5 +106,7 @@ int main(int argc, char** argv) {
   std::printf("running server, %zu keys: median %.3f ms, 99th percentile %.3f ms, max %.3f ms\n",
               running.size(), Percentile(running, 0.5), Percentile(running, 0.99),
               *std::max_element(running.begin(), running.end()));
+  std::printf("IBus alone (cursor keys, no server call): median %.3f ms, 99th percentile %.3f ms\n",
+              Percentile(cursor, 0.5), Percentile(cursor, 0.99));
   return 0;
 }

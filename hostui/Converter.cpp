@@ -208,6 +208,7 @@ void TConverter::Connect() {
          if (Failed(reply, /*creating=*/true)) return;
          FServer = reply.Sender;
          FObject = reply.Value;
+         FYomiSet = false;
          if (FCurrent->Kind == TRequestKind::Connect) {
            Finish(TAnswer{});
          } else {
@@ -224,8 +225,11 @@ void TConverter::Stage() {
     return;
   }
   if (request.Kind == TRequestKind::Start && FStage < 3) FStage = 3;
+  // The reading is always empty: an object is told so once, which saves a round trip a key.
+  if (FStage == 0 && FYomiSet) FStage = 1;
   auto next = [this](const TBusReply& reply) {
     if (Failed(reply, /*creating=*/false)) return;
+    if (FStage == 0) FYomiSet = true;
     if (FStage == 2) FAnswer.Result = reply.Value;
     if (FStage == 3) FAnswer.Started = true;
     ++FStage;

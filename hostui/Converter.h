@@ -122,8 +122,9 @@ class TConverter {
   TAnswer FAnswer;  // of the current request, as it is filled in
   int FStage = 0;
   int FAttempt = 0;
-  std::string FServer;  // the unique name of the server that made our object
-  std::string FObject;  // its path; empty: none
+  std::string FServer;    // the unique name of the server that made our object
+  std::string FObject;    // its path; empty: none
+  bool FYomiSet = false;  // the object's reading was set (it stays as set)
   bool FReleaseWanted = false;
   std::chrono::milliseconds FTimeout{3000};
   std::chrono::steady_clock::time_point FCallStart;

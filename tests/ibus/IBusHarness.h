@@ -240,6 +240,7 @@ class THarness {
   }
 
   std::function<void()> OnCandidates;   // called at each change of the lookup table
+  std::function<void()> OnPreedit;      // called at each change of the preedit
   std::vector<std::string> Commits;     // every text committed to the application
   std::string Preedit;                  // the preedit shown; empty when hidden
   guint PreeditCursor = 0;              // in characters
@@ -267,6 +268,7 @@ class THarness {
                                     gboolean visible, THarness* self) {
                        self->Preedit = visible ? ibus_text_get_text(text) : "";
                        self->PreeditCursor = cursor;
+                       if (self->OnPreedit) self->OnPreedit();
                      }),
                      this);
     g_signal_connect(FContext, "hide-preedit-text",
