@@ -145,9 +145,15 @@ void TConverter::ReleaseObject() {
 }
 
 void TConverter::Call(TBusCall call, Then then) {
+  Call(std::vector<TBusCall>{std::move(call)},
+       [then](const std::vector<TBusReply>& replies) { then(replies.front()); });
+}
+
+void TConverter::Call(std::vector<TBusCall> calls,
+                      std::function<void(const std::vector<TBusReply>&)> then) {
   FCallStart = std::chrono::steady_clock::now();
-  FBus->Call(call, FTimeout, [this, alive = FAlive, then](const TBusReply& reply) {
-    if (*alive) then(reply);
+  FBus->Call(calls, FTimeout, [alive = FAlive, then](const std::vector<TBusReply>& replies) {
+    if (*alive) then(replies);
   });
 }
 
@@ -217,7 +223,8 @@ void TConverter::Connect() {
        });
 }
 
-// The calls of a request, one stage per reply: Yomi, Hyoki, Result, then Start.
+// The calls of a request, one stage per reply: Yomi (once an object), Hyoki with Result,
+// then Start.
 void TConverter::Stage() {
   const TRequest& request = *FCurrent;
   if (request.Kind == TRequestKind::Connect) {
@@ -230,7 +237,6 @@ void TConverter::Stage() {
   auto next = [this](const TBusReply& reply) {
     if (Failed(reply, /*creating=*/false)) return;
     if (FStage == 0) FYomiSet = true;
-    if (FStage == 2) FAnswer.Result = reply.Value;
     if (FStage == 3) FAnswer.Started = true;
     ++FStage;
     Stage();
@@ -241,13 +247,21 @@ void TConverter::Stage() {
            next);
       return;
     case 1:
-      Call({FServer, FObject, kObjectInterface, "SetVeskHyoki",
-            host::AsciiOperators(request.Notation), std::nullopt, 0},
-           next);
-      return;
     case 2:
-      Call({FServer, FObject, kObjectInterface, "GetVeskResult", std::nullopt, std::nullopt, 's'},
-           next);
+      // The text and the read of its result go out together: one round trip a key, not two.
+      // A failed text stops there (the result read after it would be the last text's).
+      Call({{FServer, FObject, kObjectInterface, "SetVeskHyoki",
+             host::AsciiOperators(request.Notation), std::nullopt, 0},
+            {FServer, FObject, kObjectInterface, "GetVeskResult", std::nullopt, std::nullopt, 's'}},
+           [this](const std::vector<TBusReply>& replies) {
+             FStage = 1;
+             if (Failed(replies[0], /*creating=*/false)) return;
+             FStage = 2;
+             if (Failed(replies[1], /*creating=*/false)) return;
+             FAnswer.Result = replies[1].Value;
+             FStage = 3;
+             Stage();
+           });
       return;
     case 3:
       if (request.Kind == TRequestKind::Start ||

@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace veskmath::hostui {
 
@@ -78,11 +79,12 @@ class TBusTransport {
   virtual ~TBusTransport() = default;
   // Why there is no bus connection; empty when there is one.
   virtual std::string Unavailable() const = 0;
-  // Calls and answers `then` later on the event loop, never from inside Call; a call that
-  // has no reply within `timeout` answers an error. One call at a time.
-  virtual void Call(const TBusCall& call, std::chrono::milliseconds timeout,
-                    std::function<void(const TBusReply&)> then) = 0;
-  // The call in flight, if any, never answers.
+  // Sends the calls at once, in their order (which the bus keeps), and answers `then` with
+  // their replies in the same order once all have come, later on the event loop, never from
+  // inside Call; a call without a reply within `timeout` answers an error. One batch at a time.
+  virtual void Call(const std::vector<TBusCall>& calls, std::chrono::milliseconds timeout,
+                    std::function<void(const std::vector<TBusReply>&)> then) = 0;
+  // The calls in flight, if any, never answer.
   virtual void CancelCall() = 0;
   // A call whose reply nobody waits for.
   virtual void Send(const TBusCall& call) = 0;
@@ -112,6 +114,7 @@ class TConverter {
   void Connect();
   void Stage();
   void Call(TBusCall call, Then then);
+  void Call(std::vector<TBusCall> calls, std::function<void(const std::vector<TBusReply>&)> then);
   bool Failed(const TBusReply& reply, bool creating);
   void Finish(TAnswer answer);
   void ReleaseObject();

@@ -55,36 +55,44 @@ std::string Beside(const std::vector<std::filesystem::path>& places) {
 class TFcitxBus final : public hostui::TBusTransport {
  public:
   explicit TFcitxBus(fcitx::dbus::Bus* bus) : FBus(bus) {}
-  ~TFcitxBus() override { FPending.reset(); }
+  ~TFcitxBus() override { FPending.clear(); }
 
   std::string Unavailable() const override {
     return FBus ? std::string() : "Fcitx5 has no D-Bus session bus";
   }
-  void Call(const hostui::TBusCall& call, std::chrono::milliseconds timeout,
-            std::function<void(const hostui::TBusReply&)> then) override {
+  void Call(const std::vector<hostui::TBusCall>& calls, std::chrono::milliseconds timeout,
+            std::function<void(const std::vector<hostui::TBusReply>&)> then) override {
     const auto usec = std::chrono::duration_cast<std::chrono::microseconds>(timeout).count();
-    FPending = Make(call).callAsync(
-        static_cast<std::uint64_t>(usec),
-        [this, type = call.Reply, then = std::move(then)](fcitx::dbus::Message& message) {
-          FRetired = std::move(FPending);  // the slot lives while its callback runs
-          hostui::TBusReply reply;
-          reply.Sender = message.sender();
-          if (message.isError()) {
-            reply.Error = true;
-            reply.ErrorName = message.errorName();
-            reply.ErrorMessage = message.errorMessage();
-          } else if (type == 'o') {
-            fcitx::dbus::ObjectPath path;
-            message >> path;
-            reply.Value = path.path();
-          } else if (type == 's') {
-            message >> reply.Value;
-          }
-          then(reply);
-          return true;
-        });
+    auto replies = std::make_shared<std::vector<hostui::TBusReply>>(calls.size());
+    auto left = std::make_shared<std::size_t>(calls.size());
+    auto done = std::make_shared<decltype(then)>(std::move(then));
+    FPending.clear();
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+      FPending.push_back(Make(calls[i]).callAsync(
+          static_cast<std::uint64_t>(usec),
+          [this, i, type = calls[i].Reply, replies, left, done](fcitx::dbus::Message& message) {
+            hostui::TBusReply& reply = (*replies)[i];
+            reply.Sender = message.sender();
+            if (message.isError()) {
+              reply.Error = true;
+              reply.ErrorName = message.errorName();
+              reply.ErrorMessage = message.errorMessage();
+            } else if (type == 'o') {
+              fcitx::dbus::ObjectPath path;
+              message >> path;
+              reply.Value = path.path();
+            } else if (type == 's') {
+              message >> reply.Value;
+            }
+            if (--*left == 0) {
+              FRetired = std::move(FPending);  // the slots live while their callback runs
+              (*done)(*replies);
+            }
+            return true;
+          }));
+    }
   }
-  void CancelCall() override { FPending.reset(); }
+  void CancelCall() override { FPending.clear(); }
   void Send(const hostui::TBusCall& call) override { Make(call).send(); }
 
  private:
@@ -97,8 +105,8 @@ class TFcitxBus final : public hostui::TBusTransport {
   }
 
   fcitx::dbus::Bus* FBus;
-  std::unique_ptr<fcitx::dbus::Slot> FPending;
-  std::unique_ptr<fcitx::dbus::Slot> FRetired;
+  std::vector<std::unique_ptr<fcitx::dbus::Slot>> FPending;
+  std::vector<std::unique_ptr<fcitx::dbus::Slot>> FRetired;
 };
 
 // The one candidate kind: choosing it is the same as Enter on it.

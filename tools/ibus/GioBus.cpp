@@ -21,25 +21,39 @@ GDBusMessage* Message(const hostui::TBusCall& call) {
   return message;
 }
 
-struct TPending {
+// The calls sent together, whose replies are answered together.
+struct TBatch {
   GCancellable* Cancellable;
+  std::vector<hostui::TBusReply> Replies;
+  std::size_t Left;
+  std::function<void(const std::vector<hostui::TBusReply>&)> Then;
+  TBatch(GCancellable* cancellable, std::size_t calls,
+         std::function<void(const std::vector<hostui::TBusReply>&)> then)
+      : Cancellable(cancellable), Replies(calls), Left(calls), Then(std::move(then)) {}
+  TBatch(const TBatch&) = delete;
+  TBatch& operator=(const TBatch&) = delete;
+  ~TBatch() { g_object_unref(Cancellable); }
+};
+
+struct TPending {
+  std::shared_ptr<TBatch> Batch;
+  std::size_t Index;
   char Type;
-  std::function<void(const hostui::TBusReply&)> Then;
-  ~TPending() { g_object_unref(Cancellable); }
 };
 
 void Replied(GObject* source, GAsyncResult* result, gpointer data) {
   std::unique_ptr<TPending> pending(static_cast<TPending*>(data));
+  TBatch& batch = *pending->Batch;
   GError* error = nullptr;
   GDBusMessage* message =
       g_dbus_connection_send_message_with_reply_finish(G_DBUS_CONNECTION(source), result, &error);
   // Cancelled: the converter that asked has gone or no longer waits.
-  if (g_cancellable_is_cancelled(pending->Cancellable)) {
+  if (g_cancellable_is_cancelled(batch.Cancellable)) {
     if (error) g_error_free(error);
     if (message) g_object_unref(message);
     return;
   }
-  hostui::TBusReply reply;
+  hostui::TBusReply& reply = batch.Replies[pending->Index];
   if (message == nullptr) {
     reply.Error = true;
     reply.ErrorName = g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT)
@@ -70,7 +84,7 @@ void Replied(GObject* source, GAsyncResult* result, gpointer data) {
     g_object_unref(message);
   }
   if (error) g_error_free(error);
-  pending->Then(reply);
+  if (--batch.Left == 0) batch.Then(batch.Replies);
 }
 
 }  // namespace
@@ -95,16 +109,19 @@ TGioBus::~TGioBus() {
   }
 }
 
-void TGioBus::Call(const hostui::TBusCall& call, std::chrono::milliseconds timeout,
-                   std::function<void(const hostui::TBusReply&)> then) {
+void TGioBus::Call(const std::vector<hostui::TBusCall>& calls, std::chrono::milliseconds timeout,
+                   std::function<void(const std::vector<hostui::TBusReply>&)> then) {
   if (FPending) g_object_unref(FPending);
   FPending = g_cancellable_new();
-  auto* pending = new TPending{G_CANCELLABLE(g_object_ref(FPending)), call.Reply, std::move(then)};
-  GDBusMessage* message = Message(call);
-  g_dbus_connection_send_message_with_reply(FConnection, message, G_DBUS_SEND_MESSAGE_FLAGS_NONE,
-                                            static_cast<gint>(timeout.count()), nullptr, FPending,
-                                            Replied, pending);
-  g_object_unref(message);
+  auto batch = std::make_shared<TBatch>(G_CANCELLABLE(g_object_ref(FPending)), calls.size(),
+                                        std::move(then));
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    GDBusMessage* message = Message(calls[i]);
+    g_dbus_connection_send_message_with_reply(FConnection, message, G_DBUS_SEND_MESSAGE_FLAGS_NONE,
+                                              static_cast<gint>(timeout.count()), nullptr, FPending,
+                                              Replied, new TPending{batch, i, calls[i].Reply});
+    g_object_unref(message);
+  }
 }
 
 void TGioBus::CancelCall() {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "hostui/Converter.h"
 
@@ -21,15 +22,15 @@ class TGioBus final : public hostui::TBusTransport {
   TGioBus& operator=(const TGioBus&) = delete;
 
   std::string Unavailable() const override { return FWhy; }
-  void Call(const hostui::TBusCall& call, std::chrono::milliseconds timeout,
-            std::function<void(const hostui::TBusReply&)> then) override;
+  void Call(const std::vector<hostui::TBusCall>& calls, std::chrono::milliseconds timeout,
+            std::function<void(const std::vector<hostui::TBusReply>&)> then) override;
   void CancelCall() override;
   void Send(const hostui::TBusCall& call) override;
 
  private:
   GDBusConnection* FConnection = nullptr;
   std::string FWhy;                  // why there is no connection
-  GCancellable* FPending = nullptr;  // of the call in flight
+  GCancellable* FPending = nullptr;  // of the calls in flight
 };
 
 }  // namespace veskmath::ibus
