@@ -34,7 +34,7 @@ while [ $# -gt 0 ]; do
     --watch) delay=0.4 ;;
     --display) shift; display=$1 ;;
     --screenshot) shift; shot=$1 ;;
-    -h|--help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "check-ibus: unknown option $1" >&2; exit 2 ;;
     *) build=$1 ;;
   esac
