@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Developer entry point.
 #   ./build.sh run [NOTATION...]  build the library, the four programs (into build/release/bin)
-#                              and, where Fcitx5's development files are, the Fcitx5 add-on;
+#                              and, where Fcitx5's or IBus's development files are, the Fcitx5
+#                              add-on and the IBus engine;
 #                              register and install the conversion plug-in (default registry
 #                              store) and start the host
 #   ./build.sh test            build and run every test, optimised and under the sanitizers
 #   ./build.sh check           only check the prerequisites
 # Missing prerequisites are named with the Debian packages that provide them: `run` needs the
-# C++ toolchain, `test` GoogleTest as well; the Fcitx5 add-on and its tests are built where
-# Fcitx5's packages are. With VESKMATH_INSTALL=1 (set by CI) they are installed with apt-get.
+# C++ toolchain, `test` GoogleTest as well; the Fcitx5 add-on and the IBus engine and their
+# tests are built where their framework's packages are. With VESKMATH_INSTALL=1 (set by CI) they are installed with apt-get.
 
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -53,6 +54,11 @@ fcitx5_dev=()
 fcitx5_run=()
 command -v fcitx5 >/dev/null 2>&1 || fcitx5_run+=(fcitx5)
 ls /usr/lib/*/fcitx5/libtestim.so >/dev/null 2>&1 || fcitx5_run+=(fcitx5-modules)
+# The IBus engine: IBus's development files build it; its tests run a private ibus-daemon.
+ibus_dev=()
+[ -f /usr/include/ibus-1.0/ibus.h ] || ibus_dev+=(libibus-1.0-dev)
+ibus_run=()
+command -v ibus-daemon >/dev/null 2>&1 || ibus_run+=(ibus)
 
 install_missing() {
   echo "Installing missing prerequisites: $*"
@@ -61,13 +67,14 @@ install_missing() {
 
 if [ "${VESKMATH_INSTALL:-0}" = 1 ] && [ "$(id -u)" = 0 ]; then
   # CI: everything, ccache included (it makes rebuilds and later clones fast).
-  need=("${toolchain[@]}" "${gtest[@]}" "${fcitx5_dev[@]}" "${fcitx5_run[@]}")
+  need=("${toolchain[@]}" "${gtest[@]}" "${fcitx5_dev[@]}" "${fcitx5_run[@]}" "${ibus_dev[@]}"
+    "${ibus_run[@]}")
   command -v ccache >/dev/null 2>&1 || need+=(ccache)
   # The benchmarks (Google Benchmark) and the engine they compare against (muparser).
   [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
   [ -f /usr/include/muParser.h ] || need+=(libmuparser-dev)
   if [ ${#need[@]} -gt 0 ]; then install_missing "${need[@]}"; fi
-  toolchain=() gtest=() fcitx5_dev=() fcitx5_run=()
+  toolchain=() gtest=() fcitx5_dev=() fcitx5_run=() ibus_dev=() ibus_run=()
 fi
 
 # What this command cannot do without, and what it merely leaves out.
@@ -75,6 +82,9 @@ required=("${toolchain[@]}")
 if [ "$command" != run ]; then required+=("${gtest[@]}"); fi
 if [ "$command" = test ] && [ ${#fcitx5_dev[@]} -eq 0 ]; then
   required+=("${fcitx5_run[@]}")  # the add-on is built, so its tests run
+fi
+if [ "$command" = test ] && [ ${#ibus_dev[@]} -eq 0 ]; then
+  required+=("${ibus_run[@]}")  # the engine is built, so its tests run
 fi
 if [ ${#required[@]} -gt 0 ]; then
   echo "build.sh: missing prerequisites. Install them with:" >&2
@@ -84,6 +94,10 @@ fi
 if [ ${#fcitx5_dev[@]} -gt 0 ] || { [ "$command" = check ] && [ ${#fcitx5_run[@]} -gt 0 ]; }; then
   echo "build.sh: the Fcitx5 add-on and its tests are left out; to build them:" >&2
   echo "  sudo apt-get install ${fcitx5_dev[*]} ${fcitx5_run[*]}" >&2
+fi
+if [ ${#ibus_dev[@]} -gt 0 ] || { [ "$command" = check ] && [ ${#ibus_run[@]} -gt 0 ]; }; then
+  echo "build.sh: the IBus engine and its tests are left out; to build them:" >&2
+  echo "  sudo apt-get install ${ibus_dev[*]} ${ibus_run[*]}" >&2
 fi
 
 ci=${CI:-false}
@@ -107,7 +121,7 @@ case "$command" in
   check) echo "All prerequisites of run and test are present." ;;
   run)
     shift
-    # What `run` needs: the library, the programs and the add-on, that is what `cmake
+    # What `run` needs: the library, the programs and the hosts, that is what `cmake
     # --install` and the packages deliver; not the test suites, fuzz replays and benchmarks
     # (three quarters of the build), which `test` builds.
     build "$release" vm_install_set

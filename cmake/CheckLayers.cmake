@@ -14,8 +14,11 @@ set(_layers
   "server=server|contract|vocabulary|parser|math|platform/win|platform/rtl|platform/base"
   # Hosts build on the class's contract, never on the engine.
   "host=host|contract|platform/win|platform/rtl|platform/base"
-  "tools/fcitx5=tools/fcitx5|host|contract|platform/win|platform/rtl|platform/base")
-set(_known "platform/base|platform/rtl|platform/win|contract|math|parser|vocabulary|server|host|tools|bench|fuzz|tests")
+  # The input-method hosts' shared logic, and the hosts themselves.
+  "hostui=hostui|host|contract|platform/win|platform/rtl|platform/base"
+  "tools/fcitx5=tools/fcitx5|hostui|host|contract|platform/win|platform/rtl|platform/base"
+  "tools/ibus=tools/ibus|hostui|host|contract|platform/win|platform/rtl|platform/base")
+set(_known "platform/base|platform/rtl|platform/win|contract|math|parser|vocabulary|server|hostui|host|tools|bench|fuzz|tests")
 set(_faults)
 foreach(layer IN LISTS _layers)
   string(REPLACE "=" ";" parts "${layer}")

@@ -91,8 +91,8 @@ endforeach()
 message(STATUS "Installed programs: ${VESKMATH_INSTALLED_PROGRAMS}")
 # Builds what the install rules need and nothing else (no tests, no benchmarks).
 add_custom_target(vm_install_set DEPENDS veskmath_shared veskmath_static ${VESKMATH_INSTALLED_PROGRAMS})
-if(TARGET fcitx5_veskmath)
-  add_dependencies(vm_install_set fcitx5_veskmath)
+if(TARGET vm_hostui_translations)
+  add_dependencies(vm_install_set vm_hostui_translations)
 endif()
 
 # --- The D-Bus service file: the session bus starts the installed server on demand.
@@ -151,19 +151,33 @@ if(VESKMATH_READLINE_LIBRARY)
 elseif(VESKMATH_EDITLINE_LIBRARY)
   set(_vm_recommends "libedit2")
 endif()
-# The Fcitx5 add-on, where built, is a package of its own (fcitx5-veskmath): it depends on
-# veskmath, whose server does the converting, and on the Fcitx5 it was built against.
+# The input-method hosts, where built, are packages of their own (fcitx5-veskmath,
+# ibus-veskmath): each depends on veskmath, whose server does the converting and which
+# carries the hosts' shared translations, and on the framework it was built against.
+set(_vm_host_components)
 if(TARGET fcitx5_veskmath)
+  list(APPEND _vm_host_components fcitx5)
+  add_dependencies(vm_install_set fcitx5_veskmath)
+endif()
+if(TARGET ibus_engine_veskmath)
+  list(APPEND _vm_host_components ibus)
+  add_dependencies(vm_install_set ibus_engine_veskmath)
+endif()
+if(_vm_host_components)
   set(CPACK_DEB_COMPONENT_INSTALL ON)
-  set(CPACK_COMPONENTS_ALL Unspecified fcitx5)
+  set(CPACK_COMPONENTS_ALL Unspecified ${_vm_host_components})
   set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_NAME veskmath)
   set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_RECOMMENDS "${_vm_recommends}")
   set(CPACK_DEBIAN_UNSPECIFIED_DESCRIPTION
       "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n${CPACK_PACKAGE_DESCRIPTION}")
-  # The add-on is a module without a soname, which the generated shlibs file would warn
-  # about: that file is written for the library alone (CPackProjectConfig.cmake).
+  # The hosts are programs and modules without a soname, which the generated shlibs file
+  # would warn about: that file is written for the library alone (CPackProjectConfig.cmake).
   set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
   set(VESKMATH_SHLIBS_LINE "libveskmath ${PROJECT_VERSION_MAJOR} veskmath")
+else()
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "${_vm_recommends}")
+endif()
+if(TARGET fcitx5_veskmath)
   set(CPACK_DEBIAN_FCITX5_PACKAGE_NAME fcitx5-veskmath)
   set(CPACK_DEBIAN_FCITX5_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_FCITX5_PACKAGE_DEPENDS
@@ -177,8 +191,20 @@ the trigger key (Control+Alt+M by default) enters math mode, the typed
 expression shows its result as a candidate (1+2= shows 1+2= 3), and Enter
 commits it. The plug-in's server (package veskmath) does the converting, in a
 process of its own.")
-else()
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "${_vm_recommends}")
+endif()
+if(TARGET ibus_engine_veskmath)
+  set(CPACK_DEBIAN_IBUS_PACKAGE_NAME ibus-veskmath)
+  set(CPACK_DEBIAN_IBUS_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_IBUS_PACKAGE_DEPENDS
+    "veskmath (= ${PROJECT_VERSION}), ibus (>= ${VESKMATH_IBUS_VERSION})")
+  set(CPACK_DEBIAN_IBUS_DESCRIPTION
+"VeskMath conversion plug-in as an engine of the IBus input method framework
+This package is the IBus engine veskmath that hosts the VeskMath conversion
+plug-in: switched to (from the desktop's input sources, or with a shortcut that
+runs 'ibus engine veskmath'), it shows the typed expression's result as a
+candidate (1+2= shows 1+2= 3); Enter commits it and switches back to the
+engine that was active before. The plug-in's server (package veskmath) does
+the converting, in a process of its own.")
 endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/CPackProjectConfig.cmake.in
   ${PROJECT_BINARY_DIR}/CPackProjectConfig.cmake @ONLY)

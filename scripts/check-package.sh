@@ -198,6 +198,27 @@ if [ $addon_built = yes ]; then
     fail "veskmath.conf does not name the library veskmath"
   echo "   ok: the Fcitx5 add-on at $addon_so and share/fcitx5/addon/veskmath.conf"
 fi
+# The IBus engine, when this build has it: the program under libexec, its component file in
+# IBus's folder naming that program and an icon that exist under the prefix.
+engine_built=no
+[ -e "$build/bin/ibus-engine-veskmath" ] && engine_built=yes
+if [ $engine_built = yes ]; then
+  xml=$stage/share/ibus/component/veskmath.xml
+  [ -x "$stage/libexec/ibus-engine-veskmath" ] || fail "the staged install lacks libexec/ibus-engine-veskmath"
+  [ -e "$xml" ] || fail "the staged install lacks share/ibus/component/veskmath.xml"
+  grep -qF "<exec>$stage/libexec/ibus-engine-veskmath --ibus</exec>" "$xml" ||
+    fail "veskmath.xml does not start $stage/libexec/ibus-engine-veskmath --ibus"
+  icon=$(sed -n 's|.*<icon>\(.*\)</icon>.*|\1|p' "$xml")
+  [ -e "$icon" ] && [ "${icon#"$stage"/}" != "$icon" ] || fail "veskmath.xml names the icon '$icon'"
+  echo "   ok: the IBus engine at libexec/ibus-engine-veskmath and share/ibus/component/veskmath.xml"
+fi
+# The hosts' translations go with the programs, whichever host uses them.
+catalogue=no
+[ -e "$build/locale/ja/LC_MESSAGES/veskmath.mo" ] && catalogue=yes
+if [ $catalogue = yes ]; then
+  [ -e "$stage/share/locale/ja/LC_MESSAGES/veskmath.mo" ] ||
+    fail "the staged install lacks share/locale/ja/LC_MESSAGES/veskmath.mo"
+fi
 
 step "programs of the staged install"
 check_programs staged "$stage/bin"
@@ -207,7 +228,7 @@ check_examples staged "$stage"
 
 step "Debian package"
 packages=$build/packages
-rm -f "$packages"/veskmath_*.deb "$packages"/fcitx5-veskmath_*.deb
+rm -f "$packages"/veskmath_*.deb "$packages"/fcitx5-veskmath_*.deb "$packages"/ibus-veskmath_*.deb
 (cd "$build" && cpack -G DEB >"$work/cpack.log" 2>&1) ||
   { cat "$work/cpack.log" >&2; fail "cpack -G DEB"; }
 if grep -i 'warning' "$work/cpack.log" >&2; then fail "cpack warned (above)"; fi
@@ -239,6 +260,10 @@ for f in ./usr/bin/qelcalc ./usr/lib/libveskmath.so.0.1.0 ./usr/lib/pkgconfig/ve
          ./usr/include/veskmath/math/Math387.h ./usr/share/man/man1/qelcalc.1; do
   grep -q " $f\$" "$work/deb-contents.txt" || fail "the package lacks $f"
 done
+if [ $catalogue = yes ]; then
+  grep -q ' ./usr/share/locale/ja/LC_MESSAGES/veskmath.mo$' "$work/deb-contents.txt" ||
+    fail "the package lacks the hosts' Japanese catalogue"
+fi
 # Nothing installed may lean on the source or build tree (a path compiled in, a run path).
 dpkg-deb --extract "$deb" "$work/deb-root"
 if leaning=$(grep -rlF -e "$src" -e "$build" "$work/deb-root"); then
@@ -263,22 +288,46 @@ if [ $addon_built = yes ]; then
   case "$addon_depends" in *"fcitx5 (>= "*) ;; *) fail "fcitx5-veskmath does not depend on fcitx5" ;; esac
   dpkg-deb --contents "$addon_deb" >"$work/addon-contents.txt"
   grep -q ' ./usr/lib/.*fcitx5/veskmath.so$' "$work/addon-contents.txt" &&
-    grep -q ' ./usr/share/fcitx5/addon/veskmath.conf$' "$work/addon-contents.txt" &&
-    grep -q ' ./usr/share/locale/ja/LC_MESSAGES/fcitx5-veskmath.mo$' "$work/addon-contents.txt" ||
-    fail "fcitx5-veskmath lacks the add-on, its veskmath.conf or its Japanese catalogue"
+    grep -q ' ./usr/share/fcitx5/addon/veskmath.conf$' "$work/addon-contents.txt" ||
+    fail "fcitx5-veskmath lacks the add-on or its veskmath.conf"
   dpkg-deb --extract "$addon_deb" "$work/addon-root"
   if leaning=$(grep -rlF -e "$src" -e "$build" "$work/addon-root"); then
     fail "these installed files name the source or build tree: $leaning"
   fi
   echo "   ok: $(basename "$addon_deb")"
 fi
+engine_deb=""
+if [ $engine_built = yes ]; then
+  engine_deb=$(ls "$packages"/ibus-veskmath_*.deb) || fail "cpack made no ibus-veskmath package"
+  engine_depends=$(dpkg-deb --field "$engine_deb" Depends)
+  echo "   Depends: $engine_depends"
+  dpkg-deb --field "$engine_deb" Description | grep -q IBus ||
+    fail "the description of ibus-veskmath does not speak of IBus"
+  case "$engine_depends" in *"veskmath (= $(dpkg-deb --field "$deb" Version))"*) ;;
+    *) fail "ibus-veskmath does not depend on this veskmath" ;; esac
+  case "$engine_depends" in *"ibus (>= "*) ;; *) fail "ibus-veskmath does not depend on ibus" ;; esac
+  dpkg-deb --contents "$engine_deb" >"$work/engine-contents.txt"
+  for f in ./usr/libexec/ibus-engine-veskmath ./usr/share/ibus/component/veskmath.xml \
+           ./usr/share/ibus-veskmath/icons/veskmath.svg; do
+    grep -q " $f\$" "$work/engine-contents.txt" || fail "ibus-veskmath lacks $f"
+  done
+  dpkg-deb --extract "$engine_deb" "$work/engine-root"
+  grep -qF '<exec>/usr/libexec/ibus-engine-veskmath --ibus</exec>' \
+    "$work/engine-root/usr/share/ibus/component/veskmath.xml" ||
+    fail "ibus-veskmath's component file does not start /usr/libexec/ibus-engine-veskmath"
+  if leaning=$(grep -rlF -e "$src" -e "$build" "$work/engine-root"); then
+    fail "these installed files name the source or build tree: $leaning"
+  fi
+  echo "   ok: $(basename "$engine_deb")"
+fi
 
 if [ "$install_deb" = auto ] && [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
   step "install the package with apt-get"
   remove_package() {
-    DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq fcitx5-veskmath veskmath >/dev/null 2>&1 || true
+    DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq ibus-veskmath fcitx5-veskmath veskmath \
+      >/dev/null 2>&1 || true
   }
-  for name in veskmath fcitx5-veskmath; do
+  for name in veskmath fcitx5-veskmath ibus-veskmath; do
     if [ -n "$(dpkg-query -W -f='${Status}' "$name" 2>/dev/null)" ]; then
       # Someone's installed package: not this check's to replace or remove.
       echo "== check-package: $name is installed on this machine: the packages are not installed"
@@ -287,8 +336,10 @@ if [ "$install_deb" = auto ] && [ "$(id -u)" = 0 ] && command -v apt-get >/dev/n
     fi
   done
   trap remove_package EXIT
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" $addon_deb >"$work/apt.log" 2>&1 ||
-    { cat "$work/apt.log" >&2; fail "apt-get install $deb $addon_deb"; }
+  # shellcheck disable=SC2086 # none, one or two more packages
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" $addon_deb $engine_deb \
+    >"$work/apt.log" 2>&1 ||
+    { cat "$work/apt.log" >&2; fail "apt-get install $deb $addon_deb $engine_deb"; }
   check_programs installed /usr/bin
   if [ -n "$addon_deb" ]; then
     # Where the installed Fcitx5 looks for add-ons, every library the add-on needs found.
@@ -297,6 +348,28 @@ if [ "$install_deb" = auto ] && [ "$(id -u)" = 0 ] && command -v apt-get >/dev/n
       fail "the add-on $installed_so is not in Fcitx5's add-on folder"
     if grep -q 'not found' <<<"$(ldd "$installed_so")"; then fail "the add-on lacks a library"; fi
     echo "   ok: fcitx5-veskmath installs $installed_so"
+  fi
+  if [ -n "$engine_deb" ]; then
+    if grep -q 'not found' <<<"$(ldd /usr/libexec/ibus-engine-veskmath)"; then
+      fail "the IBus engine lacks a library"
+    fi
+    # IBus itself finds it: a private ibus-daemon with the system's component folder lists it.
+    ibus_home=$work/ibus-home
+    mkdir -p "$ibus_home"
+    listed=$(env -u IBUS_COMPONENT_PATH HOME="$ibus_home" XDG_CONFIG_HOME="$ibus_home/config" \
+      XDG_CACHE_HOME="$ibus_home/cache" IBUS_ADDRESS="unix:path=$ibus_home/socket" \
+      timeout 60 dbus-run-session -- sh -c '
+        ibus-daemon --panel=disable --config=disable --emoji-extension=disable --cache=none \
+          --address="$IBUS_ADDRESS" 2>/dev/null &
+        daemon=$!
+        for _ in $(seq 100); do
+          ibus list-engine 2>/dev/null | grep -q "veskmath - VeskMath" && break
+          sleep 0.1
+        done
+        ibus list-engine 2>/dev/null
+        kill "$daemon"' 2>/dev/null) || true
+    grep -q 'veskmath - VeskMath' <<<"$listed" || fail "ibus-daemon does not list the engine veskmath"
+    echo "   ok: ibus-veskmath installs an engine that ibus-daemon lists"
   fi
   if command -v man >/dev/null; then
     man -w qelcalc >/dev/null 2>&1 || fail "man cannot find qelcalc(1)"
@@ -309,6 +382,7 @@ if [ "$install_deb" = auto ] && [ "$(id -u)" = 0 ] && command -v apt-get >/dev/n
   trap - EXIT
   [ ! -e /usr/bin/qelcalc ] && [ ! -e /usr/lib/libveskmath.so.0 ] &&
     [ ! -e /usr/share/fcitx5/addon/veskmath.conf ] &&
+    [ ! -e /usr/share/ibus/component/veskmath.xml ] &&
     [ -z "$(dpkg-query -W -f='${Status}' veskmath 2>/dev/null)" ] ||
     fail "the package or its files are left after apt-get purge"
   echo "   ok: removed"

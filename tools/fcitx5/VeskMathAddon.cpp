@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <fcitx-config/iniparser.h>
+#include <fcitx-utils/dbus/message.h>
 #include <fcitx-utils/keysym.h>
 #include <fcitx-utils/log.h>
 #include <fcitx-utils/standardpath.h>
@@ -50,6 +51,64 @@ std::string Beside(const std::vector<std::filesystem::path>& places) {
   return places.empty() ? std::string() : places.front().lexically_normal().string();
 }
 
+// The converter's calls on Fcitx5's session-bus connection, on its event loop.
+class TFcitxBus final : public hostui::TBusTransport {
+ public:
+  explicit TFcitxBus(fcitx::dbus::Bus* bus) : FBus(bus) {}
+  ~TFcitxBus() override { FPending.clear(); }
+
+  std::string Unavailable() const override {
+    return FBus ? std::string() : "Fcitx5 has no D-Bus session bus";
+  }
+  void Call(const std::vector<hostui::TBusCall>& calls, std::chrono::milliseconds timeout,
+            std::function<void(const std::vector<hostui::TBusReply>&)> then) override {
+    const auto usec = std::chrono::duration_cast<std::chrono::microseconds>(timeout).count();
+    auto replies = std::make_shared<std::vector<hostui::TBusReply>>(calls.size());
+    auto left = std::make_shared<std::size_t>(calls.size());
+    auto done = std::make_shared<decltype(then)>(std::move(then));
+    FPending.clear();
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+      FPending.push_back(Make(calls[i]).callAsync(
+          static_cast<std::uint64_t>(usec),
+          [this, i, type = calls[i].Reply, replies, left, done](fcitx::dbus::Message& message) {
+            hostui::TBusReply& reply = (*replies)[i];
+            reply.Sender = message.sender();
+            if (message.isError()) {
+              reply.Error = true;
+              reply.ErrorName = message.errorName();
+              reply.ErrorMessage = message.errorMessage();
+            } else if (type == 'o') {
+              fcitx::dbus::ObjectPath path;
+              message >> path;
+              reply.Value = path.path();
+            } else if (type == 's') {
+              message >> reply.Value;
+            }
+            if (--*left == 0) {
+              FRetired = std::move(FPending);  // the slots live while their callback runs
+              (*done)(*replies);
+            }
+            return true;
+          }));
+    }
+  }
+  void CancelCall() override { FPending.clear(); }
+  void Send(const hostui::TBusCall& call) override { Make(call).send(); }
+
+ private:
+  fcitx::dbus::Message Make(const hostui::TBusCall& call) {
+    auto message = FBus->createMethodCall(call.Destination.c_str(), call.Path.c_str(),
+                                          call.Interface.c_str(), call.Member.c_str());
+    if (call.Text) message << *call.Text;
+    if (call.Number) message << *call.Number;
+    return message;
+  }
+
+  fcitx::dbus::Bus* FBus;
+  std::vector<std::unique_ptr<fcitx::dbus::Slot>> FPending;
+  std::vector<std::unique_ptr<fcitx::dbus::Slot>> FRetired;
+};
+
 // The one candidate kind: choosing it is the same as Enter on it.
 class SessionCandidate : public fcitx::CandidateWord {
  public:
@@ -66,7 +125,8 @@ class SessionCandidate : public fcitx::CandidateWord {
 
 TTextDomain::TTextDomain() {
   const std::filesystem::path folder = AddonFolder();
-  const std::string locale = Beside({folder / VESKMATH_LOCALEDIR_FROM_ADDON, folder / "locale"});
+  const std::string locale =
+      Beside({folder / VESKMATH_LOCALEDIR_FROM_ADDON, folder / VESKMATH_LOCALE_FROM_BUILT_ADDON});
   fcitx::registerDomain(FCITX_GETTEXT_DOMAIN, locale.c_str());
 }
 
@@ -90,7 +150,7 @@ VeskMathAddon::VeskMathAddon(fcitx::Instance* instance)
       FBus.reset();  // no session bus: every request says so
     }
   }
-  FConverter = std::make_unique<TConverter>(bus);
+  FConverter = std::make_unique<TConverter>(std::make_unique<TFcitxBus>(bus));
 
   // The trigger after the input method, so the mode never takes a key the method uses.
   FHandlers.emplace_back(FInstance->watchEvent(

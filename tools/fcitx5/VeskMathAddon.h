@@ -1,8 +1,8 @@
 // The Fcitx5 add-on: a host of the conversion plug-in on top of whichever input method is
 // active. The trigger key enters math mode; what each key then does is TMathSession's (shared
 // with any other host); this layer maps Fcitx5's keys to it, shows its preedit, auxiliary text
-// and candidates, carries out its requests on the converter (whose calls run on its own
-// thread; answers come back through the event loop) and logs each distinct failure once.
+// and candidates, carries out its requests on the converter (asynchronous calls on Fcitx5's
+// event loop through its own D-Bus connection) and logs each distinct failure once.
 // At the first trigger of a session the plug-in installed beside the add-on is registered
 // and listed for this user when that is missing, as an installed framework does.
 #pragma once
@@ -28,10 +28,20 @@
 #include <thread>
 #include <vector>
 
-#include "Converter.h"
-#include "MathSession.h"
+#include "hostui/Converter.h"
+#include "hostui/MathSession.h"
 
 namespace veskmath::fcitx5 {
+
+using hostui::TAnswer;
+using hostui::TConverter;
+using hostui::TKey;
+using hostui::TMathSession;
+using hostui::TProblem;
+using hostui::TRequest;
+using hostui::TRequestKind;
+using hostui::TStep;
+using hostui::TValueForm;
 
 // Binds the add-on's text domain before anything of it is translated (the configuration's
 // option names are translated as they are made).

@@ -1,7 +1,7 @@
-// What a key does in math mode, for any input-method host (the Fcitx5 add-on today): the
-// text and its cursor, the candidates, the auxiliary text, what is asked of the converter
-// and what is committed. No framework header is needed; a host maps its keys to TKey, hands
-// the answers back, shows Preedit/Cursor/Aux/Candidates and carries out the TStep returned.
+// What a key does in math mode, for every input-method host (the Fcitx5 add-on and the IBus
+// engine): the text and its cursor, the candidates, the auxiliary text, what is asked of the
+// converter and what is committed. No framework header is needed; a host maps its keys to TKey,
+// hands the answers back, shows Preedit/Cursor/Aux/Candidates and carries out the TStep returned.
 //
 // Defaults a user meets: a definition ("a:=2") or "quit" is converted only on Enter and
 // commits nothing (the auxiliary text says what happened; "quit" asks for a second Enter);
@@ -17,7 +17,10 @@
 
 #include "Converter.h"
 
-namespace veskmath::fcitx5 {
+namespace veskmath::hostui {
+
+// The gettext domain of the hosts' texts (veskmath.mo), which each host binds to its folder.
+inline constexpr const char* kTextDomain = "veskmath";
 
 enum class TKey { Character, BackSpace, Delete, Left, Right, Home, End, Enter, Escape };
 
@@ -87,4 +90,4 @@ std::string TranslateEngineMessage(const std::string& message);
 // A text for one line of the panel: longer ones keep their end (where the reason is).
 std::string Shorten(const std::string& text, std::size_t characters = 80);
 
-}  // namespace veskmath::fcitx5
+}  // namespace veskmath::hostui

@@ -1,8 +1,5 @@
 #include "Converter.h"
 
-#include <fcitx-utils/dbus/bus.h>
-#include <fcitx-utils/dbus/message.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,7 +12,7 @@
 #include "platform/win/CodePage.h"
 #include "platform/win/RegistryFile.h"
 
-namespace veskmath::fcitx5 {
+namespace veskmath::hostui {
 
 namespace {
 
@@ -75,11 +72,12 @@ std::string ValueAlone(std::string_view notation, std::string_view result) {
   return std::string(blank == std::string_view::npos ? result : result.substr(blank + 1));
 }
 
-TConverter::TConverter(fcitx::dbus::Bus* bus) : FBus(bus), FAlive(std::make_shared<bool>(true)) {}
+TConverter::TConverter(std::unique_ptr<TBusTransport> bus)
+    : FBus(std::move(bus)), FAlive(std::make_shared<bool>(true)) {}
 
 TConverter::~TConverter() {
   *FAlive = false;
-  FPending.reset();  // cancels the call in flight: nothing to wait for
+  if (FBus) FBus->CancelCall();  // nothing to wait for
   ReleaseObject();
 }
 
@@ -140,36 +138,30 @@ void TConverter::Finish(TAnswer answer) {
 
 void TConverter::ReleaseObject() {
   if (FObject.empty() || FBus == nullptr) return;
-  auto message =
-      FBus->createMethodCall(FServer.c_str(), FObject.c_str(), kLifetimeInterface, "Release");
-  message.send();  // no answer is awaited: a host that leaves the bus releases anyway
+  // No answer is awaited: a host that leaves the bus releases anyway.
+  FBus->Send({FServer, FObject, kLifetimeInterface, "Release", std::nullopt, std::nullopt, 0});
   FObject.clear();
   FServer.clear();
 }
 
-void TConverter::Call(const std::string& destination, const std::string& path,
-                      const char* interface, const char* member,
-                      const std::optional<std::string>& text,
-                      const std::optional<std::int32_t>& number, Then then) {
-  auto message = FBus->createMethodCall(destination.c_str(), path.c_str(), interface, member);
-  if (text) message << *text;
-  if (number) message << *number;
+void TConverter::Call(TBusCall call, Then then) {
+  Call(std::vector<TBusCall>{std::move(call)},
+       [then](const std::vector<TBusReply>& replies) { then(replies.front()); });
+}
+
+void TConverter::Call(std::vector<TBusCall> calls,
+                      std::function<void(const std::vector<TBusReply>&)> then) {
   FCallStart = std::chrono::steady_clock::now();
-  const auto usec = std::chrono::duration_cast<std::chrono::microseconds>(FTimeout).count();
-  FPending = message.callAsync(static_cast<std::uint64_t>(usec),
-                               [this, alive = FAlive, then](fcitx::dbus::Message& reply) {
-                                 if (!*alive) return true;
-                                 FRetired = std::move(FPending);
-                                 then(reply);
-                                 return true;
-                               });
+  FBus->Call(calls, FTimeout, [alive = FAlive, then](const std::vector<TBusReply>& replies) {
+    if (*alive) then(replies);
+  });
 }
 
 // Whether a reply failed; if so the request is answered or tried again.
-bool TConverter::Failed(fcitx::dbus::Message& reply, bool creating) {
-  if (!reply.isError()) return false;
-  const std::string name = reply.errorName();
-  const std::string message = reply.errorMessage();
+bool TConverter::Failed(const TBusReply& reply, bool creating) {
+  if (!reply.Error) return false;
+  const std::string& name = reply.ErrorName;
+  const std::string& message = reply.ErrorMessage;
   const bool late = std::chrono::steady_clock::now() - FCallStart >= FTimeout;
   TAnswer answer;
   answer.Detail = message;
@@ -206,9 +198,9 @@ bool TConverter::Failed(fcitx::dbus::Message& reply, bool creating) {
 
 void TConverter::Connect() {
   TAnswer answer;
-  if (FBus == nullptr) {
+  if (const std::string why = FBus ? FBus->Unavailable() : "no D-Bus session bus"; !why.empty()) {
     answer.Problem = TProblem::ServerFailed;
-    answer.Detail = "Fcitx5 has no D-Bus session bus";
+    answer.Detail = why;
     Finish(std::move(answer));
     return;
   }
@@ -217,13 +209,12 @@ void TConverter::Connect() {
     Finish(std::move(answer));
     return;
   }
-  Call(kBusName, kClassPath, kFactoryInterface, "CreateInstance", std::nullopt, std::nullopt,
-       [this](fcitx::dbus::Message& reply) {
+  Call({kBusName, kClassPath, kFactoryInterface, "CreateInstance", std::nullopt, std::nullopt, 'o'},
+       [this](const TBusReply& reply) {
          if (Failed(reply, /*creating=*/true)) return;
-         fcitx::dbus::ObjectPath path;
-         reply >> path;
-         FServer = reply.sender();
-         FObject = path.path();
+         FServer = reply.Sender;
+         FObject = reply.Value;
+         FYomiSet = false;
          if (FCurrent->Kind == TRequestKind::Connect) {
            Finish(TAnswer{});
          } else {
@@ -232,7 +223,8 @@ void TConverter::Connect() {
        });
 }
 
-// The calls of a request, one stage per reply: Yomi, Hyoki, Result, then Start.
+// The calls of a request, one stage per reply: Yomi (once an object), Hyoki with Result,
+// then Start.
 void TConverter::Stage() {
   const TRequest& request = *FCurrent;
   if (request.Kind == TRequestKind::Connect) {
@@ -240,37 +232,50 @@ void TConverter::Stage() {
     return;
   }
   if (request.Kind == TRequestKind::Start && FStage < 3) FStage = 3;
-  auto next = [this](fcitx::dbus::Message& reply) {
+  // The reading is always empty: an object is told so once, which saves a round trip a key.
+  if (FStage == 0 && FYomiSet) FStage = 1;
+  auto next = [this](const TBusReply& reply) {
     if (Failed(reply, /*creating=*/false)) return;
-    if (FStage == 2) reply >> FAnswer.Result;
+    if (FStage == 0) FYomiSet = true;
     if (FStage == 3) FAnswer.Started = true;
     ++FStage;
     Stage();
   };
   switch (FStage) {
     case 0:
-      Call(FServer, FObject, kObjectInterface, "SetVeskYomi", std::string(), std::nullopt, next);
+      Call({FServer, FObject, kObjectInterface, "SetVeskYomi", std::string(), std::nullopt, 0},
+           next);
       return;
     case 1:
-      Call(FServer, FObject, kObjectInterface, "SetVeskHyoki",
-           host::AsciiOperators(request.Notation), std::nullopt, next);
-      return;
     case 2:
-      Call(FServer, FObject, kObjectInterface, "GetVeskResult", std::nullopt, std::nullopt, next);
+      // The text and the read of its result go out together: one round trip a key, not two.
+      // A failed text stops there (the result read after it would be the last text's).
+      Call({{FServer, FObject, kObjectInterface, "SetVeskHyoki",
+             host::AsciiOperators(request.Notation), std::nullopt, 0},
+            {FServer, FObject, kObjectInterface, "GetVeskResult", std::nullopt, std::nullopt, 's'}},
+           [this](const std::vector<TBusReply>& replies) {
+             FStage = 1;
+             if (Failed(replies[0], /*creating=*/false)) return;
+             FStage = 2;
+             if (Failed(replies[1], /*creating=*/false)) return;
+             FAnswer.Result = replies[1].Value;
+             FStage = 3;
+             Stage();
+           });
       return;
     case 3:
       if (request.Kind == TRequestKind::Start ||
           (request.Kind == TRequestKind::Take && !IsFailedAnswer(FAnswer.Result))) {
         // The host has no window of its own to be told through.
-        Call(FServer, FObject, kObjectInterface, "VeskStart", std::nullopt, 0, next);
+        Call({FServer, FObject, kObjectInterface, "VeskStart", std::nullopt, 0, 0}, next);
         return;
       }
       if (IsFailedAnswer(FAnswer.Result)) {
         // Why, in the server's words; without them the answer stands as it is.
-        Call(FServer, kClassPath, kDiagnosticsInterface.c_str(), server::kFailureReasonMember,
-             host::AsciiOperators(request.Notation), std::nullopt,
-             [this](fcitx::dbus::Message& reply) {
-               if (!reply.isError()) reply >> FAnswer.Detail;
+        Call({FServer, kClassPath, kDiagnosticsInterface, server::kFailureReasonMember,
+              host::AsciiOperators(request.Notation), std::nullopt, 's'},
+             [this](const TBusReply& reply) {
+               if (!reply.Error) FAnswer.Detail = reply.Value;
                Finish(std::move(FAnswer));
              });
         return;
@@ -282,4 +287,4 @@ void TConverter::Stage() {
   Finish(std::move(FAnswer));
 }
 
-}  // namespace veskmath::fcitx5
+}  // namespace veskmath::hostui

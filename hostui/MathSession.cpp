@@ -8,11 +8,11 @@
 
 #include "host/Setup.h"
 
-namespace veskmath::fcitx5 {
+namespace veskmath::hostui {
 
 namespace {
 
-const char* _(const char* text) { return ::dgettext("fcitx5-veskmath", text); }
+const char* _(const char* text) { return ::dgettext(kTextDomain, text); }
 #define N_(text) text
 
 std::string Format(const char* pattern, const std::string& value) {
@@ -391,4 +391,4 @@ std::string Shorten(const std::string& text, std::size_t characters) {
   return "…" + Join(chars, chars.size() - (characters - 1), chars.size());
 }
 
-}  // namespace veskmath::fcitx5
+}  // namespace veskmath::hostui

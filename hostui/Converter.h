@@ -1,10 +1,13 @@
-// The add-on's way to the conversion server: the plug-in found in the host's list in the
-// registry store, its class's server reached on the session bus through Fcitx5's own
-// connection, every call asynchronous on Fcitx5's event loop with a bound on its wait, so
-// that a server starting, hung or killed never holds up the input method. Requests are
-// queued and run one at a time; an answer is handed to the request's own Deliver function on
-// the event loop. There is no thread: destroying the converter cancels what is in flight.
-// Only the contract of the class (its identifiers and names) is linked, never the engine.
+// A host's way to the conversion server: the plug-in found in the host's list in the
+// registry store, its class's server reached on the session bus, every call asynchronous on
+// the host's event loop with a bound on its wait, so that a server starting, hung or killed
+// never holds up the input method. Requests are queued and run one at a time; an answer is
+// handed to the request's own Deliver function on the event loop. There is no thread:
+// destroying the converter cancels what is in flight. Only the contract of the class (its
+// identifiers and names) is linked, never the engine.
+//
+// The bus itself is the host framework's (Fcitx5's dbus module, GDBus for IBus): a host
+// hands in a TBusTransport that makes the calls on its event loop.
 #pragma once
 
 #include <chrono>
@@ -15,14 +18,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
-namespace fcitx::dbus {
-class Bus;
-class Message;
-class Slot;
-}  // namespace fcitx::dbus
-
-namespace veskmath::fcitx5 {
+namespace veskmath::hostui {
 
 enum class TProblem {
   None,
@@ -56,11 +54,46 @@ struct TRequest {
   std::function<void(TAnswer)> Deliver;
 };
 
+// One method call on the session bus: at most one argument of each kind, in this order.
+struct TBusCall {
+  std::string Destination;
+  std::string Path;
+  std::string Interface;
+  std::string Member;
+  std::optional<std::string> Text;
+  std::optional<std::int32_t> Number;
+  char Reply = 0;  // the type of the one value the reply carries: 's', 'o', or 0 for none
+};
+
+struct TBusReply {
+  bool Error = false;
+  std::string ErrorName;  // a D-Bus error name
+  std::string ErrorMessage;
+  std::string Sender;  // the unique name that answered
+  std::string Value;   // the string or object path of the reply
+};
+
+// The host framework's session-bus connection, as the converter uses it.
+class TBusTransport {
+ public:
+  virtual ~TBusTransport() = default;
+  // Why there is no bus connection; empty when there is one.
+  virtual std::string Unavailable() const = 0;
+  // Sends the calls at once, in their order (which the bus keeps), and answers `then` with
+  // their replies in the same order once all have come, later on the event loop, never from
+  // inside Call; a call without a reply within `timeout` answers an error. One batch at a time.
+  virtual void Call(const std::vector<TBusCall>& calls, std::chrono::milliseconds timeout,
+                    std::function<void(const std::vector<TBusReply>&)> then) = 0;
+  // The calls in flight, if any, never answer.
+  virtual void CancelCall() = 0;
+  // A call whose reply nobody waits for.
+  virtual void Send(const TBusCall& call) = 0;
+};
+
 class TConverter {
  public:
-  // `bus`: Fcitx5's session-bus connection (its dbus module); null when it has none, and
-  // then every request answers ServerFailed.
-  explicit TConverter(fcitx::dbus::Bus* bus);
+  // `bus`: the host's connection, kept by the converter.
+  explicit TConverter(std::unique_ptr<TBusTransport> bus);
   ~TConverter();  // cancels the call in flight, releases the object
   TConverter(const TConverter&) = delete;
   TConverter& operator=(const TConverter&) = delete;
@@ -76,30 +109,28 @@ class TConverter {
   void SetCallTimeout(std::chrono::milliseconds timeout);
 
  private:
-  using Then = std::function<void(fcitx::dbus::Message&)>;
+  using Then = std::function<void(const TBusReply&)>;
   void Next();
   void Connect();
   void Stage();
-  void Call(const std::string& destination, const std::string& path, const char* interface,
-            const char* member, const std::optional<std::string>& text,
-            const std::optional<std::int32_t>& number, Then then);
-  bool Failed(fcitx::dbus::Message& reply, bool creating);
+  void Call(TBusCall call, Then then);
+  void Call(std::vector<TBusCall> calls, std::function<void(const std::vector<TBusReply>&)> then);
+  bool Failed(const TBusReply& reply, bool creating);
   void Finish(TAnswer answer);
   void ReleaseObject();
 
-  fcitx::dbus::Bus* FBus;
+  std::unique_ptr<TBusTransport> FBus;
   std::deque<TRequest> FQueue;
   std::optional<TRequest> FCurrent;
   TAnswer FAnswer;  // of the current request, as it is filled in
   int FStage = 0;
   int FAttempt = 0;
-  std::string FServer;  // the unique name of the server that made our object
-  std::string FObject;  // its path; empty: none
+  std::string FServer;    // the unique name of the server that made our object
+  std::string FObject;    // its path; empty: none
+  bool FYomiSet = false;  // the object's reading was set (it stays as set)
   bool FReleaseWanted = false;
   std::chrono::milliseconds FTimeout{3000};
   std::chrono::steady_clock::time_point FCallStart;
-  std::unique_ptr<fcitx::dbus::Slot> FPending;
-  std::unique_ptr<fcitx::dbus::Slot> FRetired;  // the slot whose callback is running
   std::shared_ptr<bool> FAlive;
 };
 
@@ -113,4 +144,4 @@ bool IsFailedAnswer(std::string_view result);
 // too), "1+2= 3" -> "3"; other results unchanged.
 std::string ValueAlone(std::string_view notation, std::string_view result);
 
-}  // namespace veskmath::fcitx5
+}  // namespace veskmath::hostui
