@@ -152,8 +152,14 @@ case "$command" in
       echo "  export PATH=\"$PWD/$bin:\$PATH\"" >&2
     fi
     # vesk reaches the server through the session bus; a shell without one gets its own.
+    # Its own bus ends with it; the bus's log lines stay out of the conversation.
     if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] && [ ! -S "${XDG_RUNTIME_DIR:-/nonexistent}/bus" ]; then
-      exec dbus-run-session -- "$bin/vesk" "$@"
+      { read -r DBUS_SESSION_BUS_ADDRESS && read -r bus_pid; } < <(
+        dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid=1 2>/dev/null)
+      export DBUS_SESSION_BUS_ADDRESS
+      trap 'kill "$bus_pid" 2>/dev/null' EXIT
+      "$bin/vesk" "$@"
+      exit
     fi
     exec "$bin/vesk" "$@"
     ;;

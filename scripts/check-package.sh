@@ -113,6 +113,15 @@ check_programs() (
   expect "vesk --inproc ($where)" "1+2= 3
 2
 4" timeout 30 "$bin/vesk" --inproc '1+2=' 'a:=2' 'a*a'
+  # At a terminal the interactive programs say how to leave, and "exit" leaves.
+  local prog said
+  for prog in qelcalc "vesk --inproc"; do
+    said=$(printf 'exit\n' | timeout 30 script -qec "$bin/$prog" /dev/null) ||
+      fail "$prog at a terminal did not end on exit ($where)"
+    grep -q 'exit.*to leave' <<<"$said" ||
+      { printf '%s\n' "$said" >&2; fail "$prog at a terminal does not say how to leave ($where)"; }
+  done
+  echo "   ok: qelcalc and vesk at a terminal say how to leave, and exit ends them ($where)"
   [ -x "$bin/veskmath" ] || { echo "   (no veskmath program: server checks skipped)"; return 0; }
 
   timeout 30 "$bin/veskmath" /regserver </dev/null || fail "veskmath /regserver ($where)"
