@@ -19,20 +19,6 @@ std::string GUIDToString(REFGUID guid) {
   return text;
 }
 
-std::size_t GUIDHash::operator()(const GUID& g) const noexcept {
-  // FNV-1a over the 16 bytes.
-  std::uint64_t h = 0xCBF29CE484222325ull;
-  auto mix = [&h](std::uint64_t byte) {
-    h ^= byte;
-    h *= 0x100000001B3ull;
-  };
-  for (int i = 0; i < 4; ++i) mix((g.Data1 >> (8 * i)) & 0xFF);
-  for (int i = 0; i < 2; ++i) mix((g.Data2 >> (8 * i)) & 0xFF);
-  for (int i = 0; i < 2; ++i) mix((g.Data3 >> (8 * i)) & 0xFF);
-  for (const std::uint8_t b : g.Data4) mix(b);
-  return static_cast<std::size_t>(h);
-}
-
 // ---------------------------------------------------------------------------------------
 // BSTR helpers
 
@@ -47,12 +33,6 @@ BSTR SysAllocString(const char16_t* text) {
 HRESULT VariantClear(VARIANT* v) {
   if (v == nullptr) return E_INVALIDARG;
   *v = VARIANT();
-  return S_OK;
-}
-
-HRESULT VariantCopy(VARIANT* dest, const VARIANT* source) {
-  if (dest == nullptr || source == nullptr) return E_INVALIDARG;
-  if (dest != source) *dest = *source;
   return S_OK;
 }
 

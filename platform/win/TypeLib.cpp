@@ -132,12 +132,7 @@ HRESULT DispInvoke(const TInterfaceDesc& itf, const TMemberHandler& handler, DIS
     if (!param.IsIn()) continue;
     const UINT index = static_cast<UINT>(inCount - 1 - i);
     const VARIANT& source = p.rgvarg[index];
-    HRESULT hr = S_OK;
-    if (param.type == VT_VARIANT) {
-      hr = VariantCopy(&args[i], &source);
-    } else {
-      hr = VariantChangeType(&args[i], &source, 0, param.type);
-    }
+    const HRESULT hr = VariantChangeType(&args[i], &source, 0, param.type);
     if (FAILED(hr)) {
       if (argErr) *argErr = index;
       return hr;
