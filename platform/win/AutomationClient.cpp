@@ -383,28 +383,19 @@ class TDispatchProxy final : public IDispatch {
       for (const TParamDesc& param : func.params) {
         if (automation::BusTypeOf(param.type) == 0) return DISP_E_BADVARTYPE;
       }
-      std::vector<std::string> texts;
       for (const VARIANT& arg : args) {
-        if (arg.vt != VT_BSTR) continue;
-        texts.push_back(WideToUtf8(arg.bstrVal.View()));
-        if (texts.back().size() > automation::kMaxTextBytes) {
+        if (arg.vt == VT_BSTR &&
+            WideToUtf8(arg.bstrVal.View()).size() > automation::kMaxTextBytes) {
           automation::SetErrorText(FClsid, FNames.itf->iid, "text too long");
           return E_INVALIDARG;
         }
       }
+      // The arguments already have their declared types (DispInvoke coerced them).
       const Appender append = [&](sd_bus_message* m) {
         int r = 0;
-        std::size_t text = 0;
-        for (const VARIANT& arg : args) {
-          if (r < 0) break;
-          if (arg.vt == VT_BSTR) {
-            r = sd_bus_message_append_basic(m, 's', texts[text++].c_str());
-          } else if (arg.vt == VT_I4) {
-            r = sd_bus_message_append_basic(m, 'i', &arg.lVal);
-          } else {
-            const int flag = arg.boolVal != VARIANT_FALSE ? 1 : 0;
-            r = sd_bus_message_append_basic(m, 'b', &flag);
-          }
+        for (VARIANT& arg : args) {
+          const char type = arg.vt == VT_BSTR ? 's' : arg.vt == VT_I4 ? 'i' : 'b';
+          if (r >= 0) r = automation::AppendVariant(m, type, arg);
         }
         return r;
       };
@@ -420,26 +411,7 @@ class TDispatchProxy final : public IDispatch {
       }
       const TParamDesc* retval = func.Retval();
       if (retval == nullptr) return S_OK;
-      const char type = automation::BusTypeOf(retval->type);
-      int r = 0;
-      if (type == 's') {
-        const char* text = nullptr;
-        r = sd_bus_message_read_basic(reply.m, 's', &text);
-        if (r > 0) {
-          value->vt = VT_BSTR;
-          value->bstrVal = BSTR(Utf8ToWide(text));
-        }
-      } else if (type == 'i') {
-        std::int32_t number = 0;
-        r = sd_bus_message_read_basic(reply.m, 'i', &number);
-        value->vt = VT_I4;
-        value->lVal = number;
-      } else {
-        int flag = 0;
-        r = sd_bus_message_read_basic(reply.m, 'b', &flag);
-        value->vt = VT_BOOL;
-        value->boolVal = flag != 0 ? VARIANT_TRUE : VARIANT_FALSE;
-      }
+      const int r = automation::ReadVariant(reply.m, automation::BusTypeOf(retval->type), *value);
       if (r <= 0) transport = RPC_E_INVALID_DATA;
       return r > 0 ? S_OK : RPC_E_INVALID_DATA;
     };

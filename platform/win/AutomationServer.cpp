@@ -325,45 +325,6 @@ HRESULT CallMember(BusObject& object, const TFuncDesc& func, std::vector<VARIANT
   return hr;
 }
 
-// Reads one argument of the declared type; a text beyond kMaxTextBytes is refused.
-HRESULT ReadArg(sd_bus_message* m, char type, VARIANT& arg) {
-  int r = 0;
-  if (type == 's') {
-    const char* text = nullptr;
-    r = sd_bus_message_read_basic(m, 's', &text);
-    if (r > 0 && std::strlen(text) > automation::kMaxTextBytes) return DISP_E_OVERFLOW;
-    if (r > 0) {
-      arg.vt = VT_BSTR;
-      arg.bstrVal = BSTR(Utf8ToWide(text));
-    }
-  } else if (type == 'i') {
-    std::int32_t value = 0;
-    r = sd_bus_message_read_basic(m, 'i', &value);
-    arg.vt = VT_I4;
-    arg.lVal = value;
-  } else if (type == 'b') {
-    int value = 0;
-    r = sd_bus_message_read_basic(m, 'b', &value);
-    arg.vt = VT_BOOL;
-    arg.boolVal = value != 0 ? VARIANT_TRUE : VARIANT_FALSE;
-  }
-  return r > 0 ? S_OK : E_INVALIDARG;
-}
-
-int AppendValue(sd_bus_message* reply, char type, VARIANT& value) {
-  if (type == 's') {
-    if (FAILED(VariantChangeType(&value, &value, 0, VT_BSTR))) return -EINVAL;
-    return sd_bus_message_append_basic(reply, 's', WideToUtf8(value.bstrVal.View()).c_str());
-  }
-  if (type == 'i') {
-    if (FAILED(VariantChangeType(&value, &value, 0, VT_I4))) return -EINVAL;
-    return sd_bus_message_append_basic(reply, 'i', &value.lVal);
-  }
-  if (FAILED(VariantChangeType(&value, &value, 0, VT_BOOL))) return -EINVAL;
-  const int flag = value.boolVal != VARIANT_FALSE ? 1 : 0;
-  return sd_bus_message_append_basic(reply, 'b', &flag);
-}
-
 int TextTooLong(sd_bus_error* error) {
   return Fail(error, DISP_E_EXCEPTION, E_INVALIDARG, "text too long");
 }
@@ -384,9 +345,9 @@ int OnMember(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   for (const TParamDesc& param : func.params) {
     if (!param.IsIn()) continue;
     VARIANT& arg = args.emplace_back();
-    const HRESULT hr = ReadArg(m, automation::BusTypeOf(param.type), arg);
-    if (hr == DISP_E_OVERFLOW) return TextTooLong(error);
-    if (FAILED(hr)) return Fail(error, hr);
+    const int r = automation::ReadVariant(m, automation::BusTypeOf(param.type), arg);
+    if (r == -E2BIG) return TextTooLong(error);
+    if (r <= 0) return Fail(error, E_INVALIDARG);
   }
   VARIANT result;
   HRESULT scode = S_OK;
@@ -397,15 +358,11 @@ int OnMember(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   sd_bus_message* reply = nullptr;
   int r = sd_bus_message_new_method_return(m, &reply);
   if (r >= 0 && func.Retval() != nullptr) {
-    const char type = automation::BusTypeOf(func.Retval()->type);
-    if (type == 's' && result.vt == VT_BSTR) {
-      const std::string text = WideToUtf8(result.bstrVal.View());
-      if (text.size() > automation::kMaxTextBytes) {
-        sd_bus_message_unref(reply);
-        return TextTooLong(error);
-      }
-    }
-    r = AppendValue(reply, type, result);
+    r = automation::AppendVariant(reply, automation::BusTypeOf(func.Retval()->type), result);
+  }
+  if (r == -E2BIG) {
+    sd_bus_message_unref(reply);
+    return TextTooLong(error);
   }
   if (r >= 0) r = sd_bus_send(nullptr, reply, nullptr);
   sd_bus_message_unref(reply);
