@@ -24,21 +24,13 @@ constexpr char16_t kReplacement = 0xFFFD;
 
 const iconv_t kNoIconv = reinterpret_cast<iconv_t>(-1);
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (rtl::LowerChar(a[i]) != rtl::LowerChar(b[i])) return false;
-  }
-  return true;
-}
-
 bool IsUtf8Name(std::string_view name) {
-  return EqualsIgnoringCase(name, "UTF-8") || EqualsIgnoringCase(name, "UTF8");
+  return rtl::SameText(name, "UTF-8") || rtl::SameText(name, "UTF8");
 }
 
 // "932" -> "CP932", "65001" -> "UTF-8", "utf8" -> "UTF-8"; other names stay as written.
 std::string NormalizeName(std::string_view name) {
-  if (IsUtf8Name(name) || name == "65001" || EqualsIgnoringCase(name, "CP65001")) return "UTF-8";
+  if (IsUtf8Name(name) || name == "65001" || rtl::SameText(name, "CP65001")) return "UTF-8";
   const bool allDigits =
       !name.empty() && name.find_first_not_of("0123456789") == std::string_view::npos;
   if (allDigits) return "CP" + std::string(name);

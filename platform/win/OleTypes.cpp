@@ -5,6 +5,8 @@
 #include <limits>
 #include <mutex>
 
+#include "platform/win/CodePage.h"
+
 namespace veskmath::win {
 
 // ---------------------------------------------------------------------------------------
@@ -68,15 +70,6 @@ HRESULT ReadI4(std::u16string_view text, std::int32_t& value) {
   return S_OK;
 }
 
-bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
 bool IsKnownType(VARTYPE vt) {
   return vt == VT_EMPTY || vt == VT_NULL || vt == VT_I4 || vt == VT_BSTR || vt == VT_ERROR ||
          vt == VT_BOOL;
@@ -136,10 +129,11 @@ HRESULT VariantChangeType(VARIANT* dest, const VARIANT* source, WORD /*flags*/, 
         break;
       case VT_BSTR: {
         const std::u16string_view text = source->bstrVal.View();
+        const std::string utf8 = WideToUtf8(text);
         std::int32_t number = 0;
-        if (EqualsIgnoringAsciiCase(text, u"True")) {
+        if (rtl::SameText(utf8, "True")) {
           result.boolVal = VARIANT_TRUE;
-        } else if (EqualsIgnoringAsciiCase(text, u"False")) {
+        } else if (rtl::SameText(utf8, "False")) {
           result.boolVal = VARIANT_FALSE;
         } else {
           const HRESULT hr = ReadI4(text, number);

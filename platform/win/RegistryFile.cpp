@@ -43,13 +43,6 @@ std::string KeyPathFault(const std::vector<std::string>& names) {
   return "";
 }
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (rtl::LowerChar(a[i]) != rtl::LowerChar(b[i])) return false;
-  return true;
-}
-
 // CR, LF and NUL cannot be written in the file layout.
 bool HasLineBreakOrNul(std::string_view s) {
   return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
@@ -147,9 +140,9 @@ class Parser {
     const size_t slash = inner.find('\\');
     const std::string_view rootName = inner.substr(0, slash);
     RegKeyNode* node;
-    if (SameName(rootName, kClassesRootName)) {
+    if (rtl::SameText(rootName, kClassesRootName)) {
       node = &tree.classesRoot;
-    } else if (SameName(rootName, kLocalMachineName)) {
+    } else if (rtl::SameText(rootName, kLocalMachineName)) {
       node = &tree.localMachine;
     } else {
       Fail("unknown root key '" + Excerpt(rootName) + "'");
@@ -209,7 +202,7 @@ class Parser {
       pos = 0;
       value = RegValue::String(Quoted(data, pos));
       if (pos != data.size()) Fail("unexpected text after the closing '\"'");
-    } else if (data.size() > 6 && SameName(data.substr(0, 6), "dword:")) {
+    } else if (data.size() > 6 && rtl::SameText(data.substr(0, 6), "dword:")) {
       // dword:0000000a; 1 to 8 hexadecimal digits
       const std::string_view digits = data.substr(6);
       uint32_t n = 0;
@@ -436,7 +429,7 @@ RegKeyNode* RegKeyNode::FindSubkey(std::string_view subName) const {
 
 const RegValue* RegKeyNode::FindValue(std::string_view valueName) const {
   for (const auto& [valueKey, value] : values)
-    if (SameName(valueKey, valueName)) return &value;
+    if (rtl::SameText(valueKey, valueName)) return &value;
   return nullptr;
 }
 
@@ -826,7 +819,7 @@ bool RegistryFile::SetValue(HKEY root, std::string_view path, std::string_view n
     RegKeyNode* key = Walk(tree, root, path);
     if (!key) return false;
     for (auto& [existing, old] : key->values) {
-      if (SameName(existing, name)) {
+      if (rtl::SameText(existing, name)) {
         changed = !(old == value);
         old = value;
         return true;
@@ -844,7 +837,7 @@ bool RegistryFile::DeleteValue(HKEY root, std::string_view path, std::string_vie
     RegKeyNode* key = Walk(tree, root, path);
     if (!key) return false;
     for (auto it = key->values.begin(); it != key->values.end(); ++it) {
-      if (SameName(it->first, name)) {
+      if (rtl::SameText(it->first, name)) {
         key->values.erase(it);
         changed = true;
         return true;

@@ -26,16 +26,9 @@ const TParamDesc* TFuncDesc::Retval() const {
 
 namespace {
 
-char16_t FoldAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? c + (u'a' - u'A') : c; }
-
 // Automation names compare without regard to case ("count" finds "Count").
 bool SameName(std::u16string_view a, std::string_view utf8) {
-  const std::u16string b = Utf8ToWide(utf8);
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  }
-  return true;
+  return rtl::SameText(WideToUtf8(a), utf8);
 }
 
 // Copies the calling thread's error information into `excepInfo` and puts it back, so that
