@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "platform/win/TestHooks.h"
@@ -109,21 +110,13 @@ std::string TempPath() {
 }
 
 std::string ModuleFileName() {
-  std::string path(256, '\0');
-  for (;;) {
-    const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
-    if (n < 0) {
-      const int error = errno;
-      throw EOSError(
-          std::string("Cannot read the executable's path: ") + base::SystemErrorText(error),
-          ErrorFromErrno(error));
-    }
-    if (static_cast<std::size_t>(n) < path.size()) {
-      path.resize(static_cast<std::size_t>(n));
-      return path;
-    }
-    path.resize(path.size() * 2);  // may have been cut: try again with more room
+  std::error_code error;
+  const std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) {
+    throw EOSError("Cannot read the executable's path: " + base::SystemErrorText(error.value()),
+                   ErrorFromErrno(error.value()));
   }
+  return path.string();
 }
 
 namespace {

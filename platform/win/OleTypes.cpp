@@ -1,8 +1,9 @@
 // GUID text forms, BSTR helpers, VARIANT coercion and the per-thread error information.
 #include "platform/win/OleTypes.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
-#include <limits>
 #include <mutex>
 
 #include "platform/win/CodePage.h"
@@ -40,34 +41,18 @@ HRESULT VariantClear(VARIANT* v) {
 
 namespace {
 
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
-
 // "  -42 " -> -42; "4x", "", "+" -> type mismatch; "99999999999" -> overflow.
 HRESULT ReadI4(std::u16string_view text, std::int32_t& value) {
-  std::size_t i = 0;
-  while (i < text.size() && IsBlank(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
-  const std::size_t digitsStart = i;
-  std::int64_t magnitude = 0;
-  bool overflow = false;
-  for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
-    magnitude = magnitude * 10 + (text[i] - u'0');
-    if (magnitude > (std::int64_t{1} << 32)) {
-      overflow = true;
-      magnitude = std::int64_t{1} << 32;  // keep reading digits without growing further
-    }
+  const std::string utf8 = WideToUtf8(text);
+  std::string_view number(utf8);
+  number.remove_prefix(std::min(number.find_first_not_of(" \t"), number.size()));
+  number = number.substr(0, number.find_last_not_of(" \t") + 1);
+  if (number.starts_with('+') && !number.substr(1).starts_with('-')) number.remove_prefix(1);
+  const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+  if (end != number.data() + number.size() || error == std::errc::invalid_argument) {
+    return DISP_E_TYPEMISMATCH;
   }
-  if (i == digitsStart) return DISP_E_TYPEMISMATCH;
-  while (i < text.size() && IsBlank(text[i])) ++i;
-  if (i != text.size()) return DISP_E_TYPEMISMATCH;
-  const std::int64_t signedValue = negative ? -magnitude : magnitude;
-  if (overflow || signedValue < std::numeric_limits<std::int32_t>::min() ||
-      signedValue > std::numeric_limits<std::int32_t>::max()) {
-    return DISP_E_OVERFLOW;
-  }
-  value = static_cast<std::int32_t>(signedValue);
-  return S_OK;
+  return error == std::errc::result_out_of_range ? DISP_E_OVERFLOW : S_OK;
 }
 
 bool IsKnownType(VARTYPE vt) {
