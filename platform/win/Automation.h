@@ -161,7 +161,7 @@ ComPtr<IClassFactory> MakeClassFactory(TClassFactory::Creator create, TClassFact
 // Registers `factory` (which must answer IClassFactory) for `clsid`. Only
 // REGCLS_MULTIPLEUSE (one process serves every client) is supported (else E_INVALIDARG).
 // CLSCTX_INPROC_SERVER alone makes it reachable from this process only; with
-// CLSCTX_LOCAL_SERVER other processes reach it through its socket. The calling thread must
+// CLSCTX_LOCAL_SERVER other processes reach it through the bus. The calling thread must
 // be in a single-threaded apartment. CO_E_OBJISREG when this process or another live one
 // already serves the class.
 HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD clsContext, DWORD flags,

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -205,20 +206,12 @@ class Parser {
     } else if (data.size() > 6 && rtl::SameText(data.substr(0, 6), "dword:")) {
       // dword:0000000a; 1 to 8 hexadecimal digits
       const std::string_view digits = data.substr(6);
-      uint32_t n = 0;
       if (digits.size() > 8) Fail("a dword value with more than 8 digits");
-      for (char c : digits) {
-        int d;
-        if (c >= '0' && c <= '9') {
-          d = c - '0';
-        } else if (c >= 'a' && c <= 'f') {
-          d = c - 'a' + 10;
-        } else if (c >= 'A' && c <= 'F') {
-          d = c - 'A' + 10;
-        } else {
-          Fail("a dword value with a non-hexadecimal digit '" + Excerpt(digits) + "'");
-        }
-        n = n * 16 + static_cast<uint32_t>(d);
+      uint32_t n = 0;
+      const auto [end, error] =
+          std::from_chars(digits.data(), digits.data() + digits.size(), n, 16);
+      if (error != std::errc() || end != digits.data() + digits.size()) {
+        Fail("a dword value with a non-hexadecimal digit '" + Excerpt(digits) + "'");
       }
       value = RegValue::DWord(n);
     } else if (data == "-") {
