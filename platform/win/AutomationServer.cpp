@@ -224,7 +224,8 @@ void ForgetClients(State& s) {
   s.clients.clear();
 }
 
-// Everything a client that left the bus held goes, and its locks are undone.
+// Everything a client that left the bus held goes, and its locks are undone. The name is
+// taken by value: the caller's may be the key of the entry that goes.
 void ReleaseClient(State& s, const std::string client) {
   if (const auto it = s.clients.find(client); it != s.clients.end()) {
     sd_bus_track_unref(it->second);
