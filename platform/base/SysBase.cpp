@@ -2,6 +2,7 @@
 
 #include <locale.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -18,6 +19,10 @@ void SetDecimalSeparator(char separator) {
 }
 
 char LowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
+
+bool SameText(std::string_view a, std::string_view b) {
+  return std::ranges::equal(a, b, [](char x, char y) { return LowerChar(x) == LowerChar(y); });
+}
 
 std::string LowerCase(std::string_view text) {
   std::string out(text);

@@ -69,6 +69,8 @@ void SetDecimalSeparator(char separator);
 // ASCII case mapping: only A-Z / a-z change, every other byte stays as it is.
 std::string LowerCase(std::string_view text);
 std::string UpperCase(std::string_view text);
+// Equal but for the ASCII case of letters.
+bool SameText(std::string_view a, std::string_view b);
 
 // The system's text for an errno value, in English whatever the process's locale: messages
 // inside are in the system code page, which a localised UTF-8 text would not be.

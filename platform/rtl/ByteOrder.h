@@ -1,5 +1,5 @@
 // The one little-endian byte order of everything this system stores or sends: component
-// blocks, expression and component streams, and the automation wire. A value goes out as
+// blocks and expression and component streams. A value goes out as
 // its bytes least significant first, whatever the machine's order.
 #pragma once
 

@@ -35,13 +35,6 @@ bool IsValidIdent(const std::string& name) {
                      [](char c) { return IsIdentStart(c) || (c >= '0' && c <= '9'); });
 }
 
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (LowerChar(a[i]) != LowerChar(b[i])) return false;
-  return true;
-}
-
 }  // namespace
 
 bool TPropInfo::HasSetter() const {

@@ -1,5 +1,7 @@
 #include "platform/rtl/SysUtils.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 
@@ -14,45 +16,25 @@ std::string Trim(std::string_view text) {
 }
 
 int32_t StrToInt(std::string_view text) {
-  auto fail = [&]() -> int32_t {
+  std::string_view digits = text.substr(std::min(text.find_first_not_of(' '), text.size()));
+  const bool negative = digits.starts_with('-');
+  if (negative || digits.starts_with('+')) digits.remove_prefix(1);
+  int base = 10;
+  if (digits.starts_with('$') || digits.starts_with("0x") || digits.starts_with("0X")) {
+    base = 16;
+    digits.remove_prefix(digits[0] == '$' ? 1 : 2);
+  }
+  std::uint64_t value = 0;
+  const auto [end, error] =
+      std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
+  const std::uint64_t limit = base == 16 ? 0xFFFFFFFFull : negative ? 0x80000000ull : 0x7FFFFFFFull;
+  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
+      value > limit) {
     throw EConvertError("'" + std::string(text) + "' is not a valid integer value");
-  };
-  size_t i = 0;
-  while (i < text.size() && text[i] == ' ') ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  bool hex = false;
-  if (i < text.size() && text[i] == '$') {
-    hex = true;
-    ++i;
-  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-    hex = true;
-    i += 2;
   }
-  if (i >= text.size()) return fail();
-  uint64_t value = 0;
-  for (; i < text.size(); ++i) {
-    const char c = text[i];
-    unsigned digit;
-    if (c >= '0' && c <= '9') {
-      digit = static_cast<unsigned>(c - '0');
-    } else if (hex && c >= 'a' && c <= 'f') {
-      digit = static_cast<unsigned>(c - 'a' + 10);
-    } else if (hex && c >= 'A' && c <= 'F') {
-      digit = static_cast<unsigned>(c - 'A' + 10);
-    } else {
-      return fail();
-    }
-    value = value * (hex ? 16 : 10) + digit;
-    if (value > (hex ? 0xFFFFFFFFull : 0x80000000ull)) return fail();
-  }
-  if (hex) {
-    // Hexadecimal text names a bit pattern: $FFFFFFFF is -1.
-    int32_t bits = static_cast<int32_t>(static_cast<uint32_t>(value));
-    return negative ? static_cast<int32_t>(0u - static_cast<uint32_t>(bits)) : bits;
-  }
-  if (!negative && value > 0x7FFFFFFFull) return fail();
-  return negative ? static_cast<int32_t>(0 - value) : static_cast<int32_t>(value);
+  // Hexadecimal text names a bit pattern: $FFFFFFFF is -1.
+  const auto bits = static_cast<std::uint32_t>(value);
+  return static_cast<int32_t>(negative ? 0u - bits : bits);
 }
 
 std::string Format(const char* format, ...) {

@@ -28,6 +28,7 @@ using base::Exception;
 using base::kDivByZeroMessage;
 using base::LowerCase;
 using base::LowerChar;
+using base::SameText;
 using base::SetDecimalSeparator;
 using base::UpperCase;
 

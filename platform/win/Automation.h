@@ -94,7 +94,6 @@ namespace veskmath::win {
 inline constexpr HRESULT E_ACCESSDENIED = MakeHResult(0x80070005);
 inline constexpr HRESULT CO_E_NOTINITIALIZED = MakeHResult(0x800401F0);
 inline constexpr HRESULT CO_E_OBJISREG = MakeHResult(0x800401FB);
-inline constexpr HRESULT CO_E_WRONG_SERVER_IDENTITY = MakeHResult(0x80004015);
 inline constexpr HRESULT RPC_E_CHANGED_MODE = MakeHResult(0x80010106);
 inline constexpr HRESULT RPC_E_WRONG_THREAD = MakeHResult(0x8001010E);
 inline constexpr HRESULT RPC_E_INVALID_DATA = MakeHResult(0x8001010F);
@@ -121,7 +120,6 @@ void CoUninitialize();
 
 inline constexpr DWORD CLSCTX_INPROC_SERVER = 0x1;
 inline constexpr DWORD CLSCTX_LOCAL_SERVER = 0x4;
-inline constexpr DWORD CLSCTX_SERVER = 0x15;
 inline constexpr DWORD CLSCTX_ALL = 0x17;
 
 inline constexpr DWORD REGCLS_MULTIPLEUSE = 1;
@@ -163,7 +161,7 @@ ComPtr<IClassFactory> MakeClassFactory(TClassFactory::Creator create, TClassFact
 // Registers `factory` (which must answer IClassFactory) for `clsid`. Only
 // REGCLS_MULTIPLEUSE (one process serves every client) is supported (else E_INVALIDARG).
 // CLSCTX_INPROC_SERVER alone makes it reachable from this process only; with
-// CLSCTX_LOCAL_SERVER other processes reach it through its socket. The calling thread must
+// CLSCTX_LOCAL_SERVER other processes reach it through the bus. The calling thread must
 // be in a single-threaded apartment. CO_E_OBJISREG when this process or another live one
 // already serves the class.
 HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD clsContext, DWORD flags,

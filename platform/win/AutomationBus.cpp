@@ -69,6 +69,40 @@ char BusTypeOf(VARTYPE type) {
   }
 }
 
+int ReadVariant(sd_bus_message* m, char type, VARIANT& value) {
+  if (type == 's') {
+    const char* text = nullptr;
+    const int r = sd_bus_message_read_basic(m, 's', &text);
+    if (r <= 0) return r;
+    if (std::strlen(text) > kMaxTextBytes) return -E2BIG;
+    value.vt = VT_BSTR;
+    value.bstrVal = BSTR(Utf8ToWide(text));
+    return r;
+  }
+  if (type == 'i') {
+    value.vt = VT_I4;
+    return sd_bus_message_read_basic(m, 'i', &value.lVal);
+  }
+  int flag = 0;
+  const int r = sd_bus_message_read_basic(m, 'b', &flag);
+  value.vt = VT_BOOL;
+  value.boolVal = flag != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+  return r;
+}
+
+int AppendVariant(sd_bus_message* m, char type, VARIANT& value) {
+  const VARTYPE vt = type == 's' ? VT_BSTR : type == 'i' ? VT_I4 : VT_BOOL;
+  if (FAILED(VariantChangeType(&value, &value, 0, vt))) return -EINVAL;
+  if (type == 's') {
+    const std::string text = WideToUtf8(value.bstrVal.View());
+    if (text.size() > kMaxTextBytes) return -E2BIG;
+    return sd_bus_message_append_basic(m, 's', text.c_str());
+  }
+  if (type == 'i') return sd_bus_message_append_basic(m, 'i', &value.lVal);
+  const int flag = value.boolVal != VARIANT_FALSE ? 1 : 0;
+  return sd_bus_message_append_basic(m, 'b', &flag);
+}
+
 void SetBusError(sd_bus_error* error, HRESULT hr, HRESULT scode, const std::string& description) {
   std::string name = kErrorPrefix + Hex(hr);
   if (hr == DISP_E_EXCEPTION) name += ".S" + Hex(scode);

@@ -247,6 +247,24 @@ sd_bus* BusLocked(ClientBus& c, std::string& why) {
   return c.bus;
 }
 
+// This process's connection, its lock held: `bus` is null when the lock could not be had by
+// the deadline (`lock` does not own it) or there is no session bus (`why` says why).
+struct LockedBus {
+  std::unique_lock<std::timed_mutex> lock;
+  sd_bus* bus = nullptr;
+  std::string why;
+};
+
+LockedBus LockBus(Clock::time_point deadline) {
+  ClientBus& c = C();
+  LockedBus locked{std::unique_lock<std::timed_mutex>(c.mutex, std::defer_lock), nullptr, {}};
+  if (locked.lock.try_lock_until(deadline)) locked.bus = BusLocked(c, locked.why);
+  return locked;
+}
+
+// Release, window messages: never wait long for the connection.
+LockedBus LockBusBriefly() { return LockBus(Clock::now() + std::chrono::seconds(2)); }
+
 void Drain(sd_bus* bus) {
   while (sd_bus_process(bus, nullptr) > 0) {
   }
@@ -266,18 +284,16 @@ using Appender = std::function<int(sd_bus_message*)>;
 HRESULT CallBus(const std::string& destination, const std::string& path,
                 const std::string& interface, const std::string& member, const Appender& append,
                 Clock::time_point deadline, MessageRef& reply, automation::TBusFailure& failure) {
-  ClientBus& c = C();
-  std::unique_lock<std::timed_mutex> lock(c.mutex, std::defer_lock);
-  if (!lock.try_lock_until(deadline)) {
+  const LockedBus locked = LockBus(deadline);
+  sd_bus* bus = locked.bus;
+  if (!locked.lock.owns_lock()) {
     failure.hr = RPC_E_TIMEOUT;
     failure.description = "another call of this process did not end in time";
     return failure.hr;
   }
-  std::string why;
-  sd_bus* bus = BusLocked(c, why);
   if (bus == nullptr) {
     failure.hr = RPC_E_SERVER_UNAVAILABLE;
-    failure.description = why;
+    failure.description = locked.why;
     return failure.hr;
   }
   MessageRef call;
@@ -310,11 +326,8 @@ HRESULT CallBus(const std::string& destination, const std::string& path,
 // the bus releases everything anyway.
 void Notify(const std::string& destination, const std::string& path, const std::string& interface,
             const std::string& member) {
-  ClientBus& c = C();
-  std::unique_lock<std::timed_mutex> lock(c.mutex, std::defer_lock);
-  if (!lock.try_lock_for(std::chrono::seconds(2))) return;
-  std::string why;
-  sd_bus* bus = BusLocked(c, why);
+  const LockedBus locked = LockBusBriefly();
+  sd_bus* bus = locked.bus;
   if (bus == nullptr) return;
   MessageRef m;
   if (sd_bus_message_new_method_call(bus, &m.m, destination.c_str(), path.c_str(),
@@ -337,28 +350,11 @@ HRESULT Report(const automation::TBusFailure& failure, REFCLSID clsid, REFIID ii
 // Proxies
 
 // Stands for one reference the server holds for this client: the remote object `FPath`.
-class TDispatchProxy final : public IDispatch {
+class TDispatchProxy final : public TComObject<IDispatch> {
  public:
   TDispatchProxy(std::string owner, std::string path, CLSID clsid, automation::TBusNames names)
       : FOwner(std::move(owner)), FPath(std::move(path)), FClsid(clsid), FNames(std::move(names)) {}
-
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IDispatch) return E_NOINTERFACE;
-    *object = static_cast<IDispatch*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG AddRef() override { return ++FRefs; }
-  ULONG Release() override {
-    const ULONG left = --FRefs;
-    if (left == 0) {
-      Notify(FOwner, FPath, FNames.lifetime, "Release");
-      delete this;
-    }
-    return left;
-  }
+  ~TDispatchProxy() override { Notify(FOwner, FPath, FNames.lifetime, "Release"); }
 
   HRESULT GetTypeInfoCount(UINT* count) override {
     if (count == nullptr) return E_POINTER;
@@ -383,28 +379,19 @@ class TDispatchProxy final : public IDispatch {
       for (const TParamDesc& param : func.params) {
         if (automation::BusTypeOf(param.type) == 0) return DISP_E_BADVARTYPE;
       }
-      std::vector<std::string> texts;
       for (const VARIANT& arg : args) {
-        if (arg.vt != VT_BSTR) continue;
-        texts.push_back(WideToUtf8(arg.bstrVal.View()));
-        if (texts.back().size() > automation::kMaxTextBytes) {
+        if (arg.vt == VT_BSTR &&
+            WideToUtf8(arg.bstrVal.View()).size() > automation::kMaxTextBytes) {
           automation::SetErrorText(FClsid, FNames.itf->iid, "text too long");
           return E_INVALIDARG;
         }
       }
+      // The arguments already have their declared types (DispInvoke coerced them).
       const Appender append = [&](sd_bus_message* m) {
         int r = 0;
-        std::size_t text = 0;
-        for (const VARIANT& arg : args) {
-          if (r < 0) break;
-          if (arg.vt == VT_BSTR) {
-            r = sd_bus_message_append_basic(m, 's', texts[text++].c_str());
-          } else if (arg.vt == VT_I4) {
-            r = sd_bus_message_append_basic(m, 'i', &arg.lVal);
-          } else {
-            const int flag = arg.boolVal != VARIANT_FALSE ? 1 : 0;
-            r = sd_bus_message_append_basic(m, 'b', &flag);
-          }
+        for (VARIANT& arg : args) {
+          const char type = arg.vt == VT_BSTR ? 's' : arg.vt == VT_I4 ? 'i' : 'b';
+          if (r >= 0) r = automation::AppendVariant(m, type, arg);
         }
         return r;
       };
@@ -420,26 +407,7 @@ class TDispatchProxy final : public IDispatch {
       }
       const TParamDesc* retval = func.Retval();
       if (retval == nullptr) return S_OK;
-      const char type = automation::BusTypeOf(retval->type);
-      int r = 0;
-      if (type == 's') {
-        const char* text = nullptr;
-        r = sd_bus_message_read_basic(reply.m, 's', &text);
-        if (r > 0) {
-          value->vt = VT_BSTR;
-          value->bstrVal = BSTR(Utf8ToWide(text));
-        }
-      } else if (type == 'i') {
-        std::int32_t number = 0;
-        r = sd_bus_message_read_basic(reply.m, 'i', &number);
-        value->vt = VT_I4;
-        value->lVal = number;
-      } else {
-        int flag = 0;
-        r = sd_bus_message_read_basic(reply.m, 'b', &flag);
-        value->vt = VT_BOOL;
-        value->boolVal = flag != 0 ? VARIANT_TRUE : VARIANT_FALSE;
-      }
+      const int r = automation::ReadVariant(reply.m, automation::BusTypeOf(retval->type), *value);
       if (r <= 0) transport = RPC_E_INVALID_DATA;
       return r > 0 ? S_OK : RPC_E_INVALID_DATA;
     };
@@ -454,13 +422,10 @@ class TDispatchProxy final : public IDispatch {
   }
 
  private:
-  ~TDispatchProxy() = default;
-
   std::string FOwner;  // the unique name of the server that made the object
   std::string FPath;
   CLSID FClsid;
   automation::TBusNames FNames;
-  std::atomic<ULONG> FRefs{0};
 };
 
 // Asks the class's server for an object: the server that has the name, or the one the bus
@@ -480,11 +445,8 @@ HRESULT CreateRemote(REFCLSID clsid, const automation::TBusNames& names,
       if (sd_bus_message_read(reply.m, "o", &path) <= 0 || owner == nullptr) {
         return RPC_E_INVALID_DATA;
       }
-      auto* proxy = new TDispatchProxy(owner, path, clsid, names);
-      proxy->AddRef();
-      hr = proxy->QueryInterface(riid, object);
-      proxy->Release();  // on failure this releases the server's reference too
-      return hr;
+      // On failure the proxy goes at once, and with it the server's reference.
+      return MakeComObject<TDispatchProxy>(owner, path, clsid, names)->QueryInterface(riid, object);
     }
     const bool again = failure.hr == CO_E_SERVER_STOPPING ||
                        failure.name == SD_BUS_ERROR_NO_REPLY ||
@@ -560,23 +522,19 @@ bool EmitPost(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (const std::optional<bool> sent = EmitPostThroughServer(hwnd, message, wParam, lParam)) {
     return *sent;
   }
-  ClientBus& c = C();
-  std::unique_lock<std::timed_mutex> lock(c.mutex, std::defer_lock);
-  if (!lock.try_lock_for(std::chrono::seconds(2))) return false;
-  std::string why;
-  sd_bus* bus = BusLocked(c, why);
-  return bus != nullptr && EmitPostOn(bus, hwnd, message, wParam, lParam) && sd_bus_flush(bus) >= 0;
+  const LockedBus locked = LockBusBriefly();
+  return locked.bus != nullptr && EmitPostOn(locked.bus, hwnd, message, wParam, lParam) &&
+         sd_bus_flush(locked.bus) >= 0;
 }
 
 bool ListenForPosts() {
+  const LockedBus locked = LockBusBriefly();
   ClientBus& c = C();
-  std::unique_lock<std::timed_mutex> lock(c.mutex, std::defer_lock);
-  if (!lock.try_lock_for(std::chrono::seconds(2))) return false;
-  std::string why;
-  sd_bus* bus = BusLocked(c, why);
-  if (bus == nullptr) return false;
+  if (locked.bus == nullptr) return false;
   if (c.listening) return true;
-  if (sd_bus_add_match(bus, nullptr, PostMatchRule(), OnPostSignal, nullptr) < 0) return false;
+  if (sd_bus_add_match(locked.bus, nullptr, PostMatchRule(), OnPostSignal, nullptr) < 0) {
+    return false;
+  }
   c.listening = true;
   return true;
 }
@@ -591,8 +549,6 @@ void DeliverPostedMessages() {
   }
   Drain(c.bus);
 }
-
-namespace automation {}  // namespace automation
 
 HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsContext, void* /*serverInfo*/, REFIID riid,
                          void** object) {

@@ -52,6 +52,12 @@ char BusTypeOf(VARTYPE type);
 // Texts longer than this (UTF-8 bytes) are refused on the way in: "text too long".
 inline constexpr std::size_t kMaxTextBytes = 1u << 20;
 
+// One value of the bus type ('s', 'i' or 'b') from or into a message. Reading sets the
+// VARIANT to the matching type; appending coerces it first (-EINVAL when it does not
+// convert). Both answer -E2BIG for a text over kMaxTextBytes, else what sd-bus answers.
+int ReadVariant(sd_bus_message* m, char type, VARIANT& value);
+int AppendVariant(sd_bus_message* m, char type, VARIANT& value);
+
 // A failed HRESULT as a D-Bus error: "VeskMath.Error.E<hr>" (with ".S<scode>" after a
 // DISP_E_EXCEPTION), the description as its message.
 void SetBusError(sd_bus_error* error, HRESULT hr, HRESULT scode, const std::string& description);

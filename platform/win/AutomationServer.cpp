@@ -17,7 +17,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <thread>
 
 #include "platform/rtl/UniqueFd.h"
@@ -74,6 +73,14 @@ struct BusObject {
   std::string owner;  // the client's unique name
   std::shared_ptr<BusClass> cls;
   ComPtr<IDispatch> dispatch;
+  sd_bus_slot* slots[2] = {};  // its members and its Release, while it is on the bus
+
+  BusObject() = default;
+  BusObject(const BusObject&) = delete;
+  BusObject& operator=(const BusObject&) = delete;
+  ~BusObject() {
+    for (sd_bus_slot* slot : slots) sd_bus_slot_unref(slot);
+  }
 };
 
 // A class on the bus: its names, vtables (whose strings live here) and slots.
@@ -121,13 +128,13 @@ struct State {
   // The connection: used by the serving thread, and by others only to post a window message.
   std::recursive_timed_mutex busMutex;
   sd_bus* bus = nullptr;
-  sd_bus_slot* ownerMatch = nullptr;
   bool busLost = false;
   std::map<std::uint64_t, std::unique_ptr<BusObject>> objects;
   std::uint64_t nextObject = 1;
   // LockServer(TRUE) calls not yet undone, by client and class.
   std::map<std::pair<std::string, BusClass*>, std::pair<std::shared_ptr<BusClass>, int>> locks;
-  std::set<std::string, std::less<>> clients;  // checked to be on the bus (NameHasOwner)
+  // The clients holding objects or locks; the bus tells when one leaves.
+  std::map<std::string, sd_bus_track*, std::less<>> clients;
 
   // The I/O thread: it only watches the connection's descriptor and tells the serving thread.
   std::thread io;
@@ -212,41 +219,41 @@ void ReleaseAll(State& s, const std::function<bool(const std::string& owner)>& w
   }
 }
 
-// Everything a client that left the bus held goes, and its locks are undone.
-void ReleaseClient(State& s, std::string_view client) {
-  s.clients.erase(std::string(client));
-  ReleaseAll(s, [client](const std::string& owner) { return owner == client; });
+void ForgetClients(State& s) {
+  for (auto& [name, track] : s.clients) sd_bus_track_unref(track);
+  s.clients.clear();
 }
 
-int OnNameHasOwner(sd_bus_message* reply, void* userdata, sd_bus_error*) {
-  std::unique_ptr<std::string> client(static_cast<std::string*>(userdata));
-  int present = 1;
-  if (sd_bus_message_is_method_error(reply, nullptr) ||
-      sd_bus_message_read(reply, "b", &present) < 0 || present == 0) {
-    ReleaseClient(S(), *client);
+// Everything a client that left the bus held goes, and its locks are undone. The name is
+// taken by value: the caller's may be the key of the entry that goes.
+void ReleaseClient(State& s, const std::string client) {
+  if (const auto it = s.clients.find(client); it != s.clients.end()) {
+    sd_bus_track_unref(it->second);
+    s.clients.erase(it);
   }
-  return 0;
+  ReleaseAll(s, [&client](const std::string& owner) { return owner == client; });
 }
 
-// A client seen for the first time: it may have left before we subscribed to the bus's
-// news (a client killed while the bus was starting us), so the bus is asked once.
-void CheckNewClient(State& s, const std::string& client) {
-  if (!s.clients.insert(client).second) return;
-  auto* name = new std::string(client);
-  if (sd_bus_call_method_async(s.bus, nullptr, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                               "org.freedesktop.DBus", "NameHasOwner", OnNameHasOwner, name, "s",
-                               client.c_str()) < 0) {
-    delete name;
+int OnClientGone(sd_bus_track* track, void*) {
+  State& s = S();
+  for (const auto& [name, tracked] : s.clients) {
+    if (tracked == track) {
+      ReleaseClient(s, name);
+      break;
+    }
   }
+  return 1;
 }
 
-int OnOwnerChanged(sd_bus_message* m, void*, sd_bus_error*) {
-  const char* name = nullptr;
-  const char* oldOwner = nullptr;
-  const char* newOwner = nullptr;
-  if (sd_bus_message_read(m, "sss", &name, &oldOwner, &newOwner) < 0) return 0;
-  if (name[0] == ':' && newOwner[0] == '\0') ReleaseClient(S(), name);
-  return 0;
+// A client seen for the first time is tracked: the bus reports when it leaves, and one that
+// left before it was tracked (a client killed while the bus was starting us) is reported at
+// once.
+void TrackClient(State& s, const std::string& client) {
+  if (s.clients.contains(client)) return;
+  sd_bus_track* track = nullptr;
+  if (sd_bus_track_new(s.bus, &track, OnClientGone, nullptr) < 0) return;
+  s.clients.emplace(client, track);
+  sd_bus_track_add_name(track, client.c_str());
 }
 
 // The description of the calling thread's error information, UTF-8.
@@ -288,7 +295,7 @@ HRESULT CreateFor(State& s, const std::shared_ptr<BusClass>& cls, const std::str
   object->dispatch = ComPtr<IDispatch>::Attach(static_cast<IDispatch*>(raw));
   id = object->id;
   s.objects.emplace(id, std::move(object));
-  CheckNewClient(s, owner);
+  TrackClient(s, owner);
   return S_OK;
 }
 
@@ -319,45 +326,6 @@ HRESULT CallMember(BusObject& object, const TFuncDesc& func, std::vector<VARIANT
   return hr;
 }
 
-// Reads one argument of the declared type; a text beyond kMaxTextBytes is refused.
-HRESULT ReadArg(sd_bus_message* m, char type, VARIANT& arg) {
-  int r = 0;
-  if (type == 's') {
-    const char* text = nullptr;
-    r = sd_bus_message_read_basic(m, 's', &text);
-    if (r > 0 && std::strlen(text) > automation::kMaxTextBytes) return DISP_E_OVERFLOW;
-    if (r > 0) {
-      arg.vt = VT_BSTR;
-      arg.bstrVal = BSTR(Utf8ToWide(text));
-    }
-  } else if (type == 'i') {
-    std::int32_t value = 0;
-    r = sd_bus_message_read_basic(m, 'i', &value);
-    arg.vt = VT_I4;
-    arg.lVal = value;
-  } else if (type == 'b') {
-    int value = 0;
-    r = sd_bus_message_read_basic(m, 'b', &value);
-    arg.vt = VT_BOOL;
-    arg.boolVal = value != 0 ? VARIANT_TRUE : VARIANT_FALSE;
-  }
-  return r > 0 ? S_OK : E_INVALIDARG;
-}
-
-int AppendValue(sd_bus_message* reply, char type, VARIANT& value) {
-  if (type == 's') {
-    if (FAILED(VariantChangeType(&value, &value, 0, VT_BSTR))) return -EINVAL;
-    return sd_bus_message_append_basic(reply, 's', WideToUtf8(value.bstrVal.View()).c_str());
-  }
-  if (type == 'i') {
-    if (FAILED(VariantChangeType(&value, &value, 0, VT_I4))) return -EINVAL;
-    return sd_bus_message_append_basic(reply, 'i', &value.lVal);
-  }
-  if (FAILED(VariantChangeType(&value, &value, 0, VT_BOOL))) return -EINVAL;
-  const int flag = value.boolVal != VARIANT_FALSE ? 1 : 0;
-  return sd_bus_message_append_basic(reply, 'b', &flag);
-}
-
 int TextTooLong(sd_bus_error* error) {
   return Fail(error, DISP_E_EXCEPTION, E_INVALIDARG, "text too long");
 }
@@ -378,9 +346,9 @@ int OnMember(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   for (const TParamDesc& param : func.params) {
     if (!param.IsIn()) continue;
     VARIANT& arg = args.emplace_back();
-    const HRESULT hr = ReadArg(m, automation::BusTypeOf(param.type), arg);
-    if (hr == DISP_E_OVERFLOW) return TextTooLong(error);
-    if (FAILED(hr)) return Fail(error, hr);
+    const int r = automation::ReadVariant(m, automation::BusTypeOf(param.type), arg);
+    if (r == -E2BIG) return TextTooLong(error);
+    if (r <= 0) return Fail(error, E_INVALIDARG);
   }
   VARIANT result;
   HRESULT scode = S_OK;
@@ -391,15 +359,11 @@ int OnMember(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   sd_bus_message* reply = nullptr;
   int r = sd_bus_message_new_method_return(m, &reply);
   if (r >= 0 && func.Retval() != nullptr) {
-    const char type = automation::BusTypeOf(func.Retval()->type);
-    if (type == 's' && result.vt == VT_BSTR) {
-      const std::string text = WideToUtf8(result.bstrVal.View());
-      if (text.size() > automation::kMaxTextBytes) {
-        sd_bus_message_unref(reply);
-        return TextTooLong(error);
-      }
-    }
-    r = AppendValue(reply, type, result);
+    r = automation::AppendVariant(reply, automation::BusTypeOf(func.Retval()->type), result);
+  }
+  if (r == -E2BIG) {
+    sd_bus_message_unref(reply);
+    return TextTooLong(error);
   }
   if (r >= 0) r = sd_bus_send(nullptr, reply, nullptr);
   sd_bus_message_unref(reply);
@@ -437,7 +401,17 @@ int OnCreateInstance(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   std::string why;
   const HRESULT hr = CreateFor(s, cls, sd_bus_message_get_sender(m), id, why);
   if (FAILED(hr)) return Fail(error, hr, S_OK, why);
+  // The object's own path, with its members and Release (introspection lists it there).
   const std::string path = cls->names.objectPrefix + std::to_string(id);
+  BusObject& object = *s.objects[id];
+  if (sd_bus_add_object_vtable(s.bus, &object.slots[0], path.c_str(),
+                               cls->names.objectInterface.c_str(), cls->objectTable.data(),
+                               &object) < 0 ||
+      sd_bus_add_object_vtable(s.bus, &object.slots[1], path.c_str(), cls->names.lifetime.c_str(),
+                               cls->lifetimeTable.data(), &object) < 0) {
+    s.objects.erase(id);
+    return Fail(error, E_OUTOFMEMORY);
+  }
   return sd_bus_reply_method_return(m, "o", path.c_str());
 }
 
@@ -474,7 +448,7 @@ int OnLockServer(sd_bus_message* m, void* userdata, sd_bus_error* error) {
     entry.first = cls;
     ++entry.second;
     cls->factory->LockServer(TRUE);
-    CheckNewClient(s, sender);
+    TrackClient(s, sender);
   } else {
     // An unlock this client never locked would free another's lock. Undoing one works while
     // suspended too: it may be what lets the process end.
@@ -548,47 +522,6 @@ int OnRun(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   sd_bus_message_unref(reply);
   object.reset();  // may end the server: the reply went first
   return r < 0 ? r : 1;
-}
-
-// Finds the object a path names (the fallback vtables' lookup).
-int FindObject(sd_bus*, const char* path, const char*, void* userdata, void** found,
-               sd_bus_error*) {
-  auto* cls = static_cast<BusClass*>(userdata);
-  const std::string_view text(path);
-  if (!text.starts_with(cls->names.objectPrefix)) return 0;
-  const std::string_view number = text.substr(cls->names.objectPrefix.size());
-  if (number.empty() || number.find_first_not_of("0123456789") != std::string_view::npos ||
-      number.size() > 19) {
-    return 0;
-  }
-  State& s = S();
-  const auto it = s.objects.find(std::stoull(std::string(number)));
-  if (it == s.objects.end() || it->second->cls.get() != cls) return 0;
-  *found = it->second.get();
-  return 1;
-}
-
-// The class object: its own path only.
-int FindClass(sd_bus*, const char* path, const char*, void* userdata, void** found, sd_bus_error*) {
-  auto* cls = static_cast<BusClass*>(userdata);
-  if (cls->names.classPath != path) return 0;
-  *found = cls;
-  return 1;
-}
-
-// Lists the objects under a class path, for introspection.
-int ListObjects(sd_bus*, const char*, void* userdata, char*** nodes, sd_bus_error*) {
-  auto* cls = static_cast<BusClass*>(userdata);
-  State& s = S();
-  std::vector<std::string> paths;
-  for (const auto& [id, object] : s.objects) {
-    if (object->cls.get() == cls) paths.push_back(cls->names.objectPrefix + std::to_string(id));
-  }
-  char** list = static_cast<char**>(std::calloc(paths.size() + 1, sizeof(char*)));
-  if (list == nullptr) return -ENOMEM;
-  for (std::size_t i = 0; i < paths.size(); ++i) list[i] = ::strdup(paths[i].c_str());
-  *nodes = list;
-  return 0;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -681,33 +614,22 @@ void BuildTables(BusClass& c) {
   for (auto& [itf, table] : c.methodTables) table.push_back(End());
 }
 
-// Puts a class on the bus: its class object, its objects, the name last.
+// Puts a class on the bus: its class object (the objects come as they are made), the name
+// last.
 HRESULT PublishClass(State& s, BusClass& c) {
   BuildTables(c);
   sd_bus_slot* slot = nullptr;
-  auto keep = [&](int r) {
-    if (r >= 0) c.slots.push_back(slot);
-    return r >= 0;
-  };
-  // One node holds only fallback vtables or only plain ones: the class object is a fallback
-  // that finds nothing below its own path.
-  if (!keep(sd_bus_add_fallback_vtable(s.bus, &slot, c.names.classPath.c_str(),
-                                       c.names.factory.c_str(), c.factoryTable.data(), FindClass,
-                                       &c)) ||
-      !keep(sd_bus_add_fallback_vtable(s.bus, &slot, c.names.classPath.c_str(),
-                                       c.names.objectInterface.c_str(), c.objectTable.data(),
-                                       FindObject, &c)) ||
-      !keep(sd_bus_add_fallback_vtable(s.bus, &slot, c.names.classPath.c_str(),
-                                       c.names.lifetime.c_str(), c.lifetimeTable.data(), FindObject,
-                                       &c)) ||
-      !keep(sd_bus_add_node_enumerator(s.bus, &slot, c.names.classPath.c_str(), ListObjects, &c))) {
+  if (sd_bus_add_object_vtable(s.bus, &slot, c.names.classPath.c_str(), c.names.factory.c_str(),
+                               c.factoryTable.data(), &c) < 0) {
     return E_OUTOFMEMORY;
   }
+  c.slots.push_back(slot);
   for (const auto& [itf, table] : c.methodTables) {
-    if (!keep(sd_bus_add_fallback_vtable(s.bus, &slot, c.names.classPath.c_str(), itf.c_str(),
-                                         table.data(), FindClass, &c))) {
+    if (sd_bus_add_object_vtable(s.bus, &slot, c.names.classPath.c_str(), itf.c_str(), table.data(),
+                                 &c) < 0) {
       return E_OUTOFMEMORY;
     }
+    c.slots.push_back(slot);
   }
   return S_OK;
 }
@@ -739,13 +661,6 @@ HRESULT ConnectLocked(State& s, std::string& why) {
   if (s.bus != nullptr) return s.busLost ? RPC_E_SERVER_UNAVAILABLE : S_OK;
   s.bus = automation::OpenSessionBus(why);
   if (s.bus == nullptr) return RPC_E_SERVER_UNAVAILABLE;
-  // Told before the name is ours: no client can leave unseen once it reaches us.
-  if (sd_bus_match_signal(s.bus, &s.ownerMatch, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                          "org.freedesktop.DBus", "NameOwnerChanged", OnOwnerChanged,
-                          nullptr) < 0) {
-    s.bus = sd_bus_flush_close_unref(s.bus);
-    return RPC_E_SERVER_UNAVAILABLE;
-  }
   s.wakeFd.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   s.stopping = false;
   s.processing = false;
@@ -770,7 +685,7 @@ void OnBusReady(State& s) {
     // client had left.
     const std::lock_guard<std::recursive_timed_mutex> lock(s.busMutex);
     s.busLost = true;
-    s.clients.clear();
+    ForgetClients(s);
     ReleaseAll(s, [](const std::string&) { return true; });
   }
   s.processing = false;
@@ -816,10 +731,9 @@ void StopServing(State& s) {
   s.stopping = true;
   Wake(s);
   if (s.io.joinable()) s.io.join();
-  s.clients.clear();
+  ForgetClients(s);
   ReleaseAll(s, [](const std::string&) { return true; });
   registrations.clear();
-  s.ownerMatch = sd_bus_slot_unref(s.ownerMatch);
   if (s.bus != nullptr) s.bus = sd_bus_flush_close_unref(s.bus);
   s.busLost = false;
   s.wakeFd.Reset();

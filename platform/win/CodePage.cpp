@@ -24,21 +24,13 @@ constexpr char16_t kReplacement = 0xFFFD;
 
 const iconv_t kNoIconv = reinterpret_cast<iconv_t>(-1);
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (rtl::LowerChar(a[i]) != rtl::LowerChar(b[i])) return false;
-  }
-  return true;
-}
-
 bool IsUtf8Name(std::string_view name) {
-  return EqualsIgnoringCase(name, "UTF-8") || EqualsIgnoringCase(name, "UTF8");
+  return rtl::SameText(name, "UTF-8") || rtl::SameText(name, "UTF8");
 }
 
 // "932" -> "CP932", "65001" -> "UTF-8", "utf8" -> "UTF-8"; other names stay as written.
 std::string NormalizeName(std::string_view name) {
-  if (IsUtf8Name(name) || name == "65001" || EqualsIgnoringCase(name, "CP65001")) return "UTF-8";
+  if (IsUtf8Name(name) || name == "65001" || rtl::SameText(name, "CP65001")) return "UTF-8";
   const bool allDigits =
       !name.empty() && name.find_first_not_of("0123456789") == std::string_view::npos;
   if (allDigits) return "CP" + std::string(name);
@@ -183,45 +175,6 @@ bool IsAscii(std::u16string_view text) {
 bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-// UTF-16 -> UTF-8; a lone surrogate becomes `replacement` (U+FFFD, or "?" when the UTF-8
-// text stands for the ANSI code page, as an unmappable character does there).
-std::string EncodeUtf8(std::u16string_view text, std::string_view replacement,
-                       bool* usedDefaultChar) {
-  std::string out;
-  out.reserve(text.size() * 3);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-      AppendUtf8(out, 0x10000 + ((char32_t(c) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
-      ++i;
-    } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
-      out.append(replacement);
-      if (usedDefaultChar) *usedDefaultChar = true;
-    } else {
-      AppendUtf8(out, c);
-    }
-  }
-  return out;
-}
-
 // Runs one iconv conversion to completion. On input the descriptor cannot convert (or an
 // incomplete sequence at the end), `onBad(in, inLeft, replacement)` sets the text to write
 // instead and returns how many input bytes to skip (0 stops the conversion).
@@ -270,36 +223,52 @@ void RunIconv(iconv_t cd, const char* input, std::size_t inputSize, std::string&
   out.resize(used - used % unitSize);
 }
 
-// The UTF-8 sequence at text[i]: its code point and length, or length 0 when the bytes there
-// break UTF-8 (a stray or cut sequence, an overlong form, a surrogate, a value above
-// U+10FFFF).
-struct TUtf8Sequence {
-  char32_t codePoint;
-  std::size_t length;
+// One iconv descriptor of the calling thread, for the UTF-8 conversions (glibc's own, which
+// refuses overlong forms, surrogates and values above U+10FFFF as UTF-8 requires).
+struct TDescriptor {
+  iconv_t cd;
+  TDescriptor(const char* to, const char* from) : cd(iconv_open(to, from)) {}
+  TDescriptor(const TDescriptor&) = delete;
+  TDescriptor& operator=(const TDescriptor&) = delete;
+  ~TDescriptor() {
+    if (cd != kNoIconv) iconv_close(cd);
+  }
 };
+thread_local TDescriptor tFromUtf8(kWide, "UTF-8");
+thread_local TDescriptor tToUtf8("UTF-8", kWide);
 
-TUtf8Sequence DecodeUtf8At(std::string_view text, std::size_t i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char b = byte(i);
-  if (b < 0x80) return {b, 1};
-  // Sequence length and the smallest code point it may carry (overlong forms are bad).
-  std::size_t length = 0;
-  char32_t cp = 0;
-  char32_t minimum = 0;
-  if (b >= 0xC2 && b <= 0xDF) {
-    length = 2, cp = b & 0x1F, minimum = 0x80;
-  } else if (b >= 0xE0 && b <= 0xEF) {
-    length = 3, cp = b & 0x0F, minimum = 0x800;
-  } else if (b >= 0xF0 && b <= 0xF4) {
-    length = 4, cp = b & 0x07, minimum = 0x10000;
-  }
-  if (length == 0 || i + length > text.size()) return {0, 0};
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return {0, 0};
-    cp = (cp << 6) | (byte(i + k) & 0x3F);
-  }
-  if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return {0, 0};
-  return {cp, length};
+// Bytes of the descriptor's source code page -> UTF-16; one U+FFFD per byte that does not
+// form a character.
+std::u16string ToWide(iconv_t cd, std::string_view text) {
+  std::string bytes;
+  RunIconv(cd, text.data(), text.size(), bytes, sizeof(char16_t),
+           [](const char*, std::size_t, std::string& replacement) {
+             const char16_t r = kReplacement;
+             replacement.assign(reinterpret_cast<const char*>(&r), sizeof r);
+             return std::size_t{1};
+           });
+  std::u16string out(bytes.size() / sizeof(char16_t), u'\0');
+  bytes.copy(reinterpret_cast<char*>(out.data()), out.size() * sizeof(char16_t));
+  return out;
+}
+
+// UTF-16 -> the descriptor's target; `replacement` for each character it cannot represent
+// (a surrogate pair is one character) and each lone surrogate.
+std::string FromWide(iconv_t cd, std::u16string_view text, std::string_view replacement,
+                     bool* usedDefaultChar) {
+  std::string out;
+  RunIconv(cd, reinterpret_cast<const char*>(text.data()), text.size() * sizeof(char16_t), out, 1,
+           [&](const char* in, std::size_t inLeft, std::string& written) {
+             written = replacement;
+             if (usedDefaultChar) *usedDefaultChar = true;
+             char16_t first = 0;
+             char16_t second = 0;
+             std::copy_n(in, sizeof first, reinterpret_cast<char*>(&first));
+             if (inLeft >= 4) std::copy_n(in + 2, sizeof second, reinterpret_cast<char*>(&second));
+             if (IsHighSurrogate(first) && IsLowSurrogate(second)) return std::size_t{4};
+             return inLeft >= 2 ? std::size_t{2} : std::size_t{0};
+           });
+  return out;
 }
 
 }  // namespace
@@ -317,79 +286,40 @@ bool SetAnsiCodePage(std::string_view name) {
 }
 
 std::u16string Utf8ToWide(std::string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) {
-    const auto [cp, length] = DecodeUtf8At(text, i);
-    if (length == 0) {
-      out.push_back(kReplacement);  // one per bad byte
-      ++i;
-      continue;
-    }
-    if (cp >= 0x10000) {
-      out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += length;
-  }
-  return out;
+  if (IsAscii(text)) return std::u16string(text.begin(), text.end());
+  return ToWide(tFromUtf8.cd, text);
 }
 
 std::size_t FirstInvalidUtf8(std::string_view text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const std::size_t length = DecodeUtf8At(text, i).length;
-    if (length == 0) return i;
-    i += length;
-  }
-  return std::string_view::npos;
+  std::size_t bad = std::string_view::npos;
+  std::string ignored;
+  RunIconv(tFromUtf8.cd, text.data(), text.size(), ignored, sizeof(char16_t),
+           [&](const char* in, std::size_t, std::string&) {
+             bad = static_cast<std::size_t>(in - text.data());
+             return std::size_t{0};
+           });
+  return bad;
 }
 
 std::string WideToUtf8(std::u16string_view text) {
-  return EncodeUtf8(text, "\xEF\xBF\xBD", nullptr);
+  if (IsAscii(text)) return std::string(text.begin(), text.end());
+  return FromWide(tToUtf8.cd, text, "\xEF\xBF\xBD", nullptr);
 }
 
+// Under UTF-8, or when the thread's descriptors could not be opened (out of resources), the
+// texts are read and written as UTF-8 rather than fail.
 std::u16string AnsiToWide(std::string_view text) {
   if (IsAscii(text)) return std::u16string(text.begin(), text.end());
   ThreadConverters& converters = tConverters;
-  if (!converters.Refresh()) {
-    // UTF-8, or a descriptor that could not be opened for this thread (out of resources):
-    // read as UTF-8 rather than fail.
-    return Utf8ToWide(text);
-  }
-  std::string bytes;
-  RunIconv(converters.ToWide(), text.data(), text.size(), bytes, sizeof(char16_t),
-           [](const char*, std::size_t, std::string& replacement) {
-             const char16_t r = kReplacement;
-             replacement.assign(reinterpret_cast<const char*>(&r), sizeof r);
-             return std::size_t{1};
-           });
-  std::u16string out(bytes.size() / sizeof(char16_t), u'\0');
-  bytes.copy(reinterpret_cast<char*>(out.data()), out.size() * sizeof(char16_t));
-  return out;
+  return ToWide(converters.Refresh() ? converters.ToWide() : tFromUtf8.cd, text);
 }
 
 std::string WideToAnsi(std::u16string_view text, bool* usedDefaultChar) {
   if (usedDefaultChar) *usedDefaultChar = false;
   if (IsAscii(text)) return std::string(text.begin(), text.end());
   ThreadConverters& converters = tConverters;
-  if (!converters.Refresh()) return EncodeUtf8(text, "?", usedDefaultChar);
-  std::string out;
-  RunIconv(converters.FromWide(), reinterpret_cast<const char*>(text.data()),
-           text.size() * sizeof(char16_t), out, 1,
-           [usedDefaultChar](const char* in, std::size_t inLeft, std::string& replacement) {
-             // One "?" per character: a surrogate pair is one character.
-             replacement = "?";
-             if (usedDefaultChar) *usedDefaultChar = true;
-             char16_t first = 0;
-             char16_t second = 0;
-             std::copy_n(in, sizeof first, reinterpret_cast<char*>(&first));
-             if (inLeft >= 4) std::copy_n(in + 2, sizeof second, reinterpret_cast<char*>(&second));
-             if (IsHighSurrogate(first) && IsLowSurrogate(second)) return std::size_t{4};
-             return inLeft >= 2 ? std::size_t{2} : std::size_t{0};
-           });
-  return out;
+  return FromWide(converters.Refresh() ? converters.FromWide() : tToUtf8.cd, text, "?",
+                  usedDefaultChar);
 }
 
 std::u16string FirstUnrepresentable(std::u16string_view text) {

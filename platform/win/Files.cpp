@@ -1,7 +1,6 @@
-// Temporary, runtime and executable paths.
+// Temporary and executable paths, locks on the user's state.
 #include "platform/win/Files.h"
 
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,8 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <thread>
-#include <vector>
 
 #include "platform/win/TestHooks.h"
 
@@ -55,33 +54,6 @@ DWORD ErrorFromErrno(int error) {
 const char* NonEmptyEnv(const char* name) {
   const char* value = std::getenv(name);
   return (value != nullptr && *value != '\0') ? value : nullptr;
-}
-
-// $XDG_RUNTIME_DIR when it names an existing directory of this user, else "".
-std::string OwnRuntimeDir() {
-  const char* runtime = NonEmptyEnv("XDG_RUNTIME_DIR");
-  struct stat st {};
-  if (runtime != nullptr && ::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode) &&
-      st.st_uid == ::geteuid()) {
-    return runtime;
-  }
-  return "";
-}
-
-// ~/.cache (XDG_CACHE_HOME when absolute), made privately when missing, or "".
-std::string OwnCacheDir() {
-  if (const char* cache = NonEmptyEnv("XDG_CACHE_HOME"); cache && cache[0] == '/') return cache;
-  std::string home;
-  if (const char* env = NonEmptyEnv("HOME")) {
-    home = env;
-  } else if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_dir && *pw->pw_dir) {
-    home = pw->pw_dir;
-  } else {
-    return "";
-  }
-  const std::string cache = WithoutSlash(home) + "/.cache";
-  ::mkdir(cache.c_str(), 0700);  // EEXIST is the usual answer
-  return cache;
 }
 
 }  // namespace
@@ -125,25 +97,9 @@ std::string PrivateUserDirectory(const std::string& base) {
   try {
     return EnsurePrivateDirectory(usual);
   } catch (const EOSError& refused) {
-    // Anyone may make that name in a shared directory first. Both ends of a rendezvous
-    // look in the same order, so they meet in the same fallback.
-    std::vector<std::string> tried;
-    for (const std::string& parent : {OwnRuntimeDir(), OwnCacheDir()}) {
-      if (parent.empty()) continue;
-      tried.push_back(WithSlash(parent) + "veskmath");
-      try {
-        return EnsurePrivateDirectory(tried.back());
-      } catch (const EOSError&) {
-      }
-    }
-    std::string others;
-    for (const std::string& t : tried) others += (others.empty() ? "" : ", ") + ("\"" + t + "\"");
-    throw EOSError(refused.Message() + "; " +
-                       (others.empty() ? std::string("no other private directory is known")
-                                       : "nor could " + others + " be used") +
-                       ". Remove \"" + usual +
-                       "\" (or have its owner remove it), or set TMPDIR and XDG_RUNTIME_DIR to "
-                       "directories of your own",
+    // Anyone may make that name in a shared directory first: say what to do about it.
+    throw EOSError(refused.Message() + ". Remove \"" + usual +
+                       "\" (or have its owner remove it), or set TMPDIR to a directory of your own",
                    refused.ErrorCode());
   }
 }
@@ -154,21 +110,13 @@ std::string TempPath() {
 }
 
 std::string ModuleFileName() {
-  std::string path(256, '\0');
-  for (;;) {
-    const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
-    if (n < 0) {
-      const int error = errno;
-      throw EOSError(
-          std::string("Cannot read the executable's path: ") + base::SystemErrorText(error),
-          ErrorFromErrno(error));
-    }
-    if (static_cast<std::size_t>(n) < path.size()) {
-      path.resize(static_cast<std::size_t>(n));
-      return path;
-    }
-    path.resize(path.size() * 2);  // may have been cut: try again with more room
+  std::error_code error;
+  const std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) {
+    throw EOSError("Cannot read the executable's path: " + base::SystemErrorText(error.value()),
+                   ErrorFromErrno(error.value()));
   }
+  return path.string();
 }
 
 namespace {

@@ -1,9 +1,9 @@
-// File-system services: the user's temporary directory, the per-user runtime directory for
-// rendezvous files, and the executable's own path.
+// File-system services: the user's temporary directory, the executable's own path, and
+// locks on the user's state.
 //
 // The temporary directory is $TMPDIR when it is set and not empty, with "/" appended when
 // it lacks one; it is taken as the user chose it. Otherwise it is a private directory
-// /tmp/veskmath-<uid>/ (or a fallback, see PrivateUserDirectory), not /tmp itself: the
+// /tmp/veskmath-<uid>/, not /tmp itself: the
 // converter keeps the user's definitions there ("log.txt"), and in a world-writable
 // directory another user could read that file or plant a link in its place. The private directory
 // is created with mode 0700 when missing, and refused when it is a symbolic link, not a directory,
@@ -32,9 +32,8 @@ std::string TempPath();
 std::string EnsurePrivateDirectory(const std::string& path);
 
 // The private directory "<base>/veskmath-<uid>/" (made as EnsurePrivateDirectory makes it).
-// When that name is refused (another user may have made it first), the first of
-// $XDG_RUNTIME_DIR/veskmath/ (a directory of this user) and ~/.cache/veskmath/ that can be
-// used instead. Throws EOSError naming the refused path and what to do when none can.
+// Throws EOSError naming the refused path and what to do (another user may have made it
+// first).
 std::string PrivateUserDirectory(const std::string& base = "/tmp");
 
 // The full path of the running executable (/proc/self/exe). Throws EOSError.

@@ -43,7 +43,6 @@ enum TPosition {
 
 enum TCloseAction { caNone, caHide, caFree, caMinimize };
 
-inline constexpr BYTE ANSI_CHARSET = 0;
 inline constexpr BYTE DEFAULT_CHARSET = 1;
 inline constexpr BYTE SHIFTJIS_CHARSET = 128;
 
@@ -122,11 +121,8 @@ inline constexpr UINT MB_ICONERROR = 0x0010;
 inline constexpr UINT MB_ICONQUESTION = 0x0020;
 inline constexpr UINT MB_ICONWARNING = 0x0030;
 inline constexpr UINT MB_ICONINFORMATION = 0x0040;
-inline constexpr UINT MB_DEFBUTTON1 = 0x0000;
 inline constexpr UINT MB_DEFBUTTON2 = 0x0100;
 inline constexpr UINT MB_DEFBUTTON3 = 0x0200;
-inline constexpr UINT MB_APPLMODAL = 0x0000;
-inline constexpr UINT MB_SYSTEMMODAL = 0x1000;
 inline constexpr UINT MB_TASKMODAL = 0x2000;
 
 inline constexpr int IDOK = 1;

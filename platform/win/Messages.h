@@ -42,8 +42,6 @@ struct MSG {
   DWORD time = 0;  // milliseconds on the monotonic clock, when posted
 };
 
-inline constexpr UINT WM_NULL = 0x0000;
-inline constexpr UINT WM_DESTROY = 0x0002;
 inline constexpr UINT WM_CLOSE = 0x0010;
 inline constexpr UINT WM_QUIT = 0x0012;
 inline constexpr UINT WM_USER = 0x0400;

@@ -1,9 +1,12 @@
 // GUID text forms, BSTR helpers, VARIANT coercion and the per-thread error information.
 #include "platform/win/OleTypes.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
-#include <limits>
 #include <mutex>
+
+#include "platform/win/CodePage.h"
 
 namespace veskmath::win {
 
@@ -17,20 +20,6 @@ std::string GUIDToString(REFGUID guid) {
                 guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5],
                 guid.Data4[6], guid.Data4[7]);
   return text;
-}
-
-std::size_t GUIDHash::operator()(const GUID& g) const noexcept {
-  // FNV-1a over the 16 bytes.
-  std::uint64_t h = 0xCBF29CE484222325ull;
-  auto mix = [&h](std::uint64_t byte) {
-    h ^= byte;
-    h *= 0x100000001B3ull;
-  };
-  for (int i = 0; i < 4; ++i) mix((g.Data1 >> (8 * i)) & 0xFF);
-  for (int i = 0; i < 2; ++i) mix((g.Data2 >> (8 * i)) & 0xFF);
-  for (int i = 0; i < 2; ++i) mix((g.Data3 >> (8 * i)) & 0xFF);
-  for (const std::uint8_t b : g.Data4) mix(b);
-  return static_cast<std::size_t>(h);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -50,51 +39,20 @@ HRESULT VariantClear(VARIANT* v) {
   return S_OK;
 }
 
-HRESULT VariantCopy(VARIANT* dest, const VARIANT* source) {
-  if (dest == nullptr || source == nullptr) return E_INVALIDARG;
-  if (dest != source) *dest = *source;
-  return S_OK;
-}
-
 namespace {
-
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
 // "  -42 " -> -42; "4x", "", "+" -> type mismatch; "99999999999" -> overflow.
 HRESULT ReadI4(std::u16string_view text, std::int32_t& value) {
-  std::size_t i = 0;
-  while (i < text.size() && IsBlank(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
-  const std::size_t digitsStart = i;
-  std::int64_t magnitude = 0;
-  bool overflow = false;
-  for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
-    magnitude = magnitude * 10 + (text[i] - u'0');
-    if (magnitude > (std::int64_t{1} << 32)) {
-      overflow = true;
-      magnitude = std::int64_t{1} << 32;  // keep reading digits without growing further
-    }
+  const std::string utf8 = WideToUtf8(text);
+  std::string_view number(utf8);
+  number.remove_prefix(std::min(number.find_first_not_of(" \t"), number.size()));
+  number = number.substr(0, number.find_last_not_of(" \t") + 1);
+  if (number.starts_with('+') && !number.substr(1).starts_with('-')) number.remove_prefix(1);
+  const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+  if (end != number.data() + number.size() || error == std::errc::invalid_argument) {
+    return DISP_E_TYPEMISMATCH;
   }
-  if (i == digitsStart) return DISP_E_TYPEMISMATCH;
-  while (i < text.size() && IsBlank(text[i])) ++i;
-  if (i != text.size()) return DISP_E_TYPEMISMATCH;
-  const std::int64_t signedValue = negative ? -magnitude : magnitude;
-  if (overflow || signedValue < std::numeric_limits<std::int32_t>::min() ||
-      signedValue > std::numeric_limits<std::int32_t>::max()) {
-    return DISP_E_OVERFLOW;
-  }
-  value = static_cast<std::int32_t>(signedValue);
-  return S_OK;
-}
-
-bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
+  return error == std::errc::result_out_of_range ? DISP_E_OVERFLOW : S_OK;
 }
 
 bool IsKnownType(VARTYPE vt) {
@@ -156,10 +114,11 @@ HRESULT VariantChangeType(VARIANT* dest, const VARIANT* source, WORD /*flags*/, 
         break;
       case VT_BSTR: {
         const std::u16string_view text = source->bstrVal.View();
+        const std::string utf8 = WideToUtf8(text);
         std::int32_t number = 0;
-        if (EqualsIgnoringAsciiCase(text, u"True")) {
+        if (rtl::SameText(utf8, "True")) {
           result.boolVal = VARIANT_TRUE;
-        } else if (EqualsIgnoringAsciiCase(text, u"False")) {
+        } else if (rtl::SameText(utf8, "False")) {
           result.boolVal = VARIANT_FALSE;
         } else {
           const HRESULT hr = ReadI4(text, number);

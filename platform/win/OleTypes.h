@@ -31,7 +31,6 @@ constexpr HRESULT MakeHResult(std::uint32_t bits) { return static_cast<HRESULT>(
 
 inline constexpr HRESULT S_OK = 0;
 inline constexpr HRESULT S_FALSE = 1;
-inline constexpr HRESULT E_NOTIMPL = MakeHResult(0x80004001);
 inline constexpr HRESULT E_NOINTERFACE = MakeHResult(0x80004002);
 inline constexpr HRESULT E_POINTER = MakeHResult(0x80004003);
 inline constexpr HRESULT E_FAIL = MakeHResult(0x80004005);
@@ -49,7 +48,6 @@ inline constexpr HRESULT DISP_E_EXCEPTION = MakeHResult(0x80020009);
 inline constexpr HRESULT DISP_E_OVERFLOW = MakeHResult(0x8002000A);
 inline constexpr HRESULT DISP_E_BADPARAMCOUNT = MakeHResult(0x8002000E);
 inline constexpr HRESULT CLASS_E_NOAGGREGATION = MakeHResult(0x80040110);
-inline constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = MakeHResult(0x80040111);
 inline constexpr HRESULT REGDB_E_CLASSNOTREG = MakeHResult(0x80040154);
 inline constexpr HRESULT CO_E_CLASSSTRING = MakeHResult(0x800401F3);
 inline constexpr HRESULT CO_E_SERVER_EXEC_FAILURE = MakeHResult(0x80080005);
@@ -129,10 +127,6 @@ consteval GUID GuidLiteral(std::string_view text) {
 // The registry form with braces and upper-case hex digits, as the operating system's
 // CLSID-to-string conversion writes it.
 std::string GUIDToString(REFGUID guid);
-
-struct GUIDHash {
-  std::size_t operator()(const GUID& g) const noexcept;
-};
 
 inline constexpr GUID GUID_NULL{};
 
@@ -344,7 +338,6 @@ enum VARENUM : VARTYPE {
 };
 
 inline constexpr DISPID DISPID_UNKNOWN = -1;
-inline constexpr DISPID DISPID_VALUE = 0;
 inline constexpr DISPID DISPID_PROPERTYPUT = -3;
 
 inline constexpr WORD DISPATCH_METHOD = 1;
@@ -362,7 +355,6 @@ struct VARIANT {
 };
 
 HRESULT VariantClear(VARIANT* v);
-HRESULT VariantCopy(VARIANT* dest, const VARIANT* source);
 // Coerces among VT_EMPTY, VT_I4, VT_BSTR and VT_BOOL the way automation does for argument
 // passing: "42" -> 42, 1 -> VARIANT_TRUE, VT_EMPTY -> 0 / "" / false. Texts that do not read
 // as numbers give DISP_E_TYPEMISMATCH, numbers beyond 32 bits DISP_E_OVERFLOW; VT_NULL and
@@ -454,8 +446,6 @@ class ISupportErrorInfo : public IUnknown {
 };
 
 inline constexpr IID IID_IErrorInfo = IErrorInfo::kIid;
-inline constexpr IID IID_ICreateErrorInfo = ICreateErrorInfo::kIid;
-inline constexpr IID IID_ISupportErrorInfo = ISupportErrorInfo::kIid;
 
 // A new, empty error object (its reference goes to the caller); it also answers IErrorInfo.
 HRESULT CreateErrorInfo(ICreateErrorInfo** result);

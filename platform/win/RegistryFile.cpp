@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -41,13 +42,6 @@ std::string KeyPathFault(const std::vector<std::string>& names) {
     return rtl::Format("a key path of %zu bytes (at most %zu)", length, kMaxKeyPathLength);
   }
   return "";
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (rtl::LowerChar(a[i]) != rtl::LowerChar(b[i])) return false;
-  return true;
 }
 
 // CR, LF and NUL cannot be written in the file layout.
@@ -147,9 +141,9 @@ class Parser {
     const size_t slash = inner.find('\\');
     const std::string_view rootName = inner.substr(0, slash);
     RegKeyNode* node;
-    if (SameName(rootName, kClassesRootName)) {
+    if (rtl::SameText(rootName, kClassesRootName)) {
       node = &tree.classesRoot;
-    } else if (SameName(rootName, kLocalMachineName)) {
+    } else if (rtl::SameText(rootName, kLocalMachineName)) {
       node = &tree.localMachine;
     } else {
       Fail("unknown root key '" + Excerpt(rootName) + "'");
@@ -209,23 +203,15 @@ class Parser {
       pos = 0;
       value = RegValue::String(Quoted(data, pos));
       if (pos != data.size()) Fail("unexpected text after the closing '\"'");
-    } else if (data.size() > 6 && SameName(data.substr(0, 6), "dword:")) {
+    } else if (data.size() > 6 && rtl::SameText(data.substr(0, 6), "dword:")) {
       // dword:0000000a; 1 to 8 hexadecimal digits
       const std::string_view digits = data.substr(6);
-      uint32_t n = 0;
       if (digits.size() > 8) Fail("a dword value with more than 8 digits");
-      for (char c : digits) {
-        int d;
-        if (c >= '0' && c <= '9') {
-          d = c - '0';
-        } else if (c >= 'a' && c <= 'f') {
-          d = c - 'a' + 10;
-        } else if (c >= 'A' && c <= 'F') {
-          d = c - 'A' + 10;
-        } else {
-          Fail("a dword value with a non-hexadecimal digit '" + Excerpt(digits) + "'");
-        }
-        n = n * 16 + static_cast<uint32_t>(d);
+      uint32_t n = 0;
+      const auto [end, error] =
+          std::from_chars(digits.data(), digits.data() + digits.size(), n, 16);
+      if (error != std::errc() || end != digits.data() + digits.size()) {
+        Fail("a dword value with a non-hexadecimal digit '" + Excerpt(digits) + "'");
       }
       value = RegValue::DWord(n);
     } else if (data == "-") {
@@ -436,7 +422,7 @@ RegKeyNode* RegKeyNode::FindSubkey(std::string_view subName) const {
 
 const RegValue* RegKeyNode::FindValue(std::string_view valueName) const {
   for (const auto& [valueKey, value] : values)
-    if (SameName(valueKey, valueName)) return &value;
+    if (rtl::SameText(valueKey, valueName)) return &value;
   return nullptr;
 }
 
@@ -826,7 +812,7 @@ bool RegistryFile::SetValue(HKEY root, std::string_view path, std::string_view n
     RegKeyNode* key = Walk(tree, root, path);
     if (!key) return false;
     for (auto& [existing, old] : key->values) {
-      if (SameName(existing, name)) {
+      if (rtl::SameText(existing, name)) {
         changed = !(old == value);
         old = value;
         return true;
@@ -844,7 +830,7 @@ bool RegistryFile::DeleteValue(HKEY root, std::string_view path, std::string_vie
     RegKeyNode* key = Walk(tree, root, path);
     if (!key) return false;
     for (auto it = key->values.begin(); it != key->values.end(); ++it) {
-      if (SameName(it->first, name)) {
+      if (rtl::SameText(it->first, name)) {
         key->values.erase(it);
         changed = true;
         return true;

@@ -19,8 +19,6 @@ namespace veskmath::win {
 // meaning), else one of the error numbers below.
 using HINSTANCE = std::intptr_t;
 
-inline constexpr int SW_HIDE = 0;
-inline constexpr int SW_SHOWNORMAL = 1;
 inline constexpr int SW_SHOW = 5;
 
 inline constexpr HINSTANCE SE_ERR_FNF = 2;           // the program file does not exist

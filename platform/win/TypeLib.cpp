@@ -26,16 +26,9 @@ const TParamDesc* TFuncDesc::Retval() const {
 
 namespace {
 
-char16_t FoldAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? c + (u'a' - u'A') : c; }
-
 // Automation names compare without regard to case ("count" finds "Count").
 bool SameName(std::u16string_view a, std::string_view utf8) {
-  const std::u16string b = Utf8ToWide(utf8);
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  }
-  return true;
+  return rtl::SameText(WideToUtf8(a), utf8);
 }
 
 // Copies the calling thread's error information into `excepInfo` and puts it back, so that
@@ -132,12 +125,7 @@ HRESULT DispInvoke(const TInterfaceDesc& itf, const TMemberHandler& handler, DIS
     if (!param.IsIn()) continue;
     const UINT index = static_cast<UINT>(inCount - 1 - i);
     const VARIANT& source = p.rgvarg[index];
-    HRESULT hr = S_OK;
-    if (param.type == VT_VARIANT) {
-      hr = VariantCopy(&args[i], &source);
-    } else {
-      hr = VariantChangeType(&args[i], &source, 0, param.type);
-    }
+    const HRESULT hr = VariantChangeType(&args[i], &source, 0, param.type);
     if (FAILED(hr)) {
       if (argErr) *argErr = index;
       return hr;

@@ -36,13 +36,9 @@
 namespace veskmath::win {
 
 // Parameter flags (IDL attributes in, out, retval).
-inline constexpr WORD PARAMFLAG_NONE = 0;
 inline constexpr WORD PARAMFLAG_FIN = 1;
 inline constexpr WORD PARAMFLAG_FOUT = 2;
 inline constexpr WORD PARAMFLAG_FRETVAL = 8;
-
-// A parameter of type VT_VARIANT takes any argument unconverted.
-inline constexpr VARTYPE VT_VARIANT = 12;
 
 enum class TInvokeKind : WORD {
   Method = DISPATCH_METHOD,

@@ -60,11 +60,6 @@ TEST(OleTypesGuid, RejectsAnythingButTheBracedForm) {
   for (const char* text : bad) EXPECT_FALSE(ParseGUID(std::string_view(text))) << text;
 }
 
-TEST(OleTypesGuid, CompileTimeLiteralsAndHash) {
-  static_assert(GuidLiteral("{00000000-0000-0000-C000-000000000046}").Data4[0] == 0xC0);
-  EXPECT_NE(GUIDHash()(IID_IUnknown), GUIDHash()(IID_IDispatch));
-}
-
 // ---- BSTR
 
 TEST(OleTypesBstr, NullAndEmptyAreDifferentValuesOfLengthZero) {
