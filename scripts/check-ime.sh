@@ -22,82 +22,21 @@
 # (CI) they are installed with apt-get. Exit status 0 when the window read "1+2= 3".
 set -euo pipefail
 
-src=$(cd "$(dirname "$0")/.." && pwd)
-build=""
-shot=""
-delay=0.05
-display=""
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --watch) delay=0.4 ;;
-    --display) shift; display=$1 ;;
-    --screenshot) shift; shot=$1 ;;
-    -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    -*) echo "check-ime: unknown option $1" >&2; exit 2 ;;
-    *) build=$1 ;;
-  esac
-  shift
-done
-build=$(cd "${build:-$src/build/release}" 2>/dev/null && pwd) ||
-  { echo "check-ime: no build tree (cmake --preset release first)" >&2; exit 2; }
-work=$build/check-ime
-shot=${shot:-$work/candidate.png}
+check=check-ime help_lines=19
+# shellcheck source-path=SCRIPTDIR
+. "$(dirname "$0")/lib/host-check.sh"
+host_check_options "$@"
 
-fail() { echo "check-ime: FAILED: $*" >&2; exit 1; }
-say() { echo "== check-ime: $*"; }
-
-# --- What the check needs.
+# --- What the check needs beyond what every host's check needs.
 need=()
-command -v apt-get >/dev/null 2>&1 && [ "$(id -u)" = 0 ] ||
-  { echo "check-ime: run it as root on a Debian system: it installs the packages" >&2; exit 2; }
-locale -a 2>/dev/null | grep -qix 'ja_JP.utf8' || command -v localedef >/dev/null 2>&1 || need+=(locales)
-command -v cpack >/dev/null 2>&1 || need+=(cmake)
-# The Japanese texts in the screenshot.
-fc-list :lang=ja 2>/dev/null | grep -q . || need+=(fonts-ipafont-gothic)
-[ -n "$display" ] || command -v Xvfb >/dev/null 2>&1 || need+=(xvfb)
-command -v xdotool >/dev/null 2>&1 || need+=(xdotool)
-command -v import >/dev/null 2>&1 || need+=(imagemagick)
-command -v dbus-daemon >/dev/null 2>&1 || need+=(dbus)
 command -v fcitx5 >/dev/null 2>&1 || need+=(fcitx5)
-command -v zenity >/dev/null 2>&1 || need+=(zenity)
 ls /usr/lib/*/gtk-3.0/3.0.0/immodules/im-fcitx5.so >/dev/null 2>&1 || need+=(fcitx5-frontend-gtk3)
-if [ ${#need[@]} -gt 0 ]; then
-  if [ "${VESKMATH_INSTALL:-0}" = 1 ] && [ "$(id -u)" = 0 ]; then
-    say "installing ${need[*]}"
-    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
-  else
-    echo "check-ime: missing programs. Install them with:" >&2
-    echo "  sudo apt-get install ${need[*]}" >&2
-    exit 1
-  fi
-fi
+host_check_prerequisites "${need[@]}"
 
 # --- The packages, installed as a user installs them.
-say "build the packages"
-cmake --build "$build" >/dev/null || fail "build"
-rm -rf "$work"
+host_check_install fcitx5-veskmath "Fcitx5 add-on (Fcitx5's development packages missing?)"
 mkdir -p "$work/home"
-(cd "$build" && rm -rf packages && cpack -G DEB >"$work/cpack.log" 2>&1) ||
-  { cat "$work/cpack.log" >&2; fail "cpack -G DEB"; }
-debs=("$build"/packages/veskmath_*.deb "$build"/packages/fcitx5-veskmath_*.deb)
-[ -e "${debs[1]}" ] || fail "the build has no Fcitx5 add-on (Fcitx5's development packages missing?)"
-say "install ${debs[*]##*/}"
-DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq fcitx5-veskmath veskmath >/dev/null 2>&1 || true
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${debs[@]}" >"$work/apt.log" 2>&1 ||
-  { cat "$work/apt.log" >&2; fail "apt-get install"; }
-installed_files=$(dpkg -L veskmath fcitx5-veskmath | sort -u)
-purged=0
-purge() {
-  [ "$purged" = 1 ] && return
-  purged=1
-  DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq fcitx5-veskmath veskmath >/dev/null 2>&1
-}
-
-# The Japanese locale the user works in.
-if ! locale -a | grep -qix 'ja_JP.utf8'; then
-  say "generate the locale ja_JP.UTF-8"
-  localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 || fail "localedef ja_JP.UTF-8"
-fi
+host_check_locale
 
 # A fresh user: nothing but a home folder; sockets and temporary files in a short scratch
 # folder (a socket's path must fit in 107 bytes).
@@ -123,18 +62,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if [ -z "$display" ]; then
-  for n in $(seq 90 120); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=:$n; break; }
-  done
-  [ -n "$display" ] || fail "no free X display number"
-  say "Xvfb on $display"
-  Xvfb "$display" -screen 0 640x360x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-  pids+=($!)
-fi
+host_check_display
 export DISPLAY=$display
-for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
-xdotool getdisplaygeometry >/dev/null 2>&1 || fail "no X display $display (see $work/xvfb.log)"
 
 eval "$(dbus-daemon --session --fork --print-address=1 --print-pid=1 |
         { read -r address; read -r pid; echo "export DBUS_SESSION_BUS_ADDRESS='$address'; bus_pid=$pid"; })"
@@ -191,10 +120,5 @@ if [ "$text" != "1+2= 3" ]; then
 fi
 say "the window reads '$text'; screenshot: $shot"
 
-say "purge the packages"
-purge
-left=$(while read -r f; do if [ -f "$f" ] || [ -L "$f" ]; then echo "$f"; fi; done <<<"$installed_files")
-[ -z "$left" ] || fail "files left after purging: $left"
-[ -z "$(dpkg-query -W -f='${Status}' veskmath fcitx5-veskmath 2>/dev/null)" ] ||
-  fail "the packages are still known to dpkg after purging"
+host_check_purged
 echo "check-ime: passed"
