@@ -18,6 +18,7 @@
 
 #include "AddonHarness.h"
 #include "platform/win/Automation.h"
+#include "support/HostKeySequences.h"
 
 namespace veskmath::fcitx5 {
 namespace {
@@ -28,13 +29,7 @@ using Texts = std::vector<std::string>;
 
 const std::string kTrigger = "Control+Alt+M";
 
-struct TCommitCase {
-  const char* Name;
-  std::vector<const char*> Input;  // texts typed, or key names between < and >
-  Texts Commits;
-};
-
-std::ostream& operator<<(std::ostream& out, const TCommitCase& c) { return out << c.Name; }
+using test_support::TCommitCase;
 
 class AddonCommits : public ::testing::TestWithParam<TCommitCase> {};
 
@@ -57,23 +52,8 @@ TEST_P(AddonCommits, KeySequenceCommitsExactly) {
   EXPECT_EQ(h.ImKeys, Texts{kTrigger});  // offered first, unused; nothing of math mode
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sequences, AddonCommits,
-    ::testing::Values(
-        TCommitCase{"Echo", {"1+2=", "<Return>"}, {"1+2= 3"}},
-        // The width it was typed in first.
-        TCommitCase{"FullWidth", {"１＋２＝", "<Return>"}, {"１＋２＝　３"}},
-        TCommitCase{"EditInTheMiddle",
-                    {"1+3=", "<Left>", "<Left>", "<BackSpace>", "-", "<Return>"},
-                    {"1-3= -2"}},
-        TCommitCase{"HomeDeleteEnd",
-                    {"1+3", "<Home>", "<Delete>", "2", "<End>", "=", "<Return>"},
-                    {"2+3= 5"}},
-        TCommitCase{"Function", {"sin(pi/6)", "<KP_Enter>"}, {"0.5"}},
-        TCommitCase{"BackSpaceEdits", {"1+3", "<BackSpace>", "2=", "<Return>"}, {"1+2= 3"}},
-        TCommitCase{"EscapeCommitsNothing", {"1+2", "<Escape>"}, {}},
-        TCommitCase{"BackSpaceOnEmptyLeaves", {"1", "<BackSpace>", "<BackSpace>"}, {}}),
-    [](const auto& caseInfo) { return std::string(caseInfo.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Sequences, AddonCommits, ::testing::ValuesIn(test_support::kCommitCases),
+                         [](const auto& caseInfo) { return std::string(caseInfo.param.Name); });
 
 TEST(Addon, CandidateIsLiveAndAFailedAnswerCommitsNothing) {
   THarness h;
