@@ -12,27 +12,20 @@
 //               through IBus alone, no call to the server, for comparison.
 //
 // Every candidate is checked against the expected text before its time counts.
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 #include "../tests/ibus/IBusHarness.h"
+#include "LatencyStats.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using veskmath::bench::Clock;
+using veskmath::bench::Ms;
+using veskmath::bench::Percentile;
 using veskmath::ibus::testing::THarness;
 using veskmath::ibus::testing::TStep;
-
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-double Percentile(std::vector<double> values, double p) {
-  std::sort(values.begin(), values.end());
-  const std::size_t at = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
-  return values[at];
-}
 
 }  // namespace
 
@@ -103,9 +96,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("first key, no server running: %.2f ms (switch and key to the candidate)\n", first);
-  std::printf("running server, %zu keys: median %.3f ms, 99th percentile %.3f ms, max %.3f ms\n",
-              running.size(), Percentile(running, 0.5), Percentile(running, 0.99),
-              *std::max_element(running.begin(), running.end()));
+  veskmath::bench::PrintRunningServer(running);
   std::printf("IBus alone (cursor keys, no server call): median %.3f ms, 99th percentile %.3f ms\n",
               Percentile(cursor, 0.5), Percentile(cursor, 0.99));
   return 0;
