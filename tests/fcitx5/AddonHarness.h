@@ -31,15 +31,16 @@
 #include <vector>
 
 #include "../server/ServerProcessUtil.h"
+#include "../support/HostSteps.h"
 #include "contract/VeskMathTypes.h"
 #include "platform/win/RegistryFile.h"
 
 namespace veskmath::fcitx5::testing {
 
 // One step of a run: true when done; a step answering false is asked again a moment later.
-using TStep = std::function<bool()>;
+using test_support::TStep;
 
-class THarness {
+class THarness : public test_support::THostSteps<THarness> {
  public:
   THarness() {
     fcitx::setupTestingEnvironment(VESKMATH_FCITX5_BUILD_DIR, {VESKMATH_FCITX5_BUILD_DIR},
@@ -108,27 +109,6 @@ class THarness {
       return true;
     };
   }
-  TStep Until(std::function<bool()> done) { return done; }
-  TStep Do(std::function<void()> action) {
-    return [action] {
-      action();
-      return true;
-    };
-  }
-  TStep Pause(double seconds) {
-    auto until = std::make_shared<std::chrono::steady_clock::time_point>();
-    return [until, seconds] {
-      const auto now = std::chrono::steady_clock::now();
-      if (*until == std::chrono::steady_clock::time_point()) {
-        *until = now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                           std::chrono::duration<double>(seconds));
-      }
-      return now >= *until;
-    };
-  }
-  TStep UntilCandidate(std::string text) {
-    return [this, text] { return Candidate() == text; };
-  }
 
   // What the input context shows now.
   std::string Candidate() {
@@ -147,18 +127,6 @@ class THarness {
     const fcitx::InputPanel& panel = Ic()->inputPanel();
     return panel.clientPreedit().empty() ? panel.preedit().cursor()
                                          : panel.clientPreedit().cursor();
-  }
-  // An auxiliary text with `part` shown since the step began (Fcitx5's own notice may have
-  // replaced it since).
-  TStep UntilAux(std::string part) {
-    auto from = std::make_shared<std::size_t>(std::string::npos);
-    return [this, part, from] {
-      if (*from == std::string::npos) *from = Auxes.size();
-      for (std::size_t i = *from; i < Auxes.size(); ++i) {
-        if (Auxes[i].find(part) != std::string::npos) return true;
-      }
-      return Aux().find(part) != std::string::npos;
-    };
   }
   std::string Preedit() {
     const fcitx::InputPanel& panel = Ic()->inputPanel();

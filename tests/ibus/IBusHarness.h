@@ -13,6 +13,7 @@
 
 // The platform layer first: its TRUE and FALSE are constants that GLib's macros would break.
 #include "../server/ServerProcessUtil.h"
+#include "../support/HostSteps.h"
 #include "contract/VeskMathTypes.h"
 #include "platform/win/RegistryFile.h"
 // clang-format off
@@ -28,12 +29,12 @@
 namespace veskmath::ibus::testing {
 
 // One step of a run: true when done; a step answering false is asked again a moment later.
-using TStep = std::function<bool()>;
+using test_support::TStep;
 
 // The engine the user comes from, as a Mozc user comes from Mozc.
 inline const std::string kPreviousEngine = "xkb:us::eng";
 
-class THarness {
+class THarness : public test_support::THostSteps<THarness> {
  public:
   THarness() {
     const std::string root = FScratch.Root();
@@ -171,38 +172,6 @@ class THarness {
         Send(ibus_unicode_to_keyval(g_utf8_get_char(at)), 0);
       }
       return true;
-    };
-  }
-  TStep Until(std::function<bool()> done) { return done; }
-  TStep Do(std::function<void()> action) {
-    return [action] {
-      action();
-      return true;
-    };
-  }
-  TStep Pause(double seconds) {
-    auto until = std::make_shared<std::chrono::steady_clock::time_point>();
-    return [until, seconds] {
-      const auto now = std::chrono::steady_clock::now();
-      if (*until == std::chrono::steady_clock::time_point()) {
-        *until = now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                           std::chrono::duration<double>(seconds));
-      }
-      return now >= *until;
-    };
-  }
-  TStep UntilCandidate(std::string text) {
-    return [this, text] { return Candidate() == text; };
-  }
-  // An auxiliary text with `part` shown since the step began.
-  TStep UntilAux(std::string part) {
-    auto from = std::make_shared<std::size_t>(std::string::npos);
-    return [this, part, from] {
-      if (*from == std::string::npos) *from = Auxes.size();
-      for (std::size_t i = *from; i < Auxes.size(); ++i) {
-        if (Auxes[i].find(part) != std::string::npos) return true;
-      }
-      return Aux().find(part) != std::string::npos;
     };
   }
   TStep UntilEngine(std::string name) {
