@@ -55,18 +55,7 @@ class THarness : public test_support::THostSteps<THarness> {
   ~THarness() { FInstance.reset(); }
 
   // The plug-in registered and in the host's list; false when registering failed.
-  bool Install() {
-    server::testing::TChild child(VESKMATH_VESKMATH_PATH, {"/regserver"}, FScratch.Root(),
-                                  "regserver");
-    child.CloseInput();
-    if (child.Wait(60) != 0) return false;
-    win::RegistryFile file(FScratch.Registry());
-    const std::string entry = "SOFTWARE\\Orbanel\\Vesk\\01";
-    file.CreateKey(win::HKEY_LOCAL_MACHINE, entry);
-    file.SetValue(win::HKEY_LOCAL_MACHINE, entry, "ID",
-                  win::RegValue::String(server::kVeskMathProgID));
-    return true;
-  }
+  bool Install() { return FScratch.Install(VESKMATH_VESKMATH_PATH); }
 
   // Runs the steps in order on the event loop; false when they did not all finish within
   // `seconds` (the run stops there).

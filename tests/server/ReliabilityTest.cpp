@@ -144,13 +144,7 @@ class ReliabilityProcess : public ::testing::Test {
     r.Err = child.Err();
     return r;
   }
-  void Installed() {
-    ASSERT_EQ(Run(VESKMATH_VESKMATH_PATH, {"/regserver"}).Status, 0);
-    win::RegistryFile file(scratch.Registry());
-    file.CreateKey(HKEY_LOCAL_MACHINE, kEntryKey + "\\01");
-    file.SetValue(HKEY_LOCAL_MACHINE, kEntryKey + "\\01", "ID",
-                  win::RegValue::String(kVeskMathProgID));
-  }
+  void Installed() { ASSERT_TRUE(scratch.Install(VESKMATH_VESKMATH_PATH)); }
   // The process that serves the class now, as the bus knows it.
   static pid_t ServerPid() { return test_support::TPrivateBus::OwnerPid("VeskMath.FuVeskMath"); }
 

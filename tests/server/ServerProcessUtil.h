@@ -24,6 +24,7 @@
 
 #include "../support/PrivateBus.h"
 #include "ServerTestUtil.h"
+#include "contract/VeskMathTypes.h"
 #include "platform/win/RegistryFile.h"
 
 namespace veskmath::server::testing {
@@ -80,6 +81,19 @@ class TScratch {
   std::string Registry() const { return FRoot + "/registry.reg"; }
   std::string History() const { return FRoot + "/tmp/log.txt"; }
   const test_support::TPrivateBus& Bus() const { return *FBus; }
+  // Registers the class with `program`'s own /regserver, in this environment, and lists the
+  // plug-in first in the host's list, as an installed host finds it. False when registering
+  // failed.
+  bool Install(const std::string& program) const {
+    TChild child(program, {"/regserver"}, FRoot, "regserver");
+    child.CloseInput();
+    if (child.Wait(60) != 0) return false;
+    win::RegistryFile file(Registry());
+    const std::string entry = std::string(kVeskHostKey) + "\\" + HostEntryName(1);
+    file.CreateKey(win::HKEY_LOCAL_MACHINE, entry);
+    file.SetValue(win::HKEY_LOCAL_MACHINE, entry, "ID", win::RegValue::String(kVeskMathProgID));
+    return true;
+  }
   // Whether a process serves the class on the bus now.
   static bool Serving() { return test_support::TPrivateBus::HasOwner("VeskMath.FuVeskMath"); }
 

@@ -111,10 +111,7 @@ class VeskMathProcess : public ::testing::Test {
 
   // The state after "veskmath /regserver" and Install, written directly.
   void Installed(const std::string& program = VESKMATH_VESKMATH_PATH) {
-    ASSERT_EQ(Run(program, {"/regserver"}).Status, 0);
-    win::RegistryFile file(scratch.Registry());
-    file.CreateKey(HKEY_LOCAL_MACHINE, kEntry01);
-    file.SetValue(HKEY_LOCAL_MACHINE, kEntry01, "ID", win::RegValue::String(kVeskMathProgID));
+    ASSERT_TRUE(scratch.Install(program));
   }
 
   static bool Serving() { return TScratch::Serving(); }
