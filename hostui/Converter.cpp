@@ -271,11 +271,18 @@ void TConverter::Stage() {
         return;
       }
       if (IsFailedAnswer(FAnswer.Result)) {
-        // Why, in the server's words; without them the answer stands as it is.
+        // The "?" is shown at once; why, in the server's words, follows in a second delivery
+        // (without them the answer stands as it is).
+        if (FCurrent->Deliver) FCurrent->Deliver(FAnswer);
         Call({FServer, kClassPath, kDiagnosticsInterface, server::kFailureReasonMember,
               host::AsciiOperators(request.Notation), std::nullopt, 's'},
              [this](const TBusReply& reply) {
-               if (!reply.Error) FAnswer.Detail = reply.Value;
+               if (reply.Error || reply.Value.empty()) {
+                 FCurrent.reset();  // the first delivery said all there is
+                 Next();
+                 return;
+               }
+               FAnswer.Detail = reply.Value;
                Finish(std::move(FAnswer));
              });
         return;

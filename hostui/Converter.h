@@ -6,8 +6,8 @@
 // destroying the converter cancels what is in flight. Only the contract of the class (its
 // identifiers and names) is linked, never the engine.
 //
-// The bus itself is the host framework's (Fcitx5's dbus module, GDBus for IBus): a host
-// hands in a TBusTransport that makes the calls on its event loop.
+// The bus itself is the host framework's (Fcitx5's dbus module; for IBus, sd-bus on the engine's
+// GLib loop): a host hands in a TBusTransport that makes the calls on its event loop.
 #pragma once
 
 #include <chrono>
@@ -51,6 +51,8 @@ struct TRequest {
   TRequestKind Kind = TRequestKind::Preview;
   std::uint64_t Client = 0;  // whose previews replace each other (an input context)
   std::string Notation;      // UTF-8
+  // Called once with the answer; a "?" is handed over at once and then, when the server
+  // says why, a second time with the reason in Detail.
   std::function<void(TAnswer)> Deliver;
 };
 

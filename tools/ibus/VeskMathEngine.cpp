@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "GioBus.h"
 #include "PluginSetup.h"
+#include "SdBus.h"
 #include "hostui/Converter.h"
 #include "hostui/MathSession.h"
 
@@ -100,19 +100,22 @@ void UpdateUI(TEngineState* state) {
     ibus_engine_update_preedit_text_with_mode(engine, preedit, static_cast<guint>(cursor),
                                               !text.empty(), IBUS_ENGINE_PREEDIT_CLEAR);
   }
+  // The candidates before the auxiliary text: the result is what the user waits for, and
+  // each update queues behind the one before it on its way through ibus-daemon.
+  if (!before || before->Candidates != now.Candidates) {
+    if (now.Candidates.empty()) {
+      ibus_engine_hide_lookup_table(engine);
+    } else {
+      IBusLookupTable* table = ibus_lookup_table_new(9, 0, TRUE, FALSE);
+      for (const std::string& candidate : now.Candidates) {
+        ibus_lookup_table_append_candidate(table, ibus_text_new_from_string(candidate.c_str()));
+      }
+      ibus_engine_update_lookup_table(engine, table, TRUE);
+    }
+  }
   if (!before || before->Aux != now.Aux) {
     ibus_engine_update_auxiliary_text(engine, ibus_text_new_from_string(now.Aux.c_str()), TRUE);
   }
-  if (before && before->Candidates == now.Candidates) return;
-  if (now.Candidates.empty()) {
-    ibus_engine_hide_lookup_table(engine);
-    return;
-  }
-  IBusLookupTable* table = ibus_lookup_table_new(9, 0, TRUE, FALSE);
-  for (const std::string& candidate : now.Candidates) {
-    ibus_lookup_table_append_candidate(table, ibus_text_new_from_string(candidate.c_str()));
-  }
-  ibus_engine_update_lookup_table(engine, table, TRUE);
 }
 
 void HideUI(TEngineState* state) {
@@ -382,7 +385,7 @@ void StartEngines(IBusBus* bus, std::string veskmathProgram) {
   Shared = new TShared;
   Shared->Bus = bus;
   Shared->Program = std::move(veskmathProgram);
-  Shared->Converter = std::make_unique<hostui::TConverter>(std::make_unique<TGioBus>());
+  Shared->Converter = std::make_unique<hostui::TConverter>(std::make_unique<TSdBus>());
   // The process starts when the engine is first switched to: the engine active until then is
   // still the global one. Later switches are followed as they happen.
   if (IBusEngineDesc* current = ibus_bus_get_global_engine(bus)) {

@@ -1,7 +1,7 @@
 // The IBus engine "veskmath": a host of the conversion plug-in for the desktops that use
 // IBus. Switching to it enters math mode; what each key then does is TMathSession's (shared
 // with the Fcitx5 add-on); this layer maps IBus's keys to it, shows its preedit, auxiliary
-// text and candidates, carries out its requests on the converter (asynchronous GDBus calls
+// text and candidates, carries out its requests on the converter (asynchronous sd-bus calls
 // on the engine's main loop) and, once a result is committed or Escape pressed, switches
 // back to the engine that was active before, so that one desktop shortcut
 // (`ibus engine veskmath`) is a way in and out for a user of another engine.
