@@ -6,13 +6,13 @@
 //               object, history replay, the notation, its text) with 0, 10, 100 and 1,000
 //               definitions in the history file: microseconds per read, and the cost per
 //               history line between the sizes (equal slopes: linear);
-//   start-up    `qelcalc 1+2` and `vesk --inproc 1+2` as whole processes against a C++
-//               program that does nothing, started alternately by posix_spawn: the median
-//               wall time of each, the difference, and the CPU time (user + system);
+//   start-up    `qelcalc 1+2` as a whole process against a C++ program that does nothing,
+//               started alternately by posix_spawn: the median wall time of each, the
+//               difference, and the CPU time (user + system);
 //   memory      bytes and allocations of one expression object with its vocabulary; the
 //               heap bytes still held after each of many conversions (a leak check: any
-//               growth fails the run); the peak resident size of `vesk --inproc` after
-//               1,000 and 10,000 conversions with a 100-line history;
+//               growth fails the run); the peak resident size of the server (veskmath)
+//               after 1,000 and 10,000 conversions of one vesk with a 100-line history;
 //   out of process  conversions per second through one server (veskmath, started on demand
 //               by the first client) with 1 and 4 `vesk` clients converting at once.
 //
@@ -24,6 +24,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -41,7 +42,9 @@
 #include <vector>
 
 #include "contract/VeskMathTypes.h"
+#include "contract/Veskmath_tlb.h"
 #include "parser/QelParseExpr.h"
+#include "platform/win/Automation.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/OleTypes.h"
 #include "platform/win/RegistryFile.h"
@@ -280,7 +283,6 @@ std::vector<TStartup> MeasureStartup(int rounds) {
   std::vector<TStartup> programs = {
       {"noop (C++, does nothing)", {VESKMATH_NOOP_PATH}, {}, {}, 0},
       {"qelcalc 1+2", {VESKMATH_QELCALC_PATH, "1+2"}, {}, {}, 0},
-      {"vesk --inproc 1+2", {VESKMATH_VESK_PATH, "--inproc", "1+2"}, {}, {}, 0},
   };
   for (int r = 0; r < rounds + 3; ++r) {
     for (TStartup& p : programs) {  // alternately, so that load hits all alike
@@ -294,15 +296,62 @@ std::vector<TStartup> MeasureStartup(int rounds) {
   return programs;
 }
 
-// Peak resident size of `vesk --inproc` converting n notations from standard input.
-TRun MeasureVeskRss(int conversions) {
+// The class's well-known name on the session bus.
+constexpr const char* kServerBusName = "VeskMath.FuVeskMath";
+
+// The process that owns `name` on the session bus, or 0.
+pid_t BusOwner(const char* name) {
+  sd_bus* bus = nullptr;
+  if (sd_bus_open_user(&bus) < 0) return 0;
+  std::uint32_t pid = 0;
+  sd_bus_message* reply = nullptr;
+  if (sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                         "org.freedesktop.DBus", "GetConnectionUnixProcessID", nullptr, &reply, "s",
+                         name) >= 0) {
+    sd_bus_message_read(reply, "u", &pid);
+  }
+  sd_bus_message_unref(reply);
+  sd_bus_flush_close_unref(bus);
+  return static_cast<pid_t>(pid);
+}
+
+// The peak resident size of a live process (VmHWM), 0 when it cannot be read.
+long PeakResidentKiB(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+  }
+  return 0;
+}
+
+// Peak resident size of the server after one vesk converted n notations through it (a
+// fresh server: the one before has ended). Status: vesk's, or 1 when the server was not seen.
+TRun MeasureServerRss(int conversions) {
   WriteHistory(100);
   const std::string input = gScratch + "/notations.txt";
   {
     std::ofstream out(input, std::ios::binary | std::ios::trunc);
     for (int k = 0; k < conversions; ++k) out << (k % 2 ? kNotation : "v99+1") << "\n";
   }
-  return RunProcess({VESKMATH_VESK_PATH, "--inproc"}, input);
+  const auto ended = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (BusOwner(kServerBusName) != 0 && std::chrono::steady_clock::now() < ended) {
+    ::usleep(20 * 1000);
+  }
+  // An object of this process keeps the server alive after vesk's last one, to be read.
+  win::CoInitializeEx(nullptr, win::COINIT_APARTMENTTHREADED);
+  win::AddKnownTypeLib(server::kVeskMathLibrary);
+  win::ComPtr<win::IDispatch> holder;
+  win::CoCreateInstance(server::CLSID_FuVeskMath, nullptr, win::CLSCTX_LOCAL_SERVER,
+                        win::IID_IDispatch,
+                        reinterpret_cast<void**>(holder.ReleaseAndGetAddressOf()));
+  TRun run = RunProcess({VESKMATH_VESK_PATH}, input);
+  const pid_t owner = BusOwner(kServerBusName);
+  run.MaxRssKiB = holder && owner != 0 ? PeakResidentKiB(owner) : 0;
+  if (run.MaxRssKiB == 0 && run.Status == 0) run.Status = 1;
+  holder = nullptr;
+  win::CoUninitialize();
+  return run;
 }
 
 // --- out of process ---------------------------------------------------------------------------
@@ -435,15 +484,16 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
 
   const std::vector<TStartup> startup = MeasureStartup(quick ? 30 : 300);
-  const TRun rss1k = MeasureVeskRss(1000);
   std::vector<TServed> served;
   const bool installed = InstallServer();
+  TRun rss1k{}, rss10k{};
   if (installed) {
     const int total = quick ? 400 : 4000;
     served.push_back(MeasureServed(1, total));
     served.push_back(MeasureServed(4, total / 4));
+    rss1k = MeasureServerRss(1000);
+    rss10k = MeasureServerRss(quick ? 2000 : 10000);
   }
-  const TRun rss10k = MeasureVeskRss(quick ? 2000 : 10000);
 
   std::printf("\nconversion: one read of VeskResult (\"%s\")\n", kNotation);
   std::printf("  %-10s %12s %20s\n", "history", "us per read", "us per history line");
@@ -481,7 +531,7 @@ int main(int argc, char** argv) {
   std::printf("  one object, MaxExpressions 10: %lld bytes held after 10 Adds, %lld after %d\n",
               memory.HeldAfterTen, memory.HeldAfterMany, memory.ManyAdds);
   std::printf(
-      "  vesk --inproc, 100-line history, peak resident: %ld KiB after 1,000"
+      "  the server, 100-line history, peak resident: %ld KiB after 1,000"
       " conversions, %ld KiB after %d (exit %d, %d)\n",
       rss1k.MaxRssKiB, rss10k.MaxRssKiB, quick ? 2000 : 10000, rss1k.Status, rss10k.Status);
 

@@ -11,7 +11,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export HOME=$work XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data TMPDIR=$work
 export VESKMATH_REGISTRY=$work/registry.reg BUILD=$build
-exec dbus-run-session -- bash -c '
+dbus-run-session -- bash -c '
 set -euo pipefail
 addons=$(dirname "$(ls /usr/lib/*/fcitx5/libtestim.so | head -1)")
 export FCITX_ADDON_DIRS=$BUILD/tools/fcitx5:$addons FCITX_DATA_DIRS=$BUILD/tools/fcitx5:/usr/share/fcitx5

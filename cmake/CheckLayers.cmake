@@ -17,7 +17,8 @@ set(_layers
   # The input-method hosts' shared logic, and the hosts themselves.
   "hostui=hostui|host|contract|platform/win|platform/rtl|platform/base"
   "tools/fcitx5=tools/fcitx5|hostui|host|contract|platform/win|platform/rtl|platform/base"
-  "tools/ibus=tools/ibus|hostui|host|contract|platform/win|platform/rtl|platform/base")
+  "tools/ibus=tools/ibus|hostui|host|contract|platform/win|platform/rtl|platform/base"
+  "tools/vesk=tools/vesk|host|contract|platform/win|platform/rtl|platform/base")
 set(_known "platform/base|platform/rtl|platform/win|contract|math|parser|vocabulary|server|hostui|host|tools|bench|fuzz|tests")
 set(_faults)
 foreach(layer IN LISTS _layers)

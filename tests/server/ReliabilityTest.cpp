@@ -3,6 +3,7 @@
 // definition answers "?"); a server killed in the middle of a call (the client fails in a
 // bounded time); a malformed registry (a clear message, the file untouched); two install
 // dialogs at the same moment (one entry).
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -20,6 +21,7 @@
 #include "ServerProcessUtil.h"
 #include "contract/VeskMathTypes.h"
 #include "contract/Veskmath_tlb.h"
+#include "platform/rtl/UniqueFd.h"
 #include "platform/win/Automation.h"
 #include "platform/win/CodePage.h"
 #include "server/FuVeskMathImpl.h"
@@ -43,27 +45,53 @@ struct TRun {
   std::string Err;
 };
 
-// Runs `vesk --inproc <args>` in `dir`'s environment; `limit` (bytes) caps the size of any
-// file the child writes, as a full disk would, and `asNobody` drops to the user nobody when
-// this process is root.
-TRun RunVesk(const std::vector<std::string>& args, const std::string& dir, rlim_t limit = 0,
+// Converts each notation with a conversion object of a forked child, as a host does (a line
+// per notation, empty when a call failed: the failure's description goes to `<dir>/vesk.err`
+// and the status is 1), under `limit` bytes for any file it writes (a full disk) and, when
+// `asNobody` and this process is root, as the user nobody. The history's faults are the
+// object's own, whichever process serves it.
+TRun Convert(const std::vector<std::string>& notations, const std::string& dir, rlim_t limit = 0,
              bool asNobody = false) {
-  std::string program = VESKMATH_VESK_PATH;
-  if (asNobody && ::geteuid() == 0) {
-    // A copy that the user nobody may run wherever the build tree lies (a clone in a
-    // private directory is out of its reach).
-    program = dir + "/vesk";
-    std::filesystem::copy_file(VESKMATH_VESK_PATH, program,
-                               std::filesystem::copy_options::overwrite_existing);
-    ::chmod(program.c_str(), 0755);
-  }
-  std::vector<std::string> all = {"--inproc"};
-  all.insert(all.end(), args.begin(), args.end());
-  test_support::TChildOptions options = test_support::NobodyIf(asNobody);
-  options.FileSizeLimit = limit;
-  const test_support::TChildResult r =
-      test_support::RunChild(program, all, dir, "vesk", "", options);
-  return {r.Status, r.Out, r.Err};
+  // Made before the child drops its rights, like a shell's redirections.
+  const rtl::UniqueFd out(::open((dir + "/vesk.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
+  const rtl::UniqueFd err(::open((dir + "/vesk.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
+  test_support::TForkedChild child(
+      [&] {
+        ::signal(SIGXFSZ, SIG_IGN);  // a write beyond the limit fails instead
+        const rlimit bytes{limit, limit};
+        if (limit > 0 && ::setrlimit(RLIMIT_FSIZE, &bytes) != 0) return 126;
+        win::ComPtr<IFuVeskMath> object;
+        if (win::FAILED(CreateFuVeskMath(
+                IID_IFuVeskMath, reinterpret_cast<void**>(object.ReleaseAndGetAddressOf())))) {
+          return 126;
+        }
+        int status = 0;
+        for (const std::string& notation : notations) {
+          win::BSTR result;
+          win::HRESULT hr = object->Set_VeskHyoki(win::BSTR(win::Utf8ToWide(notation)));
+          if (win::SUCCEEDED(hr)) hr = object->Get_VeskResult(&result);
+          std::string line = win::SUCCEEDED(hr) ? win::WideToUtf8(result.View()) : "";
+          if (win::FAILED(hr)) {
+            status = 1;
+            win::ComPtr<win::IErrorInfo> info;
+            win::BSTR text;
+            if (win::GetErrorInfo(0, info.ReleaseAndGetAddressOf()) == win::S_OK && info &&
+                win::SUCCEEDED(info->GetDescription(&text))) {
+              const std::string why = win::WideToUtf8(text.View()) + "\n";
+              (void)!::write(err.Get(), why.data(), why.size());
+            }
+          }
+          line += '\n';
+          (void)!::write(out.Get(), line.data(), line.size());
+        }
+        return status;
+      },
+      asNobody);
+  TRun r;
+  r.Status = child.Wait(60).value_or(-2);
+  r.Out = ReadFile(dir + "/vesk.out");
+  r.Err = ReadFile(dir + "/vesk.err");
+  return r;
 }
 
 // ---- the history file under faults --------------------------------------------------------
@@ -79,7 +107,7 @@ TEST_F(HistoryFaults, FullDiskKeepsTheHistoryAndAnswersQuestionMark) {
   for (int i = 0; i < 40; ++i)
     history += "v" + std::to_string(i) + ":=" + std::to_string(i) + "\r\n";
   WriteFile(dir.History(), history);
-  const TRun r = RunVesk({"v39+1", "w:=5", "w:=5=", "v1*2"}, dir.Path(), 256);
+  const TRun r = Convert({"v39+1", "w:=5", "w:=5=", "v1*2"}, dir.Path(), 256);
   EXPECT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.Out, "40\n?\nw:=5= ?\n2\n");
   EXPECT_EQ(ReadFile(dir.History()), history);
@@ -87,7 +115,7 @@ TEST_F(HistoryFaults, FullDiskKeepsTheHistoryAndAnswersQuestionMark) {
   EXPECT_EQ(testing::DirectoryNames(dir.Path()),
             (std::vector<std::string>{"log.txt", "vesk.err", "vesk.out"}));
   // With room again the same definition is recorded after the old ones.
-  EXPECT_EQ(RunVesk({"w:=5", "w+v39"}, dir.Path()).Out, "5\n44\n");
+  EXPECT_EQ(Convert({"w:=5", "w+v39"}, dir.Path()).Out, "5\n44\n");
   EXPECT_EQ(ReadFile(dir.History()), history + "w:=5\r\n");
 }
 
@@ -106,7 +134,7 @@ TEST_F(HistoryFaults, UnwritableDirectoryKeepsTheHistoryAndAnswersQuestionMark) 
     ASSERT_EQ(::chmod(sub.c_str(), 0555), 0);
   }
   ::setenv("TMPDIR", sub.c_str(), 1);
-  const TRun r = RunVesk({"a+1", "b:=3", "list", "quit", "a"}, dir.Path(), 0, /*asNobody=*/true);
+  const TRun r = Convert({"a+1", "b:=3", "list", "quit", "a"}, dir.Path(), 0, /*asNobody=*/true);
   ::setenv("TMPDIR", dir.Path().c_str(), 1);
   ::chmod(sub.c_str(), 0755);
   // The replaced file cannot be made beside it: nothing recorded, nothing emptied.
@@ -121,7 +149,7 @@ TEST_F(HistoryFaults, UnwritableDirectoryKeepsTheHistoryAndAnswersQuestionMark) 
 TEST_F(HistoryFaults, DirectoryAtTheHistorysNameIsLeftAndConversionsGoOn) {
   ASSERT_EQ(::mkdir(dir.History().c_str(), 0700), 0);
   WriteFile(dir.History() + "/inside", "x");
-  const TRun r = RunVesk({"a:=2", "1+2=", "list"}, dir.Path());
+  const TRun r = Convert({"a:=2", "1+2=", "list"}, dir.Path());
   EXPECT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.Out, "?\n1+2= 3\n\n");
   EXPECT_EQ(ReadFile(dir.History() + "/inside"), "x");

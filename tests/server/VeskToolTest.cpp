@@ -1,13 +1,13 @@
-// The vesk host program, run as a child process: a session of conversions, two hosts
-// recording definitions into one history at the same time, standard input, options and
-// exit status.
+// The vesk host program, run as a child process through a server the scratch bus starts: a
+// session of conversions, two hosts recording definitions into one history at the same time,
+// standard input, options and exit status.
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
 #include <vector>
 
-#include "ServerTestUtil.h"
+#include "ServerProcessUtil.h"
 #include "server/History.h"
 
 namespace veskmath::server {
@@ -16,34 +16,29 @@ namespace {
 using testing::ReadFile;
 using testing::TChild;
 using testing::TChildResult;
-using testing::TTempDir;
-
-// The in-process object: these tests are about the host's side, not the server's.
-std::vector<std::string> WithInProc(std::vector<std::string> args) {
-  args.insert(args.begin(), "--inproc");
-  return args;
-}
+using testing::TScratch;
 
 class VeskTool : public ::testing::Test {
  protected:
+  void SetUp() override { ASSERT_TRUE(scratch.Install(VESKMATH_VESKMATH_PATH)); }
   TChildResult Run(const std::vector<std::string>& args, const std::string& input = "") {
-    return testing::RunChild(VESKMATH_VESK_PATH, args, dir.Path(), "run" + std::to_string(runs++),
-                             input);
+    return testing::RunChild(VESKMATH_VESK_PATH, args, scratch.Root(),
+                             "run" + std::to_string(runs++), input);
   }
 
-  TTempDir dir;  // the child inherits TMPDIR
+  TScratch scratch;  // the children and the server inherit its TMPDIR and registry
   int runs = 0;
 };
 
 TEST_F(VeskTool, SessionOfConversionsAndCommands) {
-  const TChildResult r = Run(
-      {"--inproc", "1+2=", "１＋２＝", "a:=2", "a+1", "list", "quit", "a+1", "1+=", "sin(pi/6)"});
+  const TChildResult r =
+      Run({"1+2=", "１＋２＝", "a:=2", "a+1", "list", "quit", "a+1", "1+=", "sin(pi/6)"});
   EXPECT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.Out, "1+2= 3\n1+2= 3\n2\n3\na:=2 \n.\nNAN\n1+= ?\n0.5\n");
   // The reason beside "?".
   EXPECT_EQ(r.Err, "vesk: 1+=: Syntax error: function or operand has too few arguments\n");
-  EXPECT_TRUE(testing::Exists(dir.History()));
-  EXPECT_EQ(ReadFile(dir.History()), "");
+  EXPECT_TRUE(testing::Exists(scratch.History()));
+  EXPECT_EQ(ReadFile(scratch.History()), "");
 }
 
 TEST_F(VeskTool, TwoHostsRecordingAtOnceKeepEveryDefinition) {
@@ -56,8 +51,8 @@ TEST_F(VeskTool, TwoHostsRecordingAtOnceKeepEveryDefinition) {
     xOut += std::to_string(i) + "\n";
     yOut += std::to_string(-i) + "\n";
   }
-  TChild x(VESKMATH_VESK_PATH, WithInProc(xs), dir.Path(), "x");
-  TChild y(VESKMATH_VESK_PATH, WithInProc(ys), dir.Path(), "y");
+  TChild x(VESKMATH_VESK_PATH, xs, scratch.Root(), "x");
+  TChild y(VESKMATH_VESK_PATH, ys, scratch.Root(), "y");
   x.CloseInput();
   y.CloseInput();
   const TChildResult rx = x.Result();
@@ -68,7 +63,7 @@ TEST_F(VeskTool, TwoHostsRecordingAtOnceKeepEveryDefinition) {
   EXPECT_EQ(ry.Out, yOut);
 
   std::vector<std::string> lines;
-  ASSERT_TRUE(THistoryFile(dir.History()).Load(lines));
+  ASSERT_TRUE(THistoryFile(scratch.History()).Load(lines));
   std::set<std::string> expected(xs.begin(), xs.end());
   expected.insert(ys.begin(), ys.end());
   EXPECT_EQ(lines.size(), expected.size());
@@ -80,11 +75,11 @@ TEST_F(VeskTool, TwoHostsRecordingAtOnceKeepEveryDefinition) {
   }
   EXPECT_EQ(xOrder, xs);
   // Both hosts' variables are known to a later conversion.
-  EXPECT_EQ(Run({"--inproc", "x59+y59"}).Out, "0\n");
+  EXPECT_EQ(Run({"x59+y59"}).Out, "0\n");
 }
 
 TEST_F(VeskTool, StandardInputLines) {
-  const TChildResult r = Run({"--inproc"}, "1+2=\r\n\nb:=3\nlist\n");
+  const TChildResult r = Run({}, "1+2=\r\n\nb:=3\nlist\n");
   EXPECT_EQ(r.Status, 0) << r.Err;
   // The empty line is an empty notation: nothing to evaluate yet.
   EXPECT_EQ(r.Out, "1+2= 3\n?\n3\nb:=3 \n");
@@ -92,7 +87,7 @@ TEST_F(VeskTool, StandardInputLines) {
 
 // "exit" leaves, "help" explains; "quit" stays the plug-in's command that empties the history.
 TEST_F(VeskTool, StandardInputSessionWords) {
-  const TChildResult r = Run({"--inproc"}, "c:=1\nhelp\nquit\nlist\n Exit \n1+2=\n");
+  const TChildResult r = Run({}, "c:=1\nhelp\nquit\nlist\n Exit \n1+2=\n");
   EXPECT_EQ(r.Status, 0) << r.Err;
   const std::size_t help = r.Out.find("exit or Ctrl-D leaves.\n");
   ASSERT_NE(help, std::string::npos) << r.Out;
@@ -102,20 +97,20 @@ TEST_F(VeskTool, StandardInputSessionWords) {
 
 // The symbols an input method types for operators reach the plug-in as the ASCII ones.
 TEST_F(VeskTool, TypographicOperatorsConvert) {
-  const TChildResult r = Run({"--inproc", "（１＋２）×３＝", "６÷４", "5−2", "１ー２＝", "２＾３",
-                              "2≤3", "3≧4", "1≠2", "2·3"});
+  const TChildResult r =
+      Run({"（１＋２）×３＝", "６÷４", "5−2", "１ー２＝", "２＾３", "2≤3", "3≧4", "1≠2", "2·3"});
   EXPECT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.Out, "(1+2)*3= 9\n1.5\n3\n1-2= -1\n8\n1\n0\n1\n6\n");
 }
 
 TEST_F(VeskTool, OnlyDoubleDashArgumentsAreOptions) {
-  TChildResult r = Run({"--inproc", "-1+2", "--", "--5"});
+  TChildResult r = Run({"-1+2", "--", "--5"});
   EXPECT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.Out, "1\n5\n");
 
   r = Run({"--help"});
   EXPECT_EQ(r.Status, 0);
-  EXPECT_EQ(r.Out.rfind("usage: vesk [--inproc]", 0), 0u) << r.Out;
+  EXPECT_EQ(r.Out.rfind("usage: vesk [--]", 0), 0u) << r.Out;
 
   r = Run({"--version"});
   EXPECT_EQ(r.Status, 0);
@@ -128,11 +123,11 @@ TEST_F(VeskTool, OnlyDoubleDashArgumentsAreOptions) {
 }
 
 TEST_F(VeskTool, FailedCallGivesAnEmptyLineAndStatusOne) {
-  ASSERT_EQ(::mkdir(dir.History().c_str(), 0700), 0);  // "quit" cannot empty it
-  const TChildResult r = Run({"--inproc", "1+2", "quit", "2*3"});
+  ASSERT_EQ(::mkdir(scratch.History().c_str(), 0700), 0);  // "quit" cannot empty it
+  const TChildResult r = Run({"1+2", "quit", "2*3"});
   EXPECT_EQ(r.Status, 1);
   EXPECT_EQ(r.Out, "3\n\n6\n");
-  EXPECT_EQ(r.Err, "vesk: VeskResult failed (0x80020009): Cannot open file \"" + dir.History() +
+  EXPECT_EQ(r.Err, "vesk: VeskResult failed (0x80020009): Cannot open file \"" + scratch.History() +
                        "\". Is a directory\n");
 }
 

@@ -3,13 +3,13 @@
 // reads VeskResult and prints it, then calls VeskStart with its own window and checks that
 // the notification message arrived.
 //
-//   vesk [--inproc] [NOTATION ...]
+//   vesk [NOTATION ...]
 //
-// By default it works like an installed host: it looks for the plug-in's entry in its list
+// It works like an installed host: it looks for the plug-in's entry in its list
 // (HKEY_LOCAL_MACHINE\SOFTWARE\Orbanel\Vesk\01, 02, ... up to the first gap, the value "ID"),
-// creates the object through that ProgID from the local server (which the automation runtime
-// starts when none runs) and talks to it through its dispatch interface. --inproc uses an
-// object inside this process instead.
+// creates the object through that ProgID from the local server (which the session bus
+// starts when none runs) and talks to it through its dispatch interface. Like any host it
+// holds only the class's contract, never the engine.
 //
 // Texts are UTF-8 on the command line, on standard input and on standard output.
 #include <unistd.h>
@@ -35,8 +35,6 @@
 #include "platform/win/Messages.h"
 #include "platform/win/OleTypes.h"
 #include "platform/win/Registry.h"
-#include "server/FuVeskMathImpl.h"
-#include "server/InstallForm.h"
 
 namespace {
 
@@ -50,7 +48,7 @@ using win::SUCCEEDED;
 enum ExitCode { kOk = 0, kFailed = 1, kUsage = 2 };
 
 constexpr const char* kUsageText =
-    "usage: vesk [--inproc] [--] [NOTATION ...]\n"
+    "usage: vesk [--] [NOTATION ...]\n"
     "\n"
     "Converts each NOTATION, or without any each line of standard input, the way the input\n"
     "method's conversion framework does: writes it to VeskHyoki (VeskYomi empty), reads\n"
@@ -61,11 +59,10 @@ constexpr const char* kUsageText =
     "as the ASCII operators. On standard input the line exit ends the run and help says what\n"
     "to type.\n"
     "\n"
-    "By default the plug-in is found in the host's list in the registry ($VESKMATH_REGISTRY\n"
-    "when set) and its object comes from the local server, started on demand: install it\n"
-    "first with `veskmath` (choose Install).\n"
+    "The plug-in is found in the host's list in the registry ($VESKMATH_REGISTRY when set)\n"
+    "and its object comes from the local server, which the D-Bus session bus starts on\n"
+    "demand: install it first with `veskmath` (choose Install).\n"
     "\n"
-    "  --inproc   use a conversion object inside this process (no registry, no server)\n"
     "  --         the arguments after it are notations, even when they begin with \"--\"\n"
     "  --help     this text\n"
     "  --version  the version\n"
@@ -122,25 +119,10 @@ void ReportFailure(const std::string& what, win::HRESULT hr, const std::string& 
   ReportFailureWith(what, hr, reason, host::ErrorDescription());
 }
 
-// An object of this process, called through its interface.
-class TDirectLink final : public host::TLink {
- public:
-  explicit TDirectLink(win::ComPtr<server::IFuVeskMath> object) : FObject(std::move(object)) {}
-  win::HRESULT PutYomi(const win::BSTR& value) override { return FObject->Set_VeskYomi(value); }
-  win::HRESULT PutHyoki(const win::BSTR& value) override { return FObject->Set_VeskHyoki(value); }
-  win::HRESULT GetResult(win::BSTR* value) override { return FObject->Get_VeskResult(value); }
-  win::HRESULT Start(std::int32_t hWnd) override { return FObject->VeskStart(hWnd); }
-
- private:
-  win::ComPtr<server::IFuVeskMath> FObject;
-};
-
 class THost {
  public:
-  // `inProcess`: the object is this process's own, so the reason for a "?" is found here
-  // rather than asked of a server.
-  THost(std::unique_ptr<host::TLink> link, win::HWND window, bool inProcess)
-      : FLink(std::move(link)), FWindow(window), FInProcess(inProcess) {}
+  THost(std::unique_ptr<host::TLink> link, win::HWND window)
+      : FLink(std::move(link)), FWindow(window) {}
 
   // Converts one notation and prints the result line. False when a call failed.
   bool Convert(std::string_view notation) {
@@ -154,10 +136,8 @@ class THost {
     const std::string text = win::WideToUtf8(result.View());
     Print(text);
     if (text == "?" || text.ends_with(" ?")) {
-      const std::string reason = FInProcess ? win::AnsiToUtf8(server::FailureReason(
-                                                  win::Utf8ToWide(host::AsciiOperators(notation))))
-                                            : host::ExplainFailure(notation);
-      if (!reason.empty())
+      // Why, in the server's words.
+      if (const std::string reason = host::ExplainFailure(notation); !reason.empty())
         std::fprintf(stderr, "vesk: %s: %s\n", std::string(notation).c_str(), reason.c_str());
     }
     return Notify();
@@ -185,7 +165,7 @@ class THost {
     }
     win::MSG msg;
     const win::UINT message = server::kVeskStartMessage;
-    // An object in another process posts through its socket: allow it a moment.
+    // The server posts through the session bus: allow it a moment.
     const bool arrived = win::PeekMessageA(&msg, FWindow, message, message, win::PM_REMOVE) ||
                          (win::WaitMessageTimeout(2000) &&
                           win::PeekMessageA(&msg, FWindow, message, message, win::PM_REMOVE));
@@ -198,7 +178,6 @@ class THost {
 
   std::unique_ptr<host::TLink> FLink;
   win::HWND FWindow;
-  bool FInProcess;
 };
 
 // When the server could not be started because its registered program is gone (a build
@@ -242,23 +221,11 @@ std::unique_ptr<host::TLink> ConnectToPlugin() {
   return std::move(found.Link);
 }
 
-std::unique_ptr<host::TLink> MakeInProcess() {
-  win::ComPtr<server::IFuVeskMath> object;
-  const win::HRESULT created = server::CreateFuVeskMath(
-      server::IID_IFuVeskMath, reinterpret_cast<void**>(object.ReleaseAndGetAddressOf()));
-  if (FAILED(created)) {
-    ReportFailure("creating the conversion object", created);
-    return nullptr;
-  }
-  return std::make_unique<TDirectLink>(std::move(object));
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> notations;
   bool optionsDone = false;
-  bool inProcess = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     // "-1+2" is a notation: only "--" arguments are options.
@@ -271,8 +238,6 @@ int main(int argc, char** argv) {
       } else if (arg == "--version") {
         std::printf("vesk (VeskMath) %s\n", VESKMATH_VERSION);
         return kOk;
-      } else if (arg == "--inproc") {
-        inProcess = true;
       } else {
         std::fprintf(stderr, "vesk: unknown option %s\n\n%s", argv[i], kUsageText);
         return kUsage;
@@ -299,14 +264,14 @@ int main(int argc, char** argv) {
     return kFailed;
   }
   // An object in another process reaches the window through the session bus.
-  if (!inProcess && !win::PublishWindow(window)) {
+  if (!win::PublishWindow(window)) {
     std::fprintf(stderr, "vesk: cannot publish the window (error %u)\n",
                  static_cast<unsigned>(win::GetLastError()));
     return kFailed;
   }
-  std::unique_ptr<host::TLink> link = inProcess ? MakeInProcess() : ConnectToPlugin();
+  std::unique_ptr<host::TLink> link = ConnectToPlugin();
   if (!link) return kFailed;
-  THost host(std::move(link), window, inProcess);
+  THost host(std::move(link), window);
 
   bool allOk = true;
   if (!notations.empty()) {
