@@ -427,7 +427,7 @@ void StartEngines(IBusBus* bus, std::string veskmathProgram) {
   Shared = new TShared;
   Shared->Bus = bus;
   Shared->Program = std::move(veskmathProgram);
-  Shared->Converter = std::make_unique<hostui::TConverter>(std::make_unique<TSdBus>());
+  Shared->Converter = std::make_unique<hostui::TConverter>(std::make_unique<TSdBus>(ibus_bus_get_connection(bus)));
   // The process starts when the engine is first switched to: the engine active until then is
   // still the global one. Later switches are followed as they happen.
   if (IBusEngineDesc* current = ibus_bus_get_global_engine(bus)) {
