@@ -1,5 +1,6 @@
 #include "Converter.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -91,6 +92,7 @@ void TConverter::Submit(TRequest request) {
   std::erase_if(FQueue, [&](const TRequest& queued) {
     return queued.Client == request.Client && queued.Kind == TRequestKind::Preview;
   });
+  DropReason(request.Client);
   FQueue.push_back(std::move(request));
   Next();
 }
@@ -100,6 +102,17 @@ void TConverter::Cancel(std::uint64_t client) {
     // A result already taken is still reported to the plug-in.
     return queued.Client == client && queued.Kind != TRequestKind::Start;
   });
+  if (DropReason(client)) Next();
+}
+
+// A "?" already shown waits for nothing: the reason on its way for the client's old text is
+// not awaited when the text changes (typing "1+2" passes through "1+", which fails).
+bool TConverter::DropReason(std::uint64_t client) {
+  if (!FFetchingReason || !FCurrent || FCurrent->Client != client) return false;
+  FBus->CancelCall();
+  FFetchingReason = false;
+  FCurrent.reset();
+  return true;
 }
 
 void TConverter::Release() {
@@ -273,10 +286,20 @@ void TConverter::Stage() {
       if (IsFailedAnswer(FAnswer.Result)) {
         // The "?" is shown at once; why, in the server's words, follows in a second delivery
         // (without them the answer stands as it is).
+        const std::string notation = host::AsciiOperators(request.Notation);
         if (FCurrent->Deliver) FCurrent->Deliver(FAnswer);
-        Call({FServer, kClassPath, kDiagnosticsInterface, server::kFailureReasonMember,
-              host::AsciiOperators(request.Notation), std::nullopt, 's'},
+        const std::uint64_t client = FCurrent->Client;
+        if (std::any_of(FQueue.begin(), FQueue.end(),
+                        [client](const TRequest& queued) { return queued.Client == client; })) {
+          FCurrent.reset();  // the text changed meanwhile: its reason would be stale
+          Next();
+          return;
+        }
+        FFetchingReason = true;
+        Call({FServer, kClassPath, kDiagnosticsInterface, server::kFailureReasonMember, notation,
+              std::nullopt, 's', /*Background=*/true},
              [this](const TBusReply& reply) {
+               FFetchingReason = false;
                if (reply.Error || reply.Value.empty()) {
                  FCurrent.reset();  // the first delivery said all there is
                  Next();

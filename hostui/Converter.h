@@ -52,7 +52,8 @@ struct TRequest {
   std::uint64_t Client = 0;  // whose previews replace each other (an input context)
   std::string Notation;      // UTF-8
   // Called once with the answer; a "?" is handed over at once and then, when the server
-  // says why, a second time with the reason in Detail.
+  // says why, a second time with the reason in Detail (not when the client's text changes
+  // first: a new request, or Cancel, drops the reason on its way).
   std::function<void(TAnswer)> Deliver;
 };
 
@@ -65,6 +66,8 @@ struct TBusCall {
   std::optional<std::string> Text;
   std::optional<std::int32_t> Number;
   char Reply = 0;  // the type of the one value the reply carries: 's', 'o', or 0 for none
+  // Nothing the user waits for: the host may send its own updates first.
+  bool Background = false;
 };
 
 struct TBusReply {
@@ -120,6 +123,7 @@ class TConverter {
   bool Failed(const TBusReply& reply, bool creating);
   void Finish(TAnswer answer);
   void ReleaseObject();
+  bool DropReason(std::uint64_t client);
 
   std::unique_ptr<TBusTransport> FBus;
   std::deque<TRequest> FQueue;
@@ -131,6 +135,7 @@ class TConverter {
   std::string FObject;    // its path; empty: none
   bool FYomiSet = false;  // the object's reading was set (it stays as set)
   bool FReleaseWanted = false;
+  bool FFetchingReason = false;  // the current request's "?" is delivered, its reason on its way
   std::chrono::milliseconds FTimeout{3000};
   std::chrono::steady_clock::time_point FCallStart;
   std::shared_ptr<bool> FAlive;

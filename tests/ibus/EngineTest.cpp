@@ -50,6 +50,16 @@ TEST_P(EngineCommits, KeySequenceCommitsExactly) {
 INSTANTIATE_TEST_SUITE_P(Sequences, EngineCommits, ::testing::ValuesIn(test_support::kCommitCases),
                          [](const auto& caseInfo) { return std::string(caseInfo.param.Name); });
 
+// The setting commit_form "value" commits the value alone, as the Fcitx5 add-on's does.
+TEST(Engine, CommitFormSettingCommitsTheValueAlone) {
+  THarness h;
+  ASSERT_TRUE(h.Install());
+  EXPECT_TRUE(h.Run({h.Setting("commit_form", "value"), h.Engine("veskmath"), h.Type("1+2="),
+                     h.UntilCandidate("3"), h.Press("Return"),
+                     h.Until([&] { return !h.Commits.empty(); })}));
+  EXPECT_EQ(h.Commits, Texts{"3"});
+}
+
 TEST(Engine, CandidateIsLiveAndAFailedAnswerCommitsNothing) {
   THarness h;
   ASSERT_TRUE(h.Install());

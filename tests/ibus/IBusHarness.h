@@ -52,8 +52,9 @@ class THarness : public test_support::THostSteps<THarness> {
     Set("NO_AT_BRIDGE", "1");
     FDaemon = std::make_unique<server::testing::TChild>(
         VESKMATH_IBUS_DAEMON,
-        std::vector<std::string>{"--panel=disable", "--config=disable", "--emoji-extension=disable",
-                                 "--cache=none", "--address=unix:path=" + root + "/ibus.socket"},
+        std::vector<std::string>{"--panel=disable", "--config=/usr/libexec/ibus-memconf",
+                                 "--emoji-extension=disable", "--cache=none",
+                                 "--address=unix:path=" + root + "/ibus.socket"},
         root, "ibus-daemon");
     static const bool initialised = (ibus_init(), true);
     (void)initialised;
@@ -134,6 +135,15 @@ class THarness : public test_support::THostSteps<THarness> {
   }
 
   // Steps.
+  // Sets one of the engine's settings ("engine/veskmath"), once the configuration service is up.
+  TStep Setting(std::string name, std::string text) {
+    return [this, name, text] {
+      IBusConfig* config = ibus_bus_get_config(FBus);
+      return config != nullptr &&
+             ibus_config_set_value(config, "engine/veskmath", name.c_str(),
+                                   g_variant_new_string(text.c_str())) != FALSE;
+    };
+  }
   // Switches the global engine, as `ibus engine NAME` (or a desktop's shortcut) does; asked
   // again while ibus-daemon refuses (a busy machine may start the engine slowly).
   TStep Engine(std::string name) {

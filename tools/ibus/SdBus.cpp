@@ -2,6 +2,7 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -110,7 +111,7 @@ void Forget(void* data) { delete static_cast<TPending*>(data); }
 
 }  // namespace
 
-TSdBus::TSdBus() {
+TSdBus::TSdBus(GDBusConnection* host) : FHost(host) {
   const int r = sd_bus_open_user(&FBus);
   if (r < 0) {
     FWhy = std::string("no D-Bus session bus: ") + std::strerror(-r);
@@ -141,6 +142,31 @@ void TSdBus::Call(const std::vector<hostui::TBusCall>& calls, std::chrono::milli
   batch->Then = std::move(then);
   FBatch = batch;
   const std::uint64_t usec = static_cast<std::uint64_t>(timeout.count()) * 1000;
+  const bool background =
+      std::all_of(calls.begin(), calls.end(), [](const auto& c) { return c.Background; });
+  if (!background || FHost == nullptr) {
+    Write(batch, calls, usec);
+    return;
+  }
+  // What the user waits for (the candidate just sent to ibus-daemon) goes out first.
+  struct TLater {
+    TSdBus* Self;
+    std::weak_ptr<TBatch> Batch;
+    std::vector<hostui::TBusCall> Calls;
+    std::uint64_t Usec;
+  };
+  g_dbus_connection_flush(
+      FHost, nullptr,
+      [](GObject*, GAsyncResult*, gpointer data) {
+        const std::unique_ptr<TLater> later(static_cast<TLater*>(data));
+        // A batch that is gone was cancelled, and its transport may be too.
+        if (const auto b = later->Batch.lock()) later->Self->Write(b, later->Calls, later->Usec);
+      },
+      new TLater{this, batch, calls, usec});
+}
+
+void TSdBus::Write(const std::shared_ptr<TBatch>& batch, const std::vector<hostui::TBusCall>& calls,
+                   std::uint64_t usec) {
   for (std::size_t i = 0; i < calls.size(); ++i) {
     int r = 0;
     sd_bus_message* m = Message(FBus, calls[i], r);

@@ -1,5 +1,6 @@
 #include "VeskMathEngine.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -45,6 +46,7 @@ struct TShared {
   enum class TSetup { NotStarted, Running, Done } Setup = TSetup::NotStarted;
   std::vector<TRequest> Held;
   std::thread SetupThread;
+  hostui::TValueForm Form = hostui::TValueForm::Result;  // the setting commit_form
 };
 
 TShared* Shared = nullptr;
@@ -174,6 +176,7 @@ void Enter(TEngineState* state) {
   if (state->Active) return;
   state->Active = true;
   state->Session.Restart();
+  state->Session.SetValueForm(Shared->Form);
   if (Shared->Setup == TShared::TSetup::NotStarted) SetUp();
   // The server starts while the user types the first character.
   if (Shared->Active++ == 0) Submit(state, TRequestKind::Connect);
@@ -364,6 +367,45 @@ void InitClass(gpointer klass, gpointer /*data*/) {
   engine->candidate_clicked = CandidateClicked;
 }
 
+// The settings, in IBus's configuration under "engine/veskmath" (dconf, IBus's usual store,
+// keeps them as /desktop/ibus/engine/veskmath/commit-form and .../timeout): "commit_form"
+// "result" (what the converter answered, "1+2= 3") or "value" (the value alone, "3"), and
+// "timeout", the seconds a call to the server may take (1 to 30, default 3): the Fcitx5
+// add-on's settings and defaults.
+constexpr const char* kConfigSection = "engine/veskmath";
+
+void Configure(const gchar* name, GVariant* value) {
+  if (value == nullptr) return;
+  const std::string key = name;
+  if (key == "commit_form" && g_variant_is_of_type(value, G_VARIANT_TYPE_STRING)) {
+    Shared->Form = std::string(g_variant_get_string(value, nullptr)) == "value"
+                       ? hostui::TValueForm::Value
+                       : hostui::TValueForm::Result;
+  } else if (key == "timeout" && g_variant_is_of_type(value, G_VARIANT_TYPE_INT32)) {
+    const gint32 seconds = std::clamp(g_variant_get_int32(value), 1, 30);
+    Shared->Converter->SetCallTimeout(std::chrono::seconds(seconds));
+  }
+}
+
+void ReadSettings(IBusBus* bus) {
+  IBusConfig* config = ibus_bus_get_config(bus);
+  if (config == nullptr) return;  // no configuration service: the defaults stand
+  ibus_config_watch(config, kConfigSection, nullptr);
+  for (const char* name : {"commit_form", "timeout"}) {
+    if (GVariant* value = ibus_config_get_value(config, kConfigSection, name)) {
+      Configure(name, value);
+      g_variant_unref(value);
+    }
+  }
+  // A change takes effect when math mode is next entered (the timeout at once).
+  g_signal_connect(config, "value-changed",
+                   G_CALLBACK(+[](IBusConfig*, const gchar* section, const gchar* name,
+                                  GVariant* value, gpointer) {
+                     if (std::string(section) == kConfigSection) Configure(name, value);
+                   }),
+                   nullptr);
+}
+
 void GlobalEngineChanged(IBusBus* /*bus*/, const gchar* name, gpointer /*data*/) {
   if (name != nullptr && std::string(name) != kEngineName) Shared->Previous = name;
 }
@@ -385,13 +427,14 @@ void StartEngines(IBusBus* bus, std::string veskmathProgram) {
   Shared = new TShared;
   Shared->Bus = bus;
   Shared->Program = std::move(veskmathProgram);
-  Shared->Converter = std::make_unique<hostui::TConverter>(std::make_unique<TSdBus>());
+  Shared->Converter = std::make_unique<hostui::TConverter>(std::make_unique<TSdBus>(ibus_bus_get_connection(bus)));
   // The process starts when the engine is first switched to: the engine active until then is
   // still the global one. Later switches are followed as they happen.
   if (IBusEngineDesc* current = ibus_bus_get_global_engine(bus)) {
     GlobalEngineChanged(bus, ibus_engine_desc_get_name(current), nullptr);
     g_object_unref(current);
   }
+  ReadSettings(bus);
   ibus_bus_set_watch_ibus_signal(bus, TRUE);
   g_signal_connect(bus, "global-engine-changed", G_CALLBACK(GlobalEngineChanged), nullptr);
 }
