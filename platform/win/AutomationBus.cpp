@@ -17,8 +17,8 @@ constexpr const char* kWindowInterface = "VeskMath.Window";
 }  // namespace
 
 std::optional<TBusNames> BusNamesOf(REFCLSID clsid) {
-  const TTypeLibDesc* lib = FindKnownTypeLib(clsid);
-  const TCoClassDesc* cls = FindKnownCoClass(clsid);
+  const TTypeLibDesc* lib = nullptr;
+  const TCoClassDesc* cls = FindKnownCoClass(clsid, &lib);
   if (lib == nullptr || cls == nullptr || cls->defaultInterface == nullptr) return std::nullopt;
   const std::string library(lib->name);
   const std::string coclass(cls->name);
