@@ -224,31 +224,23 @@ struct TPublished {
   }
   template <class G, class S>
   static TPropInfo Char(std::string name, G get, S set, std::optional<char> def = {}) {
-    std::optional<int32_t> d;
-    if (def) d = static_cast<unsigned char>(*def);
-    return Ordinal<char>(std::move(name), tkChar, {}, get, set, d);
+    return Ordinal<char>(std::move(name), tkChar, {}, get, set, def);
   }
   // E is an enumeration whose values are 0..names.size()-1, named in that order.
   template <class E, class G, class S>
   static TPropInfo Enumeration(std::string name, std::vector<std::string> names, G get, S set,
                                std::optional<E> def = {}) {
-    std::optional<int32_t> d;
-    if (def) d = static_cast<int32_t>(*def);
-    return Ordinal<E>(std::move(name), tkEnumeration, std::move(names), get, set, d);
+    return Ordinal<E>(std::move(name), tkEnumeration, std::move(names), get, set, def);
   }
   // A set of up to 32 elements held as a bit mask (bit i = element i).
   template <class G, class S>
   static TPropInfo Set(std::string name, std::vector<std::string> names, G get, S set,
                        std::optional<uint32_t> def = {}) {
-    std::optional<int32_t> d;
-    if (def) d = static_cast<int32_t>(*def);
-    return Ordinal<uint32_t>(std::move(name), tkSet, std::move(names), get, set, d);
+    return Ordinal<uint32_t>(std::move(name), tkSet, std::move(names), get, set, def);
   }
   template <class G, class S>
   static TPropInfo Boolean(std::string name, G get, S set, std::optional<bool> def = {}) {
-    std::optional<int32_t> d;
-    if (def) d = *def ? 1 : 0;
-    return Ordinal<bool>(std::move(name), tkBoolean, {"False", "True"}, get, set, d);
+    return Ordinal<bool>(std::move(name), tkBoolean, {"False", "True"}, get, set, def);
   }
   template <class G, class S>
   static TPropInfo Float(std::string name, G get, S set) {
@@ -303,18 +295,22 @@ struct TPublished {
     p.Kind = kind;
     return p;
   }
-  template <class V, class G, class S>
+  // An ordinal value as it travels: a character by its byte value, a boolean as 0 or 1.
+  template <class V>
+  static int32_t ToOrd(V v) {
+    if constexpr (std::is_same_v<V, char>)
+      return static_cast<int32_t>(static_cast<unsigned char>(v));
+    else
+      return static_cast<int32_t>(v);
+  }
+  template <class V, class G, class S, class D>
   static TPropInfo Ordinal(std::string name, TTypeKind kind, std::vector<std::string> names, G get,
-                           S set, std::optional<int32_t> def) {
+                           S set, std::optional<D> def) {
     TPropInfo p = Base(std::move(name), kind);
     p.ElementNames = std::move(names);
-    p.Default = def;
+    if (def) p.Default = ToOrd(static_cast<V>(*def));
     p.GetOrd = [get](const TPersistent& o) {
-      const V v = static_cast<V>(std::invoke(get, Self(o)));
-      if constexpr (std::is_same_v<V, char>)
-        return static_cast<int32_t>(static_cast<unsigned char>(v));
-      else
-        return static_cast<int32_t>(v);
+      return ToOrd(static_cast<V>(std::invoke(get, Self(o))));
     };
     if constexpr (!std::is_null_pointer_v<S>)
       p.SetOrd = [set](TPersistent& o, int32_t v) {

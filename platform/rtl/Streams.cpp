@@ -170,28 +170,31 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : FFileName
 
 TFileStream::~TFileStream() = default;  // closing the handle releases the lock
 
-int32_t TFileStream::Read(void* buffer, int32_t count) {
+namespace {
+// Repeats a read or write until count bytes moved, the end or an error; signals are retried.
+template <class Call>
+int32_t Transfer(int32_t count, Call call) {
   int32_t done = 0;
-  auto* out = static_cast<uint8_t*>(buffer);
   while (done < count) {
-    const ssize_t n = ::read(FHandle.Get(), out + done, static_cast<size_t>(count - done));
+    const ssize_t n = call(static_cast<size_t>(done), static_cast<size_t>(count - done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += static_cast<int32_t>(n);
   }
   return done;
 }
+}  // namespace
+
+int32_t TFileStream::Read(void* buffer, int32_t count) {
+  return Transfer(count, [&](size_t done, size_t left) {
+    return ::read(FHandle.Get(), static_cast<uint8_t*>(buffer) + done, left);
+  });
+}
 
 int32_t TFileStream::Write(const void* buffer, int32_t count) {
-  int32_t done = 0;
-  const auto* in = static_cast<const uint8_t*>(buffer);
-  while (done < count) {
-    const ssize_t n = ::write(FHandle.Get(), in + done, static_cast<size_t>(count - done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<int32_t>(n);
-  }
-  return done;
+  return Transfer(count, [&](size_t done, size_t left) {
+    return ::write(FHandle.Get(), static_cast<const uint8_t*>(buffer) + done, left);
+  });
 }
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {

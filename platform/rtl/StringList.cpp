@@ -44,9 +44,7 @@ std::string TStringList::Get(int32_t index) const {
 void TStringList::Put(int32_t index, const std::string& s) {
   if (FSorted) Error(kSortedListError, 0);
   CheckIndex(index);
-  Changing();
-  FItems[static_cast<size_t>(index)].Text = s;
-  Changed();
+  Change([&] { FItems[static_cast<size_t>(index)].Text = s; });
 }
 
 void* TStringList::GetObject(int32_t index) const {
@@ -56,9 +54,7 @@ void* TStringList::GetObject(int32_t index) const {
 
 void TStringList::PutObject(int32_t index, void* object) {
   CheckIndex(index);
-  Changing();
-  FItems[static_cast<size_t>(index)].Object = object;
-  Changed();
+  Change([&] { FItems[static_cast<size_t>(index)].Object = object; });
 }
 
 int32_t TStringList::Add(const std::string& s) { return AddObject(s, nullptr); }
@@ -88,23 +84,16 @@ void TStringList::InsertObject(int32_t index, const std::string& s, void* object
 }
 
 void TStringList::InsertItem(int32_t index, const std::string& s, void* object) {
-  Changing();
-  FItems.insert(FItems.begin() + index, Item{s, object});
-  Changed();
+  Change([&] { FItems.insert(FItems.begin() + index, Item{s, object}); });
 }
 
 void TStringList::Delete(int32_t index) {
   CheckIndex(index);
-  Changing();
-  FItems.erase(FItems.begin() + index);
-  Changed();
+  Change([&] { FItems.erase(FItems.begin() + index); });
 }
 
 void TStringList::Clear() {
-  if (FItems.empty()) return;
-  Changing();
-  FItems.clear();
-  Changed();
+  if (!FItems.empty()) Change([this] { FItems.clear(); });
 }
 
 void TStringList::LoadFromStream(TStream& stream) {
@@ -164,44 +153,30 @@ void TStringList::SetText(std::string_view text) {
 }
 
 int TStringList::CompareStrings(const std::string& a, const std::string& b) const {
-  const size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    unsigned char ca = static_cast<unsigned char>(a[i]);
-    unsigned char cb = static_cast<unsigned char>(b[i]);
-    if (!FCaseSensitive) {
-      ca = static_cast<unsigned char>(LowerChar(static_cast<char>(ca)));
-      cb = static_cast<unsigned char>(LowerChar(static_cast<char>(cb)));
-    }
-    if (ca != cb) return ca < cb ? -1 : 1;
-  }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
+  const auto fold = [this](char c) {
+    return static_cast<unsigned char>(FCaseSensitive ? c : LowerChar(c));
+  };
+  const auto order = std::lexicographical_compare_three_way(
+      a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) { return fold(x) <=> fold(y); });
+  return order < 0 ? -1 : order > 0 ? 1 : 0;
 }
 
 int32_t TStringList::IndexOf(const std::string& s) const {
-  if (FSorted) {
-    int32_t index = -1;
-    return Find(s, index) ? index : -1;
-  }
-  for (size_t i = 0; i < FItems.size(); ++i)
-    if (CompareStrings(FItems[i].Text, s) == 0) return static_cast<int32_t>(i);
-  return -1;
+  int32_t index = -1;
+  if (FSorted) return Find(s, index) ? index : -1;
+  const auto it = std::find_if(FItems.begin(), FItems.end(),
+                               [&](const Item& item) { return CompareStrings(item.Text, s) == 0; });
+  return it == FItems.end() ? -1 : static_cast<int32_t>(it - FItems.begin());
 }
 
 bool TStringList::Find(const std::string& s, int32_t& index) const {
   // Lower bound: the first line not less than s.
-  int32_t low = 0;
-  int32_t high = Count();
-  while (low < high) {
-    const int32_t mid = low + (high - low) / 2;
-    if (CompareStrings(FItems[static_cast<size_t>(mid)].Text, s) < 0) {
-      low = mid + 1;
-    } else {
-      high = mid;
-    }
-  }
-  index = low;
-  return low < Count() && CompareStrings(FItems[static_cast<size_t>(low)].Text, s) == 0;
+  const auto it = std::lower_bound(FItems.begin(), FItems.end(), s,
+                                   [this](const Item& item, const std::string& text) {
+                                     return CompareStrings(item.Text, text) < 0;
+                                   });
+  index = static_cast<int32_t>(it - FItems.begin());
+  return it != FItems.end() && CompareStrings(it->Text, s) == 0;
 }
 
 void TStringList::BeginUpdate() {
@@ -221,6 +196,13 @@ void TStringList::SetUpdateState(bool updating) {
   } else {
     Changed();
   }
+}
+
+template <class F>
+void TStringList::Change(F&& change) {
+  Changing();
+  change();
+  Changed();
 }
 
 void TStringList::Changed() {
@@ -251,18 +233,17 @@ void TStringList::SetCaseSensitive(bool value) {
 void TStringList::Exchange(int32_t index1, int32_t index2) {
   CheckIndex(index1);
   CheckIndex(index2);
-  Changing();
-  std::swap(FItems[static_cast<size_t>(index1)], FItems[static_cast<size_t>(index2)]);
-  Changed();
+  Change(
+      [&] { std::swap(FItems[static_cast<size_t>(index1)], FItems[static_cast<size_t>(index2)]); });
 }
 
 void TStringList::Sort() {
   if (FSorted || FItems.size() < 2) return;
-  Changing();
-  std::stable_sort(FItems.begin(), FItems.end(), [this](const Item& a, const Item& b) {
-    return CompareStrings(a.Text, b.Text) < 0;
+  Change([this] {
+    std::stable_sort(FItems.begin(), FItems.end(), [this](const Item& a, const Item& b) {
+      return CompareStrings(a.Text, b.Text) < 0;
+    });
   });
-  Changed();
 }
 
 void TStringList::Assign(const TStringList& source) {

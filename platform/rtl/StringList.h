@@ -109,6 +109,9 @@ class TStringList {
   virtual void SetUpdateState(bool updating);
   [[noreturn]] static void Error(const char* message, int32_t data);
   void CheckIndex(int32_t index) const;
+  // Makes a change between the Changing and Changed notifications.
+  template <class F>
+  void Change(F&& change);
   // Stores the line at index without any check and fires the change notifications.
   void InsertItem(int32_t index, const std::string& s, void* object);
 

@@ -3,8 +3,6 @@
 #include <systemd/sd-bus.h>
 
 #include <cerrno>
-#include <cinttypes>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -14,22 +12,13 @@
 namespace veskmath::win::automation {
 
 namespace {
-
-constexpr const char* kErrorPrefix = "VeskMath.Error.E";
 constexpr const char* kWindowPath = "/VeskMath/Window";
 constexpr const char* kWindowInterface = "VeskMath.Window";
-
-std::string Hex(HRESULT hr) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%08" PRIX32, static_cast<std::uint32_t>(hr));
-  return text;
-}
-
 }  // namespace
 
 std::optional<TBusNames> BusNamesOf(REFCLSID clsid) {
-  const TTypeLibDesc* lib = FindKnownTypeLib(clsid);
-  const TCoClassDesc* cls = FindKnownCoClass(clsid);
+  const TTypeLibDesc* lib = nullptr;
+  const TCoClassDesc* cls = FindKnownCoClass(clsid, &lib);
   if (lib == nullptr || cls == nullptr || cls->defaultInterface == nullptr) return std::nullopt;
   const std::string library(lib->name);
   const std::string coclass(cls->name);
@@ -103,45 +92,6 @@ int AppendVariant(sd_bus_message* m, char type, VARIANT& value) {
   return sd_bus_message_append_basic(m, 'b', &flag);
 }
 
-void SetBusError(sd_bus_error* error, HRESULT hr, HRESULT scode, const std::string& description) {
-  std::string name = kErrorPrefix + Hex(hr);
-  if (hr == DISP_E_EXCEPTION) name += ".S" + Hex(scode);
-  const std::string text = description.empty() ? "HRESULT 0x" + Hex(hr) : description;
-  sd_bus_error_set(error, name.c_str(), text.c_str());
-}
-
-TBusFailure FromBusError(const sd_bus_error* error, int errnoValue) {
-  TBusFailure out;
-  const char* name = error != nullptr && error->name != nullptr ? error->name : "";
-  out.description = error != nullptr && error->message != nullptr ? error->message : "";
-  out.name = name;
-  const std::size_t prefix = std::strlen(kErrorPrefix);
-  if (std::strncmp(name, kErrorPrefix, prefix) == 0) {
-    out.fromServer = true;
-    char* end = nullptr;
-    out.hr = static_cast<HRESULT>(std::strtoul(name + prefix, &end, 16));
-    if (end != nullptr && std::strncmp(end, ".S", 2) == 0) {
-      out.scode = static_cast<HRESULT>(std::strtoul(end + 2, nullptr, 16));
-    }
-    return out;
-  }
-  if (errnoValue == ETIMEDOUT || sd_bus_error_has_name(error, SD_BUS_ERROR_TIMEOUT)) {
-    out.hr = RPC_E_TIMEOUT;
-  } else if (sd_bus_error_has_names(error, SD_BUS_ERROR_NO_REPLY, SD_BUS_ERROR_SERVICE_UNKNOWN,
-                                    SD_BUS_ERROR_NAME_HAS_NO_OWNER, SD_BUS_ERROR_DISCONNECTED,
-                                    SD_BUS_ERROR_UNKNOWN_OBJECT) ||
-             errnoValue == ENOTCONN || errnoValue == ECONNRESET) {
-    // The server has gone, or the object with it.
-    out.hr = RPC_E_DISCONNECTED;
-  } else if (sd_bus_error_has_name(error, SD_BUS_ERROR_ACCESS_DENIED)) {
-    out.hr = E_ACCESSDENIED;
-  } else if (sd_bus_error_has_name(error, SD_BUS_ERROR_INVALID_ARGS)) {
-    out.hr = E_INVALIDARG;
-  }
-  if (out.description.empty()) out.description = std::strerror(errnoValue);
-  return out;
-}
-
 void SetErrorText(REFCLSID clsid, REFIID iid, const std::string& description) {
   ICreateErrorInfo* raw = nullptr;
   if (FAILED(CreateErrorInfo(&raw)) || raw == nullptr) return;
@@ -173,33 +123,11 @@ sd_bus* OpenSessionBus(std::string& why) {
   return bus;
 }
 
-int MillisecondsLeft(Clock::time_point deadline) {
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left <= 0 ? 0 : static_cast<int>(left);
-}
-
 bool EmitPostOn(sd_bus* bus, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   return sd_bus_emit_signal(bus, kWindowPath, kWindowInterface, "Post", "uutx",
                             static_cast<std::uint32_t>(hwnd), static_cast<std::uint32_t>(message),
                             static_cast<std::uint64_t>(wParam),
                             static_cast<std::int64_t>(lParam)) >= 0;
-}
-
-// The match a listening process adds, and how it reads a signal.
-const char* PostMatchRule() {
-  return "type='signal',interface='VeskMath.Window',member='Post',path='/VeskMath/Window'";
-}
-
-int OnPostSignal(sd_bus_message* m, void*, sd_bus_error*) {
-  std::uint32_t hwnd = 0;
-  std::uint32_t message = 0;
-  std::uint64_t wParam = 0;
-  std::int64_t lParam = 0;
-  if (sd_bus_message_read(m, "uutx", &hwnd, &message, &wParam, &lParam) >= 0) {
-    PostToPublishedWindow(hwnd, message, static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
-  }
-  return 0;
 }
 
 }  // namespace veskmath::win::automation

@@ -44,6 +44,74 @@ std::optional<std::string> ReadDefault(const std::string& key) {
 
 std::string ClassKey(REFCLSID clsid) { return "CLSID\\" + GUIDToString(clsid); }
 
+// A D-Bus error as the HRESULT and scode of one of ours, else one for the bus's own errors (a
+// peer that left: RPC_E_DISCONNECTED; a wait that ran out: RPC_E_TIMEOUT; else E_FAIL).
+struct TBusFailure {
+  HRESULT hr = E_FAIL;
+  HRESULT scode = S_OK;
+  std::string description;
+  std::string name;         // the D-Bus error's name
+  bool fromServer = false;  // one of ours: the server ran the call and it failed
+};
+
+TBusFailure FromBusError(const sd_bus_error* error, int errnoValue) {
+  TBusFailure out;
+  const char* name = error != nullptr && error->name != nullptr ? error->name : "";
+  out.description = error != nullptr && error->message != nullptr ? error->message : "";
+  out.name = name;
+  const std::size_t prefix = std::strlen(automation::kErrorPrefix);
+  if (std::strncmp(name, automation::kErrorPrefix, prefix) == 0) {
+    out.fromServer = true;
+    char* end = nullptr;
+    out.hr = static_cast<HRESULT>(std::strtoul(name + prefix, &end, 16));
+    if (end != nullptr && std::strncmp(end, ".S", 2) == 0) {
+      out.scode = static_cast<HRESULT>(std::strtoul(end + 2, nullptr, 16));
+    }
+    return out;
+  }
+  if (errnoValue == ETIMEDOUT || sd_bus_error_has_name(error, SD_BUS_ERROR_TIMEOUT)) {
+    out.hr = RPC_E_TIMEOUT;
+  } else if (sd_bus_error_has_names(error, SD_BUS_ERROR_NO_REPLY, SD_BUS_ERROR_SERVICE_UNKNOWN,
+                                    SD_BUS_ERROR_NAME_HAS_NO_OWNER, SD_BUS_ERROR_DISCONNECTED,
+                                    SD_BUS_ERROR_UNKNOWN_OBJECT) ||
+             errnoValue == ENOTCONN || errnoValue == ECONNRESET) {
+    // The server has gone, or the object with it.
+    out.hr = RPC_E_DISCONNECTED;
+  } else if (sd_bus_error_has_name(error, SD_BUS_ERROR_ACCESS_DENIED)) {
+    out.hr = E_ACCESSDENIED;
+  } else if (sd_bus_error_has_name(error, SD_BUS_ERROR_INVALID_ARGS)) {
+    out.hr = E_INVALIDARG;
+  }
+  if (out.description.empty()) out.description = std::strerror(errnoValue);
+  return out;
+}
+
+int MillisecondsLeft(Clock::time_point deadline) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left <= 0 ? 0 : static_cast<int>(left);
+}
+
+// The signals a process that published a window listens for, and how it reads one.
+constexpr const char* kPostMatchRule =
+    "type='signal',interface='VeskMath.Window',member='Post',path='/VeskMath/Window'";
+
+int OnPostSignal(sd_bus_message* m, void*, sd_bus_error*) {
+  std::uint32_t hwnd = 0;
+  std::uint32_t message = 0;
+  std::uint64_t wParam = 0;
+  std::int64_t lParam = 0;
+  if (sd_bus_message_read(m, "uutx", &hwnd, &message, &wParam, &lParam) >= 0) {
+    automation::PostToPublishedWindow(hwnd, message, static_cast<WPARAM>(wParam),
+                                      static_cast<LPARAM>(lParam));
+  }
+  return 0;
+}
+
+Clock::time_point Deadline(DWORD milliseconds) {
+  return Clock::now() + std::chrono::milliseconds(milliseconds);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -283,7 +351,7 @@ using Appender = std::function<int(sd_bus_message*)>;
 // One call, waiting for its reply until the deadline.
 HRESULT CallBus(const std::string& destination, const std::string& path,
                 const std::string& interface, const std::string& member, const Appender& append,
-                Clock::time_point deadline, MessageRef& reply, automation::TBusFailure& failure) {
+                Clock::time_point deadline, MessageRef& reply, TBusFailure& failure) {
   const LockedBus locked = LockBus(deadline);
   sd_bus* bus = locked.bus;
   if (!locked.lock.owns_lock()) {
@@ -305,15 +373,15 @@ HRESULT CallBus(const std::string& destination, const std::string& path,
     failure.description = std::strerror(-r);
     return failure.hr;
   }
-  const auto wait = std::max(1, automation::MillisecondsLeft(deadline));
+  const auto wait = std::max(1, MillisecondsLeft(deadline));
   sd_bus_error error = SD_BUS_ERROR_NULL;
   r = sd_bus_call(bus, call.m, static_cast<std::uint64_t>(wait) * 1000, &error, &reply.m);
   if (r < 0) {
-    failure = automation::FromBusError(&error, -r);
+    failure = FromBusError(&error, -r);
     // "No reply" is both the bus's word for a server that left in the call and ours for a
     // wait that ran out: the clock tells them apart.
     if (failure.name == SD_BUS_ERROR_NO_REPLY || failure.hr == RPC_E_TIMEOUT) {
-      failure.hr = automation::MillisecondsLeft(deadline) > 0 ? RPC_E_DISCONNECTED : RPC_E_TIMEOUT;
+      failure.hr = MillisecondsLeft(deadline) > 0 ? RPC_E_DISCONNECTED : RPC_E_TIMEOUT;
     }
   }
   sd_bus_error_free(&error);
@@ -327,20 +395,15 @@ HRESULT CallBus(const std::string& destination, const std::string& path,
 void Notify(const std::string& destination, const std::string& path, const std::string& interface,
             const std::string& member) {
   const LockedBus locked = LockBusBriefly();
-  sd_bus* bus = locked.bus;
-  if (bus == nullptr) return;
-  MessageRef m;
-  if (sd_bus_message_new_method_call(bus, &m.m, destination.c_str(), path.c_str(),
-                                     interface.c_str(), member.c_str()) < 0) {
-    return;
-  }
-  sd_bus_message_set_expect_reply(m.m, 0);
-  sd_bus_send(bus, m.m, nullptr);
+  if (locked.bus == nullptr) return;
+  // Without a callback, the call goes out flagged as wanting no reply.
+  sd_bus_call_method_async(locked.bus, nullptr, destination.c_str(), path.c_str(),
+                           interface.c_str(), member.c_str(), nullptr, nullptr, "");
 }
 
 // A failed call: the error information says what happened; a member's own failure answers
 // the member's code (so that a dispatch call turns it into DISP_E_EXCEPTION).
-HRESULT Report(const automation::TBusFailure& failure, REFCLSID clsid, REFIID iid) {
+HRESULT Report(const TBusFailure& failure, REFCLSID clsid, REFIID iid) {
   automation::SetErrorText(clsid, iid, failure.description);
   if (failure.fromServer && failure.hr == DISP_E_EXCEPTION) return failure.scode;
   return failure.hr;
@@ -396,10 +459,10 @@ class TDispatchProxy final : public TComObject<IDispatch> {
         return r;
       };
       MessageRef reply;
-      automation::TBusFailure failure;
+      TBusFailure failure;
       const HRESULT hr =
           CallBus(FOwner, FPath, FNames.objectInterface, automation::MemberName(func), append,
-                  Clock::now() + std::chrono::milliseconds(gCallTimeout), reply, failure);
+                  Deadline(gCallTimeout), reply, failure);
       if (FAILED(hr)) {
         // Only a member's exception becomes DISP_E_EXCEPTION; other codes come back as they are.
         if (!failure.fromServer || failure.hr != DISP_E_EXCEPTION) transport = hr;
@@ -436,7 +499,7 @@ HRESULT CreateRemote(REFCLSID clsid, const automation::TBusNames& names,
                      Clock::time_point deadline) {
   for (;;) {
     MessageRef reply;
-    automation::TBusFailure failure;
+    TBusFailure failure;
     HRESULT hr = CallBus(destination, names.classPath, names.factory, "CreateInstance", {},
                          deadline, reply, failure);
     if (SUCCEEDED(hr)) {
@@ -451,7 +514,7 @@ HRESULT CreateRemote(REFCLSID clsid, const automation::TBusNames& names,
     const bool again = failure.hr == CO_E_SERVER_STOPPING ||
                        failure.name == SD_BUS_ERROR_NO_REPLY ||
                        failure.name == SD_BUS_ERROR_NAME_HAS_NO_OWNER;
-    if (again && destination == names.name && automation::MillisecondsLeft(deadline) > 0) {
+    if (again && destination == names.name && MillisecondsLeft(deadline) > 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
       continue;
     }
@@ -481,18 +544,17 @@ class TClassFactoryProxy final : public TComObject<IClassFactory> {
     *object = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
     if (riid != IID_IUnknown && riid != IID_IDispatch) return E_NOINTERFACE;
-    return CreateRemote(FClsid, FNames, FOwner, riid, object,
-                        Clock::now() + std::chrono::milliseconds(gCallTimeout));
+    return CreateRemote(FClsid, FNames, FOwner, riid, object, Deadline(gCallTimeout));
   }
 
   HRESULT LockServer(BOOL lock) override {
     MessageRef reply;
-    automation::TBusFailure failure;
+    TBusFailure failure;
     const int flag = lock != FALSE ? 1 : 0;
     const HRESULT hr = CallBus(
         FOwner, FNames.classPath, FNames.factory, "LockServer",
         [flag](sd_bus_message* m) { return sd_bus_message_append_basic(m, 'b', &flag); },
-        Clock::now() + std::chrono::milliseconds(gCallTimeout), reply, failure);
+        Deadline(gCallTimeout), reply, failure);
     return FAILED(hr) ? Report(failure, FClsid, IID_IClassFactory) : S_OK;
   }
 
@@ -532,7 +594,7 @@ bool ListenForPosts() {
   ClientBus& c = C();
   if (locked.bus == nullptr) return false;
   if (c.listening) return true;
-  if (sd_bus_add_match(locked.bus, nullptr, PostMatchRule(), OnPostSignal, nullptr) < 0) {
+  if (sd_bus_add_match(locked.bus, nullptr, kPostMatchRule, OnPostSignal, nullptr) < 0) {
     return false;
   }
   c.listening = true;
@@ -564,9 +626,9 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsContext, void* /*serverInfo*/,
   if (FAILED(hr)) return hr;
   // The server that owns the name (started by the bus when none does) answers for the class.
   MessageRef reply;
-  automation::TBusFailure failure;
+  TBusFailure failure;
   hr = CallBus(names->name, names->classPath, "org.freedesktop.DBus.Peer", "Ping", {},
-               Clock::now() + std::chrono::milliseconds(gActivationTimeout), reply, failure);
+               Deadline(gActivationTimeout), reply, failure);
   if (FAILED(hr)) return Report(failure, clsid, IID_IClassFactory);
   const char* owner = sd_bus_message_get_sender(reply.m);
   if (owner == nullptr) return RPC_E_INVALID_DATA;
@@ -580,13 +642,13 @@ HRESULT CallClassMethod(REFCLSID clsid, const std::string& interfaceName, const 
   if (const HRESULT hr = RemoteClass(clsid, names); FAILED(hr)) return hr;
   const std::string library = names->name.substr(0, names->name.find('.'));
   MessageRef reply;
-  automation::TBusFailure failure;
+  TBusFailure failure;
   const HRESULT hr = CallBus(
       names->name, names->classPath, library + "." + interfaceName, member,
       [&argument](sd_bus_message* m) {
         return sd_bus_message_append_basic(m, 's', argument.c_str());
       },
-      Clock::now() + std::chrono::milliseconds(gCallTimeout), reply, failure);
+      Deadline(gCallTimeout), reply, failure);
   if (FAILED(hr)) return Report(failure, clsid, IID_IClassFactory);
   const char* text = nullptr;
   if (sd_bus_message_read(reply.m, "s", &text) <= 0) return RPC_E_INVALID_DATA;
@@ -609,8 +671,7 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsContext, REFI
   if (outer != nullptr) return CLASS_E_NOAGGREGATION;
   if (riid != IID_IUnknown && riid != IID_IDispatch) return E_NOINTERFACE;
   SetErrorInfo(0, nullptr);
-  return CreateRemote(clsid, *names, names->name, riid, object,
-                      Clock::now() + std::chrono::milliseconds(gActivationTimeout));
+  return CreateRemote(clsid, *names, names->name, riid, object, Deadline(gActivationTimeout));
 }
 
 }  // namespace veskmath::win

@@ -51,6 +51,9 @@ char BusTypeOf(VARTYPE type);
 
 // Texts longer than this (UTF-8 bytes) are refused on the way in: "text too long".
 inline constexpr std::size_t kMaxTextBytes = 1u << 20;
+// A failed HRESULT travels as the D-Bus error "VeskMath.Error.E<hr>" (with ".S<scode>" after
+// a DISP_E_EXCEPTION), the description as its message.
+inline constexpr const char* kErrorPrefix = "VeskMath.Error.E";
 
 // One value of the bus type ('s', 'i' or 'b') from or into a message. Reading sets the
 // VARIANT to the matching type; appending coerces it first (-EINVAL when it does not
@@ -58,28 +61,11 @@ inline constexpr std::size_t kMaxTextBytes = 1u << 20;
 int ReadVariant(sd_bus_message* m, char type, VARIANT& value);
 int AppendVariant(sd_bus_message* m, char type, VARIANT& value);
 
-// A failed HRESULT as a D-Bus error: "VeskMath.Error.E<hr>" (with ".S<scode>" after a
-// DISP_E_EXCEPTION), the description as its message.
-void SetBusError(sd_bus_error* error, HRESULT hr, HRESULT scode, const std::string& description);
-// Back: the HRESULT and scode of one of ours, else one for the bus's own errors (a peer that
-// left: RPC_E_DISCONNECTED; a wait that ran out: RPC_E_TIMEOUT; anything else: E_FAIL).
-struct TBusFailure {
-  HRESULT hr = E_FAIL;
-  HRESULT scode = S_OK;
-  std::string description;
-  std::string name;         // the D-Bus error's name
-  bool fromServer = false;  // one of ours: the server ran the call and it failed
-};
-TBusFailure FromBusError(const sd_bus_error* error, int errnoValue);
-
 // Sets the calling thread's error information (source: the class's ProgID).
 void SetErrorText(REFCLSID clsid, REFIID iid, const std::string& description);
 
 // Opens the user's session bus. nullptr with the reason in `why` when there is none.
 sd_bus* OpenSessionBus(std::string& why);
-
-// Milliseconds left until the deadline, at least 0.
-int MillisecondsLeft(Clock::time_point deadline);
 
 // ---------------------------------------------------------------------------------------
 // Window messages between processes (Messages.h): a post to a window of another process is
@@ -93,9 +79,6 @@ bool ListenForPosts();
 BOOL PostToPublishedWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 // Sends the signal on a connection the caller holds (the server's), false on failure.
 bool EmitPostOn(sd_bus* bus, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-// The match rule for those signals and their handler (an sd_bus_message_handler_t).
-const char* PostMatchRule();
-int OnPostSignal(sd_bus_message* m, void* userdata, sd_bus_error* error);
 // The server connection's emitter, when this process serves (AutomationServer.cpp).
 std::optional<bool> EmitPostThroughServer(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 

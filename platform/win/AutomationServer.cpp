@@ -89,7 +89,7 @@ struct BusClass {
   automation::TBusNames names;
   ComPtr<IClassFactory> factory;
   std::deque<std::string> strings;
-  std::vector<sd_bus_vtable> factoryTable, objectTable, lifetimeTable;
+  std::vector<sd_bus_vtable> objectTable;
   std::map<std::string, const TFuncDesc*, std::less<>> members;
   // Class methods (AddClassMethod), by their bus interface, then by member.
   std::map<std::string, std::vector<sd_bus_vtable>> methodTables;
@@ -269,7 +269,11 @@ std::string ErrorText() {
 int Fail(sd_bus_error* error, HRESULT hr, HRESULT scode = S_OK, std::string description = {}) {
   if (description.empty()) description = ErrorText();
   SetErrorInfo(0, nullptr);
-  automation::SetBusError(error, hr, scode, description);
+  const auto hex = [](HRESULT code) { return rtl::Format("%08X", static_cast<unsigned>(code)); };
+  std::string name = automation::kErrorPrefix + hex(hr);
+  if (hr == DISP_E_EXCEPTION) name += ".S" + hex(scode);
+  if (description.empty()) description = "HRESULT 0x" + hex(hr);
+  sd_bus_error_set(error, name.c_str(), description.c_str());
   return -EIO;
 }
 
@@ -333,12 +337,16 @@ int TextTooLong(sd_bus_error* error) {
 // ---------------------------------------------------------------------------------------
 // Handlers
 
+// Only the client that made an object may call it.
+int RefuseOthers(sd_bus_message* m, const BusObject& object, sd_bus_error* error) {
+  const char* sender = sd_bus_message_get_sender(m);
+  if (sender != nullptr && object.owner == sender) return 0;
+  return sd_bus_error_set(error, SD_BUS_ERROR_ACCESS_DENIED, "the object is another client's");
+}
+
 int OnMember(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   auto& object = *static_cast<BusObject*>(userdata);
-  const char* sender = sd_bus_message_get_sender(m);
-  if (sender == nullptr || object.owner != sender) {
-    return sd_bus_error_set(error, SD_BUS_ERROR_ACCESS_DENIED, "the object is another client's");
-  }
+  if (const int r = RefuseOthers(m, object, error); r < 0) return r;
   const auto it = object.cls->members.find(std::string_view(sd_bus_message_get_member(m)));
   if (it == object.cls->members.end()) return Fail(error, DISP_E_MEMBERNOTFOUND);
   const TFuncDesc& func = *it->second;
@@ -372,10 +380,7 @@ int OnMember(sd_bus_message* m, void* userdata, sd_bus_error* error) {
 
 int OnRelease(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   auto& object = *static_cast<BusObject*>(userdata);
-  const char* sender = sd_bus_message_get_sender(m);
-  if (sender == nullptr || object.owner != sender) {
-    return sd_bus_error_set(error, SD_BUS_ERROR_ACCESS_DENIED, "the object is another client's");
-  }
+  if (const int r = RefuseOthers(m, object, error); r < 0) return r;
   State& s = S();
   std::unique_ptr<BusObject> released = std::move(s.objects[object.id]);
   s.objects.erase(object.id);
@@ -383,6 +388,9 @@ int OnRelease(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   released.reset();  // may end the server: the reply goes first
   return r;
 }
+
+const sd_bus_vtable kLifetimeTable[] = {
+    SD_BUS_VTABLE_START(0), SD_BUS_METHOD("Release", "", "", OnRelease, 0), SD_BUS_VTABLE_END};
 
 std::shared_ptr<BusClass> ClassOf(void* userdata) {
   State& s = S();
@@ -408,7 +416,7 @@ int OnCreateInstance(sd_bus_message* m, void* userdata, sd_bus_error* error) {
                                cls->names.objectInterface.c_str(), cls->objectTable.data(),
                                &object) < 0 ||
       sd_bus_add_object_vtable(s.bus, &object.slots[1], path.c_str(), cls->names.lifetime.c_str(),
-                               cls->lifetimeTable.data(), &object) < 0) {
+                               kLifetimeTable, &object) < 0) {
     s.objects.erase(id);
     return Fail(error, E_OUTOFMEMORY);
   }
@@ -511,13 +519,12 @@ int OnRun(sd_bus_message* m, void* userdata, sd_bus_error* error) {
     }
     answers.push_back(func.Retval() != nullptr ? WideToUtf8(result.bstrVal.View()) : "");
   }
+  std::vector<char*> strv;
+  for (std::string& answer : answers) strv.push_back(answer.data());
+  strv.push_back(nullptr);
   sd_bus_message* reply = nullptr;
   r = sd_bus_message_new_method_return(m, &reply);
-  if (r >= 0) r = sd_bus_message_open_container(reply, 'a', "s");
-  for (const std::string& answer : answers) {
-    if (r >= 0) r = sd_bus_message_append_basic(reply, 's', answer.c_str());
-  }
-  if (r >= 0) r = sd_bus_message_close_container(reply);
+  if (r >= 0) r = sd_bus_message_append_strv(reply, strv.data());
   if (r >= 0) r = sd_bus_send(nullptr, reply, nullptr);
   sd_bus_message_unref(reply);
   object.reset();  // may end the server: the reply went first
@@ -527,77 +534,42 @@ int OnRun(sd_bus_message* m, void* userdata, sd_bus_error* error) {
 // ---------------------------------------------------------------------------------------
 // Vtables
 
-sd_bus_vtable Start() {
-  sd_bus_vtable v{};
-  v.type = _SD_BUS_VTABLE_START;
-  v.x.start.element_size = sizeof(sd_bus_vtable);
-  v.x.start.features = _SD_BUS_VTABLE_PARAM_NAMES;
-  v.x.start.vtable_format_reference = &sd_bus_object_vtable_format;
-  return v;
-}
+const sd_bus_vtable kFactoryTable[] = {
+    SD_BUS_VTABLE_START(0),
+    SD_BUS_METHOD_WITH_NAMES("CreateInstance", "", , "o", SD_BUS_PARAM(object), OnCreateInstance,
+                             0),
+    SD_BUS_METHOD_WITH_NAMES("LockServer", "b", SD_BUS_PARAM(lock), "", , OnLockServer, 0),
+    SD_BUS_METHOD_WITH_NAMES("Run", "a(ss)", SD_BUS_PARAM(steps), "as", SD_BUS_PARAM(answers),
+                             OnRun, 0),
+    SD_BUS_VTABLE_END};
 
-sd_bus_vtable End() {
-  sd_bus_vtable v{};
-  v.type = _SD_BUS_VTABLE_END;
-  return v;
-}
-
-sd_bus_vtable Method(const char* member, const char* signature, const char* result,
-                     const char* names, sd_bus_message_handler_t handler) {
-  sd_bus_vtable v{};
-  v.type = _SD_BUS_VTABLE_METHOD;
-  v.x.method.member = member;
-  v.x.method.signature = signature;
-  v.x.method.result = result;
-  v.x.method.handler = handler;
-  v.x.method.names = names;
-  return v;
-}
-
-// Parameter names as sd-bus wants them: each ended by a NUL.
-std::string Names(std::initializer_list<std::string_view> names) {
-  std::string out;
-  for (std::string_view name : names) {
-    out += name;
-    out += '\0';
-  }
-  return out;
-}
-
+// The members' and class methods' tables are built from the description; their strings
+// live in the class.
 void BuildTables(BusClass& c) {
-  using namespace std::string_view_literals;
-  c.factoryTable = {
-      Start(), Method("CreateInstance", "", "o", c.Keep(Names({"object"sv})), OnCreateInstance),
-      Method("LockServer", "b", "", c.Keep(Names({"lock"sv})), OnLockServer),
-      Method("Run", "a(ss)", "as", c.Keep(Names({"steps"sv, "answers"sv})), OnRun), End()};
-  c.lifetimeTable = {Start(), Method("Release", "", "", "", OnRelease), End()};
-  c.objectTable = {Start()};
+  c.objectTable = {SD_BUS_VTABLE_START(0)};
   for (const TFuncDesc& func : c.names.itf->funcs) {
     std::string signature;
     std::string names;
     bool supported = true;
-    for (const TParamDesc& param : func.params) {
-      if (!param.IsIn()) continue;
+    const auto add = [&](std::string& to, const TParamDesc& param) {
       const char type = automation::BusTypeOf(param.type);
       supported = supported && type != 0;
-      signature += type;
+      to += type;
       names += param.name.empty() ? std::string_view("value") : param.name;
       names += '\0';
+    };
+    for (const TParamDesc& param : func.params) {
+      if (param.IsIn()) add(signature, param);
     }
     std::string result;
-    if (const TParamDesc* retval = func.Retval()) {
-      result += automation::BusTypeOf(retval->type);
-      supported = supported && result[0] != 0;
-      names += retval->name.empty() ? std::string_view("value") : retval->name;
-      names += '\0';
-    }
+    if (const TParamDesc* retval = func.Retval()) add(result, *retval);
     if (!supported) continue;  // a member whose types do not cross the bus is not offered
     const char* member = c.Keep(automation::MemberName(func));
     c.members.emplace(member, &func);
-    c.objectTable.push_back(
-        Method(member, c.Keep(signature), c.Keep(result), c.Keep(names), OnMember));
+    c.objectTable.push_back(SD_BUS_METHOD_WITH_NAMES(member, c.Keep(signature), c.Keep(names),
+                                                     c.Keep(result), , OnMember, 0));
   }
-  c.objectTable.push_back(End());
+  c.objectTable.push_back(SD_BUS_VTABLE_END);
   // The class methods, each interface named after the library ("VeskMath.Diagnostics").
   const std::string library = c.names.name.substr(0, c.names.name.find('.'));
   State& s = S();
@@ -606,12 +578,12 @@ void BuildTables(BusClass& c) {
     if (m.clsid != c.clsid) continue;
     const std::string itf = library + "." + m.interfaceName;
     std::vector<sd_bus_vtable>& table = c.methodTables[itf];
-    if (table.empty()) table.push_back(Start());
-    table.push_back(Method(c.Keep(m.member), "s", "s", c.Keep(Names({"argument"sv, "answer"sv})),
-                           OnClassMethod));
+    if (table.empty()) table.push_back(SD_BUS_VTABLE_START(0));
+    table.push_back(SD_BUS_METHOD_WITH_NAMES(c.Keep(m.member), "s", SD_BUS_PARAM(argument), "s",
+                                             SD_BUS_PARAM(answer), OnClassMethod, 0));
     c.methods.emplace(std::make_pair(itf, m.member), m.method);
   }
-  for (auto& [itf, table] : c.methodTables) table.push_back(End());
+  for (auto& [itf, table] : c.methodTables) table.push_back(SD_BUS_VTABLE_END);
 }
 
 // Puts a class on the bus: its class object (the objects come as they are made), the name
@@ -620,7 +592,7 @@ HRESULT PublishClass(State& s, BusClass& c) {
   BuildTables(c);
   sd_bus_slot* slot = nullptr;
   if (sd_bus_add_object_vtable(s.bus, &slot, c.names.classPath.c_str(), c.names.factory.c_str(),
-                               c.factoryTable.data(), &c) < 0) {
+                               kFactoryTable, &c) < 0) {
     return E_OUTOFMEMORY;
   }
   c.slots.push_back(slot);

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 
 namespace veskmath::win {
@@ -114,50 +115,6 @@ Config CurrentConfig() {
   return gConfig;
 }
 
-// The calling thread's descriptors for the configured code page, reopened when the
-// configuration changes.
-class ThreadConverters {
- public:
-  ThreadConverters() = default;
-  ThreadConverters(const ThreadConverters&) = delete;
-  ThreadConverters& operator=(const ThreadConverters&) = delete;
-  ~ThreadConverters() { Close(); }
-
-  // Brings the descriptors up to date; false when the code page is UTF-8 (no iconv).
-  bool Refresh() {
-    ConfigureFromEnvironment();
-    const std::uint64_t generation = gGeneration.load(std::memory_order_acquire);
-    if (generation != FGeneration) {
-      Close();
-      const Config config = CurrentConfig();
-      FUtf8 = config.utf8;
-      if (!FUtf8) {
-        FToWide = iconv_open(kWide, config.name.c_str());
-        FFromWide = iconv_open(config.name.c_str(), kWide);
-      }
-      FGeneration = generation;
-    }
-    return !FUtf8 && FToWide != kNoIconv && FFromWide != kNoIconv;
-  }
-  bool Utf8() const { return FUtf8; }
-  iconv_t ToWide() const { return FToWide; }
-  iconv_t FromWide() const { return FFromWide; }
-
- private:
-  void Close() {
-    if (FToWide != kNoIconv) iconv_close(FToWide);
-    if (FFromWide != kNoIconv) iconv_close(FFromWide);
-    FToWide = FFromWide = kNoIconv;
-  }
-
-  std::uint64_t FGeneration = 0;
-  bool FUtf8 = false;
-  iconv_t FToWide = kNoIconv;
-  iconv_t FFromWide = kNoIconv;
-};
-
-thread_local ThreadConverters tConverters;
-
 bool IsAscii(std::string_view text) {
   for (const char c : text) {
     if (static_cast<unsigned char>(c) >= 0x80) return false;
@@ -237,6 +194,33 @@ struct TDescriptor {
 thread_local TDescriptor tFromUtf8(kWide, "UTF-8");
 thread_local TDescriptor tToUtf8("UTF-8", kWide);
 
+// The calling thread's descriptors for the configured code page, reopened when the
+// configuration changes; none under UTF-8.
+struct ThreadConverters {
+  std::uint64_t generation = 0;
+  std::unique_ptr<TDescriptor> toWide, fromWide;
+};
+thread_local ThreadConverters tConverters;
+
+// The descriptor from (toWide) or to the ANSI code page. Under UTF-8, or when the thread's
+// descriptors could not be opened (out of resources), the UTF-8 one: texts are then read and
+// written as UTF-8 rather than fail.
+iconv_t AnsiDescriptor(bool toWide) {
+  ConfigureFromEnvironment();
+  ThreadConverters& t = tConverters;
+  if (const std::uint64_t generation = gGeneration.load(std::memory_order_acquire);
+      generation != t.generation) {
+    const Config config = CurrentConfig();
+    t.toWide.reset(config.utf8 ? nullptr : new TDescriptor(kWide, config.name.c_str()));
+    t.fromWide.reset(config.utf8 ? nullptr : new TDescriptor(config.name.c_str(), kWide));
+    t.generation = generation;
+  }
+  if (t.toWide && t.toWide->cd != kNoIconv && t.fromWide->cd != kNoIconv) {
+    return toWide ? t.toWide->cd : t.fromWide->cd;
+  }
+  return toWide ? tFromUtf8.cd : tToUtf8.cd;
+}
+
 // Bytes of the descriptor's source code page -> UTF-16; one U+FFFD per byte that does not
 // form a character.
 std::u16string ToWide(iconv_t cd, std::string_view text) {
@@ -306,20 +290,15 @@ std::string WideToUtf8(std::u16string_view text) {
   return FromWide(tToUtf8.cd, text, "\xEF\xBF\xBD", nullptr);
 }
 
-// Under UTF-8, or when the thread's descriptors could not be opened (out of resources), the
-// texts are read and written as UTF-8 rather than fail.
 std::u16string AnsiToWide(std::string_view text) {
   if (IsAscii(text)) return std::u16string(text.begin(), text.end());
-  ThreadConverters& converters = tConverters;
-  return ToWide(converters.Refresh() ? converters.ToWide() : tFromUtf8.cd, text);
+  return ToWide(AnsiDescriptor(true), text);
 }
 
 std::string WideToAnsi(std::u16string_view text, bool* usedDefaultChar) {
   if (usedDefaultChar) *usedDefaultChar = false;
   if (IsAscii(text)) return std::string(text.begin(), text.end());
-  ThreadConverters& converters = tConverters;
-  return FromWide(converters.Refresh() ? converters.FromWide() : tToUtf8.cd, text, "?",
-                  usedDefaultChar);
+  return FromWide(AnsiDescriptor(false), text, "?", usedDefaultChar);
 }
 
 std::u16string FirstUnrepresentable(std::u16string_view text) {

@@ -9,7 +9,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -51,6 +50,12 @@ DWORD ErrorFromErrno(int error) {
   throw EOSError("Directory \"" + path + "\" refused: " + reason, code);
 }
 
+// Refuses with the failed call's errno: "cannot create it: <reason>".
+[[noreturn]] void RefuseErrno(const std::string& path, const char* what) {
+  const int error = errno;
+  Refuse(path, what + base::SystemErrorText(error), ErrorFromErrno(error));
+}
+
 const char* NonEmptyEnv(const char* name) {
   const char* value = std::getenv(name);
   return (value != nullptr && *value != '\0') ? value : nullptr;
@@ -63,29 +68,17 @@ std::string EnsurePrivateDirectory(const std::string& requested) {
   if (path.empty()) Refuse(requested, "empty path", ERROR_INVALID_PARAMETER);
   if (::mkdir(path.c_str(), 0700) == 0) {
     // The umask may have taken owner bits away; it cannot have added any.
-    if (::chmod(path.c_str(), 0700) != 0) {
-      const int error = errno;
-      Refuse(path, std::string("cannot set its mode: ") + base::SystemErrorText(error),
-             ErrorFromErrno(error));
-    }
+    if (::chmod(path.c_str(), 0700) != 0) RefuseErrno(path, "cannot set its mode: ");
   } else if (errno != EEXIST) {
-    const int error = errno;
-    Refuse(path, std::string("cannot create it: ") + base::SystemErrorText(error),
-           ErrorFromErrno(error));
+    RefuseErrno(path, "cannot create it: ");
   }
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) {
-    const int error = errno;
-    Refuse(path, std::string("cannot inspect it: ") + base::SystemErrorText(error),
-           ErrorFromErrno(error));
-  }
+  if (::lstat(path.c_str(), &st) != 0) RefuseErrno(path, "cannot inspect it: ");
   if (S_ISLNK(st.st_mode)) Refuse(path, "it is a symbolic link", ERROR_ACCESS_DENIED);
   if (!S_ISDIR(st.st_mode)) Refuse(path, "it is not a directory", ERROR_ACCESS_DENIED);
   if (st.st_uid != ::geteuid()) Refuse(path, "it belongs to another user", ERROR_ACCESS_DENIED);
   if ((st.st_mode & 077) != 0) {
-    char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-    Refuse(path, std::string("other users have access to it (mode ") + mode + ")",
+    Refuse(path, rtl::Format("other users have access to it (mode %04o)", st.st_mode & 07777),
            ERROR_ACCESS_DENIED);
   }
   return WithSlash(path);

@@ -160,13 +160,8 @@ const char* IconLabel(UINT type) {
 // "\r\n" -> "\n", so the terminal shows each line break once.
 std::string TerminalText(const char* ansi) {
   std::string text = AnsiToUtf8(ansi ? std::string_view(ansi) : std::string_view());
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    out.push_back(text[i]);
-  }
-  return out;
+  for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.erase(at, 1);
+  return text;
 }
 
 }  // namespace
@@ -180,24 +175,15 @@ TDialogStreams SetDialogStreams(std::istream* in, std::ostream* out) {
 }
 
 int MessageBoxA(HWND /*owner*/, const char* text, const char* caption, UINT type) {
-  std::vector<Button> buttons;
-  switch (type & 0x000F) {
-    case MB_OK:
-      buttons = {kOk};
-      break;
-    case MB_OKCANCEL:
-      buttons = {kOk, kCancel};
-      break;
-    case MB_YESNOCANCEL:
-      buttons = {kYes, kNo, kCancel};
-      break;
-    case MB_YESNO:
-      buttons = {kYes, kNo};
-      break;
-    default:
-      SetLastError(ERROR_INVALID_PARAMETER);
-      return 0;
+  // By the button set, MB_OK .. MB_YESNO; the abort/retry/ignore set (2) is not offered.
+  static const std::vector<Button> kSets[] = {
+      {kOk}, {kOk, kCancel}, {}, {kYes, kNo, kCancel}, {kYes, kNo}};
+  const UINT set = type & 0x000F;
+  if (set >= std::size(kSets) || kSets[set].empty()) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
   }
+  const std::vector<Button>& buttons = kSets[set];
   std::size_t defaultIndex = (type & 0x0F00) >> 8;
   if (defaultIndex >= buttons.size()) defaultIndex = 0;
 

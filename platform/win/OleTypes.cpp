@@ -72,64 +72,27 @@ HRESULT VariantChangeType(VARIANT* dest, const VARIANT* source, WORD /*flags*/, 
   } else if (source->vt == VT_NULL || source->vt == VT_ERROR || vt == VT_NULL || vt == VT_ERROR ||
              vt == VT_EMPTY) {
     return DISP_E_TYPEMISMATCH;
-  } else if (vt == VT_I4) {
-    switch (source->vt) {
-      case VT_EMPTY:
-        result.lVal = 0;
-        break;
-      case VT_BOOL:
-        result.lVal = source->boolVal;  // true is -1, as in automation
-        break;
-      case VT_BSTR: {
-        const HRESULT hr = ReadI4(source->bstrVal.View(), result.lVal);
-        if (FAILED(hr)) return hr;
-        break;
-      }
-      default:
-        return DISP_E_TYPEMISMATCH;
+  } else if (vt == VT_I4) {                                     // from VT_EMPTY, VT_BOOL or VT_BSTR
+    result.lVal = source->vt == VT_BOOL ? source->boolVal : 0;  // true is -1, as in automation
+    if (source->vt == VT_BSTR) {
+      if (const HRESULT hr = ReadI4(source->bstrVal.View(), result.lVal); FAILED(hr)) return hr;
     }
-  } else if (vt == VT_BSTR) {
-    switch (source->vt) {
-      case VT_EMPTY:
-        result.bstrVal = BSTR(u"");
-        break;
-      case VT_I4: {
-        const std::string digits = std::to_string(source->lVal);
-        result.bstrVal = BSTR(std::u16string(digits.begin(), digits.end()));
-        break;
+  } else if (vt == VT_BSTR) {  // from VT_EMPTY, VT_I4 or VT_BOOL
+    const std::string text = source->vt == VT_I4     ? std::to_string(source->lVal)
+                             : source->vt == VT_BOOL ? (source->boolVal ? "True" : "False")
+                                                     : "";
+    result.bstrVal = BSTR(std::u16string(text.begin(), text.end()));
+  } else {  // VT_BOOL, from VT_EMPTY, VT_I4 or VT_BSTR
+    std::int32_t number = source->vt == VT_I4 ? source->lVal : 0;
+    if (source->vt == VT_BSTR) {
+      const std::string utf8 = WideToUtf8(source->bstrVal.View());
+      if (rtl::SameText(utf8, "True") || rtl::SameText(utf8, "False")) {
+        number = rtl::SameText(utf8, "True") ? 1 : 0;
+      } else if (const HRESULT hr = ReadI4(source->bstrVal.View(), number); FAILED(hr)) {
+        return hr;
       }
-      case VT_BOOL:
-        result.bstrVal = BSTR(source->boolVal ? u"True" : u"False");
-        break;
-      default:
-        return DISP_E_TYPEMISMATCH;
     }
-  } else {  // VT_BOOL
-    switch (source->vt) {
-      case VT_EMPTY:
-        result.boolVal = VARIANT_FALSE;
-        break;
-      case VT_I4:
-        result.boolVal = source->lVal != 0 ? VARIANT_TRUE : VARIANT_FALSE;
-        break;
-      case VT_BSTR: {
-        const std::u16string_view text = source->bstrVal.View();
-        const std::string utf8 = WideToUtf8(text);
-        std::int32_t number = 0;
-        if (rtl::SameText(utf8, "True")) {
-          result.boolVal = VARIANT_TRUE;
-        } else if (rtl::SameText(utf8, "False")) {
-          result.boolVal = VARIANT_FALSE;
-        } else {
-          const HRESULT hr = ReadI4(text, number);
-          if (FAILED(hr)) return hr;
-          result.boolVal = number != 0 ? VARIANT_TRUE : VARIANT_FALSE;
-        }
-        break;
-      }
-      default:
-        return DISP_E_TYPEMISMATCH;
-    }
+    result.boolVal = number != 0 ? VARIANT_TRUE : VARIANT_FALSE;
   }
   *dest = std::move(result);
   return S_OK;
@@ -142,45 +105,32 @@ namespace {
 
 class TErrorInfo final : public TComObject<IErrorInfo, ICreateErrorInfo> {
  public:
-  HRESULT GetGUID(GUID* guid) override {
-    if (guid == nullptr) return E_INVALIDARG;
-    *guid = FGuid;
-    return S_OK;
-  }
+  HRESULT GetGUID(GUID* guid) override { return Hand(FGuid, guid); }
   HRESULT GetSource(BSTR* source) override { return Hand(FSource, source); }
   HRESULT GetDescription(BSTR* description) override { return Hand(FDescription, description); }
   HRESULT GetHelpFile(BSTR* helpFile) override { return Hand(FHelpFile, helpFile); }
-  HRESULT GetHelpContext(DWORD* helpContext) override {
-    if (helpContext == nullptr) return E_INVALIDARG;
-    *helpContext = FHelpContext;
-    return S_OK;
-  }
+  HRESULT GetHelpContext(DWORD* helpContext) override { return Hand(FHelpContext, helpContext); }
 
-  HRESULT SetGUID(REFGUID guid) override {
-    FGuid = guid;
-    return S_OK;
-  }
-  HRESULT SetSource(const char16_t* source) override {
-    FSource = SysAllocString(source);
-    return S_OK;
-  }
-  HRESULT SetDescription(const char16_t* description) override {
-    FDescription = SysAllocString(description);
-    return S_OK;
-  }
-  HRESULT SetHelpFile(const char16_t* helpFile) override {
-    FHelpFile = SysAllocString(helpFile);
-    return S_OK;
-  }
-  HRESULT SetHelpContext(DWORD helpContext) override {
-    FHelpContext = helpContext;
-    return S_OK;
-  }
+  HRESULT SetGUID(REFGUID guid) override { return Keep(FGuid, guid); }
+  HRESULT SetSource(const char16_t* source) override { return Keep(FSource, source); }
+  HRESULT SetDescription(const char16_t* text) override { return Keep(FDescription, text); }
+  HRESULT SetHelpFile(const char16_t* helpFile) override { return Keep(FHelpFile, helpFile); }
+  HRESULT SetHelpContext(DWORD helpContext) override { return Keep(FHelpContext, helpContext); }
 
  private:
-  static HRESULT Hand(const BSTR& value, BSTR* out) {
+  template <class T>
+  static HRESULT Hand(const T& value, T* out) {
     if (out == nullptr) return E_INVALIDARG;
     *out = value;  // the caller owns its copy
+    return S_OK;
+  }
+  template <class T, class V>
+  static HRESULT Keep(T& field, const V& value) {
+    if constexpr (std::is_same_v<T, BSTR>) {
+      field = SysAllocString(value);  // a null text is kept as a null BSTR
+    } else {
+      field = value;
+    }
     return S_OK;
   }
 

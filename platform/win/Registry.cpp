@@ -10,11 +10,6 @@ namespace veskmath::win {
 
 namespace {
 
-// The file boundary: system texts are ANSI, the file holds UTF-8. Paths are converted whole
-// before they are split, since a Shift-JIS trail byte may be 0x5C, the "\\" separator.
-std::string RegistryAnsiToUtf8(const std::string& text) { return AnsiToUtf8(text); }
-std::string RegistryUtf8ToAnsi(const std::string& text) { return Utf8ToAnsi(text); }
-
 // The library's message, followed by the file's own explanation when there is one.
 std::string WithReason(std::string message, const std::string& reason) {
   if (!reason.empty()) message += ": " + reason;
@@ -58,12 +53,12 @@ std::string TRegistry::Resolve(const std::string& key) const {
   return path;
 }
 
-std::string TRegistry::OpenPath() const { return RegistryAnsiToUtf8(FCurrentPath); }
+// The file boundary: system texts are ANSI, the file holds UTF-8. Paths are converted whole
+// before they are split, since a Shift-JIS trail byte may be 0x5C, the "\\" separator.
+std::string TRegistry::OpenPath() const { return AnsiToUtf8(FCurrentPath); }
 
 std::string RegistryCurrentPath(const TRegistry& registry) { return registry.FCurrentPath; }
 
-// Opening for writing needs the right to write, as on the real registry: false when the
-// file may not be written; the key and its parents are created when missing.
 // Runs a change of the file; false when it was refused or could not be written, with the
 // reason kept for LastError(). A file that cannot even be read has already raised its own
 // error in the read before.
@@ -80,6 +75,8 @@ bool TRegistry::TryChange(Change&& change) {
 
 const std::string& TRegistry::LastError() const { return FLastError; }
 
+// Opening for writing needs the right to write, as on the real registry: false when the
+// file may not be written; the key and its parents are created when missing.
 bool TRegistry::CreateWritable(const std::string& utf8) {
   FLastError.clear();
   if (!SplitKeyPath(utf8)) return false;
@@ -93,7 +90,7 @@ bool TRegistry::CreateWritable(const std::string& utf8) {
 
 bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
   const std::string path = Resolve(key);
-  const std::string utf8 = RegistryAnsiToUtf8(path);
+  const std::string utf8 = AnsiToUtf8(path);
   if (canCreate ? !CreateWritable(utf8) : !FFile->KeyExists(FRootKey, utf8)) return false;
   FKeyOpen = true;
   FReadOnly = false;
@@ -114,65 +111,59 @@ void TRegistry::CloseKey() {
 }
 
 bool TRegistry::CreateKey(const std::string& key) {
-  if (!CreateWritable(RegistryAnsiToUtf8(Resolve(key))))
+  if (!CreateWritable(AnsiToUtf8(Resolve(key))))
     throw ERegistryException(
         WithReason(rtl::Format("Failed to create key %s", key.c_str()), FLastError));
   return true;
 }
 
 bool TRegistry::DeleteKey(const std::string& key) {
-  const std::string utf8 = RegistryAnsiToUtf8(Resolve(key));
+  const std::string utf8 = AnsiToUtf8(Resolve(key));
   if (!FFile->KeyExists(FRootKey, utf8)) return false;
   return TryChange([&] { return FFile->DeleteKey(FRootKey, utf8); });
 }
 
 bool TRegistry::KeyExists(const std::string& key) {
-  return FFile->KeyExists(FRootKey, RegistryAnsiToUtf8(Resolve(key)));
+  return FFile->KeyExists(FRootKey, AnsiToUtf8(Resolve(key)));
 }
 
 std::string TRegistry::ReadString(const std::string& name) {
   if (!FKeyOpen) return "";
-  const auto value = FFile->GetValue(FRootKey, OpenPath(), RegistryAnsiToUtf8(name));
+  const auto value = FFile->GetValue(FRootKey, OpenPath(), AnsiToUtf8(name));
   if (!value) return "";
   if (value->kind != RegValue::Kind::String) InvalidDataType(name);
-  return RegistryUtf8ToAnsi(value->text);
+  return Utf8ToAnsi(value->text);
 }
 
 int32_t TRegistry::ReadInteger(const std::string& name) {
   if (!FKeyOpen) GetDataFailed(name);
-  const auto value = FFile->GetValue(FRootKey, OpenPath(), RegistryAnsiToUtf8(name));
+  const auto value = FFile->GetValue(FRootKey, OpenPath(), AnsiToUtf8(name));
   if (!value) GetDataFailed(name);
   if (value->kind != RegValue::Kind::DWord) InvalidDataType(name);
   return static_cast<int32_t>(value->number);
 }
 
-void TRegistry::WriteString(const std::string& name, const std::string& value) {
+void TRegistry::WriteValue(const std::string& name, const RegValue& value) {
   if (!FKeyOpen || FReadOnly) SetDataFailed(name);
   const std::string path = OpenPath();
   FFile->KeyExists(FRootKey, path);  // an unreadable file raises its own error here
-  if (!TryChange([&] {
-        return FFile->SetValue(FRootKey, path, RegistryAnsiToUtf8(name),
-                               RegValue::String(RegistryAnsiToUtf8(value)));
-      }))
+  if (!TryChange([&] { return FFile->SetValue(FRootKey, path, AnsiToUtf8(name), value); }))
     SetDataFailed(name, FLastError);
 }
 
+void TRegistry::WriteString(const std::string& name, const std::string& value) {
+  WriteValue(name, RegValue::String(AnsiToUtf8(value)));
+}
+
 void TRegistry::WriteInteger(const std::string& name, int32_t value) {
-  if (!FKeyOpen || FReadOnly) SetDataFailed(name);
-  const std::string path = OpenPath();
-  FFile->KeyExists(FRootKey, path);
-  if (!TryChange([&] {
-        return FFile->SetValue(FRootKey, path, RegistryAnsiToUtf8(name),
-                               RegValue::DWord(static_cast<uint32_t>(value)));
-      }))
-    SetDataFailed(name, FLastError);
+  WriteValue(name, RegValue::DWord(static_cast<uint32_t>(value)));
 }
 
 bool TRegistry::DeleteValue(const std::string& name) {
   if (!FKeyOpen || FReadOnly) return false;
   const std::string path = OpenPath();
   FFile->KeyExists(FRootKey, path);
-  return TryChange([&] { return FFile->DeleteValue(FRootKey, path, RegistryAnsiToUtf8(name)); });
+  return TryChange([&] { return FFile->DeleteValue(FRootKey, path, AnsiToUtf8(name)); });
 }
 
 }  // namespace veskmath::win

@@ -72,6 +72,7 @@ class TRegistry {
   bool CreateWritable(const std::string& utf8);
   // The open key's path in UTF-8.
   std::string OpenPath() const;
+  void WriteValue(const std::string& name, const RegValue& value);
 
   std::unique_ptr<RegistryFile> FFile;
   HKEY FRootKey = HKEY_CLASSES_ROOT;

@@ -228,23 +228,14 @@ void AddKnownTypeLib(const TTypeLibDesc& lib) {
   if (std::find(k.libs.begin(), k.libs.end(), &lib) == k.libs.end()) k.libs.push_back(&lib);
 }
 
-const TCoClassDesc* FindKnownCoClass(REFCLSID clsid) {
+const TCoClassDesc* FindKnownCoClass(REFCLSID clsid, const TTypeLibDesc** library) {
   KnownLibs& k = Known();
   const std::lock_guard<std::mutex> lock(k.mutex);
   for (const TTypeLibDesc* lib : k.libs) {
     for (const TCoClassDesc& cls : lib->coclasses) {
-      if (cls.clsid == clsid) return &cls;
-    }
-  }
-  return nullptr;
-}
-
-const TTypeLibDesc* FindKnownTypeLib(REFCLSID clsid) {
-  KnownLibs& k = Known();
-  const std::lock_guard<std::mutex> lock(k.mutex);
-  for (const TTypeLibDesc* lib : k.libs) {
-    for (const TCoClassDesc& cls : lib->coclasses) {
-      if (cls.clsid == clsid) return lib;
+      if (cls.clsid != clsid) continue;
+      if (library != nullptr) *library = lib;
+      return &cls;
     }
   }
   return nullptr;

@@ -157,8 +157,7 @@ std::string TypeLibVersionKey(const TTypeLibDesc& lib);
 // use of automation, which static tables do).
 
 void AddKnownTypeLib(const TTypeLibDesc& lib);
-const TCoClassDesc* FindKnownCoClass(REFCLSID clsid);
-// The known library that describes the class, or nullptr.
-const TTypeLibDesc* FindKnownTypeLib(REFCLSID clsid);
+// The known class, or nullptr; `library`, when given, receives the library that describes it.
+const TCoClassDesc* FindKnownCoClass(REFCLSID clsid, const TTypeLibDesc** library = nullptr);
 
 }  // namespace veskmath::win
