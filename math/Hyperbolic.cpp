@@ -14,8 +14,10 @@
 // later rounding adds u once more (amplified where a difference cancels). The margins used are
 // twice those sums. They hold under the start-up precision (64-bit) and rounding (nearest)
 // only: under any other control word the formula runs.
+#include <array>
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
@@ -157,38 +159,73 @@ constexpr ld kExp2Taylor[5] = {2.707606174062286364911062974e-3L, 3.665565596910
                                2.239395190875157053111836215e-12L,
                                1.212680048995793497252836640e-15L};
 
-// k = s rounded to nearest by the processor's store (the callers have checked the rounding
-// mode).
-int32_t Nearest(ld s) {
+// A long double constant as two doubles whose sum is exactly it (its last 11 bits fit the
+// second): read back by two one-step loads and an exact add, where a load of the 80-bit format
+// is microcoded (about 1.2 ns apiece on the machine measured, seven of them per call).
+struct TSplit {
+  double hi = 0.0, lo = 0.0;
+  constexpr TSplit() = default;
+  constexpr explicit TSplit(ld x) : hi(static_cast<double>(x)), lo(static_cast<double>(x - hi)) {}
+  // In assembly: the compiler would fold a constant's sum back into an 80-bit load.
+  [[gnu::always_inline]] ld Value() const {
 #if defined(__x86_64__) || defined(__i386__)
-  int32_t k;
-  asm("fistpl %0" : "=m"(k) : "t"(s) : "st");
-  return k;
+    ld r;
+    asm("fldl %1\n\tfaddl %2" : "=t"(r) : "m"(hi), "m"(lo));
+    return r;
 #else
-  return static_cast<int32_t>(lrintl(s));
+    return static_cast<ld>(hi) + lo;
 #endif
+  }
+};
+constexpr bool Exact(const TSplit& s, ld x) { return static_cast<ld>(s.hi) + s.lo == x; }
+
+template <std::size_t N>
+constexpr std::array<TSplit, N> Split(const ld (&x)[N]) {
+  std::array<TSplit, N> out{};
+  for (std::size_t i = 0; i < N; ++i) out[i] = TSplit(x[i]);
+  return out;
 }
+constexpr auto kExp2By256Split = Split(kExp2By256);
+constexpr bool AllExact() {
+  for (std::size_t i = 0; i < 256; ++i)
+    if (!Exact(kExp2By256Split[i], kExp2By256[i])) return false;
+  return Exact(TSplit(kExp2Taylor[0]), kExp2Taylor[0]);
+}
+static_assert(AllExact());
+
+// The Taylor coefficients past the first, as doubles: each term is below 2^-20 of the sum, so
+// the coefficients' own rounding (2^-53) adds less than 0.01u.
+constexpr double kExp2TaylorTail[4] = {
+    static_cast<double>(kExp2Taylor[1]), static_cast<double>(kExp2Taylor[2]),
+    static_cast<double>(kExp2Taylor[3]), static_cast<double>(kExp2Taylor[4])};
+constexpr TSplit kExp2Taylor0(kExp2Taylor[0]);
 
 // 2^(k/256) for |k| < 2^18: the table entry times the power of two as a double (exact).
 ld Exp2Of256ths(int32_t k) {
   const int32_t m = k >> 8;  // floor(k / 256)
-  return kExp2By256[k & 255] * std::bit_cast<double>(static_cast<uint64_t>(1023 + m) << 52);
+  return kExp2By256Split[k & 255].Value() *
+         std::bit_cast<double>(static_cast<uint64_t>(1023 + m) << 52);
 }
 
-// 2^(s/256) for |s| < 2^18 with plain multiplications and additions: 2^(k/256) from the table
-// times the Taylor polynomial of 2^(g/256), g = s - k (exact: both are multiples of s's
-// unit), |g| <= 1/2, which stops at g^5 (the rest is below 2^-66). Its even and odd halves
-// run side by side, and give 2^(-s/256) too, without a division. Relative error below 3.4u.
+// 2^(s/256), s = a K rounded to extended (K = 256 or 512 log2(e), as the formula's t = a log2(e)
+// scaled exactly), for 0 <= s < 2^18, with plain multiplications and additions: 2^(k/256) from
+// the table times the Taylor polynomial of 2^(g/256), g = s - k (exact: k lies within a factor
+// of two of s, or both are 0), which stops at g^5 (the rest is below 2^-66 for |g| <= 1/2 +
+// 2^-30). k is the same product in double, plus 1/2, truncated: it needs no rounding mode and
+// no trip of s through memory, and its |g| exceeds 1/2 by less than 2^-30.
+// Even and odd halves run side by side, and give 2^(-s/256) too, without a division. Relative
+// error below 3.4u.
 struct TExp2Pair {
   ld up, down;  // 2^(s/256), 2^(-s/256)
 };
-[[gnu::always_inline]] inline TExp2Pair Exp2By256ths(ld s, bool withDown) {
-  const int32_t k = Nearest(s);
+[[gnu::always_inline]] inline TExp2Pair Exp2By256ths(double a, const TSplit& K, bool withDown) {
+  const ld s = static_cast<ld>(a) * K.Value();
+  const auto k = static_cast<int32_t>(a * K.hi + 0.5);
   const ld g = s - static_cast<ld>(k);
-  const ld* c = kExp2Taylor;
+  const double* c = kExp2TaylorTail;
   const ld g2 = g * g;
-  const ld even = 1.0L + g2 * (c[1] + g2 * c[3]);
-  const ld odd = g * (c[0] + g2 * (c[2] + g2 * c[4]));
+  const ld even = 1.0L + g2 * (c[0] + g2 * c[2]);
+  const ld odd = g * (kExp2Taylor0.Value() + g2 * (c[1] + g2 * c[3]));
   TExp2Pair r{Exp2Of256ths(k) * (even + odd), 0.0L};
   if (withDown) r.down = Exp2Of256ths(-k) * (even - odd);
   return r;
@@ -207,26 +244,35 @@ bool StartupPrecisionAndRounding() {
 
 // e^a (with e^-a, the formulas' 1/e, on request) and e^2a, from 256 or 512 times the
 // formula's t = a log2(e), rounded alike (the scaling by a power of two is exact).
+constexpr TSplit k256Log2E(256.0L * x87::kLog2E), k512Log2E(512.0L * x87::kLog2E);
+static_assert(Exact(k256Log2E, 256.0L * x87::kLog2E) && Exact(k512Log2E, 512.0L * x87::kLog2E));
 [[gnu::always_inline]] inline TExp2Pair ExpByTable(double a, bool withInverse = false) {
-  return Exp2By256ths(static_cast<ld>(a) * (256.0L * x87::kLog2E), withInverse);
+  return Exp2By256ths(a, k256Log2E, withInverse);
 }
 [[gnu::always_inline]] inline ld Exp2xByTable(double a) {
-  return Exp2By256ths(static_cast<ld>(a) * (512.0L * x87::kLog2E), false).up;
+  return Exp2By256ths(a, k512Log2E, false).up;
 }
 
 // The double nearest r, when every value within margin units of r's last place rounds to it
 // too. r - d is exact (at most 11 bits); its distance from half a unit of d is r's distance
 // from the midpoint (reading r's own low bits would stall on the extended store). When d is a
 // power of two r may lie in the binade below, whose unit is half: undecided.
-[[gnu::always_inline]] inline bool RoundsAlike(ld r, double margin, double& result) {
+// The margin is fixed + perA / a (a > 0 when perA is not 0), compared multiplied by a: no
+// division on the way.
+[[gnu::always_inline]] inline bool RoundsAlike(ld r, double fixed, double perA, double a,
+                                               double& result) {
   const double d = static_cast<double>(r);
   const double off = std::fabs(static_cast<double>(r - d));
   const uint64_t bits = std::bit_cast<uint64_t>(d);
   const double unit = std::bit_cast<double>(bits & 0x7FF0'0000'0000'0000) * 0x1p-52;
-  if ((bits & 0x000F'FFFF'FFFF'FFFF) == 0 || !(off * 2048.0 < unit * (1024.0 - margin)))
+  if ((bits & 0x000F'FFFF'FFFF'FFFF) == 0 ||
+      !(off * 2048.0 * a < unit * ((1024.0 - fixed) * a - perA)))
     return false;
   result = d;
   return true;
+}
+[[gnu::always_inline]] inline bool RoundsAlike(ld r, double margin, double& result) {
+  return RoundsAlike(r, margin, 0.0, 1.0, result);
 }
 
 // Each answers false when it cannot decide; a = |X| inside its range.
@@ -234,7 +280,7 @@ bool StartupPrecisionAndRounding() {
 // 3.4u coth a, the formula's 3.1u coth a, the two subtractions 2u: below 8.5 + 6.5/a, as
 // coth a <= 1 + 1/a. cosh: below 9u.
 [[gnu::always_inline]] inline bool SinhOf(ld e, ld inv, double a, double& s) {
-  return RoundsAlike((e - inv) * 0.5L, 20.0 + 16.0 / a, s);
+  return RoundsAlike((e - inv) * 0.5L, 20.0, 16.0, a, s);
 }
 [[gnu::always_inline]] inline bool CoshOf(ld e, ld inv, double& c) {
   return RoundsAlike((e + inv) * 0.5L, 20.0, c);
@@ -280,7 +326,7 @@ template <bool Coth>
   }
   const ld E = Exp2xByTable(a);
   const ld r = Coth ? (E + 1.0L) / (E - 1.0L) : (E - 1.0L) / (E + 1.0L);
-  if (!RoundsAlike(r, 12.0 + 16.0 / a, result)) return false;
+  if (!RoundsAlike(r, 12.0, 16.0, a, result)) return false;
   result = std::copysign(result, X);
   return true;
 }
@@ -304,7 +350,7 @@ template <bool Coth>
   if (!Decidable(a, kSmallest, kLargest)) return false;
   // Condition number coth a; e*e - 1 cancels by up to 1 + 1/(2a): below 11.5 + 6.5/a.
   const ld e = ExpByTable(a).up;
-  if (!RoundsAlike(2.0L * e / (e * e - 1.0L), 24.0 + 16.0 / a, result)) return false;
+  if (!RoundsAlike(2.0L * e / (e * e - 1.0L), 24.0, 16.0, a, result)) return false;
   result = std::copysign(result, X);
   return true;
 }
