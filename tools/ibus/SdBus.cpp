@@ -111,7 +111,7 @@ void Forget(void* data) { delete static_cast<TPending*>(data); }
 
 }  // namespace
 
-TSdBus::TSdBus(GDBusConnection* host) : FHost(host) {
+TSdBus::TSdBus() {
   const int r = sd_bus_open_user(&FBus);
   if (r < 0) {
     FWhy = std::string("no D-Bus session bus: ") + std::strerror(-r);
@@ -144,25 +144,28 @@ void TSdBus::Call(const std::vector<hostui::TBusCall>& calls, std::chrono::milli
   const std::uint64_t usec = static_cast<std::uint64_t>(timeout.count()) * 1000;
   const bool background =
       std::all_of(calls.begin(), calls.end(), [](const auto& c) { return c.Background; });
-  if (!background || FHost == nullptr) {
+  if (!background) {
     Write(batch, calls, usec);
     return;
   }
-  // What the user waits for (the candidate just sent to ibus-daemon) goes out first.
+  // Nothing the user waits for: it keeps out of the way of the candidate just sent (the server
+  // and ibus-daemon share the processors), and typing on drops it before it is sent.
   struct TLater {
     TSdBus* Self;
     std::weak_ptr<TBatch> Batch;
     std::vector<hostui::TBusCall> Calls;
     std::uint64_t Usec;
   };
-  g_dbus_connection_flush(
-      FHost, nullptr,
-      [](GObject*, GAsyncResult*, gpointer data) {
-        const std::unique_ptr<TLater> later(static_cast<TLater*>(data));
+  g_timeout_add_full(
+      G_PRIORITY_DEFAULT, kBackgroundDelayMs,
+      [](gpointer data) -> gboolean {
+        const auto* later = static_cast<TLater*>(data);
         // A batch that is gone was cancelled, and its transport may be too.
         if (const auto b = later->Batch.lock()) later->Self->Write(b, later->Calls, later->Usec);
+        return G_SOURCE_REMOVE;
       },
-      new TLater{this, batch, calls, usec});
+      new TLater{this, batch, calls, usec},
+      [](gpointer data) { delete static_cast<TLater*>(data); });
 }
 
 void TSdBus::Write(const std::shared_ptr<TBatch>& batch, const std::vector<hostui::TBusCall>& calls,

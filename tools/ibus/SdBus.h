@@ -4,7 +4,7 @@
 // between a key and the server. Asynchronous, each call with its timeout, cancellable.
 #pragma once
 
-#include <gio/gio.h>
+#include <glib.h>
 #include <systemd/sd-bus.h>
 
 #include <chrono>
@@ -20,9 +20,8 @@ namespace veskmath::ibus {
 class TSdBus final : public hostui::TBusTransport {
  public:
   // Connects to the session bus now (once, at the engine's start, never on a key) and
-  // attaches the connection to the thread-default main context. `host`: the engine's
-  // connection to ibus-daemon, whose queued updates background calls wait for.
-  explicit TSdBus(GDBusConnection* host = nullptr);
+  // attaches the connection to the thread-default main context.
+  TSdBus();
   ~TSdBus() override;
   TSdBus(const TSdBus&) = delete;
   TSdBus& operator=(const TSdBus&) = delete;
@@ -34,12 +33,13 @@ class TSdBus final : public hostui::TBusTransport {
   void Send(const hostui::TBusCall& call) override;
 
   struct TBatch;
+  // How long a background call (TBusCall::Background) waits before it is sent.
+  static constexpr guint kBackgroundDelayMs = 20;
 
  private:
   void Write(const std::shared_ptr<TBatch>& batch, const std::vector<hostui::TBusCall>& calls,
              std::uint64_t usec);
 
-  GDBusConnection* FHost;
   sd_bus* FBus = nullptr;
   GSource* FSource = nullptr;
   std::string FWhy;                // why there is no connection

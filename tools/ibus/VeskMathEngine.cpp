@@ -86,10 +86,14 @@ void Log(const std::string& problem) {
   if (Shared->Logged.insert(problem).second) g_warning("VeskMath: %s", problem.c_str());
 }
 
-void UpdateUI(TEngineState* state) {
+// `answerComing`: a request is on its way, whose answer updates the auxiliary text anyway;
+// until then it stays as it was, so that nothing but the preedit goes ahead of the candidate.
+void UpdateUI(TEngineState* state, bool answerComing = false) {
   IBusEngine* engine = state->Engine;
   const hostui::TMathSession& session = state->Session;
-  const TEngineState::TShown now{session.Notation(), session.CursorByte(), session.Aux(),
+  const std::optional<TEngineState::TShown>& shown = state->Shown;
+  const TEngineState::TShown now{session.Notation(), session.CursorByte(),
+                                 answerComing && shown ? shown->Aux : session.Aux(),
                                  session.Candidates()};
   const std::optional<TEngineState::TShown> before = std::exchange(state->Shown, now);
   const std::string& text = now.Preedit;
@@ -240,7 +244,7 @@ void Carry(TEngineState* state, const TStep& step) {
     SwitchBack(state);
     return;
   }
-  UpdateUI(state);
+  UpdateUI(state, step.Submit);
 }
 
 void Answered(std::uint64_t client, std::uint64_t generation, TRequestKind kind, TAnswer answer) {
@@ -427,7 +431,7 @@ void StartEngines(IBusBus* bus, std::string veskmathProgram) {
   Shared = new TShared;
   Shared->Bus = bus;
   Shared->Program = std::move(veskmathProgram);
-  Shared->Converter = std::make_unique<hostui::TConverter>(std::make_unique<TSdBus>(ibus_bus_get_connection(bus)));
+  Shared->Converter = std::make_unique<hostui::TConverter>(std::make_unique<TSdBus>());
   // The process starts when the engine is first switched to: the engine active until then is
   // still the global one. Later switches are followed as they happen.
   if (IBusEngineDesc* current = ibus_bus_get_global_engine(bus)) {
