@@ -149,6 +149,8 @@ class TPrivateBus {
     return pid == 0 ? -1 : static_cast<pid_t>(pid);
   }
 
+  pid_t Pid() const { return FPid; }  // the bus daemon's
+
   // Whether every server has ended within the time.
   bool ServersEnd(double seconds) const {
     return WaitFor([this] { return Servers().empty(); }, seconds);

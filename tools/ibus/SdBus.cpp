@@ -29,12 +29,16 @@ struct TBusSource {
   GSource Source;
   sd_bus* Bus;
   gpointer Tag;
+  int Events;  // what the descriptor is polled for
 };
 
 gboolean Prepare(GSource* source, gint* timeout) {
   auto* self = reinterpret_cast<TBusSource*>(source);
-  const int events = sd_bus_get_events(self->Bus);
-  g_source_modify_unix_fd(source, self->Tag, static_cast<GIOCondition>(events < 0 ? 0 : events));
+  // Only a change is told to GLib: each change wakes the loop once more.
+  if (const int events = std::max(sd_bus_get_events(self->Bus), 0); events != self->Events) {
+    self->Events = events;
+    g_source_modify_unix_fd(source, self->Tag, static_cast<GIOCondition>(events));
+  }
   *timeout = -1;
   std::uint64_t until = 0;
   if (sd_bus_get_timeout(self->Bus, &until) > 0 && until != UINT64_MAX) {
@@ -56,9 +60,11 @@ gboolean Check(GSource* source) {
 gboolean Dispatch(GSource* source, GSourceFunc, gpointer) {
   auto* self = reinterpret_cast<TBusSource*>(source);
   // Each reply's handler runs inside; a lost connection answers the calls in flight.
-  while (sd_bus_process(self->Bus, nullptr) > 0) {
+  int r = 0;
+  while ((r = sd_bus_process(self->Bus, nullptr)) > 0) {
   }
-  return G_SOURCE_CONTINUE;
+  // A connection that has gone would report its hang-up for ever: it is watched no more.
+  return r < 0 && sd_bus_is_open(self->Bus) <= 0 ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
 }
 
 GSourceFuncs kFuncs = {Prepare, Check, Dispatch, nullptr, nullptr, nullptr};
@@ -122,6 +128,7 @@ TSdBus::TSdBus() {
   auto* source = reinterpret_cast<TBusSource*>(FSource);
   source->Bus = FBus;
   source->Tag = g_source_add_unix_fd(FSource, sd_bus_get_fd(FBus), G_IO_IN);
+  source->Events = G_IO_IN;
   g_source_attach(FSource, g_main_context_get_thread_default());
 }
 
@@ -202,6 +209,11 @@ void TSdBus::Write(const std::shared_ptr<TBatch>& batch, const std::vector<hostu
           [](gpointer data) { delete static_cast<std::weak_ptr<TBatch>*>(data); });
     }
   }
+}
+
+std::string TSdBus::Unavailable() const {
+  if (FBus != nullptr && sd_bus_is_open(FBus) <= 0) return "the D-Bus session bus went away";
+  return FWhy;
 }
 
 void TSdBus::CancelCall() { FBatch.reset(); }

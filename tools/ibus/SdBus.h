@@ -26,7 +26,7 @@ class TSdBus final : public hostui::TBusTransport {
   TSdBus(const TSdBus&) = delete;
   TSdBus& operator=(const TSdBus&) = delete;
 
-  std::string Unavailable() const override { return FWhy; }
+  std::string Unavailable() const override;
   void Call(const std::vector<hostui::TBusCall>& calls, std::chrono::milliseconds timeout,
             std::function<void(const std::vector<hostui::TBusReply>&)> then) override;
   void CancelCall() override;
