@@ -15,12 +15,12 @@
 //   CoUninitialize();
 //
 //   Registering for CLSCTX_LOCAL_SERVER connects to the session bus, serves the class object
-//   and the objects there, and then takes the class's well-known name (see BUS below); one
-//   I/O thread watches the connection and posts to a hidden message window of the registering
-//   thread, so calls reach the objects through that thread's ordinary message loop, one at a
-//   time, like any other message. Only one thread of a process may register local-server
-//   class objects (RPC_E_WRONG_THREAD for another). Registration answers CO_E_OBJISREG when
-//   another process owns the name, and RPC_E_SERVER_UNAVAILABLE without a session bus: a
+//   and the objects there, and then takes the class's well-known name (see BUS below); the
+//   registering thread's message loop watches the connection (WatchDescriptor) and posts to a
+//   hidden message window of that thread, so calls reach the objects through its ordinary
+//   message loop, one at a time, like any other message. Only one thread of a process may register
+//   local-server class objects (RPC_E_WRONG_THREAD for another). Registration answers CO_E_OBJISREG
+//   when another process owns the name, and RPC_E_SERVER_UNAVAILABLE without a session bus: a
 //   server started on demand should then end.
 //
 //   Lock counting stays with the server module: its factory-created objects take a module
@@ -112,7 +112,7 @@ inline constexpr DWORD COINIT_APARTMENTTHREADED = 0x2;
 // of the same kind (each needs its CoUninitialize), RPC_E_CHANGED_MODE for the other kind.
 HRESULT CoInitializeEx(void* reserved, DWORD coInit);
 // Leaves it; the last call on the serving thread revokes that thread's class objects,
-// disconnects every client (releasing what they held) and stops the I/O thread.
+// disconnects every client (releasing what they held) and closes the connection.
 void CoUninitialize();
 
 // ---------------------------------------------------------------------------------------

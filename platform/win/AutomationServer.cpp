@@ -1,9 +1,8 @@
 // Server half of the automation runtime: apartments, class-object registration on the
-// session bus (a well-known name per class, an object path per object the clients hold), the
-// I/O thread that watches the connection, and the stubs that run each call on the serving
-// thread (through its message loop) and send the reply.
+// session bus (a well-known name per class, an object path per object the clients hold),
+// watched by the serving thread's message loop, and the stubs that run each call on that
+// thread and send the reply.
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
@@ -17,9 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <thread>
 
-#include "platform/rtl/UniqueFd.h"
 #include "platform/win/AutomationInternal.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/Messages.h"
@@ -135,17 +132,13 @@ struct State {
   std::map<std::pair<std::string, BusClass*>, std::pair<std::shared_ptr<BusClass>, int>> locks;
   // The clients holding objects or locks; the bus tells when one leaves.
   std::map<std::string, sd_bus_track*, std::less<>> clients;
-
-  // The I/O thread: it only watches the connection's descriptor and tells the serving thread.
-  std::thread io;
-  rtl::UniqueFd wakeFd;
-  std::atomic<bool> stopping{false};
-  std::atomic<bool> processing{false};  // a kBusMessage is on its way or being handled
+  // The serving thread's message loop watches the connection (WatchDescriptor); output
+  // that could not be written yet makes it wait for room too.
   std::atomic<bool> wantOut{false};
 };
 
 State& S() {
-  static State* state = new State;  // the I/O thread may outlive static destruction
+  static State* state = new State;  // objects released during static destruction reach it
   return *state;
 }
 
@@ -154,41 +147,6 @@ struct Apartment {
   DWORD mode = 0;
 };
 thread_local Apartment tApartment;
-
-void Wake(State& s) {
-  if (!s.wakeFd.Valid()) return;
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t n = ::write(s.wakeFd.Get(), &one, sizeof one);
-}
-
-// ---------------------------------------------------------------------------------------
-// I/O thread
-
-void IoLoop(State& s, int busFd) {
-  while (!s.stopping) {
-    const bool watch = !s.processing && busFd >= 0;
-    pollfd fds[2] = {
-        {s.wakeFd.Get(), POLLIN, 0},
-        {watch ? busFd : -1, static_cast<short>(POLLIN | (s.wantOut ? POLLOUT : 0)), 0}};
-    if (::poll(fds, 2, -1) < 0) continue;  // EINTR
-    if (fds[0].revents != 0) {
-      std::uint64_t value = 0;
-      [[maybe_unused]] const ssize_t n = ::read(s.wakeFd.Get(), &value, sizeof value);
-    }
-    if (watch && fds[1].revents != 0) {
-      s.processing = true;
-      HWND window = 0;
-      {
-        const std::lock_guard<std::mutex> lock(s.mutex);
-        window = s.window;
-      }
-      if (PostMessageA(window, kBusMessage, 0, 0) == FALSE) {
-        s.processing = false;  // the queue is full: look again shortly
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
-    }
-  }
-}
 
 // ---------------------------------------------------------------------------------------
 // Objects and clients (serving thread, bus lock held)
@@ -628,15 +586,16 @@ void Unpublish(State& s, BusClass& c) {
   c.slots.clear();
 }
 
-// Opens the connection and starts the I/O thread. Caller holds the bus lock.
-HRESULT ConnectLocked(State& s, std::string& why) {
+// Opens the connection and has the serving thread's message loop watch it (kBusMessage to
+// `window`). Caller holds the bus lock.
+HRESULT ConnectLocked(State& s, HWND window, std::string& why) {
   if (s.bus != nullptr) return s.busLost ? RPC_E_SERVER_UNAVAILABLE : S_OK;
   s.bus = automation::OpenSessionBus(why);
   if (s.bus == nullptr) return RPC_E_SERVER_UNAVAILABLE;
-  s.wakeFd.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  s.stopping = false;
-  s.processing = false;
-  s.io = std::thread(IoLoop, std::ref(s), sd_bus_get_fd(s.bus));
+  WatchDescriptor(window, kBusMessage, sd_bus_get_fd(s.bus), [&s]() -> short {
+    // A lost connection reports its hang-up for ever: it is not watched.
+    return s.busLost ? 0 : static_cast<short>(POLLIN | (s.wantOut ? POLLOUT : 0));
+  });
   return S_OK;
 }
 
@@ -660,23 +619,18 @@ void OnBusReady(State& s) {
     ForgetClients(s);
     ReleaseAll(s, [](const std::string&) { return true; });
   }
-  s.processing = false;
-  Wake(s);
 }
 
-// A synchronous call outside the serving thread's turn (taking a name) may have read
-// messages off the socket that no poll will announce: the serving thread is told anyway.
+// A call outside the serving thread's turn (taking a name, a signal sent from another thread)
+// may have read messages off the socket that no poll will announce, or left output to
+// write: the serving thread is told anyway.
 void ScheduleProcessing(State& s) {
-  if (s.processing.exchange(true)) return;
   HWND window = 0;
   {
     const std::lock_guard<std::mutex> lock(s.mutex);
     window = s.window;
   }
-  if (PostMessageA(window, kBusMessage, 0, 0) == FALSE) {
-    s.processing = false;
-    Wake(s);
-  }
+  PostMessageA(window, kBusMessage, 0, 0);
 }
 
 LRESULT ServingWindowProc(HWND, UINT message, WPARAM, LPARAM) {
@@ -700,15 +654,12 @@ void StopServing(State& s) {
   for (Registration& r : registrations) {
     if (r.bus) Unpublish(s, *r.bus);
   }
-  s.stopping = true;
-  Wake(s);
-  if (s.io.joinable()) s.io.join();
+  UnwatchDescriptor();
   ForgetClients(s);
   ReleaseAll(s, [](const std::string&) { return true; });
   registrations.clear();
   if (s.bus != nullptr) s.bus = sd_bus_flush_close_unref(s.bus);
   s.busLost = false;
-  s.wakeFd.Reset();
   if (window != 0) DestroyWindow(window);
 }
 
@@ -738,7 +689,7 @@ std::optional<bool> EmitPostThroughServer(HWND hwnd, UINT message, WPARAM wParam
   const bool sent = EmitPostOn(s.bus, hwnd, message, wParam, lParam);
   if (sent && (sd_bus_get_events(s.bus) & POLLOUT) != 0) {
     s.wantOut = true;
-    Wake(s);
+    ScheduleProcessing(s);
   }
   return sent;
 }
@@ -818,13 +769,13 @@ HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD clsContex
     r.bus->names = std::move(*names);
     r.bus->factory = r.factory;
     // The hidden window that carries the bus's news to this thread's message loop.
-    bool needWindow = false;
+    HWND window = 0;
     {
       const std::lock_guard<std::mutex> lock(s.mutex);
-      needWindow = s.window == 0;
+      window = s.window;
     }
-    if (needWindow) {
-      const HWND window = CreateMessageWindow(ServingWindowProc);
+    if (window == 0) {
+      window = CreateMessageWindow(ServingWindowProc);
       if (window == 0) return E_OUTOFMEMORY;
       const std::lock_guard<std::mutex> lock(s.mutex);
       s.window = window;
@@ -832,7 +783,7 @@ HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD clsContex
     }
     const std::lock_guard<std::recursive_timed_mutex> busLock(s.busMutex);
     std::string why;
-    HRESULT hr = ConnectLocked(s, why);
+    HRESULT hr = ConnectLocked(s, window, why);
     if (FAILED(hr)) {
       automation::SetErrorText(clsid, IID_IClassFactory, why);
       return hr;

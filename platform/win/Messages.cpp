@@ -1,6 +1,10 @@
 // Window handles, thread queues, and posts to the windows of other processes (by the bus).
 #include "platform/win/Messages.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -9,11 +13,13 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
+#include "platform/rtl/UniqueFd.h"
 #include "platform/win/AutomationInternal.h"
 
 namespace veskmath::win {
@@ -23,9 +29,19 @@ namespace {
 constexpr unsigned kSlotBits = 9;
 constexpr HWND kSlotMask = (1u << kSlotBits) - 1;  // slots 1..511; 0 is never a handle
 
+struct Watch {
+  HWND hwnd = 0;
+  UINT message = 0;
+  int fd = -1;
+  std::function<short()> events;
+};
+
 struct ThreadQueue {
   std::deque<MSG> messages;
   std::condition_variable arrived;
+  // With a watched descriptor the thread waits in poll(), which a post wakes through `wake`.
+  std::optional<Watch> watch;
+  rtl::UniqueFd wake;
 };
 
 struct Window {
@@ -117,7 +133,51 @@ BOOL EnqueueLocked(ThreadQueue& queue, HWND hwnd, UINT message, WPARAM wParam, L
   }
   queue.messages.push_back(MSG{hwnd, message, wParam, lParam, GetTickCount()});
   queue.arrived.notify_all();
+  if (queue.wake.Valid()) {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(queue.wake.Get(), &one, sizeof one);
+  }
   return TRUE;
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Waits, the lock held on entry and on return, until `ready` holds or the deadline passes;
+// a watched descriptor that becomes ready posts its message meanwhile. Answers `ready()`.
+bool WaitLocked(std::unique_lock<std::mutex>& lock, ThreadQueue& queue,
+                const std::function<bool()>& ready, std::optional<Clock::time_point> deadline) {
+  while (!ready()) {
+    if (deadline && Clock::now() >= *deadline) return false;
+    if (!queue.watch) {
+      if (!deadline) {
+        queue.arrived.wait(lock);
+      } else {
+        queue.arrived.wait_until(lock, *deadline);
+      }
+      continue;
+    }
+    const Watch& w = *queue.watch;
+    const bool queued =
+        std::any_of(queue.messages.begin(), queue.messages.end(),
+                    [&w](const MSG& m) { return m.hwnd == w.hwnd && m.message == w.message; });
+    const short events = queued ? 0 : w.events();
+    pollfd fds[2] = {{queue.wake.Get(), POLLIN, 0}, {events != 0 ? w.fd : -1, events, 0}};
+    const auto left = deadline
+                          ? std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now())
+                          : std::chrono::milliseconds(-1);
+    const int timeout = deadline ? std::max(0, static_cast<int>(left.count())) : -1;
+    const HWND hwnd = w.hwnd;
+    const UINT message = w.message;
+    lock.unlock();
+    ::poll(fds, 2, timeout);
+    if ((fds[0].revents & POLLIN) != 0) {
+      std::uint64_t count = 0;
+      [[maybe_unused]] const ssize_t n = ::read(fds[0].fd, &count, sizeof count);
+    }
+    lock.lock();
+    if (fds[1].revents != 0 && queue.watch) EnqueueLocked(queue, hwnd, message, 0, 0);
+  }
+  return true;
 }
 
 // Posts to a window of this process; `remote` says the message came from another process,
@@ -256,7 +316,8 @@ BOOL GetMessageA(MSG* msg, HWND hwnd, UINT min, UINT max) {
     }
   }
   ThreadQueue& queue = OwnQueueLocked(reg);
-  while (!TakeLocked(queue, msg, hwnd, min, max, true)) queue.arrived.wait(lock);
+  WaitLocked(
+      lock, queue, [&] { return TakeLocked(queue, msg, hwnd, min, max, true); }, std::nullopt);
   return msg->message == WM_QUIT ? 0 : 1;
 }
 
@@ -292,12 +353,23 @@ BOOL WaitMessageTimeout(DWORD milliseconds) {
   std::unique_lock<std::mutex> lock(reg.mutex);
   ThreadQueue& queue = OwnQueueLocked(reg);
   const auto ready = [&queue] { return !queue.messages.empty(); };
-  if (milliseconds == INFINITE) {
-    queue.arrived.wait(lock, ready);
-    return TRUE;
-  }
-  return queue.arrived.wait_for(lock, std::chrono::milliseconds(milliseconds), ready) ? TRUE
-                                                                                      : FALSE;
+  std::optional<Clock::time_point> deadline;
+  if (milliseconds != INFINITE) deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+  return WaitLocked(lock, queue, ready, deadline) ? TRUE : FALSE;
+}
+
+void WatchDescriptor(HWND hwnd, UINT message, int fd, std::function<short()> events) {
+  Registry& reg = Reg();
+  const std::lock_guard<std::mutex> lock(reg.mutex);
+  ThreadQueue& queue = OwnQueueLocked(reg);
+  if (!queue.wake.Valid()) queue.wake.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  queue.watch = Watch{hwnd, message, fd, std::move(events)};
+}
+
+void UnwatchDescriptor() {
+  Registry& reg = Reg();
+  const std::lock_guard<std::mutex> lock(reg.mutex);
+  OwnQueueLocked(reg).watch.reset();
 }
 
 }  // namespace veskmath::win

@@ -97,4 +97,12 @@ LRESULT DispatchMessageA(const MSG* msg);
 // (INFINITE: no limit). TRUE when a message is there.
 BOOL WaitMessageTimeout(DWORD milliseconds);
 
+// Lets the calling thread's message loop watch a descriptor, so that no other thread has to
+// wait on it for this one: while `events()` asks for some (poll() flags) and no `message` for
+// `hwnd` is queued yet, the waits of GetMessageA and WaitMessageTimeout also wait for the
+// descriptor and, once it is ready, post `message` to `hwnd` (a window of this thread). One
+// watch per thread; `events` is called from the waiting thread and must not post.
+void WatchDescriptor(HWND hwnd, UINT message, int fd, std::function<short()> events);
+void UnwatchDescriptor();
+
 }  // namespace veskmath::win
