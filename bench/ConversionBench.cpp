@@ -24,7 +24,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -41,6 +40,7 @@
 #include <string>
 #include <vector>
 
+#include "../tests/support/PrivateBus.h"
 #include "contract/VeskMathTypes.h"
 #include "contract/Veskmath_tlb.h"
 #include "parser/QelParseExpr.h"
@@ -299,22 +299,6 @@ std::vector<TStartup> MeasureStartup(int rounds) {
 // The class's well-known name on the session bus.
 constexpr const char* kServerBusName = "VeskMath.FuVeskMath";
 
-// The process that owns `name` on the session bus, or 0.
-pid_t BusOwner(const char* name) {
-  sd_bus* bus = nullptr;
-  if (sd_bus_open_user(&bus) < 0) return 0;
-  std::uint32_t pid = 0;
-  sd_bus_message* reply = nullptr;
-  if (sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                         "org.freedesktop.DBus", "GetConnectionUnixProcessID", nullptr, &reply, "s",
-                         name) >= 0) {
-    sd_bus_message_read(reply, "u", &pid);
-  }
-  sd_bus_message_unref(reply);
-  sd_bus_flush_close_unref(bus);
-  return static_cast<pid_t>(pid);
-}
-
 // The peak resident size of a live process (VmHWM), 0 when it cannot be read.
 long PeakResidentKiB(pid_t pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -335,7 +319,8 @@ TRun MeasureServerRss(int conversions) {
     for (int k = 0; k < conversions; ++k) out << (k % 2 ? kNotation : "v99+1") << "\n";
   }
   const auto ended = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (BusOwner(kServerBusName) != 0 && std::chrono::steady_clock::now() < ended) {
+  while (veskmath::test_support::TPrivateBus::OwnerPid(kServerBusName) > 0 &&
+         std::chrono::steady_clock::now() < ended) {
     ::usleep(20 * 1000);
   }
   // An object of this process keeps the server alive after vesk's last one, to be read.
@@ -346,8 +331,8 @@ TRun MeasureServerRss(int conversions) {
                         win::IID_IDispatch,
                         reinterpret_cast<void**>(holder.ReleaseAndGetAddressOf()));
   TRun run = RunProcess({VESKMATH_VESK_PATH}, input);
-  const pid_t owner = BusOwner(kServerBusName);
-  run.MaxRssKiB = holder && owner != 0 ? PeakResidentKiB(owner) : 0;
+  const pid_t owner = veskmath::test_support::TPrivateBus::OwnerPid(kServerBusName);
+  run.MaxRssKiB = holder && owner > 0 ? PeakResidentKiB(owner) : 0;
   if (run.MaxRssKiB == 0 && run.Status == 0) run.Status = 1;
   holder = nullptr;
   win::CoUninitialize();

@@ -21,6 +21,7 @@
 #include "ServerProcessUtil.h"
 #include "contract/VeskMathTypes.h"
 #include "contract/Veskmath_tlb.h"
+#include "host/PluginLink.h"
 #include "platform/rtl/UniqueFd.h"
 #include "platform/win/Automation.h"
 #include "platform/win/CodePage.h"
@@ -73,13 +74,8 @@ TRun Convert(const std::vector<std::string>& notations, const std::string& dir, 
           std::string line = win::SUCCEEDED(hr) ? win::WideToUtf8(result.View()) : "";
           if (win::FAILED(hr)) {
             status = 1;
-            win::ComPtr<win::IErrorInfo> info;
-            win::BSTR text;
-            if (win::GetErrorInfo(0, info.ReleaseAndGetAddressOf()) == win::S_OK && info &&
-                win::SUCCEEDED(info->GetDescription(&text))) {
-              const std::string why = win::WideToUtf8(text.View()) + "\n";
-              (void)!::write(err.Get(), why.data(), why.size());
-            }
+            const std::string why = host::ErrorDescription() + "\n";
+            (void)!::write(err.Get(), why.data(), why.size());
           }
           line += '\n';
           (void)!::write(out.Get(), line.data(), line.size());
