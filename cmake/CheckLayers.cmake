@@ -18,8 +18,13 @@ set(_layers
   "hostui=hostui|host|contract|platform/win|platform/rtl|platform/base"
   "tools/fcitx5=tools/fcitx5|hostui|host|contract|platform/win|platform/rtl|platform/base"
   "tools/ibus=tools/ibus|hostui|host|contract|platform/win|platform/rtl|platform/base"
-  "tools/vesk=tools/vesk|host|contract|platform/win|platform/rtl|platform/base")
-set(_known "platform/base|platform/rtl|platform/win|contract|math|parser|vocabulary|server|hostui|host|tools|bench|fuzz|tests")
+  # Line input for the interactive programs stands on its own.
+  "lineinput=lineinput"
+  "tools/vesk=tools/vesk|lineinput|host|contract|platform/win|platform/rtl|platform/base"
+  "tools/qelcalc=tools/qelcalc|lineinput|vocabulary|parser|math|platform/win|platform/rtl|platform/base"
+  "tools/veskmath=tools/veskmath|server|contract|vocabulary|parser|math|platform/win|platform/rtl|platform/base"
+  "tools/vreg=tools/vreg|platform/win|platform/rtl|platform/base")
+set(_known "lineinput|platform/base|platform/rtl|platform/win|contract|math|parser|vocabulary|server|hostui|host|tools|bench|fuzz|tests")
 set(_faults)
 foreach(layer IN LISTS _layers)
   string(REPLACE "=" ";" parts "${layer}")

@@ -46,12 +46,12 @@ install(TARGETS veskmath_shared veskmath_static EXPORT VeskMathTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
 # Headers keep their folders, so -I<prefix>/include/veskmath serves "math/Math387.h" as in
-# the source tree. LineInput.h belongs to the programs, not the library; RealProgram.h is the
+# the source tree. RealProgram.h is the
 # engine's own (the expression object knows the real program only as an incomplete type).
 foreach(dir platform/base platform/rtl math parser vocabulary)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir}/
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/veskmath/${dir}
-    FILES_MATCHING PATTERN "*.h" PATTERN "LineInput.h" EXCLUDE PATTERN "RealProgram.h" EXCLUDE)
+    FILES_MATCHING PATTERN "*.h" PATTERN "RealProgram.h" EXCLUDE)
 endforeach()
 
 set(_vm_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/VeskMath)

@@ -19,9 +19,9 @@
 #include <string_view>
 #include <vector>
 
+#include "lineinput/LineInput.h"
 #include "math/NumberText.h"
 #include "parser/QelParseExpr.h"
-#include "platform/rtl/LineInput.h"
 #include "platform/win/CodePage.h"
 #include "vocabulary/CStyleParser.h"
 
@@ -247,8 +247,8 @@ int main(int argc, char** argv) {
     }
   };
   // Lines of standard input: "exit" or "quit" ends them, "help" says what to type.
-  using veskmath::rtl::SessionWord;
-  using veskmath::rtl::TSessionWord;
+  using veskmath::lineinput::SessionWord;
+  using veskmath::lineinput::TSessionWord;
   auto session = [&](const std::string& line) {
     const TSessionWord word = SessionWord(line, true);
     if (word == TSessionWord::Help) buffer += kSessionHelp;
@@ -262,7 +262,7 @@ int main(int argc, char** argv) {
     // session's history.
     std::fputs(kSessionStart, stderr);
     std::string line;
-    while (veskmath::rtl::ReadLine("qelcalc> ", line) && session(line)) {
+    while (veskmath::lineinput::ReadLine("qelcalc> ", line) && session(line)) {
       std::fwrite(buffer.data(), 1, buffer.size(), stdout);
       std::fflush(stdout);
       buffer.clear();

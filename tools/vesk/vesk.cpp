@@ -28,7 +28,7 @@
 #include "host/MathSymbols.h"
 #include "host/PluginLink.h"
 #include "host/Setup.h"
-#include "platform/rtl/LineInput.h"
+#include "lineinput/LineInput.h"
 #include "platform/rtl/ScopeExit.h"
 #include "platform/win/Automation.h"
 #include "platform/win/CodePage.h"
@@ -39,6 +39,7 @@
 namespace {
 
 namespace rtl = veskmath::rtl;
+namespace lineinput = veskmath::lineinput;
 namespace win = veskmath::win;
 namespace server = veskmath::server;
 namespace host = veskmath::host;
@@ -283,11 +284,11 @@ int main(int argc, char** argv) {
     // A prompt, line editing and the session's history at a terminal; plain lines otherwise.
     // "exit" ends the lines and "help" says what to type; "quit" is the plug-in's command.
     bool left = false;
-    while (rtl::ReadLine(interactive ? "vesk> " : "", line)) {
-      const rtl::TSessionWord word = rtl::SessionWord(line, false);
-      left = word == rtl::TSessionWord::Leave;
+    while (lineinput::ReadLine(interactive ? "vesk> " : "", line)) {
+      const lineinput::TSessionWord word = lineinput::SessionWord(line, false);
+      left = word == lineinput::TSessionWord::Leave;
       if (left) break;
-      if (word == rtl::TSessionWord::Help) {
+      if (word == lineinput::TSessionWord::Help) {
         std::fputs(kSessionHelp, stdout);
         std::fflush(stdout);
         continue;

@@ -1,5 +1,5 @@
 // Line input: the editor when there is one and a person types, std::getline otherwise.
-#include "platform/rtl/LineInput.h"
+#include "lineinput/LineInput.h"
 
 #include <unistd.h>
 
@@ -13,7 +13,7 @@
 #include <dlfcn.h>
 #endif
 
-namespace veskmath::rtl {
+namespace veskmath::lineinput {
 
 namespace {
 
@@ -108,4 +108,4 @@ TSessionWord SessionWord(std::string_view line, bool quitLeaves) {
   return TSessionWord::None;
 }
 
-}  // namespace veskmath::rtl
+}  // namespace veskmath::lineinput

@@ -1,4 +1,4 @@
-#include "platform/rtl/LineInput.h"
+#include "lineinput/LineInput.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace veskmath::rtl {
+namespace veskmath::lineinput {
 namespace {
 
 std::vector<std::string> ReadAll(const std::string& text) {
@@ -110,4 +110,4 @@ TEST(LineInput, PipedInputReadsPlainlyWithoutPrompt) {
 }
 
 }  // namespace
-}  // namespace veskmath::rtl
+}  // namespace veskmath::lineinput

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace veskmath::rtl {
+namespace veskmath::lineinput {
 
 // Reads one line of standard input into out, without its line end ("\n" or "\r\n": input
 // written on Windows reads the same). The prompt is shown only when standard input is a
@@ -31,4 +31,4 @@ bool LineEditingActive();
 enum class TSessionWord { None, Leave, Help };
 TSessionWord SessionWord(std::string_view line, bool quitLeaves);
 
-}  // namespace veskmath::rtl
+}  // namespace veskmath::lineinput
