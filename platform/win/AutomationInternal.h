@@ -6,6 +6,7 @@
 #include <systemd/sd-bus.h>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -15,6 +16,15 @@
 namespace veskmath::win::automation {
 
 using Clock = std::chrono::steady_clock;
+
+// sd-bus objects that drop their reference when the pointer goes.
+struct BusUnref {
+  void operator()(sd_bus_message* m) const { sd_bus_message_unref(m); }
+  void operator()(sd_bus_slot* slot) const { sd_bus_slot_unref(slot); }
+  void operator()(sd_bus_track* track) const { sd_bus_track_unref(track); }
+};
+template <class T>
+using BusPtr = std::unique_ptr<T, BusUnref>;
 
 // Whether the calling thread is in an apartment (CoInitializeEx).
 bool ApartmentInitialized();
@@ -51,8 +61,7 @@ char BusTypeOf(VARTYPE type);
 
 // Texts longer than this (UTF-8 bytes) are refused on the way in: "text too long".
 inline constexpr std::size_t kMaxTextBytes = 1u << 20;
-// A failed HRESULT travels as the D-Bus error "VeskMath.Error.E<hr>" (with ".S<scode>" after
-// a DISP_E_EXCEPTION), the description as its message.
+// How a failed HRESULT's D-Bus error name begins (Automation.h, BUS).
 inline constexpr const char* kErrorPrefix = "VeskMath.Error.E";
 
 // One value of the bus type ('s', 'i' or 'b') from or into a message. Reading sets the

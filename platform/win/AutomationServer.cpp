@@ -23,6 +23,7 @@
 
 namespace veskmath::win {
 
+using automation::BusPtr;
 using automation::Clock;
 
 // ---------------------------------------------------------------------------------------
@@ -70,14 +71,7 @@ struct BusObject {
   std::string owner;  // the client's unique name
   std::shared_ptr<BusClass> cls;
   ComPtr<IDispatch> dispatch;
-  sd_bus_slot* slots[2] = {};  // its members and its Release, while it is on the bus
-
-  BusObject() = default;
-  BusObject(const BusObject&) = delete;
-  BusObject& operator=(const BusObject&) = delete;
-  ~BusObject() {
-    for (sd_bus_slot* slot : slots) sd_bus_slot_unref(slot);
-  }
+  std::vector<BusPtr<sd_bus_slot>> slots;  // its members and its Release, while on the bus
 };
 
 // A class on the bus: its names, vtables (whose strings live here) and slots.
@@ -91,7 +85,7 @@ struct BusClass {
   // Class methods (AddClassMethod), by their bus interface, then by member.
   std::map<std::string, std::vector<sd_bus_vtable>> methodTables;
   std::map<std::pair<std::string, std::string>, TClassMethod> methods;
-  std::vector<sd_bus_slot*> slots;
+  std::vector<BusPtr<sd_bus_slot>> slots;
   bool nameOwned = false;
 
   const char* Keep(std::string text) { return strings.emplace_back(std::move(text)).c_str(); }
@@ -131,7 +125,7 @@ struct State {
   // LockServer(TRUE) calls not yet undone, by client and class.
   std::map<std::pair<std::string, BusClass*>, std::pair<std::shared_ptr<BusClass>, int>> locks;
   // The clients holding objects or locks; the bus tells when one leaves.
-  std::map<std::string, sd_bus_track*, std::less<>> clients;
+  std::map<std::string, BusPtr<sd_bus_track>, std::less<>> clients;
   // The serving thread's message loop watches the connection (WatchDescriptor); output
   // that could not be written yet makes it wait for room too.
   std::atomic<bool> wantOut{false};
@@ -151,25 +145,29 @@ thread_local Apartment tApartment;
 // ---------------------------------------------------------------------------------------
 // Objects and clients (serving thread, bus lock held)
 
-void ReleaseAll(State& s, const std::function<bool(const std::string& owner)>& whose) {
-  std::vector<std::unique_ptr<BusObject>> released;
-  for (auto it = s.objects.begin(); it != s.objects.end();) {
-    if (whose(it->second->owner)) {
-      released.push_back(std::move(it->second));
-      it = s.objects.erase(it);
+// Moves out of `map` the values of the entries `pick` chooses, and erases those entries.
+template <class Map, class Pick>
+std::vector<typename Map::mapped_type> TakeIf(Map& map, const Pick& pick) {
+  std::vector<typename Map::mapped_type> taken;
+  for (auto it = map.begin(); it != map.end();) {
+    if (pick(*it)) {
+      taken.push_back(std::move(it->second));
+      it = map.erase(it);
     } else {
       ++it;
     }
   }
-  std::vector<std::pair<std::shared_ptr<BusClass>, int>> unlocks;
-  for (auto it = s.locks.begin(); it != s.locks.end();) {
-    if (whose(it->first.first)) {
-      unlocks.push_back(std::move(it->second));
-      it = s.locks.erase(it);
-    } else {
-      ++it;
-    }
-  }
+  return taken;
+}
+
+// Everything a client held goes and its locks are undone: one client's when it leaves the bus,
+// every client's (nullopt) when serving ends or the connection is lost. The name is taken by
+// value: the caller's may be the key of an entry that goes.
+void ReleaseClients(State& s, const std::optional<std::string> client) {
+  const auto whose = [&client](const std::string& owner) { return !client || owner == *client; };
+  std::erase_if(s.clients, [&](const auto& entry) { return whose(entry.first); });
+  auto released = TakeIf(s.objects, [&](const auto& entry) { return whose(entry.second->owner); });
+  auto unlocks = TakeIf(s.locks, [&](const auto& entry) { return whose(entry.first.first); });
   // The module may decide to end while these go; the maps are consistent by now.
   released.clear();
   for (auto& [cls, count] : unlocks) {
@@ -177,29 +175,11 @@ void ReleaseAll(State& s, const std::function<bool(const std::string& owner)>& w
   }
 }
 
-void ForgetClients(State& s) {
-  for (auto& [name, track] : s.clients) sd_bus_track_unref(track);
-  s.clients.clear();
-}
-
-// Everything a client that left the bus held goes, and its locks are undone. The name is
-// taken by value: the caller's may be the key of the entry that goes.
-void ReleaseClient(State& s, const std::string client) {
-  if (const auto it = s.clients.find(client); it != s.clients.end()) {
-    sd_bus_track_unref(it->second);
-    s.clients.erase(it);
-  }
-  ReleaseAll(s, [&client](const std::string& owner) { return owner == client; });
-}
-
 int OnClientGone(sd_bus_track* track, void*) {
   State& s = S();
-  for (const auto& [name, tracked] : s.clients) {
-    if (tracked == track) {
-      ReleaseClient(s, name);
-      break;
-    }
-  }
+  const auto it = std::ranges::find_if(
+      s.clients, [track](const auto& entry) { return entry.second.get() == track; });
+  if (it != s.clients.end()) ReleaseClients(s, it->first);
   return 1;
 }
 
@@ -210,7 +190,7 @@ void TrackClient(State& s, const std::string& client) {
   if (s.clients.contains(client)) return;
   sd_bus_track* track = nullptr;
   if (sd_bus_track_new(s.bus, &track, OnClientGone, nullptr) < 0) return;
-  s.clients.emplace(client, track);
+  s.clients.emplace(client, BusPtr<sd_bus_track>(track));
   sd_bus_track_add_name(track, client.c_str());
 }
 
@@ -235,13 +215,13 @@ int Fail(sd_bus_error* error, HRESULT hr, HRESULT scode = S_OK, std::string desc
   return -EIO;
 }
 
-// Makes an object for `owner`. S_OK with its id.
-HRESULT CreateFor(State& s, const std::shared_ptr<BusClass>& cls, const std::string& owner,
-                  std::uint64_t& id, std::string& why) {
+// Makes an object for `owner`, not yet on the bus nor in the table.
+HRESULT MakeObject(State& s, const std::shared_ptr<BusClass>& cls, const std::string& owner,
+                   std::unique_ptr<BusObject>& object, std::string& why) {
   if (s.suspended) return CO_E_SERVER_STOPPING;
-  std::size_t held = 0;
-  for (const auto& [key, object] : s.objects) held += object->owner == owner ? 1 : 0;
-  if (held >= kMaxObjectsPerClient || s.objects.size() >= kMaxObjects) {
+  const auto held = std::ranges::count_if(
+      s.objects, [&owner](const auto& entry) { return entry.second->owner == owner; });
+  if (static_cast<std::size_t>(held) >= kMaxObjectsPerClient || s.objects.size() >= kMaxObjects) {
     why = "too many objects (a client may hold " + std::to_string(kMaxObjectsPerClient) +
           ", all clients together " + std::to_string(kMaxObjects) + ")";
     return E_OUTOFMEMORY;
@@ -250,15 +230,33 @@ HRESULT CreateFor(State& s, const std::shared_ptr<BusClass>& cls, const std::str
   SetErrorInfo(0, nullptr);
   const HRESULT hr = cls->factory->CreateInstance(nullptr, IID_IDispatch, &raw);
   if (FAILED(hr)) return hr;
-  auto object = std::make_unique<BusObject>();
+  object = std::make_unique<BusObject>();
   object->id = s.nextObject++;
   object->owner = owner;
   object->cls = cls;
   object->dispatch = ComPtr<IDispatch>::Attach(static_cast<IDispatch*>(raw));
-  id = object->id;
-  s.objects.emplace(id, std::move(object));
-  TrackClient(s, owner);
   return S_OK;
+}
+
+// Serves `table` at `path` while the slot added to `slots` lives; false when sd-bus refuses.
+bool AddVtable(sd_bus* bus, std::vector<BusPtr<sd_bus_slot>>& slots, const std::string& path,
+               const std::string& itf, const sd_bus_vtable* table, void* userdata) {
+  sd_bus_slot* slot = nullptr;
+  if (sd_bus_add_object_vtable(bus, &slot, path.c_str(), itf.c_str(), table, userdata) < 0) {
+    return false;
+  }
+  slots.emplace_back(slot);
+  return true;
+}
+
+// Sends the reply to `m` with what `append` puts in it; sd-bus's answer.
+int Reply(sd_bus_message* m, const std::function<int(sd_bus_message*)>& append) {
+  sd_bus_message* raw = nullptr;
+  int r = sd_bus_message_new_method_return(m, &raw);
+  const BusPtr<sd_bus_message> reply(raw);
+  if (r >= 0) r = append(raw);
+  if (r >= 0) r = sd_bus_send(nullptr, raw, nullptr);
+  return r;
 }
 
 // Runs one member with its arguments in declaration order.
@@ -322,26 +320,20 @@ int OnMember(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   const std::shared_ptr<BusClass> keep = object.cls;  // the call may release the object
   const HRESULT hr = CallMember(object, func, args, result, scode, description);
   if (FAILED(hr)) return Fail(error, hr, scode, description);
-  sd_bus_message* reply = nullptr;
-  int r = sd_bus_message_new_method_return(m, &reply);
-  if (r >= 0 && func.Retval() != nullptr) {
-    r = automation::AppendVariant(reply, automation::BusTypeOf(func.Retval()->type), result);
-  }
-  if (r == -E2BIG) {
-    sd_bus_message_unref(reply);
-    return TextTooLong(error);
-  }
-  if (r >= 0) r = sd_bus_send(nullptr, reply, nullptr);
-  sd_bus_message_unref(reply);
+  const TParamDesc* retval = func.Retval();
+  const int r = Reply(m, [&](sd_bus_message* reply) {
+    return retval == nullptr
+               ? 0
+               : automation::AppendVariant(reply, automation::BusTypeOf(retval->type), result);
+  });
+  if (r == -E2BIG) return TextTooLong(error);
   return r < 0 ? r : 1;
 }
 
 int OnRelease(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   auto& object = *static_cast<BusObject*>(userdata);
   if (const int r = RefuseOthers(m, object, error); r < 0) return r;
-  State& s = S();
-  std::unique_ptr<BusObject> released = std::move(s.objects[object.id]);
-  s.objects.erase(object.id);
+  std::unique_ptr<BusObject> released = std::move(S().objects.extract(object.id).mapped());
   const int r = sd_bus_reply_method_return(m, "");
   released.reset();  // may end the server: the reply goes first
   return r;
@@ -363,21 +355,20 @@ int OnCreateInstance(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   State& s = S();
   const std::shared_ptr<BusClass> cls = ClassOf(userdata);
   if (!cls) return Fail(error, CO_E_SERVER_STOPPING);
-  std::uint64_t id = 0;
+  const std::string sender = sd_bus_message_get_sender(m);
+  std::unique_ptr<BusObject> object;
   std::string why;
-  const HRESULT hr = CreateFor(s, cls, sd_bus_message_get_sender(m), id, why);
+  const HRESULT hr = MakeObject(s, cls, sender, object, why);
   if (FAILED(hr)) return Fail(error, hr, S_OK, why);
   // The object's own path, with its members and Release (introspection lists it there).
-  const std::string path = cls->names.objectPrefix + std::to_string(id);
-  BusObject& object = *s.objects[id];
-  if (sd_bus_add_object_vtable(s.bus, &object.slots[0], path.c_str(),
-                               cls->names.objectInterface.c_str(), cls->objectTable.data(),
-                               &object) < 0 ||
-      sd_bus_add_object_vtable(s.bus, &object.slots[1], path.c_str(), cls->names.lifetime.c_str(),
-                               kLifetimeTable, &object) < 0) {
-    s.objects.erase(id);
+  const std::string path = cls->names.objectPrefix + std::to_string(object->id);
+  if (!AddVtable(s.bus, object->slots, path, cls->names.objectInterface, cls->objectTable.data(),
+                 object.get()) ||
+      !AddVtable(s.bus, object->slots, path, cls->names.lifetime, kLifetimeTable, object.get())) {
     return Fail(error, E_OUTOFMEMORY);
   }
+  s.objects.emplace(object->id, std::move(object));
+  TrackClient(s, sender);
   return sd_bus_reply_method_return(m, "o", path.c_str());
 }
 
@@ -446,13 +437,10 @@ int OnRun(sd_bus_message* m, void* userdata, sd_bus_error* error) {
     steps.emplace_back(member, argument);
   }
   if (r < 0) return Fail(error, E_INVALIDARG);
-  std::uint64_t id = 0;
+  std::unique_ptr<BusObject> object;
   std::string why;
-  const std::string sender = sd_bus_message_get_sender(m);
-  HRESULT hr = CreateFor(s, cls, sender, id, why);
+  HRESULT hr = MakeObject(s, cls, sd_bus_message_get_sender(m), object, why);
   if (FAILED(hr)) return Fail(error, hr, S_OK, why);
-  std::unique_ptr<BusObject> object = std::move(s.objects[id]);
-  s.objects.erase(id);
   std::vector<std::string> answers;
   for (auto& [name, text] : steps) {
     const auto it = cls->members.find(name);
@@ -480,11 +468,8 @@ int OnRun(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   std::vector<char*> strv;
   for (std::string& answer : answers) strv.push_back(answer.data());
   strv.push_back(nullptr);
-  sd_bus_message* reply = nullptr;
-  r = sd_bus_message_new_method_return(m, &reply);
-  if (r >= 0) r = sd_bus_message_append_strv(reply, strv.data());
-  if (r >= 0) r = sd_bus_send(nullptr, reply, nullptr);
-  sd_bus_message_unref(reply);
+  r = Reply(
+      m, [&strv](sd_bus_message* reply) { return sd_bus_message_append_strv(reply, strv.data()); });
   object.reset();  // may end the server: the reply went first
   return r < 0 ? r : 1;
 }
@@ -548,18 +533,11 @@ void BuildTables(BusClass& c) {
 // last.
 HRESULT PublishClass(State& s, BusClass& c) {
   BuildTables(c);
-  sd_bus_slot* slot = nullptr;
-  if (sd_bus_add_object_vtable(s.bus, &slot, c.names.classPath.c_str(), c.names.factory.c_str(),
-                               kFactoryTable, &c) < 0) {
+  if (!AddVtable(s.bus, c.slots, c.names.classPath, c.names.factory, kFactoryTable, &c)) {
     return E_OUTOFMEMORY;
   }
-  c.slots.push_back(slot);
   for (const auto& [itf, table] : c.methodTables) {
-    if (sd_bus_add_object_vtable(s.bus, &slot, c.names.classPath.c_str(), itf.c_str(), table.data(),
-                                 &c) < 0) {
-      return E_OUTOFMEMORY;
-    }
-    c.slots.push_back(slot);
+    if (!AddVtable(s.bus, c.slots, c.names.classPath, itf, table.data(), &c)) return E_OUTOFMEMORY;
   }
   return S_OK;
 }
@@ -582,7 +560,6 @@ void GiveUpName(State& s, BusClass& c) {
 
 void Unpublish(State& s, BusClass& c) {
   GiveUpName(s, c);
-  for (sd_bus_slot* slot : c.slots) sd_bus_slot_unref(slot);
   c.slots.clear();
 }
 
@@ -601,24 +578,19 @@ HRESULT ConnectLocked(State& s, HWND window, std::string& why) {
 
 // The serving thread's turn: every message that has arrived is handled, one at a time.
 void OnBusReady(State& s) {
-  bool lost = false;
-  {
-    const std::lock_guard<std::recursive_timed_mutex> lock(s.busMutex);
-    if (s.bus == nullptr || s.busLost) return;
-    int r = 0;
-    while ((r = sd_bus_process(s.bus, nullptr)) > 0) {
-    }
-    lost = r < 0;
-    if (!lost) s.wantOut = (sd_bus_get_events(s.bus) & POLLOUT) != 0;
+  const std::lock_guard<std::recursive_timed_mutex> lock(s.busMutex);
+  if (s.bus == nullptr || s.busLost) return;
+  int r = 0;
+  while ((r = sd_bus_process(s.bus, nullptr)) > 0) {
   }
-  if (lost) {
-    // Without the bus nobody can reach the objects: they and the locks go, as if every
-    // client had left.
-    const std::lock_guard<std::recursive_timed_mutex> lock(s.busMutex);
-    s.busLost = true;
-    ForgetClients(s);
-    ReleaseAll(s, [](const std::string&) { return true; });
+  if (r >= 0) {
+    s.wantOut = (sd_bus_get_events(s.bus) & POLLOUT) != 0;
+    return;
   }
+  // Without the bus nobody can reach the objects: they and the locks go, as if every client
+  // had left.
+  s.busLost = true;
+  ReleaseClients(s, std::nullopt);
 }
 
 // A call outside the serving thread's turn (taking a name, a signal sent from another thread)
@@ -655,8 +627,7 @@ void StopServing(State& s) {
     if (r.bus) Unpublish(s, *r.bus);
   }
   UnwatchDescriptor();
-  ForgetClients(s);
-  ReleaseAll(s, [](const std::string&) { return true; });
+  ReleaseClients(s, std::nullopt);
   registrations.clear();
   if (s.bus != nullptr) s.bus = sd_bus_flush_close_unref(s.bus);
   s.busLost = false;
@@ -752,6 +723,7 @@ HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD clsContex
   r.factory = ComPtr<IClassFactory>::Attach(static_cast<IClassFactory*>(raw));
 
   State& s = S();
+  HWND window = 0;  // the serving thread's, which carries the bus's news to its message loop
   {
     const std::lock_guard<std::mutex> lock(s.mutex);
     for (const Registration& other : s.registrations) {
@@ -760,6 +732,7 @@ HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD clsContex
     if (local && s.servingThread != 0 && s.servingThread != GetCurrentThreadId()) {
       return RPC_E_WRONG_THREAD;
     }
+    window = s.window;
   }
   if (local) {
     std::optional<automation::TBusNames> names = automation::BusNamesOf(clsid);
@@ -768,12 +741,6 @@ HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD clsContex
     r.bus->clsid = clsid;
     r.bus->names = std::move(*names);
     r.bus->factory = r.factory;
-    // The hidden window that carries the bus's news to this thread's message loop.
-    HWND window = 0;
-    {
-      const std::lock_guard<std::mutex> lock(s.mutex);
-      window = s.window;
-    }
     if (window == 0) {
       window = CreateMessageWindow(ServingWindowProc);
       if (window == 0) return E_OUTOFMEMORY;
