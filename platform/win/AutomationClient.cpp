@@ -1,6 +1,5 @@
 // Client half of the automation runtime: registry look-ups, command lines, service files,
 // the process's connection to the session bus, and the proxies that stand for remote objects.
-#include <poll.h>
 #include <pwd.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>

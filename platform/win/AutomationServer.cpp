@@ -4,12 +4,10 @@
 // thread and send the reply.
 #include <poll.h>
 #include <systemd/sd-bus.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -24,7 +22,6 @@
 namespace veskmath::win {
 
 using automation::BusPtr;
-using automation::Clock;
 
 // ---------------------------------------------------------------------------------------
 // Class factory helper
@@ -95,7 +92,6 @@ struct Registration {
   DWORD cookie = 0;
   CLSID clsid;
   ComPtr<IClassFactory> factory;
-  DWORD context = 0;
   DWORD threadId = 0;
   std::shared_ptr<BusClass> bus;  // local-server registrations only
 };
@@ -108,13 +104,14 @@ struct ClassMethod {
 };
 
 struct State {
-  std::mutex mutex;  // registrations, cookies, the serving thread, the window, class methods
+  std::mutex mutex;  // registrations, cookies, class methods, and changes to the three below
   std::vector<Registration> registrations;
   std::vector<ClassMethod> classMethods;
   DWORD nextCookie = 1;
-  DWORD servingThread = 0;
-  HWND window = 0;
-  bool suspended = false;  // CoSuspendClassObjects: the names are given up
+  // Also read without the mutex: by the handlers, and to wake the serving thread.
+  std::atomic<DWORD> servingThread{0};
+  std::atomic<HWND> window{0};
+  std::atomic<bool> suspended{false};  // CoSuspendClassObjects: the names are given up
 
   // The connection: used by the serving thread, and by others only to post a window message.
   std::recursive_timed_mutex busMutex;
@@ -215,27 +212,28 @@ int Fail(sd_bus_error* error, HRESULT hr, HRESULT scode = S_OK, std::string desc
   return -EIO;
 }
 
-// Makes an object for `owner`, not yet on the bus nor in the table.
-HRESULT MakeObject(State& s, const std::shared_ptr<BusClass>& cls, const std::string& owner,
-                   std::unique_ptr<BusObject>& object, std::string& why) {
-  if (s.suspended) return CO_E_SERVER_STOPPING;
+// Makes an object for `owner`, not yet on the bus nor in the table; a refusal is set in `error`
+// (< 0).
+int MakeObject(State& s, const std::shared_ptr<BusClass>& cls, const std::string& owner,
+               std::unique_ptr<BusObject>& object, sd_bus_error* error) {
+  if (s.suspended) return Fail(error, CO_E_SERVER_STOPPING);
   const auto held = std::ranges::count_if(
       s.objects, [&owner](const auto& entry) { return entry.second->owner == owner; });
   if (static_cast<std::size_t>(held) >= kMaxObjectsPerClient || s.objects.size() >= kMaxObjects) {
-    why = "too many objects (a client may hold " + std::to_string(kMaxObjectsPerClient) +
-          ", all clients together " + std::to_string(kMaxObjects) + ")";
-    return E_OUTOFMEMORY;
+    return Fail(error, E_OUTOFMEMORY, S_OK,
+                "too many objects (a client may hold " + std::to_string(kMaxObjectsPerClient) +
+                    ", all clients together " + std::to_string(kMaxObjects) + ")");
   }
   void* raw = nullptr;
   SetErrorInfo(0, nullptr);
   const HRESULT hr = cls->factory->CreateInstance(nullptr, IID_IDispatch, &raw);
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr)) return Fail(error, hr);
   object = std::make_unique<BusObject>();
   object->id = s.nextObject++;
   object->owner = owner;
   object->cls = cls;
   object->dispatch = ComPtr<IDispatch>::Attach(static_cast<IDispatch*>(raw));
-  return S_OK;
+  return 0;
 }
 
 // Serves `table` at `path` while the slot added to `slots` lives; false when sd-bus refuses.
@@ -259,9 +257,9 @@ int Reply(sd_bus_message* m, const std::function<int(sd_bus_message*)>& append) 
   return r;
 }
 
-// Runs one member with its arguments in declaration order.
-HRESULT CallMember(BusObject& object, const TFuncDesc& func, std::vector<VARIANT>& args,
-                   VARIANT& result, HRESULT& scode, std::string& description) {
+// Runs one member with its arguments in declaration order; a failure is set in `error` (< 0).
+int CallMember(BusObject& object, const TFuncDesc& func, std::vector<VARIANT>& args,
+               VARIANT& result, sd_bus_error* error) {
   std::vector<VARIANT> reversed(args.rbegin(), args.rend());
   DISPID named = DISPID_PROPERTYPUT;
   const bool put = func.kind == TInvokeKind::PropertyPut;
@@ -278,12 +276,9 @@ HRESULT CallMember(BusObject& object, const TFuncDesc& func, std::vector<VARIANT
     hr = RPC_E_SERVERFAULT;  // a member that throws must not take the server down
   }
   if (hr == DISP_E_EXCEPTION) {
-    scode = info.scode;
-    description = WideToUtf8(info.bstrDescription.View());
-  } else if (FAILED(hr)) {
-    description = ErrorText();
+    return Fail(error, hr, info.scode, WideToUtf8(info.bstrDescription.View()));
   }
-  return hr;
+  return FAILED(hr) ? Fail(error, hr) : 0;
 }
 
 int TextTooLong(sd_bus_error* error) {
@@ -315,11 +310,8 @@ int OnMember(sd_bus_message* m, void* userdata, sd_bus_error* error) {
     if (r <= 0) return Fail(error, E_INVALIDARG);
   }
   VARIANT result;
-  HRESULT scode = S_OK;
-  std::string description;
   const std::shared_ptr<BusClass> keep = object.cls;  // the call may release the object
-  const HRESULT hr = CallMember(object, func, args, result, scode, description);
-  if (FAILED(hr)) return Fail(error, hr, scode, description);
+  if (const int r = CallMember(object, func, args, result, error); r < 0) return r;
   const TParamDesc* retval = func.Retval();
   const int r = Reply(m, [&](sd_bus_message* reply) {
     return retval == nullptr
@@ -342,6 +334,16 @@ int OnRelease(sd_bus_message* m, void* userdata, sd_bus_error* error) {
 const sd_bus_vtable kLifetimeTable[] = {
     SD_BUS_VTABLE_START(0), SD_BUS_METHOD("Release", "", "", OnRelease, 0), SD_BUS_VTABLE_END};
 
+// The classes this process serves on the bus.
+std::vector<std::shared_ptr<BusClass>> BusClasses(State& s) {
+  const std::lock_guard<std::mutex> lock(s.mutex);
+  std::vector<std::shared_ptr<BusClass>> classes;
+  for (const Registration& r : s.registrations) {
+    if (r.bus) classes.push_back(r.bus);
+  }
+  return classes;
+}
+
 std::shared_ptr<BusClass> ClassOf(void* userdata) {
   State& s = S();
   const std::lock_guard<std::mutex> lock(s.mutex);
@@ -357,9 +359,7 @@ int OnCreateInstance(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   if (!cls) return Fail(error, CO_E_SERVER_STOPPING);
   const std::string sender = sd_bus_message_get_sender(m);
   std::unique_ptr<BusObject> object;
-  std::string why;
-  const HRESULT hr = MakeObject(s, cls, sender, object, why);
-  if (FAILED(hr)) return Fail(error, hr, S_OK, why);
+  if (const int r = MakeObject(s, cls, sender, object, error); r < 0) return r;
   // The object's own path, with its members and Release (introspection lists it there).
   const std::string path = cls->names.objectPrefix + std::to_string(object->id);
   if (!AddVtable(s.bus, object->slots, path, cls->names.objectInterface, cls->objectTable.data(),
@@ -401,23 +401,22 @@ int OnLockServer(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   const auto key = std::make_pair(sender, static_cast<BusClass*>(userdata));
   if (lock != 0) {
     if (!cls || s.suspended) return Fail(error, CO_E_SERVER_STOPPING);
-    auto& entry = s.locks[key];
-    entry.first = cls;
-    ++entry.second;
+    auto& [locked, count] = s.locks[key];
+    locked = cls;
+    ++count;
     cls->factory->LockServer(TRUE);
     TrackClient(s, sender);
-  } else {
-    // An unlock this client never locked would free another's lock. Undoing one works while
-    // suspended too: it may be what lets the process end.
-    const auto it = s.locks.find(key);
-    if (it == s.locks.end()) return Fail(error, E_UNEXPECTED);
-    const std::shared_ptr<BusClass> owner = it->second.first;
-    if (--it->second.second == 0) s.locks.erase(it);
-    const int r = sd_bus_reply_method_return(m, "");
-    owner->factory->LockServer(FALSE);
-    return r;
+    return sd_bus_reply_method_return(m, "");
   }
-  return sd_bus_reply_method_return(m, "");
+  // An unlock this client never locked would free another's lock. Undoing one works while
+  // suspended too: it may be what lets the process end.
+  const auto it = s.locks.find(key);
+  if (it == s.locks.end()) return Fail(error, E_UNEXPECTED);
+  const std::shared_ptr<BusClass> owner = it->second.first;
+  if (--it->second.second == 0) s.locks.erase(it);
+  const int r = sd_bus_reply_method_return(m, "");
+  owner->factory->LockServer(FALSE);
+  return r;
 }
 
 // Run(a(ss) steps) -> as: one object made, each (member, argument) called in turn, every
@@ -438,9 +437,7 @@ int OnRun(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   }
   if (r < 0) return Fail(error, E_INVALIDARG);
   std::unique_ptr<BusObject> object;
-  std::string why;
-  HRESULT hr = MakeObject(s, cls, sd_bus_message_get_sender(m), object, why);
-  if (FAILED(hr)) return Fail(error, hr, S_OK, why);
+  if ((r = MakeObject(s, cls, sd_bus_message_get_sender(m), object, error)) < 0) return r;
   std::vector<std::string> answers;
   for (auto& [name, text] : steps) {
     const auto it = cls->members.find(name);
@@ -456,10 +453,8 @@ int OnRun(sd_bus_message* m, void* userdata, sd_bus_error* error) {
       arg.bstrVal = BSTR(Utf8ToWide(text));
     }
     VARIANT result;
-    HRESULT scode = S_OK;
-    std::string description;
-    hr = CallMember(*object, func, args, result, scode, description);
-    if (FAILED(hr)) return Fail(error, hr, scode, description);
+    if (const int failed = CallMember(*object, func, args, result, error); failed < 0)
+      return failed;
     if (func.Retval() != nullptr && FAILED(VariantChangeType(&result, &result, 0, VT_BSTR))) {
       return Fail(error, DISP_E_TYPEMISMATCH);
     }
@@ -596,14 +591,7 @@ void OnBusReady(State& s) {
 // A call outside the serving thread's turn (taking a name, a signal sent from another thread)
 // may have read messages off the socket that no poll will announce, or left output to
 // write: the serving thread is told anyway.
-void ScheduleProcessing(State& s) {
-  HWND window = 0;
-  {
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    window = s.window;
-  }
-  PostMessageA(window, kBusMessage, 0, 0);
-}
+void ScheduleProcessing(State& s) { PostMessageA(s.window, kBusMessage, 0, 0); }
 
 LRESULT ServingWindowProc(HWND, UINT message, WPARAM, LPARAM) {
   if (message == kBusMessage) OnBusReady(S());
@@ -685,12 +673,7 @@ void CoUninitialize() {
   if (a.count == 0) return;
   if (--a.count > 0) return;
   State& s = S();
-  bool serving = false;
-  {
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    serving = s.servingThread == GetCurrentThreadId();
-  }
-  if (serving) {
+  if (s.servingThread == GetCurrentThreadId()) {
     StopServing(s);
   } else {
     // In-process registrations of this thread end with its apartment.
@@ -716,11 +699,8 @@ HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD clsContex
 
   Registration r;
   r.clsid = clsid;
-  r.context = clsContext;
   r.threadId = GetCurrentThreadId();
-  void* raw = nullptr;
-  if (FAILED(factory->QueryInterface(IID_IClassFactory, &raw))) return E_NOINTERFACE;
-  r.factory = ComPtr<IClassFactory>::Attach(static_cast<IClassFactory*>(raw));
+  if (FAILED(ComPtr<IUnknown>(factory).As(r.factory))) return E_NOINTERFACE;
 
   State& s = S();
   HWND window = 0;  // the serving thread's, which carries the bus's news to its message loop
@@ -799,16 +779,9 @@ HRESULT CoRevokeClassObject(DWORD cookie) {
 
 HRESULT CoSuspendClassObjects() {
   State& s = S();
-  std::vector<std::shared_ptr<BusClass>> classes;
-  {
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    if (s.suspended) return S_FALSE;
-    s.suspended = true;
-    for (const Registration& r : s.registrations) {
-      if (r.bus) classes.push_back(r.bus);
-    }
-  }
+  if (s.suspended.exchange(true)) return S_FALSE;
   // The names go first: a client asking from now on reaches (or starts) the next server.
+  const std::vector<std::shared_ptr<BusClass>> classes = BusClasses(s);
   const std::lock_guard<std::recursive_timed_mutex> lock(s.busMutex);
   for (const auto& c : classes) GiveUpName(s, *c);
   return S_OK;
@@ -816,14 +789,8 @@ HRESULT CoSuspendClassObjects() {
 
 HRESULT CoResumeClassObjects() {
   State& s = S();
-  std::vector<std::shared_ptr<BusClass>> classes;
-  {
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    if (!s.suspended) return S_FALSE;
-    for (const Registration& r : s.registrations) {
-      if (r.bus) classes.push_back(r.bus);
-    }
-  }
+  if (!s.suspended) return S_FALSE;
+  const std::vector<std::shared_ptr<BusClass>> classes = BusClasses(s);
   const std::lock_guard<std::recursive_timed_mutex> lock(s.busMutex);
   for (const auto& c : classes) {
     const HRESULT hr = TakeName(s, *c);
@@ -832,10 +799,7 @@ HRESULT CoResumeClassObjects() {
       return hr;
     }
   }
-  {
-    const std::lock_guard<std::mutex> stateLock(s.mutex);
-    s.suspended = false;
-  }
+  s.suspended = false;
   ScheduleProcessing(s);
   return S_OK;
 }
