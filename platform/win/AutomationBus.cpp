@@ -130,4 +130,20 @@ bool EmitPostOn(sd_bus* bus, HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
                             static_cast<std::int64_t>(lParam)) >= 0;
 }
 
+bool MatchPostsOn(sd_bus* bus) {
+  const auto onPost = [](sd_bus_message* m, void*, sd_bus_error*) {
+    std::uint32_t hwnd = 0;
+    std::uint32_t message = 0;
+    std::uint64_t wParam = 0;
+    std::int64_t lParam = 0;
+    if (sd_bus_message_read(m, "uutx", &hwnd, &message, &wParam, &lParam) >= 0) {
+      PostToPublishedWindow(hwnd, message, static_cast<WPARAM>(wParam),
+                            static_cast<LPARAM>(lParam));
+    }
+    return 0;
+  };
+  return sd_bus_match_signal(bus, nullptr, nullptr, kWindowPath, kWindowInterface, "Post", onPost,
+                             nullptr) >= 0;
+}
+
 }  // namespace veskmath::win::automation

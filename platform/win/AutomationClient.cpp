@@ -101,22 +101,6 @@ int MillisecondsLeft(Clock::time_point deadline) {
   return left <= 0 ? 0 : static_cast<int>(left);
 }
 
-// The signals a process that published a window listens for, and how it reads one.
-constexpr const char* kPostMatchRule =
-    "type='signal',interface='VeskMath.Window',member='Post',path='/VeskMath/Window'";
-
-int OnPostSignal(sd_bus_message* m, void*, sd_bus_error*) {
-  std::uint32_t hwnd = 0;
-  std::uint32_t message = 0;
-  std::uint64_t wParam = 0;
-  std::int64_t lParam = 0;
-  if (sd_bus_message_read(m, "uutx", &hwnd, &message, &wParam, &lParam) >= 0) {
-    automation::PostToPublishedWindow(hwnd, message, static_cast<WPARAM>(wParam),
-                                      static_cast<LPARAM>(lParam));
-  }
-  return 0;
-}
-
 Clock::time_point Deadline(DWORD milliseconds) {
   return Clock::now() + std::chrono::milliseconds(milliseconds);
 }
@@ -363,17 +347,6 @@ TBusReply CallBus(const std::string& destination, const std::string& path,
   return reply;
 }
 
-// A message without reply (Release): best effort, never waits long; a client that leaves
-// the bus releases everything anyway.
-void Notify(const std::string& destination, const std::string& path, const std::string& interface,
-            const std::string& member) {
-  const LockedBus locked = LockBusBriefly();
-  if (locked.bus == nullptr) return;
-  // Without a callback, the call goes out flagged as wanting no reply.
-  sd_bus_call_method_async(locked.bus, nullptr, destination.c_str(), path.c_str(),
-                           interface.c_str(), member.c_str(), nullptr, nullptr, "");
-}
-
 // A failed call: the error information says what happened; a member's own failure answers
 // the member's code (so that a dispatch call turns it into DISP_E_EXCEPTION).
 HRESULT Report(const TBusReply& failure, REFCLSID clsid, REFIID iid) {
@@ -390,7 +363,14 @@ class TDispatchProxy final : public TComObject<IDispatch> {
  public:
   TDispatchProxy(std::string owner, std::string path, CLSID clsid, automation::TBusNames names)
       : FOwner(std::move(owner)), FPath(std::move(path)), FClsid(clsid), FNames(std::move(names)) {}
-  ~TDispatchProxy() override { Notify(FOwner, FPath, FNames.lifetime, "Release"); }
+  // Release is best effort and never waits long: a client that leaves the bus releases
+  // everything anyway. Without a callback, the call goes out flagged as wanting no reply.
+  ~TDispatchProxy() override {
+    const LockedBus locked = LockBusBriefly();
+    if (locked.bus == nullptr) return;
+    sd_bus_call_method_async(locked.bus, nullptr, FOwner.c_str(), FPath.c_str(),
+                             FNames.lifetime.c_str(), "Release", nullptr, nullptr, "");
+  }
 
   HRESULT GetTypeInfoCount(UINT* count) override {
     if (count == nullptr) return E_POINTER;
@@ -426,8 +406,7 @@ class TDispatchProxy final : public TComObject<IDispatch> {
       const Appender append = [&](sd_bus_message* m) {
         int r = 0;
         for (VARIANT& arg : args) {
-          const char type = arg.vt == VT_BSTR ? 's' : arg.vt == VT_I4 ? 'i' : 'b';
-          if (r >= 0) r = automation::AppendVariant(m, type, arg);
+          if (r >= 0) r = automation::AppendVariant(m, automation::BusTypeOf(arg.vt), arg);
         }
         return r;
       };
@@ -466,8 +445,11 @@ class TDispatchProxy final : public TComObject<IDispatch> {
 // starts for it. A server that is ending refuses (CO_E_SERVER_STOPPING) or leaves without
 // answering: the next one is asked, within the deadline.
 HRESULT CreateRemote(REFCLSID clsid, const automation::TBusNames& names,
-                     const std::string& destination, REFIID riid, void** object,
+                     const std::string& destination, IUnknown* outer, REFIID riid, void** object,
                      Clock::time_point deadline) {
+  if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+  if (riid != IID_IUnknown && riid != IID_IDispatch) return E_NOINTERFACE;
+  SetErrorInfo(0, nullptr);
   for (;;) {
     TBusReply reply =
         CallBus(destination, names.classPath, names.factory, "CreateInstance", deadline);
@@ -509,9 +491,7 @@ class TClassFactoryProxy final : public TComObject<IClassFactory> {
   HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
-    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    if (riid != IID_IUnknown && riid != IID_IDispatch) return E_NOINTERFACE;
-    return CreateRemote(FClsid, FNames, FOwner, riid, object, Deadline(gCallTimeout));
+    return CreateRemote(FClsid, FNames, FOwner, outer, riid, object, Deadline(gCallTimeout));
   }
 
   HRESULT LockServer(BOOL lock) override {
@@ -533,11 +513,12 @@ ComPtr<IClassFactory> LocalFactory(REFCLSID clsid, DWORD clsContext) {
   return automation::FindLocalClassObject(clsid);
 }
 
-// What a remote class needs before anything is sent: its registration and its names.
-HRESULT RemoteClass(REFCLSID clsid, std::optional<automation::TBusNames>& names) {
-  if (!ReadDefault(ClassKey(clsid) + "\\LocalServer32")) return REGDB_E_CLASSNOTREG;
-  names = automation::BusNamesOf(clsid);
-  return names ? S_OK : REGDB_E_CLASSNOTREG;
+// The names of a class reached through its local server, before anything is sent: nullopt
+// (REGDB_E_CLASSNOTREG) without CLSCTX_LOCAL_SERVER, a LocalServer32 entry or a description.
+std::optional<automation::TBusNames> RemoteClass(REFCLSID clsid, DWORD clsContext) {
+  if ((clsContext & CLSCTX_LOCAL_SERVER) == 0) return std::nullopt;
+  if (!ReadDefault(ClassKey(clsid) + "\\LocalServer32")) return std::nullopt;
+  return automation::BusNamesOf(clsid);
 }
 
 }  // namespace
@@ -557,7 +538,7 @@ bool ListenForPosts() {
   const LockedBus locked = LockBusBriefly();
   ClientBus& c = C();
   if (locked.bus != nullptr && !c.listening) {
-    c.listening = sd_bus_add_match(locked.bus, nullptr, kPostMatchRule, OnPostSignal, nullptr) >= 0;
+    c.listening = MatchPostsOn(locked.bus);
   }
   return locked.bus != nullptr && c.listening;
 }
@@ -581,10 +562,8 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsContext, void* /*serverInfo*/,
   if (const ComPtr<IClassFactory> local = LocalFactory(clsid, clsContext)) {
     return local->QueryInterface(riid, object);
   }
-  if ((clsContext & CLSCTX_LOCAL_SERVER) == 0) return REGDB_E_CLASSNOTREG;
-  std::optional<automation::TBusNames> names;
-  HRESULT hr = RemoteClass(clsid, names);
-  if (FAILED(hr)) return hr;
+  const std::optional<automation::TBusNames> names = RemoteClass(clsid, clsContext);
+  if (!names) return REGDB_E_CLASSNOTREG;
   // The server that owns the name (started by the bus when none does) answers for the class.
   const TBusReply reply = CallBus(names->name, names->classPath, "org.freedesktop.DBus.Peer",
                                   "Ping", Deadline(gActivationTimeout));
@@ -597,8 +576,8 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsContext, void* /*serverInfo*/,
 
 HRESULT CallClassMethod(REFCLSID clsid, const std::string& interfaceName, const std::string& member,
                         const std::string& argument, std::string& answer) {
-  std::optional<automation::TBusNames> names;
-  if (const HRESULT hr = RemoteClass(clsid, names); FAILED(hr)) return hr;
+  const std::optional<automation::TBusNames> names = RemoteClass(clsid, CLSCTX_LOCAL_SERVER);
+  if (!names) return REGDB_E_CLASSNOTREG;
   const std::string library = names->name.substr(0, names->name.find('.'));
   const TBusReply reply = CallBus(names->name, names->classPath, library + "." + interfaceName,
                                   member, Deadline(gCallTimeout), [&argument](sd_bus_message* m) {
@@ -619,14 +598,10 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsContext, REFI
   if (const ComPtr<IClassFactory> local = LocalFactory(clsid, clsContext)) {
     return local->CreateInstance(outer, riid, object);
   }
-  if ((clsContext & CLSCTX_LOCAL_SERVER) == 0) return REGDB_E_CLASSNOTREG;
-  std::optional<automation::TBusNames> names;
-  const HRESULT hr = RemoteClass(clsid, names);
-  if (FAILED(hr)) return hr;
-  if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-  if (riid != IID_IUnknown && riid != IID_IDispatch) return E_NOINTERFACE;
-  SetErrorInfo(0, nullptr);
-  return CreateRemote(clsid, *names, names->name, riid, object, Deadline(gActivationTimeout));
+  const std::optional<automation::TBusNames> names = RemoteClass(clsid, clsContext);
+  if (!names) return REGDB_E_CLASSNOTREG;
+  return CreateRemote(clsid, *names, names->name, outer, riid, object,
+                      Deadline(gActivationTimeout));
 }
 
 }  // namespace veskmath::win

@@ -88,6 +88,8 @@ bool ListenForPosts();
 BOOL PostToPublishedWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 // Sends the signal on a connection the caller holds (the server's), false on failure.
 bool EmitPostOn(sd_bus* bus, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+// Has `bus` hand the signals to PostToPublishedWindow, false on failure.
+bool MatchPostsOn(sd_bus* bus);
 // The server connection's emitter, when this process serves (AutomationServer.cpp).
 std::optional<bool> EmitPostThroughServer(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
