@@ -34,28 +34,14 @@ std::optional<TBusNames> BusNamesOf(REFCLSID clsid) {
 }
 
 std::string MemberName(const TFuncDesc& func) {
-  switch (func.kind) {
-    case TInvokeKind::PropertyGet:
-      return "Get" + std::string(func.name);
-    case TInvokeKind::PropertyPut:
-      return "Set" + std::string(func.name);
-    case TInvokeKind::Method:
-      break;
-  }
-  return std::string(func.name);
+  const char* prefix = func.kind == TInvokeKind::PropertyGet   ? "Get"
+                       : func.kind == TInvokeKind::PropertyPut ? "Set"
+                                                               : "";
+  return prefix + std::string(func.name);
 }
 
 char BusTypeOf(VARTYPE type) {
-  switch (type) {
-    case VT_BSTR:
-      return 's';
-    case VT_I4:
-      return 'i';
-    case VT_BOOL:
-      return 'b';
-    default:
-      return 0;
-  }
+  return type == VT_BSTR ? 's' : type == VT_I4 ? 'i' : type == VT_BOOL ? 'b' : 0;
 }
 
 int ReadVariant(sd_bus_message* m, char type, VARIANT& value) {

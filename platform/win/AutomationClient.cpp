@@ -153,11 +153,7 @@ std::string QuoteCommandLineArg(std::string_view argument) {
       ++backslashes;
       continue;
     }
-    if (c == '"') {
-      out.append(backslashes * 2 + 1, '\\');
-    } else {
-      out.append(backslashes, '\\');
-    }
+    out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
     backslashes = 0;
     out.push_back(c);
   }
@@ -548,10 +544,9 @@ bool ListenForPosts() {
 void DeliverPostedMessages() {
   ClientBus& c = C();
   std::unique_lock<std::timed_mutex> lock(c.mutex, std::defer_lock);
-  if (!lock.try_lock_for(std::chrono::seconds(2)) || c.bus == nullptr || c.pid != ::getpid()) {
-    return;
+  if (lock.try_lock_for(std::chrono::seconds(2)) && c.bus != nullptr && c.pid == ::getpid()) {
+    Drain(c.bus);
   }
-  Drain(c.bus);
 }
 
 HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsContext, void* /*serverInfo*/, REFIID riid,

@@ -32,21 +32,15 @@ bool ApartmentInitialized();
 // The class object this process registered for `clsid`, or null.
 ComPtr<IClassFactory> FindLocalClassObject(REFCLSID clsid);
 
-// A class on the bus, from its type-library description (library "VeskMath", coclass
-// "FuVeskMath", default interface "IFuVeskMath"):
-//   name             VeskMath.FuVeskMath          (the well-known name: library.coclass)
-//   classPath        /VeskMath/FuVeskMath         (the class object)
-//   factory          VeskMath.ClassFactory        (CreateInstance, LockServer, Run)
-//   objectPrefix     /VeskMath/FuVeskMath/        (objects: the prefix and a number)
-//   objectInterface  VeskMath.IFuVeskMath         (the members, see MemberName)
-//   lifetime         VeskMath.Object              (Release)
+// A class's names on the bus, from its type-library description (library "VeskMath", coclass
+// "FuVeskMath", default interface "IFuVeskMath").
 struct TBusNames {
-  std::string name;
-  std::string classPath;
-  std::string factory;
-  std::string objectPrefix;
-  std::string objectInterface;
-  std::string lifetime;
+  std::string name;             // VeskMath.FuVeskMath, the well-known name: library.coclass
+  std::string classPath;        // /VeskMath/FuVeskMath, the class object
+  std::string factory;          // VeskMath.ClassFactory: CreateInstance, LockServer, Run
+  std::string objectPrefix;     // /VeskMath/FuVeskMath/, then an object's number
+  std::string objectInterface;  // VeskMath.IFuVeskMath: the members (see MemberName)
+  std::string lifetime;         // VeskMath.Object: Release
   const TInterfaceDesc* itf = nullptr;
 };
 // nullopt when this process knows no description of the class (AddKnownTypeLib).
