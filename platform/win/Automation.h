@@ -3,64 +3,45 @@
 //
 // SERVER (one process, one serving thread):
 //
-//   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);      // the main thread's apartment
+//   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 //   AddKnownTypeLib(kLibrary);                              // the class's names on the bus
-//   ComPtr<IClassFactory> factory = MakeClassFactory(create, lockServer);
 //   DWORD cookie = 0;
-//   HRESULT hr = CoRegisterClassObject(CLSID_X, factory.Get(), CLSCTX_LOCAL_SERVER,
-//                                      REGCLS_MULTIPLEUSE, &cookie);
+//   HRESULT hr = CoRegisterClassObject(CLSID_X, MakeClassFactory(create, lockServer).Get(),
+//                                      CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
 //   MSG msg;
 //   while (GetMessageA(&msg, 0, 0, 0) > 0) DispatchMessageA(&msg);   // calls run in here
 //   CoRevokeClassObject(cookie);
 //   CoUninitialize();
 //
-//   Registering for CLSCTX_LOCAL_SERVER connects to the session bus, serves the class object
-//   and the objects there, and then takes the class's well-known name (see BUS below); the
-//   registering thread's message loop watches the connection (WatchDescriptor) and posts to a
-//   hidden message window of that thread, so calls reach the objects through its ordinary
-//   message loop, one at a time, like any other message. Only one thread of a process may register
-//   local-server class objects (RPC_E_WRONG_THREAD for another). Registration answers CO_E_OBJISREG
-//   when another process owns the name, and RPC_E_SERVER_UNAVAILABLE without a session bus: a
-//   server started on demand should then end.
-//
-//   Lock counting stays with the server module: its factory-created objects take a module
-//   lock while they live, and TClassFactory forwards LockServer. When the count comes back to
-//   0 the module posts WM_QUIT to its main thread (for a server started with "/Automation"),
-//   the loop ends, and the process revokes and exits. The runtime keeps the count right
-//   across the boundary: every object a client holds is one reference held for that client's
-//   bus connection; a client that releases it, or leaves the bus (exits, crashes, is killed:
-//   the bus says so with NameOwnerChanged), has all its references released and all its
-//   LockServer(TRUE) calls undone on the serving thread, so the module sees its count fall
-//   to 0. A lost bus connection counts as every client leaving.
+//   The registering thread's message loop watches the bus connection, so calls reach the
+//   objects one at a time, like any other message. Lock counting stays with the server module
+//   (its objects hold a module lock; TClassFactory forwards LockServer; at 0 it posts WM_QUIT).
+//   The runtime keeps the count right across the boundary: every object a client holds is one
+//   reference kept for that client, and a client that releases it or leaves the bus (exits,
+//   crashes, is killed) has its references released and its LockServer(TRUE) calls undone on
+//   the serving thread. A lost bus connection counts as every client leaving.
 //
 // CLIENT:
 //
-//   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-//   CLSID clsid;  CLSIDFromProgID(u"VeskMath.FuVeskMath", &clsid);
-//   AddKnownTypeLib(kLibrary);
-//   ComPtr<IDispatch> obj;
+//   CLSID clsid;  CLSIDFromProgID(u"VeskMath.FuVeskMath", &clsid);  AddKnownTypeLib(kLibrary);
 //   hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch,
-//                         reinterpret_cast<void**>(obj.ReleaseAndGetAddressOf()));
-//   obj->GetIDsOfNames(...); obj->Invoke(dispId, GUID_NULL, 0, DISPATCH_PROPERTYGET, ...);
+//                         reinterpret_cast<void**>(object.ReleaseAndGetAddressOf()));
 //
-//   Activation: a class object registered in this process is used directly. Otherwise the
-//   class must have a LocalServer32 entry (else REGDB_E_CLASSNOTREG) and this process must
-//   know its description (AddKnownTypeLib; else REGDB_E_CLASSNOTREG too). The client calls
-//   CreateInstance on the class's well-known name; the bus starts the server from its
-//   service file when nobody owns the name (RegisterBusService), with the session's
-//   environment, once, whoever asks first. A name without service file or a server that does
-//   not come up within the activation timeout gives CO_E_SERVER_EXEC_FAILURE; no session bus
-//   gives RPC_E_SERVER_UNAVAILABLE; both leave error information that says why.
+//   A class registered in this process is used directly. Otherwise the class needs a
+//   LocalServer32 entry and a known description (else REGDB_E_CLASSNOTREG); the bus starts its
+//   server from the service file (RegisterBusService) when nobody owns the name, with the
+//   session's environment, once, whoever asks first. No service file, or a server that does not
+//   come up within the activation timeout, gives CO_E_SERVER_EXEC_FAILURE; no session bus
+//   RPC_E_SERVER_UNAVAILABLE; both leave error information that says why.
 //
-//   The object handed out is a proxy: it answers IUnknown and IDispatch (other interfaces:
-//   E_NOINTERFACE), answers GetIDsOfNames from the class's description, coerces Invoke's
-//   arguments to the declared types and calls the member on the server that made the object.
-//   A failed member's error information comes back on the calling thread (GetErrorInfo), and
-//   a DISP_E_EXCEPTION brings its EXCEPINFO. A call waits for its reply at most the call
-//   timeout (RPC_E_TIMEOUT); a server that has gone gives RPC_E_DISCONNECTED. Proxies may be
-//   used from any thread; the calls of a process share one connection, one call at a time.
+//   The object is a proxy answering IUnknown and IDispatch (else E_NOINTERFACE): GetIDsOfNames
+//   from the description; Invoke coerces the arguments to the declared types and calls the
+//   server that made the object. A member's failure brings its error information (GetErrorInfo)
+//   and, for DISP_E_EXCEPTION, its EXCEPINFO. No reply within the call timeout gives
+//   RPC_E_TIMEOUT, a server that has gone RPC_E_DISCONNECTED. Proxies may be used from any
+//   thread; the calls of a process share one connection, one call at a time.
 //
-// BUS: for a class whose library is "VeskMath" and coclass "FuVeskMath":
+// BUS, for a class whose library is "VeskMath" and coclass "FuVeskMath":
 //   well-known name   VeskMath.FuVeskMath
 //   class object      /VeskMath/FuVeskMath, interface VeskMath.ClassFactory:
 //                       CreateInstance() -> o, LockServer(b), Run(a(ss) steps) -> as
@@ -70,11 +51,6 @@
 //   errors            VeskMath.Error.E<HRESULT>[.S<scode>], the description as the message
 // Run makes an object, calls each (member, argument) in turn, answers every value as text
 // and releases the object: a whole conversion in one call, for one-shot clients (busctl).
-//
-// LocalServer32 COMMAND LINES are split by the rules of the Windows command line (below):
-// write a program path that contains white space or quotes with QuoteCommandLineArg, e.g.
-//   "/opt/vesk math/veskmath" /Automation
-// There are no short (8.3) names here; quoting takes their place.
 #pragma once
 
 #include <functional>
@@ -161,9 +137,11 @@ ComPtr<IClassFactory> MakeClassFactory(TClassFactory::Creator create, TClassFact
 // Registers `factory` (which must answer IClassFactory) for `clsid`. Only
 // REGCLS_MULTIPLEUSE (one process serves every client) is supported (else E_INVALIDARG).
 // CLSCTX_INPROC_SERVER alone makes it reachable from this process only; with
-// CLSCTX_LOCAL_SERVER other processes reach it through the bus. The calling thread must
-// be in a single-threaded apartment. CO_E_OBJISREG when this process or another live one
-// already serves the class.
+// CLSCTX_LOCAL_SERVER other processes reach it through the bus, and the calling thread must
+// be in a single-threaded apartment and the only one of the process that registers them
+// (else RPC_E_WRONG_THREAD). CO_E_OBJISREG when this process or another live one already
+// serves the class; RPC_E_SERVER_UNAVAILABLE without a session bus (a server started on demand
+// should then end).
 HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD clsContext, DWORD flags,
                               DWORD* cookie);
 // Gives up the name and releases the factory; objects already handed out live on.
@@ -226,14 +204,14 @@ bool UnregisterBusService(REFCLSID clsid);
 std::string BusServiceFilePath(REFCLSID clsid);
 
 // ---------------------------------------------------------------------------------------
-// Command lines (Windows rules, as the operating system's argument splitter applies them)
-//
+// Command lines. LocalServer32 entries are split by the Windows rules, as the operating
+// system's argument splitter applies them (there are no 8.3 names here; quoting takes their
+// place): "\"/opt/vesk math/veskmath\" /Automation" -> {"/opt/vesk math/veskmath", "/Automation"}
 //   - arguments are separated by unquoted blanks and tabs;
 //   - a double quote starts or ends a quoted part, in which blanks are kept;
 //   - 2n backslashes before a quote give n backslashes and the quote acts as above;
 //     2n+1 backslashes before a quote give n backslashes and a literal quote;
 //   - backslashes not followed by a quote are literal (so Unix paths need no escaping).
-// "\"/opt/a b/prog\" /Automation" -> {"/opt/a b/prog", "/Automation"}
 
 // The argument as it must be written so that SplitCommandLine gives it back; unchanged when it
 // needs no quotes (not empty, no blank, tab or quote).

@@ -34,28 +34,14 @@ std::optional<TBusNames> BusNamesOf(REFCLSID clsid) {
 }
 
 std::string MemberName(const TFuncDesc& func) {
-  switch (func.kind) {
-    case TInvokeKind::PropertyGet:
-      return "Get" + std::string(func.name);
-    case TInvokeKind::PropertyPut:
-      return "Set" + std::string(func.name);
-    case TInvokeKind::Method:
-      break;
-  }
-  return std::string(func.name);
+  const char* prefix = func.kind == TInvokeKind::PropertyGet   ? "Get"
+                       : func.kind == TInvokeKind::PropertyPut ? "Set"
+                                                               : "";
+  return prefix + std::string(func.name);
 }
 
 char BusTypeOf(VARTYPE type) {
-  switch (type) {
-    case VT_BSTR:
-      return 's';
-    case VT_I4:
-      return 'i';
-    case VT_BOOL:
-      return 'b';
-    default:
-      return 0;
-  }
+  return type == VT_BSTR ? 's' : type == VT_I4 ? 'i' : type == VT_BOOL ? 'b' : 0;
 }
 
 int ReadVariant(sd_bus_message* m, char type, VARIANT& value) {
@@ -128,6 +114,22 @@ bool EmitPostOn(sd_bus* bus, HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
                             static_cast<std::uint32_t>(hwnd), static_cast<std::uint32_t>(message),
                             static_cast<std::uint64_t>(wParam),
                             static_cast<std::int64_t>(lParam)) >= 0;
+}
+
+bool MatchPostsOn(sd_bus* bus) {
+  const auto onPost = [](sd_bus_message* m, void*, sd_bus_error*) {
+    std::uint32_t hwnd = 0;
+    std::uint32_t message = 0;
+    std::uint64_t wParam = 0;
+    std::int64_t lParam = 0;
+    if (sd_bus_message_read(m, "uutx", &hwnd, &message, &wParam, &lParam) >= 0) {
+      PostToPublishedWindow(hwnd, message, static_cast<WPARAM>(wParam),
+                            static_cast<LPARAM>(lParam));
+    }
+    return 0;
+  };
+  return sd_bus_match_signal(bus, nullptr, nullptr, kWindowPath, kWindowInterface, "Post", onPost,
+                             nullptr) >= 0;
 }
 
 }  // namespace veskmath::win::automation

@@ -1,6 +1,5 @@
 // Client half of the automation runtime: registry look-ups, command lines, service files,
 // the process's connection to the session bus, and the proxies that stand for remote objects.
-#include <poll.h>
 #include <pwd.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
@@ -24,6 +23,7 @@
 
 namespace veskmath::win {
 
+using automation::BusPtr;
 using automation::Clock;
 
 namespace {
@@ -44,18 +44,27 @@ std::optional<std::string> ReadDefault(const std::string& key) {
 
 std::string ClassKey(REFCLSID clsid) { return "CLSID\\" + GUIDToString(clsid); }
 
-// A D-Bus error as the HRESULT and scode of one of ours, else one for the bus's own errors (a
-// peer that left: RPC_E_DISCONNECTED; a wait that ran out: RPC_E_TIMEOUT; else E_FAIL).
-struct TBusFailure {
-  HRESULT hr = E_FAIL;
+// A call's reply, or why there is none: a D-Bus error as the HRESULT and scode of one of ours,
+// else one for the bus's own errors (a peer that left: RPC_E_DISCONNECTED; a wait that ran out:
+// RPC_E_TIMEOUT; else E_FAIL).
+struct TBusReply {
+  HRESULT hr = S_OK;
   HRESULT scode = S_OK;
   std::string description;
   std::string name;         // the D-Bus error's name
   bool fromServer = false;  // one of ours: the server ran the call and it failed
+  BusPtr<sd_bus_message> message;
 };
 
-TBusFailure FromBusError(const sd_bus_error* error, int errnoValue) {
-  TBusFailure out;
+TBusReply Failure(HRESULT hr, std::string description) {
+  TBusReply out;
+  out.hr = hr;
+  out.description = std::move(description);
+  return out;
+}
+
+TBusReply FromBusError(const sd_bus_error* error, int errnoValue) {
+  TBusReply out = Failure(E_FAIL, {});
   const char* name = error != nullptr && error->name != nullptr ? error->name : "";
   out.description = error != nullptr && error->message != nullptr ? error->message : "";
   out.name = name;
@@ -90,22 +99,6 @@ int MillisecondsLeft(Clock::time_point deadline) {
   const auto left =
       std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
   return left <= 0 ? 0 : static_cast<int>(left);
-}
-
-// The signals a process that published a window listens for, and how it reads one.
-constexpr const char* kPostMatchRule =
-    "type='signal',interface='VeskMath.Window',member='Post',path='/VeskMath/Window'";
-
-int OnPostSignal(sd_bus_message* m, void*, sd_bus_error*) {
-  std::uint32_t hwnd = 0;
-  std::uint32_t message = 0;
-  std::uint64_t wParam = 0;
-  std::int64_t lParam = 0;
-  if (sd_bus_message_read(m, "uutx", &hwnd, &message, &wParam, &lParam) >= 0) {
-    automation::PostToPublishedWindow(hwnd, message, static_cast<WPARAM>(wParam),
-                                      static_cast<LPARAM>(lParam));
-  }
-  return 0;
 }
 
 Clock::time_point Deadline(DWORD milliseconds) {
@@ -160,11 +153,7 @@ std::string QuoteCommandLineArg(std::string_view argument) {
       ++backslashes;
       continue;
     }
-    if (c == '"') {
-      out.append(backslashes * 2 + 1, '\\');
-    } else {
-      out.append(backslashes, '\\');
-    }
+    out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
     backslashes = 0;
     out.push_back(c);
   }
@@ -181,43 +170,27 @@ std::optional<std::vector<std::string>> SplitCommandLine(std::string_view line) 
   std::string current;
   bool inArgument = false;
   bool quoted = false;
-  std::size_t i = 0;
-  while (i < line.size()) {
+  for (std::size_t i = 0; i < line.size(); ++i) {
     const char c = line[i];
     if (!quoted && (c == ' ' || c == '\t')) {
-      if (inArgument) args.push_back(std::move(current));
-      current.clear();
+      if (inArgument) args.push_back(std::exchange(current, {}));
       inArgument = false;
-      ++i;
       continue;
     }
     inArgument = true;
-    if (c == '\\') {
-      std::size_t n = 0;
-      while (i < line.size() && line[i] == '\\') {
-        ++n;
-        ++i;
-      }
-      if (i < line.size() && line[i] == '"') {
-        // "\\\"" -> one backslash and a literal quote; "\\\\\"" -> one backslash, then the
-        // quote opens or closes.
-        current.append(n / 2, '\\');
-        if (n % 2 == 1) {
-          current.push_back('"');
-          ++i;
-        }
-      } else {
-        current.append(n, '\\');  // "/opt\\x" keeps its backslash
-      }
-      continue;
-    }
     if (c == '"') {
       quoted = !quoted;
-      ++i;
-      continue;
+    } else if (c != '\\') {
+      current.push_back(c);
+    } else {
+      // "\\\"" -> one backslash and a literal quote; "\\\\\"" -> one backslash, then the
+      // quote opens or closes; "/opt\\x" keeps its backslash.
+      const std::size_t n = std::min(line.find_first_not_of('\\', i), line.size()) - i;
+      i += n - 1;  // on the last backslash
+      const bool beforeQuote = i + 1 < line.size() && line[i + 1] == '"';
+      current.append(beforeQuote ? n / 2 : n, '\\');
+      if (beforeQuote && n % 2 == 1) current.push_back(line[++i]);
     }
-    current.push_back(c);
-    ++i;
   }
   if (quoted) return std::nullopt;  // "\"/opt/a b" -> refused: the quote never closes
   if (inArgument) args.push_back(std::move(current));
@@ -257,17 +230,15 @@ bool RegisterBusService(REFCLSID clsid, const std::string& commandLine) {
       "[D-BUS Service]\nName=" + BusNameOf(clsid) + "\nExec=" + commandLine + "\n";
   // Written beside and renamed into place: the bus never reads half a file.
   const std::string temporary = path + ".tmp-" + std::to_string(::getpid());
+  bool written = false;
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out.flush()) {
-      std::filesystem::remove(temporary, error);
-      return false;
-    }
+    written = static_cast<bool>(out << text << std::flush);
   }
-  std::filesystem::rename(temporary, path, error);
-  if (error) std::filesystem::remove(temporary, error);
-  return !error;
+  if (written) std::filesystem::rename(temporary, path, error);
+  if (written && !error) return true;
+  std::filesystem::remove(temporary, error);
+  return false;
 }
 
 bool UnregisterBusService(REFCLSID clsid) {
@@ -338,72 +309,43 @@ void Drain(sd_bus* bus) {
   }
 }
 
-struct MessageRef {
-  sd_bus_message* m = nullptr;
-  MessageRef() = default;
-  MessageRef(const MessageRef&) = delete;
-  MessageRef& operator=(const MessageRef&) = delete;
-  ~MessageRef() { sd_bus_message_unref(m); }
-};
-
 using Appender = std::function<int(sd_bus_message*)>;
 
 // One call, waiting for its reply until the deadline.
-HRESULT CallBus(const std::string& destination, const std::string& path,
-                const std::string& interface, const std::string& member, const Appender& append,
-                Clock::time_point deadline, MessageRef& reply, TBusFailure& failure) {
+TBusReply CallBus(const std::string& destination, const std::string& path,
+                  const std::string& interface, const std::string& member,
+                  Clock::time_point deadline, const Appender& append = {}) {
   const LockedBus locked = LockBus(deadline);
-  sd_bus* bus = locked.bus;
   if (!locked.lock.owns_lock()) {
-    failure.hr = RPC_E_TIMEOUT;
-    failure.description = "another call of this process did not end in time";
-    return failure.hr;
+    return Failure(RPC_E_TIMEOUT, "another call of this process did not end in time");
   }
-  if (bus == nullptr) {
-    failure.hr = RPC_E_SERVER_UNAVAILABLE;
-    failure.description = locked.why;
-    return failure.hr;
-  }
-  MessageRef call;
-  int r = sd_bus_message_new_method_call(bus, &call.m, destination.c_str(), path.c_str(),
+  if (locked.bus == nullptr) return Failure(RPC_E_SERVER_UNAVAILABLE, locked.why);
+  sd_bus_message* raw = nullptr;
+  int r = sd_bus_message_new_method_call(locked.bus, &raw, destination.c_str(), path.c_str(),
                                          interface.c_str(), member.c_str());
-  if (r >= 0 && append) r = append(call.m);
-  if (r < 0) {
-    failure.hr = r == -EINVAL ? E_INVALIDARG : E_OUTOFMEMORY;
-    failure.description = std::strerror(-r);
-    return failure.hr;
-  }
+  const BusPtr<sd_bus_message> call(raw);
+  if (r >= 0 && append) r = append(call.get());
+  if (r < 0) return Failure(r == -EINVAL ? E_INVALIDARG : E_OUTOFMEMORY, std::strerror(-r));
   const auto wait = std::max(1, MillisecondsLeft(deadline));
   sd_bus_error error = SD_BUS_ERROR_NULL;
-  r = sd_bus_call(bus, call.m, static_cast<std::uint64_t>(wait) * 1000, &error, &reply.m);
-  if (r < 0) {
-    failure = FromBusError(&error, -r);
-    // "No reply" is both the bus's word for a server that left in the call and ours for a
-    // wait that ran out: the clock tells them apart.
-    if (failure.name == SD_BUS_ERROR_NO_REPLY || failure.hr == RPC_E_TIMEOUT) {
-      failure.hr = MillisecondsLeft(deadline) > 0 ? RPC_E_DISCONNECTED : RPC_E_TIMEOUT;
-    }
+  sd_bus_message* answer = nullptr;
+  r = sd_bus_call(locked.bus, call.get(), static_cast<std::uint64_t>(wait) * 1000, &error, &answer);
+  TBusReply reply = r < 0 ? FromBusError(&error, -r) : TBusReply{};
+  reply.message.reset(answer);
+  // "No reply" is both the bus's word for a server that left in the call and ours for a
+  // wait that ran out: the clock tells them apart.
+  if (r < 0 && (reply.name == SD_BUS_ERROR_NO_REPLY || reply.hr == RPC_E_TIMEOUT)) {
+    reply.hr = MillisecondsLeft(deadline) > 0 ? RPC_E_DISCONNECTED : RPC_E_TIMEOUT;
   }
   sd_bus_error_free(&error);
   // Window messages that came in meanwhile (Messages.h) are delivered now.
-  Drain(bus);
-  return r < 0 ? failure.hr : S_OK;
-}
-
-// A message without reply (Release): best effort, never waits long; a client that leaves
-// the bus releases everything anyway.
-void Notify(const std::string& destination, const std::string& path, const std::string& interface,
-            const std::string& member) {
-  const LockedBus locked = LockBusBriefly();
-  if (locked.bus == nullptr) return;
-  // Without a callback, the call goes out flagged as wanting no reply.
-  sd_bus_call_method_async(locked.bus, nullptr, destination.c_str(), path.c_str(),
-                           interface.c_str(), member.c_str(), nullptr, nullptr, "");
+  Drain(locked.bus);
+  return reply;
 }
 
 // A failed call: the error information says what happened; a member's own failure answers
 // the member's code (so that a dispatch call turns it into DISP_E_EXCEPTION).
-HRESULT Report(const TBusFailure& failure, REFCLSID clsid, REFIID iid) {
+HRESULT Report(const TBusReply& failure, REFCLSID clsid, REFIID iid) {
   automation::SetErrorText(clsid, iid, failure.description);
   if (failure.fromServer && failure.hr == DISP_E_EXCEPTION) return failure.scode;
   return failure.hr;
@@ -417,7 +359,14 @@ class TDispatchProxy final : public TComObject<IDispatch> {
  public:
   TDispatchProxy(std::string owner, std::string path, CLSID clsid, automation::TBusNames names)
       : FOwner(std::move(owner)), FPath(std::move(path)), FClsid(clsid), FNames(std::move(names)) {}
-  ~TDispatchProxy() override { Notify(FOwner, FPath, FNames.lifetime, "Release"); }
+  // Release is best effort and never waits long: a client that leaves the bus releases
+  // everything anyway. Without a callback, the call goes out flagged as wanting no reply.
+  ~TDispatchProxy() override {
+    const LockedBus locked = LockBusBriefly();
+    if (locked.bus == nullptr) return;
+    sd_bus_call_method_async(locked.bus, nullptr, FOwner.c_str(), FPath.c_str(),
+                             FNames.lifetime.c_str(), "Release", nullptr, nullptr, "");
+  }
 
   HRESULT GetTypeInfoCount(UINT* count) override {
     if (count == nullptr) return E_POINTER;
@@ -453,24 +402,21 @@ class TDispatchProxy final : public TComObject<IDispatch> {
       const Appender append = [&](sd_bus_message* m) {
         int r = 0;
         for (VARIANT& arg : args) {
-          const char type = arg.vt == VT_BSTR ? 's' : arg.vt == VT_I4 ? 'i' : 'b';
-          if (r >= 0) r = automation::AppendVariant(m, type, arg);
+          if (r >= 0) r = automation::AppendVariant(m, automation::BusTypeOf(arg.vt), arg);
         }
         return r;
       };
-      MessageRef reply;
-      TBusFailure failure;
-      const HRESULT hr =
-          CallBus(FOwner, FPath, FNames.objectInterface, automation::MemberName(func), append,
-                  Deadline(gCallTimeout), reply, failure);
-      if (FAILED(hr)) {
+      const TBusReply reply = CallBus(FOwner, FPath, FNames.objectInterface,
+                                      automation::MemberName(func), Deadline(gCallTimeout), append);
+      if (FAILED(reply.hr)) {
         // Only a member's exception becomes DISP_E_EXCEPTION; other codes come back as they are.
-        if (!failure.fromServer || failure.hr != DISP_E_EXCEPTION) transport = hr;
-        return Report(failure, FClsid, FNames.itf->iid);
+        if (!reply.fromServer || reply.hr != DISP_E_EXCEPTION) transport = reply.hr;
+        return Report(reply, FClsid, FNames.itf->iid);
       }
       const TParamDesc* retval = func.Retval();
       if (retval == nullptr) return S_OK;
-      const int r = automation::ReadVariant(reply.m, automation::BusTypeOf(retval->type), *value);
+      const int r =
+          automation::ReadVariant(reply.message.get(), automation::BusTypeOf(retval->type), *value);
       if (r <= 0) transport = RPC_E_INVALID_DATA;
       return r > 0 ? S_OK : RPC_E_INVALID_DATA;
     };
@@ -495,41 +441,40 @@ class TDispatchProxy final : public TComObject<IDispatch> {
 // starts for it. A server that is ending refuses (CO_E_SERVER_STOPPING) or leaves without
 // answering: the next one is asked, within the deadline.
 HRESULT CreateRemote(REFCLSID clsid, const automation::TBusNames& names,
-                     const std::string& destination, REFIID riid, void** object,
+                     const std::string& destination, IUnknown* outer, REFIID riid, void** object,
                      Clock::time_point deadline) {
+  if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+  if (riid != IID_IUnknown && riid != IID_IDispatch) return E_NOINTERFACE;
+  SetErrorInfo(0, nullptr);
   for (;;) {
-    MessageRef reply;
-    TBusFailure failure;
-    HRESULT hr = CallBus(destination, names.classPath, names.factory, "CreateInstance", {},
-                         deadline, reply, failure);
-    if (SUCCEEDED(hr)) {
+    TBusReply reply =
+        CallBus(destination, names.classPath, names.factory, "CreateInstance", deadline);
+    if (SUCCEEDED(reply.hr)) {
       const char* path = nullptr;
-      const char* owner = sd_bus_message_get_sender(reply.m);
-      if (sd_bus_message_read(reply.m, "o", &path) <= 0 || owner == nullptr) {
+      const char* owner = sd_bus_message_get_sender(reply.message.get());
+      if (sd_bus_message_read(reply.message.get(), "o", &path) <= 0 || owner == nullptr) {
         return RPC_E_INVALID_DATA;
       }
       // On failure the proxy goes at once, and with it the server's reference.
       return MakeComObject<TDispatchProxy>(owner, path, clsid, names)->QueryInterface(riid, object);
     }
-    const bool again = failure.hr == CO_E_SERVER_STOPPING ||
-                       failure.name == SD_BUS_ERROR_NO_REPLY ||
-                       failure.name == SD_BUS_ERROR_NAME_HAS_NO_OWNER;
+    const bool again = reply.hr == CO_E_SERVER_STOPPING || reply.name == SD_BUS_ERROR_NO_REPLY ||
+                       reply.name == SD_BUS_ERROR_NAME_HAS_NO_OWNER;
     if (again && destination == names.name && MillisecondsLeft(deadline) > 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
       continue;
     }
-    if (!failure.fromServer && failure.hr != RPC_E_SERVER_UNAVAILABLE &&
-        destination == names.name) {
+    if (!reply.fromServer && reply.hr != RPC_E_SERVER_UNAVAILABLE && destination == names.name) {
       // No service file, a program that cannot start, ends early or does not answer in time.
-      if (failure.name == SD_BUS_ERROR_SERVICE_UNKNOWN) {
-        failure.description =
-            "no D-Bus service file starts " + names.name + " (" + failure.description + ")";
-      } else if (failure.hr == RPC_E_TIMEOUT) {
-        failure.description = "the server did not answer within the activation timeout";
+      if (reply.name == SD_BUS_ERROR_SERVICE_UNKNOWN) {
+        reply.description =
+            "no D-Bus service file starts " + names.name + " (" + reply.description + ")";
+      } else if (reply.hr == RPC_E_TIMEOUT) {
+        reply.description = "the server did not answer within the activation timeout";
       }
-      failure.hr = CO_E_SERVER_EXEC_FAILURE;
+      reply.hr = CO_E_SERVER_EXEC_FAILURE;
     }
-    return Report(failure, clsid, IID_IClassFactory);
+    return Report(reply, clsid, IID_IClassFactory);
   }
 }
 
@@ -542,20 +487,15 @@ class TClassFactoryProxy final : public TComObject<IClassFactory> {
   HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
-    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    if (riid != IID_IUnknown && riid != IID_IDispatch) return E_NOINTERFACE;
-    return CreateRemote(FClsid, FNames, FOwner, riid, object, Deadline(gCallTimeout));
+    return CreateRemote(FClsid, FNames, FOwner, outer, riid, object, Deadline(gCallTimeout));
   }
 
   HRESULT LockServer(BOOL lock) override {
-    MessageRef reply;
-    TBusFailure failure;
     const int flag = lock != FALSE ? 1 : 0;
-    const HRESULT hr = CallBus(
-        FOwner, FNames.classPath, FNames.factory, "LockServer",
-        [flag](sd_bus_message* m) { return sd_bus_message_append_basic(m, 'b', &flag); },
-        Deadline(gCallTimeout), reply, failure);
-    return FAILED(hr) ? Report(failure, FClsid, IID_IClassFactory) : S_OK;
+    const TBusReply reply =
+        CallBus(FOwner, FNames.classPath, FNames.factory, "LockServer", Deadline(gCallTimeout),
+                [flag](sd_bus_message* m) { return sd_bus_message_append_basic(m, 'b', &flag); });
+    return FAILED(reply.hr) ? Report(reply, FClsid, IID_IClassFactory) : S_OK;
   }
 
  private:
@@ -569,11 +509,12 @@ ComPtr<IClassFactory> LocalFactory(REFCLSID clsid, DWORD clsContext) {
   return automation::FindLocalClassObject(clsid);
 }
 
-// What a remote class needs before anything is sent: its registration and its names.
-HRESULT RemoteClass(REFCLSID clsid, std::optional<automation::TBusNames>& names) {
-  if (!ReadDefault(ClassKey(clsid) + "\\LocalServer32")) return REGDB_E_CLASSNOTREG;
-  names = automation::BusNamesOf(clsid);
-  return names ? S_OK : REGDB_E_CLASSNOTREG;
+// The names of a class reached through its local server, before anything is sent: nullopt
+// (REGDB_E_CLASSNOTREG) without CLSCTX_LOCAL_SERVER, a LocalServer32 entry or a description.
+std::optional<automation::TBusNames> RemoteClass(REFCLSID clsid, DWORD clsContext) {
+  if ((clsContext & CLSCTX_LOCAL_SERVER) == 0) return std::nullopt;
+  if (!ReadDefault(ClassKey(clsid) + "\\LocalServer32")) return std::nullopt;
+  return automation::BusNamesOf(clsid);
 }
 
 }  // namespace
@@ -592,13 +533,10 @@ bool EmitPost(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 bool ListenForPosts() {
   const LockedBus locked = LockBusBriefly();
   ClientBus& c = C();
-  if (locked.bus == nullptr) return false;
-  if (c.listening) return true;
-  if (sd_bus_add_match(locked.bus, nullptr, kPostMatchRule, OnPostSignal, nullptr) < 0) {
-    return false;
+  if (locked.bus != nullptr && !c.listening) {
+    c.listening = MatchPostsOn(locked.bus);
   }
-  c.listening = true;
-  return true;
+  return locked.bus != nullptr && c.listening;
 }
 
 }  // namespace automation
@@ -606,10 +544,9 @@ bool ListenForPosts() {
 void DeliverPostedMessages() {
   ClientBus& c = C();
   std::unique_lock<std::timed_mutex> lock(c.mutex, std::defer_lock);
-  if (!lock.try_lock_for(std::chrono::seconds(2)) || c.bus == nullptr || c.pid != ::getpid()) {
-    return;
+  if (lock.try_lock_for(std::chrono::seconds(2)) && c.bus != nullptr && c.pid == ::getpid()) {
+    Drain(c.bus);
   }
-  Drain(c.bus);
 }
 
 HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsContext, void* /*serverInfo*/, REFIID riid,
@@ -620,17 +557,13 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsContext, void* /*serverInfo*/,
   if (const ComPtr<IClassFactory> local = LocalFactory(clsid, clsContext)) {
     return local->QueryInterface(riid, object);
   }
-  if ((clsContext & CLSCTX_LOCAL_SERVER) == 0) return REGDB_E_CLASSNOTREG;
-  std::optional<automation::TBusNames> names;
-  HRESULT hr = RemoteClass(clsid, names);
-  if (FAILED(hr)) return hr;
+  const std::optional<automation::TBusNames> names = RemoteClass(clsid, clsContext);
+  if (!names) return REGDB_E_CLASSNOTREG;
   // The server that owns the name (started by the bus when none does) answers for the class.
-  MessageRef reply;
-  TBusFailure failure;
-  hr = CallBus(names->name, names->classPath, "org.freedesktop.DBus.Peer", "Ping", {},
-               Deadline(gActivationTimeout), reply, failure);
-  if (FAILED(hr)) return Report(failure, clsid, IID_IClassFactory);
-  const char* owner = sd_bus_message_get_sender(reply.m);
+  const TBusReply reply = CallBus(names->name, names->classPath, "org.freedesktop.DBus.Peer",
+                                  "Ping", Deadline(gActivationTimeout));
+  if (FAILED(reply.hr)) return Report(reply, clsid, IID_IClassFactory);
+  const char* owner = sd_bus_message_get_sender(reply.message.get());
   if (owner == nullptr) return RPC_E_INVALID_DATA;
   const ComPtr<TClassFactoryProxy> proxy = MakeComObject<TClassFactoryProxy>(owner, clsid, *names);
   return proxy->QueryInterface(riid, object);
@@ -638,20 +571,16 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsContext, void* /*serverInfo*/,
 
 HRESULT CallClassMethod(REFCLSID clsid, const std::string& interfaceName, const std::string& member,
                         const std::string& argument, std::string& answer) {
-  std::optional<automation::TBusNames> names;
-  if (const HRESULT hr = RemoteClass(clsid, names); FAILED(hr)) return hr;
+  const std::optional<automation::TBusNames> names = RemoteClass(clsid, CLSCTX_LOCAL_SERVER);
+  if (!names) return REGDB_E_CLASSNOTREG;
   const std::string library = names->name.substr(0, names->name.find('.'));
-  MessageRef reply;
-  TBusFailure failure;
-  const HRESULT hr = CallBus(
-      names->name, names->classPath, library + "." + interfaceName, member,
-      [&argument](sd_bus_message* m) {
-        return sd_bus_message_append_basic(m, 's', argument.c_str());
-      },
-      Deadline(gCallTimeout), reply, failure);
-  if (FAILED(hr)) return Report(failure, clsid, IID_IClassFactory);
+  const TBusReply reply = CallBus(names->name, names->classPath, library + "." + interfaceName,
+                                  member, Deadline(gCallTimeout), [&argument](sd_bus_message* m) {
+                                    return sd_bus_message_append_basic(m, 's', argument.c_str());
+                                  });
+  if (FAILED(reply.hr)) return Report(reply, clsid, IID_IClassFactory);
   const char* text = nullptr;
-  if (sd_bus_message_read(reply.m, "s", &text) <= 0) return RPC_E_INVALID_DATA;
+  if (sd_bus_message_read(reply.message.get(), "s", &text) <= 0) return RPC_E_INVALID_DATA;
   answer = text;
   return S_OK;
 }
@@ -664,14 +593,10 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsContext, REFI
   if (const ComPtr<IClassFactory> local = LocalFactory(clsid, clsContext)) {
     return local->CreateInstance(outer, riid, object);
   }
-  if ((clsContext & CLSCTX_LOCAL_SERVER) == 0) return REGDB_E_CLASSNOTREG;
-  std::optional<automation::TBusNames> names;
-  const HRESULT hr = RemoteClass(clsid, names);
-  if (FAILED(hr)) return hr;
-  if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-  if (riid != IID_IUnknown && riid != IID_IDispatch) return E_NOINTERFACE;
-  SetErrorInfo(0, nullptr);
-  return CreateRemote(clsid, *names, names->name, riid, object, Deadline(gActivationTimeout));
+  const std::optional<automation::TBusNames> names = RemoteClass(clsid, clsContext);
+  if (!names) return REGDB_E_CLASSNOTREG;
+  return CreateRemote(clsid, *names, names->name, outer, riid, object,
+                      Deadline(gActivationTimeout));
 }
 
 }  // namespace veskmath::win

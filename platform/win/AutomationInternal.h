@@ -6,6 +6,7 @@
 #include <systemd/sd-bus.h>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -16,27 +17,30 @@ namespace veskmath::win::automation {
 
 using Clock = std::chrono::steady_clock;
 
+// sd-bus objects that drop their reference when the pointer goes.
+struct BusUnref {
+  void operator()(sd_bus_message* m) const { sd_bus_message_unref(m); }
+  void operator()(sd_bus_slot* slot) const { sd_bus_slot_unref(slot); }
+  void operator()(sd_bus_track* track) const { sd_bus_track_unref(track); }
+};
+template <class T>
+using BusPtr = std::unique_ptr<T, BusUnref>;
+
 // Whether the calling thread is in an apartment (CoInitializeEx).
 bool ApartmentInitialized();
 
 // The class object this process registered for `clsid`, or null.
 ComPtr<IClassFactory> FindLocalClassObject(REFCLSID clsid);
 
-// A class on the bus, from its type-library description (library "VeskMath", coclass
-// "FuVeskMath", default interface "IFuVeskMath"):
-//   name             VeskMath.FuVeskMath          (the well-known name: library.coclass)
-//   classPath        /VeskMath/FuVeskMath         (the class object)
-//   factory          VeskMath.ClassFactory        (CreateInstance, LockServer, Run)
-//   objectPrefix     /VeskMath/FuVeskMath/        (objects: the prefix and a number)
-//   objectInterface  VeskMath.IFuVeskMath         (the members, see MemberName)
-//   lifetime         VeskMath.Object              (Release)
+// A class's names on the bus, from its type-library description (library "VeskMath", coclass
+// "FuVeskMath", default interface "IFuVeskMath").
 struct TBusNames {
-  std::string name;
-  std::string classPath;
-  std::string factory;
-  std::string objectPrefix;
-  std::string objectInterface;
-  std::string lifetime;
+  std::string name;             // VeskMath.FuVeskMath, the well-known name: library.coclass
+  std::string classPath;        // /VeskMath/FuVeskMath, the class object
+  std::string factory;          // VeskMath.ClassFactory: CreateInstance, LockServer, Run
+  std::string objectPrefix;     // /VeskMath/FuVeskMath/, then an object's number
+  std::string objectInterface;  // VeskMath.IFuVeskMath: the members (see MemberName)
+  std::string lifetime;         // VeskMath.Object: Release
   const TInterfaceDesc* itf = nullptr;
 };
 // nullopt when this process knows no description of the class (AddKnownTypeLib).
@@ -51,8 +55,7 @@ char BusTypeOf(VARTYPE type);
 
 // Texts longer than this (UTF-8 bytes) are refused on the way in: "text too long".
 inline constexpr std::size_t kMaxTextBytes = 1u << 20;
-// A failed HRESULT travels as the D-Bus error "VeskMath.Error.E<hr>" (with ".S<scode>" after
-// a DISP_E_EXCEPTION), the description as its message.
+// How a failed HRESULT's D-Bus error name begins (Automation.h, BUS).
 inline constexpr const char* kErrorPrefix = "VeskMath.Error.E";
 
 // One value of the bus type ('s', 'i' or 'b') from or into a message. Reading sets the
@@ -79,6 +82,8 @@ bool ListenForPosts();
 BOOL PostToPublishedWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 // Sends the signal on a connection the caller holds (the server's), false on failure.
 bool EmitPostOn(sd_bus* bus, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+// Has `bus` hand the signals to PostToPublishedWindow, false on failure.
+bool MatchPostsOn(sd_bus* bus);
 // The server connection's emitter, when this process serves (AutomationServer.cpp).
 std::optional<bool> EmitPostThroughServer(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -4,12 +4,10 @@
 // thread and send the reply.
 #include <poll.h>
 #include <systemd/sd-bus.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -23,7 +21,7 @@
 
 namespace veskmath::win {
 
-using automation::Clock;
+using automation::BusPtr;
 
 // ---------------------------------------------------------------------------------------
 // Class factory helper
@@ -70,14 +68,7 @@ struct BusObject {
   std::string owner;  // the client's unique name
   std::shared_ptr<BusClass> cls;
   ComPtr<IDispatch> dispatch;
-  sd_bus_slot* slots[2] = {};  // its members and its Release, while it is on the bus
-
-  BusObject() = default;
-  BusObject(const BusObject&) = delete;
-  BusObject& operator=(const BusObject&) = delete;
-  ~BusObject() {
-    for (sd_bus_slot* slot : slots) sd_bus_slot_unref(slot);
-  }
+  std::vector<BusPtr<sd_bus_slot>> slots;  // its members and its Release, while on the bus
 };
 
 // A class on the bus: its names, vtables (whose strings live here) and slots.
@@ -91,7 +82,7 @@ struct BusClass {
   // Class methods (AddClassMethod), by their bus interface, then by member.
   std::map<std::string, std::vector<sd_bus_vtable>> methodTables;
   std::map<std::pair<std::string, std::string>, TClassMethod> methods;
-  std::vector<sd_bus_slot*> slots;
+  std::vector<BusPtr<sd_bus_slot>> slots;
   bool nameOwned = false;
 
   const char* Keep(std::string text) { return strings.emplace_back(std::move(text)).c_str(); }
@@ -101,7 +92,6 @@ struct Registration {
   DWORD cookie = 0;
   CLSID clsid;
   ComPtr<IClassFactory> factory;
-  DWORD context = 0;
   DWORD threadId = 0;
   std::shared_ptr<BusClass> bus;  // local-server registrations only
 };
@@ -114,13 +104,14 @@ struct ClassMethod {
 };
 
 struct State {
-  std::mutex mutex;  // registrations, cookies, the serving thread, the window, class methods
+  std::mutex mutex;  // registrations, cookies, class methods, and changes to the three below
   std::vector<Registration> registrations;
   std::vector<ClassMethod> classMethods;
   DWORD nextCookie = 1;
-  DWORD servingThread = 0;
-  HWND window = 0;
-  bool suspended = false;  // CoSuspendClassObjects: the names are given up
+  // Also read without the mutex: by the handlers, and to wake the serving thread.
+  std::atomic<DWORD> servingThread{0};
+  std::atomic<HWND> window{0};
+  std::atomic<bool> suspended{false};  // CoSuspendClassObjects: the names are given up
 
   // The connection: used by the serving thread, and by others only to post a window message.
   std::recursive_timed_mutex busMutex;
@@ -131,7 +122,7 @@ struct State {
   // LockServer(TRUE) calls not yet undone, by client and class.
   std::map<std::pair<std::string, BusClass*>, std::pair<std::shared_ptr<BusClass>, int>> locks;
   // The clients holding objects or locks; the bus tells when one leaves.
-  std::map<std::string, sd_bus_track*, std::less<>> clients;
+  std::map<std::string, BusPtr<sd_bus_track>, std::less<>> clients;
   // The serving thread's message loop watches the connection (WatchDescriptor); output
   // that could not be written yet makes it wait for room too.
   std::atomic<bool> wantOut{false};
@@ -151,25 +142,29 @@ thread_local Apartment tApartment;
 // ---------------------------------------------------------------------------------------
 // Objects and clients (serving thread, bus lock held)
 
-void ReleaseAll(State& s, const std::function<bool(const std::string& owner)>& whose) {
-  std::vector<std::unique_ptr<BusObject>> released;
-  for (auto it = s.objects.begin(); it != s.objects.end();) {
-    if (whose(it->second->owner)) {
-      released.push_back(std::move(it->second));
-      it = s.objects.erase(it);
+// Moves out of `map` the values of the entries `pick` chooses, and erases those entries.
+template <class Map, class Pick>
+std::vector<typename Map::mapped_type> TakeIf(Map& map, const Pick& pick) {
+  std::vector<typename Map::mapped_type> taken;
+  for (auto it = map.begin(); it != map.end();) {
+    if (pick(*it)) {
+      taken.push_back(std::move(it->second));
+      it = map.erase(it);
     } else {
       ++it;
     }
   }
-  std::vector<std::pair<std::shared_ptr<BusClass>, int>> unlocks;
-  for (auto it = s.locks.begin(); it != s.locks.end();) {
-    if (whose(it->first.first)) {
-      unlocks.push_back(std::move(it->second));
-      it = s.locks.erase(it);
-    } else {
-      ++it;
-    }
-  }
+  return taken;
+}
+
+// Everything a client held goes and its locks are undone: one client's when it leaves the bus,
+// every client's (nullopt) when serving ends or the connection is lost. The name is taken by
+// value: the caller's may be the key of an entry that goes.
+void ReleaseClients(State& s, const std::optional<std::string> client) {
+  const auto whose = [&client](const std::string& owner) { return !client || owner == *client; };
+  std::erase_if(s.clients, [&](const auto& entry) { return whose(entry.first); });
+  auto released = TakeIf(s.objects, [&](const auto& entry) { return whose(entry.second->owner); });
+  auto unlocks = TakeIf(s.locks, [&](const auto& entry) { return whose(entry.first.first); });
   // The module may decide to end while these go; the maps are consistent by now.
   released.clear();
   for (auto& [cls, count] : unlocks) {
@@ -177,29 +172,11 @@ void ReleaseAll(State& s, const std::function<bool(const std::string& owner)>& w
   }
 }
 
-void ForgetClients(State& s) {
-  for (auto& [name, track] : s.clients) sd_bus_track_unref(track);
-  s.clients.clear();
-}
-
-// Everything a client that left the bus held goes, and its locks are undone. The name is
-// taken by value: the caller's may be the key of the entry that goes.
-void ReleaseClient(State& s, const std::string client) {
-  if (const auto it = s.clients.find(client); it != s.clients.end()) {
-    sd_bus_track_unref(it->second);
-    s.clients.erase(it);
-  }
-  ReleaseAll(s, [&client](const std::string& owner) { return owner == client; });
-}
-
 int OnClientGone(sd_bus_track* track, void*) {
   State& s = S();
-  for (const auto& [name, tracked] : s.clients) {
-    if (tracked == track) {
-      ReleaseClient(s, name);
-      break;
-    }
-  }
+  const auto it = std::ranges::find_if(
+      s.clients, [track](const auto& entry) { return entry.second.get() == track; });
+  if (it != s.clients.end()) ReleaseClients(s, it->first);
   return 1;
 }
 
@@ -210,7 +187,7 @@ void TrackClient(State& s, const std::string& client) {
   if (s.clients.contains(client)) return;
   sd_bus_track* track = nullptr;
   if (sd_bus_track_new(s.bus, &track, OnClientGone, nullptr) < 0) return;
-  s.clients.emplace(client, track);
+  s.clients.emplace(client, BusPtr<sd_bus_track>(track));
   sd_bus_track_add_name(track, client.c_str());
 }
 
@@ -235,35 +212,54 @@ int Fail(sd_bus_error* error, HRESULT hr, HRESULT scode = S_OK, std::string desc
   return -EIO;
 }
 
-// Makes an object for `owner`. S_OK with its id.
-HRESULT CreateFor(State& s, const std::shared_ptr<BusClass>& cls, const std::string& owner,
-                  std::uint64_t& id, std::string& why) {
-  if (s.suspended) return CO_E_SERVER_STOPPING;
-  std::size_t held = 0;
-  for (const auto& [key, object] : s.objects) held += object->owner == owner ? 1 : 0;
-  if (held >= kMaxObjectsPerClient || s.objects.size() >= kMaxObjects) {
-    why = "too many objects (a client may hold " + std::to_string(kMaxObjectsPerClient) +
-          ", all clients together " + std::to_string(kMaxObjects) + ")";
-    return E_OUTOFMEMORY;
+// Makes an object for `owner`, not yet on the bus nor in the table; a refusal is set in `error`
+// (< 0).
+int MakeObject(State& s, const std::shared_ptr<BusClass>& cls, const std::string& owner,
+               std::unique_ptr<BusObject>& object, sd_bus_error* error) {
+  if (s.suspended) return Fail(error, CO_E_SERVER_STOPPING);
+  const auto held = std::ranges::count_if(
+      s.objects, [&owner](const auto& entry) { return entry.second->owner == owner; });
+  if (static_cast<std::size_t>(held) >= kMaxObjectsPerClient || s.objects.size() >= kMaxObjects) {
+    return Fail(error, E_OUTOFMEMORY, S_OK,
+                "too many objects (a client may hold " + std::to_string(kMaxObjectsPerClient) +
+                    ", all clients together " + std::to_string(kMaxObjects) + ")");
   }
   void* raw = nullptr;
   SetErrorInfo(0, nullptr);
   const HRESULT hr = cls->factory->CreateInstance(nullptr, IID_IDispatch, &raw);
-  if (FAILED(hr)) return hr;
-  auto object = std::make_unique<BusObject>();
+  if (FAILED(hr)) return Fail(error, hr);
+  object = std::make_unique<BusObject>();
   object->id = s.nextObject++;
   object->owner = owner;
   object->cls = cls;
   object->dispatch = ComPtr<IDispatch>::Attach(static_cast<IDispatch*>(raw));
-  id = object->id;
-  s.objects.emplace(id, std::move(object));
-  TrackClient(s, owner);
-  return S_OK;
+  return 0;
 }
 
-// Runs one member with its arguments in declaration order.
-HRESULT CallMember(BusObject& object, const TFuncDesc& func, std::vector<VARIANT>& args,
-                   VARIANT& result, HRESULT& scode, std::string& description) {
+// Serves `table` at `path` while the slot added to `slots` lives; false when sd-bus refuses.
+bool AddVtable(sd_bus* bus, std::vector<BusPtr<sd_bus_slot>>& slots, const std::string& path,
+               const std::string& itf, const sd_bus_vtable* table, void* userdata) {
+  sd_bus_slot* slot = nullptr;
+  if (sd_bus_add_object_vtable(bus, &slot, path.c_str(), itf.c_str(), table, userdata) < 0) {
+    return false;
+  }
+  slots.emplace_back(slot);
+  return true;
+}
+
+// Sends the reply to `m` with what `append` puts in it; sd-bus's answer.
+int Reply(sd_bus_message* m, const std::function<int(sd_bus_message*)>& append) {
+  sd_bus_message* raw = nullptr;
+  int r = sd_bus_message_new_method_return(m, &raw);
+  const BusPtr<sd_bus_message> reply(raw);
+  if (r >= 0) r = append(raw);
+  if (r >= 0) r = sd_bus_send(nullptr, raw, nullptr);
+  return r;
+}
+
+// Runs one member with its arguments in declaration order; a failure is set in `error` (< 0).
+int CallMember(BusObject& object, const TFuncDesc& func, std::vector<VARIANT>& args,
+               VARIANT& result, sd_bus_error* error) {
   std::vector<VARIANT> reversed(args.rbegin(), args.rend());
   DISPID named = DISPID_PROPERTYPUT;
   const bool put = func.kind == TInvokeKind::PropertyPut;
@@ -280,12 +276,9 @@ HRESULT CallMember(BusObject& object, const TFuncDesc& func, std::vector<VARIANT
     hr = RPC_E_SERVERFAULT;  // a member that throws must not take the server down
   }
   if (hr == DISP_E_EXCEPTION) {
-    scode = info.scode;
-    description = WideToUtf8(info.bstrDescription.View());
-  } else if (FAILED(hr)) {
-    description = ErrorText();
+    return Fail(error, hr, info.scode, WideToUtf8(info.bstrDescription.View()));
   }
-  return hr;
+  return FAILED(hr) ? Fail(error, hr) : 0;
 }
 
 int TextTooLong(sd_bus_error* error) {
@@ -317,31 +310,22 @@ int OnMember(sd_bus_message* m, void* userdata, sd_bus_error* error) {
     if (r <= 0) return Fail(error, E_INVALIDARG);
   }
   VARIANT result;
-  HRESULT scode = S_OK;
-  std::string description;
   const std::shared_ptr<BusClass> keep = object.cls;  // the call may release the object
-  const HRESULT hr = CallMember(object, func, args, result, scode, description);
-  if (FAILED(hr)) return Fail(error, hr, scode, description);
-  sd_bus_message* reply = nullptr;
-  int r = sd_bus_message_new_method_return(m, &reply);
-  if (r >= 0 && func.Retval() != nullptr) {
-    r = automation::AppendVariant(reply, automation::BusTypeOf(func.Retval()->type), result);
-  }
-  if (r == -E2BIG) {
-    sd_bus_message_unref(reply);
-    return TextTooLong(error);
-  }
-  if (r >= 0) r = sd_bus_send(nullptr, reply, nullptr);
-  sd_bus_message_unref(reply);
+  if (const int r = CallMember(object, func, args, result, error); r < 0) return r;
+  const TParamDesc* retval = func.Retval();
+  const int r = Reply(m, [&](sd_bus_message* reply) {
+    return retval == nullptr
+               ? 0
+               : automation::AppendVariant(reply, automation::BusTypeOf(retval->type), result);
+  });
+  if (r == -E2BIG) return TextTooLong(error);
   return r < 0 ? r : 1;
 }
 
 int OnRelease(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   auto& object = *static_cast<BusObject*>(userdata);
   if (const int r = RefuseOthers(m, object, error); r < 0) return r;
-  State& s = S();
-  std::unique_ptr<BusObject> released = std::move(s.objects[object.id]);
-  s.objects.erase(object.id);
+  std::unique_ptr<BusObject> released = std::move(S().objects.extract(object.id).mapped());
   const int r = sd_bus_reply_method_return(m, "");
   released.reset();  // may end the server: the reply goes first
   return r;
@@ -349,6 +333,16 @@ int OnRelease(sd_bus_message* m, void* userdata, sd_bus_error* error) {
 
 const sd_bus_vtable kLifetimeTable[] = {
     SD_BUS_VTABLE_START(0), SD_BUS_METHOD("Release", "", "", OnRelease, 0), SD_BUS_VTABLE_END};
+
+// The classes this process serves on the bus.
+std::vector<std::shared_ptr<BusClass>> BusClasses(State& s) {
+  const std::lock_guard<std::mutex> lock(s.mutex);
+  std::vector<std::shared_ptr<BusClass>> classes;
+  for (const Registration& r : s.registrations) {
+    if (r.bus) classes.push_back(r.bus);
+  }
+  return classes;
+}
 
 std::shared_ptr<BusClass> ClassOf(void* userdata) {
   State& s = S();
@@ -363,21 +357,18 @@ int OnCreateInstance(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   State& s = S();
   const std::shared_ptr<BusClass> cls = ClassOf(userdata);
   if (!cls) return Fail(error, CO_E_SERVER_STOPPING);
-  std::uint64_t id = 0;
-  std::string why;
-  const HRESULT hr = CreateFor(s, cls, sd_bus_message_get_sender(m), id, why);
-  if (FAILED(hr)) return Fail(error, hr, S_OK, why);
+  const std::string sender = sd_bus_message_get_sender(m);
+  std::unique_ptr<BusObject> object;
+  if (const int r = MakeObject(s, cls, sender, object, error); r < 0) return r;
   // The object's own path, with its members and Release (introspection lists it there).
-  const std::string path = cls->names.objectPrefix + std::to_string(id);
-  BusObject& object = *s.objects[id];
-  if (sd_bus_add_object_vtable(s.bus, &object.slots[0], path.c_str(),
-                               cls->names.objectInterface.c_str(), cls->objectTable.data(),
-                               &object) < 0 ||
-      sd_bus_add_object_vtable(s.bus, &object.slots[1], path.c_str(), cls->names.lifetime.c_str(),
-                               kLifetimeTable, &object) < 0) {
-    s.objects.erase(id);
+  const std::string path = cls->names.objectPrefix + std::to_string(object->id);
+  if (!AddVtable(s.bus, object->slots, path, cls->names.objectInterface, cls->objectTable.data(),
+                 object.get()) ||
+      !AddVtable(s.bus, object->slots, path, cls->names.lifetime, kLifetimeTable, object.get())) {
     return Fail(error, E_OUTOFMEMORY);
   }
+  s.objects.emplace(object->id, std::move(object));
+  TrackClient(s, sender);
   return sd_bus_reply_method_return(m, "o", path.c_str());
 }
 
@@ -410,23 +401,22 @@ int OnLockServer(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   const auto key = std::make_pair(sender, static_cast<BusClass*>(userdata));
   if (lock != 0) {
     if (!cls || s.suspended) return Fail(error, CO_E_SERVER_STOPPING);
-    auto& entry = s.locks[key];
-    entry.first = cls;
-    ++entry.second;
+    auto& [locked, count] = s.locks[key];
+    locked = cls;
+    ++count;
     cls->factory->LockServer(TRUE);
     TrackClient(s, sender);
-  } else {
-    // An unlock this client never locked would free another's lock. Undoing one works while
-    // suspended too: it may be what lets the process end.
-    const auto it = s.locks.find(key);
-    if (it == s.locks.end()) return Fail(error, E_UNEXPECTED);
-    const std::shared_ptr<BusClass> owner = it->second.first;
-    if (--it->second.second == 0) s.locks.erase(it);
-    const int r = sd_bus_reply_method_return(m, "");
-    owner->factory->LockServer(FALSE);
-    return r;
+    return sd_bus_reply_method_return(m, "");
   }
-  return sd_bus_reply_method_return(m, "");
+  // An unlock this client never locked would free another's lock. Undoing one works while
+  // suspended too: it may be what lets the process end.
+  const auto it = s.locks.find(key);
+  if (it == s.locks.end()) return Fail(error, E_UNEXPECTED);
+  const std::shared_ptr<BusClass> owner = it->second.first;
+  if (--it->second.second == 0) s.locks.erase(it);
+  const int r = sd_bus_reply_method_return(m, "");
+  owner->factory->LockServer(FALSE);
+  return r;
 }
 
 // Run(a(ss) steps) -> as: one object made, each (member, argument) called in turn, every
@@ -446,13 +436,8 @@ int OnRun(sd_bus_message* m, void* userdata, sd_bus_error* error) {
     steps.emplace_back(member, argument);
   }
   if (r < 0) return Fail(error, E_INVALIDARG);
-  std::uint64_t id = 0;
-  std::string why;
-  const std::string sender = sd_bus_message_get_sender(m);
-  HRESULT hr = CreateFor(s, cls, sender, id, why);
-  if (FAILED(hr)) return Fail(error, hr, S_OK, why);
-  std::unique_ptr<BusObject> object = std::move(s.objects[id]);
-  s.objects.erase(id);
+  std::unique_ptr<BusObject> object;
+  if ((r = MakeObject(s, cls, sd_bus_message_get_sender(m), object, error)) < 0) return r;
   std::vector<std::string> answers;
   for (auto& [name, text] : steps) {
     const auto it = cls->members.find(name);
@@ -468,10 +453,8 @@ int OnRun(sd_bus_message* m, void* userdata, sd_bus_error* error) {
       arg.bstrVal = BSTR(Utf8ToWide(text));
     }
     VARIANT result;
-    HRESULT scode = S_OK;
-    std::string description;
-    hr = CallMember(*object, func, args, result, scode, description);
-    if (FAILED(hr)) return Fail(error, hr, scode, description);
+    if (const int failed = CallMember(*object, func, args, result, error); failed < 0)
+      return failed;
     if (func.Retval() != nullptr && FAILED(VariantChangeType(&result, &result, 0, VT_BSTR))) {
       return Fail(error, DISP_E_TYPEMISMATCH);
     }
@@ -480,11 +463,8 @@ int OnRun(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   std::vector<char*> strv;
   for (std::string& answer : answers) strv.push_back(answer.data());
   strv.push_back(nullptr);
-  sd_bus_message* reply = nullptr;
-  r = sd_bus_message_new_method_return(m, &reply);
-  if (r >= 0) r = sd_bus_message_append_strv(reply, strv.data());
-  if (r >= 0) r = sd_bus_send(nullptr, reply, nullptr);
-  sd_bus_message_unref(reply);
+  r = Reply(
+      m, [&strv](sd_bus_message* reply) { return sd_bus_message_append_strv(reply, strv.data()); });
   object.reset();  // may end the server: the reply went first
   return r < 0 ? r : 1;
 }
@@ -548,18 +528,11 @@ void BuildTables(BusClass& c) {
 // last.
 HRESULT PublishClass(State& s, BusClass& c) {
   BuildTables(c);
-  sd_bus_slot* slot = nullptr;
-  if (sd_bus_add_object_vtable(s.bus, &slot, c.names.classPath.c_str(), c.names.factory.c_str(),
-                               kFactoryTable, &c) < 0) {
+  if (!AddVtable(s.bus, c.slots, c.names.classPath, c.names.factory, kFactoryTable, &c)) {
     return E_OUTOFMEMORY;
   }
-  c.slots.push_back(slot);
   for (const auto& [itf, table] : c.methodTables) {
-    if (sd_bus_add_object_vtable(s.bus, &slot, c.names.classPath.c_str(), itf.c_str(), table.data(),
-                                 &c) < 0) {
-      return E_OUTOFMEMORY;
-    }
-    c.slots.push_back(slot);
+    if (!AddVtable(s.bus, c.slots, c.names.classPath, itf, table.data(), &c)) return E_OUTOFMEMORY;
   }
   return S_OK;
 }
@@ -582,7 +555,6 @@ void GiveUpName(State& s, BusClass& c) {
 
 void Unpublish(State& s, BusClass& c) {
   GiveUpName(s, c);
-  for (sd_bus_slot* slot : c.slots) sd_bus_slot_unref(slot);
   c.slots.clear();
 }
 
@@ -601,37 +573,25 @@ HRESULT ConnectLocked(State& s, HWND window, std::string& why) {
 
 // The serving thread's turn: every message that has arrived is handled, one at a time.
 void OnBusReady(State& s) {
-  bool lost = false;
-  {
-    const std::lock_guard<std::recursive_timed_mutex> lock(s.busMutex);
-    if (s.bus == nullptr || s.busLost) return;
-    int r = 0;
-    while ((r = sd_bus_process(s.bus, nullptr)) > 0) {
-    }
-    lost = r < 0;
-    if (!lost) s.wantOut = (sd_bus_get_events(s.bus) & POLLOUT) != 0;
+  const std::lock_guard<std::recursive_timed_mutex> lock(s.busMutex);
+  if (s.bus == nullptr || s.busLost) return;
+  int r = 0;
+  while ((r = sd_bus_process(s.bus, nullptr)) > 0) {
   }
-  if (lost) {
-    // Without the bus nobody can reach the objects: they and the locks go, as if every
-    // client had left.
-    const std::lock_guard<std::recursive_timed_mutex> lock(s.busMutex);
-    s.busLost = true;
-    ForgetClients(s);
-    ReleaseAll(s, [](const std::string&) { return true; });
+  if (r >= 0) {
+    s.wantOut = (sd_bus_get_events(s.bus) & POLLOUT) != 0;
+    return;
   }
+  // Without the bus nobody can reach the objects: they and the locks go, as if every client
+  // had left.
+  s.busLost = true;
+  ReleaseClients(s, std::nullopt);
 }
 
 // A call outside the serving thread's turn (taking a name, a signal sent from another thread)
 // may have read messages off the socket that no poll will announce, or left output to
 // write: the serving thread is told anyway.
-void ScheduleProcessing(State& s) {
-  HWND window = 0;
-  {
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    window = s.window;
-  }
-  PostMessageA(window, kBusMessage, 0, 0);
-}
+void ScheduleProcessing(State& s) { PostMessageA(s.window, kBusMessage, 0, 0); }
 
 LRESULT ServingWindowProc(HWND, UINT message, WPARAM, LPARAM) {
   if (message == kBusMessage) OnBusReady(S());
@@ -655,8 +615,7 @@ void StopServing(State& s) {
     if (r.bus) Unpublish(s, *r.bus);
   }
   UnwatchDescriptor();
-  ForgetClients(s);
-  ReleaseAll(s, [](const std::string&) { return true; });
+  ReleaseClients(s, std::nullopt);
   registrations.clear();
   if (s.bus != nullptr) s.bus = sd_bus_flush_close_unref(s.bus);
   s.busLost = false;
@@ -714,12 +673,7 @@ void CoUninitialize() {
   if (a.count == 0) return;
   if (--a.count > 0) return;
   State& s = S();
-  bool serving = false;
-  {
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    serving = s.servingThread == GetCurrentThreadId();
-  }
-  if (serving) {
+  if (s.servingThread == GetCurrentThreadId()) {
     StopServing(s);
   } else {
     // In-process registrations of this thread end with its apartment.
@@ -745,13 +699,11 @@ HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD clsContex
 
   Registration r;
   r.clsid = clsid;
-  r.context = clsContext;
   r.threadId = GetCurrentThreadId();
-  void* raw = nullptr;
-  if (FAILED(factory->QueryInterface(IID_IClassFactory, &raw))) return E_NOINTERFACE;
-  r.factory = ComPtr<IClassFactory>::Attach(static_cast<IClassFactory*>(raw));
+  if (FAILED(ComPtr<IUnknown>(factory).As(r.factory))) return E_NOINTERFACE;
 
   State& s = S();
+  HWND window = 0;  // the serving thread's, which carries the bus's news to its message loop
   {
     const std::lock_guard<std::mutex> lock(s.mutex);
     for (const Registration& other : s.registrations) {
@@ -760,6 +712,7 @@ HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD clsContex
     if (local && s.servingThread != 0 && s.servingThread != GetCurrentThreadId()) {
       return RPC_E_WRONG_THREAD;
     }
+    window = s.window;
   }
   if (local) {
     std::optional<automation::TBusNames> names = automation::BusNamesOf(clsid);
@@ -768,12 +721,6 @@ HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD clsContex
     r.bus->clsid = clsid;
     r.bus->names = std::move(*names);
     r.bus->factory = r.factory;
-    // The hidden window that carries the bus's news to this thread's message loop.
-    HWND window = 0;
-    {
-      const std::lock_guard<std::mutex> lock(s.mutex);
-      window = s.window;
-    }
     if (window == 0) {
       window = CreateMessageWindow(ServingWindowProc);
       if (window == 0) return E_OUTOFMEMORY;
@@ -832,16 +779,9 @@ HRESULT CoRevokeClassObject(DWORD cookie) {
 
 HRESULT CoSuspendClassObjects() {
   State& s = S();
-  std::vector<std::shared_ptr<BusClass>> classes;
-  {
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    if (s.suspended) return S_FALSE;
-    s.suspended = true;
-    for (const Registration& r : s.registrations) {
-      if (r.bus) classes.push_back(r.bus);
-    }
-  }
+  if (s.suspended.exchange(true)) return S_FALSE;
   // The names go first: a client asking from now on reaches (or starts) the next server.
+  const std::vector<std::shared_ptr<BusClass>> classes = BusClasses(s);
   const std::lock_guard<std::recursive_timed_mutex> lock(s.busMutex);
   for (const auto& c : classes) GiveUpName(s, *c);
   return S_OK;
@@ -849,14 +789,8 @@ HRESULT CoSuspendClassObjects() {
 
 HRESULT CoResumeClassObjects() {
   State& s = S();
-  std::vector<std::shared_ptr<BusClass>> classes;
-  {
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    if (!s.suspended) return S_FALSE;
-    for (const Registration& r : s.registrations) {
-      if (r.bus) classes.push_back(r.bus);
-    }
-  }
+  if (!s.suspended) return S_FALSE;
+  const std::vector<std::shared_ptr<BusClass>> classes = BusClasses(s);
   const std::lock_guard<std::recursive_timed_mutex> lock(s.busMutex);
   for (const auto& c : classes) {
     const HRESULT hr = TakeName(s, *c);
@@ -865,10 +799,7 @@ HRESULT CoResumeClassObjects() {
       return hr;
     }
   }
-  {
-    const std::lock_guard<std::mutex> stateLock(s.mutex);
-    s.suspended = false;
-  }
+  s.suspended = false;
   ScheduleProcessing(s);
   return S_OK;
 }
