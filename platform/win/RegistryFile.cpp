@@ -63,10 +63,10 @@ std::string Excerpt(std::string_view s) {
   return s.size() <= kMax ? std::string(s) : std::string(s.substr(0, kMax)) + "...";
 }
 
+// Without leading blanks, and without trailing ones or the CR of a CR LF line end.
 std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-    s.remove_suffix(1);
+  s.remove_prefix(std::min(s.find_first_not_of(" \t"), s.size()));
+  s.remove_suffix(s.size() - (s.find_last_not_of(" \t\r") + 1));  // npos + 1: all of it
   return s;
 }
 
@@ -219,10 +219,7 @@ class Parser {
     }
     // A name given twice: the later line wins, as an import would do. The index keeps that
     // search from growing with the number of values a key already has.
-    const RegKeyNode* const owner = &key;
-    std::string indexKey(reinterpret_cast<const char*>(&owner), sizeof owner);
-    indexKey += Fold(name);
-    const auto [slot, added] = FValueIndex.try_emplace(std::move(indexKey), key.values.size());
+    const auto [slot, added] = FValueIndex[&key].try_emplace(Fold(name), key.values.size());
     if (!added) {
       key.values[slot->second].second = std::move(value);
       return;
@@ -234,14 +231,14 @@ class Parser {
   const std::string& FFile;
   size_t FLine = 0;
   size_t FEntries = 0;
-  std::unordered_map<std::string, std::size_t> FValueIndex;  // key address + folded name
+  // Per key: the position of each value in its list, by folded name.
+  std::unordered_map<const RegKeyNode*, std::unordered_map<std::string, std::size_t>> FValueIndex;
 };
 
-// One section per key, depth first, with an explicit stack: a deep tree must not exhaust the
-// call stack. A key gets a section when it is listed, holds values or has no subkeys (those
-// two kinds each came from a section line or a created key of the same path, so the text grows
-// with the file read and the changes made, never with depth times path length); roots without
-// values get none. Throws ERegistryException past kMaxFileSize or kMaxEntries.
+// One root's sections, depth first with an explicit stack: a deep tree must not exhaust the
+// call stack. Keys that hold values or have no subkeys each came from a section line or a
+// created key, so the text never grows with depth times path length. A root gets a section
+// only for its values.
 void FormatRoot(const RegKeyNode& root, std::string& out, std::size_t& entries) {
   struct Pending {
     const RegKeyNode* node;
@@ -316,9 +313,8 @@ void RequirePath(const std::string& path) {
   }
 }
 
-// A store or lock file that another user owns, or that others may write, could make this
-// user's programs run what that user wants (the server's command line comes from the store):
-// the fault, or "" for a file of this user that only this user writes.
+// Why a store or lock file is refused (another user's, or others may write it: the server's
+// command line comes from the store), or "" for a file of this user that only this user writes.
 std::string ForeignFault(const struct stat& st) {
   // Root's files are trusted as well: only root could have made them.
   if (st.st_uid != ::geteuid() && st.st_uid != 0) {
