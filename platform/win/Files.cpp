@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -56,10 +55,7 @@ DWORD ErrorFromErrno(int error) {
   Refuse(path, what + base::SystemErrorText(error), ErrorFromErrno(error));
 }
 
-const char* NonEmptyEnv(const char* name) {
-  const char* value = std::getenv(name);
-  return (value != nullptr && *value != '\0') ? value : nullptr;
-}
+std::atomic<unsigned> gLockTimeoutMs{kDefaultLockTimeoutMs};
 
 }  // namespace
 
@@ -98,7 +94,7 @@ std::string PrivateUserDirectory(const std::string& base) {
 }
 
 std::string TempPath() {
-  if (const char* tmpdir = NonEmptyEnv("TMPDIR")) return WithSlash(tmpdir);
+  if (const char* tmpdir = std::getenv("TMPDIR"); tmpdir && *tmpdir) return WithSlash(tmpdir);
   return PrivateUserDirectory();
 }
 
@@ -110,10 +106,6 @@ std::string ModuleFileName() {
                    ErrorFromErrno(error.value()));
   }
   return path.string();
-}
-
-namespace {
-std::atomic<unsigned> gLockTimeoutMs{kDefaultLockTimeoutMs};
 }
 
 unsigned LockTimeoutMs() { return gLockTimeoutMs.load(); }

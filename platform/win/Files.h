@@ -1,17 +1,16 @@
 // File-system services: the user's temporary directory, the executable's own path, and
 // locks on the user's state.
 //
-// The temporary directory is $TMPDIR when it is set and not empty, with "/" appended when
-// it lacks one; it is taken as the user chose it. Otherwise it is a private directory
-// /tmp/veskmath-<uid>/, not /tmp itself: the
-// converter keeps the user's definitions there ("log.txt"), and in a world-writable
-// directory another user could read that file or plant a link in its place. The private directory
-// is created with mode 0700 when missing, and refused when it is a symbolic link, not a directory,
-// owned by another user, or open to group or others (a refused directory is left as it is, for its
-// owner to look at).
+// The temporary directory is $TMPDIR when it is set and not empty (with "/" appended when it
+// lacks one), taken as the user chose it. Otherwise it is the private directory
+// /tmp/veskmath-<uid>/, not /tmp itself: the converter keeps the user's definitions there
+// ("log.txt"), and in a world-writable directory another user could read that file or plant a
+// link in its place. The private directory is created with mode 0700 when missing, and refused
+// when it is a symbolic link, not a directory, owned by another user, or open to group or
+// others (a refused directory is left as it is, for its owner to look at).
 //
-// Paths are byte strings handed to the file system unchanged; they are not converted to or
-// from the ANSI code page.
+// Paths are byte strings handed to the file system unchanged, never converted to or from the
+// ANSI code page.
 #pragma once
 
 #include <signal.h>

@@ -1,7 +1,7 @@
-// TRegistry over the registry file.
+// TRegistry over the registry file. System texts are ANSI, the file holds UTF-8: paths are
+// converted whole before they are split, since a Shift-JIS trail byte may be 0x5C, the "\"
+// separator.
 #include "platform/win/Registry.h"
-
-#include <optional>
 
 #include "platform/win/CodePage.h"
 #include "platform/win/TestHooks.h"
@@ -20,23 +20,10 @@ std::string WithReason(std::string message, const std::string& reason) {
   throw ERegistryException(
       WithReason(rtl::Format("Failed to set data for '%s'", name.c_str()), reason));
 }
-[[noreturn]] void GetDataFailed(const std::string& name) {
-  throw ERegistryException(rtl::Format("Failed to get data for '%s'", name.c_str()));
-}
-[[noreturn]] void InvalidDataType(const std::string& name) {
-  throw ERegistryException(rtl::Format("Invalid data type for '%s'", name.c_str()));
-}
 
 }  // namespace
 
-TRegistry::TRegistry() : FFile(std::make_unique<RegistryFile>(RegistryFile::DefaultPath())) {}
-
-TRegistry::TRegistry(const std::string& fileName)
-    : FFile(std::make_unique<RegistryFile>(fileName)) {}
-
-TRegistry::~TRegistry() = default;
-
-const std::string& TRegistry::FileName() const { return FFile->Path(); }
+TRegistry::TRegistry(const std::string& fileName) : FFile(fileName) {}
 
 void TRegistry::SetRootKey(HKEY value) {
   RootKeyName(value);  // refuses a root this registry does not keep
@@ -52,10 +39,6 @@ std::string TRegistry::Resolve(const std::string& key) const {
     path = path.empty() ? FCurrentPath : FCurrentPath + '\\' + path;
   return path;
 }
-
-// The file boundary: system texts are ANSI, the file holds UTF-8. Paths are converted whole
-// before they are split, since a Shift-JIS trail byte may be 0x5C, the "\\" separator.
-std::string TRegistry::OpenPath() const { return AnsiToUtf8(FCurrentPath); }
 
 std::string RegistryCurrentPath(const TRegistry& registry) { return registry.FCurrentPath; }
 
@@ -73,17 +56,15 @@ bool TRegistry::TryChange(Change&& change) {
   }
 }
 
-const std::string& TRegistry::LastError() const { return FLastError; }
-
 // Opening for writing needs the right to write, as on the real registry: false when the
 // file may not be written; the key and its parents are created when missing.
 bool TRegistry::CreateWritable(const std::string& utf8) {
   FLastError.clear();
   if (!SplitKeyPath(utf8)) return false;
-  const bool exists = FFile->KeyExists(FRootKey, utf8);  // an unreadable file raises here
+  const bool exists = FFile.KeyExists(FRootKey, utf8);  // an unreadable file raises here
   return TryChange([&] {
-    FFile->CheckWritable();
-    if (!exists) FFile->CreateKey(FRootKey, utf8);
+    FFile.CheckWritable();
+    if (!exists) FFile.CreateKey(FRootKey, utf8);
     return true;
   });
 }
@@ -91,7 +72,7 @@ bool TRegistry::CreateWritable(const std::string& utf8) {
 bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
   const std::string path = Resolve(key);
   const std::string utf8 = AnsiToUtf8(path);
-  if (canCreate ? !CreateWritable(utf8) : !FFile->KeyExists(FRootKey, utf8)) return false;
+  if (canCreate ? !CreateWritable(utf8) : !FFile.KeyExists(FRootKey, utf8)) return false;
   FKeyOpen = true;
   FReadOnly = false;
   FCurrentPath = path;
@@ -119,35 +100,29 @@ bool TRegistry::CreateKey(const std::string& key) {
 
 bool TRegistry::DeleteKey(const std::string& key) {
   const std::string utf8 = AnsiToUtf8(Resolve(key));
-  if (!FFile->KeyExists(FRootKey, utf8)) return false;
-  return TryChange([&] { return FFile->DeleteKey(FRootKey, utf8); });
+  if (!FFile.KeyExists(FRootKey, utf8)) return false;
+  return TryChange([&] { return FFile.DeleteKey(FRootKey, utf8); });
 }
 
 bool TRegistry::KeyExists(const std::string& key) {
-  return FFile->KeyExists(FRootKey, AnsiToUtf8(Resolve(key)));
+  return FFile.KeyExists(FRootKey, AnsiToUtf8(Resolve(key)));
 }
 
 std::string TRegistry::ReadString(const std::string& name) {
   if (!FKeyOpen) return "";
-  const auto value = FFile->GetValue(FRootKey, OpenPath(), AnsiToUtf8(name));
+  const auto value = FFile.GetValue(FRootKey, AnsiToUtf8(FCurrentPath), AnsiToUtf8(name));
   if (!value) return "";
-  if (value->kind != RegValue::Kind::String) InvalidDataType(name);
+  if (value->kind != RegValue::Kind::String) {
+    throw ERegistryException(rtl::Format("Invalid data type for '%s'", name.c_str()));
+  }
   return Utf8ToAnsi(value->text);
-}
-
-int32_t TRegistry::ReadInteger(const std::string& name) {
-  if (!FKeyOpen) GetDataFailed(name);
-  const auto value = FFile->GetValue(FRootKey, OpenPath(), AnsiToUtf8(name));
-  if (!value) GetDataFailed(name);
-  if (value->kind != RegValue::Kind::DWord) InvalidDataType(name);
-  return static_cast<int32_t>(value->number);
 }
 
 void TRegistry::WriteValue(const std::string& name, const RegValue& value) {
   if (!FKeyOpen || FReadOnly) SetDataFailed(name);
-  const std::string path = OpenPath();
-  FFile->KeyExists(FRootKey, path);  // an unreadable file raises its own error here
-  if (!TryChange([&] { return FFile->SetValue(FRootKey, path, AnsiToUtf8(name), value); }))
+  const std::string path = AnsiToUtf8(FCurrentPath);
+  FFile.KeyExists(FRootKey, path);  // an unreadable file raises its own error here
+  if (!TryChange([&] { return FFile.SetValue(FRootKey, path, AnsiToUtf8(name), value); }))
     SetDataFailed(name, FLastError);
 }
 
@@ -157,13 +132,6 @@ void TRegistry::WriteString(const std::string& name, const std::string& value) {
 
 void TRegistry::WriteInteger(const std::string& name, int32_t value) {
   WriteValue(name, RegValue::DWord(static_cast<uint32_t>(value)));
-}
-
-bool TRegistry::DeleteValue(const std::string& name) {
-  if (!FKeyOpen || FReadOnly) return false;
-  const std::string path = OpenPath();
-  FFile->KeyExists(FRootKey, path);
-  return TryChange([&] { return FFile->DeleteValue(FRootKey, path, AnsiToUtf8(name)); });
 }
 
 }  // namespace veskmath::win

@@ -7,8 +7,7 @@
 //     open key (or to the root key when none is open); the open key's path is kept
 //     without the leading "\";
 //   - value operations act on the open key and fail when none is open;
-//   - ReadString of a missing value answers ""; ReadInteger of a missing value raises
-//     "Failed to get data for '<name>'"; reading a value of the other kind raises
+//   - ReadString of a missing value answers ""; reading a value of the other kind raises
 //     "Invalid data type for '<name>'"; a write that fails raises
 //     "Failed to set data for '<name>'"; CreateKey raises "Failed to create key <key>"; when the
 //     file refused the change, its explanation follows after ": ".
@@ -21,7 +20,6 @@
 // whatever the file's rights; writes through them fail when the file cannot be written.
 #pragma once
 
-#include <memory>
 #include <string>
 
 #include "platform/win/RegistryFile.h"
@@ -30,17 +28,12 @@ namespace veskmath::win {
 
 class TRegistry {
  public:
-  // The registry at RegistryFile::DefaultPath(), read when the constructor runs.
-  TRegistry();
-  // The registry kept in the given file.
-  explicit TRegistry(const std::string& fileName);
-  TRegistry(const TRegistry&) = delete;
-  TRegistry& operator=(const TRegistry&) = delete;
-  virtual ~TRegistry();
+  // The registry kept in the given file, by default the one at RegistryFile::DefaultPath().
+  explicit TRegistry(const std::string& fileName = RegistryFile::DefaultPath());
 
   // Closes the open key. HKEY_CLASSES_ROOT is the default root key.
   void SetRootKey(HKEY value);
-  const std::string& FileName() const;
+  const std::string& FileName() const { return FFile.Path(); }
 
   // Opens a key (creating it and its parents when canCreate) and makes it the open key.
   bool OpenKey(const std::string& key, bool canCreate);
@@ -55,26 +48,22 @@ class TRegistry {
 
   std::string ReadString(const std::string& name);
   void WriteString(const std::string& name, const std::string& value);
-  int32_t ReadInteger(const std::string& name);
   void WriteInteger(const std::string& name, int32_t value);
-  bool DeleteValue(const std::string& name);
 
   // Why the last change that answered false or failed was refused (the file's explanation,
   // e.g. a lock held too long or a full disk); empty when the refusal had no such reason (no
   // key open, a key another process deleted).
-  const std::string& LastError() const;
+  const std::string& LastError() const { return FLastError; }
 
  private:
   template <typename Change>
   bool TryChange(Change&& change);
-  // The full path (UTF-8, without the leading "\") of a key named as OpenKey takes it.
+  // The full path (ANSI, without the leading "\") of a key named as OpenKey takes it.
   std::string Resolve(const std::string& key) const;
   bool CreateWritable(const std::string& utf8);
-  // The open key's path in UTF-8.
-  std::string OpenPath() const;
   void WriteValue(const std::string& name, const RegValue& value);
 
-  std::unique_ptr<RegistryFile> FFile;
+  RegistryFile FFile;
   HKEY FRootKey = HKEY_CLASSES_ROOT;
   bool FKeyOpen = false;
   bool FReadOnly = false;

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <span>
 #include <unordered_map>
 
 #include "platform/base/SysBase.h"
@@ -26,8 +27,6 @@ namespace veskmath::win {
 namespace {
 
 constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
-constexpr std::string_view kClassesRootName = "HKEY_CLASSES_ROOT";
-constexpr std::string_view kLocalMachineName = "HKEY_LOCAL_MACHINE";
 
 std::string Fold(std::string_view name) { return rtl::LowerCase(name); }
 
@@ -50,15 +49,12 @@ bool HasLineBreakOrNul(std::string_view s) {
 }
 
 std::string Escape(std::string_view s) {
-  std::string out;
-  out.reserve(s.size() + 2);
-  out += '"';
+  std::string out = "\"";
   for (char c : s) {
     if (c == '\\' || c == '"') out += '\\';
     out += c;
   }
-  out += '"';
-  return out;
+  return out + '"';
 }
 
 // What the user sees of a faulty line: its start, cut to a readable length.
@@ -67,10 +63,10 @@ std::string Excerpt(std::string_view s) {
   return s.size() <= kMax ? std::string(s) : std::string(s.substr(0, kMax)) + "...";
 }
 
+// Without leading blanks, and without trailing ones or the CR of a CR LF line end.
 std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-    s.remove_suffix(1);
+  s.remove_prefix(std::min(s.find_first_not_of(" \t"), s.size()));
+  s.remove_suffix(s.size() - (s.find_last_not_of(" \t\r") + 1));  // npos + 1: all of it
   return s;
 }
 
@@ -83,12 +79,10 @@ class Parser {
     if (text.empty()) return tree;  // a file created empty holds no keys
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
     if (const size_t bad = FirstInvalidUtf8(text); bad != std::string_view::npos) {
-      FLine = 1 + static_cast<size_t>(std::count(text.begin(), text.begin() + bad, '\n'));
-      Fail("the text is not valid UTF-8");
+      FailAt(text, bad, "the text is not valid UTF-8");
     }
     if (const size_t nul = text.find('\0'); nul != std::string_view::npos) {
-      FLine = 1 + static_cast<size_t>(std::count(text.begin(), text.begin() + nul, '\n'));
-      Fail("the text holds a NUL byte");
+      FailAt(text, nul, "the text holds a NUL byte");
     }
     RegKeyNode* section = nullptr;
     size_t start = 0;
@@ -120,16 +114,20 @@ class Parser {
   // Counts one more key or value against the store's limit.
   void Count() {
     if (++FEntries > kMaxEntries) {
-      Fail(
-          rtl::Format("more than %zu keys and values (a store of this program holds a few "
-                      "dozen)",
-                      kMaxEntries));
+      Fail(rtl::Format("more than %zu keys and values", kMaxEntries) +
+           " (a store of this program holds a few dozen)");
     }
   }
 
   [[noreturn]] void Fail(const std::string& what) const {
     throw ERegistryFileError(rtl::Format("Malformed registry file '%s' at line %zu: %s",
                                          FFile.c_str(), FLine, what.c_str()));
+  }
+
+  // Fails at the line holding text[offset].
+  [[noreturn]] void FailAt(std::string_view text, size_t offset, const std::string& what) {
+    FLine = 1 + static_cast<size_t>(std::count(text.begin(), text.begin() + offset, '\n'));
+    Fail(what);
   }
 
   // [HKEY_LOCAL_MACHINE\SOFTWARE\Orbanel] -> that key, created with its parents.
@@ -140,14 +138,11 @@ class Parser {
     if (!inner.empty() && inner.front() == '-') Fail("key deletion lines '[-...]' are not kept");
     const size_t slash = inner.find('\\');
     const std::string_view rootName = inner.substr(0, slash);
-    RegKeyNode* node;
-    if (rtl::SameText(rootName, kClassesRootName)) {
-      node = &tree.classesRoot;
-    } else if (rtl::SameText(rootName, kLocalMachineName)) {
-      node = &tree.localMachine;
-    } else {
-      Fail("unknown root key '" + Excerpt(rootName) + "'");
+    RegKeyNode* node = nullptr;
+    for (RegKeyNode* top : {&tree.classesRoot, &tree.localMachine}) {
+      if (rtl::SameText(rootName, top->name)) node = top;
     }
+    if (!node) Fail("unknown root key '" + Excerpt(rootName) + "'");
     if (slash == std::string_view::npos) return *node;
     const auto names = SplitKeyPath(inner.substr(slash + 1));
     if (!names || names->empty()) Fail("an empty key name in '" + Excerpt(inner) + "'");
@@ -224,10 +219,7 @@ class Parser {
     }
     // A name given twice: the later line wins, as an import would do. The index keeps that
     // search from growing with the number of values a key already has.
-    const RegKeyNode* const owner = &key;
-    std::string indexKey(reinterpret_cast<const char*>(&owner), sizeof owner);
-    indexKey += Fold(name);
-    const auto [slot, added] = FValueIndex.try_emplace(std::move(indexKey), key.values.size());
+    const auto [slot, added] = FValueIndex[&key].try_emplace(Fold(name), key.values.size());
     if (!added) {
       key.values[slot->second].second = std::move(value);
       return;
@@ -239,14 +231,14 @@ class Parser {
   const std::string& FFile;
   size_t FLine = 0;
   size_t FEntries = 0;
-  std::unordered_map<std::string, std::size_t> FValueIndex;  // key address + folded name
+  // Per key: the position of each value in its list, by folded name.
+  std::unordered_map<const RegKeyNode*, std::unordered_map<std::string, std::size_t>> FValueIndex;
 };
 
-// One section per key, depth first, with an explicit stack: a deep tree must not exhaust the
-// call stack. A key gets a section when it is listed, holds values or has no subkeys (those
-// two kinds each came from a section line or a created key of the same path, so the text grows
-// with the file read and the changes made, never with depth times path length); roots without
-// values get none. Throws ERegistryException past kMaxFileSize or kMaxEntries.
+// One root's sections, depth first with an explicit stack: a deep tree must not exhaust the
+// call stack. Keys that hold values or have no subkeys each came from a section line or a
+// created key, so the text never grows with depth times path length. A root gets a section
+// only for its values.
 void FormatRoot(const RegKeyNode& root, std::string& out, std::size_t& entries) {
   struct Pending {
     const RegKeyNode* node;
@@ -260,10 +252,8 @@ void FormatRoot(const RegKeyNode& root, std::string& out, std::size_t& entries) 
     const RegKeyNode& node = *top.node;
     if (&node != &root) {
       // The stack holds siblings in order; the path is cut back to the parent's and extended.
-      const std::size_t parentLength = top.pathLength - node.name.size() - 1;
-      path.resize(parentLength);
-      path += '\\';
-      path += node.name;
+      path.resize(top.pathLength - node.name.size() - 1);
+      path += '\\' + node.name;
       ++entries;
     }
     entries += node.values.size();
@@ -275,17 +265,12 @@ void FormatRoot(const RegKeyNode& root, std::string& out, std::size_t& entries) 
                              ? !node.values.empty()
                              : node.listed || !node.values.empty() || node.subkeys.empty();
     if (section) {
-      out += '[';
-      out += path;
-      out += "]\n";
+      out += '[' + path + "]\n";
       for (const auto& [name, value] : node.values) {
         out += name.empty() ? std::string("@") : Escape(name);
         out += '=';
-        if (value.kind == RegValue::Kind::String) {
-          out += Escape(value.text);
-        } else {
-          out += rtl::Format("dword:%08x", value.number);
-        }
+        out += value.kind == RegValue::Kind::String ? Escape(value.text)
+                                                    : rtl::Format("dword:%08x", value.number);
         out += '\n';
       }
       out += '\n';
@@ -301,8 +286,6 @@ void FormatRoot(const RegKeyNode& root, std::string& out, std::size_t& entries) 
   }
 }
 
-std::string ErrnoText(int err) { return base::SystemErrorText(err); }
-
 std::string DirectoryOf(const std::string& path) {
   const size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -310,9 +293,28 @@ std::string DirectoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-// A store or lock file that another user owns, or that others may write, could make this
-// user's programs run what that user wants (the server's command line comes from the store):
-// the fault, or "" for a file of this user that only this user writes.
+// "Cannot <verb> registry file '<path>': <detail>": every failure to use the file reads so.
+[[noreturn]] void Cannot(const char* verb, const std::string& path, const std::string& detail) {
+  throw ERegistryFileError(
+      rtl::Format("Cannot %s registry file '%s': %s", verb, path.c_str(), detail.c_str()));
+}
+
+[[noreturn]] void SymlinkRefused(const std::string& path) {
+  throw ERegistryFileError(rtl::Format(
+      "Registry file '%s' is a symbolic link; it is refused (point VESKMATH_REGISTRY at the "
+      "file itself)",
+      path.c_str()));
+}
+
+void RequirePath(const std::string& path) {
+  if (path.empty()) {
+    throw ERegistryFileError(
+        "No registry file location: set VESKMATH_REGISTRY, XDG_CONFIG_HOME or HOME");
+  }
+}
+
+// Why a store or lock file is refused (another user's, or others may write it: the server's
+// command line comes from the store), or "" for a file of this user that only this user writes.
 std::string ForeignFault(const struct stat& st) {
   // Root's files are trusted as well: only root could have made them.
   if (st.st_uid != ::geteuid() && st.st_uid != 0) {
@@ -322,66 +324,52 @@ std::string ForeignFault(const struct stat& st) {
   return "";
 }
 
-// Holds an exclusive flock() on "<file>.lock" for its lifetime, taken within LockTimeoutMs(). The
-// lock file is private (0600) and never removed: removing it would let two writers lock two
-// different files.
-class WriterLock {
- public:
-  explicit WriterLock(const std::string& registryPath) {
-    const std::string lockPath = registryPath + ".lock";
-    FFd.Reset(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!FFd.Valid()) {
-      throw ERegistryFileError(rtl::Format("Cannot lock registry file '%s': '%s': %s",
-                                           registryPath.c_str(), lockPath.c_str(),
-                                           ErrnoText(errno).c_str()));
-    }
-    struct stat st;
-    if (::fstat(FFd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || !ForeignFault(st).empty()) {
-      throw ERegistryFileError(rtl::Format(
-          "Cannot lock registry file '%s': '%s' is not a file of this user; it is refused "
-          "(remove it, or keep the registry in a directory only you can write)",
-          registryPath.c_str(), lockPath.c_str()));
-    }
-    // Lock files made by earlier versions were readable by everyone, which let any user hold
-    // the lock.
-    if ((st.st_mode & 077) != 0) ::fchmod(FFd.Get(), 0600);
-    if (const int err = LockExclusiveWithin(FFd.Get()); err != 0) {
-      throw ERegistryFileError(
-          err == EWOULDBLOCK
-              ? rtl::Format("Cannot lock registry file '%s': another process has held '%s' for "
-                            "more than %u ms; try again when it has ended",
-                            registryPath.c_str(), lockPath.c_str(), LockTimeoutMs())
-              : rtl::Format("Cannot lock registry file '%s': '%s': %s", registryPath.c_str(),
-                            lockPath.c_str(), ErrnoText(err).c_str()));
-    }
+// An exclusive flock() on "<file>.lock", taken within LockTimeoutMs() and held until the
+// descriptor closes. The lock file is private (0600) and never removed: removing it would let
+// two writers lock two different files.
+rtl::UniqueFd LockWriters(const std::string& registryPath) {
+  const std::string lockPath = registryPath + ".lock";
+  rtl::UniqueFd fd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!fd.Valid()) {
+    Cannot("lock", registryPath,
+           rtl::Format("'%s': %s", lockPath.c_str(), base::SystemErrorText(errno).c_str()));
   }
-  WriterLock(const WriterLock&) = delete;
-  WriterLock& operator=(const WriterLock&) = delete;
-
- private:
-  rtl::UniqueFd FFd;  // closing releases the lock
-};
-
-[[noreturn]] void SymlinkRefused(const std::string& path) {
-  throw ERegistryFileError(rtl::Format(
-      "Registry file '%s' is a symbolic link; it is refused (point VESKMATH_REGISTRY at the "
-      "file itself)",
-      path.c_str()));
+  struct stat st;
+  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || !ForeignFault(st).empty()) {
+    Cannot("lock", registryPath,
+           "'" + lockPath +
+               "' is not a file of this user; it is refused (remove it, or keep the registry "
+               "in a directory only you can write)");
+  }
+  // Lock files made by earlier versions were readable by everyone, which let any user hold
+  // the lock.
+  if ((st.st_mode & 077) != 0) ::fchmod(fd.Get(), 0600);
+  if (const int err = LockExclusiveWithin(fd.Get()); err == EWOULDBLOCK) {
+    Cannot("lock", registryPath,
+           rtl::Format("another process has held '%s' for more than %u ms; try again when it "
+                       "has ended",
+                       lockPath.c_str(), LockTimeoutMs()));
+  } else if (err != 0) {
+    Cannot("lock", registryPath, "'" + lockPath + "': " + base::SystemErrorText(err));
+  }
+  return fd;
 }
 
-// Creates the missing directories of dir, outermost first (private ones: mode 0700).
-void MakeDirectories(const std::string& registryPath, const std::string& dir) {
+// Creates the missing directories of the file's directory, outermost first (private ones:
+// mode 0700).
+void MakeDirectories(const std::string& registryPath) {
   std::vector<std::string> missing;
   struct stat st;
-  for (std::string at = dir; ::stat(at.c_str(), &st) != 0; at = DirectoryOf(at)) {
+  for (std::string at = DirectoryOf(registryPath); ::stat(at.c_str(), &st) != 0;
+       at = DirectoryOf(at)) {
     missing.push_back(at);
     if (DirectoryOf(at) == at) break;
   }
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
     if (::mkdir(it->c_str(), 0700) != 0 && errno != EEXIST) {
-      throw ERegistryFileError(
-          rtl::Format("Cannot write registry file '%s': cannot create '%s': %s",
-                      registryPath.c_str(), it->c_str(), ErrnoText(errno).c_str()));
+      Cannot(
+          "write", registryPath,
+          rtl::Format("cannot create '%s': %s", it->c_str(), base::SystemErrorText(errno).c_str()));
     }
   }
 }
@@ -403,16 +391,53 @@ std::string StandardPath() {
   return home + "/.config" + kTail;
 }
 
+// Temporary files are "<file>.tmp-XXXXXX". Under the writer lock none is in use, so those a
+// writer killed before its rename left are removed (this user's regular files of exactly that
+// form only); otherwise every such kill would leave a full copy behind for ever.
+constexpr std::string_view kTempInfix = ".tmp-";
+constexpr std::size_t kTempRandom = 6;
+
+void RemoveStaleTemporaries(const std::string& path) {
+  // The file's name: all of a path without "/" (npos + 1 is 0).
+  const std::string prefix = path.substr(path.rfind('/') + 1) + std::string(kTempInfix);
+  DIR* d = ::opendir(DirectoryOf(path).c_str());
+  if (d == nullptr) return;
+  while (const dirent* entry = ::readdir(d)) {
+    const std::string_view name = entry->d_name;
+    if (name.size() != prefix.size() + kTempRandom || !name.starts_with(prefix)) continue;
+    struct stat st;
+    if (::fstatat(::dirfd(d), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
+      ::unlinkat(::dirfd(d), entry->d_name, 0);
+    }
+  }
+  ::closedir(d);
+}
+
+RegKeyNode* Descend(RegKeyNode& top, std::span<const std::string> names) {
+  RegKeyNode* node = &top;
+  for (size_t i = 0; node && i < names.size(); ++i) node = node->FindSubkey(names[i]);
+  return node;
+}
+
+// The key at `path` below `top`; nullptr when there is none or the path is invalid.
+RegKeyNode* Walk(RegKeyNode& top, std::string_view path) {
+  const auto names = SplitKeyPath(path);
+  return names ? Descend(top, *names) : nullptr;
+}
+
+// Refuses a name or text that the file could not hold (CR, LF, NUL, broken UTF-8).
+void RequireStorable(std::string_view text, const char* what) {
+  if (HasLineBreakOrNul(text) || FirstInvalidUtf8(text) != std::string_view::npos) {
+    throw ERegistryException(rtl::Format(
+        "The registry cannot store this %s: it holds a line break, a NUL or invalid UTF-8", what));
+  }
+}
+
 }  // namespace
 
 std::string RootKeyName(HKEY root) {
-  switch (root) {
-    case HKEY_CLASSES_ROOT:
-      return std::string(kClassesRootName);
-    case HKEY_LOCAL_MACHINE:
-      return std::string(kLocalMachineName);
-  }
-  throw ERegistryException(rtl::Format("Invalid root key %#x", static_cast<unsigned>(root)));
+  return RegTree().Root(root).name;  // the root nodes carry the names
 }
 
 RegKeyNode* RegKeyNode::FindSubkey(std::string_view subName) const {
@@ -420,17 +445,13 @@ RegKeyNode* RegKeyNode::FindSubkey(std::string_view subName) const {
   return it == subkeys.end() ? nullptr : it->second.get();
 }
 
-const RegValue* RegKeyNode::FindValue(std::string_view valueName) const {
-  for (const auto& [valueKey, value] : values)
+RegValue* RegKeyNode::FindValue(std::string_view valueName) {
+  for (auto& [valueKey, value] : values)
     if (rtl::SameText(valueKey, valueName)) return &value;
   return nullptr;
 }
 
 RegKeyNode& RegTree::Root(HKEY root) {
-  return const_cast<RegKeyNode&>(static_cast<const RegTree&>(*this).Root(root));
-}
-
-const RegKeyNode& RegTree::Root(HKEY root) const {
   switch (root) {
     case HKEY_CLASSES_ROOT:
       return classesRoot;
@@ -470,43 +491,6 @@ std::optional<std::vector<std::string>> SplitKeyPath(std::string_view path) {
   return names;
 }
 
-// ---------------------------------------------------------------------------------------
-
-namespace {
-
-const RegKeyNode* Walk(const RegKeyNode& root, const std::vector<std::string>& names,
-                       size_t count) {
-  const RegKeyNode* node = &root;
-  for (size_t i = 0; i < count && node; ++i) node = node->FindSubkey(names[i]);
-  return node;
-}
-
-const RegKeyNode* Walk(const RegTree& tree, HKEY root, std::string_view path) {
-  const auto names = SplitKeyPath(path);
-  if (!names) return nullptr;
-  return Walk(tree.Root(root), *names, names->size());
-}
-
-RegKeyNode* Walk(RegTree& tree, HKEY root, std::string_view path) {
-  return const_cast<RegKeyNode*>(Walk(static_cast<const RegTree&>(tree), root, path));
-}
-
-// Refuses a name or text that the file could not hold (CR, LF, NUL, broken UTF-8).
-void RequireStorable(std::string_view text, const char* what) {
-  if (HasLineBreakOrNul(text) || FirstInvalidUtf8(text) != std::string_view::npos) {
-    throw ERegistryException(rtl::Format(
-        "The registry cannot store this %s: it holds a line break, a NUL or invalid UTF-8", what));
-  }
-}
-
-}  // namespace
-
-bool RegistryFile::Identity::operator==(const Identity& o) const {
-  return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
-         mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec &&
-         ctime.tv_nsec == o.ctime.tv_nsec;
-}
-
 RegistryFile::RegistryFile(std::string path) : FPath(std::move(path)) {}
 
 std::string RegistryFile::DefaultPath() {
@@ -514,35 +498,25 @@ std::string RegistryFile::DefaultPath() {
   return StandardPath();
 }
 
-void RegistryFile::RequirePath() const {
-  if (FPath.empty()) {
-    throw ERegistryFileError(
-        "No registry file location: set VESKMATH_REGISTRY, XDG_CONFIG_HOME or HOME");
-  }
+RegistryFile::Identity RegistryFile::IdentityOf(const struct stat& st) {
+  return {st.st_dev,          st.st_ino,         st.st_size,        st.st_mtim.tv_sec,
+          st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
 }
 
 RegTree& RegistryFile::Current() {
-  RequirePath();
-  const int fd = ::open(FPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
+  RequirePath(FPath);
+  const rtl::UniqueFd fd(::open(FPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.Valid()) {
     if (errno == ELOOP) SymlinkRefused(FPath);
-    if (errno != ENOENT) {
-      throw ERegistryFileError(rtl::Format("Cannot read registry file '%s': %s", FPath.c_str(),
-                                           ErrnoText(errno).c_str()));
-    }
-    if (!FCacheValid || FCacheIdentity) {
+    if (errno != ENOENT) Cannot("read", FPath, base::SystemErrorText(errno));
+    if (!FCache || FCacheIdentity) {  // a missing file is an empty registry
       FCache = std::make_unique<RegTree>();
       FCacheIdentity.reset();
-      FCacheValid = true;
     }
     return *FCache;
   }
-  rtl::UniqueFd guard(fd);
   struct stat st;
-  if (::fstat(fd, &st) != 0) {
-    throw ERegistryFileError(
-        rtl::Format("Cannot read registry file '%s': %s", FPath.c_str(), ErrnoText(errno).c_str()));
-  }
+  if (::fstat(fd.Get(), &st) != 0) Cannot("read", FPath, base::SystemErrorText(errno));
   if (!S_ISREG(st.st_mode)) {
     throw ERegistryFileError(
         rtl::Format("Registry file '%s' is not a regular file", FPath.c_str()));
@@ -552,27 +526,21 @@ RegTree& RegistryFile::Current() {
         rtl::Format("Registry file '%s' is refused: %s (keep it in a directory only you can write)",
                     FPath.c_str(), fault.c_str()));
   }
-  const Identity id{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
-  if (FCacheValid && FCacheIdentity && *FCacheIdentity == id) return *FCache;
+  const Identity id = IdentityOf(st);
+  if (FCache && FCacheIdentity == id) return *FCache;
   if (st.st_size > static_cast<off_t>(kMaxFileSize)) {
     throw ERegistryFileError(
         rtl::Format("Registry file '%s' is too large (%lld bytes, at most %zu)", FPath.c_str(),
                     static_cast<long long>(st.st_size), kMaxFileSize));
   }
-  FCacheValid = false;
   FCache.reset();  // the old tree goes before the new one is built
   try {
     std::string text;
     text.reserve(static_cast<size_t>(st.st_size));
     char buffer[65536];
-    while (true) {
-      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    while (const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer)) {
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        throw ERegistryFileError(rtl::Format("Cannot read registry file '%s': %s", FPath.c_str(),
-                                             ErrnoText(errno).c_str()));
-      }
-      if (n == 0) break;
+      if (n < 0) Cannot("read", FPath, base::SystemErrorText(errno));
       text.append(buffer, static_cast<size_t>(n));
       if (text.size() > kMaxFileSize) {
         throw ERegistryFileError(rtl::Format("Registry file '%s' is too large", FPath.c_str()));
@@ -580,81 +548,43 @@ RegTree& RegistryFile::Current() {
     }
     FCache = std::make_unique<RegTree>(ParseRegistryText(text, FPath));
   } catch (const std::bad_alloc&) {
-    throw ERegistryFileError(rtl::Format(
-        "Cannot read registry file '%s': not enough memory for its %lld bytes (raise the "
-        "memory limit, or move the file away)",
-        FPath.c_str(), static_cast<long long>(st.st_size)));
+    Cannot("read", FPath,
+           rtl::Format("not enough memory for its %lld bytes (raise the memory limit, or move "
+                       "the file away)",
+                       static_cast<long long>(st.st_size)));
   }
   FCacheIdentity = id;
-  FCacheValid = true;
   return *FCache;
 }
 
 void RegistryFile::CheckWritable() const {
-  RequirePath();
+  RequirePath(FPath);
   const rtl::UniqueFd probe(::open(FPath.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   const int error = errno;
   if (!probe.Valid() && error == ELOOP) SymlinkRefused(FPath);
-  if (!probe.Valid() && error != ENOENT) {
-    throw ERegistryFileError(rtl::Format("Cannot write registry file '%s': %s", FPath.c_str(),
-                                         ErrnoText(error).c_str()));
-  }
+  if (!probe.Valid() && error != ENOENT) Cannot("write", FPath, base::SystemErrorText(error));
   // The file is replaced by renaming a new one into its directory. Only the usual place's
   // directories are made when missing (then the nearest existing one must be writable); a
   // place the user named must exist, or a typing error would make directories anywhere.
   std::string dir = DirectoryOf(FPath);
   struct stat st;
   if (::stat(dir.c_str(), &st) != 0 && errno == ENOENT && FPath != StandardPath()) {
-    throw ERegistryFileError(
-        rtl::Format("Cannot write registry file '%s': directory '%s' does not exist", FPath.c_str(),
-                    dir.c_str()));
+    Cannot("write", FPath, "directory '" + dir + "' does not exist");
   }
   while (::stat(dir.c_str(), &st) != 0 && DirectoryOf(dir) != dir) dir = DirectoryOf(dir);
   if (::access(dir.c_str(), W_OK | X_OK) != 0) {
-    throw ERegistryFileError(
-        rtl::Format("Cannot write registry file '%s': directory '%s' is not writable (%s)",
-                    FPath.c_str(), dir.c_str(), ErrnoText(errno).c_str()));
+    Cannot("write", FPath,
+           rtl::Format("directory '%s' is not writable (%s)", dir.c_str(),
+                       base::SystemErrorText(errno).c_str()));
   }
 }
 
-namespace {
-
-// Temporary files are "<file>.tmp-XXXXXX". Under the writer lock none is in use, so those a
-// writer killed before its rename left are removed (this user's regular files of exactly that
-// form only); otherwise every such kill would leave a full copy behind for ever.
-constexpr std::string_view kTempInfix = ".tmp-";
-constexpr std::size_t kTempRandom = 6;
-
-void RemoveStaleTemporaries(const std::string& path) {
-  const std::string dir = DirectoryOf(path);
-  const std::size_t slash = path.rfind('/');
-  const std::string prefix =
-      (slash == std::string::npos ? path : path.substr(slash + 1)) + std::string(kTempInfix);
-  DIR* d = ::opendir(dir.c_str());
-  if (d == nullptr) return;
-  while (const dirent* entry = ::readdir(d)) {
-    const std::string_view name = entry->d_name;
-    if (name.size() != prefix.size() + kTempRandom || name.substr(0, prefix.size()) != prefix) {
-      continue;
-    }
-    struct stat st;
-    if (::fstatat(::dirfd(d), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
-      ::unlinkat(::dirfd(d), entry->d_name, 0);
-    }
-  }
-  ::closedir(d);
-}
-
-}  // namespace
-
-void RegistryFile::Replace(const RegTree& tree, std::optional<Identity>& identity) const {
+std::optional<RegistryFile::Identity> RegistryFile::Replace(const RegTree& tree) const {
   std::string text;
   try {
     text = FormatRegistryText(tree);
   } catch (const ERegistryException& e) {
-    throw ERegistryFileError(
-        rtl::Format("Cannot write registry file '%s': %s", FPath.c_str(), e.what()));
+    Cannot("write", FPath, e.what());
   }
   RemoveStaleTemporaries(FPath);
   // A file-size limit makes the write below fail (EFBIG) instead of killing the writer; the
@@ -664,11 +594,10 @@ void RegistryFile::Replace(const RegTree& tree, std::optional<Identity>& identit
   rtl::UniqueFd fd(::mkostemp(tempPath.data(), O_CLOEXEC));
   auto fail = [&](const char* step) {
     const int err = errno;
-    if (fd.Get() >= 0) ::unlink(tempPath.c_str());
-    throw ERegistryFileError(rtl::Format("Cannot write registry file '%s': %s: %s", FPath.c_str(),
-                                         step, ErrnoText(err).c_str()));
+    if (fd.Valid()) ::unlink(tempPath.c_str());
+    Cannot("write", FPath, std::string(step) + ": " + base::SystemErrorText(err));
   };
-  if (fd.Get() < 0) fail("cannot create a temporary file");
+  if (!fd.Valid()) fail("cannot create a temporary file");
   // Keep the old file's permissions and, when root rewrites a user's file, its owner.
   struct stat old;
   const bool hadOld = ::stat(FPath.c_str(), &old) == 0;
@@ -685,61 +614,55 @@ void RegistryFile::Replace(const RegTree& tree, std::optional<Identity>& identit
   if (::fsync(fd.Get()) != 0) fail("fsync");
   if (::rename(tempPath.c_str(), FPath.c_str()) != 0) fail("rename");
   struct stat st;
-  if (::fstat(fd.Get(), &st) == 0) {
-    identity = Identity{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
-  } else {
-    identity.reset();
-  }
+  const bool known = ::fstat(fd.Get(), &st) == 0;
   // Make the rename itself durable.
   if (const rtl::UniqueFd dir(
           ::open(DirectoryOf(FPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
       dir.Valid()) {
     ::fsync(dir.Get());
   }
+  return known ? std::optional(IdentityOf(st)) : std::nullopt;
 }
 
 template <typename Change>
-bool RegistryFile::Modify(Change&& change) {
+bool RegistryFile::Modify(HKEY root, Change&& change) {
+  RootKeyName(root);  // refuses an unknown root before anything is written
   CheckWritable();
-  MakeDirectories(FPath, DirectoryOf(FPath));
-  WriterLock lock(FPath);
+  MakeDirectories(FPath);
+  const rtl::UniqueFd lock = LockWriters(FPath);
   try {
     // Under the lock: take what other writers left, then change it.
     RegTree& tree = Current();
     bool changed = false;
-    const bool result = change(tree, changed);
+    const bool result = change(tree.Root(root), changed);
     if (changed) {
-      FCacheValid = false;
-      Replace(tree, FCacheIdentity);
-      FCacheValid = FCacheIdentity.has_value();
+      FCacheIdentity = Replace(tree);
+      if (!FCacheIdentity) FCache.reset();  // unknown identity: the next read takes the file
     }
     return result;
   } catch (const std::bad_alloc&) {
-    FCacheValid = false;
-    throw ERegistryFileError(
-        rtl::Format("Cannot write registry file '%s': not enough memory (raise the memory limit)",
-                    FPath.c_str()));
+    FCache.reset();
+    Cannot("write", FPath, "not enough memory (raise the memory limit)");
   } catch (...) {
-    FCacheValid = false;  // the tree may hold a change that never reached the file
+    FCache.reset();  // the tree may hold a change that never reached the file
     throw;
   }
 }
 
 bool RegistryFile::KeyExists(HKEY root, std::string_view path) {
-  return Walk(Current(), root, path) != nullptr;
+  return Walk(Current().Root(root), path) != nullptr;
 }
 
 std::optional<RegValue> RegistryFile::GetValue(HKEY root, std::string_view path,
                                                std::string_view name) {
-  const RegKeyNode* key = Walk(Current(), root, path);
-  if (!key) return std::nullopt;
-  const RegValue* value = key->FindValue(name);
+  RegKeyNode* key = Walk(Current().Root(root), path);
+  const RegValue* value = key ? key->FindValue(name) : nullptr;
   if (!value) return std::nullopt;
   return *value;
 }
 
 std::optional<std::vector<std::string>> RegistryFile::KeyNames(HKEY root, std::string_view path) {
-  const RegKeyNode* key = Walk(Current(), root, path);
+  const RegKeyNode* key = Walk(Current().Root(root), path);
   if (!key) return std::nullopt;
   std::vector<std::string> names;
   for (const auto& [folded, sub] : key->subkeys) names.push_back(sub->name);
@@ -748,7 +671,7 @@ std::optional<std::vector<std::string>> RegistryFile::KeyNames(HKEY root, std::s
 
 std::optional<std::vector<std::pair<std::string, RegValue>>> RegistryFile::Values(
     HKEY root, std::string_view path) {
-  const RegKeyNode* key = Walk(Current(), root, path);
+  const RegKeyNode* key = Walk(Current().Root(root), path);
   if (!key) return std::nullopt;
   return key->values;
 }
@@ -777,9 +700,8 @@ void RegistryFile::CreateKey(HKEY root, std::string_view path) {
   if (const std::string fault = KeyPathFault(*names); !fault.empty()) {
     throw ERegistryException("The registry cannot store " + fault);
   }
-  RootKeyName(root);  // refuses an unknown root before anything is written
-  Modify([&](RegTree& tree, bool& changed) {
-    RegKeyNode* node = &tree.Root(root);
+  Modify(root, [&](RegKeyNode& top, bool& changed) {
+    RegKeyNode* node = &top;
     for (const std::string& name : *names) {
       auto& slot = node->subkeys[Fold(name)];
       if (!slot) {
@@ -795,9 +717,8 @@ void RegistryFile::CreateKey(HKEY root, std::string_view path) {
 bool RegistryFile::DeleteKey(HKEY root, std::string_view path) {
   const auto names = SplitKeyPath(path);
   if (!names || names->empty()) return false;  // a root key cannot be deleted
-  RootKeyName(root);
-  return Modify([&](RegTree& tree, bool& changed) {
-    auto* parent = const_cast<RegKeyNode*>(Walk(tree.Root(root), *names, names->size() - 1));
+  return Modify(root, [&](RegKeyNode& top, bool& changed) {
+    RegKeyNode* parent = Descend(top, std::span(*names).first(names->size() - 1));
     changed = parent && parent->subkeys.erase(Fold(names->back())) > 0;
     return changed;
   });
@@ -807,36 +728,28 @@ bool RegistryFile::SetValue(HKEY root, std::string_view path, std::string_view n
                             const RegValue& value) {
   RequireStorable(name, "value name");
   if (value.kind == RegValue::Kind::String) RequireStorable(value.text, "text");
-  RootKeyName(root);
-  return Modify([&](RegTree& tree, bool& changed) {
-    RegKeyNode* key = Walk(tree, root, path);
+  return Modify(root, [&](RegKeyNode& top, bool& changed) {
+    RegKeyNode* key = Walk(top, path);
     if (!key) return false;
-    for (auto& [existing, old] : key->values) {
-      if (rtl::SameText(existing, name)) {
-        changed = !(old == value);
-        old = value;
-        return true;
-      }
+    if (RegValue* old = key->FindValue(name)) {
+      changed = *old != value;
+      *old = value;
+    } else {
+      key->values.emplace_back(std::string(name), value);
+      changed = true;
     }
-    key->values.emplace_back(std::string(name), value);
-    changed = true;
     return true;
   });
 }
 
 bool RegistryFile::DeleteValue(HKEY root, std::string_view path, std::string_view name) {
-  RootKeyName(root);
-  return Modify([&](RegTree& tree, bool& changed) {
-    RegKeyNode* key = Walk(tree, root, path);
+  return Modify(root, [&](RegKeyNode& top, bool& changed) {
+    RegKeyNode* key = Walk(top, path);
     if (!key) return false;
-    for (auto it = key->values.begin(); it != key->values.end(); ++it) {
-      if (rtl::SameText(it->first, name)) {
-        key->values.erase(it);
-        changed = true;
-        return true;
-      }
-    }
-    return false;
+    // Names are unique without regard to case: at most one goes.
+    const auto same = [&](const auto& entry) { return rtl::SameText(entry.first, name); };
+    changed = std::erase_if(key->values, same) > 0;
+    return changed;
   });
 }
 

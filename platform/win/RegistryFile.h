@@ -12,41 +12,37 @@
 //   "Name"="C:\\dir \"quoted\""
 //   "ExecWithoutCompstr"=dword:00000001
 //
-// Only "\\" and "\"" are escapes inside strings. Lines beginning with ";" are comments; they
-// are read and dropped when the file is rewritten. Texts cannot hold CR, LF or NUL (the
-// layout has no way to write them). Key and value names compare without regard to ASCII
-// case and keep the spelling they were created with; subkeys are listed in that
-// case-insensitive order, values in the order they were created.
-//
-// Location: $VESKMATH_REGISTRY when set, else $XDG_CONFIG_HOME/veskmath/registry.reg, else
-// ~/.config/veskmath/registry.reg. A missing file is an empty registry.
+// Only "\\" and "\"" are escapes inside strings. Lines beginning with ";" are comments, dropped
+// when the file is rewritten. Texts cannot hold CR, LF or NUL (the layout cannot write them).
+// Key and value names compare without regard to ASCII case and keep the spelling they were
+// created with; subkeys are listed in that case-insensitive order, values in creation order.
+// A missing file is an empty registry; RegistryFile::DefaultPath says where it lies.
 //
 // Safety rules:
-//   - Writers hold an exclusive flock() on the sibling "<file>.lock" (private to its owner)
-//     while they re-read the file, change it and replace it (temporary file "<file>.tmp-*"
-//     in the same directory, fsync, rename), so two processes never lose each other's changes
-//     and readers never see half a file; temporary files that killed writers left are removed.
-//     A writer that cannot get the lock within the lock timeout fails.
+//   - Writers hold an exclusive flock() on the private "<file>.lock" while they re-read the
+//     file, change it and replace it (temporary "<file>.tmp-*" in the same directory, fsync,
+//     rename), so no writer loses another's changes and readers never see half a file;
+//     temporaries that killed writers left are removed. A writer that cannot get the lock
+//     within the lock timeout fails.
 //   - A file or lock file of another user, or one that others may write, is refused for
 //     reading and writing alike (the store names the programs the user will run).
 //   - A malformed file raises ERegistryFileError naming the file, the line and the fault,
 //     and is never overwritten.
 //   - A file or directory that the user may not write makes every change fail; reading still
 //     works.
-//   - The registry file itself must not be a symbolic link (directories on the way may be):
-//     a link planted at that name is refused for reading and writing alike.
+//   - The registry file itself must not be a symbolic link (directories on the way may be).
 //   - Reads re-read the file whenever it changed on disk (another process may have written it).
 //   - Limits: a key lies at most kMaxKeyDepth levels below its root and its path (the names
-//     below the root joined by "\") is at most kMaxKeyPathLength bytes; deeper or longer keys
-//     are refused when created and a file holding one is malformed. The store holds at most
-//     kMaxEntries keys and values together. A change that would make the file larger than the
-//     reader takes (kMaxFileSize) or pass the entry limit is refused, so a write never leaves
-//     a file that cannot be read back. Reading and writing take memory in proportion to the
-//     file (a key's parents get no section of their own unless the file gave them one, so
-//     deep keys do not repeat their long paths), and running out of memory is an
-//     ERegistryFileError, not a crash.
+//     below the root joined by "\") is at most kMaxKeyPathLength bytes; such keys are refused
+//     when created and make a file malformed. The store holds at most kMaxEntries keys and
+//     values; a change that would pass that or make the file larger than the reader takes
+//     (kMaxFileSize) is refused, so a write never leaves a file that cannot be read back.
+//     Memory use is in proportion to the file (a key's parents get no section of their own
+//     unless the file gave them one, so deep keys do not repeat their long paths), and running
+//     out of memory is an ERegistryFileError, not a crash.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -56,6 +52,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -107,7 +104,7 @@ struct RegKeyNode {
   bool listed = true;
 
   RegKeyNode* FindSubkey(std::string_view subName) const;
-  const RegValue* FindValue(std::string_view valueName) const;
+  RegValue* FindValue(std::string_view valueName);
 };
 
 // The whole registry: one tree per root key.
@@ -115,8 +112,7 @@ struct RegTree {
   RegKeyNode classesRoot{"HKEY_CLASSES_ROOT", {}, {}};
   RegKeyNode localMachine{"HKEY_LOCAL_MACHINE", {}, {}};
 
-  RegKeyNode& Root(HKEY root);
-  const RegKeyNode& Root(HKEY root) const;
+  RegKeyNode& Root(HKEY root);  // throws ERegistryException for another value
 };
 
 // Reads the file text; fileName only names the file in error messages. Throws
@@ -135,8 +131,6 @@ class RegistryFile {
  public:
   // An empty path makes every operation fail with ERegistryFileError (no location known).
   explicit RegistryFile(std::string path);
-  RegistryFile(const RegistryFile&) = delete;
-  RegistryFile& operator=(const RegistryFile&) = delete;
 
   // $VESKMATH_REGISTRY, $XDG_CONFIG_HOME/veskmath/registry.reg (an absolute
   // XDG_CONFIG_HOME only), ~/.config/veskmath/registry.reg; "" when no home is known.
@@ -168,26 +162,22 @@ class RegistryFile {
   void CheckWritable() const;
 
  private:
-  struct Identity {
-    dev_t dev = 0;
-    ino_t ino = 0;
-    off_t size = 0;
-    timespec mtime{};
-    timespec ctime{};
-    bool operator==(const Identity& o) const;
-  };
+  // Device, inode, size, mtime and ctime (seconds, nanoseconds): any write changes one.
+  using Identity = std::tuple<dev_t, ino_t, off_t, time_t, long, time_t, long>;
+  static Identity IdentityOf(const struct stat& st);
 
   // The tree as the file holds it now (re-read when the file changed).
   RegTree& Current();
+  // Runs change(root's node, bool& changed) on the current tree under the writer lock and
+  // writes the tree when it changed.
   template <typename Change>
-  bool Modify(Change&& change);
-  void Replace(const RegTree& tree, std::optional<Identity>& identity) const;
-  void RequirePath() const;
+  bool Modify(HKEY root, Change&& change);
+  // Writes the tree; answers the new file's identity when it could be taken.
+  std::optional<Identity> Replace(const RegTree& tree) const;
 
   std::string FPath;
-  std::unique_ptr<RegTree> FCache;  // the tree as last read or written
-  std::optional<Identity> FCacheIdentity;
-  bool FCacheValid = false;
+  std::unique_ptr<RegTree> FCache;         // as last read or written; null: read the file
+  std::optional<Identity> FCacheIdentity;  // of the file FCache holds; none: no file
 };
 
 }  // namespace veskmath::win

@@ -1,6 +1,6 @@
-// Test-only entry points of the stand-in layer. No product code includes this header: these
-// let the tests reach state and paths the product sets up on its own (timeouts, the code
-// page, the server's LockServer, the open key) so they can drive the live code directly.
+// Test-only entry points of the stand-in layer: product code never calls these. They let tests
+// reach state the product sets up on its own (timeouts, the code page, the server's LockServer,
+// the open key) so they can drive the live code directly.
 #pragma once
 
 #include <string>
@@ -23,8 +23,7 @@ void SetActivationTimeout(DWORD milliseconds);
 DWORD GetActivationTimeout();
 DWORD GetCallTimeout();
 
-// How long a lock on the user's state (registry store, its folder, history file) waits for
-// another holder before the operation fails (default kDefaultLockTimeoutMs), process-wide.
+// Sets LockTimeoutMs() (Files.h), process-wide.
 void SetLockTimeout(unsigned milliseconds);
 
 // Switches the ANSI code page of the process (the environment variable VESKMATH_ACP is the
