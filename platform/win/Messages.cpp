@@ -9,13 +9,10 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <string>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -39,8 +36,9 @@ struct Watch {
 struct ThreadQueue {
   std::deque<MSG> messages;
   std::condition_variable arrived;
-  // With a watched descriptor the thread waits in poll(), which a post wakes through `wake`.
-  std::optional<Watch> watch;
+  // With watched descriptors the thread waits in poll(), which a post wakes through `wake`.
+  // Only the owner thread changes its watches.
+  std::vector<Watch> watches;
   rtl::UniqueFd wake;
 };
 
@@ -102,27 +100,21 @@ Window* FindWindowLocked(Registry& reg, HWND hwnd) {
   return &w->second;
 }
 
-bool InRange(UINT message, UINT min, UINT max) {
-  if (message == WM_QUIT || (min == 0 && max == 0)) return true;
-  return message >= min && message <= max;
-}
-
 bool Matches(const MSG& m, HWND filter, UINT min, UINT max) {
-  if (!InRange(m.message, min, max)) return false;
-  if (m.message == WM_QUIT || filter == 0) return true;
+  if (m.message == WM_QUIT) return true;
+  if ((min != 0 || max != 0) && (m.message < min || m.message > max)) return false;
   if (filter == HWND_THREAD_ONLY) return m.hwnd == 0;
-  return m.hwnd == filter;
+  return filter == 0 || m.hwnd == filter;
 }
 
 // Takes (or, without `remove`, copies) the first matching message. Caller holds the lock.
 bool TakeLocked(ThreadQueue& queue, MSG* msg, HWND filter, UINT min, UINT max, bool remove) {
-  for (auto it = queue.messages.begin(); it != queue.messages.end(); ++it) {
-    if (!Matches(*it, filter, min, max)) continue;
-    *msg = *it;
-    if (remove) queue.messages.erase(it);
-    return true;
-  }
-  return false;
+  const auto it = std::ranges::find_if(queue.messages,
+                                       [&](const MSG& m) { return Matches(m, filter, min, max); });
+  if (it == queue.messages.end()) return false;
+  *msg = *it;
+  if (remove) queue.messages.erase(it);
+  return true;
 }
 
 // Appends to a queue of this process. Caller holds the lock.
@@ -143,12 +135,12 @@ BOOL EnqueueLocked(ThreadQueue& queue, HWND hwnd, UINT message, WPARAM wParam, L
 using Clock = std::chrono::steady_clock;
 
 // Waits, the lock held on entry and on return, until `ready` holds or the deadline passes;
-// a watched descriptor that becomes ready posts its message meanwhile. Answers `ready()`.
+// watched descriptors that become ready post their messages meanwhile. Answers `ready()`.
 bool WaitLocked(std::unique_lock<std::mutex>& lock, ThreadQueue& queue,
                 const std::function<bool()>& ready, std::optional<Clock::time_point> deadline) {
   while (!ready()) {
     if (deadline && Clock::now() >= *deadline) return false;
-    if (!queue.watch) {
+    if (queue.watches.empty()) {
       if (!deadline) {
         queue.arrived.wait(lock);
       } else {
@@ -156,26 +148,30 @@ bool WaitLocked(std::unique_lock<std::mutex>& lock, ThreadQueue& queue,
       }
       continue;
     }
-    const Watch& w = *queue.watch;
-    const bool queued =
-        std::any_of(queue.messages.begin(), queue.messages.end(),
-                    [&w](const MSG& m) { return m.hwnd == w.hwnd && m.message == w.message; });
-    const short events = queued ? 0 : w.events();
-    pollfd fds[2] = {{queue.wake.Get(), POLLIN, 0}, {events != 0 ? w.fd : -1, events, 0}};
+    std::vector<pollfd> fds = {{queue.wake.Get(), POLLIN, 0}};
+    for (const Watch& w : queue.watches) {
+      const bool queued = std::ranges::any_of(queue.messages, [&w](const MSG& m) {
+        return m.hwnd == w.hwnd && m.message == w.message;
+      });
+      const short events = queued ? 0 : w.events();
+      fds.push_back({events != 0 ? w.fd : -1, events, 0});
+    }
     const auto left = deadline
                           ? std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now())
                           : std::chrono::milliseconds(-1);
     const int timeout = deadline ? std::max(0, static_cast<int>(left.count())) : -1;
-    const HWND hwnd = w.hwnd;
-    const UINT message = w.message;
     lock.unlock();
-    ::poll(fds, 2, timeout);
+    ::poll(fds.data(), fds.size(), timeout);
     if ((fds[0].revents & POLLIN) != 0) {
       std::uint64_t count = 0;
       [[maybe_unused]] const ssize_t n = ::read(fds[0].fd, &count, sizeof count);
     }
     lock.lock();
-    if (fds[1].revents != 0 && queue.watch) EnqueueLocked(queue, hwnd, message, 0, 0);
+    // The watches are still those polled: only this thread changes them.
+    for (std::size_t i = 0; i < queue.watches.size(); ++i) {
+      const Watch& w = queue.watches[i];
+      if (fds[i + 1].revents != 0) EnqueueLocked(queue, w.hwnd, w.message, 0, 0);
+    }
   }
   return true;
 }
@@ -184,13 +180,10 @@ bool WaitLocked(std::unique_lock<std::mutex>& lock, ThreadQueue& queue,
 // which may reach published windows only. Caller holds the lock.
 BOOL PostLocalLocked(Registry& reg, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
                      bool remote) {
-  const auto w = reg.windows.find(hwnd);
-  if (w == reg.windows.end() || (remote && !w->second.published)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
-  const auto q = reg.queues.find(w->second.threadId);
-  if (q == reg.queues.end()) {
+  const Window* const w = FindWindowLocked(reg, hwnd);
+  if (w == nullptr) return FALSE;
+  const auto q = reg.queues.find(w->threadId);
+  if ((remote && !w->published) || q == reg.queues.end()) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return FALSE;
   }
@@ -244,6 +237,7 @@ BOOL DestroyWindow(HWND hwnd) {
   }
   if (const auto q = reg.queues.find(w->threadId); q != reg.queues.end()) {
     std::erase_if(q->second->messages, [hwnd](const MSG& m) { return m.hwnd == hwnd; });
+    std::erase_if(q->second->watches, [hwnd](const Watch& watch) { return watch.hwnd == hwnd; });
   }
   reg.windows.erase(hwnd);
   return TRUE;
@@ -358,18 +352,25 @@ BOOL WaitMessageTimeout(DWORD milliseconds) {
   return WaitLocked(lock, queue, ready, deadline) ? TRUE : FALSE;
 }
 
-void WatchDescriptor(HWND hwnd, UINT message, int fd, std::function<short()> events) {
+BOOL WatchDescriptor(HWND hwnd, UINT message, int fd, std::function<short()> events) {
   Registry& reg = Reg();
   const std::lock_guard<std::mutex> lock(reg.mutex);
   ThreadQueue& queue = OwnQueueLocked(reg);
   if (!queue.wake.Valid()) queue.wake.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  queue.watch = Watch{hwnd, message, fd, std::move(events)};
+  if (!queue.wake.Valid()) {
+    SetLastError(static_cast<DWORD>(errno));
+    return FALSE;
+  }
+  std::erase_if(queue.watches,
+                [&](const Watch& w) { return w.hwnd == hwnd && w.message == message; });
+  queue.watches.push_back(Watch{hwnd, message, fd, std::move(events)});
+  return TRUE;
 }
 
 void UnwatchDescriptor() {
   Registry& reg = Reg();
   const std::lock_guard<std::mutex> lock(reg.mutex);
-  OwnQueueLocked(reg).watch.reset();
+  OwnQueueLocked(reg).watches.clear();
 }
 
 }  // namespace veskmath::win
