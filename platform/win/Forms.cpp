@@ -41,12 +41,11 @@ std::ostream* SetFormTraceSink(std::ostream* sink) {
 }
 
 TForm::TForm() {
-  FHandle = CreateMessageWindow([this](HWND, UINT message, WPARAM wParam, LPARAM lParam) {
-    return WndProc(message, wParam, lParam);
+  FHandle = CreateMessageWindow([this](HWND, UINT message, WPARAM, LPARAM) -> LRESULT {
+    if (message == WM_CLOSE) Close();  // freeing stays with the form's holder
+    return 0;
   });
-  if (FHandle == 0) {
-    throw EOSError("Error creating window handle", GetLastError());
-  }
+  if (FHandle == 0) throw EOSError("Error creating window handle", GetLastError());
 }
 
 TForm::~TForm() {
@@ -94,31 +93,6 @@ TCloseAction TForm::Close() {
   if (OnClose) OnClose(*this, action);
   if (action == caHide || action == caFree) Hide();
   return action;
-}
-
-void TForm::Release(std::unique_ptr<TForm> form) {
-  if (!form) return;
-  form->Hide();
-  form->FReleased = true;
-  if (PostMessageA(form->Handle(), CM_RELEASE, 0, 0)) {
-    (void)form.release();  // now owned by the pending message
-  }
-  // Otherwise `form` is freed here.
-}
-
-LRESULT TForm::WndProc(UINT message, WPARAM, LPARAM) {
-  switch (message) {
-    case WM_CLOSE:
-      Close();
-      return 0;
-    case CM_RELEASE:
-      // Only a form handed to Release is ours to free; the dispatcher holds its own copy of
-      // this procedure, so the window may go with the form.
-      if (FReleased) delete this;
-      return 0;
-    default:
-      return 0;
-  }
 }
 
 // ---------------------------------------------------------------------------------------
