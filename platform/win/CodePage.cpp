@@ -21,6 +21,7 @@ static_assert(std::endian::native == std::endian::little,
               "the UTF-16 buffers are handed to iconv as UTF-16LE");
 constexpr const char* kWide = "UTF-16LE";
 constexpr const char* kDefaultCodePage = "CP932";
+constexpr const char* kUtf8 = "UTF-8";
 constexpr char16_t kReplacement = 0xFFFD;
 
 const iconv_t kNoIconv = reinterpret_cast<iconv_t>(-1);
@@ -107,27 +108,20 @@ struct TDescriptor {
 thread_local TDescriptor tFromUtf8(kWide, "UTF-8");
 thread_local TDescriptor tToUtf8("UTF-8", kWide);
 
-bool IsUtf8Name(std::string_view name) {
-  return rtl::SameText(name, "UTF-8") || rtl::SameText(name, "UTF8");
-}
-
 // "932" -> "CP932", "65001" -> "UTF-8", "utf8" -> "UTF-8"; other names stay as written.
 std::string NormalizeName(std::string_view name) {
-  if (IsUtf8Name(name) || name == "65001" || rtl::SameText(name, "CP65001")) return "UTF-8";
+  for (const char* utf8 : {"UTF-8", "UTF8", "65001", "CP65001"}) {
+    if (rtl::SameText(name, utf8)) return kUtf8;
+  }
   const bool allDigits =
       !name.empty() && name.find_first_not_of("0123456789") == std::string_view::npos;
   if (allDigits) return "CP" + std::string(name);
   return std::string(name);
 }
 
-struct Config {
-  std::string name = kDefaultCodePage;
-  bool utf8 = false;
-};
-
 std::mutex gConfigMutex;
-Config gConfig;
-std::atomic<std::uint64_t> gGeneration{0};  // 0: not configured yet
+std::string gCodePage = kDefaultCodePage;   // as NormalizeName writes it
+std::atomic<std::uint64_t> gGeneration{1};  // a thread's descriptors start at 0: none
 std::once_flag gEnvironmentOnce;
 
 std::string gEnvironmentProblem;  // written once, under gEnvironmentOnce
@@ -138,10 +132,7 @@ TConfigured Configure(std::string_view requested) {
   // iconv would take "" as the C locale's charset
   if (requested.empty()) return TConfigured::Unknown;
   const std::string name = NormalizeName(requested);
-  Config next;
-  next.name = name;
-  next.utf8 = IsUtf8Name(name);
-  if (!next.utf8) {
+  if (name != kUtf8) {
     const TDescriptor probe(kWide, name.c_str());
     if (probe.cd == kNoIconv) return TConfigured::Unknown;
     // The system texts rely on ASCII meaning ASCII ("=", ":", digits, letters); a code page
@@ -153,7 +144,7 @@ TConfigured Configure(std::string_view requested) {
     }
   }
   const std::lock_guard<std::mutex> lock(gConfigMutex);
-  gConfig = next;
+  gCodePage = name;
   gGeneration.fetch_add(1, std::memory_order_release);
   return TConfigured::Yes;
 }
@@ -161,11 +152,9 @@ TConfigured Configure(std::string_view requested) {
 void ConfigureFromEnvironment() {
   std::call_once(gEnvironmentOnce, [] {
     const char* requested = std::getenv("VESKMATH_ACP");
-    const TConfigured answer =
-        requested == nullptr || *requested == '\0' ? TConfigured::Unknown : Configure(requested);
-    if (answer == TConfigured::Yes) return;
-    Configure(kDefaultCodePage);
     if (requested == nullptr || *requested == '\0') return;
+    const TConfigured answer = Configure(requested);
+    if (answer == TConfigured::Yes) return;  // otherwise CP932 stays
     gEnvironmentProblem =
         std::string("VESKMATH_ACP=") + requested + ": \"" + requested +
         (answer == TConfigured::Unknown ? "\" is not a known code page (e.g. CP932, CP1252, UTF-8)"
@@ -173,10 +162,10 @@ void ConfigureFromEnvironment() {
   });
 }
 
-Config CurrentConfig() {
+std::string CurrentCodePage() {
   ConfigureFromEnvironment();
   const std::lock_guard<std::mutex> lock(gConfigMutex);
-  return gConfig;
+  return gCodePage;
 }
 
 // The calling thread's descriptors for the configured code page, reopened when the
@@ -195,9 +184,9 @@ iconv_t AnsiDescriptor(bool toWide) {
   ThreadConverters& t = tConverters;
   if (const std::uint64_t generation = gGeneration.load(std::memory_order_acquire);
       generation != t.generation) {
-    const Config config = CurrentConfig();
-    t.toWide.reset(config.utf8 ? nullptr : new TDescriptor(kWide, config.name.c_str()));
-    t.fromWide.reset(config.utf8 ? nullptr : new TDescriptor(config.name.c_str(), kWide));
+    const std::string name = CurrentCodePage();
+    t.toWide.reset(name == kUtf8 ? nullptr : new TDescriptor(kWide, name.c_str()));
+    t.fromWide.reset(name == kUtf8 ? nullptr : new TDescriptor(name.c_str(), kWide));
     t.generation = generation;
   }
   if (t.toWide && t.toWide->cd != kNoIconv && t.fromWide->cd != kNoIconv) {
@@ -208,7 +197,7 @@ iconv_t AnsiDescriptor(bool toWide) {
 
 }  // namespace
 
-std::string AnsiCodePageName() { return CurrentConfig().name; }
+std::string AnsiCodePageName() { return CurrentCodePage(); }
 
 std::string AnsiCodePageProblem() {
   ConfigureFromEnvironment();

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/rtl/SysUtils.h"
@@ -35,9 +36,7 @@ const char* PositionName(TPosition position) {
 
 std::ostream* SetFormTraceSink(std::ostream* sink) {
   const std::lock_guard<std::mutex> lock(gTraceMutex);
-  std::ostream* previous = gTraceSink;
-  gTraceSink = sink;
-  return previous;
+  return std::exchange(gTraceSink, sink);
 }
 
 TForm::TForm() {
@@ -69,16 +68,10 @@ void TForm::Trace(const char* event) const {
   out.flush();
 }
 
-void TForm::Show() {
-  if (FVisible) return;
-  FVisible = true;
-  Trace("show");
-}
-
-void TForm::Hide() {
-  if (!FVisible) return;
-  FVisible = false;
-  Trace("hide");
+void TForm::SetVisible(bool visible) {
+  if (FVisible == visible) return;
+  FVisible = visible;
+  Trace(visible ? "show" : "hide");
 }
 
 void TForm::Update() {
@@ -116,19 +109,11 @@ constexpr Button kCancel{IDCANCEL, "Cancel", "c", "cancel"};
 constexpr Button kYes{IDYES, "Yes", "y", "yes"};
 constexpr Button kNo{IDNO, "No", "n", "no"};
 
+// By the icon bits, MB_ICONERROR (0x10) .. MB_ICONINFORMATION (0x40).
 const char* IconLabel(UINT type) {
-  switch (type & 0x00F0) {
-    case MB_ICONERROR:
-      return "error";
-    case MB_ICONQUESTION:
-      return "question";
-    case MB_ICONWARNING:
-      return "warning";
-    case MB_ICONINFORMATION:
-      return "information";
-    default:
-      return nullptr;
-  }
+  static constexpr const char* kLabels[] = {nullptr, "error", "question", "warning", "information"};
+  const UINT icon = (type & 0x00F0) >> 4;
+  return icon < std::size(kLabels) ? kLabels[icon] : nullptr;
 }
 
 // "\r\n" -> "\n", so the terminal shows each line break once.
@@ -142,10 +127,7 @@ std::string TerminalText(const char* ansi) {
 
 TDialogStreams SetDialogStreams(std::istream* in, std::ostream* out) {
   const std::lock_guard<std::mutex> lock(gDialogMutex);
-  const TDialogStreams previous{gDialogIn, gDialogOut};
-  gDialogIn = in;
-  gDialogOut = out;
-  return previous;
+  return {std::exchange(gDialogIn, in), std::exchange(gDialogOut, out)};
 }
 
 int MessageBoxA(HWND /*owner*/, const char* text, const char* caption, UINT type) {

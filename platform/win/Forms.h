@@ -74,8 +74,8 @@ class TForm {
 
   HWND Handle() const { return FHandle; }
   bool Visible() const { return FVisible; }
-  void Show();
-  void Hide();
+  void Show() { SetVisible(true); }
+  void Hide() { SetVisible(false); }
   // Paints at once (the trace's "paint" line).
   void Update();
 
@@ -85,6 +85,7 @@ class TForm {
   TCloseAction Close();
 
  private:
+  void SetVisible(bool visible);
   void Trace(const char* event) const;
 
   HWND FHandle = 0;

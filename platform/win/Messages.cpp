@@ -10,10 +10,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/rtl/UniqueFd.h"
@@ -49,17 +49,19 @@ struct Window {
 };
 
 // Process-wide state. Never destroyed: the bus's listening thread and the queue guards of
-// threads that end during exit may still reach it.
+// threads that end during exit may still reach it. A queue stays where it is in the map
+// until its thread ends, so its thread may keep a reference while it waits.
 struct Registry {
   std::mutex mutex;
-  std::unordered_map<DWORD, std::shared_ptr<ThreadQueue>> queues;
+  std::unordered_map<DWORD, ThreadQueue> queues;
   std::unordered_map<HWND, Window> windows;
   HWND nextSlot = 1;
 };
 
-Registry& Reg() {
+// The process-wide state, locked for as long as the caller keeps the lock.
+std::pair<Registry&, std::unique_lock<std::mutex>> Locked() {
   static Registry* registry = new Registry;
-  return *registry;
+  return {*registry, std::unique_lock<std::mutex>(registry->mutex)};
 }
 
 DWORD ThisPid() { return GetCurrentProcessId(); }
@@ -70,8 +72,7 @@ struct QueueGuard {
   DWORD threadId = 0;
   ~QueueGuard() {
     if (threadId == 0) return;
-    Registry& reg = Reg();
-    const std::lock_guard<std::mutex> lock(reg.mutex);
+    auto [reg, lock] = Locked();
     reg.queues.erase(threadId);
     std::erase_if(reg.windows, [this](const auto& w) { return w.second.threadId == threadId; });
   }
@@ -80,13 +81,8 @@ thread_local QueueGuard tQueueGuard;
 
 // The calling thread's queue, made on first use. Caller holds the registry lock.
 ThreadQueue& OwnQueueLocked(Registry& reg) {
-  const DWORD tid = GetCurrentThreadId();
-  std::shared_ptr<ThreadQueue>& queue = reg.queues[tid];
-  if (!queue) {
-    queue = std::make_shared<ThreadQueue>();
-    tQueueGuard.threadId = tid;
-  }
-  return *queue;
+  tQueueGuard.threadId = GetCurrentThreadId();
+  return reg.queues[tQueueGuard.threadId];
 }
 
 // The window of this process under `hwnd`, or null with the last error set. Caller holds
@@ -187,7 +183,7 @@ BOOL PostLocalLocked(Registry& reg, HWND hwnd, UINT message, WPARAM wParam, LPAR
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return FALSE;
   }
-  return EnqueueLocked(*q->second, hwnd, message, wParam, lParam);
+  return EnqueueLocked(q->second, hwnd, message, wParam, lParam);
 }
 
 }  // namespace
@@ -196,8 +192,7 @@ namespace automation {
 
 BOOL PostToPublishedWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (PidOf(hwnd) != ThisPid()) return FALSE;
-  Registry& reg = Reg();
-  const std::lock_guard<std::mutex> lock(reg.mutex);
+  auto [reg, lock] = Locked();
   return PostLocalLocked(reg, hwnd, message, wParam, lParam, true);
 }
 
@@ -209,8 +204,7 @@ DWORD GetTickCount() {
 }
 
 HWND CreateMessageWindow(WindowProc proc) {
-  Registry& reg = Reg();
-  const std::lock_guard<std::mutex> lock(reg.mutex);
+  auto [reg, lock] = Locked();
   OwnQueueLocked(reg);
   const HWND base = ThisPid() << kSlotBits;
   // Round robin over the slots, so a destroyed handle is not handed out again soon.
@@ -227,8 +221,7 @@ HWND CreateMessageWindow(WindowProc proc) {
 }
 
 BOOL DestroyWindow(HWND hwnd) {
-  Registry& reg = Reg();
-  const std::lock_guard<std::mutex> lock(reg.mutex);
+  auto [reg, lock] = Locked();
   Window* const w = FindWindowLocked(reg, hwnd);
   if (w == nullptr) return FALSE;
   if (w->threadId != GetCurrentThreadId()) {
@@ -236,24 +229,21 @@ BOOL DestroyWindow(HWND hwnd) {
     return FALSE;
   }
   if (const auto q = reg.queues.find(w->threadId); q != reg.queues.end()) {
-    std::erase_if(q->second->messages, [hwnd](const MSG& m) { return m.hwnd == hwnd; });
-    std::erase_if(q->second->watches, [hwnd](const Watch& watch) { return watch.hwnd == hwnd; });
+    std::erase_if(q->second.messages, [hwnd](const MSG& m) { return m.hwnd == hwnd; });
+    std::erase_if(q->second.watches, [hwnd](const Watch& watch) { return watch.hwnd == hwnd; });
   }
   reg.windows.erase(hwnd);
   return TRUE;
 }
 
 BOOL PublishWindow(HWND hwnd) {
-  Registry& reg = Reg();
-  {
-    const std::lock_guard<std::mutex> lock(reg.mutex);
-    if (FindWindowLocked(reg, hwnd) == nullptr) return FALSE;
-  }
+  // Not locked while ListenForPosts talks to the bus.
+  if (FindWindowLocked(Locked().first, hwnd) == nullptr) return FALSE;
   if (!automation::ListenForPosts()) {
     SetLastError(ERROR_ACCESS_DENIED);  // no session bus to listen on
     return FALSE;
   }
-  const std::lock_guard<std::mutex> lock(reg.mutex);
+  auto [reg, lock] = Locked();
   Window* const w = FindWindowLocked(reg, hwnd);
   if (w == nullptr) return FALSE;
   w->published = true;
@@ -263,8 +253,7 @@ BOOL PublishWindow(HWND hwnd) {
 BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (hwnd == 0) return PostThreadMessageA(GetCurrentThreadId(), message, wParam, lParam);
   {
-    Registry& reg = Reg();
-    const std::lock_guard<std::mutex> lock(reg.mutex);
+    auto [reg, lock] = Locked();
     if (reg.windows.contains(hwnd) || PidOf(hwnd) == ThisPid()) {
       return PostLocalLocked(reg, hwnd, message, wParam, lParam, false);
     }
@@ -278,8 +267,7 @@ BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
-  Registry& reg = Reg();
-  const std::lock_guard<std::mutex> lock(reg.mutex);
+  auto [reg, lock] = Locked();
   if (threadId == GetCurrentThreadId()) {
     return EnqueueLocked(OwnQueueLocked(reg), 0, message, wParam, lParam);
   }
@@ -288,7 +276,7 @@ BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lPar
     SetLastError(ERROR_INVALID_THREAD_ID);
     return FALSE;
   }
-  return EnqueueLocked(*q->second, 0, message, wParam, lParam);
+  return EnqueueLocked(q->second, 0, message, wParam, lParam);
 }
 
 void PostQuitMessage(int exitCode) {
@@ -300,8 +288,7 @@ BOOL GetMessageA(MSG* msg, HWND hwnd, UINT min, UINT max) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return -1;
   }
-  Registry& reg = Reg();
-  std::unique_lock<std::mutex> lock(reg.mutex);
+  auto [reg, lock] = Locked();
   if (hwnd != 0 && hwnd != HWND_THREAD_ONLY) {
     const auto w = reg.windows.find(hwnd);
     if (w == reg.windows.end() || w->second.threadId != GetCurrentThreadId()) {
@@ -320,8 +307,7 @@ BOOL PeekMessageA(MSG* msg, HWND hwnd, UINT min, UINT max, UINT removeMsg) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  Registry& reg = Reg();
-  const std::lock_guard<std::mutex> lock(reg.mutex);
+  auto [reg, lock] = Locked();
   ThreadQueue& queue = OwnQueueLocked(reg);
   return TakeLocked(queue, msg, hwnd, min, max, (removeMsg & PM_REMOVE) != 0) ? TRUE : FALSE;
 }
@@ -330,21 +316,16 @@ LRESULT DispatchMessageA(const MSG* msg) {
   if (msg == nullptr || msg->hwnd == 0) return 0;
   WindowProc proc;
   {
-    Registry& reg = Reg();
-    const std::lock_guard<std::mutex> lock(reg.mutex);
-    const auto w = reg.windows.find(msg->hwnd);
-    if (w == reg.windows.end()) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return 0;
-    }
-    proc = w->second.proc;  // called without the lock: it may post or destroy windows
+    auto [reg, lock] = Locked();
+    const Window* const w = FindWindowLocked(reg, msg->hwnd);
+    if (w == nullptr) return 0;
+    proc = w->proc;  // called without the lock: it may post or destroy windows
   }
   return proc ? proc(msg->hwnd, msg->message, msg->wParam, msg->lParam) : 0;
 }
 
 BOOL WaitMessageTimeout(DWORD milliseconds) {
-  Registry& reg = Reg();
-  std::unique_lock<std::mutex> lock(reg.mutex);
+  auto [reg, lock] = Locked();
   ThreadQueue& queue = OwnQueueLocked(reg);
   const auto ready = [&queue] { return !queue.messages.empty(); };
   std::optional<Clock::time_point> deadline;
@@ -353,8 +334,7 @@ BOOL WaitMessageTimeout(DWORD milliseconds) {
 }
 
 BOOL WatchDescriptor(HWND hwnd, UINT message, int fd, std::function<short()> events) {
-  Registry& reg = Reg();
-  const std::lock_guard<std::mutex> lock(reg.mutex);
+  auto [reg, lock] = Locked();
   ThreadQueue& queue = OwnQueueLocked(reg);
   if (!queue.wake.Valid()) queue.wake.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!queue.wake.Valid()) {
@@ -368,8 +348,7 @@ BOOL WatchDescriptor(HWND hwnd, UINT message, int fd, std::function<short()> eve
 }
 
 void UnwatchDescriptor() {
-  Registry& reg = Reg();
-  const std::lock_guard<std::mutex> lock(reg.mutex);
+  auto [reg, lock] = Locked();
   OwnQueueLocked(reg).watches.clear();
 }
 
