@@ -1,12 +1,10 @@
-// The reader thread, the hidden window that hands out lines, and the modal read.
+// The hidden window that reads the watched input and hands out lines, and the modal read.
 #include "platform/win/ConsoleInput.h"
 
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 
 #include "platform/rtl/ScopeExit.h"
 #include "platform/win/WinTypes.h"
@@ -15,8 +13,7 @@ namespace veskmath::win {
 
 namespace {
 
-constexpr UINT kLinesArrived = WM_USER + 0x300;
-constexpr std::size_t kMaxQueuedLines = 256;
+constexpr UINT kInputReady = WM_USER + 0x300;
 
 }  // namespace
 
@@ -25,104 +22,66 @@ TConsoleInput::TConsoleInput(int fd, LineHandler onLine, EndHandler onEnd)
   FWindow =
       CreateMessageWindow([this](HWND, UINT message, WPARAM, LPARAM) { return WndProc(message); });
   if (FWindow == 0) throw EOSError("Error creating window handle", GetLastError());
-  FWakeFd.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (!FWakeFd.Valid()) {
-    const DWORD error = static_cast<DWORD>(errno);
+  // Nothing more is read while read lines wait, so a script piping thousands of lines is
+  // read as fast as they are handed out, not into memory.
+  const auto events = [this]() -> short { return FEnded || !FLines.empty() ? 0 : POLLIN; };
+  if (!WatchDescriptor(FWindow, kInputReady, FFd, events)) {
+    const DWORD error = GetLastError();
     DestroyWindow(FWindow);
     throw EOSError("Cannot watch the input", error);
   }
-  FReader = std::thread([this] { ReadLoop(); });
 }
 
 TConsoleInput::~TConsoleInput() {
-  {
-    const std::lock_guard<std::mutex> lock(FMutex);
-    FStopping = true;
-  }
-  FRoom.notify_all();
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t n = ::write(FWakeFd.Get(), &one, sizeof one);
-  if (FReader.joinable()) FReader.join();
-  FWakeFd.Reset();
-  DestroyWindow(FWindow);  // drops a notification still queued
+  DestroyWindow(FWindow);  // ends the watch and drops a message still queued
 }
 
-void TConsoleInput::Notify() { PostMessageA(FWindow, kLinesArrived, 0, 0); }
+void TConsoleInput::Notify() { PostMessageA(FWindow, kInputReady, 0, 0); }
 
-void TConsoleInput::QueueLine(std::unique_lock<std::mutex>& lock, std::string line) {
-  // A script piping thousands of lines waits here instead of filling memory; the lines
-  // already queued are announced first, or nobody would ever make room.
-  if (FLines.size() >= kMaxQueuedLines) {
-    lock.unlock();
-    Notify();
-    lock.lock();
-  }
-  FRoom.wait(lock, [this] { return FStopping || FLines.size() < kMaxQueuedLines; });
-  if (FStopping) return;
-  if (!line.empty() && line.back() == '\r') line.pop_back();  // "i\r\n" -> "i"
-  FLines.push_back(std::move(line));
+void TConsoleInput::QueueLine() {
+  if (FTyped.ends_with('\r')) FTyped.pop_back();  // "i\r\n" -> "i"
+  FLines.push_back(std::move(FTyped));
+  FTyped.clear();
+  FOverlong = false;
 }
 
-void TConsoleInput::ReadLoop() {
-  std::string partial;
-  bool overlong = false;  // the rest of an overlong line is being dropped
+void TConsoleInput::ReadAvailable() {
+  pollfd ready{FFd, POLLIN, 0};
+  if (FEnded || ::poll(&ready, 1, 0) <= 0) return;  // a read would wait
   char buffer[4096];
-  for (;;) {
-    pollfd fds[2] = {{FFd, POLLIN, 0}, {FWakeFd.Get(), POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
+  const ssize_t n = ::read(FFd, buffer, sizeof buffer);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+  for (ssize_t i = 0; i < n; ++i) {
+    if (buffer[i] == '\n') {
+      QueueLine();
+    } else if (!FOverlong) {
+      FTyped.push_back(buffer[i]);
+      FOverlong = FTyped.size() >= kMaxLineLength;
     }
-    if (fds[1].revents != 0) return;  // stopping
-    const ssize_t n = ::read(FFd, buffer, sizeof buffer);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (n <= 0) break;  // end of input, or an error that ends it
-    std::unique_lock<std::mutex> lock(FMutex);
-    bool queued = false;
-    for (ssize_t i = 0; i < n; ++i) {
-      if (buffer[i] == '\n') {
-        QueueLine(lock, std::move(partial));
-        if (FStopping) return;
-        partial.clear();
-        overlong = false;
-        queued = true;
-      } else if (!overlong) {
-        partial.push_back(buffer[i]);
-        overlong = partial.size() >= kMaxLineLength;
-      }
-    }
-    lock.unlock();
-    if (queued) Notify();
   }
-  std::unique_lock<std::mutex> lock(FMutex);
-  if (!partial.empty()) QueueLine(lock, std::move(partial));  // "c" without a line break
-  FEnded = true;
-  lock.unlock();
-  Notify();
+  if (n <= 0) {                        // end of input, or an error that ends it
+    if (!FTyped.empty()) QueueLine();  // "c" without a line break
+    FEnded = true;
+  }
 }
 
 LRESULT TConsoleInput::WndProc(UINT message) {
-  if (message != kLinesArrived || FModalDepth > 0) return 0;  // a modal read takes them
-  std::optional<std::string> line;
-  bool more = false;
-  bool end = false;
-  {
-    const std::lock_guard<std::mutex> lock(FMutex);
-    if (!FLines.empty()) {
-      line = std::move(FLines.front());
-      FLines.pop_front();
-      more = !FLines.empty() || (FEnded && !FEndReported);
-    } else if (FEnded && !FEndReported) {
+  if (message != kInputReady) return 0;
+  if (FLines.empty()) ReadAvailable();
+  if (FModalDepth > 0) return 0;  // a modal read takes the lines
+  if (FLines.empty()) {
+    if (FEnded && !FEndReported) {
       FEndReported = true;
-      end = true;
+      if (FOnEnd) FOnEnd();
     }
+    return 0;
   }
-  FRoom.notify_all();
+  const std::string line = std::move(FLines.front());
+  FLines.pop_front();
   // One line per message: the next one is asked for before the handler runs, so a handler
   // that throws or opens a modal prompt does not hold up the lines after it.
-  if (more) Notify();
-  if (line && FOnLine) FOnLine(*line);
-  if (end && FOnEnd) FOnEnd();
+  if (!FLines.empty() || FEnded) Notify();
+  if (FOnLine) FOnLine(line);
   return 0;
 }
 
@@ -133,16 +92,12 @@ std::optional<std::string> TConsoleInput::ReadLineModal() {
     if (--FModalDepth == 0) Notify();
   });
   for (;;) {
-    {
-      const std::lock_guard<std::mutex> lock(FMutex);
-      if (!FLines.empty()) {
-        std::string line = std::move(FLines.front());
-        FLines.pop_front();
-        FRoom.notify_all();
-        return line;
-      }
-      if (FEnded) return std::nullopt;
+    if (!FLines.empty()) {
+      std::string line = std::move(FLines.front());
+      FLines.pop_front();
+      return line;
     }
+    if (FEnded) return std::nullopt;
     MSG msg;
     const BOOL got = GetMessageA(&msg, 0, 0, 0);
     if (got == 0) {

@@ -1,7 +1,7 @@
-// Typed input delivered through the message loop: a reader thread takes lines from a file
-// descriptor (standard input) and posts them to a hidden window of the thread that made the
-// TConsoleInput, so that thread waits for the user and serves its other messages (automation
-// calls, posted notifications) in one loop, never blocking in a read while others wait.
+// Typed input delivered through the message loop: the loop of the thread that makes a
+// TConsoleInput watches the file descriptor (standard input) and a hidden window of that
+// thread reads what has arrived, so the thread waits for the user and serves its other
+// messages (automation calls, posted notifications) in one loop, never blocking in a read.
 //
 // Lines are handed out one per dispatched message, in the order they were typed, without
 // their line break (LF or CR LF); a last line without a break counts. After the last line
@@ -10,18 +10,13 @@
 // does; lines are not handed to the line handler while a modal read is waiting.
 #pragma once
 
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <istream>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <streambuf>
 #include <string>
-#include <thread>
 
-#include "platform/rtl/UniqueFd.h"
 #include "platform/win/Messages.h"
 
 namespace veskmath::win {
@@ -34,14 +29,13 @@ class TConsoleInput {
   // Lines longer than this are cut (the rest of the line is dropped).
   static constexpr std::size_t kMaxLineLength = 64 * 1024;
 
-  // Starts reading `fd` (which stays open and the caller's). The handlers run on the calling
-  // thread when its message loop dispatches the reader's messages; they may throw, the next
-  // line is still delivered later. Throws EOSError when the thread or its window cannot be
-  // made.
+  // Watches `fd` (which stays open and the caller's). The handlers run on the calling thread
+  // when its message loop dispatches the input's messages; they may throw, the next line is
+  // still delivered later. Throws EOSError when the window or the watch cannot be made.
   TConsoleInput(int fd, LineHandler onLine, EndHandler onEnd);
   TConsoleInput(const TConsoleInput&) = delete;
   TConsoleInput& operator=(const TConsoleInput&) = delete;
-  // Stops the reader; lines not yet delivered are dropped.
+  // Stops watching; lines not yet delivered are dropped.
   ~TConsoleInput();
 
   // The next line for a modal prompt, dispatching the thread's messages while it waits;
@@ -65,9 +59,9 @@ class TConsoleInput {
     std::string FLine;
   };
 
-  void ReadLoop();
-  // Queues a complete line; waits while too many lines are queued. Caller holds FMutex.
-  void QueueLine(std::unique_lock<std::mutex>& lock, std::string line);
+  // Reads what has arrived, if anything (never waiting), and splits it into lines.
+  void ReadAvailable();
+  void QueueLine();  // the typed line, without its CR
   void Notify();
   LRESULT WndProc(UINT message);
 
@@ -75,21 +69,16 @@ class TConsoleInput {
   LineHandler FOnLine;
   EndHandler FOnEnd;
   HWND FWindow = 0;
-  rtl::UniqueFd FWakeFd;
 
-  std::mutex FMutex;
-  std::condition_variable FRoom;  // the queue has room again, or the reader must stop
-  std::deque<std::string> FLines;
-  bool FEnded = false;  // the reader saw the end of input (or a read error)
-  bool FStopping = false;
-
-  // Thread of the owner only.
-  int FModalDepth = 0;
+  std::deque<std::string> FLines;  // read, not yet handed out
+  std::string FTyped;              // the line being typed
+  bool FOverlong = false;          // the rest of an overlong line is being dropped
+  bool FEnded = false;             // the end of input (or a read error) was seen
   bool FEndReported = false;
+  int FModalDepth = 0;
 
   TModalBuffer FModalBuffer{*this};
   std::istream FModalStream{&FModalBuffer};
-  std::thread FReader;
 };
 
 }  // namespace veskmath::win

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/rtl/SysUtils.h"
@@ -35,18 +36,15 @@ const char* PositionName(TPosition position) {
 
 std::ostream* SetFormTraceSink(std::ostream* sink) {
   const std::lock_guard<std::mutex> lock(gTraceMutex);
-  std::ostream* previous = gTraceSink;
-  gTraceSink = sink;
-  return previous;
+  return std::exchange(gTraceSink, sink);
 }
 
 TForm::TForm() {
-  FHandle = CreateMessageWindow([this](HWND, UINT message, WPARAM wParam, LPARAM lParam) {
-    return WndProc(message, wParam, lParam);
+  FHandle = CreateMessageWindow([this](HWND, UINT message, WPARAM, LPARAM) -> LRESULT {
+    if (message == WM_CLOSE) Close();  // freeing stays with the form's holder
+    return 0;
   });
-  if (FHandle == 0) {
-    throw EOSError("Error creating window handle", GetLastError());
-  }
+  if (FHandle == 0) throw EOSError("Error creating window handle", GetLastError());
 }
 
 TForm::~TForm() {
@@ -70,16 +68,10 @@ void TForm::Trace(const char* event) const {
   out.flush();
 }
 
-void TForm::Show() {
-  if (FVisible) return;
-  FVisible = true;
-  Trace("show");
-}
-
-void TForm::Hide() {
-  if (!FVisible) return;
-  FVisible = false;
-  Trace("hide");
+void TForm::SetVisible(bool visible) {
+  if (FVisible == visible) return;
+  FVisible = visible;
+  Trace(visible ? "show" : "hide");
 }
 
 void TForm::Update() {
@@ -94,31 +86,6 @@ TCloseAction TForm::Close() {
   if (OnClose) OnClose(*this, action);
   if (action == caHide || action == caFree) Hide();
   return action;
-}
-
-void TForm::Release(std::unique_ptr<TForm> form) {
-  if (!form) return;
-  form->Hide();
-  form->FReleased = true;
-  if (PostMessageA(form->Handle(), CM_RELEASE, 0, 0)) {
-    (void)form.release();  // now owned by the pending message
-  }
-  // Otherwise `form` is freed here.
-}
-
-LRESULT TForm::WndProc(UINT message, WPARAM, LPARAM) {
-  switch (message) {
-    case WM_CLOSE:
-      Close();
-      return 0;
-    case CM_RELEASE:
-      // Only a form handed to Release is ours to free; the dispatcher holds its own copy of
-      // this procedure, so the window may go with the form.
-      if (FReleased) delete this;
-      return 0;
-    default:
-      return 0;
-  }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -142,19 +109,11 @@ constexpr Button kCancel{IDCANCEL, "Cancel", "c", "cancel"};
 constexpr Button kYes{IDYES, "Yes", "y", "yes"};
 constexpr Button kNo{IDNO, "No", "n", "no"};
 
+// By the icon bits, MB_ICONERROR (0x10) .. MB_ICONINFORMATION (0x40).
 const char* IconLabel(UINT type) {
-  switch (type & 0x00F0) {
-    case MB_ICONERROR:
-      return "error";
-    case MB_ICONQUESTION:
-      return "question";
-    case MB_ICONWARNING:
-      return "warning";
-    case MB_ICONINFORMATION:
-      return "information";
-    default:
-      return nullptr;
-  }
+  static constexpr const char* kLabels[] = {nullptr, "error", "question", "warning", "information"};
+  const UINT icon = (type & 0x00F0) >> 4;
+  return icon < std::size(kLabels) ? kLabels[icon] : nullptr;
 }
 
 // "\r\n" -> "\n", so the terminal shows each line break once.
@@ -168,10 +127,7 @@ std::string TerminalText(const char* ansi) {
 
 TDialogStreams SetDialogStreams(std::istream* in, std::ostream* out) {
   const std::lock_guard<std::mutex> lock(gDialogMutex);
-  const TDialogStreams previous{gDialogIn, gDialogOut};
-  gDialogIn = in;
-  gDialogOut = out;
-  return previous;
+  return {std::exchange(gDialogIn, in), std::exchange(gDialogOut, out)};
 }
 
 int MessageBoxA(HWND /*owner*/, const char* text, const char* caption, UINT type) {

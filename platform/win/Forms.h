@@ -1,9 +1,9 @@
 // Forms and message boxes without a screen.
 //
 // TForm keeps what a dialog form is made of (caption, border, client size, position, font),
-// owns a window handle of the message service (Messages.h) and knows whether it is shown.
-// It draws nothing; when a trace sink is set (SetFormTraceSink), each show, hide, paint and
-// destruction prints one line there, e.g.
+// owns a window handle of the message service (Messages.h), whose WM_CLOSE closes it, and
+// knows whether it is shown. It draws nothing; when a trace sink is set (SetFormTraceSink),
+// each show, hide, paint and destruction prints one line there, e.g.
 //   form 00C80001 show "Math Parer" dialog 88x8 screen-center font "ＭＳ Ｐゴシック"/128/-12
 // Forms belong to the thread that made them, like their windows.
 //
@@ -19,7 +19,6 @@
 
 #include <functional>
 #include <iosfwd>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -45,9 +44,6 @@ enum TCloseAction { caNone, caHide, caFree, caMinimize };
 
 inline constexpr BYTE DEFAULT_CHARSET = 1;
 inline constexpr BYTE SHIFTJIS_CHARSET = 128;
-
-// The message a released form posts to itself; dispatching it frees the form.
-inline constexpr UINT CM_RELEASE = 0xB021;
 
 struct TFont {
   std::string Name = "MS Sans Serif";  // ANSI
@@ -78,32 +74,22 @@ class TForm {
 
   HWND Handle() const { return FHandle; }
   bool Visible() const { return FVisible; }
-  void Show();
-  void Hide();
+  void Show() { SetVisible(true); }
+  void Hide() { SetVisible(false); }
   // Paints at once (the trace's "paint" line).
   void Update();
 
   // Asks OnCloseQuery, then OnClose, then acts: caHide and caFree hide the form, caMinimize
-  // leaves it shown. Returns the action; caFree means the holder should free the form
-  // (Release lets the message loop do it). caNone: the form stays as it was.
+  // leaves it shown. Returns the action; caFree means the holder should free the form.
+  // caNone: the form stays as it was.
   TCloseAction Close();
 
-  // Frees the form later: hides it and posts CM_RELEASE to its window; the message loop of
-  // the form's thread frees it when it dispatches that message. Safe to call from the form's
-  // own event handlers. When the message cannot be posted the form is freed at once.
-  static void Release(std::unique_ptr<TForm> form);
-
- protected:
-  // The window procedure: WM_CLOSE closes the form (freeing stays with its holder), and
-  // CM_RELEASE frees a form that was handed to Release. Derived forms may extend it.
-  virtual LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam);
-
  private:
+  void SetVisible(bool visible);
   void Trace(const char* event) const;
 
   HWND FHandle = 0;
   bool FVisible = false;
-  bool FReleased = false;
 };
 
 // Where forms print their trace lines (nullptr: nowhere, the default). Returns the sink

@@ -9,14 +9,11 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <deque>
-#include <memory>
 #include <mutex>
 #include <optional>
-#include <string>
-#include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/rtl/UniqueFd.h"
@@ -39,8 +36,9 @@ struct Watch {
 struct ThreadQueue {
   std::deque<MSG> messages;
   std::condition_variable arrived;
-  // With a watched descriptor the thread waits in poll(), which a post wakes through `wake`.
-  std::optional<Watch> watch;
+  // With watched descriptors the thread waits in poll(), which a post wakes through `wake`.
+  // Only the owner thread changes its watches.
+  std::vector<Watch> watches;
   rtl::UniqueFd wake;
 };
 
@@ -51,17 +49,19 @@ struct Window {
 };
 
 // Process-wide state. Never destroyed: the bus's listening thread and the queue guards of
-// threads that end during exit may still reach it.
+// threads that end during exit may still reach it. A queue stays where it is in the map
+// until its thread ends, so its thread may keep a reference while it waits.
 struct Registry {
   std::mutex mutex;
-  std::unordered_map<DWORD, std::shared_ptr<ThreadQueue>> queues;
+  std::unordered_map<DWORD, ThreadQueue> queues;
   std::unordered_map<HWND, Window> windows;
   HWND nextSlot = 1;
 };
 
-Registry& Reg() {
+// The process-wide state, locked for as long as the caller keeps the lock.
+std::pair<Registry&, std::unique_lock<std::mutex>> Locked() {
   static Registry* registry = new Registry;
-  return *registry;
+  return {*registry, std::unique_lock<std::mutex>(registry->mutex)};
 }
 
 DWORD ThisPid() { return GetCurrentProcessId(); }
@@ -72,8 +72,7 @@ struct QueueGuard {
   DWORD threadId = 0;
   ~QueueGuard() {
     if (threadId == 0) return;
-    Registry& reg = Reg();
-    const std::lock_guard<std::mutex> lock(reg.mutex);
+    auto [reg, lock] = Locked();
     reg.queues.erase(threadId);
     std::erase_if(reg.windows, [this](const auto& w) { return w.second.threadId == threadId; });
   }
@@ -82,13 +81,8 @@ thread_local QueueGuard tQueueGuard;
 
 // The calling thread's queue, made on first use. Caller holds the registry lock.
 ThreadQueue& OwnQueueLocked(Registry& reg) {
-  const DWORD tid = GetCurrentThreadId();
-  std::shared_ptr<ThreadQueue>& queue = reg.queues[tid];
-  if (!queue) {
-    queue = std::make_shared<ThreadQueue>();
-    tQueueGuard.threadId = tid;
-  }
-  return *queue;
+  tQueueGuard.threadId = GetCurrentThreadId();
+  return reg.queues[tQueueGuard.threadId];
 }
 
 // The window of this process under `hwnd`, or null with the last error set. Caller holds
@@ -102,27 +96,21 @@ Window* FindWindowLocked(Registry& reg, HWND hwnd) {
   return &w->second;
 }
 
-bool InRange(UINT message, UINT min, UINT max) {
-  if (message == WM_QUIT || (min == 0 && max == 0)) return true;
-  return message >= min && message <= max;
-}
-
 bool Matches(const MSG& m, HWND filter, UINT min, UINT max) {
-  if (!InRange(m.message, min, max)) return false;
-  if (m.message == WM_QUIT || filter == 0) return true;
+  if (m.message == WM_QUIT) return true;
+  if ((min != 0 || max != 0) && (m.message < min || m.message > max)) return false;
   if (filter == HWND_THREAD_ONLY) return m.hwnd == 0;
-  return m.hwnd == filter;
+  return filter == 0 || m.hwnd == filter;
 }
 
 // Takes (or, without `remove`, copies) the first matching message. Caller holds the lock.
 bool TakeLocked(ThreadQueue& queue, MSG* msg, HWND filter, UINT min, UINT max, bool remove) {
-  for (auto it = queue.messages.begin(); it != queue.messages.end(); ++it) {
-    if (!Matches(*it, filter, min, max)) continue;
-    *msg = *it;
-    if (remove) queue.messages.erase(it);
-    return true;
-  }
-  return false;
+  const auto it = std::ranges::find_if(queue.messages,
+                                       [&](const MSG& m) { return Matches(m, filter, min, max); });
+  if (it == queue.messages.end()) return false;
+  *msg = *it;
+  if (remove) queue.messages.erase(it);
+  return true;
 }
 
 // Appends to a queue of this process. Caller holds the lock.
@@ -143,12 +131,12 @@ BOOL EnqueueLocked(ThreadQueue& queue, HWND hwnd, UINT message, WPARAM wParam, L
 using Clock = std::chrono::steady_clock;
 
 // Waits, the lock held on entry and on return, until `ready` holds or the deadline passes;
-// a watched descriptor that becomes ready posts its message meanwhile. Answers `ready()`.
+// watched descriptors that become ready post their messages meanwhile. Answers `ready()`.
 bool WaitLocked(std::unique_lock<std::mutex>& lock, ThreadQueue& queue,
                 const std::function<bool()>& ready, std::optional<Clock::time_point> deadline) {
   while (!ready()) {
     if (deadline && Clock::now() >= *deadline) return false;
-    if (!queue.watch) {
+    if (queue.watches.empty()) {
       if (!deadline) {
         queue.arrived.wait(lock);
       } else {
@@ -156,26 +144,30 @@ bool WaitLocked(std::unique_lock<std::mutex>& lock, ThreadQueue& queue,
       }
       continue;
     }
-    const Watch& w = *queue.watch;
-    const bool queued =
-        std::any_of(queue.messages.begin(), queue.messages.end(),
-                    [&w](const MSG& m) { return m.hwnd == w.hwnd && m.message == w.message; });
-    const short events = queued ? 0 : w.events();
-    pollfd fds[2] = {{queue.wake.Get(), POLLIN, 0}, {events != 0 ? w.fd : -1, events, 0}};
+    std::vector<pollfd> fds = {{queue.wake.Get(), POLLIN, 0}};
+    for (const Watch& w : queue.watches) {
+      const bool queued = std::ranges::any_of(queue.messages, [&w](const MSG& m) {
+        return m.hwnd == w.hwnd && m.message == w.message;
+      });
+      const short events = queued ? 0 : w.events();
+      fds.push_back({events != 0 ? w.fd : -1, events, 0});
+    }
     const auto left = deadline
                           ? std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now())
                           : std::chrono::milliseconds(-1);
     const int timeout = deadline ? std::max(0, static_cast<int>(left.count())) : -1;
-    const HWND hwnd = w.hwnd;
-    const UINT message = w.message;
     lock.unlock();
-    ::poll(fds, 2, timeout);
+    ::poll(fds.data(), fds.size(), timeout);
     if ((fds[0].revents & POLLIN) != 0) {
       std::uint64_t count = 0;
       [[maybe_unused]] const ssize_t n = ::read(fds[0].fd, &count, sizeof count);
     }
     lock.lock();
-    if (fds[1].revents != 0 && queue.watch) EnqueueLocked(queue, hwnd, message, 0, 0);
+    // The watches are still those polled: only this thread changes them.
+    for (std::size_t i = 0; i < queue.watches.size(); ++i) {
+      const Watch& w = queue.watches[i];
+      if (fds[i + 1].revents != 0) EnqueueLocked(queue, w.hwnd, w.message, 0, 0);
+    }
   }
   return true;
 }
@@ -184,17 +176,14 @@ bool WaitLocked(std::unique_lock<std::mutex>& lock, ThreadQueue& queue,
 // which may reach published windows only. Caller holds the lock.
 BOOL PostLocalLocked(Registry& reg, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
                      bool remote) {
-  const auto w = reg.windows.find(hwnd);
-  if (w == reg.windows.end() || (remote && !w->second.published)) {
+  const Window* const w = FindWindowLocked(reg, hwnd);
+  if (w == nullptr) return FALSE;
+  const auto q = reg.queues.find(w->threadId);
+  if ((remote && !w->published) || q == reg.queues.end()) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return FALSE;
   }
-  const auto q = reg.queues.find(w->second.threadId);
-  if (q == reg.queues.end()) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
-  return EnqueueLocked(*q->second, hwnd, message, wParam, lParam);
+  return EnqueueLocked(q->second, hwnd, message, wParam, lParam);
 }
 
 }  // namespace
@@ -203,8 +192,7 @@ namespace automation {
 
 BOOL PostToPublishedWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (PidOf(hwnd) != ThisPid()) return FALSE;
-  Registry& reg = Reg();
-  const std::lock_guard<std::mutex> lock(reg.mutex);
+  auto [reg, lock] = Locked();
   return PostLocalLocked(reg, hwnd, message, wParam, lParam, true);
 }
 
@@ -216,8 +204,7 @@ DWORD GetTickCount() {
 }
 
 HWND CreateMessageWindow(WindowProc proc) {
-  Registry& reg = Reg();
-  const std::lock_guard<std::mutex> lock(reg.mutex);
+  auto [reg, lock] = Locked();
   OwnQueueLocked(reg);
   const HWND base = ThisPid() << kSlotBits;
   // Round robin over the slots, so a destroyed handle is not handed out again soon.
@@ -234,8 +221,7 @@ HWND CreateMessageWindow(WindowProc proc) {
 }
 
 BOOL DestroyWindow(HWND hwnd) {
-  Registry& reg = Reg();
-  const std::lock_guard<std::mutex> lock(reg.mutex);
+  auto [reg, lock] = Locked();
   Window* const w = FindWindowLocked(reg, hwnd);
   if (w == nullptr) return FALSE;
   if (w->threadId != GetCurrentThreadId()) {
@@ -243,23 +229,21 @@ BOOL DestroyWindow(HWND hwnd) {
     return FALSE;
   }
   if (const auto q = reg.queues.find(w->threadId); q != reg.queues.end()) {
-    std::erase_if(q->second->messages, [hwnd](const MSG& m) { return m.hwnd == hwnd; });
+    std::erase_if(q->second.messages, [hwnd](const MSG& m) { return m.hwnd == hwnd; });
+    std::erase_if(q->second.watches, [hwnd](const Watch& watch) { return watch.hwnd == hwnd; });
   }
   reg.windows.erase(hwnd);
   return TRUE;
 }
 
 BOOL PublishWindow(HWND hwnd) {
-  Registry& reg = Reg();
-  {
-    const std::lock_guard<std::mutex> lock(reg.mutex);
-    if (FindWindowLocked(reg, hwnd) == nullptr) return FALSE;
-  }
+  // Not locked while ListenForPosts talks to the bus.
+  if (FindWindowLocked(Locked().first, hwnd) == nullptr) return FALSE;
   if (!automation::ListenForPosts()) {
     SetLastError(ERROR_ACCESS_DENIED);  // no session bus to listen on
     return FALSE;
   }
-  const std::lock_guard<std::mutex> lock(reg.mutex);
+  auto [reg, lock] = Locked();
   Window* const w = FindWindowLocked(reg, hwnd);
   if (w == nullptr) return FALSE;
   w->published = true;
@@ -269,8 +253,7 @@ BOOL PublishWindow(HWND hwnd) {
 BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (hwnd == 0) return PostThreadMessageA(GetCurrentThreadId(), message, wParam, lParam);
   {
-    Registry& reg = Reg();
-    const std::lock_guard<std::mutex> lock(reg.mutex);
+    auto [reg, lock] = Locked();
     if (reg.windows.contains(hwnd) || PidOf(hwnd) == ThisPid()) {
       return PostLocalLocked(reg, hwnd, message, wParam, lParam, false);
     }
@@ -284,8 +267,7 @@ BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
-  Registry& reg = Reg();
-  const std::lock_guard<std::mutex> lock(reg.mutex);
+  auto [reg, lock] = Locked();
   if (threadId == GetCurrentThreadId()) {
     return EnqueueLocked(OwnQueueLocked(reg), 0, message, wParam, lParam);
   }
@@ -294,7 +276,7 @@ BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lPar
     SetLastError(ERROR_INVALID_THREAD_ID);
     return FALSE;
   }
-  return EnqueueLocked(*q->second, 0, message, wParam, lParam);
+  return EnqueueLocked(q->second, 0, message, wParam, lParam);
 }
 
 void PostQuitMessage(int exitCode) {
@@ -306,8 +288,7 @@ BOOL GetMessageA(MSG* msg, HWND hwnd, UINT min, UINT max) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return -1;
   }
-  Registry& reg = Reg();
-  std::unique_lock<std::mutex> lock(reg.mutex);
+  auto [reg, lock] = Locked();
   if (hwnd != 0 && hwnd != HWND_THREAD_ONLY) {
     const auto w = reg.windows.find(hwnd);
     if (w == reg.windows.end() || w->second.threadId != GetCurrentThreadId()) {
@@ -326,8 +307,7 @@ BOOL PeekMessageA(MSG* msg, HWND hwnd, UINT min, UINT max, UINT removeMsg) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  Registry& reg = Reg();
-  const std::lock_guard<std::mutex> lock(reg.mutex);
+  auto [reg, lock] = Locked();
   ThreadQueue& queue = OwnQueueLocked(reg);
   return TakeLocked(queue, msg, hwnd, min, max, (removeMsg & PM_REMOVE) != 0) ? TRUE : FALSE;
 }
@@ -336,21 +316,16 @@ LRESULT DispatchMessageA(const MSG* msg) {
   if (msg == nullptr || msg->hwnd == 0) return 0;
   WindowProc proc;
   {
-    Registry& reg = Reg();
-    const std::lock_guard<std::mutex> lock(reg.mutex);
-    const auto w = reg.windows.find(msg->hwnd);
-    if (w == reg.windows.end()) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return 0;
-    }
-    proc = w->second.proc;  // called without the lock: it may post or destroy windows
+    auto [reg, lock] = Locked();
+    const Window* const w = FindWindowLocked(reg, msg->hwnd);
+    if (w == nullptr) return 0;
+    proc = w->proc;  // called without the lock: it may post or destroy windows
   }
   return proc ? proc(msg->hwnd, msg->message, msg->wParam, msg->lParam) : 0;
 }
 
 BOOL WaitMessageTimeout(DWORD milliseconds) {
-  Registry& reg = Reg();
-  std::unique_lock<std::mutex> lock(reg.mutex);
+  auto [reg, lock] = Locked();
   ThreadQueue& queue = OwnQueueLocked(reg);
   const auto ready = [&queue] { return !queue.messages.empty(); };
   std::optional<Clock::time_point> deadline;
@@ -358,18 +333,23 @@ BOOL WaitMessageTimeout(DWORD milliseconds) {
   return WaitLocked(lock, queue, ready, deadline) ? TRUE : FALSE;
 }
 
-void WatchDescriptor(HWND hwnd, UINT message, int fd, std::function<short()> events) {
-  Registry& reg = Reg();
-  const std::lock_guard<std::mutex> lock(reg.mutex);
+BOOL WatchDescriptor(HWND hwnd, UINT message, int fd, std::function<short()> events) {
+  auto [reg, lock] = Locked();
   ThreadQueue& queue = OwnQueueLocked(reg);
   if (!queue.wake.Valid()) queue.wake.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  queue.watch = Watch{hwnd, message, fd, std::move(events)};
+  if (!queue.wake.Valid()) {
+    SetLastError(static_cast<DWORD>(errno));
+    return FALSE;
+  }
+  std::erase_if(queue.watches,
+                [&](const Watch& w) { return w.hwnd == hwnd && w.message == message; });
+  queue.watches.push_back(Watch{hwnd, message, fd, std::move(events)});
+  return TRUE;
 }
 
 void UnwatchDescriptor() {
-  Registry& reg = Reg();
-  const std::lock_guard<std::mutex> lock(reg.mutex);
-  OwnQueueLocked(reg).watch.reset();
+  auto [reg, lock] = Locked();
+  OwnQueueLocked(reg).watches.clear();
 }
 
 }  // namespace veskmath::win

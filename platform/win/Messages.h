@@ -1,24 +1,21 @@
 // The message service: window handles, per-thread message queues, posting (never sending)
 // to a window or a thread, and the GetMessage / PeekMessage / DispatchMessage loop calls.
 //
-// Windows here have no screen presence: a window is a handle owned by the thread that made
-// it, with an optional window procedure that DispatchMessageA calls. A message posted to a
-// window goes to the queue of its owner thread, as in the operating system; a thread gets a
-// queue when it first makes a window or asks its queue for messages (GetMessageA,
-// PeekMessageA, WaitMessageTimeout), and posting to a thread without a queue fails with
-// ERROR_INVALID_THREAD_ID. A queue holds at most kMaxPostedMessages messages; posting to a
-// full queue fails with ERROR_NOT_ENOUGH_QUOTA. When a thread ends, its queue and windows go.
+// A window has no screen presence: it is a handle owned by the thread that made it, with an
+// optional window procedure that DispatchMessageA calls, and what is posted to it goes to that
+// thread's queue. A thread gets a queue when it first makes a window or asks its queue for
+// messages; posting to a thread without one fails with ERROR_INVALID_THREAD_ID, and to a full
+// queue (kMaxPostedMessages) with ERROR_NOT_ENOUGH_QUOTA. A thread's queue and windows end
+// with it.
 //
-// Across processes: a handle carries the id of the process that made it (bits 9-30: the
-// process id, bits 0-8: a slot), so it stays unique among the processes of the machine and
-// always fits a positive 32-bit signed integer. A window made reachable with PublishWindow
-// can be posted to from another process of the user's session: the poster sends the message
-// as a signal on the session bus, and the owner, which subscribes to such signals from then
-// on, puts it into the window's queue when it next reads its connection: after each of its
-// calls (so a message a server posts while it answers the owner's call is in the owner's
-// queue when that call returns), or in DeliverPostedMessages. Such a post only knows that
-// the signal went out; a message for a window that has been destroyed, or was never
-// published, is dropped by the receiver.
+// A handle carries the id of its process (bits 9-30; bits 0-8 are a slot), so it is unique
+// on the machine and fits a positive 32-bit signed integer. Another process of the user's
+// session may post to a window made reachable with PublishWindow: the message goes out as a
+// signal on the session bus, and the owner puts it into the window's queue when it next reads
+// its connection: after each of its calls (so a message a server posts while it answers the
+// owner's call is queued when that call returns), or in DeliverPostedMessages. The poster
+// only knows that the signal went out; the receiver drops a message for a window that has
+// been destroyed or was never published.
 #pragma once
 
 #include <cstddef>
@@ -100,9 +97,11 @@ BOOL WaitMessageTimeout(DWORD milliseconds);
 // Lets the calling thread's message loop watch a descriptor, so that no other thread has to
 // wait on it for this one: while `events()` asks for some (poll() flags) and no `message` for
 // `hwnd` is queued yet, the waits of GetMessageA and WaitMessageTimeout also wait for the
-// descriptor and, once it is ready, post `message` to `hwnd` (a window of this thread). One
-// watch per thread; `events` is called from the waiting thread and must not post.
-void WatchDescriptor(HWND hwnd, UINT message, int fd, std::function<short()> events);
+// descriptor and, once it is ready, post `message` to `hwnd` (a window of this thread). A
+// thread may keep several watches, one per (hwnd, message); a watch ends with its window, and
+// UnwatchDescriptor ends all of the calling thread's. `events` is called from the waiting
+// thread and must not post. FALSE (GetLastError) when the loop cannot be made to wake for posts.
+BOOL WatchDescriptor(HWND hwnd, UINT message, int fd, std::function<short()> events);
 void UnwatchDescriptor();
 
 }  // namespace veskmath::win

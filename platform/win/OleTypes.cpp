@@ -23,14 +23,6 @@ std::string GUIDToString(REFGUID guid) {
 }
 
 // ---------------------------------------------------------------------------------------
-// BSTR helpers
-
-BSTR SysAllocString(const char16_t* text) {
-  if (text == nullptr) return BSTR();
-  return BSTR(std::u16string_view(text));
-}
-
-// ---------------------------------------------------------------------------------------
 // VARIANT
 
 HRESULT VariantClear(VARIANT* v) {

@@ -81,38 +81,29 @@ constexpr int HexDigit(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
 }
-constexpr bool ReadHex(std::string_view text, std::size_t pos, std::size_t digits,
-                       std::uint32_t& value) {
-  value = 0;
-  for (std::size_t i = 0; i < digits; ++i) {
-    const int d = HexDigit(text[pos + i]);
-    if (d < 0) return false;
-    value = value * 16 + static_cast<std::uint32_t>(d);
-  }
-  return true;
-}
 }  // namespace detail
 
 // Reads the registry form "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" (hex digits in either
 // case, braces required, nothing around it). Empty when the text is not that form.
 constexpr std::optional<GUID> ParseGUID(std::string_view text) {
-  // "{00020400-0000-0000-C000-000000000046}": 38 characters, dashes at fixed places.
-  if (text.size() != 38 || text[0] != '{' || text[37] != '}' || text[9] != '-' || text[14] != '-' ||
-      text[19] != '-' || text[24] != '-') {
-    return std::nullopt;
+  if (text.size() != 38 || text.front() != '{' || text.back() != '}') return std::nullopt;
+  std::uint64_t high = 0;  // the first 16 digits: Data1, Data2, Data3
+  std::uint64_t low = 0;   // the last 16: Data4
+  int digits = 0;
+  for (std::size_t i = 1; i < 37; ++i) {
+    if (i == 9 || i == 14 || i == 19 || i == 24) {
+      if (text[i] != '-') return std::nullopt;
+      continue;
+    }
+    const int d = detail::HexDigit(text[i]);
+    if (d < 0) return std::nullopt;
+    std::uint64_t& half = digits++ < 16 ? high : low;
+    half = half << 4 | static_cast<std::uint64_t>(d);
   }
-  GUID g;
-  std::uint32_t v = 0;
-  if (!detail::ReadHex(text, 1, 8, v)) return std::nullopt;
-  g.Data1 = v;
-  if (!detail::ReadHex(text, 10, 4, v)) return std::nullopt;
-  g.Data2 = static_cast<std::uint16_t>(v);
-  if (!detail::ReadHex(text, 15, 4, v)) return std::nullopt;
-  g.Data3 = static_cast<std::uint16_t>(v);
-  constexpr std::array<std::size_t, 8> kBytePos = {20, 22, 25, 27, 29, 31, 33, 35};
-  for (std::size_t i = 0; i < kBytePos.size(); ++i) {
-    if (!detail::ReadHex(text, kBytePos[i], 2, v)) return std::nullopt;
-    g.Data4[i] = static_cast<std::uint8_t>(v);
+  GUID g{static_cast<std::uint32_t>(high >> 32), static_cast<std::uint16_t>(high >> 16),
+         static_cast<std::uint16_t>(high)};
+  for (std::size_t i = 0; i < g.Data4.size(); ++i) {
+    g.Data4[i] = static_cast<std::uint8_t>(low >> (56 - 8 * i));
   }
   return g;
 }
@@ -141,16 +132,13 @@ class BSTR {
   explicit BSTR(std::u16string_view text) : FText(text), FNull(false) {}
   BSTR(const BSTR&) = default;
   BSTR& operator=(const BSTR&) = default;
-  BSTR(BSTR&& other) noexcept : FText(std::move(other.FText)), FNull(other.FNull) { other.Reset(); }
+  BSTR(BSTR&& other)
+  noexcept : FText(std::exchange(other.FText, {})), FNull(std::exchange(other.FNull, true)) {}
   BSTR& operator=(BSTR&& other) noexcept {
-    if (this != &other) {
-      FText = std::move(other.FText);
-      FNull = other.FNull;
-      other.Reset();
-    }
+    FText = std::exchange(other.FText, {});
+    FNull = std::exchange(other.FNull, true);
     return *this;
   }
-  ~BSTR() = default;
 
   bool IsNull() const noexcept { return FNull; }
   // SysStringLen: the number of UTF-16 units; 0 for a null BSTR.
@@ -174,7 +162,7 @@ class BSTR {
 };
 
 // Allocation in the shape of the operating system's: a null source gives a null BSTR.
-BSTR SysAllocString(const char16_t* text);
+inline BSTR SysAllocString(const char16_t* text) { return text ? BSTR(text) : BSTR(); }
 
 // ---------------------------------------------------------------------------------------
 // IUnknown and the reference-counting helpers. Every interface names its identifier as
@@ -234,13 +222,9 @@ class TComObject : public Interfaces... {
  private:
   using First = std::tuple_element_t<0, std::tuple<Interfaces...>>;
 
-  // Walks I, I::Base, ... up to (not including) IUnknown.
-  template <class I>
+  // Walks I, I::Base, ... up to (not including) IUnknown, from the listed interface Leaf.
+  template <class Leaf, class I = Leaf>
   bool Find(REFIID riid, void** object) {
-    return FindAs<I, I>(riid, object);
-  }
-  template <class Leaf, class I>
-  bool FindAs(REFIID riid, void** object) {
     if constexpr (std::is_same_v<I, IUnknown>) {
       return false;
     } else {
@@ -248,7 +232,7 @@ class TComObject : public Interfaces... {
         *object = static_cast<I*>(static_cast<Leaf*>(this));
         return true;
       }
-      return FindAs<Leaf, typename I::Base>(riid, object);
+      return Find<Leaf, typename I::Base>(riid, object);
     }
   }
 

@@ -108,48 +108,18 @@ std::size_t MapOne(char16_t c, char16_t out[2]) {
 // keeps its wide form.
 std::u16string MapForAnsi(std::u16string_view wide) {
   std::u16string mapped = MapToHalfWidth(wide);
-  bool lossy = false;
-  (void)WideToAnsi(mapped, &lossy);
-  if (!lossy) return mapped;
+  if (FirstUnrepresentable(mapped).empty()) return mapped;
   mapped.clear();
   for (const char16_t c : wide) {
     char16_t piece[2];
-    const std::size_t n = MapOne(c, piece);
-    const std::u16string_view narrow(piece, n);
-    bool pieceLossy = false;
-    if (n != 1 || piece[0] != c) (void)WideToAnsi(narrow, &pieceLossy);
-    if (pieceLossy) {
+    const std::u16string_view narrow(piece, MapOne(c, piece));
+    if (narrow != std::u16string_view(&c, 1) && !FirstUnrepresentable(narrow).empty()) {
       mapped.push_back(c);  // "￣" -> "¯" has no CP932 byte: stays "￣"
     } else {
       mapped.append(narrow);
     }
   }
   return mapped;
-}
-
-bool CheckArguments(DWORD flags, const void* src, int srcLen, const void* dest, int destLen) {
-  if (src == nullptr || srcLen == 0 || srcLen < -1 || destLen < 0 ||
-      (destLen > 0 && dest == nullptr)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return false;
-  }
-  if (flags != LCMAP_HALFWIDTH) {
-    SetLastError(ERROR_INVALID_FLAGS);
-    return false;
-  }
-  return true;
-}
-
-template <class Char>
-int Deliver(const std::basic_string<Char>& result, Char* dest, int destLen) {
-  const int needed = static_cast<int>(result.size());
-  if (destLen == 0) return needed;
-  if (needed > destLen) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
-  std::memmove(dest, result.data(), result.size() * sizeof(Char));
-  return needed;
 }
 
 }  // namespace
@@ -166,10 +136,25 @@ std::u16string MapToHalfWidth(std::u16string_view text) {
 
 int LCMapStringA(LCID /*locale*/, DWORD flags, const char* src, int srcLen, char* dest,
                  int destLen) {
-  if (!CheckArguments(flags, src, srcLen, dest, destLen)) return 0;
+  if (src == nullptr || srcLen == 0 || srcLen < -1 || destLen < 0 ||
+      (destLen > 0 && dest == nullptr)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  if (flags != LCMAP_HALFWIDTH) {
+    SetLastError(ERROR_INVALID_FLAGS);
+    return 0;
+  }
   const std::size_t length = srcLen == -1 ? std::strlen(src) + 1 : static_cast<std::size_t>(srcLen);
   const std::string result = WideToAnsi(MapForAnsi(AnsiToWide(std::string_view(src, length))));
-  return Deliver(result, dest, destLen);
+  const int needed = static_cast<int>(result.size());
+  if (destLen == 0) return needed;
+  if (needed > destLen) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::memmove(dest, result.data(), result.size());
+  return needed;
 }
 
 }  // namespace veskmath::win

@@ -45,10 +45,9 @@ std::u16string MapToHalfWidth(std::u16string_view text);
 //
 // LCMapStringA works on bytes in the ANSI code page: it converts them to UTF-16, maps and
 // converts back. A mapped character the code page cannot write keeps its full-width form
-// ("￣" stays, its narrow form has no CP932 byte), so mapping never brings in a "?". In CP932
-// every full-width character is two bytes and its narrow form one, or two for a voiced kana
-// ("ガ" 2 bytes -> "ｶﾞ" 2 bytes), so the result is never longer than the source there; in
-// UTF-8 a voiced kana grows (3 -> 6 bytes).
+// ("￣" stays, its narrow form has no CP932 byte), so mapping never brings in a "?". The
+// result is never longer than the source in CP932 ("ガ" -> "ｶﾞ" stays two bytes); in UTF-8 a
+// voiced kana grows (3 -> 6 bytes).
 int LCMapStringA(LCID locale, DWORD flags, const char* src, int srcLen, char* dest, int destLen);
 
 }  // namespace veskmath::win

@@ -13,15 +13,12 @@
 namespace veskmath::win {
 
 std::size_t TFuncDesc::InCount() const {
-  return static_cast<std::size_t>(
-      std::count_if(params.begin(), params.end(), [](const TParamDesc& p) { return p.IsIn(); }));
+  return static_cast<std::size_t>(std::ranges::count_if(params, &TParamDesc::IsIn));
 }
 
 const TParamDesc* TFuncDesc::Retval() const {
-  for (const TParamDesc& p : params) {
-    if (p.IsRetval()) return &p;
-  }
-  return nullptr;
+  const auto retval = std::ranges::find_if(params, &TParamDesc::IsRetval);
+  return retval == params.end() ? nullptr : &*retval;
 }
 
 namespace {
@@ -47,8 +44,9 @@ void FillExcepInfo(HRESULT hr, EXCEPINFO* excepInfo) {
   SetErrorInfo(0, info.Get());
 }
 
-}  // namespace
-
+// The member that a call with `flags` reaches: DISPATCH_PROPERTYPUT finds the put slot;
+// DISPATCH_METHOD and DISPATCH_PROPERTYGET (alone or together, as script hosts send them for
+// "obj.Name") find the method or the get slot. nullptr when there is none.
 const TFuncDesc* FindFunc(const TInterfaceDesc& itf, DISPID dispId, WORD flags) {
   const bool put = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
   const bool get = (flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET)) != 0;
@@ -64,37 +62,35 @@ const TFuncDesc* FindFunc(const TInterfaceDesc& itf, DISPID dispId, WORD flags) 
   return nullptr;
 }
 
+}  // namespace
+
 HRESULT DispGetIDsOfNames(const TInterfaceDesc& itf, const char16_t* const* names, UINT nameCount,
                           DISPID* dispIds) {
   if (nameCount == 0) return S_OK;
   if (names == nullptr || dispIds == nullptr) return E_POINTER;
   for (UINT i = 0; i < nameCount; ++i) dispIds[i] = DISPID_UNKNOWN;
   if (names[0] == nullptr) return DISP_E_UNKNOWNNAME;
-  const TFuncDesc* member = nullptr;
-  for (const TFuncDesc& f : itf.funcs) {
-    if (SameName(names[0], f.name)) {
-      member = &f;
-      break;
-    }
-  }
-  if (member == nullptr) return DISP_E_UNKNOWNNAME;
+  const auto member = std::ranges::find_if(
+      itf.funcs, [&](const TFuncDesc& f) { return SameName(names[0], f.name); });
+  if (member == itf.funcs.end()) return DISP_E_UNKNOWNNAME;
   dispIds[0] = member->dispId;
-  HRESULT hr = S_OK;
-  for (UINT i = 1; i < nameCount; ++i) {
-    // Parameter names are looked up among all slots of the member (get and put differ).
-    bool found = false;
+  // Parameter names are looked up among all slots of the member (get and put differ).
+  const auto paramId = [&](const char16_t* name) {
+    if (name == nullptr) return DISPID_UNKNOWN;
     for (const TFuncDesc& f : itf.funcs) {
       if (f.dispId != member->dispId) continue;
-      for (std::size_t p = 0; p < f.params.size() && !found; ++p) {
-        if (names[i] != nullptr && !f.params[p].name.empty() &&
-            SameName(names[i], f.params[p].name)) {
-          dispIds[i] = static_cast<DISPID>(p);
-          found = true;
+      for (std::size_t p = 0; p < f.params.size(); ++p) {
+        if (!f.params[p].name.empty() && SameName(name, f.params[p].name)) {
+          return static_cast<DISPID>(p);
         }
       }
-      if (found) break;
     }
-    if (!found) hr = DISP_E_UNKNOWNNAME;
+    return DISPID_UNKNOWN;
+  };
+  HRESULT hr = S_OK;
+  for (UINT i = 1; i < nameCount; ++i) {
+    dispIds[i] = paramId(names[i]);
+    if (dispIds[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
   }
   return hr;
 }

@@ -1,20 +1,9 @@
 // Type-library descriptions embedded in the program: a library (name, version, LIBID, locale,
 // help string), its interfaces (IID, name, dual flag, members with DISPID, kind and
 // parameters) and its classes. Server and client link the same constexpr tables, so both sides
-// agree on names and DISPIDs without loading anything at run time.
-//
-// On top of a description:
-//   - DispGetIDsOfNames / DispInvoke serve IDispatch for an object: names are looked up
-//     without regard to ASCII case, arguments are counted and coerced to the declared types,
-//     and a failing member comes back as DISP_E_EXCEPTION with EXCEPINFO filled from the
-//     thread's error information, as the operating system's type-info dispatch does;
-//   - RegisterTypeLib writes the registry entries of the
-//     library and of its interfaces under HKEY_CLASSES_ROOT;
-//   - AddKnownTypeLib makes a description known to this process's automation runtime, so that
-//     client-side proxies answer GetIDsOfNames locally (Automation.h).
-//
-// A description is plain data with static storage: tables are written as constexpr arrays and
-// referenced through spans; the runtime keeps pointers to them, never copies.
+// agree on names and DISPIDs without loading anything at run time. A description is plain
+// data with static storage, constexpr arrays referenced through spans; the runtime keeps
+// pointers to them, never copies.
 //
 //   inline constexpr TParamDesc kValueOut[] = {
 //       {"Value", VT_BSTR, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}};
@@ -99,13 +88,9 @@ struct TTypeLibDesc {
 // ---------------------------------------------------------------------------------------
 // Dispatch served from a description
 
-// The member that a call with `flags` reaches: DISPATCH_PROPERTYPUT finds the put slot;
-// DISPATCH_METHOD and DISPATCH_PROPERTYGET (alone or together, as script hosts send them for
-// "obj.Name") find the method or the get slot. nullptr when there is none.
-const TFuncDesc* FindFunc(const TInterfaceDesc& itf, DISPID dispId, WORD flags);
-
 // names[0] is a member name, names[1..] names of its parameters (their DISPIDs are their
-// 0-based positions). Unknown names get DISPID_UNKNOWN and the answer DISP_E_UNKNOWNNAME.
+// 0-based positions), all without regard to ASCII case. Unknown names get DISPID_UNKNOWN and
+// the answer DISP_E_UNKNOWNNAME.
 HRESULT DispGetIDsOfNames(const TInterfaceDesc& itf, const char16_t* const* names, UINT nameCount,
                           DISPID* dispIds);
 
@@ -115,7 +100,7 @@ HRESULT DispGetIDsOfNames(const TInterfaceDesc& itf, const char16_t* const* name
 using TMemberHandler =
     std::function<HRESULT(const TFuncDesc& func, std::span<VARIANT> args, VARIANT* result)>;
 
-// IDispatch::Invoke over a description:
+// IDispatch::Invoke over a description, as the operating system's type-info dispatch does:
 //   riid other than GUID_NULL        -> DISP_E_UNKNOWNINTERFACE
 //   no member for dispId and flags   -> DISP_E_MEMBERNOTFOUND
 //   named arguments other than the single DISPID_PROPERTYPUT of a put -> DISP_E_NONAMEDARGS
@@ -153,8 +138,9 @@ HRESULT RegisterTypeLib(const TTypeLibDesc& lib, const std::string& fullPath,
 std::string TypeLibVersionKey(const TTypeLibDesc& lib);
 
 // ---------------------------------------------------------------------------------------
-// Descriptions known to this process (thread-safe; the description must outlive the process's
-// use of automation, which static tables do).
+// Descriptions known to this process's automation runtime, so that client-side proxies answer
+// GetIDsOfNames locally (Automation.h). Thread-safe; the description must outlive the
+// process's use of automation, which static tables do.
 
 void AddKnownTypeLib(const TTypeLibDesc& lib);
 // The known class, or nullptr; `library`, when given, receives the library that describes it.

@@ -29,16 +29,6 @@ class Forms : public ::testing::Test {
   std::ostream* FPrevious = nullptr;
 };
 
-// A form that reports its destruction.
-class TProbeForm : public TForm {
- public:
-  explicit TProbeForm(bool* destroyed) : FDestroyed(destroyed) {}
-  ~TProbeForm() override { *FDestroyed = true; }
-
- private:
-  bool* FDestroyed;
-};
-
 void DispatchAll() {
   MSG m;
   while (PeekMessageA(&m, 0, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
@@ -104,26 +94,12 @@ TEST_F(Forms, CloseAsksThenActs) {
   }
 }
 
-TEST_F(Forms, ReleaseFreesTheFormWhenTheLoopDispatches) {
-  bool destroyed = false;
-  auto form = std::make_unique<TProbeForm>(&destroyed);
-  const HWND hwnd = form->Handle();
-  form->Show();
-  TForm::Release(std::move(form));
-  EXPECT_FALSE(destroyed);  // not yet: the message is pending
+TEST_F(Forms, WmCloseClosesTheForm) {
+  TForm form;
+  form.Show();
+  PostMessageA(form.Handle(), WM_CLOSE, 0, 0);
   DispatchAll();
-  EXPECT_TRUE(destroyed);
-  EXPECT_FALSE(PostMessageA(hwnd, WM_USER, 0, 0));
-
-  // A stray CM_RELEASE does not free a form that someone still holds; WM_CLOSE closes it.
-  bool heldDestroyed = false;
-  TProbeForm held(&heldDestroyed);
-  held.Show();
-  PostMessageA(held.Handle(), CM_RELEASE, 0, 0);
-  PostMessageA(held.Handle(), WM_CLOSE, 0, 0);
-  DispatchAll();
-  EXPECT_FALSE(heldDestroyed);
-  EXPECT_FALSE(held.Visible());
+  EXPECT_FALSE(form.Visible());
 }
 
 // ---- Message boxes

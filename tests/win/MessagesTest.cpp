@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <unistd.h>
 #include <filesystem>
 
@@ -11,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/win/ConsoleInput.h"
 #include "platform/win/Files.h"
 #include "support/ChildProcess.h"
 #include "support/PrivateBus.h"
@@ -201,6 +203,59 @@ TEST_F(Messages, WaitMessageTimeout) {
   });
   EXPECT_TRUE(WaitMessageTimeout(10000));
   poster.join();
+}
+
+// Typed lines through the thread's loop, beside another watched descriptor; the line handler
+// is called at most once per message and a modal read takes the next line itself.
+TEST_F(Messages, ConsoleInputHandsOutLinesThroughTheLoop) {
+  int input[2];
+  int other[2];
+  ASSERT_EQ(::pipe(input), 0);
+  ASSERT_EQ(::pipe(other), 0);
+  ASSERT_EQ(::write(other[1], "!", 1), 1);
+  bool otherSeen = false;
+  const TestWindow w([&](HWND, UINT msg, WPARAM, LPARAM) -> LRESULT {
+    otherSeen = otherSeen || msg == WM_USER + 5;
+    return 0;
+  });
+  ASSERT_TRUE(WatchDescriptor(w.Handle(), WM_USER + 5, other[0],
+                              [&]() -> short { return otherSeen ? 0 : POLLIN; }));
+
+  const std::string overlong(TConsoleInput::kMaxLineLength + 10, 'x');
+  std::thread typist([&] {  // more than a pipe holds: it is read while it is written
+    const std::string typed = "a\r\nb\n\n" + overlong + "\r\nlast";
+    EXPECT_EQ(::write(input[1], typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+    ::close(input[1]);
+  });
+  std::vector<std::string> lines;
+  int calls = 0;
+  int ends = 0;
+  TConsoleInput* console = nullptr;
+  TConsoleInput reader(
+      input[0],
+      [&](const std::string& line) {
+        ++calls;
+        lines.push_back(line);
+        if (line == "a") lines.push_back("modal " + console->ReadLineModal().value_or("-"));
+      },
+      [&] {
+        ++ends;
+        PostQuitMessage(0);
+      });
+  console = &reader;
+  MSG m;
+  while (WaitMessageTimeout(10000) && GetMessageA(&m, 0, 0, 0) > 0) {
+    calls = 0;
+    DispatchMessageA(&m);
+    EXPECT_LE(calls, 1);
+  }
+  typist.join();
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{"a", "modal b", "",
+                                      overlong.substr(0, TConsoleInput::kMaxLineLength), "last"}));
+  EXPECT_EQ(ends, 1);
+  EXPECT_TRUE(otherSeen);
+  for (const int fd : {input[0], other[0], other[1]}) ::close(fd);
 }
 
 // ---- Across processes
