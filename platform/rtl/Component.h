@@ -35,7 +35,6 @@
 namespace veskmath::rtl {
 
 class TPersistent;
-class TComponent;
 
 // The kinds of published property. Integer, Char, Enumeration, Set and Boolean are
 // "ordinal": their values travel as 32-bit integers (a set as a bit mask of up to 32
