@@ -142,10 +142,9 @@ std::vector<const TPropInfo*> GetPropList(const TPersistent& instance);
 // The property of that name (ASCII case-insensitive), or null.
 const TPropInfo* GetPropInfo(const TPersistent& instance, std::string_view name);
 
-// A component: named, owned by another component (or by nobody), owning its components.
-//
-// The owner frees every component it owns when it is destroyed; a component destroyed
-// earlier removes itself from its owner first. Components() hands out non-owning pointers.
+// A named component, owned by another component (or by nobody). The owner frees every
+// component it owns when it is destroyed; a component destroyed earlier removes itself from
+// its owner first. Components() hands out non-owning pointers.
 class TComponent : public TPersistent {
  public:
   explicit TComponent(TComponent* owner = nullptr);

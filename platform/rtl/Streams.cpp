@@ -182,8 +182,7 @@ int32_t TFileStream::Write(const void* buffer, int32_t count) {
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
   const int whence = origin == soBeginning ? SEEK_SET : origin == soCurrent ? SEEK_CUR : SEEK_END;
-  const off_t position = ::lseek(FHandle.Get(), static_cast<off_t>(offset), whence);
-  return static_cast<int64_t>(position);  // -1 when the seek is refused
+  return ::lseek(FHandle.Get(), static_cast<off_t>(offset), whence);  // -1 when refused
 }
 
 int64_t TFileStream::Size() {
