@@ -22,16 +22,14 @@ double Now() {
 }
 
 std::string FormatTime(const std::string& picture, double dateTime) {
-  double frac = dateTime - std::floor(dateTime);
-  long long msTotal = std::llround(frac * kMSecsPerDay);
-  if (msTotal >= 86400000LL) msTotal = 0;
-  const long long h = msTotal / 3600000, m = msTotal / 60000 % 60, s = msTotal / 1000 % 60,
-                  ms = msTotal % 1000;
+  long long ms = std::llround((dateTime - std::floor(dateTime)) * kMSecsPerDay);
+  if (ms >= 86400000LL) ms = 0;
   // Each field of the picture: its letters and the value it prints, zero-padded to its width.
   const struct {
     std::string_view letters;
     long long value;
-  } fields[] = {{"hh", h}, {"nn", m}, {"ss", s}, {"zzz", ms}};
+  } fields[] = {
+      {"hh", ms / 3600000}, {"nn", ms / 60000 % 60}, {"ss", ms / 1000 % 60}, {"zzz", ms % 1000}};
   std::string out;
   for (size_t i = 0; i < picture.size();) {
     bool matched = false;

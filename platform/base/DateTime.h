@@ -1,6 +1,5 @@
-// Date-time values of the component library (the base both the numeric library and the
-// platform layer use): days since 1899-12-30 as a double, the
-// fraction being the time of day.
+// Date-time values of the component library, below both the numeric library and the platform
+// layer: days since 1899-12-30 as a double, the fraction being the time of day.
 #pragma once
 
 #include <string>

@@ -1,10 +1,6 @@
 // What the numeric library and the platform layer both need, below either of them: the
 // general exception and its family, the process-wide decimal separator and ASCII case
 // mapping. The platform layer (platform/rtl) offers the same names as rtl::.
-//
-// `Exception` is the library's general exception: every error the system raises derives
-// from it (ERaise in Math387 raises it directly; the expression engine's EParserException
-// derives from it).
 #pragma once
 
 #include <cstdint>
@@ -14,7 +10,8 @@
 
 namespace veskmath::base {
 
-// The general exception: carries one message text, exactly as raised.
+// The general exception, which every error the system raises derives from: one message
+// text, exactly as raised.
 class Exception : public std::runtime_error {
  public:
   explicit Exception(const std::string& message) : std::runtime_error(message) {}

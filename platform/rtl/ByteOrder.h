@@ -1,13 +1,11 @@
-// The one little-endian byte order of everything this system stores or sends: component
-// blocks and expression and component streams. A value goes out as
-// its bytes least significant first, whatever the machine's order.
+// The one byte order of everything this system stores or sends (component blocks, expression
+// and component streams): least significant byte first, whatever the machine's order.
 #pragma once
 
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
-#include <cstring>
 #include <type_traits>
 
 namespace veskmath::rtl {
@@ -18,9 +16,8 @@ concept LittleEndianValue = std::is_arithmetic_v<T> && !std::is_same_v<T, long d
 // The value's little-endian bytes.
 template <LittleEndianValue T>
 std::array<std::uint8_t, sizeof(T)> ToLittleEndian(T value) {
-  std::array<std::uint8_t, sizeof(T)> bytes;
-  std::memcpy(bytes.data(), &value, sizeof(T));
-  if constexpr (std::endian::native == std::endian::big) std::reverse(bytes.begin(), bytes.end());
+  auto bytes = std::bit_cast<std::array<std::uint8_t, sizeof(T)>>(value);
+  if constexpr (std::endian::native == std::endian::big) std::ranges::reverse(bytes);
   return bytes;
 }
 
@@ -28,11 +25,9 @@ std::array<std::uint8_t, sizeof(T)> ToLittleEndian(T value) {
 template <LittleEndianValue T>
 T FromLittleEndian(const std::uint8_t* bytes) {
   std::array<std::uint8_t, sizeof(T)> copy;
-  std::memcpy(copy.data(), bytes, sizeof(T));
-  if constexpr (std::endian::native == std::endian::big) std::reverse(copy.begin(), copy.end());
-  T value;
-  std::memcpy(&value, copy.data(), sizeof(T));
-  return value;
+  std::copy_n(bytes, sizeof(T), copy.begin());
+  if constexpr (std::endian::native == std::endian::big) std::ranges::reverse(copy);
+  return std::bit_cast<T>(copy);
 }
 
 // Stream forms, for any stream with ReadBuffer/WriteBuffer (Streams.h).

@@ -29,10 +29,8 @@ bool IsIdentStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= '
 
 // An empty name is allowed; otherwise a letter or "_" followed by letters, digits or "_".
 bool IsValidIdent(const std::string& name) {
-  if (name.empty()) return true;
-  if (!IsIdentStart(name[0])) return false;
-  return std::all_of(name.begin(), name.end(),
-                     [](char c) { return IsIdentStart(c) || (c >= '0' && c <= '9'); });
+  const auto identChar = [](char c) { return IsIdentStart(c) || (c >= '0' && c <= '9'); };
+  return name.empty() || (IsIdentStart(name[0]) && std::ranges::all_of(name, identChar));
 }
 
 }  // namespace

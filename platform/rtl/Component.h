@@ -3,26 +3,21 @@
 // TPersistent is the base of everything that can be assigned and streamed; TComponent adds
 // a Name and an Owner that owns (and frees) its components.
 //
-// Published properties: every class that publishes properties declares them once, next to
-// the class, in a static StaticClassInfo() function, and overrides ClassInfo() to answer it:
+// A class that publishes properties declares them in a static StaticClassInfo() and
+// overrides ClassInfo() to answer it; Parent chains to the inherited properties, which come
+// first. A class that adds none answers its parent's table.
 //
 //   const rtl::TClassInfo& TSample::StaticClassInfo() {
 //     using P = rtl::TPublished<TSample>;
 //     static const rtl::TClassInfo info{&rtl::TComponent::StaticClassInfo(), {
 //         P::Integer("Count", &TSample::Count, &TSample::SetCount, /*default*/ 5),
-//         P::String("Caption", &TSample::Caption, &TSample::SetCaption),
 //         P::Float("Ratio", &TSample::Ratio, &TSample::SetRatio).StoredWhen(&TSample::KeepsRatio),
 //     }};
 //     return info;
 //   }
 //
-// The Parent pointer chains to the inherited properties, which come first. A class that adds
-// no properties need not declare anything: it answers its parent's table. Getters and
-// setters may be member-function pointers or any callables taking the object; a nullptr
-// setter makes the property read-only.
-//
-// ClassName() comes from the C++ type itself (without namespaces), so it is right for every
-// class without any declaration.
+// Getters and setters are member-function pointers or callables taking the object; a
+// nullptr setter makes the property read-only.
 #pragma once
 
 #include <cstdint>
@@ -40,7 +35,6 @@
 namespace veskmath::rtl {
 
 class TPersistent;
-class TComponent;
 
 // The kinds of published property. Integer, Char, Enumeration, Set and Boolean are
 // "ordinal": their values travel as 32-bit integers (a set as a bit mask of up to 32
@@ -62,18 +56,6 @@ inline bool IsOrdinalKind(TTypeKind kind) { return kind <= tkBoolean; }
 // A bad component name or a name clash among an owner's components.
 class EComponentError : public Exception {
   using Exception::Exception;
-};
-
-// The class of a member-function pointer (for stored tests given as members).
-template <class F>
-struct MemberClass;
-template <class R, class C>
-struct MemberClass<R (C::*)() const> {
-  using type = C;
-};
-template <class R, class C>
-struct MemberClass<R (C::*)() const noexcept> {
-  using type = C;
 };
 
 // One published property.
@@ -105,10 +87,18 @@ struct TPropInfo {
   bool HasSetter() const;
   bool IsStored(const TPersistent& instance) const { return !Stored || Stored(instance); }
 
-  // Declares the stored test: a member function / callable answering whether the value is
-  // written, or a constant.
+  // Declares the stored test: a const member function or a callable answering whether the
+  // value is written, or a constant.
+  template <class R, class C, bool NoExcept>
+  TPropInfo&& StoredWhen(R (C::*test)() const noexcept(NoExcept)) && {
+    return std::move(*this).StoredWhen(
+        [test](const TPersistent& o) -> bool { return (static_cast<const C&>(o).*test)(); });
+  }
   template <class F>
-  TPropInfo&& StoredWhen(F test) &&;
+  TPropInfo&& StoredWhen(F test) && {
+    Stored = std::move(test);
+    return std::move(*this);
+  }
   TPropInfo&& StoredWhen(bool stored) && {
     Stored = [stored](const TPersistent&) { return stored; };
     return std::move(*this);
@@ -152,10 +142,9 @@ std::vector<const TPropInfo*> GetPropList(const TPersistent& instance);
 // The property of that name (ASCII case-insensitive), or null.
 const TPropInfo* GetPropInfo(const TPersistent& instance, std::string_view name);
 
-// A component: named, owned by another component (or by nobody), owning its components.
-//
-// The owner frees every component it owns when it is destroyed; a component destroyed
-// earlier removes itself from its owner first. Components() hands out non-owning pointers.
+// A named component, owned by another component (or by nobody). The owner frees every
+// component it owns when it is destroyed; a component destroyed earlier removes itself from
+// its owner first. Components() hands out non-owning pointers.
 class TComponent : public TPersistent {
  public:
   explicit TComponent(TComponent* owner = nullptr);
@@ -275,13 +264,9 @@ struct TPublished {
   template <class G, class S = std::nullptr_t>
   static TPropInfo Class(std::string name, G get, S set = nullptr) {
     TPropInfo p = Base(std::move(name), tkClass);
-    p.GetObject = [get](TPersistent& o) -> TPersistent* {
-      return std::invoke(get, static_cast<T&>(o));
-    };
+    p.GetObject = [get](TPersistent& o) -> TPersistent* { return std::invoke(get, Self(o)); };
     if constexpr (!std::is_null_pointer_v<S>)
-      p.SetObject = [set](TPersistent& o, TPersistent* v) {
-        std::invoke(set, static_cast<T&>(o), v);
-      };
+      p.SetObject = [set](TPersistent& o, TPersistent* v) { std::invoke(set, Self(o), v); };
     return p;
   }
 
@@ -298,10 +283,8 @@ struct TPublished {
   // An ordinal value as it travels: a character by its byte value, a boolean as 0 or 1.
   template <class V>
   static int32_t ToOrd(V v) {
-    if constexpr (std::is_same_v<V, char>)
-      return static_cast<int32_t>(static_cast<unsigned char>(v));
-    else
-      return static_cast<int32_t>(v);
+    if constexpr (std::is_same_v<V, char>) return static_cast<unsigned char>(v);
+    return static_cast<int32_t>(v);
   }
   template <class V, class G, class S, class D>
   static TPropInfo Ordinal(std::string name, TTypeKind kind, std::vector<std::string> names, G get,
@@ -313,27 +296,9 @@ struct TPublished {
       return ToOrd(static_cast<V>(std::invoke(get, Self(o))));
     };
     if constexpr (!std::is_null_pointer_v<S>)
-      p.SetOrd = [set](TPersistent& o, int32_t v) {
-        if constexpr (std::is_same_v<V, bool>)
-          std::invoke(set, Self(o), v != 0);
-        else
-          std::invoke(set, Self(o), static_cast<V>(v));
-      };
+      p.SetOrd = [set](TPersistent& o, int32_t v) { std::invoke(set, Self(o), static_cast<V>(v)); };
     return p;
   }
 };
-
-template <class F>
-TPropInfo&& TPropInfo::StoredWhen(F test) && {
-  Stored = [test](const TPersistent& o) -> bool {
-    if constexpr (std::is_member_function_pointer_v<F>) {
-      using Owner = typename MemberClass<F>::type;
-      return std::invoke(test, static_cast<const Owner&>(o));
-    } else {
-      return test(o);
-    }
-  };
-  return std::move(*this);
-}
 
 }  // namespace veskmath::rtl

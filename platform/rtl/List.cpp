@@ -1,5 +1,7 @@
 #include "platform/rtl/List.h"
 
+#include <algorithm>
+
 #include "platform/rtl/SysUtils.h"
 
 namespace veskmath::rtl {
@@ -14,8 +16,7 @@ void TList::CheckIndex(int32_t index) const {
 
 void TList::SetCapacity(int32_t capacity) {
   if (capacity < Count()) Error("List capacity out of bounds (%d)", capacity);
-  if (static_cast<size_t>(capacity) > FItems.capacity())
-    FItems.reserve(static_cast<size_t>(capacity));
+  FItems.reserve(static_cast<size_t>(capacity));  // never shrinks
 }
 
 void TList::SetCount(int32_t count) {
@@ -78,9 +79,8 @@ void* TList::Extract(void* item) {
 }
 
 int32_t TList::IndexOfPointer(const void* item) const {
-  for (size_t i = 0; i < FItems.size(); ++i)
-    if (FItems[i] == item) return static_cast<int32_t>(i);
-  return -1;
+  const auto it = std::ranges::find(FItems, item);
+  return it == FItems.end() ? -1 : static_cast<int32_t>(it - FItems.begin());
 }
 
 void TList::Exchange(int32_t index1, int32_t index2) {

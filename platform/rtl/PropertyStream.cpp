@@ -1,8 +1,11 @@
 #include "platform/rtl/PropertyStream.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <functional>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,10 +31,19 @@ enum TValueType : uint8_t {
 // Deep enough for any sensible object, shallow enough to stop cycles and hostile data.
 constexpr int kMaxDepth = 32;
 
+// The value type of each TTypeKind, in its order (a 64-bit integer also reads vaInt32).
+constexpr TValueType kValueTypeOf[] = {vaInt32, vaChar,  vaIdent,  vaSet,   vaIdent,
+                                       vaFloat, vaInt64, vaString, vaObject};
+static_assert(std::size(kValueTypeOf) == tkClass + 1);
+
 bool IsStreamedObject(TPersistent* object) {
   if (!object) return false;
   auto* component = dynamic_cast<TComponent*>(object);
   return !component || component->IsSubComponent();
+}
+
+std::string Where(const TPersistent& instance, const std::string& propName) {
+  return instance.ClassName() + "." + propName;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -47,102 +59,95 @@ class Writer {
     Byte(static_cast<uint8_t>(s.size()));
     FStream.WriteBuffer(s.data(), static_cast<int32_t>(s.size()));
   }
-  template <class V>
-  void Raw(V value) {
-    WriteLittleEndian(FStream, value);
-  }
 
   void Properties(TPersistent& instance, int depth) {
     if (depth > kMaxDepth) throw EWriteError("Sub-objects nested too deeply to write");
-    for (const TPropInfo* prop : GetPropList(instance)) {
-      if (!prop->IsStored(instance)) continue;
-      if (prop->Kind != tkClass && !prop->HasSetter()) continue;
-      Property(instance, *prop, depth);
-    }
+    for (const TPropInfo* prop : GetPropList(instance))
+      if (prop->IsStored(instance) && (prop->Kind == tkClass || prop->HasSetter()))
+        Property(instance, *prop, depth);
     Byte(vaNull);
   }
 
  private:
+  // The property's name and value type, which its value follows.
+  void Head(const TPropInfo& prop) {
+    ShortStr(prop.Name);
+    Byte(kValueTypeOf[prop.Kind]);
+  }
+
   void Property(TPersistent& instance, const TPropInfo& prop, int depth) {
-    const std::string where = instance.ClassName() + "." + prop.Name;
     if (IsOrdinalKind(prop.Kind)) {
       const int32_t value = prop.GetOrd(instance);
-      if (prop.Default && value == *prop.Default) return;
-      ShortStr(prop.Name);
-      Ordinal(prop, value, where);
+      if (!prop.Default || value != *prop.Default) Ordinal(instance, prop, value);
       return;
     }
     switch (prop.Kind) {
-      case tkFloat: {
-        const double value = prop.GetFloat(instance);
-        if (std::bit_cast<uint64_t>(value) == 0) return;
-        ShortStr(prop.Name);
-        Byte(vaFloat);
-        Raw(value);
+      case tkFloat:
+        if (const double value = prop.GetFloat(instance); std::bit_cast<uint64_t>(value) != 0) {
+          Head(prop);
+          WriteLittleEndian(FStream, value);
+        }
         return;
-      }
-      case tkInt64: {
-        const int64_t value = prop.GetInt64(instance);
-        if (value == 0) return;
-        ShortStr(prop.Name);
-        Byte(vaInt64);
-        Raw(value);
+      case tkInt64:
+        if (const int64_t value = prop.GetInt64(instance); value != 0) {
+          Head(prop);
+          WriteLittleEndian(FStream, value);
+        }
         return;
-      }
       case tkString: {
         const std::string value = prop.GetString(instance);
         if (value.empty()) return;
-        if (value.size() > INT32_MAX) throw EWriteError("String too long to write: " + where);
-        ShortStr(prop.Name);
-        Byte(vaString);
-        Raw(static_cast<uint32_t>(value.size()));
+        if (value.size() > INT32_MAX)
+          throw EWriteError("String too long to write: " + Where(instance, prop.Name));
+        Head(prop);
+        WriteLittleEndian(FStream, static_cast<uint32_t>(value.size()));
         FStream.WriteBuffer(value.data(), static_cast<int32_t>(value.size()));
         return;
       }
-      case tkClass: {
+      default: {
         TPersistent* object = prop.GetObject(instance);
         if (!IsStreamedObject(object)) return;
         // Only a sub-object with something to record appears in the block.
         TMemoryStream nested;
         Writer(nested).Properties(*object, depth + 1);
         if (nested.Size() == 1) return;
-        ShortStr(prop.Name);
-        Byte(vaObject);
+        Head(prop);
         nested.SaveToStream(FStream);
         return;
       }
-      default:
-        return;
     }
   }
 
-  void Ordinal(const TPropInfo& prop, int32_t value, const std::string& where) {
+  void Ordinal(const TPersistent& instance, const TPropInfo& prop, int32_t value) {
+    const std::vector<std::string>& names = prop.ElementNames;
     switch (prop.Kind) {
       case tkChar:
-        Byte(vaChar);
+        Head(prop);
         Byte(static_cast<uint8_t>(value));
         return;
       case tkEnumeration:
-      case tkBoolean: {
-        if (value < 0 || static_cast<size_t>(value) >= prop.ElementNames.size())
+      case tkBoolean:
+        if (value < 0 || static_cast<size_t>(value) >= names.size()) {
+          const std::string where = Where(instance, prop.Name);
           throw EWriteError(Format("Value %d of %s has no name", value, where.c_str()));
-        Byte(vaIdent);
-        ShortStr(prop.ElementNames[static_cast<size_t>(value)]);
+        }
+        Head(prop);
+        ShortStr(names[static_cast<size_t>(value)]);
         return;
-      }
       case tkSet: {
         const auto mask = static_cast<uint32_t>(value);
-        if (prop.ElementNames.size() < 32 && (mask >> prop.ElementNames.size()) != 0)
-          throw EWriteError("Set value of " + where + " holds elements without names");
-        Byte(vaSet);
-        for (size_t i = 0; i < prop.ElementNames.size() && i < 32; ++i)
-          if (mask & (1u << i)) ShortStr(prop.ElementNames[i]);
+        if (names.size() < 32 && (mask >> names.size()) != 0)
+          throw EWriteError("Set value of " + Where(instance, prop.Name) +
+                            " holds elements without names");
+        Head(prop);
+        for (size_t i = 0; i < names.size() && i < 32; ++i)
+          if (mask & (1u << i)) ShortStr(names[i]);
         Byte(vaNull);
         return;
       }
       default:
-        Byte(vaInt32);
-        Raw(value);
+        Head(prop);
+        WriteLittleEndian(FStream, value);
         return;
     }
   }
@@ -157,9 +162,9 @@ class Writer {
 struct TPropRec;
 struct TValueRec {
   uint8_t Type = vaNull;
-  int64_t Int = 0;
+  int64_t Int = 0;  // integer, character
   double Float = 0;
-  std::string Text;                   // string, identifier, character
+  std::string Text;                   // string, identifier
   std::vector<std::string> Elements;  // set
   std::vector<TPropRec> Properties;   // sub-object
 };
@@ -176,11 +181,7 @@ class Parser {
  public:
   explicit Parser(TStream& stream) : FStream(stream) {}
 
-  uint8_t Byte() {
-    uint8_t b = 0;
-    FStream.ReadBuffer(&b, 1);
-    return b;
-  }
+  uint8_t Byte() { return ReadLittleEndian<uint8_t>(FStream); }
   std::string Bytes(uint64_t count) {
     // Refuse a length beyond the data before allocating anything.
     const int64_t remaining = FStream.Size() - FStream.Position();
@@ -191,19 +192,13 @@ class Parser {
     return s;
   }
   std::string ShortStr() { return Bytes(Byte()); }
-  template <class V>
-  V Raw() {
-    return ReadLittleEndian<V>(FStream);
-  }
 
   std::vector<TPropRec> Properties(int depth) {
     if (depth > kMaxDepth) Malformed("sub-objects nested too deeply");
     std::vector<TPropRec> list;
-    for (;;) {
-      std::string name = ShortStr();
-      if (name.empty()) return list;
+    for (std::string name = ShortStr(); !name.empty(); name = ShortStr())
       list.push_back(TPropRec{std::move(name), Value(depth)});
-    }
+    return list;
   }
 
  private:
@@ -212,22 +207,22 @@ class Parser {
     v.Type = Byte();
     switch (v.Type) {
       case vaInt32:
-        v.Int = Raw<int32_t>();
+        v.Int = ReadLittleEndian<int32_t>(FStream);
         break;
       case vaInt64:
-        v.Int = Raw<int64_t>();
+        v.Int = ReadLittleEndian<int64_t>(FStream);
         break;
       case vaFloat:
-        v.Float = Raw<double>();
+        v.Float = ReadLittleEndian<double>(FStream);
         break;
       case vaString:
-        v.Text = Bytes(Raw<uint32_t>());
+        v.Text = Bytes(ReadLittleEndian<uint32_t>(FStream));
         break;
       case vaIdent:
         v.Text = ShortStr();
         break;
       case vaChar:
-        v.Text = Bytes(1);
+        v.Int = Byte();
         break;
       case vaSet:
         for (std::string element = ShortStr(); !element.empty(); element = ShortStr())
@@ -246,9 +241,24 @@ class Parser {
 };
 
 int32_t IndexOfName(const std::vector<std::string>& names, const std::string& name) {
-  for (size_t i = 0; i < names.size(); ++i)
-    if (LowerCase(names[i]) == LowerCase(name)) return static_cast<int32_t>(i);
-  return -1;
+  const auto it = std::ranges::find_if(names, [&](const auto& n) { return SameText(n, name); });
+  return it == names.end() ? -1 : static_cast<int32_t>(it - names.begin());
+}
+
+// An ordinal record's value as it travels; nothing for a name the property does not have.
+std::optional<int32_t> OrdinalValue(const TPropInfo& prop, const TValueRec& v) {
+  if (prop.Kind == tkEnumeration || prop.Kind == tkBoolean) {
+    const int32_t index = IndexOfName(prop.ElementNames, v.Text);
+    return index < 0 ? std::nullopt : std::optional(index);
+  }
+  if (prop.Kind != tkSet) return static_cast<int32_t>(v.Int);
+  uint32_t mask = 0;
+  for (const std::string& element : v.Elements) {
+    const int32_t bit = IndexOfName(prop.ElementNames, element);
+    if (bit < 0 || bit >= 32) return std::nullopt;
+    mask |= 1u << bit;
+  }
+  return static_cast<int32_t>(mask);
 }
 
 using TActions = std::vector<std::function<void()>>;
@@ -256,9 +266,8 @@ using TActions = std::vector<std::function<void()>>;
 // Checks every record against instance and queues the assignment it stands for.
 void Resolve(TPersistent& instance, const std::vector<TPropRec>& records, TActions& actions) {
   for (const TPropRec& rec : records) {
-    const std::string where = instance.ClassName() + "." + rec.Name;
-    auto fail = [&](const char* detail) -> void {
-      throw EReadError("Error reading " + where + ": " + detail);
+    const auto fail = [&](const char* detail) {
+      throw EReadError("Error reading " + Where(instance, rec.Name) + ": " + detail);
     };
     const TPropInfo* prop = GetPropInfo(instance, rec.Name);
     if (!prop) fail("property does not exist");
@@ -270,54 +279,20 @@ void Resolve(TPersistent& instance, const std::vector<TPropRec>& records, TActio
       continue;
     }
     if (!prop->HasSetter()) fail("property is read-only");
+    if (v.Type != kValueTypeOf[prop->Kind] && !(prop->Kind == tkInt64 && v.Type == vaInt32))
+      fail("invalid property value");
     TPersistent* target = &instance;
-    switch (prop->Kind) {
-      case tkInteger:
-        if (v.Type != vaInt32) fail("invalid property value");
-        actions.push_back(
-            [prop, target, value = static_cast<int32_t>(v.Int)] { prop->SetOrd(*target, value); });
-        break;
-      case tkChar:
-        if (v.Type != vaChar) fail("invalid property value");
-        actions.push_back([prop, target, value = static_cast<unsigned char>(v.Text[0])] {
-          prop->SetOrd(*target, value);
-        });
-        break;
-      case tkEnumeration:
-      case tkBoolean: {
-        const int32_t value = v.Type == vaIdent ? IndexOfName(prop->ElementNames, v.Text) : -1;
-        if (value < 0) fail("invalid property value");
-        actions.push_back([prop, target, value] { prop->SetOrd(*target, value); });
-        break;
-      }
-      case tkSet: {
-        if (v.Type != vaSet) fail("invalid property value");
-        uint32_t mask = 0;
-        for (const std::string& element : v.Elements) {
-          const int32_t bit = IndexOfName(prop->ElementNames, element);
-          if (bit < 0 || bit >= 32) fail("invalid property value");
-          mask |= 1u << bit;
-        }
-        actions.push_back(
-            [prop, target, mask] { prop->SetOrd(*target, static_cast<int32_t>(mask)); });
-        break;
-      }
-      case tkFloat:
-        if (v.Type != vaFloat) fail("invalid property value");
-        actions.push_back([prop, target, value = v.Float] { prop->SetFloat(*target, value); });
-        break;
-      case tkInt64:
-        if (v.Type != vaInt64 && v.Type != vaInt32) fail("invalid property value");
-        actions.push_back([prop, target, value = v.Int] { prop->SetInt64(*target, value); });
-        break;
-      case tkString: {
-        if (v.Type != vaString) fail("invalid property value");
-        const std::string* text = &v.Text;  // the records outlive the actions
-        actions.push_back([prop, target, text] { prop->SetString(*target, *text); });
-        break;
-      }
-      default:
-        fail("invalid property value");
+    if (prop->Kind == tkFloat) {
+      actions.push_back([prop, target, value = v.Float] { prop->SetFloat(*target, value); });
+    } else if (prop->Kind == tkInt64) {
+      actions.push_back([prop, target, value = v.Int] { prop->SetInt64(*target, value); });
+    } else if (prop->Kind == tkString) {
+      // The records outlive the actions.
+      actions.push_back([prop, target, text = &v.Text] { prop->SetString(*target, *text); });
+    } else {
+      const std::optional<int32_t> value = OrdinalValue(*prop, v);
+      if (!value) fail("invalid property value");
+      actions.push_back([prop, target, value = *value] { prop->SetOrd(*target, value); });
     }
   }
 }

@@ -23,13 +23,13 @@
 // sub-component, is written as a sub-object when that object has anything to record; other
 // component references are not written.
 //
-// The reader sets the recorded properties on an EXISTING object (names are matched ASCII
-// case-insensitively) and touches nothing else. It parses and checks the whole block before
-// it changes anything: a malformed block (bad signature, unknown value type, truncated data,
-// a length beyond the stream, too deep nesting, an unknown or read-only property, a value of
-// the wrong kind or an unknown name, a class name other than the object's) raises EReadError
-// and leaves the object as it was. Errors of the object's own setters propagate unchanged.
-// A non-empty object name in the block is given to the component (through SetName).
+// The reader sets the recorded properties on an EXISTING object (names matched ASCII
+// case-insensitively) and touches nothing else. It checks the whole block before it changes
+// anything: a malformed block (bad signature or class name, unknown value type, truncated
+// data or a length beyond it, too deep nesting, an unknown or read-only property, a value of
+// the wrong kind or an unknown name) raises EReadError and leaves the object as it was. The
+// object's own setters' errors propagate unchanged; a non-empty object name in the block is
+// given to the component through SetName.
 #pragma once
 
 #include "platform/rtl/Component.h"

@@ -46,8 +46,6 @@ void TStream::WriteBuffer(const void* buffer, int32_t count) {
 // ---------------------------------------------------------------------------------------
 // TMemoryStream
 
-TMemoryStream::~TMemoryStream() = default;
-
 int32_t TMemoryStream::Read(void* buffer, int32_t count) {
   const int64_t size = Size();
   if (count <= 0 || FPosition >= size) return 0;
@@ -67,9 +65,7 @@ int32_t TMemoryStream::Write(const void* buffer, int32_t count) {
 }
 
 int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
-  int64_t base = 0;
-  if (origin == soCurrent) base = FPosition;
-  if (origin == soEnd) base = Size();
+  const int64_t base = origin == soCurrent ? FPosition : origin == soEnd ? Size() : 0;
   // A position before the start is pinned to 0 rather than left negative.
   FPosition = std::max<int64_t>(0, base + offset);
   return FPosition;
@@ -86,28 +82,28 @@ void TMemoryStream::Clear() {
   FPosition = 0;
 }
 
-void TMemoryStream::LoadFromStream(TStream& stream) {
-  stream.SetPosition(0);
-  const int64_t size = stream.Size();
-  std::vector<uint8_t> data(static_cast<size_t>(size));
-  int64_t done = 0;
-  while (done < size) {
-    const int32_t n = static_cast<int32_t>(std::min<int64_t>(size - done, INT32_MAX));
-    stream.ReadBuffer(data.data() + done, n);
+namespace {
+// Calls transfer(offset, count) over size bytes in pieces that a 32-bit count can carry.
+template <class Transfer>
+void InPieces(int64_t size, Transfer transfer) {
+  for (int64_t done = 0; done < size;) {
+    const auto n = static_cast<int32_t>(std::min<int64_t>(size - done, INT32_MAX));
+    transfer(done, n);
     done += n;
   }
+}
+}  // namespace
+
+void TMemoryStream::LoadFromStream(TStream& stream) {
+  stream.SetPosition(0);
+  std::vector<uint8_t> data(static_cast<size_t>(stream.Size()));
+  InPieces(stream.Size(), [&](int64_t at, int32_t n) { stream.ReadBuffer(data.data() + at, n); });
   FMemory = std::move(data);
   FPosition = 0;
 }
 
 void TMemoryStream::SaveToStream(TStream& stream) {
-  int64_t done = 0;
-  const int64_t size = Size();
-  while (done < size) {
-    const int32_t n = static_cast<int32_t>(std::min<int64_t>(size - done, INT32_MAX));
-    stream.WriteBuffer(FMemory.data() + done, n);
-    done += n;
-  }
+  InPieces(Size(), [&](int64_t at, int32_t n) { stream.WriteBuffer(FMemory.data() + at, n); });
 }
 
 void TMemoryStream::LoadFromFile(const std::string& fileName) {
@@ -133,42 +129,29 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : FFileName
     const std::string message =
         Format(create ? "Cannot create file \"%s\". %s" : "Cannot open file \"%s\". %s",
                fileName.c_str(), reason);
-    FHandle.Reset();
     if (create) throw EFCreateError(message);
     throw EFOpenError(message);
   };
 
-  int flags = O_CLOEXEC;
-  if (access == fmOpenWrite) {
-    flags |= O_WRONLY;
-  } else if (access == fmOpenReadWrite) {
-    flags |= O_RDWR;
-  } else {
-    flags |= O_RDONLY;
-  }
   // No O_TRUNC: the file is truncated only once its lock is held.
-  if (create) flags |= O_CREAT;
+  int flags = O_CLOEXEC | (create ? O_CREAT : 0);  // O_RDONLY is 0
+  if (access == fmOpenWrite) flags |= O_WRONLY;
+  if (access == fmOpenReadWrite) flags |= O_RDWR;
   do {
     FHandle.Reset(::open(fileName.c_str(), flags, 0666));
   } while (!FHandle.Valid() && errno == EINTR);
   if (!FHandle.Valid()) fail(base::SystemErrorText(errno).c_str());
 
-  int lock = 0;
-  if (share == fmShareExclusive) {
-    lock = LOCK_EX;
-  } else if (share == fmShareDenyWrite) {
-    lock = writes ? LOCK_EX : LOCK_SH;
-  } else if (writes && share != fmShareDenyNone && share != fmShareDenyRead) {
-    lock = LOCK_EX;
-  }
+  // A writer denies other writers unless it shares with them explicitly.
+  const bool sharesWriting = share == fmShareDenyNone || share == fmShareDenyRead;
+  int lock = share == fmShareDenyWrite ? LOCK_SH : 0;
+  if (share == fmShareExclusive || (writes && !sharesWriting)) lock = LOCK_EX;
   if (lock != 0 && ::flock(FHandle.Get(), lock | LOCK_NB) != 0) {
     if (errno == EWOULDBLOCK) fail(kSharingViolation);
     fail(base::SystemErrorText(errno).c_str());
   }
   if (create && ::ftruncate(FHandle.Get(), 0) != 0) fail(base::SystemErrorText(errno).c_str());
 }
-
-TFileStream::~TFileStream() = default;  // closing the handle releases the lock
 
 namespace {
 // Repeats a read or write until count bytes moved, the end or an error; signals are retried.
@@ -199,8 +182,7 @@ int32_t TFileStream::Write(const void* buffer, int32_t count) {
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
   const int whence = origin == soBeginning ? SEEK_SET : origin == soCurrent ? SEEK_CUR : SEEK_END;
-  const off_t position = ::lseek(FHandle.Get(), static_cast<off_t>(offset), whence);
-  return static_cast<int64_t>(position);  // -1 when the seek is refused
+  return ::lseek(FHandle.Get(), static_cast<off_t>(offset), whence);  // -1 when refused
 }
 
 int64_t TFileStream::Size() {

@@ -1,19 +1,14 @@
 // Streams of the component-library stand-in: the abstract TStream, a growable in-memory
 // stream and a file stream with the library's open and share modes.
 //
-// Share modes are emulated with advisory flock() locks, which only streams of this library
-// (and other programs that follow the same convention) respect:
-//   - fmShareDenyWrite holds a shared lock while the stream is open;
-//   - fmShareExclusive holds an exclusive lock;
-//   - a stream opened for writing (fmCreate, fmOpenWrite, fmOpenReadWrite) holds an
-//     exclusive lock unless fmShareDenyNone or fmShareDenyRead is given, so it cannot be
-//     opened while a reader denies writers, and a reader cannot deny writers while it is open;
-//   - fmShareDenyNone / fmShareDenyRead / a plain read open take no lock.
-// A lock conflict fails at once (no waiting) with EFOpenError / EFCreateError.
+// Share modes are advisory flock() locks, respected only by streams of this library and
+// programs that follow the same convention: fmShareExclusive, and a stream opened for
+// writing unless it gives fmShareDenyNone or fmShareDenyRead, hold an exclusive lock;
+// fmShareDenyWrite on a reader holds a shared one; other opens take none. A conflict fails
+// at once with EFOpenError / EFCreateError.
 //
-// fmCreate follows the usual file-system semantics: an existing file (or the target of a
-// symbolic link) is truncated, only after the lock has been taken, so a writer refused by the
-// lock does not destroy the locked file's contents.
+// fmCreate truncates an existing file (or a symbolic link's target) only once the lock is
+// held, so a writer refused by the lock does not destroy the locked file's contents.
 #pragma once
 
 #include <cstdint>
@@ -65,9 +60,6 @@ class TStream {
 // there fills the gap with zero bytes.
 class TMemoryStream : public TStream {
  public:
-  TMemoryStream() = default;
-  ~TMemoryStream() override;
-
   int32_t Read(void* buffer, int32_t count) override;
   int32_t Write(const void* buffer, int32_t count) override;
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
@@ -97,7 +89,6 @@ class TMemoryStream : public TStream {
 class TFileStream : public TStream {
  public:
   TFileStream(const std::string& fileName, uint16_t mode);
-  ~TFileStream() override;
 
   int32_t Read(void* buffer, int32_t count) override;
   int32_t Write(const void* buffer, int32_t count) override;
@@ -110,7 +101,7 @@ class TFileStream : public TStream {
 
  private:
   std::string FFileName;
-  UniqueFd FHandle;
+  UniqueFd FHandle;  // closing it releases the lock
 };
 
 }  // namespace veskmath::rtl

@@ -20,14 +20,6 @@ auto UpdateGuard(TStringList& list) {
 }
 }  // namespace
 
-TStringList::TStringList() = default;
-
-TStringList::~TStringList() {
-  // Objects are not owned; no notification fires from a dying list.
-  OnChange = nullptr;
-  OnChanging = nullptr;
-}
-
 void TStringList::Error(const char* message, int32_t data) {
   throw EStringListError(Format(message, data));
 }
@@ -190,13 +182,7 @@ void TStringList::EndUpdate() {
   if (FUpdateCount == 0) SetUpdateState(false);
 }
 
-void TStringList::SetUpdateState(bool updating) {
-  if (updating) {
-    Changing();
-  } else {
-    Changed();
-  }
-}
+void TStringList::SetUpdateState(bool updating) { updating ? Changing() : Changed(); }
 
 template <class F>
 void TStringList::Change(F&& change) {

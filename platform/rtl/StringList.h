@@ -10,9 +10,8 @@
 // The base Delete/Clear/AddObject/InsertObject are meant to be called qualified
 // (TStringList::Delete) from overrides.
 //
-// Objects in the slots are NOT owned. C++ destructors do not dispatch virtually, so the base
-// destructor cannot reach an override of Clear: a subclass that owns per-line data must free
-// it in its own destructor (typically by calling its own Clear()).
+// Objects in the slots are NOT owned. The base destructor cannot reach an override of Clear,
+// so a subclass that owns per-line data frees it in its own destructor.
 #pragma once
 
 #include <cstdint>
@@ -31,10 +30,10 @@ class TStringList {
  public:
   using TNotifyEvent = std::function<void(TStringList& sender)>;
 
-  TStringList();
+  TStringList() = default;
   TStringList(const TStringList&) = delete;
   TStringList& operator=(const TStringList&) = delete;
-  virtual ~TStringList();
+  virtual ~TStringList() = default;
 
   int32_t Count() const { return static_cast<int32_t>(FItems.size()); }
   // Strings[i]. Index errors: EStringListError "List index out of bounds (<i>)".

@@ -13,24 +13,11 @@ namespace veskmath::rtl {
 
 // The exception family, the decimal separator and case mapping live in the base below
 // this layer (platform/base/SysBase.h), shared with the numeric library.
-using base::DecimalSeparator;
-using base::EAbstractError;
-using base::EConvertError;
-using base::EDivByZero;
-using base::EFCreateError;
-using base::EFOpenError;
-using base::EListError;
-using base::EReadError;
-using base::EStreamError;
-using base::EStringListError;
-using base::EWriteError;
-using base::Exception;
-using base::kDivByZeroMessage;
-using base::LowerCase;
-using base::LowerChar;
-using base::SameText;
-using base::SetDecimalSeparator;
-using base::UpperCase;
+using base::DecimalSeparator, base::SetDecimalSeparator, base::LowerCase, base::LowerChar,
+    base::SameText, base::UpperCase;
+using base::EAbstractError, base::EConvertError, base::EDivByZero, base::EFCreateError,
+    base::EFOpenError, base::EListError, base::EReadError, base::EStreamError,
+    base::EStringListError, base::EWriteError, base::Exception, base::kDivByZeroMessage;
 
 // Removes leading and trailing characters whose code is 32 or less.
 std::string Trim(std::string_view text);
