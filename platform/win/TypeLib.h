@@ -1,18 +1,6 @@
-// Type-library descriptions embedded in the program: a library (name, version, LIBID, locale,
-// help string), its interfaces (IID, name, dual flag, members with DISPID, kind and
-// parameters) and its classes. Server and client link the same constexpr tables, so both sides
-// agree on names and DISPIDs without loading anything at run time. A description is plain
-// data with static storage, constexpr arrays referenced through spans; the runtime keeps
-// pointers to them, never copies.
-//
-//   inline constexpr TParamDesc kValueOut[] = {
-//       {"Value", VT_BSTR, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}};
-//   inline constexpr TParamDesc kValueIn[] = {{"", VT_BSTR, PARAMFLAG_FIN}};
-//   inline constexpr TFuncDesc kFuncs[] = {
-//       {"VeskYomi", 1, TInvokeKind::PropertyGet, kValueOut},
-//       {"VeskYomi", 1, TInvokeKind::PropertyPut, kValueIn}, ...};
-//   inline constexpr TInterfaceDesc kIFuVeskMath{
-//       IID_IFuVeskMath, "IFuVeskMath", true, "...", kFuncs};
+// Type-library descriptions embedded in the program (contract/Veskmath_tlb.cpp): server and
+// client link the same constexpr tables, so both agree on names and DISPIDs. Descriptions have
+// static storage; the runtime keeps pointers to them, never copies.
 #pragma once
 
 #include <functional>
@@ -122,11 +110,9 @@ HRESULT DispInvoke(const TInterfaceDesc& itf, const TMemberHandler& handler, DIS
 //   TypeLib\{LIBID}\<major>.<minor>\FLAGS       (default) = "0"
 //   TypeLib\{LIBID}\<major>.<minor>\HELPDIR     (default) = helpDir
 //   Interface\{IID}                              (default) = interface name
-//   Interface\{IID}\ProxyStubClsid32             (default) = the automation marshaler's CLSID
-//   Interface\{IID}\ProxyStubClsid               (default) = the same
+//   Interface\{IID}\ProxyStubClsid32, ...\ProxyStubClsid (default) = the automation marshaler
 //   Interface\{IID}\TypeLib                      (default) = {LIBID}, "Version" = "1.0"
-// <lcid> is the library's locale in lower-case hex without leading zeros ("409" for 1033,
-// "0" for the neutral locale), as the operating system names the subkey.
+// <lcid>: the locale in lower-case hex without leading zeros ("409" for 1033, "0" neutral).
 // Answers S_OK, or TYPE_E_REGISTRYACCESS when the registry file cannot be written.
 inline constexpr CLSID CLSID_PSOAInterface = GuidLiteral("{00020424-0000-0000-C000-000000000046}");
 inline constexpr HRESULT TYPE_E_REGISTRYACCESS = MakeHResult(0x8002801C);
@@ -138,9 +124,8 @@ HRESULT RegisterTypeLib(const TTypeLibDesc& lib, const std::string& fullPath,
 std::string TypeLibVersionKey(const TTypeLibDesc& lib);
 
 // ---------------------------------------------------------------------------------------
-// Descriptions known to this process's automation runtime, so that client-side proxies answer
-// GetIDsOfNames locally (Automation.h). Thread-safe; the description must outlive the
-// process's use of automation, which static tables do.
+// Descriptions known to this process, so that proxies answer GetIDsOfNames locally.
+// Thread-safe; a description must outlive the process's use of automation (static tables do).
 
 void AddKnownTypeLib(const TTypeLibDesc& lib);
 // The known class, or nullptr; `library`, when given, receives the library that describes it.
