@@ -1,6 +1,5 @@
-// TRegistry over the registry file. System texts are ANSI, the file holds UTF-8: paths are
-// converted whole before they are split, since a Shift-JIS trail byte may be 0x5C, the "\"
-// separator.
+// Paths are converted to UTF-8 whole before they are split: a Shift-JIS trail byte may be
+// 0x5C, the "\" separator.
 #include "platform/win/Registry.h"
 
 #include "platform/win/CodePage.h"

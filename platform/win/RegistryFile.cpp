@@ -1,4 +1,3 @@
-// The registry file: parsing, formatting, locking and atomic replacement.
 #include "platform/win/RegistryFile.h"
 
 #include <dirent.h>
@@ -43,7 +42,6 @@ std::string KeyPathFault(const std::vector<std::string>& names) {
   return "";
 }
 
-// CR, LF and NUL cannot be written in the file layout.
 bool HasLineBreakOrNul(std::string_view s) {
   return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
@@ -169,7 +167,6 @@ class Parser {
         return out;
       }
       if (c == '\\') {
-        // Only "\\" and "\"" are escapes: "C:\dir" is a fault, not a path.
         if (pos + 1 >= s.size()) break;
         const char next = s[++pos];
         if (next != '\\' && next != '"') Fail(std::string("an invalid escape '\\") + next + "'");
@@ -235,10 +232,9 @@ class Parser {
   std::unordered_map<const RegKeyNode*, std::unordered_map<std::string, std::size_t>> FValueIndex;
 };
 
-// One root's sections, depth first with an explicit stack: a deep tree must not exhaust the
-// call stack. Keys that hold values or have no subkeys each came from a section line or a
-// created key, so the text never grows with depth times path length. A root gets a section
-// only for its values.
+// One root's sections, depth first with an explicit stack (a deep tree must not exhaust the
+// call stack). Only listed keys, keys with values and leaves get a section, so the text never
+// grows with depth times path length; a root gets one only for its values.
 void FormatRoot(const RegKeyNode& root, std::string& out, std::size_t& entries) {
   struct Pending {
     const RegKeyNode* node;
@@ -341,8 +337,7 @@ rtl::UniqueFd LockWriters(const std::string& registryPath) {
                "' is not a file of this user; it is refused (remove it, or keep the registry "
                "in a directory only you can write)");
   }
-  // Lock files made by earlier versions were readable by everyone, which let any user hold
-  // the lock.
+  // Earlier versions made it readable by everyone, which let any user hold the lock.
   if ((st.st_mode & 077) != 0) ::fchmod(fd.Get(), 0600);
   if (const int err = LockExclusiveWithin(fd.Get()); err == EWOULDBLOCK) {
     Cannot("lock", registryPath,
@@ -355,8 +350,7 @@ rtl::UniqueFd LockWriters(const std::string& registryPath) {
   return fd;
 }
 
-// Creates the missing directories of the file's directory, outermost first (private ones:
-// mode 0700).
+// Creates the file's missing directories, outermost first, private (0700).
 void MakeDirectories(const std::string& registryPath) {
   std::vector<std::string> missing;
   struct stat st;
