@@ -1,13 +1,11 @@
 // Typed input delivered through the message loop: the loop of the thread that makes a
-// TConsoleInput watches the file descriptor (standard input) and a hidden window of that
-// thread reads what has arrived, so the thread waits for the user and serves its other
-// messages (automation calls, posted notifications) in one loop, never blocking in a read.
+// TConsoleInput watches the descriptor, so the thread waits for the user and serves its other
+// messages (automation calls, notifications) in one loop, never blocking in a read.
 //
-// Lines are handed out one per dispatched message, in the order they were typed, without
-// their line break (LF or CR LF); a last line without a break counts. After the last line
-// the end handler runs once. A modal prompt (a message box asking Yes/No) takes the next line
-// itself with ReadLineModal, which runs a nested message loop meanwhile, as a modal dialog
-// does; lines are not handed to the line handler while a modal read is waiting.
+// Lines are handed out one per dispatched message, in order, without their LF or CR LF; a last
+// line without a break counts, and the end handler then runs once. A modal prompt takes the
+// next line itself with ReadLineModal, which runs a nested message loop meanwhile; the line
+// handler gets no lines while a modal read waits.
 #pragma once
 
 #include <deque>

@@ -1,4 +1,3 @@
-// Temporary and executable paths, locks on the user's state.
 #include "platform/win/Files.h"
 
 #include <sys/file.h>

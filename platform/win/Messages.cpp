@@ -1,4 +1,3 @@
-// Window handles, thread queues, and posts to the windows of other processes (by the bus).
 #include "platform/win/Messages.h"
 
 #include <poll.h>
@@ -85,8 +84,7 @@ ThreadQueue& OwnQueueLocked(Registry& reg) {
   return reg.queues[tQueueGuard.threadId];
 }
 
-// The window of this process under `hwnd`, or null with the last error set. Caller holds
-// the lock.
+// The window under `hwnd`, or null with the last error set. Caller holds the lock.
 Window* FindWindowLocked(Registry& reg, HWND hwnd) {
   const auto w = reg.windows.find(hwnd);
   if (w == reg.windows.end()) {

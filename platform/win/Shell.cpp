@@ -1,4 +1,3 @@
-// ShellExecuteA over posix_spawn: no shell, no wait.
 #include "platform/win/Shell.h"
 
 #include <fcntl.h>

@@ -1,12 +1,8 @@
-// ShellExecuteA: starting a program the way the shell does for a program file, without a
-// command interpreter and without waiting for it.
-//
-// The parameters are one command line, split by the Windows rules (Automation.h's
-// SplitCommandLine), so "/UnRegserver" or "\"a b\" c" reach the program as its arguments.
-// The program runs in a session of its own (a terminal's interrupt of the caller does not
-// reach it), with standard input on /dev/null (it must not take the caller's typed input)
-// and the caller's standard output, standard error and environment. Nobody waits for it:
-// the runtime reaps it when it ends.
+// ShellExecuteA: starts a program as the shell does for a program file, without a command
+// interpreter and without waiting for it. The parameters are one command line, split as
+// SplitCommandLine (Automation.h) does. The program runs in a session of its own (a terminal's
+// interrupt of the caller does not reach it), with standard input on /dev/null (it must not
+// take the caller's typed input) and the caller's output, error output and environment.
 #pragma once
 
 #include <cstdint>

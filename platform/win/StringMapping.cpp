@@ -1,4 +1,3 @@
-// Half-width mapping tables and the LCMapString entry points.
 #include "platform/win/StringMapping.h"
 
 #include <array>

@@ -1,4 +1,3 @@
-// Per-thread last error and the kernel's thread and process identifiers.
 #include "platform/win/WinTypes.h"
 
 #include <unistd.h>
