@@ -135,9 +135,6 @@ std::optional<std::u16string> ProgIDFromRegistry(REFCLSID clsid) {
   return Utf8ToWide(*text);
 }
 
-// ---------------------------------------------------------------------------------------
-// Command lines
-
 std::string QuoteCommandLineArg(std::string_view argument) {
   if (!argument.empty() && argument.find_first_of(" \t\"") == std::string_view::npos) {
     return std::string(argument);
@@ -192,9 +189,6 @@ std::optional<std::vector<std::string>> SplitCommandLine(std::string_view line) 
   return args;
 }
 
-// ---------------------------------------------------------------------------------------
-// Service files
-
 std::string BusNameOf(REFCLSID clsid) {
   const std::optional<automation::TBusNames> names = automation::BusNamesOf(clsid);
   return names ? names->name : std::string();
@@ -245,9 +239,7 @@ bool UnregisterBusService(REFCLSID clsid) {
 
 namespace {
 
-// ---------------------------------------------------------------------------------------
 // The process's client connection: one, opened on first use, one call at a time.
-
 struct ClientBus {
   std::timed_mutex mutex;
   sd_bus* bus = nullptr;
@@ -336,8 +328,7 @@ TBusReply CallBus(const std::string& destination, const std::string& path,
   return reply;
 }
 
-// A failed call: the error information says what happened; a member's own failure answers
-// the member's code (so that a dispatch call turns it into DISP_E_EXCEPTION).
+// Sets the error information; a member's own failure answers its code (DispInvoke wraps it).
 HRESULT Report(const TBusReply& failure, REFCLSID clsid, REFIID iid) {
   automation::SetErrorText(clsid, iid, failure.description);
   if (failure.fromServer && failure.hr == DISP_E_EXCEPTION) return failure.scode;

@@ -21,9 +21,6 @@ namespace veskmath::win {
 
 using automation::BusPtr;
 
-// ---------------------------------------------------------------------------------------
-// Class factory helper
-
 TClassFactory::TClassFactory(Creator create, Locker lock)
     : FCreate(std::move(create)), FLock(std::move(lock)) {}
 

@@ -76,28 +76,25 @@ struct TTypeLibDesc {
 // ---------------------------------------------------------------------------------------
 // Dispatch served from a description
 
-// names[0] is a member name, names[1..] names of its parameters (their DISPIDs are their
-// 0-based positions), all without regard to ASCII case. Unknown names get DISPID_UNKNOWN and
-// the answer DISP_E_UNKNOWNNAME.
+// names[0] is a member, names[1..] its parameters (DISPID: the 0-based position), ASCII case
+// ignored. Unknown names get DISPID_UNKNOWN and the answer DISP_E_UNKNOWNNAME.
 HRESULT DispGetIDsOfNames(const TInterfaceDesc& itf, const char16_t* const* names, UINT nameCount,
                           DISPID* dispIds);
 
-// Runs one member of an object. `args` are the in-parameters in declaration order (first
-// parameter first), coerced to their declared types; `result` (never null) receives the
-// retval. The handler returns the member's HRESULT and sets error information on failure.
+// `args`: the in-parameters in declaration order, coerced to their types; `result` (never null)
+// takes the retval. Returns the member's HRESULT, setting error information on failure.
 using TMemberHandler =
     std::function<HRESULT(const TFuncDesc& func, std::span<VARIANT> args, VARIANT* result)>;
 
-// IDispatch::Invoke over a description, as the operating system's type-info dispatch does:
-//   riid other than GUID_NULL        -> DISP_E_UNKNOWNINTERFACE
-//   no member for dispId and flags   -> DISP_E_MEMBERNOTFOUND
-//   named arguments other than the single DISPID_PROPERTYPUT of a put -> DISP_E_NONAMEDARGS
-//   argument count differs           -> DISP_E_BADPARAMCOUNT
-//   an argument does not convert     -> DISP_E_TYPEMISMATCH / DISP_E_OVERFLOW, *argErr = its
-//                                       index in rgvarg
-//   the member fails with hr         -> DISP_E_EXCEPTION, EXCEPINFO from the thread's error
-//                                       information (which stays set) and scode = hr
-// `result` may be null (the caller does not want the value).
+// IDispatch::Invoke over a description, as the system's type-info dispatch does; `result` may
+// be null. Failures:
+//   riid other than GUID_NULL      -> DISP_E_UNKNOWNINTERFACE
+//   no member for dispId and flags -> DISP_E_MEMBERNOTFOUND
+//   named arguments but a put's single DISPID_PROPERTYPUT -> DISP_E_NONAMEDARGS
+//   argument count differs         -> DISP_E_BADPARAMCOUNT
+//   an argument does not convert   -> DISP_E_TYPEMISMATCH / DISP_E_OVERFLOW, *argErr = rgvarg index
+//   the member fails with hr       -> DISP_E_EXCEPTION, scode = hr, EXCEPINFO from the thread's
+//                                     error information (which stays set)
 HRESULT DispInvoke(const TInterfaceDesc& itf, const TMemberHandler& handler, DISPID dispId,
                    REFIID riid, WORD flags, DISPPARAMS* params, VARIANT* result,
                    EXCEPINFO* excepInfo, UINT* argErr);
