@@ -41,9 +41,8 @@ std::string TRegistry::Resolve(const std::string& key) const {
 
 std::string RegistryCurrentPath(const TRegistry& registry) { return registry.FCurrentPath; }
 
-// Runs a change of the file; false when it was refused or could not be written, with the
-// reason kept for LastError(). A file that cannot even be read has already raised its own
-// error in the read before.
+// False when the change was refused or not written, with the reason kept for LastError(). A
+// file that cannot even be read has already raised its own error in the read before.
 template <typename Change>
 bool TRegistry::TryChange(Change&& change) {
   FLastError.clear();

@@ -214,8 +214,7 @@ class Parser {
     } else {
       Fail("unexpected value data '" + Excerpt(data) + "'");
     }
-    // A name given twice: the later line wins, as an import would do. The index keeps that
-    // search from growing with the number of values a key already has.
+    // A name given twice: the later line wins, as an import would do (found through the index).
     const auto [slot, added] = FValueIndex[&key].try_emplace(Fold(name), key.values.size());
     if (!added) {
       key.values[slot->second].second = std::move(value);
@@ -320,9 +319,8 @@ std::string ForeignFault(const struct stat& st) {
   return "";
 }
 
-// An exclusive flock() on "<file>.lock", taken within LockTimeoutMs() and held until the
-// descriptor closes. The lock file is private (0600) and never removed: removing it would let
-// two writers lock two different files.
+// An exclusive flock() on the private (0600) "<file>.lock", held until the descriptor closes.
+// Never removed: two writers could then lock two different files.
 rtl::UniqueFd LockWriters(const std::string& registryPath) {
   const std::string lockPath = registryPath + ".lock";
   rtl::UniqueFd fd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
@@ -385,9 +383,8 @@ std::string StandardPath() {
   return home + "/.config" + kTail;
 }
 
-// Temporary files are "<file>.tmp-XXXXXX". Under the writer lock none is in use, so those a
-// writer killed before its rename left are removed (this user's regular files of exactly that
-// form only); otherwise every such kill would leave a full copy behind for ever.
+// "<file>.tmp-XXXXXX": none is in use under the writer lock, so those killed writers left (this
+// user's regular files of exactly that form) are removed, or each kill would leave a full copy.
 constexpr std::string_view kTempInfix = ".tmp-";
 constexpr std::size_t kTempRandom = 6;
 

@@ -17,21 +17,19 @@
 // values in creation order. A missing file is an empty registry.
 //
 // Safety rules:
-//   - Writers hold an exclusive flock() on the private "<file>.lock" while they re-read, change
-//     and replace the file (temporary "<file>.tmp-*" beside it, fsync, rename), so no writer
-//     loses another's changes and readers never see half a file. A writer that cannot get the
-//     lock within the lock timeout fails.
+//   - Writers re-read, change and replace the file (a temporary beside it, fsync, rename) under
+//     an exclusive flock() on the private "<file>.lock" (else they fail after the lock
+//     timeout): no writer loses another's changes, and readers never see half a file.
 //   - A file or lock file of another user, or that others may write, is refused for reading and
-//     writing alike (the store names the programs the user will run). So is a registry file
-//     that is a symbolic link (directories on the way may be).
-//   - A malformed file raises ERegistryFileError naming the file, the line and the fault, and
-//     is never overwritten. A file or directory the user may not write makes every change fail;
-//     reading still works. Reads re-read the file whenever it changed on disk.
-//   - Keys more than kMaxKeyDepth levels below the root, or whose path (names joined by "\")
-//     passes kMaxKeyPathLength bytes, are refused when created and make a file malformed. A
-//     change that would pass kMaxEntries keys and values or kMaxFileSize is refused, so a
-//     write never leaves a file that cannot be read back. Memory use is in proportion to the
-//     file, and running out of it is an ERegistryFileError, not a crash.
+//     writing (the store names the programs the user will run), as is a registry file that is a
+//     symbolic link (not a directory on its way). A malformed file raises ERegistryFileError
+//     naming the file, the line and the fault, and is never overwritten. A file or directory the
+//     user may not write makes every change fail; reading still works.
+//   - Reads re-read the file whenever it changed on disk.
+//   - Keys deeper than kMaxKeyDepth or with a path (names joined by "\") over kMaxKeyPathLength
+//     bytes are refused when created and make a file malformed; a change that would pass
+//     kMaxEntries keys and values or kMaxFileSize is refused, so every write can be read back.
+//     Running out of memory is an ERegistryFileError, not a crash.
 #pragma once
 
 #include <sys/stat.h>
