@@ -27,18 +27,16 @@ class TConsoleInput {
   // Lines longer than this are cut (the rest of the line is dropped).
   static constexpr std::size_t kMaxLineLength = 64 * 1024;
 
-  // Watches `fd` (which stays open and the caller's). The handlers run on the calling thread
-  // when its message loop dispatches the input's messages; they may throw, the next line is
-  // still delivered later. Throws EOSError when the window or the watch cannot be made.
+  // `fd` stays the caller's. The handlers run from the calling thread's loop; one that throws
+  // does not stop later lines. Throws EOSError when the window or the watch cannot be made.
   TConsoleInput(int fd, LineHandler onLine, EndHandler onEnd);
   TConsoleInput(const TConsoleInput&) = delete;
   TConsoleInput& operator=(const TConsoleInput&) = delete;
   // Stops watching; lines not yet delivered are dropped.
   ~TConsoleInput();
 
-  // The next line for a modal prompt, dispatching the thread's messages while it waits;
-  // nullopt at the end of input, or when WM_QUIT arrives (which is posted again for the outer
-  // loop). Only on the thread that made the object.
+  // Dispatches the thread's messages while it waits; nullopt at the end of input or on WM_QUIT
+  // (posted again for the outer loop). Only on the thread that made the object.
   std::optional<std::string> ReadLineModal();
 
   // A stream whose reads are modal reads, for message boxes (SetDialogStreams).

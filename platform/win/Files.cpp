@@ -112,8 +112,7 @@ unsigned LockTimeoutMs() { return gLockTimeoutMs.load(); }
 void SetLockTimeout(unsigned milliseconds) { gLockTimeoutMs = milliseconds; }
 
 int LockExclusiveWithin(int fd) {
-  // flock() has no timed form: poll, first briefly (a writer holds the lock for a few
-  // milliseconds), then every 20 ms.
+  // flock() has no timed form: poll from every 1 ms (writers hold it briefly) up to every 20 ms.
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(LockTimeoutMs());
   auto pause = std::chrono::milliseconds(1);

@@ -10,16 +10,14 @@
 
 namespace veskmath::win {
 
-// $TMPDIR when set and not empty, as the user chose it; else PrivateUserDirectory(), not /tmp
-// itself: the converter keeps the user's definitions there ("log.txt"), which another user
-// could read or replace by a link in a world-writable directory. Ends in "/". Throws EOSError
-// (ERROR_ACCESS_DENIED, or the failing call's error) when the private directory is refused.
+// $TMPDIR when set and not empty, else PrivateUserDirectory(), not /tmp: the user's definitions
+// ("log.txt") kept there could be read or replaced by a link in a world-writable directory.
+// Ends in "/". Throws EOSError (ERROR_ACCESS_DENIED, or the failing call's error) on refusal.
 std::string TempPath();
 
-// Makes `path` a private directory of the calling user (mode 0700) when missing. One that is a
-// symbolic link, not a directory, another user's, or open to group or others is refused (and
-// left as it is, for its owner to look at). Returns the path with a trailing "/". Throws
-// EOSError naming the path and the reason.
+// Makes `path` a private directory (0700) of the calling user when missing; refuses, leaving it
+// for its owner to look at, one that is a symbolic link, not a directory, another user's or open
+// to group or others. Returns it with a trailing "/"; throws EOSError naming path and reason.
 std::string EnsurePrivateDirectory(const std::string& path);
 
 // "<base>/veskmath-<uid>/", as EnsurePrivateDirectory makes it. Throws EOSError naming the
@@ -39,9 +37,8 @@ unsigned LockTimeoutMs();
 // failure: EWOULDBLOCK when another holder kept it past the deadline.
 int LockExclusiveWithin(int fd);
 
-// Keeps SIGXFSZ from the calling thread while it lives: a write past the file-size limit
-// (ulimit -f) then fails with EFBIG, an ordinary write error, instead of killing the process.
-// A SIGXFSZ raised meanwhile is taken off the thread before the old mask returns.
+// Keeps SIGXFSZ from the calling thread while it lives, so a write past ulimit -f fails with
+// EFBIG instead of killing the process; one raised meanwhile is taken off before it ends.
 class TNoFileSizeSignal {
  public:
   TNoFileSizeSignal();

@@ -108,10 +108,9 @@ inline constexpr int IDCANCEL = 2;
 inline constexpr int IDYES = 6;
 inline constexpr int IDNO = 7;
 
-// Shows the box (see above) and returns the button chosen; 0 with ERROR_INVALID_PARAMETER
-// for a button set other than OK, OK/Cancel, Yes/No and Yes/No/Cancel. A default button
-// beyond the box's buttons means the first one. `owner` and the modality flags change
-// nothing on the terminal. Null texts print as empty.
+// Returns the button chosen; 0 with ERROR_INVALID_PARAMETER for a button set other than OK,
+// OK/Cancel, Yes/No and Yes/No/Cancel. A default button beyond the box's means the first one;
+// `owner` and the modality flags change nothing; null texts print as empty.
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
 
 // The component library's plain box: the text and an OK button, no caption.

@@ -24,9 +24,8 @@ inline constexpr HINSTANCE SE_ERR_OOM = 8;           // no memory or no process 
 inline constexpr HINSTANCE ERROR_BAD_FORMAT = 11;    // not a program, or malformed parameters
 inline constexpr HINSTANCE SE_ERR_NOASSOC = 31;      // a verb other than "open"
 
-// `owner` and `showCmd` change nothing without a screen. `verb` nullptr (or "open") runs the
-// program; `file` names it by path, or by bare name looked up in PATH; `parameters` may be
-// nullptr; `directory`, when given, is the program's working directory.
+// `verb` is nullptr or "open"; `file` a path, or a bare name looked up in PATH; `parameters` and
+// `directory` (the working directory) may be nullptr; `owner` and `showCmd` change nothing.
 HINSTANCE ShellExecuteA(HWND owner, const char* verb, const char* file, const char* parameters,
                         const char* directory, int showCmd);
 

@@ -32,11 +32,9 @@ std::u16string MapToHalfWidth(std::u16string_view text);
 //                            destination for a non-zero `destLen`;
 //   ERROR_INVALID_FLAGS      a flag other than LCMAP_HALFWIDTH;
 //   ERROR_INSUFFICIENT_BUFFER the mapped text is longer than `destLen` (nothing written).
-// The mapping does not depend on the locale; every locale identifier is accepted.
-//
-// The text is in the ANSI code page. A character whose narrow form the code page cannot write
-// keeps its full-width form ("￣"), so mapping never brings in a "?". The result is never
-// longer than the source in CP932; in UTF-8 a voiced kana grows (3 -> 6 bytes).
+// Every locale is accepted; texts are ANSI. A character whose narrow form the code page cannot
+// write keeps its full-width form ("￣"), so mapping never brings in a "?". The result is never
+// longer than the source in CP932; in UTF-8 a voiced kana grows from 3 to 6 bytes.
 int LCMapStringA(LCID locale, DWORD flags, const char* src, int srcLen, char* dest, int destLen);
 
 }  // namespace veskmath::win
