@@ -171,7 +171,8 @@ std::string BusServiceFilePath(REFCLSID clsid);
 //   - 2n backslashes before a quote give n backslashes and the quote acts as above, 2n+1 give
 //     n backslashes and a literal quote; other backslashes are literal (Unix paths need none).
 
-// Unchanged when it needs no quotes (not empty, no blank, tab or quote).
+// As it must be written for SplitCommandLine to give it back; unchanged when it needs no
+// quotes (not empty, no blank, tab or quote).
 std::string QuoteCommandLineArg(std::string_view argument);
 // nullopt for an unterminated quote or a line holding a NUL, CR or LF.
 std::optional<std::vector<std::string>> SplitCommandLine(std::string_view commandLine);
