@@ -1,45 +1,18 @@
 // Automation runtime: apartments, class objects, activation of local (out-of-process)
 // servers, and calls across the process boundary, carried by the user's D-Bus session bus.
 //
-// SERVER (one process, one serving thread):
+// A server enters a single-threaded apartment, makes its description known (AddKnownTypeLib),
+// registers its class factory with CLSCTX_LOCAL_SERVER and runs a GetMessageA/DispatchMessageA
+// loop: the calls reach the objects one at a time as messages of that loop. Lock counting stays
+// with the server module (at 0 it posts WM_QUIT). Every object a client holds is one reference
+// kept for it; a client that leaves the bus (or a lost connection) has its references released
+// and its LockServer(TRUE) calls undone on the serving thread.
 //
-//   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-//   AddKnownTypeLib(kLibrary);                              // the class's names on the bus
-//   DWORD cookie = 0;
-//   HRESULT hr = CoRegisterClassObject(CLSID_X, MakeClassFactory(create, lockServer).Get(),
-//                                      CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
-//   MSG msg;
-//   while (GetMessageA(&msg, 0, 0, 0) > 0) DispatchMessageA(&msg);   // calls run in here
-//   CoRevokeClassObject(cookie);
-//   CoUninitialize();
-//
-//   The registering thread's message loop watches the bus connection, so calls reach the
-//   objects one at a time, like any other message. Lock counting stays with the server module
-//   (its objects hold a module lock; TClassFactory forwards LockServer; at 0 it posts WM_QUIT).
-//   The runtime keeps the count right across the boundary: every object a client holds is one
-//   reference kept for that client, and a client that releases it or leaves the bus (exits,
-//   crashes, is killed) has its references released and its LockServer(TRUE) calls undone on
-//   the serving thread. A lost bus connection counts as every client leaving.
-//
-// CLIENT:
-//
-//   CLSID clsid;  CLSIDFromProgID(u"VeskMath.FuVeskMath", &clsid);  AddKnownTypeLib(kLibrary);
-//   hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch,
-//                         reinterpret_cast<void**>(object.ReleaseAndGetAddressOf()));
-//
-//   A class registered in this process is used directly. Otherwise the class needs a
-//   LocalServer32 entry and a known description (else REGDB_E_CLASSNOTREG); the bus starts its
-//   server from the service file (RegisterBusService) when nobody owns the name, with the
-//   session's environment, once, whoever asks first. No service file, or a server that does not
-//   come up within the activation timeout, gives CO_E_SERVER_EXEC_FAILURE; no session bus
-//   RPC_E_SERVER_UNAVAILABLE; both leave error information that says why.
-//
-//   The object is a proxy answering IUnknown and IDispatch (else E_NOINTERFACE): GetIDsOfNames
-//   from the description; Invoke coerces the arguments to the declared types and calls the
-//   server that made the object. A member's failure brings its error information (GetErrorInfo)
-//   and, for DISP_E_EXCEPTION, its EXCEPINFO. No reply within the call timeout gives
-//   RPC_E_TIMEOUT, a server that has gone RPC_E_DISCONNECTED. Proxies may be used from any
-//   thread; the calls of a process share one connection, one call at a time.
+// A client's object is a proxy answering IUnknown and IDispatch; Invoke coerces the arguments to
+// the declared types. A member's failure brings its error information and, for
+// DISP_E_EXCEPTION, its EXCEPINFO; no reply within the call timeout gives RPC_E_TIMEOUT, a
+// server that has gone RPC_E_DISCONNECTED. Proxies may be used from any thread; a process's
+// calls share one connection, one at a time.
 //
 // BUS, for a class whose library is "VeskMath" and coclass "FuVeskMath":
 //   well-known name   VeskMath.FuVeskMath
@@ -87,8 +60,8 @@ inline constexpr DWORD COINIT_APARTMENTTHREADED = 0x2;
 // Enters the calling thread into an apartment. S_OK the first time, S_FALSE for a nested call
 // of the same kind (each needs its CoUninitialize), RPC_E_CHANGED_MODE for the other kind.
 HRESULT CoInitializeEx(void* reserved, DWORD coInit);
-// Leaves it; the last call on the serving thread revokes that thread's class objects,
-// disconnects every client (releasing what they held) and closes the connection.
+// The last call on the serving thread revokes its class objects, releases what every client
+// held and closes the connection.
 void CoUninitialize();
 
 // ---------------------------------------------------------------------------------------
@@ -114,8 +87,7 @@ class IClassFactory : public IUnknown {
 inline constexpr IID IID_IClassFactory = IClassFactory::kIid;
 
 // A class factory from two functions. CreateInstance refuses aggregation unless the outer
-// object asks for IUnknown (CLASS_E_NOAGGREGATION), then calls `create`; LockServer calls
-// `lock(true)` or `lock(false)`.
+// object asks for IUnknown (CLASS_E_NOAGGREGATION).
 class TClassFactory : public TComObject<IClassFactory> {
  public:
   using Creator = std::function<HRESULT(IUnknown* outer, REFIID riid, void** object)>;
@@ -131,42 +103,31 @@ class TClassFactory : public TComObject<IClassFactory> {
   Locker FLock;
 };
 
-// A TClassFactory handed out as its interface, ready for CoRegisterClassObject.
 ComPtr<IClassFactory> MakeClassFactory(TClassFactory::Creator create, TClassFactory::Locker lock);
 
-// Registers `factory` (which must answer IClassFactory) for `clsid`. Only
-// REGCLS_MULTIPLEUSE (one process serves every client) is supported (else E_INVALIDARG).
-// CLSCTX_INPROC_SERVER alone makes it reachable from this process only; with
-// CLSCTX_LOCAL_SERVER other processes reach it through the bus, and the calling thread must
-// be in a single-threaded apartment and the only one of the process that registers them
-// (else RPC_E_WRONG_THREAD). CO_E_OBJISREG when this process or another live one already
-// serves the class; RPC_E_SERVER_UNAVAILABLE without a session bus (a server started on demand
-// should then end).
+// Only REGCLS_MULTIPLEUSE is supported (else E_INVALIDARG). CLSCTX_INPROC_SERVER alone serves
+// this process only; CLSCTX_LOCAL_SERVER serves others through the bus, from a single-threaded
+// apartment on the one thread of the process that registers such classes (else
+// RPC_E_WRONG_THREAD). CO_E_OBJISREG when this or another live process already serves the
+// class; RPC_E_SERVER_UNAVAILABLE without a session bus (a server started on demand should end).
 HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD clsContext, DWORD flags,
                               DWORD* cookie);
-// Gives up the name and releases the factory; objects already handed out live on.
-// E_INVALIDARG for an unknown cookie.
+// Objects already handed out live on. E_INVALIDARG for an unknown cookie.
 HRESULT CoRevokeClassObject(DWORD cookie);
-// Stops taking new clients before a server decides to end: the well-known names are given
-// up (a client that asks now reaches, or has the bus start, the next server), and creation
-// or LockServer requests already on their way are refused with CO_E_SERVER_STOPPING, which a
-// client answers by asking again. Objects already handed out are served on. S_FALSE when
-// already suspended.
+// Before a server decides to end: gives up the names (new clients reach, or have the bus start,
+// the next server) and refuses requests already on their way with CO_E_SERVER_STOPPING, which
+// clients answer by asking again. Objects handed out are served on. S_FALSE when suspended.
 HRESULT CoSuspendClassObjects();
-// Takes clients again after CoSuspendClassObjects (the names are taken anew).
 // CO_E_OBJISREG when another process took a name meanwhile: the process stays suspended.
 HRESULT CoResumeClassObjects();
 
-// Class methods: what a class's hosts need beyond its interface, offered by its server on the
-// class object beside the class factory, under the interface "<library>.<interfaceName>"
-// ("VeskMath.Diagnostics"): one text in, one text out, both UTF-8, run on the serving thread.
-// A method that throws answers RPC_E_SERVERFAULT with the exception's text. Add them before
-// CoRegisterClassObject.
+// Class methods: what hosts need beyond the interface, on the class object under the interface
+// "<library>.<interfaceName>" ("VeskMath.Diagnostics"): UTF-8 text in and out, run on the
+// serving thread; one that throws answers RPC_E_SERVERFAULT. Add them before registering.
 using TClassMethod = std::function<std::string(const std::string& argument)>;
 void AddClassMethod(REFCLSID clsid, std::string interfaceName, std::string member,
                     TClassMethod method);
-// Calls one on the class's server (the bus starts it when none runs), waiting at most the
-// call timeout. Failures as for CoCreateInstance, with error information.
+// Waits at most the call timeout; failures as for CoCreateInstance.
 HRESULT CallClassMethod(REFCLSID clsid, const std::string& interfaceName, const std::string& member,
                         const std::string& argument, std::string& answer);
 
@@ -179,42 +140,39 @@ HRESULT CLSIDFromProgID(const char16_t* progId, CLSID* clsid);
 // HKCR\CLSID\{CLSID}\ProgID (default), for SetProgIDResolver (OleTypes.h).
 std::optional<std::u16string> ProgIDFromRegistry(REFCLSID clsid);
 
-// Creates an object. An outer object with a local server gives CLASS_E_NOAGGREGATION;
-// REGDB_E_CLASSNOTREG when the class has no registration here nor a LocalServer32 entry.
+// A class registered in this process is used directly. Otherwise the bus starts the server,
+// with the session's environment, from its service file (RegisterBusService) when nobody owns
+// the class's name. REGDB_E_CLASSNOTREG without a LocalServer32 entry or a known description.
+// For a remote class: CLASS_E_NOAGGREGATION for an outer object, E_NOINTERFACE for other than
+// IUnknown and IDispatch, CO_E_SERVER_EXEC_FAILURE without a service file or an answer within
+// the activation timeout, RPC_E_SERVER_UNAVAILABLE without a session bus.
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsContext, REFIID riid,
                          void** object);
 
-// How long a call waits for its reply in milliseconds, process-wide (default 30000; 0 is
-// taken as 1: there is always a bound).
+// How long a call waits for its reply, in ms, process-wide (default 30000; 0 is taken as 1).
 void SetCallTimeout(DWORD milliseconds);
 
-// The class's well-known name on the session bus ("VeskMath.FuVeskMath"); empty when this
-// process knows no description of the class.
+// "VeskMath.FuVeskMath"; empty when this process knows no description of the class.
 std::string BusNameOf(REFCLSID clsid);
 
-// The D-Bus service file that lets the bus start the class's server:
-// "<dir>/<name>.service" with Exec= the command line, where <dir> is
-// $XDG_DATA_HOME/dbus-1/services (else <home>/.local/share/dbus-1/services, the home
-// directory from the user database as the bus reads it), made when missing.
-// The bus runs Exec= with its own (shell-like) quoting, which reads a LocalServer32 line as
-// QuoteCommandLineArg wrote it. False when it cannot be written (or the class is unknown).
+// The service file "<dir>/<name>.service" whose Exec= line (quoted as QuoteCommandLineArg
+// quotes, which the bus reads back) starts the class's server. <dir>, made when missing, is
+// $XDG_DATA_HOME/dbus-1/services, else ~/.local/share/dbus-1/services with the home from the
+// user database, as the bus takes it. False when unwritable or the class is unknown.
 bool RegisterBusService(REFCLSID clsid, const std::string& commandLine);
-// Removes that file; true when it is gone.
+// True when the file is gone.
 bool UnregisterBusService(REFCLSID clsid);
 std::string BusServiceFilePath(REFCLSID clsid);
 
 // ---------------------------------------------------------------------------------------
-// Command lines. LocalServer32 entries are split by the Windows rules, as the operating
-// system's argument splitter applies them (there are no 8.3 names here; quoting takes their
-// place): "\"/opt/vesk math/veskmath\" /Automation" -> {"/opt/vesk math/veskmath", "/Automation"}
-//   - arguments are separated by unquoted blanks and tabs;
-//   - a double quote starts or ends a quoted part, in which blanks are kept;
-//   - 2n backslashes before a quote give n backslashes and the quote acts as above;
-//     2n+1 backslashes before a quote give n backslashes and a literal quote;
-//   - backslashes not followed by a quote are literal (so Unix paths need no escaping).
+// Command lines. LocalServer32 entries are split by the Windows rules:
+//   "\"/opt/vesk math/veskmath\" /Automation" -> {"/opt/vesk math/veskmath", "/Automation"}
+//   - unquoted blanks and tabs separate arguments; a double quote starts or ends a quoted part;
+//   - 2n backslashes before a quote give n backslashes and the quote acts as above, 2n+1 give
+//     n backslashes and a literal quote; other backslashes are literal (Unix paths need none).
 
-// The argument as it must be written so that SplitCommandLine gives it back; unchanged when it
-// needs no quotes (not empty, no blank, tab or quote).
+// As it must be written for SplitCommandLine to give it back; unchanged when it needs no
+// quotes (not empty, no blank, tab or quote).
 std::string QuoteCommandLineArg(std::string_view argument);
 // nullopt for an unterminated quote or a line holding a NUL, CR or LF.
 std::optional<std::vector<std::string>> SplitCommandLine(std::string_view commandLine);

@@ -83,8 +83,7 @@ void SetErrorText(REFCLSID clsid, REFIID iid, const std::string& description) {
   if (FAILED(CreateErrorInfo(&raw)) || raw == nullptr) return;
   const ComPtr<ICreateErrorInfo> create = ComPtr<ICreateErrorInfo>::Attach(raw);
   create->SetGUID(iid);
-  // The source is the ProgID registered for the class, as the server's error object says.
-  // (Without one, the name the class has on the bus, library.coclass, stands in.)
+  // The class's ProgID, as the server's error object says; else its name on the bus.
   if (const std::optional<std::u16string> progId = ProgIDFromRegistry(clsid)) {
     create->SetSource(progId->c_str());
   } else if (const std::optional<TBusNames> names = BusNamesOf(clsid)) {

@@ -44,9 +44,7 @@ std::optional<std::string> ReadDefault(const std::string& key) {
 
 std::string ClassKey(REFCLSID clsid) { return "CLSID\\" + GUIDToString(clsid); }
 
-// A call's reply, or why there is none: a D-Bus error as the HRESULT and scode of one of ours,
-// else one for the bus's own errors (a peer that left: RPC_E_DISCONNECTED; a wait that ran out:
-// RPC_E_TIMEOUT; else E_FAIL).
+// A call's reply, or why there is none (FromBusError).
 struct TBusReply {
   HRESULT hr = S_OK;
   HRESULT scode = S_OK;
@@ -137,15 +135,11 @@ std::optional<std::u16string> ProgIDFromRegistry(REFCLSID clsid) {
   return Utf8ToWide(*text);
 }
 
-// ---------------------------------------------------------------------------------------
-// Command lines
-
 std::string QuoteCommandLineArg(std::string_view argument) {
   if (!argument.empty() && argument.find_first_of(" \t\"") == std::string_view::npos) {
     return std::string(argument);
   }
-  // "a b" -> "\"a b\""; a quote inside becomes \" and the backslashes before a quote (or
-  // before the closing quote) are doubled.
+  // A quote inside becomes \"; backslashes before a quote or the closing quote are doubled.
   std::string out = "\"";
   std::size_t backslashes = 0;
   for (const char c : argument) {
@@ -183,8 +177,6 @@ std::optional<std::vector<std::string>> SplitCommandLine(std::string_view line) 
     } else if (c != '\\') {
       current.push_back(c);
     } else {
-      // "\\\"" -> one backslash and a literal quote; "\\\\\"" -> one backslash, then the
-      // quote opens or closes; "/opt\\x" keeps its backslash.
       const std::size_t n = std::min(line.find_first_not_of('\\', i), line.size()) - i;
       i += n - 1;  // on the last backslash
       const bool beforeQuote = i + 1 < line.size() && line[i + 1] == '"';
@@ -196,9 +188,6 @@ std::optional<std::vector<std::string>> SplitCommandLine(std::string_view line) 
   if (inArgument) args.push_back(std::move(current));
   return args;
 }
-
-// ---------------------------------------------------------------------------------------
-// Service files
 
 std::string BusNameOf(REFCLSID clsid) {
   const std::optional<automation::TBusNames> names = automation::BusNamesOf(clsid);
@@ -213,7 +202,6 @@ std::string BusServiceFilePath(REFCLSID clsid) {
     base = data;
   } else if (const passwd* user = ::getpwuid(::geteuid());
              user != nullptr && user->pw_dir != nullptr && user->pw_dir[0] == '/') {
-    // The bus takes the home directory from the user database, not from HOME.
     base = std::string(user->pw_dir) + "/.local/share";
   } else {
     return {};
@@ -251,9 +239,7 @@ bool UnregisterBusService(REFCLSID clsid) {
 
 namespace {
 
-// ---------------------------------------------------------------------------------------
 // The process's client connection: one, opened on first use, one call at a time.
-
 struct ClientBus {
   std::timed_mutex mutex;
   sd_bus* bus = nullptr;
@@ -311,7 +297,6 @@ void Drain(sd_bus* bus) {
 
 using Appender = std::function<int(sd_bus_message*)>;
 
-// One call, waiting for its reply until the deadline.
 TBusReply CallBus(const std::string& destination, const std::string& path,
                   const std::string& interface, const std::string& member,
                   Clock::time_point deadline, const Appender& append = {}) {
@@ -343,8 +328,7 @@ TBusReply CallBus(const std::string& destination, const std::string& path,
   return reply;
 }
 
-// A failed call: the error information says what happened; a member's own failure answers
-// the member's code (so that a dispatch call turns it into DISP_E_EXCEPTION).
+// Sets the error information; a member's own failure answers its code (DispInvoke wraps it).
 HRESULT Report(const TBusReply& failure, REFCLSID clsid, REFIID iid) {
   automation::SetErrorText(clsid, iid, failure.description);
   if (failure.fromServer && failure.hr == DISP_E_EXCEPTION) return failure.scode;
@@ -437,9 +421,8 @@ class TDispatchProxy final : public TComObject<IDispatch> {
   automation::TBusNames FNames;
 };
 
-// Asks the class's server for an object: the server that has the name, or the one the bus
-// starts for it. A server that is ending refuses (CO_E_SERVER_STOPPING) or leaves without
-// answering: the next one is asked, within the deadline.
+// A server that is ending refuses (CO_E_SERVER_STOPPING) or leaves without answering: the
+// next one (the bus starts it) is asked, within the deadline.
 HRESULT CreateRemote(REFCLSID clsid, const automation::TBusNames& names,
                      const std::string& destination, IUnknown* outer, REFIID riid, void** object,
                      Clock::time_point deadline) {

@@ -1,6 +1,4 @@
-// What the server and client halves of the automation runtime share: the apartment state,
-// this process's class registrations, the names a class has on the session bus, the mapping
-// between HRESULTs and D-Bus errors, and window messages between processes.
+// What the server and client halves of the automation runtime share.
 #pragma once
 
 #include <systemd/sd-bus.h>
@@ -26,14 +24,12 @@ struct BusUnref {
 template <class T>
 using BusPtr = std::unique_ptr<T, BusUnref>;
 
-// Whether the calling thread is in an apartment (CoInitializeEx).
 bool ApartmentInitialized();
 
 // The class object this process registered for `clsid`, or null.
 ComPtr<IClassFactory> FindLocalClassObject(REFCLSID clsid);
 
-// A class's names on the bus, from its type-library description (library "VeskMath", coclass
-// "FuVeskMath", default interface "IFuVeskMath").
+// A class's names on the bus, from its type-library description.
 struct TBusNames {
   std::string name;             // VeskMath.FuVeskMath, the well-known name: library.coclass
   std::string classPath;        // /VeskMath/FuVeskMath, the class object
@@ -46,11 +42,9 @@ struct TBusNames {
 // nullopt when this process knows no description of the class (AddKnownTypeLib).
 std::optional<TBusNames> BusNamesOf(REFCLSID clsid);
 
-// A member's method name on the bus: "Get" or "Set" before a property's name, a method's
-// own name.
+// "Get" or "Set" before a property's name; a method's own name.
 std::string MemberName(const TFuncDesc& func);
-// The D-Bus type of a parameter: 's' (BSTR), 'i' (I4), 'b' (BOOL); 0 for a type
-// that does not cross the bus.
+// 's' (BSTR), 'i' (I4), 'b' (BOOL); 0 for a type that does not cross the bus.
 char BusTypeOf(VARTYPE type);
 
 // Texts longer than this (UTF-8 bytes) are refused on the way in: "text too long".
@@ -58,23 +52,20 @@ inline constexpr std::size_t kMaxTextBytes = 1u << 20;
 // How a failed HRESULT's D-Bus error name begins (Automation.h, BUS).
 inline constexpr const char* kErrorPrefix = "VeskMath.Error.E";
 
-// One value of the bus type ('s', 'i' or 'b') from or into a message. Reading sets the
-// VARIANT to the matching type; appending coerces it first (-EINVAL when it does not
-// convert). Both answer -E2BIG for a text over kMaxTextBytes, else what sd-bus answers.
+// Appending coerces the VARIANT to the bus type first (-EINVAL when it does not convert).
+// Both answer -E2BIG for a text over kMaxTextBytes, else what sd-bus answers.
 int ReadVariant(sd_bus_message* m, char type, VARIANT& value);
 int AppendVariant(sd_bus_message* m, char type, VARIANT& value);
 
 // Sets the calling thread's error information (source: the class's ProgID).
 void SetErrorText(REFCLSID clsid, REFIID iid, const std::string& description);
 
-// Opens the user's session bus. nullptr with the reason in `why` when there is none.
+// nullptr with the reason in `why` when there is no session bus.
 sd_bus* OpenSessionBus(std::string& why);
 
 // ---------------------------------------------------------------------------------------
-// Window messages between processes (Messages.h): a post to a window of another process is
-// a broadcast signal "VeskMath.Window.Post" on the session bus, sent through this process's
-// server connection when it serves, else its client connection; a process that published a
-// window listens for those signals and posts the ones for its published windows locally.
+// Window messages between processes (Messages.h): the broadcast signal "VeskMath.Window.Post",
+// sent on the server connection when this process serves, else on the client one.
 
 bool EmitPost(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 bool ListenForPosts();

@@ -1,7 +1,5 @@
-// Server half of the automation runtime: apartments, class-object registration on the
-// session bus (a well-known name per class, an object path per object the clients hold),
-// watched by the serving thread's message loop, and the stubs that run each call on that
-// thread and send the reply.
+// Server half of the automation runtime: apartments, class objects on the session bus, and
+// the stubs that run each call on the serving thread's message loop and send the reply.
 #include <poll.h>
 #include <systemd/sd-bus.h>
 
@@ -23,16 +21,12 @@ namespace veskmath::win {
 
 using automation::BusPtr;
 
-// ---------------------------------------------------------------------------------------
-// Class factory helper
-
 TClassFactory::TClassFactory(Creator create, Locker lock)
     : FCreate(std::move(create)), FLock(std::move(lock)) {}
 
 HRESULT TClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** object) {
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
-  // Aggregation works only when the outer object asks for the inner IUnknown.
   if (outer != nullptr && riid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
   if (!FCreate) return E_UNEXPECTED;
   return FCreate(outer, riid, object);
@@ -53,8 +47,7 @@ namespace {
 // State
 
 constexpr UINT kBusMessage = WM_USER + 1;
-// What one client, and all clients together, may hold: each object keeps at most two texts
-// of kMaxTextBytes, so the objects' texts stay under 256 x 2 MiB.
+// Each object keeps at most two texts of kMaxTextBytes: all objects' texts stay under 512 MiB.
 constexpr std::size_t kMaxObjectsPerClient = 32;
 constexpr std::size_t kMaxObjects = 256;
 // How long anyone but the serving thread waits for the bus connection before giving up.
@@ -79,7 +72,6 @@ struct BusClass {
   std::deque<std::string> strings;
   std::vector<sd_bus_vtable> objectTable;
   std::map<std::string, const TFuncDesc*, std::less<>> members;
-  // Class methods (AddClassMethod), by their bus interface, then by member.
   std::map<std::string, std::vector<sd_bus_vtable>> methodTables;
   std::map<std::pair<std::string, std::string>, TClassMethod> methods;
   std::vector<BusPtr<sd_bus_slot>> slots;
@@ -123,8 +115,7 @@ struct State {
   std::map<std::pair<std::string, BusClass*>, std::pair<std::shared_ptr<BusClass>, int>> locks;
   // The clients holding objects or locks; the bus tells when one leaves.
   std::map<std::string, BusPtr<sd_bus_track>, std::less<>> clients;
-  // The serving thread's message loop watches the connection (WatchDescriptor); output
-  // that could not be written yet makes it wait for room too.
+  // Output not yet written: the serving thread's loop also waits for room to write.
   std::atomic<bool> wantOut{false};
 };
 
@@ -142,7 +133,6 @@ thread_local Apartment tApartment;
 // ---------------------------------------------------------------------------------------
 // Objects and clients (serving thread, bus lock held)
 
-// Moves out of `map` the values of the entries `pick` chooses, and erases those entries.
 template <class Map, class Pick>
 std::vector<typename Map::mapped_type> TakeIf(Map& map, const Pick& pick) {
   std::vector<typename Map::mapped_type> taken;
@@ -157,9 +147,8 @@ std::vector<typename Map::mapped_type> TakeIf(Map& map, const Pick& pick) {
   return taken;
 }
 
-// Everything a client held goes and its locks are undone: one client's when it leaves the bus,
-// every client's (nullopt) when serving ends or the connection is lost. The name is taken by
-// value: the caller's may be the key of an entry that goes.
+// Releases what a client held and undoes its locks (every client's for nullopt). The name is
+// taken by value: the caller's may be the key of an entry that goes.
 void ReleaseClients(State& s, const std::optional<std::string> client) {
   const auto whose = [&client](const std::string& owner) { return !client || owner == *client; };
   std::erase_if(s.clients, [&](const auto& entry) { return whose(entry.first); });
@@ -180,9 +169,8 @@ int OnClientGone(sd_bus_track* track, void*) {
   return 1;
 }
 
-// A client seen for the first time is tracked: the bus reports when it leaves, and one that
-// left before it was tracked (a client killed while the bus was starting us) is reported at
-// once.
+// The bus reports when a tracked client leaves, at once if it left before (a client killed
+// while the bus was starting us).
 void TrackClient(State& s, const std::string& client) {
   if (s.clients.contains(client)) return;
   sd_bus_track* track = nullptr;
@@ -212,8 +200,7 @@ int Fail(sd_bus_error* error, HRESULT hr, HRESULT scode = S_OK, std::string desc
   return -EIO;
 }
 
-// Makes an object for `owner`, not yet on the bus nor in the table; a refusal is set in `error`
-// (< 0).
+// An object for `owner`, not yet on the bus nor in the table; a refusal is set in `error`.
 int MakeObject(State& s, const std::shared_ptr<BusClass>& cls, const std::string& owner,
                std::unique_ptr<BusObject>& object, sd_bus_error* error) {
   if (s.suspended) return Fail(error, CO_E_SERVER_STOPPING);
@@ -247,7 +234,6 @@ bool AddVtable(sd_bus* bus, std::vector<BusPtr<sd_bus_slot>>& slots, const std::
   return true;
 }
 
-// Sends the reply to `m` with what `append` puts in it; sd-bus's answer.
 int Reply(sd_bus_message* m, const std::function<int(sd_bus_message*)>& append) {
   sd_bus_message* raw = nullptr;
   int r = sd_bus_message_new_method_return(m, &raw);
@@ -334,7 +320,6 @@ int OnRelease(sd_bus_message* m, void* userdata, sd_bus_error* error) {
 const sd_bus_vtable kLifetimeTable[] = {
     SD_BUS_VTABLE_START(0), SD_BUS_METHOD("Release", "", "", OnRelease, 0), SD_BUS_VTABLE_END};
 
-// The classes this process serves on the bus.
 std::vector<std::shared_ptr<BusClass>> BusClasses(State& s) {
   const std::lock_guard<std::mutex> lock(s.mutex);
   std::vector<std::shared_ptr<BusClass>> classes;
@@ -372,7 +357,6 @@ int OnCreateInstance(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   return sd_bus_reply_method_return(m, "o", path.c_str());
 }
 
-// A class method: one text in, one text out.
 int OnClassMethod(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   const std::shared_ptr<BusClass> cls = ClassOf(userdata);
   if (!cls) return Fail(error, CO_E_SERVER_STOPPING);
@@ -419,9 +403,7 @@ int OnLockServer(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   return r;
 }
 
-// Run(a(ss) steps) -> as: one object made, each (member, argument) called in turn, every
-// answer as text ("" for members without one), the object released. For clients that make
-// one call per connection, such as busctl.
+// Run (Automation.h, BUS); a member without an answer answers "".
 int OnRun(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   State& s = S();
   const std::shared_ptr<BusClass> cls = ClassOf(userdata);
@@ -481,8 +463,7 @@ const sd_bus_vtable kFactoryTable[] = {
                              OnRun, 0),
     SD_BUS_VTABLE_END};
 
-// The members' and class methods' tables are built from the description; their strings
-// live in the class.
+// The members' and class methods' vtables; their strings live in the class.
 void BuildTables(BusClass& c) {
   c.objectTable = {SD_BUS_VTABLE_START(0)};
   for (const TFuncDesc& func : c.names.itf->funcs) {
@@ -508,7 +489,6 @@ void BuildTables(BusClass& c) {
                                                      c.Keep(result), , OnMember, 0));
   }
   c.objectTable.push_back(SD_BUS_VTABLE_END);
-  // The class methods, each interface named after the library ("VeskMath.Diagnostics").
   const std::string library = c.names.name.substr(0, c.names.name.find('.'));
   State& s = S();
   const std::lock_guard<std::mutex> lock(s.mutex);
@@ -524,8 +504,7 @@ void BuildTables(BusClass& c) {
   for (auto& [itf, table] : c.methodTables) table.push_back(SD_BUS_VTABLE_END);
 }
 
-// Puts a class on the bus: its class object (the objects come as they are made), the name
-// last.
+// Serves the class object; the objects are served as they are made, the name is taken last.
 HRESULT PublishClass(State& s, BusClass& c) {
   BuildTables(c);
   if (!AddVtable(s.bus, c.slots, c.names.classPath, c.names.factory, kFactoryTable, &c)) {
@@ -558,8 +537,7 @@ void Unpublish(State& s, BusClass& c) {
   c.slots.clear();
 }
 
-// Opens the connection and has the serving thread's message loop watch it (kBusMessage to
-// `window`). Caller holds the bus lock.
+// Opens the bus and has the serving loop watch it (kBusMessage to `window`); bus lock held.
 HRESULT ConnectLocked(State& s, HWND window, std::string& why) {
   if (s.bus != nullptr) return s.busLost ? RPC_E_SERVER_UNAVAILABLE : S_OK;
   s.bus = automation::OpenSessionBus(why);
@@ -582,15 +560,13 @@ void OnBusReady(State& s) {
     s.wantOut = (sd_bus_get_events(s.bus) & POLLOUT) != 0;
     return;
   }
-  // Without the bus nobody can reach the objects: they and the locks go, as if every client
-  // had left.
+  // Without the bus nobody can reach the objects: as if every client had left.
   s.busLost = true;
   ReleaseClients(s, std::nullopt);
 }
 
-// A call outside the serving thread's turn (taking a name, a signal sent from another thread)
-// may have read messages off the socket that no poll will announce, or left output to
-// write: the serving thread is told anyway.
+// A call outside the serving thread's turn may have read messages off the socket that no poll
+// will announce, or left output to write: the serving thread is told anyway.
 void ScheduleProcessing(State& s) { PostMessageA(s.window, kBusMessage, 0, 0); }
 
 LRESULT ServingWindowProc(HWND, UINT message, WPARAM, LPARAM) {
@@ -780,7 +756,6 @@ HRESULT CoRevokeClassObject(DWORD cookie) {
 HRESULT CoSuspendClassObjects() {
   State& s = S();
   if (s.suspended.exchange(true)) return S_FALSE;
-  // The names go first: a client asking from now on reaches (or starts) the next server.
   const std::vector<std::shared_ptr<BusClass>> classes = BusClasses(s);
   const std::lock_guard<std::recursive_timed_mutex> lock(s.busMutex);
   for (const auto& c : classes) GiveUpName(s, *c);

@@ -63,8 +63,7 @@ void RunIconv(iconv_t cd, std::string_view input, std::basic_string<Char>& out, 
   }
 }
 
-// Bytes of the descriptor's source code page -> UTF-16; one U+FFFD per byte that does not
-// form a character.
+// Source code page -> UTF-16; one U+FFFD per byte that forms no character.
 std::u16string ToWide(iconv_t cd, std::string_view text) {
   std::u16string out;
   RunIconv(cd, text, out, [](const char*, std::size_t, std::u16string& written) {
@@ -176,9 +175,8 @@ struct ThreadConverters {
 };
 thread_local ThreadConverters tConverters;
 
-// The descriptor from (toWide) or to the ANSI code page. Under UTF-8, or when the thread's
-// descriptors could not be opened (out of resources), the UTF-8 one: texts are then read and
-// written as UTF-8 rather than fail.
+// The descriptor from (toWide) or to the ANSI code page; the UTF-8 one under UTF-8 or when
+// the thread's could not be opened (out of resources): texts are then UTF-8 rather than fail.
 iconv_t AnsiDescriptor(bool toWide) {
   ConfigureFromEnvironment();
   ThreadConverters& t = tConverters;

@@ -1,18 +1,14 @@
-// The system ANSI code page and the text conversions around it: ANSI <-> UTF-16 (what
-// MultiByteToWideChar / WideCharToMultiByte do with CP_ACP) and UTF-8 <-> UTF-16 for the
-// command-line programs and the terminal.
+// The system ANSI code page and the text conversions around it: ANSI <-> UTF-16 (as
+// MultiByteToWideChar / WideCharToMultiByte with CP_ACP) and UTF-8 <-> UTF-16.
 //
-// The ANSI code page is Shift-JIS (CP932) unless the environment variable VESKMATH_ACP names
-// another one when the first conversion runs: "CP932", "CP1252", "UTF-8", a bare number
-// ("932", "1252", "65001"), or any other name that iconv knows. A name iconv does not know,
-// or a code page that does not keep the ASCII bytes as they are, is not used (CP932 stays)
-// and AnsiCodePageProblem() says why, so that programs can refuse to start with it.
+// The ANSI code page is Shift-JIS (CP932) unless VESKMATH_ACP, read at the first conversion,
+// names another that iconv knows ("CP1252", "UTF-8", a bare number such as "65001"). A name
+// iconv does not know, or a code page that does not keep the ASCII bytes, is not used and
+// AnsiCodePageProblem() says why, so that programs can refuse to start with it.
 //
-// The conversions never throw and never fail: a character the target cannot represent
-// becomes "?" (as the operating system's default character), and input bytes that do not
-// form a character in the source code page become U+FFFD, one per byte (so "?" again when
-// converted back). Conversions are safe from any thread; iconv descriptors are kept per
-// thread, and pure-ASCII texts are copied without iconv.
+// The conversions never throw and are safe from any thread. A character the target cannot
+// represent becomes "?", and each input byte that forms no character becomes U+FFFD ("?"
+// again when converted back).
 #pragma once
 
 #include <string>

@@ -1,4 +1,3 @@
-// The hidden window that reads the watched input and hands out lines, and the modal read.
 #include "platform/win/ConsoleInput.h"
 
 #include <poll.h>

@@ -1,13 +1,11 @@
 // Typed input delivered through the message loop: the loop of the thread that makes a
-// TConsoleInput watches the file descriptor (standard input) and a hidden window of that
-// thread reads what has arrived, so the thread waits for the user and serves its other
-// messages (automation calls, posted notifications) in one loop, never blocking in a read.
+// TConsoleInput watches the descriptor, so the thread waits for the user and serves its other
+// messages (automation calls, notifications) in one loop, never blocking in a read.
 //
-// Lines are handed out one per dispatched message, in the order they were typed, without
-// their line break (LF or CR LF); a last line without a break counts. After the last line
-// the end handler runs once. A modal prompt (a message box asking Yes/No) takes the next line
-// itself with ReadLineModal, which runs a nested message loop meanwhile, as a modal dialog
-// does; lines are not handed to the line handler while a modal read is waiting.
+// Lines are handed out one per dispatched message, in order, without their LF or CR LF; a last
+// line without a break counts, and the end handler then runs once. A modal prompt takes the
+// next line itself with ReadLineModal, which runs a nested message loop meanwhile; the line
+// handler gets no lines while a modal read waits.
 #pragma once
 
 #include <deque>
@@ -29,18 +27,16 @@ class TConsoleInput {
   // Lines longer than this are cut (the rest of the line is dropped).
   static constexpr std::size_t kMaxLineLength = 64 * 1024;
 
-  // Watches `fd` (which stays open and the caller's). The handlers run on the calling thread
-  // when its message loop dispatches the input's messages; they may throw, the next line is
-  // still delivered later. Throws EOSError when the window or the watch cannot be made.
+  // `fd` stays the caller's. The handlers run from the calling thread's loop; one that throws
+  // does not stop later lines. Throws EOSError when the window or the watch cannot be made.
   TConsoleInput(int fd, LineHandler onLine, EndHandler onEnd);
   TConsoleInput(const TConsoleInput&) = delete;
   TConsoleInput& operator=(const TConsoleInput&) = delete;
   // Stops watching; lines not yet delivered are dropped.
   ~TConsoleInput();
 
-  // The next line for a modal prompt, dispatching the thread's messages while it waits;
-  // nullopt at the end of input, or when WM_QUIT arrives (which is posted again for the outer
-  // loop). Only on the thread that made the object.
+  // Dispatches the thread's messages while it waits; nullopt at the end of input or on WM_QUIT
+  // (posted again for the outer loop). Only on the thread that made the object.
   std::optional<std::string> ReadLineModal();
 
   // A stream whose reads are modal reads, for message boxes (SetDialogStreams).

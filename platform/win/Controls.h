@@ -1,6 +1,5 @@
-// The few controls a dialog form is built from: push buttons and a multi-line text, with the
-// component library's names for their placement (Left, Top, Width, Height), tab order and
-// state. Like the forms, they have no screen: a form that shows itself on the terminal
+// The controls a dialog form is built from, with the component library's names for placement,
+// tab order and state. Like the forms, they have no screen: a form shown on the terminal
 // prints them, and a button's click is whatever calls Click.
 #pragma once
 

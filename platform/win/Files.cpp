@@ -1,4 +1,3 @@
-// Temporary and executable paths, locks on the user's state.
 #include "platform/win/Files.h"
 
 #include <sys/file.h>
@@ -113,8 +112,7 @@ unsigned LockTimeoutMs() { return gLockTimeoutMs.load(); }
 void SetLockTimeout(unsigned milliseconds) { gLockTimeoutMs = milliseconds; }
 
 int LockExclusiveWithin(int fd) {
-  // flock() has no timed form: poll, first briefly (a writer holds the lock for a few
-  // milliseconds), then every 20 ms.
+  // flock() has no timed form: poll from every 1 ms (writers hold it briefly) up to every 20 ms.
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(LockTimeoutMs());
   auto pause = std::chrono::milliseconds(1);

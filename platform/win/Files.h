@@ -1,16 +1,5 @@
-// File-system services: the user's temporary directory, the executable's own path, and
-// locks on the user's state.
-//
-// The temporary directory is $TMPDIR when it is set and not empty (with "/" appended when it
-// lacks one), taken as the user chose it. Otherwise it is the private directory
-// /tmp/veskmath-<uid>/, not /tmp itself: the converter keeps the user's definitions there
-// ("log.txt"), and in a world-writable directory another user could read that file or plant a
-// link in its place. The private directory is created with mode 0700 when missing, and refused
-// when it is a symbolic link, not a directory, owned by another user, or open to group or
-// others (a refused directory is left as it is, for its owner to look at).
-//
-// Paths are byte strings handed to the file system unchanged, never converted to or from the
-// ANSI code page.
+// File-system services: the user's temporary directory, the executable's path, and locks on
+// the user's state. Paths are byte strings, never converted to or from the ANSI code page.
 #pragma once
 
 #include <signal.h>
@@ -21,27 +10,26 @@
 
 namespace veskmath::win {
 
-// The temporary directory, ending in "/". Throws EOSError (ERROR_ACCESS_DENIED, or the
-// failing call's error) when the private directory is refused or cannot be made.
+// $TMPDIR when set and not empty, else PrivateUserDirectory(), not /tmp: the user's definitions
+// ("log.txt") kept there could be read or replaced by a link in a world-writable directory.
+// Ends in "/". Throws EOSError (ERROR_ACCESS_DENIED, or the failing call's error) on refusal.
 std::string TempPath();
 
-// Makes `path` a private directory of the calling user (mode 0700) when it does not exist,
-// and checks it when it does (see above). Returns the path with a trailing "/". Throws
-// EOSError with a message naming the path and the reason.
+// Makes `path` a private directory (0700) of the calling user when missing; refuses, leaving it
+// for its owner to look at, one that is a symbolic link, not a directory, another user's or open
+// to group or others. Returns it with a trailing "/"; throws EOSError naming path and reason.
 std::string EnsurePrivateDirectory(const std::string& path);
 
-// The private directory "<base>/veskmath-<uid>/" (made as EnsurePrivateDirectory makes it).
-// Throws EOSError naming the refused path and what to do (another user may have made it
-// first).
+// "<base>/veskmath-<uid>/", as EnsurePrivateDirectory makes it. Throws EOSError naming the
+// refused path and what to do (another user may have made it first).
 std::string PrivateUserDirectory(const std::string& base = "/tmp");
 
 // The full path of the running executable (/proc/self/exe). Throws EOSError.
 std::string ModuleFileName();
 
-// How long a lock on the user's state (the registry store, its folder, the history file) waits
-// for another holder before the operation fails, in milliseconds: 5 s, well inside the
-// 30 s a caller of the server waits for its answer, so a held lock fails the call in words
-// instead of timing it out (and the change is then not made behind the caller's back).
+// How long a lock on the user's state (registry store, its folder, history file) waits for
+// another holder, in ms: well inside the 30 s a caller of the server waits, so a held lock
+// fails the call in words instead of timing it out (and no change is made behind its back).
 inline constexpr unsigned kDefaultLockTimeoutMs = 5000;
 unsigned LockTimeoutMs();
 
@@ -49,9 +37,8 @@ unsigned LockTimeoutMs();
 // failure: EWOULDBLOCK when another holder kept it past the deadline.
 int LockExclusiveWithin(int fd);
 
-// Keeps SIGXFSZ from the calling thread while it lives: a write past the file-size limit
-// (ulimit -f) then fails with EFBIG, an ordinary write error, instead of killing the process.
-// A SIGXFSZ raised meanwhile is taken off the thread before the old mask returns.
+// Keeps SIGXFSZ from the calling thread while it lives, so a write past ulimit -f fails with
+// EFBIG instead of killing the process; one raised meanwhile is taken off before it ends.
 class TNoFileSizeSignal {
  public:
   TNoFileSizeSignal();

@@ -1,4 +1,3 @@
-// Screenless forms with a trace, and message boxes on the terminal.
 #include "platform/win/Forms.h"
 
 #include <array>
@@ -87,9 +86,6 @@ TCloseAction TForm::Close() {
   if (action == caHide || action == caFree) Hide();
   return action;
 }
-
-// ---------------------------------------------------------------------------------------
-// Message boxes
 
 namespace {
 

@@ -1,20 +1,14 @@
-// Forms and message boxes without a screen.
+// Forms and message boxes without a screen. Captions and texts are ANSI, printed as UTF-8.
 //
-// TForm keeps what a dialog form is made of (caption, border, client size, position, font),
-// owns a window handle of the message service (Messages.h), whose WM_CLOSE closes it, and
-// knows whether it is shown. It draws nothing; when a trace sink is set (SetFormTraceSink),
-// each show, hide, paint and destruction prints one line there, e.g.
+// TForm keeps what a dialog form is made of and owns a window handle (Messages.h) whose
+// WM_CLOSE closes it; like the window, it belongs to the thread that made it. It draws nothing;
+// with a trace sink set, each show, hide, paint and destruction prints one line, e.g.
 //   form 00C80001 show "Math Parer" dialog 88x8 screen-center font "ＭＳ Ｐゴシック"/128/-12
-// Forms belong to the thread that made them, like their windows.
 //
-// MessageBoxA renders on the terminal: it prints the caption and the text on the output
-// stream and, for a box with a choice, reads the answer from the input stream: "y"/"yes",
-// "n"/"no", "o"/"ok", "c"/"cancel" (any case); an empty line or the end of input answers the
-// default button; anything else asks again. A box with the OK button alone reads nothing.
-// The streams are standard input and output unless SetDialogStreams says otherwise.
-//
-// Captions and texts are in the ANSI code page, as everywhere in the system; they are
-// printed as UTF-8.
+// MessageBoxA prints the caption and the text and, for a box with a choice, reads the answer:
+// "y"/"yes", "n"/"no", "o"/"ok", "c"/"cancel" (any case); an empty line or the end of input
+// answers the default button; anything else asks again. The streams are standard input and
+// output unless SetDialogStreams says otherwise.
 #pragma once
 
 #include <functional>
@@ -79,9 +73,8 @@ class TForm {
   // Paints at once (the trace's "paint" line).
   void Update();
 
-  // Asks OnCloseQuery, then OnClose, then acts: caHide and caFree hide the form, caMinimize
-  // leaves it shown. Returns the action; caFree means the holder should free the form.
-  // caNone: the form stays as it was.
+  // Asks OnCloseQuery, then OnClose, and returns the action: caHide and caFree (the holder
+  // should free the form) hide it, caMinimize leaves it shown, caNone leaves it as it was.
   TCloseAction Close();
 
  private:
@@ -92,8 +85,7 @@ class TForm {
   bool FVisible = false;
 };
 
-// Where forms print their trace lines (nullptr: nowhere, the default). Returns the sink
-// that was set before.
+// nullptr (the default): no trace. Returns the sink that was set before.
 std::ostream* SetFormTraceSink(std::ostream* sink);
 
 // ---------------------------------------------------------------------------------------
@@ -116,10 +108,9 @@ inline constexpr int IDCANCEL = 2;
 inline constexpr int IDYES = 6;
 inline constexpr int IDNO = 7;
 
-// Shows the box (see above) and returns the button chosen; 0 with ERROR_INVALID_PARAMETER
-// for a button set other than OK, OK/Cancel, Yes/No and Yes/No/Cancel. A default button
-// beyond the box's buttons means the first one. `owner` and the modality flags change
-// nothing on the terminal. Null texts print as empty.
+// Returns the button chosen; 0 with ERROR_INVALID_PARAMETER for a button set other than OK,
+// OK/Cancel, Yes/No and Yes/No/Cancel. A default button beyond the box's means the first one;
+// `owner` and the modality flags change nothing; null texts print as empty.
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
 
 // The component library's plain box: the text and an OK button, no caption.

@@ -1,4 +1,3 @@
-// Window handles, thread queues, and posts to the windows of other processes (by the bus).
 #include "platform/win/Messages.h"
 
 #include <poll.h>
@@ -48,9 +47,8 @@ struct Window {
   bool published = false;
 };
 
-// Process-wide state. Never destroyed: the bus's listening thread and the queue guards of
-// threads that end during exit may still reach it. A queue stays where it is in the map
-// until its thread ends, so its thread may keep a reference while it waits.
+// Never destroyed: the queue guards of threads ending during exit may still reach it. A queue
+// keeps its place in the map until its thread ends, so the thread may hold it while it waits.
 struct Registry {
   std::mutex mutex;
   std::unordered_map<DWORD, ThreadQueue> queues;
@@ -85,8 +83,7 @@ ThreadQueue& OwnQueueLocked(Registry& reg) {
   return reg.queues[tQueueGuard.threadId];
 }
 
-// The window of this process under `hwnd`, or null with the last error set. Caller holds
-// the lock.
+// The window under `hwnd`, or null with the last error set. Caller holds the lock.
 Window* FindWindowLocked(Registry& reg, HWND hwnd) {
   const auto w = reg.windows.find(hwnd);
   if (w == reg.windows.end()) {
@@ -172,8 +169,7 @@ bool WaitLocked(std::unique_lock<std::mutex>& lock, ThreadQueue& queue,
   return true;
 }
 
-// Posts to a window of this process; `remote` says the message came from another process,
-// which may reach published windows only. Caller holds the lock.
+// `remote`: from another process, which may reach published windows only. Caller holds the lock.
 BOOL PostLocalLocked(Registry& reg, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
                      bool remote) {
   const Window* const w = FindWindowLocked(reg, hwnd);

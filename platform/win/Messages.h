@@ -1,21 +1,15 @@
-// The message service: window handles, per-thread message queues, posting (never sending)
-// to a window or a thread, and the GetMessage / PeekMessage / DispatchMessage loop calls.
+// The message service: window handles, per-thread message queues, posting (never sending),
+// and the GetMessage / PeekMessage / DispatchMessage loop calls.
 //
 // A window has no screen presence: it is a handle owned by the thread that made it, with an
-// optional window procedure that DispatchMessageA calls, and what is posted to it goes to that
-// thread's queue. A thread gets a queue when it first makes a window or asks its queue for
-// messages; posting to a thread without one fails with ERROR_INVALID_THREAD_ID, and to a full
-// queue (kMaxPostedMessages) with ERROR_NOT_ENOUGH_QUOTA. A thread's queue and windows end
-// with it.
+// optional window procedure; posts to it go to that thread's queue. A thread gets a queue when
+// it first makes a window or reads its queue; its queue and windows end with it.
 //
-// A handle carries the id of its process (bits 9-30; bits 0-8 are a slot), so it is unique
-// on the machine and fits a positive 32-bit signed integer. Another process of the user's
-// session may post to a window made reachable with PublishWindow: the message goes out as a
-// signal on the session bus, and the owner puts it into the window's queue when it next reads
-// its connection: after each of its calls (so a message a server posts while it answers the
-// owner's call is queued when that call returns), or in DeliverPostedMessages. The poster
-// only knows that the signal went out; the receiver drops a message for a window that has
-// been destroyed or was never published.
+// A handle carries its process id (bits 9-30; bits 0-8 are a slot): unique on the machine, a
+// positive 32-bit signed integer. Posts to another process's window made reachable with
+// PublishWindow travel as a bus signal (the poster only knows it went out); the owner queues
+// them when it next reads its connection: after each of its calls (so a server's post while
+// answering is queued when the call returns), or in DeliverPostedMessages.
 #pragma once
 
 #include <cstddef>
@@ -57,8 +51,7 @@ using WindowProc = std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)>;
 // Milliseconds on the monotonic clock (wraps after 49 days, like the system's tick count).
 DWORD GetTickCount();
 
-// A new window of the calling thread; 0 (ERROR_NOT_ENOUGH_MEMORY) when the process already
-// has 511 windows.
+// 0 (ERROR_NOT_ENOUGH_MEMORY) when the process already has 511 windows.
 HWND CreateMessageWindow(WindowProc proc = {});
 // Only the owner thread may destroy a window (else ERROR_ACCESS_DENIED); messages still
 // queued for it are dropped.
@@ -70,14 +63,12 @@ BOOL PublishWindow(HWND hwnd);
 // Puts the messages for published windows that have arrived on the bus into their queues.
 void DeliverPostedMessages();
 
-// Puts the message into the queue of the window's owner thread and returns at once. A null
-// `hwnd` posts a thread message to the calling thread. Fails (FALSE) with
-// ERROR_INVALID_WINDOW_HANDLE for a handle that names no window, ERROR_NOT_ENOUGH_QUOTA
-// when the queue is full.
+// A null `hwnd` posts a thread message to the calling thread. FALSE with
+// ERROR_INVALID_WINDOW_HANDLE for a handle that names no window, ERROR_NOT_ENOUGH_QUOTA when
+// the queue holds kMaxPostedMessages.
 BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-// Puts a thread message (no window) into the queue of a thread of this process.
+// To a thread of this process; ERROR_INVALID_THREAD_ID when it has no queue.
 BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
-// Posts WM_QUIT with the exit code to the calling thread.
 void PostQuitMessage(int exitCode);
 
 // Filters: `hwnd` 0 takes every message of the thread, HWND_THREAD_ONLY only thread
@@ -90,17 +81,15 @@ BOOL GetMessageA(MSG* msg, HWND hwnd, UINT min, UINT max);
 BOOL PeekMessageA(MSG* msg, HWND hwnd, UINT min, UINT max, UINT removeMsg);
 // Calls the window procedure of msg->hwnd; 0 for thread messages and windows without one.
 LRESULT DispatchMessageA(const MSG* msg);
-// Waits until the calling thread's queue holds a message or `milliseconds` pass
-// (INFINITE: no limit). TRUE when a message is there.
+// Waits at most `milliseconds` (INFINITE: no limit) for a message; TRUE when one is queued.
 BOOL WaitMessageTimeout(DWORD milliseconds);
 
-// Lets the calling thread's message loop watch a descriptor, so that no other thread has to
-// wait on it for this one: while `events()` asks for some (poll() flags) and no `message` for
-// `hwnd` is queued yet, the waits of GetMessageA and WaitMessageTimeout also wait for the
-// descriptor and, once it is ready, post `message` to `hwnd` (a window of this thread). A
-// thread may keep several watches, one per (hwnd, message); a watch ends with its window, and
-// UnwatchDescriptor ends all of the calling thread's. `events` is called from the waiting
-// thread and must not post. FALSE (GetLastError) when the loop cannot be made to wake for posts.
+// Lets the calling thread's message loop watch a descriptor: while `events()` asks for some
+// (poll() flags) and no `message` for `hwnd` is queued, GetMessageA and WaitMessageTimeout
+// also wait for it and, once it is ready, post `message` to `hwnd` (a window of this thread).
+// One watch per (hwnd, message); it ends with its window, or with UnwatchDescriptor (all of the
+// thread's). `events` runs on the waiting thread and must not post. FALSE (GetLastError) when
+// the loop cannot be made to wake for posts.
 BOOL WatchDescriptor(HWND hwnd, UINT message, int fd, std::function<short()> events);
 void UnwatchDescriptor();
 

@@ -1,4 +1,3 @@
-// GUID text forms, BSTR helpers, VARIANT coercion and the per-thread error information.
 #include "platform/win/OleTypes.h"
 
 #include <algorithm>
@@ -10,9 +9,6 @@
 
 namespace veskmath::win {
 
-// ---------------------------------------------------------------------------------------
-// GUIDs
-
 std::string GUIDToString(REFGUID guid) {
   char text[39];
   std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
@@ -21,9 +17,6 @@ std::string GUIDToString(REFGUID guid) {
                 guid.Data4[6], guid.Data4[7]);
   return text;
 }
-
-// ---------------------------------------------------------------------------------------
-// VARIANT
 
 HRESULT VariantClear(VARIANT* v) {
   if (v == nullptr) return E_INVALIDARG;
@@ -89,9 +82,6 @@ HRESULT VariantChangeType(VARIANT* dest, const VARIANT* source, WORD /*flags*/, 
   *dest = std::move(result);
   return S_OK;
 }
-
-// ---------------------------------------------------------------------------------------
-// Error information
 
 namespace {
 

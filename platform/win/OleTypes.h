@@ -1,7 +1,5 @@
-// Component-object-model stand-in: HRESULT codes, GUIDs in their registry text form, the
-// owned UTF-16 BSTR (null and empty kept apart), IUnknown with a reference-counting base and
-// a smart pointer, the dispatch interface with a small VARIANT, and the per-thread error
-// information (CreateErrorInfo / SetErrorInfo / GetErrorInfo).
+// Component-object-model stand-in: HRESULTs, GUIDs, BSTR, IUnknown with a reference-counting
+// base and a smart pointer, IDispatch with a small VARIANT, per-thread error information.
 #pragma once
 
 #include <array>
@@ -115,16 +113,14 @@ consteval GUID GuidLiteral(std::string_view text) {
   return *g;
 }
 
-// The registry form with braces and upper-case hex digits, as the operating system's
-// CLSID-to-string conversion writes it.
+// The registry form with braces and upper-case hex digits, as the system writes a CLSID.
 std::string GUIDToString(REFGUID guid);
 
 inline constexpr GUID GUID_NULL{};
 
 // ---------------------------------------------------------------------------------------
-// BSTR: an owned UTF-16 string that may be null. A null BSTR and an empty one are different
-// values (the conversion object stores a null written value as empty text, but always hands
-// out a non-null one); both have length 0. Moving leaves the source null.
+// BSTR: an owned UTF-16 string that may be null. Null and empty are different values, both of
+// length 0. Moving leaves the source null.
 
 class BSTR {
  public:
@@ -183,10 +179,9 @@ class IUnknown {
 
 inline constexpr IID IID_IUnknown = IUnknown::kIid;
 
-// Implements IUnknown for an object that offers `Interfaces...`: an atomic reference count
-// that starts at 0 (whoever creates the object takes the first reference through AddRef or
-// QueryInterface), a final Release that deletes the object, and a QueryInterface that answers
-// IUnknown, every listed interface and each of their parents.
+// IUnknown for an object offering `Interfaces...`: an atomic count that starts at 0 (the
+// creator takes the first reference), deletion on the final Release, and a QueryInterface
+// answering IUnknown and every listed interface with its parents.
 template <class... Interfaces>
 class TComObject : public Interfaces... {
   static_assert(sizeof...(Interfaces) > 0, "a COM object offers at least one interface");
@@ -263,7 +258,6 @@ class ComPtr {
     result.FPtr = p;
     return result;
   }
-  // Gives the reference up to the caller.
   T* Detach() noexcept {
     T* p = FPtr;
     FPtr = nullptr;
@@ -281,7 +275,6 @@ class ComPtr {
     return &FPtr;
   }
 
-  // QueryInterface for U.
   template <class U>
   HRESULT As(ComPtr<U>& result) const {
     result.Reset();
@@ -363,8 +356,7 @@ struct EXCEPINFO {
   SCODE scode = 0;
 };
 
-// The dispatch interface without type-information objects: this stand-in has no type
-// library loader, so GetTypeInfoCount is expected to answer 0.
+// GetTypeInfoCount answers 0: there is no type-library loader.
 class IDispatch : public IUnknown {
  public:
   static constexpr IID kIid = GuidLiteral("{00020400-0000-0000-C000-000000000046}");
@@ -383,8 +375,7 @@ class IDispatch : public IUnknown {
 inline constexpr IID IID_IDispatch = IDispatch::kIid;
 
 // ---------------------------------------------------------------------------------------
-// Error information: an object that a member fills before it fails, handed to the caller
-// through the calling thread's slot.
+// Error information: filled by a failing member, handed to the caller through the thread's slot.
 
 class IErrorInfo : public IUnknown {
  public:
@@ -435,14 +426,12 @@ inline constexpr IID IID_IErrorInfo = IErrorInfo::kIid;
 HRESULT CreateErrorInfo(ICreateErrorInfo** result);
 // Replaces the calling thread's error object (null clears it). `reserved` must be 0.
 HRESULT SetErrorInfo(ULONG reserved, IErrorInfo* errorInfo);
-// Hands the calling thread's error object to the caller and clears the slot; S_FALSE with a
-// null result when there is none.
+// Hands over the thread's error object and clears the slot; S_FALSE and null when there is none.
 HRESULT GetErrorInfo(ULONG reserved, IErrorInfo** errorInfo);
 
 // ---------------------------------------------------------------------------------------
-// ProgIDFromCLSID reads the class entries of the registry; the registry lives above this
-// layer, so whoever owns it installs the lookup here. Without a resolver, or when it finds
-// nothing, the answer is REGDB_E_CLASSNOTREG.
+// ProgIDFromCLSID asks the resolver that the registry's owner, above this layer, installs;
+// REGDB_E_CLASSNOTREG without one or when it finds nothing.
 
 using ProgIDResolver = std::function<std::optional<std::u16string>(REFCLSID)>;
 void SetProgIDResolver(ProgIDResolver resolver);

@@ -1,6 +1,5 @@
-// TRegistry over the registry file. System texts are ANSI, the file holds UTF-8: paths are
-// converted whole before they are split, since a Shift-JIS trail byte may be 0x5C, the "\"
-// separator.
+// Paths are converted to UTF-8 whole before they are split: a Shift-JIS trail byte may be
+// 0x5C, the "\" separator.
 #include "platform/win/Registry.h"
 
 #include "platform/win/CodePage.h"
@@ -42,9 +41,8 @@ std::string TRegistry::Resolve(const std::string& key) const {
 
 std::string RegistryCurrentPath(const TRegistry& registry) { return registry.FCurrentPath; }
 
-// Runs a change of the file; false when it was refused or could not be written, with the
-// reason kept for LastError(). A file that cannot even be read has already raised its own
-// error in the read before.
+// False when the change was refused or not written, with the reason kept for LastError(). A
+// file that cannot even be read has already raised its own error in the read before.
 template <typename Change>
 bool TRegistry::TryChange(Change&& change) {
   FLastError.clear();

@@ -1,4 +1,3 @@
-// The registry file: parsing, formatting, locking and atomic replacement.
 #include "platform/win/RegistryFile.h"
 
 #include <dirent.h>
@@ -43,7 +42,6 @@ std::string KeyPathFault(const std::vector<std::string>& names) {
   return "";
 }
 
-// CR, LF and NUL cannot be written in the file layout.
 bool HasLineBreakOrNul(std::string_view s) {
   return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
@@ -169,7 +167,6 @@ class Parser {
         return out;
       }
       if (c == '\\') {
-        // Only "\\" and "\"" are escapes: "C:\dir" is a fault, not a path.
         if (pos + 1 >= s.size()) break;
         const char next = s[++pos];
         if (next != '\\' && next != '"') Fail(std::string("an invalid escape '\\") + next + "'");
@@ -217,8 +214,7 @@ class Parser {
     } else {
       Fail("unexpected value data '" + Excerpt(data) + "'");
     }
-    // A name given twice: the later line wins, as an import would do. The index keeps that
-    // search from growing with the number of values a key already has.
+    // A name given twice: the later line wins, as an import would do (found through the index).
     const auto [slot, added] = FValueIndex[&key].try_emplace(Fold(name), key.values.size());
     if (!added) {
       key.values[slot->second].second = std::move(value);
@@ -235,10 +231,9 @@ class Parser {
   std::unordered_map<const RegKeyNode*, std::unordered_map<std::string, std::size_t>> FValueIndex;
 };
 
-// One root's sections, depth first with an explicit stack: a deep tree must not exhaust the
-// call stack. Keys that hold values or have no subkeys each came from a section line or a
-// created key, so the text never grows with depth times path length. A root gets a section
-// only for its values.
+// One root's sections, depth first with an explicit stack (a deep tree must not exhaust the
+// call stack). Only listed keys, keys with values and leaves get a section, so the text never
+// grows with depth times path length; a root gets one only for its values.
 void FormatRoot(const RegKeyNode& root, std::string& out, std::size_t& entries) {
   struct Pending {
     const RegKeyNode* node;
@@ -324,9 +319,8 @@ std::string ForeignFault(const struct stat& st) {
   return "";
 }
 
-// An exclusive flock() on "<file>.lock", taken within LockTimeoutMs() and held until the
-// descriptor closes. The lock file is private (0600) and never removed: removing it would let
-// two writers lock two different files.
+// An exclusive flock() on the private (0600) "<file>.lock", held until the descriptor closes.
+// Never removed: two writers could then lock two different files.
 rtl::UniqueFd LockWriters(const std::string& registryPath) {
   const std::string lockPath = registryPath + ".lock";
   rtl::UniqueFd fd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
@@ -341,8 +335,7 @@ rtl::UniqueFd LockWriters(const std::string& registryPath) {
                "' is not a file of this user; it is refused (remove it, or keep the registry "
                "in a directory only you can write)");
   }
-  // Lock files made by earlier versions were readable by everyone, which let any user hold
-  // the lock.
+  // Earlier versions made it readable by everyone, which let any user hold the lock.
   if ((st.st_mode & 077) != 0) ::fchmod(fd.Get(), 0600);
   if (const int err = LockExclusiveWithin(fd.Get()); err == EWOULDBLOCK) {
     Cannot("lock", registryPath,
@@ -355,8 +348,7 @@ rtl::UniqueFd LockWriters(const std::string& registryPath) {
   return fd;
 }
 
-// Creates the missing directories of the file's directory, outermost first (private ones:
-// mode 0700).
+// Creates the file's missing directories, outermost first, private (0700).
 void MakeDirectories(const std::string& registryPath) {
   std::vector<std::string> missing;
   struct stat st;
@@ -391,9 +383,8 @@ std::string StandardPath() {
   return home + "/.config" + kTail;
 }
 
-// Temporary files are "<file>.tmp-XXXXXX". Under the writer lock none is in use, so those a
-// writer killed before its rename left are removed (this user's regular files of exactly that
-// form only); otherwise every such kill would leave a full copy behind for ever.
+// "<file>.tmp-XXXXXX": none is in use under the writer lock, so those killed writers left (this
+// user's regular files of exactly that form) are removed, or each kill would leave a full copy.
 constexpr std::string_view kTempInfix = ".tmp-";
 constexpr std::size_t kTempRandom = 6;
 

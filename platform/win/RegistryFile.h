@@ -1,9 +1,8 @@
-// The registry stand-in: a persistent tree of keys under HKEY_CLASSES_ROOT and
-// HKEY_LOCAL_MACHINE, each key holding string and 32-bit integer values and an unnamed
-// default value, kept in one human-readable text file.
+// The registry stand-in: keys under HKEY_CLASSES_ROOT and HKEY_LOCAL_MACHINE holding string
+// and 32-bit integer values and an unnamed default value, kept in one text file.
 //
-// File form (the registry-export text layout, stored as UTF-8, LF line ends; CR LF and a
-// UTF-8 byte-order mark are accepted on reading):
+// File form (the registry-export layout in UTF-8 with LF line ends; CR LF and a UTF-8
+// byte-order mark are accepted on reading):
 //
 //   Windows Registry Editor Version 5.00
 //
@@ -13,33 +12,24 @@
 //   "ExecWithoutCompstr"=dword:00000001
 //
 // Only "\\" and "\"" are escapes inside strings. Lines beginning with ";" are comments, dropped
-// when the file is rewritten. Texts cannot hold CR, LF or NUL (the layout cannot write them).
-// Key and value names compare without regard to ASCII case and keep the spelling they were
-// created with; subkeys are listed in that case-insensitive order, values in creation order.
-// A missing file is an empty registry; RegistryFile::DefaultPath says where it lies.
+// when the file is rewritten. Texts cannot hold CR, LF or NUL. Names compare without regard to
+// ASCII case and keep the spelling they were created with; subkeys are listed in that order,
+// values in creation order. A missing file is an empty registry.
 //
 // Safety rules:
-//   - Writers hold an exclusive flock() on the private "<file>.lock" while they re-read the
-//     file, change it and replace it (temporary "<file>.tmp-*" in the same directory, fsync,
-//     rename), so no writer loses another's changes and readers never see half a file;
-//     temporaries that killed writers left are removed. A writer that cannot get the lock
-//     within the lock timeout fails.
-//   - A file or lock file of another user, or one that others may write, is refused for
-//     reading and writing alike (the store names the programs the user will run).
-//   - A malformed file raises ERegistryFileError naming the file, the line and the fault,
-//     and is never overwritten.
-//   - A file or directory that the user may not write makes every change fail; reading still
-//     works.
-//   - The registry file itself must not be a symbolic link (directories on the way may be).
-//   - Reads re-read the file whenever it changed on disk (another process may have written it).
-//   - Limits: a key lies at most kMaxKeyDepth levels below its root and its path (the names
-//     below the root joined by "\") is at most kMaxKeyPathLength bytes; such keys are refused
-//     when created and make a file malformed. The store holds at most kMaxEntries keys and
-//     values; a change that would pass that or make the file larger than the reader takes
-//     (kMaxFileSize) is refused, so a write never leaves a file that cannot be read back.
-//     Memory use is in proportion to the file (a key's parents get no section of their own
-//     unless the file gave them one, so deep keys do not repeat their long paths), and running
-//     out of memory is an ERegistryFileError, not a crash.
+//   - Writers re-read, change and replace the file (a temporary beside it, fsync, rename) under
+//     an exclusive flock() on the private "<file>.lock" (else they fail after the lock
+//     timeout): no writer loses another's changes, and readers never see half a file.
+//   - A file or lock file of another user, or that others may write, is refused for reading and
+//     writing (the store names the programs the user will run), as is a registry file that is a
+//     symbolic link (not a directory on its way). A malformed file raises ERegistryFileError
+//     naming the file, the line and the fault, and is never overwritten. A file or directory the
+//     user may not write makes every change fail; reading still works.
+//   - Reads re-read the file whenever it changed on disk.
+//   - Keys deeper than kMaxKeyDepth or with a path (names joined by "\") over kMaxKeyPathLength
+//     bytes are refused when created and make a file malformed; a change that would pass
+//     kMaxEntries keys and values or kMaxFileSize is refused, so every write can be read back.
+//     Running out of memory is an ERegistryFileError, not a crash.
 #pragma once
 
 #include <sys/stat.h>
@@ -118,9 +108,8 @@ struct RegTree {
 // Reads the file text; fileName only names the file in error messages. Throws
 // ERegistryFileError "Malformed registry file '<file>' at line <n>: <fault>".
 RegTree ParseRegistryText(std::string_view text, const std::string& fileName);
-// The file text of a tree (header, then one section per key, depth first: every key that is
-// listed, holds values or has no subkeys). Throws ERegistryException when the text would pass
-// kMaxFileSize or the tree holds more than kMaxEntries keys and values.
+// Throws ERegistryException when the text would pass kMaxFileSize or the tree holds more
+// than kMaxEntries keys and values.
 std::string FormatRegistryText(const RegTree& tree);
 
 // Splits "A\B\C" (a leading and a trailing "\" are allowed) into its key names; nullopt
@@ -168,8 +157,7 @@ class RegistryFile {
 
   // The tree as the file holds it now (re-read when the file changed).
   RegTree& Current();
-  // Runs change(root's node, bool& changed) on the current tree under the writer lock and
-  // writes the tree when it changed.
+  // Runs change(root's node, bool& changed) under the writer lock; writes the tree if changed.
   template <typename Change>
   bool Modify(HKEY root, Change&& change);
   // Writes the tree; answers the new file's identity when it could be taken.

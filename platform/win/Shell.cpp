@@ -1,4 +1,3 @@
-// ShellExecuteA over posix_spawn: no shell, no wait.
 #include "platform/win/Shell.h"
 
 #include <fcntl.h>
@@ -39,9 +38,8 @@ HINSTANCE FromErrno(int error) {
   }
 }
 
-// The program in a session of its own, standard input on /dev/null, no descriptor beyond
-// 0-2, every signal at its default and none blocked. posix_spawn reports a failed chdir or
-// exec as its answer.
+// Beyond Shell.h: no descriptor but 0-2, every signal at its default and none blocked.
+// posix_spawn reports a failed chdir or exec as its answer.
 int Spawn(const std::vector<std::string>& args, bool searchPath, const char* directory) {
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -79,7 +77,6 @@ HINSTANCE ShellExecuteA(HWND /*owner*/, const char* verb, const char* file, cons
   if (file == nullptr || *file == '\0') return SE_ERR_FNF;
   std::vector<std::string> args = {file};
   if (parameters != nullptr) {
-    // "/UnRegserver" -> {"/UnRegserver"}; "\"a b" -> refused: the quote never closes.
     const std::optional<std::vector<std::string>> split = SplitCommandLine(parameters);
     if (!split) return ERROR_BAD_FORMAT;
     args.insert(args.end(), split->begin(), split->end());

@@ -1,12 +1,8 @@
-// ShellExecuteA: starting a program the way the shell does for a program file, without a
-// command interpreter and without waiting for it.
-//
-// The parameters are one command line, split by the Windows rules (Automation.h's
-// SplitCommandLine), so "/UnRegserver" or "\"a b\" c" reach the program as its arguments.
-// The program runs in a session of its own (a terminal's interrupt of the caller does not
-// reach it), with standard input on /dev/null (it must not take the caller's typed input)
-// and the caller's standard output, standard error and environment. Nobody waits for it:
-// the runtime reaps it when it ends.
+// ShellExecuteA: starts a program as the shell does for a program file, without a command
+// interpreter and without waiting for it. The parameters are one command line, split as
+// SplitCommandLine (Automation.h) does. The program runs in a session of its own (a terminal's
+// interrupt of the caller does not reach it), with standard input on /dev/null (it must not
+// take the caller's typed input) and the caller's output, error output and environment.
 #pragma once
 
 #include <cstdint>
@@ -28,9 +24,8 @@ inline constexpr HINSTANCE SE_ERR_OOM = 8;           // no memory or no process 
 inline constexpr HINSTANCE ERROR_BAD_FORMAT = 11;    // not a program, or malformed parameters
 inline constexpr HINSTANCE SE_ERR_NOASSOC = 31;      // a verb other than "open"
 
-// `owner` and `showCmd` change nothing without a screen. `verb` nullptr (or "open") runs the
-// program; `file` names it by path, or by bare name looked up in PATH; `parameters` may be
-// nullptr; `directory`, when given, is the program's working directory.
+// `verb` is nullptr or "open"; `file` a path, or a bare name looked up in PATH; `parameters` and
+// `directory` (the working directory) may be nullptr; `owner` and `showCmd` change nothing.
 HINSTANCE ShellExecuteA(HWND owner, const char* verb, const char* file, const char* parameters,
                         const char* directory, int showCmd);
 

@@ -1,4 +1,3 @@
-// Half-width mapping tables and the LCMapString entry points.
 #include "platform/win/StringMapping.h"
 
 #include <array>
@@ -104,8 +103,6 @@ std::size_t MapOne(char16_t c, char16_t out[2]) {
   return 1;
 }
 
-// Maps for an ANSI code page: a character whose narrow form the code page cannot write
-// keeps its wide form.
 std::u16string MapForAnsi(std::u16string_view wide) {
   std::u16string mapped = MapToHalfWidth(wide);
   if (FirstUnrepresentable(mapped).empty()) return mapped;

@@ -1,6 +1,5 @@
-// Test-only entry points of the stand-in layer: product code never calls these. They let tests
-// reach state the product sets up on its own (timeouts, the code page, the server's LockServer,
-// the open key) so they can drive the live code directly.
+// Test-only entry points: product code never calls these. They reach state the product sets
+// up on its own, so that tests can drive the live code directly.
 #pragma once
 
 #include <string>

@@ -1,5 +1,3 @@
-// Dispatch from type-library descriptions, their registry entries, and the process's list of
-// known descriptions.
 #include "platform/win/TypeLib.h"
 
 #include <algorithm>
@@ -54,7 +52,6 @@ const TFuncDesc* FindFunc(const TInterfaceDesc& itf, DISPID dispId, WORD flags) 
     if (f.dispId != dispId) continue;
     if (put && f.kind == TInvokeKind::PropertyPut) return &f;
     if (!put && get) {
-      // A method answers DISPATCH_METHOD; a property get answers DISPATCH_PROPERTYGET.
       if (f.kind == TInvokeKind::Method && (flags & DISPATCH_METHOD) != 0) return &f;
       if (f.kind == TInvokeKind::PropertyGet && (flags & DISPATCH_PROPERTYGET) != 0) return &f;
     }
@@ -114,7 +111,6 @@ HRESULT DispInvoke(const TInterfaceDesc& itf, const TMemberHandler& handler, DIS
   const std::size_t inCount = func->InCount();
   if (p.cArgs != inCount) return DISP_E_BADPARAMCOUNT;
 
-  // rgvarg holds the last argument first: argument i (declaration order) is rgvarg[n-1-i].
   std::vector<VARIANT> args(inCount);
   std::size_t i = 0;
   for (const TParamDesc& param : func->params) {
@@ -144,9 +140,6 @@ HRESULT DispInvoke(const TInterfaceDesc& itf, const TMemberHandler& handler, DIS
   }
   return hr;
 }
-
-// ---------------------------------------------------------------------------------------
-// Registration
 
 namespace {
 
@@ -200,9 +193,6 @@ HRESULT RegisterTypeLib(const TTypeLibDesc& lib, const std::string& fullPath,
   }
   return S_OK;
 }
-
-// ---------------------------------------------------------------------------------------
-// Known descriptions
 
 namespace {
 

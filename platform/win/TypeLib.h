@@ -1,18 +1,6 @@
-// Type-library descriptions embedded in the program: a library (name, version, LIBID, locale,
-// help string), its interfaces (IID, name, dual flag, members with DISPID, kind and
-// parameters) and its classes. Server and client link the same constexpr tables, so both sides
-// agree on names and DISPIDs without loading anything at run time. A description is plain
-// data with static storage, constexpr arrays referenced through spans; the runtime keeps
-// pointers to them, never copies.
-//
-//   inline constexpr TParamDesc kValueOut[] = {
-//       {"Value", VT_BSTR, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}};
-//   inline constexpr TParamDesc kValueIn[] = {{"", VT_BSTR, PARAMFLAG_FIN}};
-//   inline constexpr TFuncDesc kFuncs[] = {
-//       {"VeskYomi", 1, TInvokeKind::PropertyGet, kValueOut},
-//       {"VeskYomi", 1, TInvokeKind::PropertyPut, kValueIn}, ...};
-//   inline constexpr TInterfaceDesc kIFuVeskMath{
-//       IID_IFuVeskMath, "IFuVeskMath", true, "...", kFuncs};
+// Type-library descriptions embedded in the program (contract/Veskmath_tlb.cpp): server and
+// client link the same constexpr tables, so both agree on names and DISPIDs. Descriptions have
+// static storage; the runtime keeps pointers to them, never copies.
 #pragma once
 
 #include <functional>
@@ -88,28 +76,25 @@ struct TTypeLibDesc {
 // ---------------------------------------------------------------------------------------
 // Dispatch served from a description
 
-// names[0] is a member name, names[1..] names of its parameters (their DISPIDs are their
-// 0-based positions), all without regard to ASCII case. Unknown names get DISPID_UNKNOWN and
-// the answer DISP_E_UNKNOWNNAME.
+// names[0] is a member, names[1..] its parameters (DISPID: the 0-based position), ASCII case
+// ignored. Unknown names get DISPID_UNKNOWN and the answer DISP_E_UNKNOWNNAME.
 HRESULT DispGetIDsOfNames(const TInterfaceDesc& itf, const char16_t* const* names, UINT nameCount,
                           DISPID* dispIds);
 
-// Runs one member of an object. `args` are the in-parameters in declaration order (first
-// parameter first), coerced to their declared types; `result` (never null) receives the
-// retval. The handler returns the member's HRESULT and sets error information on failure.
+// `args`: the in-parameters in declaration order, coerced to their types; `result` (never null)
+// takes the retval. Returns the member's HRESULT, setting error information on failure.
 using TMemberHandler =
     std::function<HRESULT(const TFuncDesc& func, std::span<VARIANT> args, VARIANT* result)>;
 
-// IDispatch::Invoke over a description, as the operating system's type-info dispatch does:
-//   riid other than GUID_NULL        -> DISP_E_UNKNOWNINTERFACE
-//   no member for dispId and flags   -> DISP_E_MEMBERNOTFOUND
-//   named arguments other than the single DISPID_PROPERTYPUT of a put -> DISP_E_NONAMEDARGS
-//   argument count differs           -> DISP_E_BADPARAMCOUNT
-//   an argument does not convert     -> DISP_E_TYPEMISMATCH / DISP_E_OVERFLOW, *argErr = its
-//                                       index in rgvarg
-//   the member fails with hr         -> DISP_E_EXCEPTION, EXCEPINFO from the thread's error
-//                                       information (which stays set) and scode = hr
-// `result` may be null (the caller does not want the value).
+// IDispatch::Invoke over a description, as the system's type-info dispatch does; `result` may
+// be null. Failures:
+//   riid other than GUID_NULL      -> DISP_E_UNKNOWNINTERFACE
+//   no member for dispId and flags -> DISP_E_MEMBERNOTFOUND
+//   named arguments but a put's single DISPID_PROPERTYPUT -> DISP_E_NONAMEDARGS
+//   argument count differs         -> DISP_E_BADPARAMCOUNT
+//   an argument does not convert   -> DISP_E_TYPEMISMATCH / DISP_E_OVERFLOW, *argErr = rgvarg index
+//   the member fails with hr       -> DISP_E_EXCEPTION, scode = hr, EXCEPINFO from the thread's
+//                                     error information (which stays set)
 HRESULT DispInvoke(const TInterfaceDesc& itf, const TMemberHandler& handler, DISPID dispId,
                    REFIID riid, WORD flags, DISPPARAMS* params, VARIANT* result,
                    EXCEPINFO* excepInfo, UINT* argErr);
@@ -122,11 +107,9 @@ HRESULT DispInvoke(const TInterfaceDesc& itf, const TMemberHandler& handler, DIS
 //   TypeLib\{LIBID}\<major>.<minor>\FLAGS       (default) = "0"
 //   TypeLib\{LIBID}\<major>.<minor>\HELPDIR     (default) = helpDir
 //   Interface\{IID}                              (default) = interface name
-//   Interface\{IID}\ProxyStubClsid32             (default) = the automation marshaler's CLSID
-//   Interface\{IID}\ProxyStubClsid               (default) = the same
+//   Interface\{IID}\ProxyStubClsid32, ...\ProxyStubClsid (default) = the automation marshaler
 //   Interface\{IID}\TypeLib                      (default) = {LIBID}, "Version" = "1.0"
-// <lcid> is the library's locale in lower-case hex without leading zeros ("409" for 1033,
-// "0" for the neutral locale), as the operating system names the subkey.
+// <lcid>: the locale in lower-case hex without leading zeros ("409" for 1033, "0" neutral).
 // Answers S_OK, or TYPE_E_REGISTRYACCESS when the registry file cannot be written.
 inline constexpr CLSID CLSID_PSOAInterface = GuidLiteral("{00020424-0000-0000-C000-000000000046}");
 inline constexpr HRESULT TYPE_E_REGISTRYACCESS = MakeHResult(0x8002801C);
@@ -138,9 +121,8 @@ HRESULT RegisterTypeLib(const TTypeLibDesc& lib, const std::string& fullPath,
 std::string TypeLibVersionKey(const TTypeLibDesc& lib);
 
 // ---------------------------------------------------------------------------------------
-// Descriptions known to this process's automation runtime, so that client-side proxies answer
-// GetIDsOfNames locally (Automation.h). Thread-safe; the description must outlive the
-// process's use of automation, which static tables do.
+// Descriptions known to this process, so that proxies answer GetIDsOfNames locally.
+// Thread-safe; a description must outlive the process's use of automation (static tables do).
 
 void AddKnownTypeLib(const TTypeLibDesc& lib);
 // The known class, or nullptr; `library`, when given, receives the library that describes it.

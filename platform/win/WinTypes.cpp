@@ -1,4 +1,3 @@
-// Per-thread last error and the kernel's thread and process identifiers.
 #include "platform/win/WinTypes.h"
 
 #include <unistd.h>
@@ -13,9 +12,8 @@ DWORD GetLastError() { return tLastError; }
 void SetLastError(DWORD code) { tLastError = code; }
 
 DWORD GetCurrentThreadId() {
-  // The kernel's id rather than a counter of our own: the server posts its quit message by
-  // thread identifier, and ids stay meaningful across processes. Not cached, so a forked
-  // child reports its own id.
+  // The kernel's id, meaningful across processes: the server posts its quit message by thread
+  // identifier. Not cached, so a forked child reports its own.
   return static_cast<DWORD>(::gettid());
 }
 
