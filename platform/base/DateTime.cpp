@@ -24,7 +24,6 @@ double Now() {
 std::string FormatTime(const std::string& picture, double dateTime) {
   long long ms = std::llround((dateTime - std::floor(dateTime)) * kMSecsPerDay);
   if (ms >= 86400000LL) ms = 0;
-  // Each field of the picture: its letters and the value it prints, zero-padded to its width.
   const struct {
     std::string_view letters;
     long long value;

@@ -1,6 +1,5 @@
-// What the numeric library and the platform layer both need, below either of them: the
-// general exception and its family, the process-wide decimal separator and ASCII case
-// mapping. The platform layer (platform/rtl) offers the same names as rtl::.
+// Below both the numeric library and the platform layer (which offers these names as rtl::):
+// the exception family, the process-wide decimal separator and ASCII case mapping.
 #pragma once
 
 #include <cstdint>
@@ -10,23 +9,19 @@
 
 namespace veskmath::base {
 
-// The general exception, which every error the system raises derives from: one message
-// text, exactly as raised.
+// The base of every error the system raises; Message() is the text exactly as raised.
 class Exception : public std::runtime_error {
  public:
   explicit Exception(const std::string& message) : std::runtime_error(message) {}
   std::string Message() const { return what(); }
 };
 
-// A text that does not read as a number ("'x' is not a valid integer value", ...).
 class EConvertError : public Exception {
   using Exception::Exception;
 };
-// An index outside a list ("List index out of bounds (5)").
 class EListError : public Exception {
   using Exception::Exception;
 };
-// An index outside a string list ("List index out of bounds (5)").
 class EStringListError : public Exception {
   using Exception::Exception;
 };
@@ -38,7 +33,6 @@ class EAbstractError : public Exception {
 class EDivByZero : public Exception {
   using Exception::Exception;
 };
-// Stream and file failures (reading past the end, opening, creating, writing).
 class EStreamError : public Exception {
   using Exception::Exception;
 };
@@ -55,7 +49,6 @@ class EFCreateError : public EStreamError {
   using EStreamError::EStreamError;
 };
 
-// The message of an integer division by zero.
 inline constexpr const char* kDivByZeroMessage = "Division by zero";
 
 // Process-wide decimal separator of number formatting ("." by default). Readers that must
@@ -66,7 +59,6 @@ void SetDecimalSeparator(char separator);
 // ASCII case mapping: only A-Z / a-z change, every other byte stays as it is.
 std::string LowerCase(std::string_view text);
 std::string UpperCase(std::string_view text);
-// Equal but for the ASCII case of letters.
 bool SameText(std::string_view a, std::string_view b);
 
 // The system's text for an errno value, in English whatever the process's locale: messages

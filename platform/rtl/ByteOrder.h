@@ -1,5 +1,4 @@
-// The one byte order of everything this system stores or sends (component blocks, expression
-// and component streams): least significant byte first, whatever the machine's order.
+// Everything this system stores or sends is little-endian, whatever the machine's order.
 #pragma once
 
 #include <algorithm>
@@ -13,7 +12,6 @@ namespace veskmath::rtl {
 template <class T>
 concept LittleEndianValue = std::is_arithmetic_v<T> && !std::is_same_v<T, long double>;
 
-// The value's little-endian bytes.
 template <LittleEndianValue T>
 std::array<std::uint8_t, sizeof(T)> ToLittleEndian(T value) {
   auto bytes = std::bit_cast<std::array<std::uint8_t, sizeof(T)>>(value);
@@ -30,7 +28,6 @@ T FromLittleEndian(const std::uint8_t* bytes) {
   return std::bit_cast<T>(copy);
 }
 
-// Stream forms, for any stream with ReadBuffer/WriteBuffer (Streams.h).
 template <LittleEndianValue T, class Stream>
 void WriteLittleEndian(Stream& stream, T value) {
   const auto bytes = ToLittleEndian(value);

@@ -27,7 +27,6 @@ std::string StripNamespaces(const std::string& name) {
 
 bool IsIdentStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
 
-// An empty name is allowed; otherwise a letter or "_" followed by letters, digits or "_".
 bool IsValidIdent(const std::string& name) {
   const auto identChar = [](char c) { return IsIdentStart(c) || (c >= '0' && c <= '9'); };
   return name.empty() || (IsIdentStart(name[0]) && std::ranges::all_of(name, identChar));
@@ -160,7 +159,6 @@ void TComponent::RemoveComponent(TComponent* component) {
 }
 
 void TComponent::DestroyComponents() {
-  // Last first; each component leaves the list as it is destroyed.
   while (!FComponents.empty()) {
     TComponent* component = FComponents.back();
     RemoveComponent(component);

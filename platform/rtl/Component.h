@@ -1,23 +1,9 @@
-// Persistent objects, components and the run-time description of published properties.
-//
-// TPersistent is the base of everything that can be assigned and streamed; TComponent adds
-// a Name and an Owner that owns (and frees) its components.
-//
-// A class that publishes properties declares them in a static StaticClassInfo() and
-// overrides ClassInfo() to answer it; Parent chains to the inherited properties, which come
-// first. A class that adds none answers its parent's table.
-//
-//   const rtl::TClassInfo& TSample::StaticClassInfo() {
-//     using P = rtl::TPublished<TSample>;
-//     static const rtl::TClassInfo info{&rtl::TComponent::StaticClassInfo(), {
-//         P::Integer("Count", &TSample::Count, &TSample::SetCount, /*default*/ 5),
-//         P::Float("Ratio", &TSample::Ratio, &TSample::SetRatio).StoredWhen(&TSample::KeepsRatio),
-//     }};
-//     return info;
-//   }
-//
-// Getters and setters are member-function pointers or callables taking the object; a
-// nullptr setter makes the property read-only.
+// A class that publishes properties declares them in a static StaticClassInfo() and overrides
+// ClassInfo() to answer it; Parent chains to the inherited properties, which come first. A class
+// that adds none answers its parent's table. Getters and setters are member-function pointers or
+// callables taking the object; a nullptr setter makes the property read-only. In TSample:
+//   static const rtl::TClassInfo info{&rtl::TComponent::StaticClassInfo(), {
+//       rtl::TPublished<TSample>::Integer("Count", &TSample::Count, &TSample::SetCount, 5)}};
 #pragma once
 
 #include <cstdint>
@@ -36,9 +22,8 @@ namespace veskmath::rtl {
 
 class TPersistent;
 
-// The kinds of published property. Integer, Char, Enumeration, Set and Boolean are
-// "ordinal": their values travel as 32-bit integers (a set as a bit mask of up to 32
-// elements, a boolean as 0/1).
+// The ordinal kinds, tkInteger to tkBoolean, travel as 32-bit integers: a set as a bit mask of
+// up to 32 elements (bit i = element i), a boolean as 0/1.
 enum TTypeKind : uint8_t {
   tkInteger,
   tkChar,
@@ -53,12 +38,10 @@ enum TTypeKind : uint8_t {
 
 inline bool IsOrdinalKind(TTypeKind kind) { return kind <= tkBoolean; }
 
-// A bad component name or a name clash among an owner's components.
 class EComponentError : public Exception {
   using Exception::Exception;
 };
 
-// One published property.
 struct TPropInfo {
   using TStoredTest = std::function<bool(const TPersistent&)>;
 
@@ -66,9 +49,8 @@ struct TPropInfo {
   TTypeKind Kind = tkInteger;
   // Enumeration values / set elements, in ordinal order; "False", "True" for booleans.
   std::vector<std::string> ElementNames;
-  // Declared default (ordinal kinds only). A property without one is always written.
+  // Declared default (ordinal kinds only).
   std::optional<int32_t> Default;
-  // Empty: the property is always stored.
   TStoredTest Stored;
 
   // Accessors of the kind's value type; the setter is empty for a read-only property.
@@ -80,15 +62,13 @@ struct TPropInfo {
   std::function<void(TPersistent&, int64_t)> SetInt64;
   std::function<std::string(const TPersistent&)> GetString;
   std::function<void(TPersistent&, const std::string&)> SetString;
-  // Class-typed: the held object (may be null) and an optional setter.
   std::function<TPersistent*(TPersistent&)> GetObject;
   std::function<void(TPersistent&, TPersistent*)> SetObject;
 
   bool HasSetter() const;
   bool IsStored(const TPersistent& instance) const { return !Stored || Stored(instance); }
 
-  // Declares the stored test: a const member function or a callable answering whether the
-  // value is written, or a constant.
+  // Whether the value is written: a const member function, a callable on the object, a constant.
   template <class R, class C, bool NoExcept>
   TPropInfo&& StoredWhen(R (C::*test)() const noexcept(NoExcept)) && {
     return std::move(*this).StoredWhen(
@@ -105,13 +85,11 @@ struct TPropInfo {
   }
 };
 
-// The published properties a class adds to those of its parent.
 struct TClassInfo {
   const TClassInfo* Parent = nullptr;
   std::vector<TPropInfo> Properties;
 };
 
-// The error of an assignment between unrelated classes (EConvertError).
 inline constexpr const char* kAssignError = "Cannot assign a %s to a %s";
 
 class TPersistent {
@@ -121,9 +99,8 @@ class TPersistent {
   TPersistent& operator=(const TPersistent&) = delete;
   virtual ~TPersistent();
 
-  // Copies source's settings. The base asks source to AssignTo this object; when neither
-  // knows the other it raises EConvertError "Cannot assign a <source> to a <this>" (a null
-  // source is named "nil").
+  // Copies source's settings by asking source to AssignTo this object; when neither knows the
+  // other: EConvertError "Cannot assign a <source> to a <this>" (a null source is "nil").
   virtual void Assign(TPersistent* source);
 
   // The class name of the dynamic type, without namespaces ("TSample").
@@ -137,23 +114,20 @@ class TPersistent {
   [[noreturn]] void AssignError(const TPersistent* source) const;
 };
 
-// All published properties of instance's class, inherited ones first.
 std::vector<const TPropInfo*> GetPropList(const TPersistent& instance);
 // The property of that name (ASCII case-insensitive), or null.
 const TPropInfo* GetPropInfo(const TPersistent& instance, std::string_view name);
 
-// A named component, owned by another component (or by nobody). The owner frees every
-// component it owns when it is destroyed; a component destroyed earlier removes itself from
-// its owner first. Components() hands out non-owning pointers.
+// A named component. Its owner, if any, frees it when destroyed; a component destroyed earlier
+// leaves its owner first. Components() hands out non-owning pointers.
 class TComponent : public TPersistent {
  public:
   explicit TComponent(TComponent* owner = nullptr);
   ~TComponent() override;
 
   const std::string& Name() const { return FName; }
-  // The empty text or an identifier, unique (case-insensitively) among the owner's
-  // components: EComponentError "'<name>' is not a valid component name" / "A component
-  // named <name> already exists".
+  // Empty or an identifier unique (ignoring case) among the owner's components: EComponentError
+  // "'<name>' is not a valid component name" / "A component named <name> already exists".
   virtual void SetName(const std::string& name);
   int32_t Tag() const { return FTag; }
   void SetTag(int32_t tag) { FTag = tag; }
@@ -162,7 +136,7 @@ class TComponent : public TPersistent {
   int32_t ComponentCount() const { return static_cast<int32_t>(FComponents.size()); }
   TComponent* Components(int32_t index) const;
   TComponent* FindComponent(std::string_view name) const;
-  // Takes over component (removing it from its previous owner).
+  // Takes component over from its previous owner; EComponentError on a name clash.
   void InsertComponent(TComponent* component);
   // Gives component up without freeing it.
   void RemoveComponent(TComponent* component);
@@ -188,8 +162,7 @@ class TComponent : public TPersistent {
   bool FSubComponent = false;
 };
 
-// Blanks a component's Name for its lifetime and restores it afterwards, also when the
-// bracketed work raises.
+// Blanks a component's Name for its lifetime; the destructor restores it, also on an exception.
 class TNameSuspender {
  public:
   explicit TNameSuspender(TComponent& component) : FComponent(component), FSaved(component.Name()) {
@@ -204,7 +177,6 @@ class TNameSuspender {
   std::string FSaved;
 };
 
-// Builders of property descriptors for class T (see the header comment).
 template <class T>
 struct TPublished {
   template <class G, class S>
@@ -221,7 +193,6 @@ struct TPublished {
                                std::optional<E> def = {}) {
     return Ordinal<E>(std::move(name), tkEnumeration, std::move(names), get, set, def);
   }
-  // A set of up to 32 elements held as a bit mask (bit i = element i).
   template <class G, class S>
   static TPropInfo Set(std::string name, std::vector<std::string> names, G get, S set,
                        std::optional<uint32_t> def = {}) {
@@ -259,8 +230,7 @@ struct TPublished {
       p.SetString = [set](TPersistent& o, const std::string& v) { std::invoke(set, Self(o), v); };
     return p;
   }
-  // get answers a pointer to a TPersistent descendant (or null); set is usually nullptr,
-  // since streaming works on the object the property holds.
+  // get answers a TPersistent* or null; set is usually nullptr: streaming uses the held object.
   template <class G, class S = std::nullptr_t>
   static TPropInfo Class(std::string name, G get, S set = nullptr) {
     TPropInfo p = Base(std::move(name), tkClass);
@@ -280,7 +250,6 @@ struct TPublished {
     p.Kind = kind;
     return p;
   }
-  // An ordinal value as it travels: a character by its byte value, a boolean as 0 or 1.
   template <class V>
   static int32_t ToOrd(V v) {
     if constexpr (std::is_same_v<V, char>) return static_cast<unsigned char>(v);

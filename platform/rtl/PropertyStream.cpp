@@ -69,7 +69,6 @@ class Writer {
   }
 
  private:
-  // The property's name and value type, which its value follows.
   void Head(const TPropInfo& prop) {
     ShortStr(prop.Name);
     Byte(kValueTypeOf[prop.Kind]);
@@ -156,8 +155,7 @@ class Writer {
 };
 
 // ---------------------------------------------------------------------------------------
-// Reader: parse the whole block into records first, then check them against the object,
-// then apply them.
+// Reader: parse the whole block into records, check them all against the object, then apply.
 
 struct TPropRec;
 struct TValueRec {

@@ -1,5 +1,4 @@
-// ScopeExit: runs an action when the scope ends, however it ends (an undo, an unlock, a
-// restored setting), unless Dismiss() said the action is no longer wanted.
+// Runs an action when the scope ends, however it ends, unless Dismiss() was called first:
 //   const ScopeExit restore([&] { umask(old); });
 #pragma once
 

@@ -16,7 +16,6 @@ namespace veskmath::rtl {
 namespace {
 constexpr const char* kReadError = "Stream read error";
 constexpr const char* kWriteError = "Stream write error";
-// Reason given when another stream's share mode refuses this one.
 constexpr const char* kSharingViolation =
     "The process cannot access the file because it is being used by another process.";
 }  // namespace
@@ -66,7 +65,6 @@ int32_t TMemoryStream::Write(const void* buffer, int32_t count) {
 
 int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
   const int64_t base = origin == soCurrent ? FPosition : origin == soEnd ? Size() : 0;
-  // A position before the start is pinned to 0 rather than left negative.
   FPosition = std::max<int64_t>(0, base + offset);
   return FPosition;
 }
@@ -142,7 +140,6 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : FFileName
   } while (!FHandle.Valid() && errno == EINTR);
   if (!FHandle.Valid()) fail(base::SystemErrorText(errno).c_str());
 
-  // A writer denies other writers unless it shares with them explicitly.
   const bool sharesWriting = share == fmShareDenyNone || share == fmShareDenyRead;
   int lock = share == fmShareDenyWrite ? LOCK_SH : 0;
   if (share == fmShareExclusive || (writes && !sharesWriting)) lock = LOCK_EX;

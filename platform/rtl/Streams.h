@@ -1,14 +1,8 @@
-// Streams of the component-library stand-in: the abstract TStream, a growable in-memory
-// stream and a file stream with the library's open and share modes.
-//
-// Share modes are advisory flock() locks, respected only by streams of this library and
-// programs that follow the same convention: fmShareExclusive, and a stream opened for
-// writing unless it gives fmShareDenyNone or fmShareDenyRead, hold an exclusive lock;
-// fmShareDenyWrite on a reader holds a shared one; other opens take none. A conflict fails
-// at once with EFOpenError / EFCreateError.
-//
-// fmCreate truncates an existing file (or a symbolic link's target) only once the lock is
-// held, so a writer refused by the lock does not destroy the locked file's contents.
+// TFileStream's share modes are advisory flock() locks, respected only by programs that follow
+// the same convention: fmShareExclusive, and a writer unless it gives fmShareDenyNone or
+// fmShareDenyRead, lock exclusively; fmShareDenyWrite on a reader locks shared; other opens take
+// none. A conflict fails at once. fmCreate truncates an existing file (or a link's target) only
+// once the lock is held, so a writer refused by the lock destroys nothing.
 #pragma once
 
 #include <cstdint>
@@ -39,8 +33,7 @@ class TStream {
   TStream& operator=(const TStream&) = delete;
   virtual ~TStream();
 
-  // Read/Write transfer up to count bytes and answer how many were transferred (0 for a
-  // count of 0 or less). Seek answers the new position.
+  // Read/Write answer the bytes moved, up to count (0 if count <= 0); Seek the new position.
   virtual int32_t Read(void* buffer, int32_t count) = 0;
   virtual int32_t Write(const void* buffer, int32_t count) = 0;
   virtual int64_t Seek(int64_t offset, TSeekOrigin origin) = 0;
@@ -56,8 +49,8 @@ class TStream {
   void WriteBuffer(const void* buffer, int32_t count);
 };
 
-// A stream over an owned, growable byte buffer. Seeking past the end is allowed; a write
-// there fills the gap with zero bytes.
+// A stream over an owned, growable byte buffer. Seeking before the start stops at 0; past the
+// end is allowed, and a write there fills the gap with zero bytes.
 class TMemoryStream : public TStream {
  public:
   int32_t Read(void* buffer, int32_t count) override;
@@ -83,9 +76,8 @@ class TMemoryStream : public TStream {
   int64_t FPosition = 0;
 };
 
-// A stream over an open file descriptor, closed (and unlocked) by the destructor.
-// Opening fails with EFOpenError "Cannot open file \"<name>\". <reason>" and creating with
-// EFCreateError "Cannot create file \"<name>\". <reason>".
+// A stream over a file descriptor it owns. Errors: EFOpenError / EFCreateError (fmCreate)
+// "Cannot open file \"<name>\". <reason>" / "Cannot create file \"<name>\". <reason>".
 class TFileStream : public TStream {
  public:
   TFileStream(const std::string& fileName, uint16_t mode);

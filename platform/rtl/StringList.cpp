@@ -13,7 +13,6 @@ constexpr const char* kIndexError = "List index out of bounds (%d)";
 constexpr const char* kSortedListError = "Operation not allowed on sorted list";
 constexpr const char* kDuplicateString = "String list does not allow duplicates";
 
-// Opens an update bracket that closes even when the bracketed work raises.
 auto UpdateGuard(TStringList& list) {
   list.BeginUpdate();
   return ScopeExit([&list] { list.EndUpdate(); });
@@ -131,7 +130,6 @@ std::string TStringList::GetText() const {
 void TStringList::SetText(std::string_view text) {
   const auto guard = UpdateGuard(*this);
   Clear();
-  // The text ends at its first NUL byte: "a\0b" is the single line "a".
   const size_t end = std::min(text.find('\0'), text.size());
   size_t p = 0;
   while (p < end) {
@@ -162,7 +160,6 @@ int32_t TStringList::IndexOf(const std::string& s) const {
 }
 
 bool TStringList::Find(const std::string& s, int32_t& index) const {
-  // Lower bound: the first line not less than s.
   const auto it = std::lower_bound(FItems.begin(), FItems.end(), s,
                                    [this](const Item& item, const std::string& text) {
                                      return CompareStrings(item.Text, text) < 0;
@@ -209,7 +206,7 @@ void TStringList::SetCaseSensitive(bool value) {
   if (FCaseSensitive == value) return;
   FCaseSensitive = value;
   if (FSorted) {
-    // Re-sort under the new comparison.
+    // Sort() skips a Sorted list: lower the flag to re-sort under the new comparison.
     FSorted = false;
     Sort();
     FSorted = true;

@@ -1,17 +1,14 @@
-// TStringList: the component library's list of strings, each with an associated untyped
-// object slot, optionally sorted, with text assignment and line-based stream/file I/O.
+// TStringList: lines of text, each with an untyped object slot (NOT owned), optionally sorted.
 //
-// Subclasses attach their own per-line data by overriding the virtual operations. Every
-// inherited way of adding or removing lines goes through them:
+// Subclasses attach per-line data by overriding the virtual operations, through which every
+// inherited way of adding or removing lines goes:
 //   - SetText, LoadFromStream, LoadFromFile: Clear(), then Add() for every line;
 //   - Assign: Clear(), then AddObject() for every line of the source (with its object);
-//   - Add() -> AddObject(), Insert() -> InsertObject();
+//   - AddStrings: AddObject() for every line; Add() -> AddObject(), Insert() -> InsertObject();
 //   - Delete() and Clear() are the only removals (Clear does not call Delete).
-// The base Delete/Clear/AddObject/InsertObject are meant to be called qualified
-// (TStringList::Delete) from overrides.
-//
-// Objects in the slots are NOT owned. The base destructor cannot reach an override of Clear,
-// so a subclass that owns per-line data frees it in its own destructor.
+// Overrides call the base Delete/Clear/AddObject/InsertObject qualified (TStringList::Delete).
+// The base destructor cannot reach an override of Clear, so a subclass that owns per-line data
+// frees it in its own destructor.
 #pragma once
 
 #include <cstdint>
@@ -48,8 +45,7 @@ class TStringList {
   // dupError raises EStringListError "String list does not allow duplicates".
   virtual int32_t Add(const std::string& s);
   virtual int32_t AddObject(const std::string& s, void* object);
-  // Index may be Count (append). EStringListError "Operation not allowed on sorted list" on
-  // a sorted list.
+  // Index may be Count. On a sorted list: EStringListError "Operation not allowed on sorted list".
   virtual void Insert(int32_t index, const std::string& s);
   virtual void InsertObject(int32_t index, const std::string& s, void* object);
   virtual void Delete(int32_t index);
@@ -69,8 +65,7 @@ class TStringList {
 
   // Sorted lists use a binary search; unsorted ones a linear one. -1 when absent.
   int32_t IndexOf(const std::string& s) const;
-  // Binary search of a sorted list: true when found (index = first match), else false with
-  // index = the insertion point. Only meaningful on a sorted list.
+  // Sorted lists only: true with the first match's index, or false with the insertion point.
   bool Find(const std::string& s, int32_t& index) const;
 
   // Change notifications fire only outside a BeginUpdate/EndUpdate bracket; a bracket fires
@@ -90,9 +85,8 @@ class TStringList {
   void Exchange(int32_t index1, int32_t index2);
   // Sorts an unsorted list (stable); does nothing on a list that is already Sorted.
   virtual void Sort();
-  // Clear(), then AddObject() of every line of source, inside an update bracket.
+  // Both inside an update bracket (see the header comment).
   virtual void Assign(const TStringList& source);
-  // AddObject() of every line of source, inside an update bracket.
   void AddStrings(const TStringList& source);
 
   // Compares two lines as this list does (by CaseSensitive): <0, 0, >0.

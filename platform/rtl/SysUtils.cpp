@@ -31,7 +31,6 @@ int32_t StrToInt(std::string_view text) {
       value > limit) {
     throw EConvertError("'" + std::string(text) + "' is not a valid integer value");
   }
-  // Hexadecimal text names a bit pattern: $FFFFFFFF is -1.
   const auto bits = static_cast<std::uint32_t>(value);
   return static_cast<int32_t>(negative ? 0u - bits : bits);
 }

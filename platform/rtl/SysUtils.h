@@ -1,5 +1,5 @@
-// String and number utilities of the component-library stand-in, with its exception family
-// and the process-wide decimal separator (those two from platform/base, under rtl:: names).
+// String and number utilities. The exception family, decimal separator and case mapping come
+// from platform/base/SysBase.h (shared with the numeric library) under rtl:: names.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +11,6 @@
 
 namespace veskmath::rtl {
 
-// The exception family, the decimal separator and case mapping live in the base below
-// this layer (platform/base/SysBase.h), shared with the numeric library.
 using base::DecimalSeparator, base::SetDecimalSeparator, base::LowerCase, base::LowerChar,
     base::SameText, base::UpperCase;
 using base::EAbstractError, base::EConvertError, base::EDivByZero, base::EFCreateError,
@@ -27,7 +25,6 @@ std::string Trim(std::string_view text);
 // the component library does. Fails with EConvertError "'<text>' is not a valid integer value".
 int32_t StrToInt(std::string_view text);
 
-// printf-style formatting into a std::string.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace veskmath::rtl

@@ -1,6 +1,5 @@
-// UniqueFd: the one owner of a file descriptor. It closes what it holds when it goes out of
-// scope or is given another, so no error path leaks a descriptor (closing a lock file also
-// releases its lock). Move-only; -1 means none.
+// The one owner of a file descriptor: it closes what it holds on scope exit or when given
+// another, so no error path leaks one (or keeps its flock). Move-only; -1 means none.
 #pragma once
 
 #include <unistd.h>
@@ -24,7 +23,6 @@ class UniqueFd {
 
   int Get() const { return FFd; }
   bool Valid() const { return FFd >= 0; }
-  // Gives the descriptor up without closing it.
   int Release() { return std::exchange(FFd, -1); }
   void Reset(int fd = -1) {
     if (FFd >= 0) ::close(FFd);
