@@ -258,9 +258,7 @@ BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 
 BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
   auto [reg, lock] = Locked();
-  if (threadId == GetCurrentThreadId()) {
-    return EnqueueLocked(OwnQueueLocked(reg), 0, message, wParam, lParam);
-  }
+  if (threadId == GetCurrentThreadId()) OwnQueueLocked(reg);  // made on first use
   const auto q = reg.queues.find(threadId);
   if (q == reg.queues.end()) {
     SetLastError(ERROR_INVALID_THREAD_ID);

@@ -104,13 +104,13 @@ class TErrorInfo final : public TComObject<IErrorInfo, ICreateErrorInfo> {
     *out = value;  // the caller owns its copy
     return S_OK;
   }
-  template <class T, class V>
-  static HRESULT Keep(T& field, const V& value) {
-    if constexpr (std::is_same_v<T, BSTR>) {
-      field = value != nullptr ? BSTR(value) : BSTR();  // a null text is kept as a null BSTR
-    } else {
-      field = value;
-    }
+  static HRESULT Keep(BSTR& field, const char16_t* value) {
+    field = value != nullptr ? BSTR(value) : BSTR();  // a null text is kept as a null BSTR
+    return S_OK;
+  }
+  template <class T>
+  static HRESULT Keep(T& field, const T& value) {
+    field = value;
     return S_OK;
   }
 
@@ -159,8 +159,7 @@ HRESULT ProgIDFromCLSID(REFCLSID clsid, BSTR* progId) {
     const std::lock_guard<std::mutex> lock(gResolverMutex);
     resolver = gResolver;
   }
-  if (!resolver) return REGDB_E_CLASSNOTREG;
-  std::optional<std::u16string> found = resolver(clsid);
+  const std::optional<std::u16string> found = resolver ? resolver(clsid) : std::nullopt;
   if (!found) return REGDB_E_CLASSNOTREG;
   *progId = BSTR(*found);
   return S_OK;

@@ -254,11 +254,7 @@ class ComPtr {
     result.FPtr = p;
     return result;
   }
-  T* Detach() noexcept {
-    T* p = FPtr;
-    FPtr = nullptr;
-    return p;
-  }
+  T* Detach() noexcept { return std::exchange(FPtr, nullptr); }
   void Reset() noexcept {
     if (FPtr) std::exchange(FPtr, nullptr)->Release();
   }
