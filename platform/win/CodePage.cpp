@@ -161,12 +161,6 @@ void ConfigureFromEnvironment() {
   });
 }
 
-std::string CurrentCodePage() {
-  ConfigureFromEnvironment();
-  const std::lock_guard<std::mutex> lock(gConfigMutex);
-  return gCodePage;
-}
-
 // The calling thread's descriptors for the configured code page, reopened when the
 // configuration changes; none under UTF-8.
 struct ThreadConverters {
@@ -182,7 +176,7 @@ iconv_t AnsiDescriptor(bool toWide) {
   ThreadConverters& t = tConverters;
   if (const std::uint64_t generation = gGeneration.load(std::memory_order_acquire);
       generation != t.generation) {
-    const std::string name = CurrentCodePage();
+    const std::string name = AnsiCodePageName();
     t.toWide.reset(name == kUtf8 ? nullptr : new TDescriptor(kWide, name.c_str()));
     t.fromWide.reset(name == kUtf8 ? nullptr : new TDescriptor(name.c_str(), kWide));
     t.generation = generation;
@@ -195,7 +189,11 @@ iconv_t AnsiDescriptor(bool toWide) {
 
 }  // namespace
 
-std::string AnsiCodePageName() { return CurrentCodePage(); }
+std::string AnsiCodePageName() {
+  ConfigureFromEnvironment();
+  const std::lock_guard<std::mutex> lock(gConfigMutex);
+  return gCodePage;
+}
 
 std::string AnsiCodePageProblem() {
   ConfigureFromEnvironment();

@@ -96,7 +96,6 @@ Window* FindWindowLocked(Registry& reg, HWND hwnd) {
 bool Matches(const MSG& m, HWND filter, UINT min, UINT max) {
   if (m.message == WM_QUIT) return true;
   if ((min != 0 || max != 0) && (m.message < min || m.message > max)) return false;
-  if (filter == HWND_THREAD_ONLY) return m.hwnd == 0;
   return filter == 0 || m.hwnd == filter;
 }
 
@@ -116,7 +115,7 @@ BOOL EnqueueLocked(ThreadQueue& queue, HWND hwnd, UINT message, WPARAM wParam, L
     SetLastError(ERROR_NOT_ENOUGH_QUOTA);
     return FALSE;
   }
-  queue.messages.push_back(MSG{hwnd, message, wParam, lParam, GetTickCount()});
+  queue.messages.push_back(MSG{hwnd, message, wParam, lParam});
   queue.arrived.notify_all();
   if (queue.wake.Valid()) {
     const std::uint64_t one = 1;
@@ -194,11 +193,6 @@ BOOL PostToPublishedWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
 
 }  // namespace automation
 
-DWORD GetTickCount() {
-  const auto now = std::chrono::steady_clock::now().time_since_epoch();
-  return static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
-}
-
 HWND CreateMessageWindow(WindowProc proc) {
   auto [reg, lock] = Locked();
   OwnQueueLocked(reg);
@@ -264,9 +258,7 @@ BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 
 BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
   auto [reg, lock] = Locked();
-  if (threadId == GetCurrentThreadId()) {
-    return EnqueueLocked(OwnQueueLocked(reg), 0, message, wParam, lParam);
-  }
+  if (threadId == GetCurrentThreadId()) OwnQueueLocked(reg);  // made on first use
   const auto q = reg.queues.find(threadId);
   if (q == reg.queues.end()) {
     SetLastError(ERROR_INVALID_THREAD_ID);
@@ -285,7 +277,7 @@ BOOL GetMessageA(MSG* msg, HWND hwnd, UINT min, UINT max) {
     return -1;
   }
   auto [reg, lock] = Locked();
-  if (hwnd != 0 && hwnd != HWND_THREAD_ONLY) {
+  if (hwnd != 0) {
     const auto w = reg.windows.find(hwnd);
     if (w == reg.windows.end() || w->second.threadId != GetCurrentThreadId()) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);

@@ -30,7 +30,6 @@ struct MSG {
   UINT message = 0;
   WPARAM wParam = 0;
   LPARAM lParam = 0;
-  DWORD time = 0;  // milliseconds on the monotonic clock, when posted
 };
 
 inline constexpr UINT WM_CLOSE = 0x0010;
@@ -40,16 +39,10 @@ inline constexpr UINT WM_USER = 0x0400;
 inline constexpr UINT PM_NOREMOVE = 0x0000;
 inline constexpr UINT PM_REMOVE = 0x0001;
 
-// As a GetMessageA / PeekMessageA filter: only thread messages (those with no window).
-inline constexpr HWND HWND_THREAD_ONLY = 0xFFFFFFFFu;
-
 inline constexpr DWORD INFINITE = 0xFFFFFFFFu;
 inline constexpr std::size_t kMaxPostedMessages = 10000;
 
 using WindowProc = std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)>;
-
-// Milliseconds on the monotonic clock (wraps after 49 days, like the system's tick count).
-DWORD GetTickCount();
 
 // 0 (ERROR_NOT_ENOUGH_MEMORY) when the process already has 511 windows.
 HWND CreateMessageWindow(WindowProc proc = {});
@@ -71,11 +64,10 @@ BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
 void PostQuitMessage(int exitCode);
 
-// Filters: `hwnd` 0 takes every message of the thread, HWND_THREAD_ONLY only thread
-// messages, another handle only that window's messages; `min`..`max` limits the message
-// number unless both are 0. WM_QUIT passes every filter, so a loop always sees it.
-// GetMessageA waits for a message and removes it; it returns 0 for WM_QUIT, -1 for bad
-// arguments (no MSG, or a filter window that is not the calling thread's), else 1.
+// Filters: `hwnd` 0 takes every message of the thread, another handle only that window's;
+// `min`..`max` limits the message number unless both are 0. WM_QUIT passes every filter, so a loop
+// always sees it. GetMessageA waits for a message and removes it; it returns 0 for WM_QUIT, -1 for
+// bad arguments (no MSG, or a filter window that is not the calling thread's), else 1.
 BOOL GetMessageA(MSG* msg, HWND hwnd, UINT min, UINT max);
 // Returns at once: TRUE with the first matching message (removed with PM_REMOVE).
 BOOL PeekMessageA(MSG* msg, HWND hwnd, UINT min, UINT max, UINT removeMsg);

@@ -41,8 +41,7 @@ HRESULT ReadI4(std::u16string_view text, std::int32_t& value) {
 }
 
 bool IsKnownType(VARTYPE vt) {
-  return vt == VT_EMPTY || vt == VT_NULL || vt == VT_I4 || vt == VT_BSTR || vt == VT_ERROR ||
-         vt == VT_BOOL;
+  return vt == VT_EMPTY || vt == VT_I4 || vt == VT_BSTR || vt == VT_BOOL;
 }
 
 }  // namespace
@@ -54,8 +53,7 @@ HRESULT VariantChangeType(VARIANT* dest, const VARIANT* source, WORD /*flags*/, 
   result.vt = vt;
   if (source->vt == vt) {
     result = *source;
-  } else if (source->vt == VT_NULL || source->vt == VT_ERROR || vt == VT_NULL || vt == VT_ERROR ||
-             vt == VT_EMPTY) {
+  } else if (vt == VT_EMPTY) {
     return DISP_E_TYPEMISMATCH;
   } else if (vt == VT_I4) {                                     // from VT_EMPTY, VT_BOOL or VT_BSTR
     result.lVal = source->vt == VT_BOOL ? source->boolVal : 0;  // true is -1, as in automation
@@ -106,13 +104,13 @@ class TErrorInfo final : public TComObject<IErrorInfo, ICreateErrorInfo> {
     *out = value;  // the caller owns its copy
     return S_OK;
   }
-  template <class T, class V>
-  static HRESULT Keep(T& field, const V& value) {
-    if constexpr (std::is_same_v<T, BSTR>) {
-      field = SysAllocString(value);  // a null text is kept as a null BSTR
-    } else {
-      field = value;
-    }
+  static HRESULT Keep(BSTR& field, const char16_t* value) {
+    field = value != nullptr ? BSTR(value) : BSTR();  // a null text is kept as a null BSTR
+    return S_OK;
+  }
+  template <class T>
+  static HRESULT Keep(T& field, const T& value) {
+    field = value;
     return S_OK;
   }
 
@@ -132,12 +130,7 @@ ProgIDResolver gResolver;
 
 HRESULT CreateErrorInfo(ICreateErrorInfo** result) {
   if (result == nullptr) return E_INVALIDARG;
-  *result = nullptr;
-  ComPtr<TErrorInfo> info = MakeComObject<TErrorInfo>();
-  ComPtr<ICreateErrorInfo> create;
-  const HRESULT hr = info.As(create);
-  if (FAILED(hr)) return hr;
-  *result = create.Detach();
+  *result = MakeComObject<TErrorInfo>().Detach();
   return S_OK;
 }
 
@@ -166,8 +159,7 @@ HRESULT ProgIDFromCLSID(REFCLSID clsid, BSTR* progId) {
     const std::lock_guard<std::mutex> lock(gResolverMutex);
     resolver = gResolver;
   }
-  if (!resolver) return REGDB_E_CLASSNOTREG;
-  std::optional<std::u16string> found = resolver(clsid);
+  const std::optional<std::u16string> found = resolver ? resolver(clsid) : std::nullopt;
   if (!found) return REGDB_E_CLASSNOTREG;
   *progId = BSTR(*found);
   return S_OK;

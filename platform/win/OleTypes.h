@@ -157,9 +157,6 @@ class BSTR {
   bool FNull = true;
 };
 
-// Allocation in the shape of the operating system's: a null source gives a null BSTR.
-inline BSTR SysAllocString(const char16_t* text) { return text ? BSTR(text) : BSTR(); }
-
 // ---------------------------------------------------------------------------------------
 // IUnknown and the reference-counting helpers. Every interface names its identifier as
 // `kIid` and its parent interface as `Base` (IUnknown's parent is itself).
@@ -208,7 +205,6 @@ class TComObject : public Interfaces... {
     if (left == 0) delete this;
     return left;
   }
-  ULONG RefCount() const { return FRefCount.load(std::memory_order_relaxed); }
 
  protected:
   TComObject() = default;
@@ -258,11 +254,7 @@ class ComPtr {
     result.FPtr = p;
     return result;
   }
-  T* Detach() noexcept {
-    T* p = FPtr;
-    FPtr = nullptr;
-    return p;
-  }
+  T* Detach() noexcept { return std::exchange(FPtr, nullptr); }
   void Reset() noexcept {
     if (FPtr) std::exchange(FPtr, nullptr)->Release();
   }
@@ -307,10 +299,8 @@ inline constexpr VARIANT_BOOL VARIANT_FALSE = 0;
 
 enum VARENUM : VARTYPE {
   VT_EMPTY = 0,
-  VT_NULL = 1,
   VT_I4 = 3,
   VT_BSTR = 8,
-  VT_ERROR = 10,
   VT_BOOL = 11,
 };
 
@@ -327,15 +317,14 @@ struct VARIANT {
   VARTYPE vt = VT_EMPTY;
   std::int32_t lVal = 0;                 // VT_I4
   VARIANT_BOOL boolVal = VARIANT_FALSE;  // VT_BOOL
-  SCODE scode = 0;                       // VT_ERROR
   BSTR bstrVal;                          // VT_BSTR
 };
 
 HRESULT VariantClear(VARIANT* v);
 // Coerces among VT_EMPTY, VT_I4, VT_BSTR and VT_BOOL the way automation does for argument
 // passing: "42" -> 42, 1 -> VARIANT_TRUE, VT_EMPTY -> 0 / "" / false. Texts that do not read
-// as numbers give DISP_E_TYPEMISMATCH, numbers beyond 32 bits DISP_E_OVERFLOW; VT_NULL and
-// VT_ERROR convert to nothing else. `dest` may be `source`.
+// as numbers give DISP_E_TYPEMISMATCH, numbers beyond 32 bits DISP_E_OVERFLOW. `dest` may be
+// `source`.
 HRESULT VariantChangeType(VARIANT* dest, const VARIANT* source, WORD flags, VARTYPE vt);
 
 // Arguments stand in reverse order (the last argument first), as callers of Invoke pass them.
@@ -347,8 +336,6 @@ struct DISPPARAMS {
 };
 
 struct EXCEPINFO {
-  WORD wCode = 0;
-  WORD wReserved = 0;
   BSTR bstrSource;
   BSTR bstrDescription;
   BSTR bstrHelpFile;

@@ -647,9 +647,8 @@ bool RegistryFile::KeyExists(HKEY root, std::string_view path) {
 std::optional<RegValue> RegistryFile::GetValue(HKEY root, std::string_view path,
                                                std::string_view name) {
   RegKeyNode* key = Walk(Current().Root(root), path);
-  const RegValue* value = key ? key->FindValue(name) : nullptr;
-  if (!value) return std::nullopt;
-  return *value;
+  if (const RegValue* value = key ? key->FindValue(name) : nullptr) return *value;
+  return std::nullopt;
 }
 
 std::optional<std::vector<std::string>> RegistryFile::KeyNames(HKEY root, std::string_view path) {

@@ -47,11 +47,10 @@ void FillExcepInfo(HRESULT hr, EXCEPINFO* excepInfo) {
 // "obj.Name") find the method or the get slot. nullptr when there is none.
 const TFuncDesc* FindFunc(const TInterfaceDesc& itf, DISPID dispId, WORD flags) {
   const bool put = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
-  const bool get = (flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET)) != 0;
   for (const TFuncDesc& f : itf.funcs) {
     if (f.dispId != dispId) continue;
     if (put && f.kind == TInvokeKind::PropertyPut) return &f;
-    if (!put && get) {
+    if (!put) {
       if (f.kind == TInvokeKind::Method && (flags & DISPATCH_METHOD) != 0) return &f;
       if (f.kind == TInvokeKind::PropertyGet && (flags & DISPATCH_PROPERTYGET) != 0) return &f;
     }
@@ -131,13 +130,7 @@ HRESULT DispInvoke(const TInterfaceDesc& itf, const TMemberHandler& handler, DIS
     FillExcepInfo(hr, excepInfo);
     return DISP_E_EXCEPTION;
   }
-  if (result != nullptr) {
-    if (func->Retval() != nullptr) {
-      *result = std::move(value);
-    } else {
-      VariantClear(result);
-    }
-  }
+  if (result != nullptr) *result = func->Retval() != nullptr ? std::move(value) : VARIANT();
   return hr;
 }
 
@@ -151,10 +144,6 @@ std::string LcidKey(LCID lcid) {
   char text[16];
   std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(lcid));
   return text;
-}
-
-std::string InterfaceKey(const TInterfaceDesc& itf) {
-  return "Interface\\" + GUIDToString(itf.iid);
 }
 
 void SetDefault(RegistryFile& file, const std::string& key, std::string_view text) {
@@ -180,7 +169,7 @@ HRESULT RegisterTypeLib(const TTypeLibDesc& lib, const std::string& fullPath,
     const std::string libid = GUIDToString(lib.libid);
     const std::string proxyStub = GUIDToString(CLSID_PSOAInterface);
     for (const TInterfaceDesc* itf : lib.interfaces) {
-      const std::string key = InterfaceKey(*itf);
+      const std::string key = "Interface\\" + GUIDToString(itf->iid);
       SetDefault(file, key, itf->name);
       SetDefault(file, key + "\\ProxyStubClsid32", proxyStub);
       SetDefault(file, key + "\\ProxyStubClsid", proxyStub);
