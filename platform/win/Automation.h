@@ -103,8 +103,6 @@ class TClassFactory : public TComObject<IClassFactory> {
   Locker FLock;
 };
 
-ComPtr<IClassFactory> MakeClassFactory(TClassFactory::Creator create, TClassFactory::Locker lock);
-
 // Only REGCLS_MULTIPLEUSE is supported (else E_INVALIDARG). CLSCTX_INPROC_SERVER alone serves
 // this process only; CLSCTX_LOCAL_SERVER serves others through the bus, from a single-threaded
 // apartment on the one thread of the process that registers such classes (else
