@@ -44,6 +44,26 @@ std::optional<std::string> ReadDefault(const std::string& key) {
 
 std::string ClassKey(REFCLSID clsid) { return "CLSID\\" + GUIDToString(clsid); }
 
+// "VeskMath.FuVeskMath"; empty when this process knows no description of the class.
+std::string BusNameOf(REFCLSID clsid) {
+  const std::optional<automation::TBusNames> names = automation::BusNamesOf(clsid);
+  return names ? names->name : std::string();
+}
+
+std::string BusServiceFilePath(REFCLSID clsid) {
+  const std::string name = BusNameOf(clsid);
+  if (name.empty()) return {};
+  const std::string file = "/dbus-1/services/" + name + ".service";
+  if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/') {
+    return data + file;
+  }
+  if (const passwd* user = ::getpwuid(::geteuid());
+      user != nullptr && user->pw_dir != nullptr && user->pw_dir[0] == '/') {
+    return user->pw_dir + ("/.local/share" + file);
+  }
+  return {};
+}
+
 // A call's reply, or why there is none (FromBusError).
 struct TBusReply {
   HRESULT hr = S_OK;
@@ -186,26 +206,6 @@ std::optional<std::vector<std::string>> SplitCommandLine(std::string_view line) 
   if (quoted) return std::nullopt;  // "\"/opt/a b" -> refused: the quote never closes
   if (inArgument) args.push_back(std::move(current));
   return args;
-}
-
-std::string BusNameOf(REFCLSID clsid) {
-  const std::optional<automation::TBusNames> names = automation::BusNamesOf(clsid);
-  return names ? names->name : std::string();
-}
-
-std::string BusServiceFilePath(REFCLSID clsid) {
-  const std::string name = BusNameOf(clsid);
-  if (name.empty()) return {};
-  std::string base;
-  if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/') {
-    base = data;
-  } else if (const passwd* user = ::getpwuid(::geteuid());
-             user != nullptr && user->pw_dir != nullptr && user->pw_dir[0] == '/') {
-    base = std::string(user->pw_dir) + "/.local/share";
-  } else {
-    return {};
-  }
-  return base + "/dbus-1/services/" + name + ".service";
 }
 
 bool RegisterBusService(REFCLSID clsid, const std::string& commandLine) {
@@ -351,8 +351,6 @@ class TDispatchProxy final : public TComObject<IDispatch> {
   HRESULT GetIDsOfNames(REFIID riid, const char16_t* const* names, UINT nameCount, LCID,
                         DISPID* dispIds) override {
     if (riid != GUID_NULL) return DISP_E_UNKNOWNINTERFACE;
-    if (nameCount == 0) return S_OK;
-    if (names == nullptr || dispIds == nullptr) return E_POINTER;
     return DispGetIDsOfNames(*FNames.itf, names, nameCount, dispIds);
   }
 

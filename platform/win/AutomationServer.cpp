@@ -576,8 +576,7 @@ void StopServing(State& s) {
   {
     const std::lock_guard<std::mutex> lock(s.mutex);
     registrations.swap(s.registrations);
-    window = s.window;
-    s.window = 0;
+    window = s.window.exchange(0);
     s.servingThread = 0;
     s.suspended = false;
   }

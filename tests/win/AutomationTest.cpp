@@ -366,7 +366,7 @@ TEST_F(AutomationFixture, RunningServerIsUsedAndEndsCleanly) {
   test_support::TChild server(exe, {"--automation-test-server", "/Automation"}, FDir, "server");
   ASSERT_GT(server.Pid(), 0);
   ASSERT_TRUE(test_support::WaitFor(
-      [] { return test_support::TPrivateBus::HasOwner(BusNameOf(CLSID_TestCounter)); }, 20));
+      [] { return test_support::TPrivateBus::HasOwner("CounterLib.TestCounter"); }, 20));
   ComPtr<IDispatch> object;
   ASSERT_EQ(Create(object), S_OK);
   EXPECT_EQ(ServerOf(object.Get()), server.Pid());
