@@ -103,8 +103,6 @@ class TClassFactory : public TComObject<IClassFactory> {
   Locker FLock;
 };
 
-ComPtr<IClassFactory> MakeClassFactory(TClassFactory::Creator create, TClassFactory::Locker lock);
-
 // Only REGCLS_MULTIPLEUSE is supported (else E_INVALIDARG). CLSCTX_INPROC_SERVER alone serves
 // this process only; CLSCTX_LOCAL_SERVER serves others through the bus, from a single-threaded
 // apartment on the one thread of the process that registers such classes (else
@@ -152,9 +150,6 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsContext, REFI
 // How long a call waits for its reply, in ms, process-wide (default 30000; 0 is taken as 1).
 void SetCallTimeout(DWORD milliseconds);
 
-// "VeskMath.FuVeskMath"; empty when this process knows no description of the class.
-std::string BusNameOf(REFCLSID clsid);
-
 // The service file "<dir>/<name>.service" whose Exec= line (quoted as QuoteCommandLineArg
 // quotes, which the bus reads back) starts the class's server. <dir>, made when missing, is
 // $XDG_DATA_HOME/dbus-1/services, else ~/.local/share/dbus-1/services with the home from the
@@ -162,7 +157,6 @@ std::string BusNameOf(REFCLSID clsid);
 bool RegisterBusService(REFCLSID clsid, const std::string& commandLine);
 // True when the file is gone.
 bool UnregisterBusService(REFCLSID clsid);
-std::string BusServiceFilePath(REFCLSID clsid);
 
 // ---------------------------------------------------------------------------------------
 // Command lines. LocalServer32 entries are split by the Windows rules:

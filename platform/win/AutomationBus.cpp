@@ -21,16 +21,14 @@ std::optional<TBusNames> BusNamesOf(REFCLSID clsid) {
   const TCoClassDesc* cls = FindKnownCoClass(clsid, &lib);
   if (lib == nullptr || cls == nullptr || cls->defaultInterface == nullptr) return std::nullopt;
   const std::string library(lib->name);
-  const std::string coclass(cls->name);
-  TBusNames names;
-  names.name = library + "." + coclass;
-  names.classPath = "/" + library + "/" + coclass;
-  names.factory = library + ".ClassFactory";
-  names.objectPrefix = names.classPath + "/";
-  names.objectInterface = library + "." + std::string(cls->defaultInterface->name);
-  names.lifetime = library + ".Object";
-  names.itf = cls->defaultInterface;
-  return names;
+  const std::string classPath = "/" + library + "/" + std::string(cls->name);
+  return TBusNames{.name = library + "." + std::string(cls->name),
+                   .classPath = classPath,
+                   .factory = library + ".ClassFactory",
+                   .objectPrefix = classPath + "/",
+                   .objectInterface = library + "." + std::string(cls->defaultInterface->name),
+                   .lifetime = library + ".Object",
+                   .itf = cls->defaultInterface};
 }
 
 std::string MemberName(const TFuncDesc& func) {
@@ -97,15 +95,13 @@ void SetErrorText(REFCLSID clsid, REFIID iid, const std::string& description) {
 sd_bus* OpenSessionBus(std::string& why) {
   sd_bus* bus = nullptr;
   const int r = sd_bus_open_user(&bus);
-  if (r < 0) {
-    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    why = std::string("no D-Bus session bus (") +
-          (address != nullptr ? std::string("DBUS_SESSION_BUS_ADDRESS=") + address
-                              : std::string("DBUS_SESSION_BUS_ADDRESS is not set")) +
-          ": " + std::strerror(-r) + ")";
-    return nullptr;
-  }
-  return bus;
+  if (r >= 0) return bus;
+  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  why = std::string("no D-Bus session bus (") +
+        (address != nullptr ? std::string("DBUS_SESSION_BUS_ADDRESS=") + address
+                            : std::string("DBUS_SESSION_BUS_ADDRESS is not set")) +
+        ": " + std::strerror(-r) + ")";
+  return nullptr;
 }
 
 bool EmitPostOn(sd_bus* bus, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

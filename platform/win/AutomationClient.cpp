@@ -44,6 +44,26 @@ std::optional<std::string> ReadDefault(const std::string& key) {
 
 std::string ClassKey(REFCLSID clsid) { return "CLSID\\" + GUIDToString(clsid); }
 
+// "VeskMath.FuVeskMath"; empty when this process knows no description of the class.
+std::string BusNameOf(REFCLSID clsid) {
+  const std::optional<automation::TBusNames> names = automation::BusNamesOf(clsid);
+  return names ? names->name : std::string();
+}
+
+std::string BusServiceFilePath(REFCLSID clsid) {
+  const std::string name = BusNameOf(clsid);
+  if (name.empty()) return {};
+  const std::string file = "/dbus-1/services/" + name + ".service";
+  if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/') {
+    return data + file;
+  }
+  if (const passwd* user = ::getpwuid(::geteuid());
+      user != nullptr && user->pw_dir != nullptr && user->pw_dir[0] == '/') {
+    return user->pw_dir + ("/.local/share" + file);
+  }
+  return {};
+}
+
 // A call's reply, or why there is none (FromBusError).
 struct TBusReply {
   HRESULT hr = S_OK;
@@ -122,8 +142,7 @@ HRESULT CLSIDFromProgID(const char16_t* progId, CLSID* clsid) {
   const std::string name = WideToUtf8(progId);
   if (!SplitKeyPath(name) || name.find('\\') != std::string::npos) return CO_E_CLASSSTRING;
   const std::optional<std::string> text = ReadDefault(name + "\\CLSID");
-  if (!text) return CO_E_CLASSSTRING;
-  const std::optional<GUID> parsed = ParseGUID(std::string_view(*text));
+  const std::optional<GUID> parsed = text ? ParseGUID(std::string_view(*text)) : std::nullopt;
   if (!parsed) return CO_E_CLASSSTRING;
   *clsid = *parsed;
   return S_OK;
@@ -189,26 +208,6 @@ std::optional<std::vector<std::string>> SplitCommandLine(std::string_view line) 
   return args;
 }
 
-std::string BusNameOf(REFCLSID clsid) {
-  const std::optional<automation::TBusNames> names = automation::BusNamesOf(clsid);
-  return names ? names->name : std::string();
-}
-
-std::string BusServiceFilePath(REFCLSID clsid) {
-  const std::string name = BusNameOf(clsid);
-  if (name.empty()) return {};
-  std::string base;
-  if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/') {
-    base = data;
-  } else if (const passwd* user = ::getpwuid(::geteuid());
-             user != nullptr && user->pw_dir != nullptr && user->pw_dir[0] == '/') {
-    base = std::string(user->pw_dir) + "/.local/share";
-  } else {
-    return {};
-  }
-  return base + "/dbus-1/services/" + name + ".service";
-}
-
 bool RegisterBusService(REFCLSID clsid, const std::string& commandLine) {
   const std::string path = BusServiceFilePath(clsid);
   if (path.empty() || commandLine.find_first_of("\r\n") != std::string::npos) return false;
@@ -218,13 +217,11 @@ bool RegisterBusService(REFCLSID clsid, const std::string& commandLine) {
       "[D-BUS Service]\nName=" + BusNameOf(clsid) + "\nExec=" + commandLine + "\n";
   // Written beside and renamed into place: the bus never reads half a file.
   const std::string temporary = path + ".tmp-" + std::to_string(::getpid());
-  bool written = false;
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    written = static_cast<bool>(out << text << std::flush);
-  }
-  if (written) std::filesystem::rename(temporary, path, error);
-  if (written && !error) return true;
+  std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+  out << text;
+  out.close();  // a failed write or close leaves `out` failed
+  if (out) std::filesystem::rename(temporary, path, error);
+  if (out && !error) return true;
   std::filesystem::remove(temporary, error);
   return false;
 }
@@ -253,8 +250,19 @@ ClientBus& C() {
   return *bus;
 }
 
-// This process's connection; a forked child opens its own. Caller holds the lock.
-sd_bus* BusLocked(ClientBus& c, std::string& why) {
+// This process's connection, its lock held: `bus` is null when the lock could not be had by
+// the deadline (`lock` does not own it) or there is no session bus (`why` says why).
+struct LockedBus {
+  std::unique_lock<std::timed_mutex> lock;
+  sd_bus* bus = nullptr;
+  std::string why;
+};
+
+// A forked child opens a connection of its own.
+LockedBus LockBus(Clock::time_point deadline) {
+  ClientBus& c = C();
+  LockedBus locked{std::unique_lock<std::timed_mutex>(c.mutex, std::defer_lock), nullptr, {}};
+  if (!locked.lock.try_lock_until(deadline)) return locked;
   if (c.pid != ::getpid()) {
     c.bus = nullptr;  // the parent's: neither used nor closed here
     c.listening = false;
@@ -265,35 +273,16 @@ sd_bus* BusLocked(ClientBus& c, std::string& why) {
     c.listening = false;
   }
   if (c.bus == nullptr) {
-    c.bus = automation::OpenSessionBus(why);
+    c.bus = automation::OpenSessionBus(locked.why);
     c.pid = ::getpid();
     c.address = address ? address : "";
   }
-  return c.bus;
-}
-
-// This process's connection, its lock held: `bus` is null when the lock could not be had by
-// the deadline (`lock` does not own it) or there is no session bus (`why` says why).
-struct LockedBus {
-  std::unique_lock<std::timed_mutex> lock;
-  sd_bus* bus = nullptr;
-  std::string why;
-};
-
-LockedBus LockBus(Clock::time_point deadline) {
-  ClientBus& c = C();
-  LockedBus locked{std::unique_lock<std::timed_mutex>(c.mutex, std::defer_lock), nullptr, {}};
-  if (locked.lock.try_lock_until(deadline)) locked.bus = BusLocked(c, locked.why);
+  locked.bus = c.bus;
   return locked;
 }
 
 // Release, window messages: never wait long for the connection.
 LockedBus LockBusBriefly() { return LockBus(Clock::now() + std::chrono::seconds(2)); }
-
-void Drain(sd_bus* bus) {
-  while (sd_bus_process(bus, nullptr) > 0) {
-  }
-}
 
 using Appender = std::function<int(sd_bus_message*)>;
 
@@ -324,7 +313,8 @@ TBusReply CallBus(const std::string& destination, const std::string& path,
   }
   sd_bus_error_free(&error);
   // Window messages that came in meanwhile (Messages.h) are delivered now.
-  Drain(locked.bus);
+  while (sd_bus_process(locked.bus, nullptr) > 0) {
+  }
   return reply;
 }
 
@@ -361,8 +351,6 @@ class TDispatchProxy final : public TComObject<IDispatch> {
   HRESULT GetIDsOfNames(REFIID riid, const char16_t* const* names, UINT nameCount, LCID,
                         DISPID* dispIds) override {
     if (riid != GUID_NULL) return DISP_E_UNKNOWNINTERFACE;
-    if (nameCount == 0) return S_OK;
-    if (names == nullptr || dispIds == nullptr) return E_POINTER;
     return DispGetIDsOfNames(*FNames.itf, names, nameCount, dispIds);
   }
 
@@ -423,15 +411,14 @@ class TDispatchProxy final : public TComObject<IDispatch> {
 
 // A server that is ending refuses (CO_E_SERVER_STOPPING) or leaves without answering: the
 // next one (the bus starts it) is asked, within the deadline.
-HRESULT CreateRemote(REFCLSID clsid, const automation::TBusNames& names,
-                     const std::string& destination, IUnknown* outer, REFIID riid, void** object,
-                     Clock::time_point deadline) {
+HRESULT CreateRemote(REFCLSID clsid, const automation::TBusNames& names, IUnknown* outer,
+                     REFIID riid, void** object, Clock::time_point deadline) {
   if (outer != nullptr) return CLASS_E_NOAGGREGATION;
   if (riid != IID_IUnknown && riid != IID_IDispatch) return E_NOINTERFACE;
   SetErrorInfo(0, nullptr);
   for (;;) {
     TBusReply reply =
-        CallBus(destination, names.classPath, names.factory, "CreateInstance", deadline);
+        CallBus(names.name, names.classPath, names.factory, "CreateInstance", deadline);
     if (SUCCEEDED(reply.hr)) {
       const char* path = nullptr;
       const char* owner = sd_bus_message_get_sender(reply.message.get());
@@ -443,11 +430,11 @@ HRESULT CreateRemote(REFCLSID clsid, const automation::TBusNames& names,
     }
     const bool again = reply.hr == CO_E_SERVER_STOPPING || reply.name == SD_BUS_ERROR_NO_REPLY ||
                        reply.name == SD_BUS_ERROR_NAME_HAS_NO_OWNER;
-    if (again && destination == names.name && MillisecondsLeft(deadline) > 0) {
+    if (again && MillisecondsLeft(deadline) > 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
       continue;
     }
-    if (!reply.fromServer && reply.hr != RPC_E_SERVER_UNAVAILABLE && destination == names.name) {
+    if (!reply.fromServer && reply.hr != RPC_E_SERVER_UNAVAILABLE) {
       // No service file, a program that cannot start, ends early or does not answer in time.
       if (reply.name == SD_BUS_ERROR_SERVICE_UNKNOWN) {
         reply.description =
@@ -459,37 +446,6 @@ HRESULT CreateRemote(REFCLSID clsid, const automation::TBusNames& names,
     }
     return Report(reply, clsid, IID_IClassFactory);
   }
-}
-
-// The remote class object: CreateInstance and LockServer go to the server that owns the name.
-class TClassFactoryProxy final : public TComObject<IClassFactory> {
- public:
-  TClassFactoryProxy(std::string owner, CLSID clsid, automation::TBusNames names)
-      : FOwner(std::move(owner)), FClsid(clsid), FNames(std::move(names)) {}
-
-  HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    return CreateRemote(FClsid, FNames, FOwner, outer, riid, object, Deadline(gCallTimeout));
-  }
-
-  HRESULT LockServer(BOOL lock) override {
-    const int flag = lock != FALSE ? 1 : 0;
-    const TBusReply reply =
-        CallBus(FOwner, FNames.classPath, FNames.factory, "LockServer", Deadline(gCallTimeout),
-                [flag](sd_bus_message* m) { return sd_bus_message_append_basic(m, 'b', &flag); });
-    return FAILED(reply.hr) ? Report(reply, FClsid, IID_IClassFactory) : S_OK;
-  }
-
- private:
-  std::string FOwner;
-  CLSID FClsid;
-  automation::TBusNames FNames;
-};
-
-ComPtr<IClassFactory> LocalFactory(REFCLSID clsid, DWORD clsContext) {
-  if ((clsContext & (CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER)) == 0) return nullptr;
-  return automation::FindLocalClassObject(clsid);
 }
 
 // The names of a class reached through its local server, before anything is sent: nullopt
@@ -515,42 +471,13 @@ bool EmitPost(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 
 bool ListenForPosts() {
   const LockedBus locked = LockBusBriefly();
+  if (locked.bus == nullptr) return false;
   ClientBus& c = C();
-  if (locked.bus != nullptr && !c.listening) {
-    c.listening = MatchPostsOn(locked.bus);
-  }
-  return locked.bus != nullptr && c.listening;
+  if (!c.listening) c.listening = MatchPostsOn(locked.bus);
+  return c.listening;
 }
 
 }  // namespace automation
-
-void DeliverPostedMessages() {
-  ClientBus& c = C();
-  std::unique_lock<std::timed_mutex> lock(c.mutex, std::defer_lock);
-  if (lock.try_lock_for(std::chrono::seconds(2)) && c.bus != nullptr && c.pid == ::getpid()) {
-    Drain(c.bus);
-  }
-}
-
-HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsContext, void* /*serverInfo*/, REFIID riid,
-                         void** object) {
-  if (object == nullptr) return E_POINTER;
-  *object = nullptr;
-  if (!automation::ApartmentInitialized()) return CO_E_NOTINITIALIZED;
-  if (const ComPtr<IClassFactory> local = LocalFactory(clsid, clsContext)) {
-    return local->QueryInterface(riid, object);
-  }
-  const std::optional<automation::TBusNames> names = RemoteClass(clsid, clsContext);
-  if (!names) return REGDB_E_CLASSNOTREG;
-  // The server that owns the name (started by the bus when none does) answers for the class.
-  const TBusReply reply = CallBus(names->name, names->classPath, "org.freedesktop.DBus.Peer",
-                                  "Ping", Deadline(gActivationTimeout));
-  if (FAILED(reply.hr)) return Report(reply, clsid, IID_IClassFactory);
-  const char* owner = sd_bus_message_get_sender(reply.message.get());
-  if (owner == nullptr) return RPC_E_INVALID_DATA;
-  const ComPtr<TClassFactoryProxy> proxy = MakeComObject<TClassFactoryProxy>(owner, clsid, *names);
-  return proxy->QueryInterface(riid, object);
-}
 
 HRESULT CallClassMethod(REFCLSID clsid, const std::string& interfaceName, const std::string& member,
                         const std::string& argument, std::string& answer) {
@@ -573,13 +500,14 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsContext, REFI
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
   if (!automation::ApartmentInitialized()) return CO_E_NOTINITIALIZED;
-  if (const ComPtr<IClassFactory> local = LocalFactory(clsid, clsContext)) {
-    return local->CreateInstance(outer, riid, object);
+  if ((clsContext & (CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER)) != 0) {
+    if (const ComPtr<IClassFactory> local = automation::FindLocalClassObject(clsid)) {
+      return local->CreateInstance(outer, riid, object);
+    }
   }
   const std::optional<automation::TBusNames> names = RemoteClass(clsid, clsContext);
   if (!names) return REGDB_E_CLASSNOTREG;
-  return CreateRemote(clsid, *names, names->name, outer, riid, object,
-                      Deadline(gActivationTimeout));
+  return CreateRemote(clsid, *names, outer, riid, object, Deadline(gActivationTimeout));
 }
 
 }  // namespace veskmath::win

@@ -37,10 +37,6 @@ HRESULT TClassFactory::LockServer(BOOL lock) {
   return S_OK;
 }
 
-ComPtr<IClassFactory> MakeClassFactory(TClassFactory::Creator create, TClassFactory::Locker lock) {
-  return ComPtr<IClassFactory>(new TClassFactory(std::move(create), std::move(lock)));
-}
-
 namespace {
 
 // ---------------------------------------------------------------------------------------
@@ -332,10 +328,9 @@ std::vector<std::shared_ptr<BusClass>> BusClasses(State& s) {
 std::shared_ptr<BusClass> ClassOf(void* userdata) {
   State& s = S();
   const std::lock_guard<std::mutex> lock(s.mutex);
-  for (const Registration& r : s.registrations) {
-    if (r.bus.get() == userdata) return r.bus;
-  }
-  return nullptr;
+  const auto it = std::ranges::find(s.registrations, userdata,
+                                    [](const Registration& r) -> void* { return r.bus.get(); });
+  return it != s.registrations.end() ? it->bus : nullptr;
 }
 
 int OnCreateInstance(sd_bus_message* m, void* userdata, sd_bus_error* error) {
@@ -581,8 +576,7 @@ void StopServing(State& s) {
   {
     const std::lock_guard<std::mutex> lock(s.mutex);
     registrations.swap(s.registrations);
-    window = s.window;
-    s.window = 0;
+    window = s.window.exchange(0);
     s.servingThread = 0;
     s.suspended = false;
   }
@@ -590,12 +584,11 @@ void StopServing(State& s) {
   for (Registration& r : registrations) {
     if (r.bus) Unpublish(s, *r.bus);
   }
-  UnwatchDescriptor();
   ReleaseClients(s, std::nullopt);
   registrations.clear();
   if (s.bus != nullptr) s.bus = sd_bus_flush_close_unref(s.bus);
   s.busLost = false;
-  if (window != 0) DestroyWindow(window);
+  if (window != 0) DestroyWindow(window);  // and with it the watch on the closed connection
 }
 
 }  // namespace
@@ -610,10 +603,8 @@ bool ApartmentInitialized() { return tApartment.count > 0; }
 ComPtr<IClassFactory> FindLocalClassObject(REFCLSID clsid) {
   State& s = S();
   const std::lock_guard<std::mutex> lock(s.mutex);
-  for (const Registration& r : s.registrations) {
-    if (r.clsid == clsid) return r.factory;
-  }
-  return nullptr;
+  const auto it = std::ranges::find(s.registrations, clsid, &Registration::clsid);
+  return it != s.registrations.end() ? it->factory : nullptr;
 }
 
 std::optional<bool> EmitPostThroughServer(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -646,8 +637,7 @@ HRESULT CoInitializeEx(void* /*reserved*/, DWORD coInit) {
 
 void CoUninitialize() {
   Apartment& a = tApartment;
-  if (a.count == 0) return;
-  if (--a.count > 0) return;
+  if (a.count == 0 || --a.count > 0) return;
   State& s = S();
   if (s.servingThread == GetCurrentThreadId()) {
     StopServing(s);
@@ -682,8 +672,8 @@ HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD clsContex
   HWND window = 0;  // the serving thread's, which carries the bus's news to its message loop
   {
     const std::lock_guard<std::mutex> lock(s.mutex);
-    for (const Registration& other : s.registrations) {
-      if (other.clsid == clsid) return CO_E_OBJISREG;
+    if (std::ranges::find(s.registrations, clsid, &Registration::clsid) != s.registrations.end()) {
+      return CO_E_OBJISREG;
     }
     if (local && s.servingThread != 0 && s.servingThread != GetCurrentThreadId()) {
       return RPC_E_WRONG_THREAD;
@@ -740,8 +730,7 @@ HRESULT CoRevokeClassObject(DWORD cookie) {
   Registration revoked;
   {
     const std::lock_guard<std::mutex> lock(s.mutex);
-    const auto it = std::find_if(s.registrations.begin(), s.registrations.end(),
-                                 [cookie](const Registration& r) { return r.cookie == cookie; });
+    const auto it = std::ranges::find(s.registrations, cookie, &Registration::cookie);
     if (it == s.registrations.end()) return E_INVALIDARG;
     revoked = std::move(*it);
     s.registrations.erase(it);

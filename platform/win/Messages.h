@@ -9,7 +9,7 @@
 // positive 32-bit signed integer. Posts to another process's window made reachable with
 // PublishWindow travel as a bus signal (the poster only knows it went out); the owner queues
 // them when it next reads its connection: after each of its calls (so a server's post while
-// answering is queued when the call returns), or in DeliverPostedMessages.
+// answering is queued when the call returns).
 #pragma once
 
 #include <cstddef>
@@ -53,8 +53,6 @@ BOOL DestroyWindow(HWND hwnd);
 // Makes a window reachable from other processes of the user (see above). FALSE when the
 // window is not a window of this process or there is no session bus (GetLastError).
 BOOL PublishWindow(HWND hwnd);
-// Puts the messages for published windows that have arrived on the bus into their queues.
-void DeliverPostedMessages();
 
 // A null `hwnd` posts a thread message to the calling thread. FALSE with
 // ERROR_INVALID_WINDOW_HANDLE for a handle that names no window, ERROR_NOT_ENOUGH_QUOTA when

@@ -5,19 +5,14 @@
 #include <string>
 #include <string_view>
 
-#include "platform/win/Automation.h"
 #include "platform/win/Registry.h"
 #include "platform/win/WinTypes.h"
 
 namespace veskmath::win {
 
-// The class object, from this process's registrations or from the local server (a proxy
-// answering IUnknown and IClassFactory; its LockServer is undone when this process ends).
-HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsContext, void* serverInfo, REFIID riid,
-                         void** object);
-
-// Activation bound in milliseconds, process-wide: how long to wait for a started server's
-// class object (default 10000; 0 is taken as 1). The call bound's setter is in Automation.h.
+// Activation bound in milliseconds, process-wide: how long CoCreateInstance waits for a
+// started server's object (default 10000; 0 is taken as 1). The call bound's setter is in
+// Automation.h.
 void SetActivationTimeout(DWORD milliseconds);
 DWORD GetActivationTimeout();
 DWORD GetCallTimeout();

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -48,7 +49,7 @@ int RunCounterServer(const std::vector<std::string>& args) {
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
   if (automation) TestModule::QuitThread() = GetCurrentThreadId();
   AddKnownTypeLib(kCounterLib);
-  ComPtr<IClassFactory> factory = MakeClassFactory(
+  ComPtr<TClassFactory> factory = MakeComObject<TClassFactory>(
       CreateTestCounter, [](bool lock) { lock ? TestModule::Lock() : TestModule::Unlock(); });
   DWORD cookie = 0;
   if (FAILED(CoRegisterClassObject(CLSID_TestCounter, factory.Get(), CLSCTX_LOCAL_SERVER,
@@ -187,8 +188,28 @@ class AutomationFixture : public ::testing::Test {
   DWORD FSavedCall = 0;
 };
 
-// A client in a child process: creates an object (and, with `lock`, locks the server), writes
-// the server's pid to `out` and waits to be killed.
+// A connection of the test's own to the session bus (null when there is none).
+using BusConnection = std::unique_ptr<sd_bus, decltype(&sd_bus_flush_close_unref)>;
+BusConnection OpenBus() {
+  sd_bus* bus = nullptr;
+  if (sd_bus_open_user(&bus) < 0) bus = nullptr;
+  return BusConnection(bus, &sd_bus_flush_close_unref);
+}
+
+// LockServer on the class object, sent as a foreign client sends it: the server counts locks
+// per connection. "" on success, else the D-Bus error's name.
+std::string LockServer(sd_bus* bus, bool lock) {
+  sd_bus_error error = SD_BUS_ERROR_NULL;
+  const int r = sd_bus_call_method(bus, "CounterLib.TestCounter", "/CounterLib/TestCounter",
+                                   "CounterLib.ClassFactory", "LockServer", &error, nullptr, "b",
+                                   lock ? 1 : 0);
+  const std::string name = r >= 0 ? "" : error.name != nullptr ? error.name : "(no error name)";
+  sd_bus_error_free(&error);
+  return name;
+}
+
+// A client in a child process: creates an object (and, with `lock`, locks the server on a
+// connection of its own), writes the server's pid to `out` and waits to be killed.
 test_support::TForkedChild StartClientChild(int& out, bool lock) {
   int fds[2];
   if (::pipe(fds) != 0) return test_support::TForkedChild([] { return 1; });
@@ -200,14 +221,9 @@ test_support::TForkedChild StartClientChild(int& out, bool lock) {
                                    reinterpret_cast<void**>(object.ReleaseAndGetAddressOf())))) {
       GetInt(object.Get(), DISPID_ProcessId, pid);
       if (lock) {
-        ComPtr<IClassFactory> factory;
-        if (FAILED(CoGetClassObject(CLSID_TestCounter, CLSCTX_LOCAL_SERVER, nullptr,
-                                    IID_IClassFactory,
-                                    reinterpret_cast<void**>(factory.ReleaseAndGetAddressOf()))) ||
-            FAILED(factory->LockServer(TRUE))) {
-          pid = -1;
-        }
-        factory.Detach();  // kept, like the object, until the process is killed
+        BusConnection bus = OpenBus();
+        if (!bus || !LockServer(bus.get(), true).empty()) pid = -1;
+        bus.release();  // kept, like the object, until the process is killed
       }
       object.Detach();
     }
@@ -231,7 +247,8 @@ std::int32_t ReadPid(int fd) {
 
 TEST(AutomationInProcess, RegisteredClassIsCreatedDirectly) {
   ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-  const ComPtr<IClassFactory> factory = MakeClassFactory(CreateTestCounter, [](bool) {});
+  const ComPtr<TClassFactory> factory =
+      MakeComObject<TClassFactory>(CreateTestCounter, [](bool) {});
   DWORD cookie = 0;
   ASSERT_EQ(CoRegisterClassObject(CLSID_TestCounter, factory.Get(), CLSCTX_INPROC_SERVER,
                                   REGCLS_MULTIPLEUSE, &cookie),
@@ -258,11 +275,10 @@ TEST(AutomationInProcess, RegisteredClassIsCreatedDirectly) {
             CLASS_E_NOAGGREGATION);
   EXPECT_EQ(raw, nullptr);
 
-  ComPtr<IClassFactory> found;
-  EXPECT_EQ(CoGetClassObject(CLSID_TestCounter, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                             reinterpret_cast<void**>(found.ReleaseAndGetAddressOf())),
+  ComPtr<IDispatch> inproc;
+  EXPECT_EQ(CoCreateInstance(CLSID_TestCounter, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                             reinterpret_cast<void**>(inproc.ReleaseAndGetAddressOf())),
             S_OK);
-  EXPECT_EQ(found.Get(), factory.Get());
 
   EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
   EXPECT_EQ(CoRevokeClassObject(cookie), E_INVALIDARG);
@@ -277,7 +293,8 @@ TEST(AutomationInProcess, ApartmentRulesAreKept) {
     void* raw = nullptr;
     EXPECT_EQ(CoCreateInstance(CLSID_TestCounter, nullptr, CLSCTX_ALL, IID_IDispatch, &raw),
               CO_E_NOTINITIALIZED);
-    const ComPtr<IClassFactory> factory = MakeClassFactory(CreateTestCounter, [](bool) {});
+    const ComPtr<TClassFactory> factory =
+        MakeComObject<TClassFactory>(CreateTestCounter, [](bool) {});
     DWORD cookie = 0;
     EXPECT_EQ(CoRegisterClassObject(CLSID_TestCounter, factory.Get(), CLSCTX_INPROC_SERVER,
                                     REGCLS_MULTIPLEUSE, &cookie),
@@ -349,7 +366,7 @@ TEST_F(AutomationFixture, RunningServerIsUsedAndEndsCleanly) {
   test_support::TChild server(exe, {"--automation-test-server", "/Automation"}, FDir, "server");
   ASSERT_GT(server.Pid(), 0);
   ASSERT_TRUE(test_support::WaitFor(
-      [] { return test_support::TPrivateBus::HasOwner(BusNameOf(CLSID_TestCounter)); }, 20));
+      [] { return test_support::TPrivateBus::HasOwner("CounterLib.TestCounter"); }, 20));
   ComPtr<IDispatch> object;
   ASSERT_EQ(Create(object), S_OK);
   EXPECT_EQ(ServerOf(object.Get()), server.Pid());
@@ -418,22 +435,20 @@ TEST_F(AutomationFixture, KilledClientsObjectsAndLocksAreReleased) {
 }
 
 TEST_F(AutomationFixture, LockServerKeepsTheServerUntilUnlocked) {
-  ComPtr<IClassFactory> factory;
-  ASSERT_EQ(CoGetClassObject(CLSID_TestCounter, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,
-                             reinterpret_cast<void**>(factory.ReleaseAndGetAddressOf())),
-            S_OK);
-  EXPECT_EQ(factory->LockServer(FALSE), E_UNEXPECTED);  // not ours to unlock
-  ASSERT_EQ(factory->LockServer(TRUE), S_OK);
+  const BusConnection bus = OpenBus();
+  ASSERT_TRUE(bus);
+  EXPECT_EQ(LockServer(bus.get(), false), "VeskMath.Error.E8000FFFF");  // E_UNEXPECTED: not ours
+  ASSERT_EQ(LockServer(bus.get(), true), "");
   ComPtr<IDispatch> object;
-  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch,
-                                    reinterpret_cast<void**>(object.ReleaseAndGetAddressOf())),
-            S_OK);
+  ASSERT_EQ(Create(object), S_OK);
   void* raw = nullptr;
-  EXPECT_EQ(factory->CreateInstance(object.Get(), IID_IDispatch, &raw), CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(
+      CoCreateInstance(CLSID_TestCounter, object.Get(), CLSCTX_LOCAL_SERVER, IID_IDispatch, &raw),
+      CLASS_E_NOAGGREGATION);
   const pid_t server = ServerOf(object.Get());
   object.Reset();
   EXPECT_FALSE(WaitForExit(server, 300)) << "ended while locked";
-  EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+  EXPECT_EQ(LockServer(bus.get(), false), "");
   EXPECT_TRUE(WaitForExit(server, 10000));
 }
 

@@ -12,10 +12,13 @@
 #include <thread>
 #include <vector>
 
+#include "platform/win/Automation.h"
 #include "platform/win/ConsoleInput.h"
 #include "platform/win/Files.h"
+#include "platform/win/RegistryFile.h"
 #include "support/ChildProcess.h"
 #include "support/PrivateBus.h"
+#include "tests/win/AutomationTestCounter.h"
 
 namespace veskmath::win {
 namespace {
@@ -280,11 +283,29 @@ TEST(MessagesRemote, PublishedWindowReceivesFromAnotherProcess) {
                  "VESKMATH_TEST_POST_HIDDEN=" + std::to_string(hidden.Handle())},
                 &child),
             0);
+  // The posts are read off the connection after a call: one that fails at once (no service
+  // file starts the registered class) does.
+  const char* registry = std::getenv("VESKMATH_REGISTRY");
+  const std::optional<std::string> saved =
+      registry != nullptr ? std::optional<std::string>(registry) : std::nullopt;
+  ::setenv("VESKMATH_REGISTRY", (std::string(pattern) + "/registry.reg").c_str(), 1);
+  const std::string key = "CLSID\\" + GUIDToString(testing::CLSID_TestCounter) + "\\LocalServer32";
+  RegistryFile file(RegistryFile::DefaultPath());
+  file.CreateKey(HKEY_CLASSES_ROOT, key);
+  ASSERT_TRUE(file.SetValue(HKEY_CLASSES_ROOT, key, "", RegValue::String("none")));
+  AddKnownTypeLib(testing::kCounterLib);
   MSG m;
-  ASSERT_TRUE(test_support::WaitFor([&] {
-    DeliverPostedMessages();
+  std::string answer;
+  const bool arrived = test_support::WaitFor([&] {
+    EXPECT_NE(CallClassMethod(testing::CLSID_TestCounter, "Counter", "Ping", "", answer), S_OK);
     return PeekMessageA(&m, 0, 0, 0, PM_NOREMOVE) != FALSE;
-  }));
+  });
+  if (saved) {
+    ::setenv("VESKMATH_REGISTRY", saved->c_str(), 1);
+  } else {
+    ::unsetenv("VESKMATH_REGISTRY");
+  }
+  ASSERT_TRUE(arrived);
   ASSERT_TRUE(PeekMessageA(&m, 0, 0, 0, PM_REMOVE));
   EXPECT_EQ(m.hwnd, target.Handle());  // the unpublished window's message was dropped
   EXPECT_EQ(m.message, WM_USER + 100);
