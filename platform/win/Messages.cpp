@@ -62,7 +62,6 @@ std::pair<Registry&, std::unique_lock<std::mutex>> Locked() {
   return {*registry, std::unique_lock<std::mutex>(registry->mutex)};
 }
 
-DWORD ThisPid() { return GetCurrentProcessId(); }
 DWORD PidOf(HWND hwnd) { return hwnd >> kSlotBits; }
 
 // Removes the thread's queue and windows when the thread ends.
@@ -186,7 +185,7 @@ BOOL PostLocalLocked(Registry& reg, HWND hwnd, UINT message, WPARAM wParam, LPAR
 namespace automation {
 
 BOOL PostToPublishedWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (PidOf(hwnd) != ThisPid()) return FALSE;
+  if (PidOf(hwnd) != GetCurrentProcessId()) return FALSE;
   auto [reg, lock] = Locked();
   return PostLocalLocked(reg, hwnd, message, wParam, lParam, true);
 }
@@ -196,12 +195,11 @@ BOOL PostToPublishedWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
 HWND CreateMessageWindow(WindowProc proc) {
   auto [reg, lock] = Locked();
   OwnQueueLocked(reg);
-  const HWND base = ThisPid() << kSlotBits;
+  const HWND base = GetCurrentProcessId() << kSlotBits;
   // Round robin over the slots, so a destroyed handle is not handed out again soon.
   for (HWND tried = 0; tried < kSlotMask; ++tried) {
-    const HWND slot = reg.nextSlot;
-    reg.nextSlot = slot == kSlotMask ? 1 : slot + 1;
-    const HWND hwnd = base | slot;
+    const HWND hwnd = base | reg.nextSlot;
+    reg.nextSlot = reg.nextSlot == kSlotMask ? 1 : reg.nextSlot + 1;
     if (reg.windows.contains(hwnd)) continue;
     reg.windows[hwnd] = Window{GetCurrentThreadId(), std::move(proc), false};
     return hwnd;
@@ -218,10 +216,9 @@ BOOL DestroyWindow(HWND hwnd) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  if (const auto q = reg.queues.find(w->threadId); q != reg.queues.end()) {
-    std::erase_if(q->second.messages, [hwnd](const MSG& m) { return m.hwnd == hwnd; });
-    std::erase_if(q->second.watches, [hwnd](const Watch& watch) { return watch.hwnd == hwnd; });
-  }
+  ThreadQueue& queue = OwnQueueLocked(reg);  // the owner's
+  std::erase_if(queue.messages, [hwnd](const MSG& m) { return m.hwnd == hwnd; });
+  std::erase_if(queue.watches, [hwnd](const Watch& watch) { return watch.hwnd == hwnd; });
   reg.windows.erase(hwnd);
   return TRUE;
 }
@@ -244,7 +241,7 @@ BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (hwnd == 0) return PostThreadMessageA(GetCurrentThreadId(), message, wParam, lParam);
   {
     auto [reg, lock] = Locked();
-    if (reg.windows.contains(hwnd) || PidOf(hwnd) == ThisPid()) {
+    if (reg.windows.contains(hwnd) || PidOf(hwnd) == GetCurrentProcessId()) {
       return PostLocalLocked(reg, hwnd, message, wParam, lParam, false);
     }
   }
@@ -302,13 +299,11 @@ BOOL PeekMessageA(MSG* msg, HWND hwnd, UINT min, UINT max, UINT removeMsg) {
 
 LRESULT DispatchMessageA(const MSG* msg) {
   if (msg == nullptr || msg->hwnd == 0) return 0;
-  WindowProc proc;
-  {
-    auto [reg, lock] = Locked();
-    const Window* const w = FindWindowLocked(reg, msg->hwnd);
-    if (w == nullptr) return 0;
-    proc = w->proc;  // called without the lock: it may post or destroy windows
-  }
+  auto [reg, lock] = Locked();
+  const Window* const w = FindWindowLocked(reg, msg->hwnd);
+  if (w == nullptr) return 0;
+  const WindowProc proc = w->proc;
+  lock.unlock();  // the procedure may post or destroy windows
   return proc ? proc(msg->hwnd, msg->message, msg->wParam, msg->lParam) : 0;
 }
 
@@ -333,11 +328,6 @@ BOOL WatchDescriptor(HWND hwnd, UINT message, int fd, std::function<short()> eve
                 [&](const Watch& w) { return w.hwnd == hwnd && w.message == message; });
   queue.watches.push_back(Watch{hwnd, message, fd, std::move(events)});
   return TRUE;
-}
-
-void UnwatchDescriptor() {
-  auto [reg, lock] = Locked();
-  OwnQueueLocked(reg).watches.clear();
 }
 
 }  // namespace veskmath::win

@@ -77,10 +77,8 @@ BOOL WaitMessageTimeout(DWORD milliseconds);
 // Lets the calling thread's message loop watch a descriptor: while `events()` asks for some
 // (poll() flags) and no `message` for `hwnd` is queued, GetMessageA and WaitMessageTimeout
 // also wait for it and, once it is ready, post `message` to `hwnd` (a window of this thread).
-// One watch per (hwnd, message); it ends with its window, or with UnwatchDescriptor (all of the
-// thread's). `events` runs on the waiting thread and must not post. FALSE (GetLastError) when
-// the loop cannot be made to wake for posts.
+// One watch per (hwnd, message); it ends with its window. `events` runs on the waiting thread
+// and must not post. FALSE (GetLastError) when the loop cannot be made to wake for posts.
 BOOL WatchDescriptor(HWND hwnd, UINT message, int fd, std::function<short()> events);
-void UnwatchDescriptor();
 
 }  // namespace veskmath::win
