@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -150,7 +151,8 @@ bool WaitLocked(std::unique_lock<std::mutex>& lock, ThreadQueue& queue,
     const auto left = deadline
                           ? std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now())
                           : std::chrono::milliseconds(-1);
-    const int timeout = deadline ? std::max(0, static_cast<int>(left.count())) : -1;
+    const int timeout =
+        deadline ? static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, INT_MAX)) : -1;
     lock.unlock();
     ::poll(fds.data(), fds.size(), timeout);
     if ((fds[0].revents & POLLIN) != 0) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include <cstdlib>
+#include <ctime>
 #include <future>
 #include <string>
 #include <thread>
@@ -200,6 +201,25 @@ TEST_F(Messages, WaitMessageTimeout) {
   });
   EXPECT_TRUE(WaitMessageTimeout(10000));
   poster.join();
+}
+
+// With a watch the wait is a poll(); a timeout beyond its int milliseconds must still sleep.
+TEST_F(Messages, LongWaitWithAWatchSleeps) {
+  int idle[2];
+  ASSERT_EQ(::pipe(idle), 0);
+  const TestWindow w;
+  ASSERT_TRUE(WatchDescriptor(w.Handle(), WM_USER + 6, idle[0], []() -> short { return POLLIN; }));
+  const DWORD self = GetCurrentThreadId();
+  std::thread poster([self] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    PostThreadMessageA(self, WM_USER, 0, 0);
+  });
+  const std::clock_t cpuBefore = std::clock();
+  EXPECT_TRUE(WaitMessageTimeout(0xF0000000u));
+  const double cpuMs = 1000.0 * static_cast<double>(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
+  poster.join();
+  EXPECT_LT(cpuMs, 100.0);  // not a busy loop
+  for (const int fd : idle) ::close(fd);
 }
 
 // Typed lines through the thread's loop, beside another watched descriptor; the line handler
