@@ -1,7 +1,7 @@
 #include "platform/win/TypeLib.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
 #include <mutex>
 #include <vector>
 
@@ -32,9 +32,8 @@ void FillExcepInfo(HRESULT hr, EXCEPINFO* excepInfo) {
   if (excepInfo == nullptr) return;
   *excepInfo = EXCEPINFO{};
   excepInfo->scode = hr;
-  IErrorInfo* raw = nullptr;
-  if (GetErrorInfo(0, &raw) != S_OK || raw == nullptr) return;
-  ComPtr<IErrorInfo> info = ComPtr<IErrorInfo>::Attach(raw);
+  ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.ReleaseAndGetAddressOf()) != S_OK) return;
   info->GetSource(&excepInfo->bstrSource);
   info->GetDescription(&excepInfo->bstrDescription);
   info->GetHelpFile(&excepInfo->bstrHelpFile);
@@ -48,12 +47,10 @@ void FillExcepInfo(HRESULT hr, EXCEPINFO* excepInfo) {
 const TFuncDesc* FindFunc(const TInterfaceDesc& itf, DISPID dispId, WORD flags) {
   const bool put = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
   for (const TFuncDesc& f : itf.funcs) {
-    if (f.dispId != dispId) continue;
-    if (put && f.kind == TInvokeKind::PropertyPut) return &f;
-    if (!put) {
-      if (f.kind == TInvokeKind::Method && (flags & DISPATCH_METHOD) != 0) return &f;
-      if (f.kind == TInvokeKind::PropertyGet && (flags & DISPATCH_PROPERTYGET) != 0) return &f;
-    }
+    // A kind's value is its DISPATCH_ flag.
+    const bool reached =
+        put ? f.kind == TInvokeKind::PropertyPut : (flags & static_cast<WORD>(f.kind)) != 0;
+    if (f.dispId == dispId && reached) return &f;
   }
   return nullptr;
 }
@@ -111,17 +108,13 @@ HRESULT DispInvoke(const TInterfaceDesc& itf, const TMemberHandler& handler, DIS
   if (p.cArgs != inCount) return DISP_E_BADPARAMCOUNT;
 
   std::vector<VARIANT> args(inCount);
-  std::size_t i = 0;
-  for (const TParamDesc& param : func->params) {
-    if (!param.IsIn()) continue;
+  for (std::size_t i = 0; i < inCount; ++i) {  // the in-parameters come first
     const UINT index = static_cast<UINT>(inCount - 1 - i);
-    const VARIANT& source = p.rgvarg[index];
-    const HRESULT hr = VariantChangeType(&args[i], &source, 0, param.type);
+    const HRESULT hr = VariantChangeType(&args[i], &p.rgvarg[index], 0, func->params[i].type);
     if (FAILED(hr)) {
       if (argErr) *argErr = index;
       return hr;
     }
-    ++i;
   }
 
   VARIANT value;
@@ -142,8 +135,7 @@ std::string VersionText(const TTypeLibDesc& lib) {
 
 std::string LcidKey(LCID lcid) {
   char text[16];
-  std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(lcid));
-  return text;
+  return std::string(text, std::to_chars(text, std::end(text), lcid, 16).ptr);
 }
 
 void SetDefault(RegistryFile& file, const std::string& key, std::string_view text) {
@@ -200,7 +192,7 @@ KnownLibs& Known() {
 void AddKnownTypeLib(const TTypeLibDesc& lib) {
   KnownLibs& k = Known();
   const std::lock_guard<std::mutex> lock(k.mutex);
-  if (std::find(k.libs.begin(), k.libs.end(), &lib) == k.libs.end()) k.libs.push_back(&lib);
+  if (std::ranges::find(k.libs, &lib) == k.libs.end()) k.libs.push_back(&lib);
 }
 
 const TCoClassDesc* FindKnownCoClass(REFCLSID clsid, const TTypeLibDesc** library) {
