@@ -154,11 +154,9 @@ void SetProgIDResolver(ProgIDResolver resolver) {
 HRESULT ProgIDFromCLSID(REFCLSID clsid, BSTR* progId) {
   if (progId == nullptr) return E_INVALIDARG;
   progId->Reset();
-  ProgIDResolver resolver;
-  {
-    const std::lock_guard<std::mutex> lock(gResolverMutex);
-    resolver = gResolver;
-  }
+  std::unique_lock<std::mutex> lock(gResolverMutex);
+  const ProgIDResolver resolver = gResolver;
+  lock.unlock();  // the resolver may take its own locks
   const std::optional<std::u16string> found = resolver ? resolver(clsid) : std::nullopt;
   if (!found) return REGDB_E_CLASSNOTREG;
   *progId = BSTR(*found);

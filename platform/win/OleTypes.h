@@ -72,15 +72,6 @@ using REFGUID = const GUID&;
 using REFIID = const IID&;
 using REFCLSID = const CLSID&;
 
-namespace detail {
-constexpr int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-}  // namespace detail
-
 // Reads the registry form "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" (hex digits in either
 // case, braces required, nothing around it). Empty when the text is not that form.
 constexpr std::optional<GUID> ParseGUID(std::string_view text) {
@@ -93,10 +84,11 @@ constexpr std::optional<GUID> ParseGUID(std::string_view text) {
       if (text[i] != '-') return std::nullopt;
       continue;
     }
-    const int d = detail::HexDigit(text[i]);
-    if (d < 0) return std::nullopt;
+    // A digit's value is its position modulo 16, in either case.
+    const std::size_t d = std::string_view("0123456789abcdef0123456789ABCDEF").find(text[i]);
+    if (d == std::string_view::npos) return std::nullopt;
     std::uint64_t& half = digits++ < 16 ? high : low;
-    half = half << 4 | static_cast<std::uint64_t>(d);
+    half = half << 4 | d % 16;
   }
   GUID g{static_cast<std::uint32_t>(high >> 32), static_cast<std::uint16_t>(high >> 16),
          static_cast<std::uint16_t>(high)};
@@ -128,8 +120,7 @@ class BSTR {
   explicit BSTR(std::u16string_view text) : FText(text), FNull(false) {}
   BSTR(const BSTR&) = default;
   BSTR& operator=(const BSTR&) = default;
-  BSTR(BSTR&& other)
-  noexcept : FText(std::exchange(other.FText, {})), FNull(std::exchange(other.FNull, true)) {}
+  BSTR(BSTR&& other) noexcept { *this = std::move(other); }
   BSTR& operator=(BSTR&& other) noexcept {
     FText = std::exchange(other.FText, {});
     FNull = std::exchange(other.FNull, true);
