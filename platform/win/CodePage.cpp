@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <numeric>
 
 namespace veskmath::win {
 
@@ -26,8 +27,12 @@ constexpr char16_t kReplacement = 0xFFFD;
 
 const iconv_t kNoIconv = reinterpret_cast<iconv_t>(-1);
 
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+// The units of the character at `at`: 2 for a surrogate pair, else 1.
+std::size_t UnitsAt(std::u16string_view text, std::size_t at) {
+  const bool pair = at + 1 < text.size() && text[at] >= 0xD800 && text[at] <= 0xDBFF &&
+                    text[at + 1] >= 0xDC00 && text[at + 1] <= 0xDFFF;
+  return pair ? 2 : 1;
+}
 
 template <class Text>
 bool IsAscii(const Text& text) {
@@ -84,9 +89,7 @@ std::string FromWide(iconv_t cd, std::u16string_view text, std::string_view repl
     written += replacement;
     if (usedDefaultChar) *usedDefaultChar = true;
     const std::size_t at = static_cast<std::size_t>(in - bytes.data()) / sizeof(char16_t);
-    const bool pair =
-        at + 1 < text.size() && IsHighSurrogate(text[at]) && IsLowSurrogate(text[at + 1]);
-    return (pair ? 2 : 1) * sizeof(char16_t);
+    return UnitsAt(text, at) * sizeof(char16_t);
   });
   return out;
 }
@@ -114,8 +117,7 @@ std::string NormalizeName(std::string_view name) {
   }
   const bool allDigits =
       !name.empty() && name.find_first_not_of("0123456789") == std::string_view::npos;
-  if (allDigits) return "CP" + std::string(name);
-  return std::string(name);
+  return (allDigits ? "CP" : "") + std::string(name);
 }
 
 std::mutex gConfigMutex;
@@ -137,7 +139,7 @@ TConfigured Configure(std::string_view requested) {
     // The system texts rely on ASCII meaning ASCII ("=", ":", digits, letters); a code page
     // that moves any of the bytes 0x01..0x7F elsewhere (UTF-16, EBCDIC) is refused.
     std::string ascii(127, '\0');
-    for (std::size_t i = 0; i < ascii.size(); ++i) ascii[i] = static_cast<char>(i + 1);
+    std::iota(ascii.begin(), ascii.end(), '\x01');
     if (ToWide(probe.cd, ascii) != std::u16string(ascii.begin(), ascii.end())) {
       return TConfigured::MovesAscii;
     }
@@ -241,12 +243,10 @@ std::u16string FirstUnrepresentable(std::u16string_view text) {
   WideToAnsi(text, &lost);
   if (!lost) return {};  // the usual case: one conversion decides
   for (std::size_t i = 0; i < text.size();) {
-    const std::size_t length =
-        IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1]) ? 2 : 1;
-    const std::u16string_view character = text.substr(i, length);
+    const std::u16string_view character = text.substr(i, UnitsAt(text, i));
     WideToAnsi(character, &lost);
     if (lost) return std::u16string(character);
-    i += length;
+    i += character.size();
   }
   return {};
 }

@@ -1,5 +1,6 @@
 #include "platform/win/StringMapping.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -81,24 +82,16 @@ std::size_t MapOne(char16_t c, char16_t out[2]) {
   out[0] = c;
   if (c >= 0xFF01 && c <= 0xFF5E) {
     out[0] = static_cast<char16_t>(c - 0xFEE0);  // "１" -> "1"
-  } else if (c >= 0x30A1 && c <= 0x30FA) {
+  } else if (c >= 0x30A1 && c <= 0x30FA && kKatakana[c - 0x30A1].base != 0) {
     const HalfKana k = kKatakana[c - 0x30A1];
-    if (k.base != 0) {
-      out[0] = k.base;
-      if (k.mark != 0) {
-        out[1] = k.mark;  // "ガ" -> "ｶ" "ﾞ"
-        return 2;
-      }
-    }
+    out[0] = k.base;
+    out[1] = k.mark;  // "ガ" -> "ｶ" "ﾞ"
+    return k.mark != 0 ? 2 : 1;
   } else if (c >= 0xFFE0 && c <= 0xFFE6) {
     out[0] = kSigns[c - 0xFFE0];
-  } else {
-    for (const Single& single : kSingles) {
-      if (single.from == c) {
-        out[0] = single.to;
-        break;
-      }
-    }
+  } else if (const auto single = std::ranges::find(kSingles, c, &Single::from);
+             single != kSingles.end()) {
+    out[0] = single->to;
   }
   return 1;
 }
