@@ -10,11 +10,7 @@
 
 namespace veskmath::win {
 
-namespace {
-
 constexpr UINT kInputReady = WM_USER + 0x300;
-
-}  // namespace
 
 TConsoleInput::TConsoleInput(int fd, LineHandler onLine, EndHandler onEnd)
     : FFd(fd), FOnLine(std::move(onLine)), FOnEnd(std::move(onEnd)) {
@@ -39,8 +35,7 @@ void TConsoleInput::Notify() { PostMessageA(FWindow, kInputReady, 0, 0); }
 
 void TConsoleInput::QueueLine() {
   if (FTyped.ends_with('\r')) FTyped.pop_back();  // "i\r\n" -> "i"
-  FLines.push_back(std::move(FTyped));
-  FTyped.clear();
+  FLines.push_back(std::exchange(FTyped, {}));
   FOverlong = false;
 }
 
@@ -99,17 +94,15 @@ std::optional<std::string> TConsoleInput::ReadLineModal() {
     if (FEnded) return std::nullopt;
     MSG msg;
     const BOOL got = GetMessageA(&msg, 0, 0, 0);
-    if (got == 0) {
-      PostQuitMessage(static_cast<int>(msg.wParam));  // for the loop that owns the thread
+    if (got <= 0) {
+      if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));  // for the thread's own loop
       return std::nullopt;
     }
-    if (got < 0) return std::nullopt;
     DispatchMessageA(&msg);
   }
 }
 
 TConsoleInput::TModalBuffer::int_type TConsoleInput::TModalBuffer::underflow() {
-  if (gptr() != nullptr && gptr() < egptr()) return traits_type::to_int_type(*gptr());
   const std::optional<std::string> line = FOwner.ReadLineModal();
   if (!line) return traits_type::eof();
   FLine = *line + '\n';

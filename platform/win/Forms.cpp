@@ -18,17 +18,16 @@ namespace {
 std::mutex gTraceMutex;
 std::ostream* gTraceSink = nullptr;
 
-const char* BorderName(TFormBorderStyle style) {
-  static constexpr std::array<const char*, 6> kNames = {
-      "none", "single", "sizeable", "dialog", "tool-window", "size-tool-window"};
-  return static_cast<std::size_t>(style) < kNames.size() ? kNames[style] : "?";
-}
+constexpr std::array<const char*, 6> kBorderNames = {"none",   "single",      "sizeable",
+                                                     "dialog", "tool-window", "size-tool-window"};
+constexpr std::array<const char*, 8> kPositionNames = {
+    "designed",      "default",        "default-pos-only", "default-size-only",
+    "screen-center", "desktop-center", "main-form-center", "owner-form-center"};
 
-const char* PositionName(TPosition position) {
-  static constexpr std::array<const char*, 8> kNames = {
-      "designed",      "default",        "default-pos-only", "default-size-only",
-      "screen-center", "desktop-center", "main-form-center", "owner-form-center"};
-  return static_cast<std::size_t>(position) < kNames.size() ? kNames[position] : "?";
+// "?" for a value outside the enumeration.
+template <std::size_t N>
+const char* NameOf(const std::array<const char*, N>& names, int value) {
+  return static_cast<std::size_t>(value) < N ? names[value] : "?";
 }
 
 }  // namespace
@@ -59,8 +58,8 @@ void TForm::Trace(const char* event) const {
   std::ostream& out = *gTraceSink;
   out << "form " << handle << ' ' << event << " \"" << AnsiToUtf8(Caption) << '"';
   if (std::string_view(event) == "show") {
-    out << ' ' << BorderName(BorderStyle) << ' ' << ClientWidth << 'x' << ClientHeight << ' '
-        << PositionName(Position) << " font \"" << AnsiToUtf8(Font.Name) << "\"/"
+    out << ' ' << NameOf(kBorderNames, BorderStyle) << ' ' << ClientWidth << 'x' << ClientHeight
+        << ' ' << NameOf(kPositionNames, Position) << " font \"" << AnsiToUtf8(Font.Name) << "\"/"
         << static_cast<int>(Font.Charset) << '/' << Font.Height;
   }
   out << '\n';
@@ -179,8 +178,7 @@ int MessageBoxA(HWND /*owner*/, const char* text, const char* caption, UINT type
 }
 
 void ShowMessage(std::string_view text) {
-  const std::string copy(text);
-  MessageBoxA(0, copy.c_str(), nullptr, MB_OK);
+  MessageBoxA(0, std::string(text).c_str(), nullptr, MB_OK);
 }
 
 }  // namespace veskmath::win
