@@ -2,7 +2,6 @@
 // the exception family, the process-wide decimal separator and ASCII case mapping.
 #pragma once
 
-#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>

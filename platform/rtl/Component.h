@@ -204,40 +204,24 @@ struct TPublished {
   }
   template <class G, class S>
   static TPropInfo Float(std::string name, G get, S set) {
-    TPropInfo p = Base(std::move(name), tkFloat);
-    p.GetFloat = [get](const TPersistent& o) {
-      return static_cast<double>(std::invoke(get, Self(o)));
-    };
-    if constexpr (!std::is_null_pointer_v<S>)
-      p.SetFloat = [set](TPersistent& o, double v) { std::invoke(set, Self(o), v); };
-    return p;
+    return Accessed<double>(std::move(name), tkFloat, get, set, &TPropInfo::GetFloat,
+                            &TPropInfo::SetFloat);
   }
   template <class G, class S>
   static TPropInfo Int64(std::string name, G get, S set) {
-    TPropInfo p = Base(std::move(name), tkInt64);
-    p.GetInt64 = [get](const TPersistent& o) {
-      return static_cast<int64_t>(std::invoke(get, Self(o)));
-    };
-    if constexpr (!std::is_null_pointer_v<S>)
-      p.SetInt64 = [set](TPersistent& o, int64_t v) { std::invoke(set, Self(o), v); };
-    return p;
+    return Accessed<int64_t>(std::move(name), tkInt64, get, set, &TPropInfo::GetInt64,
+                             &TPropInfo::SetInt64);
   }
   template <class G, class S>
   static TPropInfo String(std::string name, G get, S set) {
-    TPropInfo p = Base(std::move(name), tkString);
-    p.GetString = [get](const TPersistent& o) { return std::string(std::invoke(get, Self(o))); };
-    if constexpr (!std::is_null_pointer_v<S>)
-      p.SetString = [set](TPersistent& o, const std::string& v) { std::invoke(set, Self(o), v); };
-    return p;
+    return Accessed<std::string>(std::move(name), tkString, get, set, &TPropInfo::GetString,
+                                 &TPropInfo::SetString);
   }
   // get answers a TPersistent* or null; set is usually nullptr: streaming uses the held object.
   template <class G, class S = std::nullptr_t>
   static TPropInfo Class(std::string name, G get, S set = nullptr) {
-    TPropInfo p = Base(std::move(name), tkClass);
-    p.GetObject = [get](TPersistent& o) -> TPersistent* { return std::invoke(get, Self(o)); };
-    if constexpr (!std::is_null_pointer_v<S>)
-      p.SetObject = [set](TPersistent& o, TPersistent* v) { std::invoke(set, Self(o), v); };
-    return p;
+    return Accessed<TPersistent*>(std::move(name), tkClass, get, set, &TPropInfo::GetObject,
+                                  &TPropInfo::SetObject);
   }
 
   static const T& Self(const TPersistent& o) { return static_cast<const T&>(o); }
@@ -248,6 +232,16 @@ struct TPublished {
     TPropInfo p;
     p.Name = std::move(name);
     p.Kind = kind;
+    return p;
+  }
+  // Fills the getter and, unless set is nullptr, the setter of a non-ordinal kind's value type V.
+  template <class V, class G, class S, class Getter, class Setter>
+  static TPropInfo Accessed(std::string name, TTypeKind kind, G get, S set,
+                            Getter TPropInfo::*getter, Setter TPropInfo::*setter) {
+    TPropInfo p = Base(std::move(name), kind);
+    p.*getter = [get](auto& o) { return static_cast<V>(std::invoke(get, Self(o))); };
+    if constexpr (!std::is_null_pointer_v<S>)
+      p.*setter = [set](TPersistent& o, const V& v) { std::invoke(set, Self(o), v); };
     return p;
   }
   template <class V>

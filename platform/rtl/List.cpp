@@ -89,15 +89,6 @@ void TList::Exchange(int32_t index1, int32_t index2) {
   std::swap(FItems[static_cast<size_t>(index1)], FItems[static_cast<size_t>(index2)]);
 }
 
-void TList::Move(int32_t curIndex, int32_t newIndex) {
-  if (curIndex == newIndex) return;
-  CheckIndex(curIndex);
-  CheckIndex(newIndex);
-  void* item = FItems[static_cast<size_t>(curIndex)];
-  FItems.erase(FItems.begin() + curIndex);
-  FItems.insert(FItems.begin() + newIndex, item);
-}
-
 void TList::Clear() {
   // Notify each removal, last first, as the component library does.
   while (!FItems.empty()) Delete(Count() - 1);

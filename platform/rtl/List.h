@@ -38,8 +38,6 @@ class TList {
   // Plain identity search from the front; -1 when absent.
   int32_t IndexOfPointer(const void* item) const;
   void Exchange(int32_t index1, int32_t index2);
-  void Move(int32_t curIndex, int32_t newIndex);
-  void* First() const { return Get(0); }
   virtual void Clear();
 
   void* const* List() const { return FItems.data(); }

@@ -82,17 +82,9 @@ class Writer {
     }
     switch (prop.Kind) {
       case tkFloat:
-        if (const double value = prop.GetFloat(instance); std::bit_cast<uint64_t>(value) != 0) {
-          Head(prop);
-          WriteLittleEndian(FStream, value);
-        }
-        return;
+        return WriteUnlessZero(prop, prop.GetFloat(instance));
       case tkInt64:
-        if (const int64_t value = prop.GetInt64(instance); value != 0) {
-          Head(prop);
-          WriteLittleEndian(FStream, value);
-        }
-        return;
+        return WriteUnlessZero(prop, prop.GetInt64(instance));
       case tkString: {
         const std::string value = prop.GetString(instance);
         if (value.empty()) return;
@@ -117,6 +109,14 @@ class Writer {
     }
   }
 
+  // Zero is judged by the bits, so a float's -0.0 is written.
+  template <class V>
+  void WriteUnlessZero(const TPropInfo& prop, V value) {
+    if (std::bit_cast<uint64_t>(value) == 0) return;
+    Head(prop);
+    WriteLittleEndian(FStream, value);
+  }
+
   void Ordinal(const TPersistent& instance, const TPropInfo& prop, int32_t value) {
     const std::vector<std::string>& names = prop.ElementNames;
     switch (prop.Kind) {
@@ -126,10 +126,9 @@ class Writer {
         return;
       case tkEnumeration:
       case tkBoolean:
-        if (value < 0 || static_cast<size_t>(value) >= names.size()) {
-          const std::string where = Where(instance, prop.Name);
-          throw EWriteError(Format("Value %d of %s has no name", value, where.c_str()));
-        }
+        if (value < 0 || static_cast<size_t>(value) >= names.size())
+          throw EWriteError(
+              Format("Value %d of %s has no name", value, Where(instance, prop.Name).c_str()));
         Head(prop);
         ShortStr(names[static_cast<size_t>(value)]);
         return;

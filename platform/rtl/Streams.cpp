@@ -18,6 +18,29 @@ constexpr const char* kReadError = "Stream read error";
 constexpr const char* kWriteError = "Stream write error";
 constexpr const char* kSharingViolation =
     "The process cannot access the file because it is being used by another process.";
+
+// Calls transfer(offset, count) over size bytes in pieces that a 32-bit count can carry.
+template <class Transfer>
+void InPieces(int64_t size, Transfer transfer) {
+  for (int64_t done = 0; done < size;) {
+    const auto n = static_cast<int32_t>(std::min<int64_t>(size - done, INT32_MAX));
+    transfer(done, n);
+    done += n;
+  }
+}
+
+// Repeats a read or write until count bytes moved, the end or an error; signals are retried.
+template <class Call>
+int32_t Transfer(int32_t count, Call call) {
+  int32_t done = 0;
+  while (done < count) {
+    const ssize_t n = call(static_cast<size_t>(done), static_cast<size_t>(count - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<int32_t>(n);
+  }
+  return done;
+}
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -75,22 +98,9 @@ void TMemoryStream::SetSize(int64_t size) {
 }
 
 void TMemoryStream::Clear() {
-  FMemory.clear();
-  FMemory.shrink_to_fit();
+  FMemory = {};  // releases the buffer
   FPosition = 0;
 }
-
-namespace {
-// Calls transfer(offset, count) over size bytes in pieces that a 32-bit count can carry.
-template <class Transfer>
-void InPieces(int64_t size, Transfer transfer) {
-  for (int64_t done = 0; done < size;) {
-    const auto n = static_cast<int32_t>(std::min<int64_t>(size - done, INT32_MAX));
-    transfer(done, n);
-    done += n;
-  }
-}
-}  // namespace
 
 void TMemoryStream::LoadFromStream(TStream& stream) {
   stream.SetPosition(0);
@@ -149,21 +159,6 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : FFileName
   }
   if (create && ::ftruncate(FHandle.Get(), 0) != 0) fail(base::SystemErrorText(errno).c_str());
 }
-
-namespace {
-// Repeats a read or write until count bytes moved, the end or an error; signals are retried.
-template <class Call>
-int32_t Transfer(int32_t count, Call call) {
-  int32_t done = 0;
-  while (done < count) {
-    const ssize_t n = call(static_cast<size_t>(done), static_cast<size_t>(count - done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<int32_t>(n);
-  }
-  return done;
-}
-}  // namespace
 
 int32_t TFileStream::Read(void* buffer, int32_t count) {
   return Transfer(count, [&](size_t done, size_t left) {

@@ -116,14 +116,8 @@ void TStringList::SaveToFile(const std::string& fileName) {
 }
 
 std::string TStringList::GetText() const {
-  size_t size = 0;
-  for (const Item& item : FItems) size += item.Text.size() + 2;
   std::string text;
-  text.reserve(size);
-  for (const Item& item : FItems) {
-    text += item.Text;
-    text += "\r\n";
-  }
+  for (const Item& item : FItems) text.append(item.Text).append("\r\n");
   return text;
 }
 

@@ -14,7 +14,7 @@ class UniqueFd {
   explicit UniqueFd(int fd) : FFd(fd) {}
   UniqueFd(UniqueFd&& other) noexcept : FFd(other.Release()) {}
   UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) Reset(other.Release());
+    Reset(other.Release());  // safe on self-move: Release empties this first
     return *this;
   }
   UniqueFd(const UniqueFd&) = delete;

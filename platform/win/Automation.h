@@ -93,7 +93,7 @@ class TClassFactory : public TComObject<IClassFactory> {
   using Creator = std::function<HRESULT(IUnknown* outer, REFIID riid, void** object)>;
   using Locker = std::function<void(bool lock)>;
 
-  TClassFactory(Creator create, Locker lock);
+  TClassFactory(Creator create, Locker lock) : FCreate(std::move(create)), FLock(std::move(lock)) {}
 
   HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** object) override;
   HRESULT LockServer(BOOL lock) override;

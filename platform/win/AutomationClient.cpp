@@ -44,16 +44,10 @@ std::optional<std::string> ReadDefault(const std::string& key) {
 
 std::string ClassKey(REFCLSID clsid) { return "CLSID\\" + GUIDToString(clsid); }
 
-// "VeskMath.FuVeskMath"; empty when this process knows no description of the class.
-std::string BusNameOf(REFCLSID clsid) {
-  const std::optional<automation::TBusNames> names = automation::BusNamesOf(clsid);
-  return names ? names->name : std::string();
-}
-
 std::string BusServiceFilePath(REFCLSID clsid) {
-  const std::string name = BusNameOf(clsid);
-  if (name.empty()) return {};
-  const std::string file = "/dbus-1/services/" + name + ".service";
+  const std::optional<automation::TBusNames> names = automation::BusNamesOf(clsid);
+  if (!names) return {};
+  const std::string file = "/dbus-1/services/" + names->name + ".service";
   if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/') {
     return data + file;
   }
@@ -209,18 +203,16 @@ std::optional<std::vector<std::string>> SplitCommandLine(std::string_view line) 
 }
 
 bool RegisterBusService(REFCLSID clsid, const std::string& commandLine) {
-  const std::string path = BusServiceFilePath(clsid);
-  if (path.empty() || commandLine.find_first_of("\r\n") != std::string::npos) return false;
+  const std::filesystem::path file = BusServiceFilePath(clsid);  // "<dir>/<name>.service"
+  if (file.empty() || commandLine.find_first_of("\r\n") != std::string::npos) return false;
   std::error_code error;
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
-  const std::string text =
-      "[D-BUS Service]\nName=" + BusNameOf(clsid) + "\nExec=" + commandLine + "\n";
+  std::filesystem::create_directories(file.parent_path(), error);
   // Written beside and renamed into place: the bus never reads half a file.
-  const std::string temporary = path + ".tmp-" + std::to_string(::getpid());
+  const std::string temporary = file.string() + ".tmp-" + std::to_string(::getpid());
   std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-  out << text;
+  out << "[D-BUS Service]\nName=" << file.stem().string() << "\nExec=" << commandLine << "\n";
   out.close();  // a failed write or close leaves `out` failed
-  if (out) std::filesystem::rename(temporary, path, error);
+  if (out) std::filesystem::rename(temporary, file, error);
   if (out && !error) return true;
   std::filesystem::remove(temporary, error);
   return false;
@@ -263,16 +255,13 @@ LockedBus LockBus(Clock::time_point deadline) {
   ClientBus& c = C();
   LockedBus locked{std::unique_lock<std::timed_mutex>(c.mutex, std::defer_lock), nullptr, {}};
   if (!locked.lock.try_lock_until(deadline)) return locked;
-  if (c.pid != ::getpid()) {
-    c.bus = nullptr;  // the parent's: neither used nor closed here
-    c.listening = false;
-  }
+  if (c.pid != ::getpid()) c.bus = nullptr;  // the parent's: neither used nor closed here
   const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
   if (c.bus != nullptr && (sd_bus_is_open(c.bus) <= 0 || c.address != (address ? address : ""))) {
     c.bus = sd_bus_flush_close_unref(c.bus);  // the bus went away: try a new connection
-    c.listening = false;
   }
   if (c.bus == nullptr) {
+    c.listening = false;  // a new connection has no match yet
     c.bus = automation::OpenSessionBus(locked.why);
     c.pid = ::getpid();
     c.address = address ? address : "";

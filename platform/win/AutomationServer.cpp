@@ -21,9 +21,6 @@ namespace veskmath::win {
 
 using automation::BusPtr;
 
-TClassFactory::TClassFactory(Creator create, Locker lock)
-    : FCreate(std::move(create)), FLock(std::move(lock)) {}
-
 HRESULT TClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** object) {
   if (object == nullptr) return E_POINTER;
   *object = nullptr;

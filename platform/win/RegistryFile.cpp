@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,7 +10,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
-#include <cstring>
 #include <new>
 #include <span>
 #include <unordered_map>
@@ -40,6 +38,23 @@ std::string KeyPathFault(const std::vector<std::string>& names) {
     return rtl::Format("a key path of %zu bytes (at most %zu)", length, kMaxKeyPathLength);
   }
   return "";
+}
+
+// The key at `names` below `top`, made with its missing parents (`listed` as given); made()
+// runs before each key is added.
+template <typename OnMake>
+RegKeyNode& MakeKey(RegKeyNode& top, const std::vector<std::string>& names, bool listed,
+                    OnMake made) {
+  RegKeyNode* node = &top;
+  for (const std::string& name : names) {
+    auto& slot = node->subkeys[Fold(name)];
+    if (!slot) {
+      made();
+      slot = std::make_unique<RegKeyNode>(RegKeyNode{name, {}, {}, listed});
+    }
+    node = slot.get();
+  }
+  return *node;
 }
 
 bool HasLineBreakOrNul(std::string_view s) {
@@ -145,16 +160,9 @@ class Parser {
     const auto names = SplitKeyPath(inner.substr(slash + 1));
     if (!names || names->empty()) Fail("an empty key name in '" + Excerpt(inner) + "'");
     if (const std::string fault = KeyPathFault(*names); !fault.empty()) Fail(fault);
-    for (const std::string& name : *names) {
-      auto& slot = node->subkeys[Fold(name)];
-      if (!slot) {
-        Count();
-        slot = std::make_unique<RegKeyNode>(RegKeyNode{name, {}, {}, false});
-      }
-      node = slot.get();
-    }
-    node->listed = true;  // its parents stay unlisted unless a line of their own names them
-    return *node;
+    RegKeyNode& key = MakeKey(*node, *names, false, [this] { Count(); });
+    key.listed = true;  // its parents stay unlisted unless a line of their own names them
+    return key;
   }
 
   // Reads a quoted text starting at s[pos] == '"'; pos ends after the closing quote.
@@ -308,8 +316,7 @@ void RequirePath(const std::string& path) {
   }
 }
 
-// Why a store or lock file is refused (another user's, or others may write it: the server's
-// command line comes from the store), or "" for a file of this user that only this user writes.
+// Why a store or lock file is refused, or "" for a file of this user that only this user writes.
 std::string ForeignFault(const struct stat& st) {
   // Root's files are trusted as well: only root could have made them.
   if (st.st_uid != ::geteuid() && st.st_uid != 0) {
@@ -352,10 +359,9 @@ rtl::UniqueFd LockWriters(const std::string& registryPath) {
 void MakeDirectories(const std::string& registryPath) {
   std::vector<std::string> missing;
   struct stat st;
-  for (std::string at = DirectoryOf(registryPath); ::stat(at.c_str(), &st) != 0;
-       at = DirectoryOf(at)) {
+  for (std::string at = DirectoryOf(registryPath);
+       ::stat(at.c_str(), &st) != 0 && DirectoryOf(at) != at; at = DirectoryOf(at)) {
     missing.push_back(at);
-    if (DirectoryOf(at) == at) break;
   }
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
     if (::mkdir(it->c_str(), 0700) != 0 && errno != EEXIST) {
@@ -470,16 +476,14 @@ std::optional<std::vector<std::string>> SplitKeyPath(std::string_view path) {
   if (!path.empty() && path.front() == '\\') path.remove_prefix(1);
   if (!path.empty() && path.back() == '\\') path.remove_suffix(1);  // "Key\" names "Key"
   if (path.empty()) return names;
-  size_t start = 0;
   while (true) {
-    const size_t end = path.find('\\', start);
-    const std::string_view name = path.substr(start, end - start);
+    const size_t end = path.find('\\');
+    const std::string_view name = path.substr(0, end);
     if (name.empty() || HasLineBreakOrNul(name)) return std::nullopt;
     names.emplace_back(name);
-    if (end == std::string_view::npos) break;
-    start = end + 1;
+    if (end == std::string_view::npos) return names;
+    path.remove_prefix(end + 1);
   }
-  return names;
 }
 
 RegistryFile::RegistryFile(std::string path) : FPath(std::move(path)) {}
@@ -691,15 +695,7 @@ void RegistryFile::CreateKey(HKEY root, std::string_view path) {
     throw ERegistryException("The registry cannot store " + fault);
   }
   Modify(root, [&](RegKeyNode& top, bool& changed) {
-    RegKeyNode* node = &top;
-    for (const std::string& name : *names) {
-      auto& slot = node->subkeys[Fold(name)];
-      if (!slot) {
-        slot = std::make_unique<RegKeyNode>(RegKeyNode{name, {}, {}, true});
-        changed = true;
-      }
-      node = slot.get();
-    }
+    MakeKey(top, *names, true, [&] { changed = true; });
     return true;
   });
 }

@@ -22,10 +22,9 @@
 //     timeout): no writer loses another's changes, and readers never see half a file.
 //   - A file or lock file of another user, or that others may write, is refused for reading and
 //     writing (the store names the programs the user will run), as is a registry file that is a
-//     symbolic link (not a directory on its way). A malformed file raises ERegistryFileError
-//     naming the file, the line and the fault, and is never overwritten. A file or directory the
-//     user may not write makes every change fail; reading still works.
-//   - Reads re-read the file whenever it changed on disk.
+//     symbolic link (not a directory on its way). A malformed file is never overwritten. A file
+//     or directory the user may not write makes every change fail; reading still works. Reads
+//     re-read the file whenever it changed on disk.
 //   - Keys deeper than kMaxKeyDepth or with a path (names joined by "\") over kMaxKeyPathLength
 //     bytes are refused when created and make a file malformed; a change that would pass
 //     kMaxEntries keys and values or kMaxFileSize is refused, so every write can be read back.
@@ -97,7 +96,6 @@ struct RegKeyNode {
   RegValue* FindValue(std::string_view valueName);
 };
 
-// The whole registry: one tree per root key.
 struct RegTree {
   RegKeyNode classesRoot{"HKEY_CLASSES_ROOT", {}, {}};
   RegKeyNode localMachine{"HKEY_LOCAL_MACHINE", {}, {}};

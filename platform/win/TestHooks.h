@@ -10,9 +10,8 @@
 
 namespace veskmath::win {
 
-// Activation bound in milliseconds, process-wide: how long CoCreateInstance waits for a
-// started server's object (default 10000; 0 is taken as 1). The call bound's setter is in
-// Automation.h.
+// How long CoCreateInstance waits for a started server's object, in ms, process-wide
+// (default 10000; 0 is taken as 1). SetCallTimeout is in Automation.h.
 void SetActivationTimeout(DWORD milliseconds);
 DWORD GetActivationTimeout();
 DWORD GetCallTimeout();

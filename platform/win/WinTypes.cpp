@@ -12,8 +12,7 @@ DWORD GetLastError() { return tLastError; }
 void SetLastError(DWORD code) { tLastError = code; }
 
 DWORD GetCurrentThreadId() {
-  // The kernel's id, meaningful across processes: the server posts its quit message by thread
-  // identifier. Not cached, so a forked child reports its own.
+  // Not cached, so a forked child reports its own.
   return static_cast<DWORD>(::gettid());
 }
 

@@ -37,7 +37,6 @@ TEST(List, IndexErrorsCarryTheIndex) {
       {"Delete", [&] { list.Delete(3); }, "List index out of bounds (3)"},
       {"Insert", [&] { list.Insert(2, nullptr); }, "List index out of bounds (2)"},
       {"Exchange", [&] { list.Exchange(0, 1); }, "List index out of bounds (1)"},
-      {"Move", [&] { list.Move(0, 4); }, "List index out of bounds (4)"},
       {"SetCount", [&] { list.SetCount(-2); }, "List count out of bounds (-2)"},
       {"SetCapacity", [&] { list.SetCapacity(0); }, "List capacity out of bounds (0)"},
   };
@@ -83,21 +82,18 @@ TEST(List, ClearDeletesFromTheLast) {
   EXPECT_EQ(list.Count(), 0);
 }
 
-TEST(List, MoveExchangeAndCount) {
+TEST(List, ExchangeAndCount) {
   int v[4] = {};
   TList list;
   for (int& x : v) list.Add(&x);
-  list.Move(0, 3);
-  EXPECT_EQ(list.Get(3), &v[0]);
-  EXPECT_EQ(list.Get(0), &v[1]);
   list.Exchange(0, 3);
-  EXPECT_EQ(list.First(), &v[0]);
-  EXPECT_EQ(list.Get(3), &v[1]);
+  EXPECT_EQ(list.Get(0), &v[3]);
+  EXPECT_EQ(list.Get(3), &v[0]);
   list.SetCount(6);
   EXPECT_EQ(list.Get(5), nullptr);
   list.Put(1, nullptr);
-  EXPECT_EQ(list.IndexOfPointer(&v[1]), 3);
-  EXPECT_EQ(list.IndexOfPointer(&v[2]), -1);
+  EXPECT_EQ(list.IndexOfPointer(&v[0]), 3);
+  EXPECT_EQ(list.IndexOfPointer(&v[1]), -1);
 }
 
 }  // namespace
