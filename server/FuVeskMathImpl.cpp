@@ -15,6 +15,7 @@
 #include "parser/QelParseExpr.h"
 #include "platform/rtl/ScopeExit.h"
 #include "platform/rtl/SysUtils.h"
+#include "platform/win/Automation.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/Messages.h"
 #include "platform/win/StringMapping.h"
@@ -291,8 +292,6 @@ void FillExcepInfo(win::EXCEPINFO* excepInfo, HRESULT hr) {
   if (win::GetErrorInfo(0, info.ReleaseAndGetAddressOf()) != win::S_OK || !info) return;
   info->GetSource(&excepInfo->bstrSource);
   info->GetDescription(&excepInfo->bstrDescription);
-  info->GetHelpFile(&excepInfo->bstrHelpFile);
-  info->GetHelpContext(&excepInfo->dwHelpContext);
 }
 
 }  // namespace

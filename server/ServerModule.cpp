@@ -275,8 +275,6 @@ int RunVeskMath(const std::vector<std::string>& args) {
   TModule& m = Module();
   win::CoInitializeEx(nullptr, win::COINIT_APARTMENTTHREADED);
   const rtl::ScopeExit uninitialize([] { win::CoUninitialize(); });
-  // Error objects name the ProgID registered for the class.
-  win::SetProgIDResolver(win::ProgIDFromRegistry);
 
   int exitCode = 0;
   try {

@@ -135,8 +135,8 @@ HRESULT CallClassMethod(REFCLSID clsid, const std::string& interfaceName, const 
 // HKCR\<progId>\CLSID (default). CO_E_CLASSSTRING when the ProgID is not registered or its
 // entry is not a CLSID.
 HRESULT CLSIDFromProgID(const char16_t* progId, CLSID* clsid);
-// HKCR\CLSID\{CLSID}\ProgID (default), for SetProgIDResolver (OleTypes.h).
-std::optional<std::u16string> ProgIDFromRegistry(REFCLSID clsid);
+// HKCR\CLSID\{CLSID}\ProgID (default); REGDB_E_CLASSNOTREG and a null text without one.
+HRESULT ProgIDFromCLSID(REFCLSID clsid, BSTR* progId);
 
 // A class registered in this process is used directly. Otherwise the bus starts the server,
 // with the session's environment, from its service file (RegisterBusService) when nobody owns

@@ -82,8 +82,8 @@ void SetErrorText(REFCLSID clsid, REFIID iid, const std::string& description) {
   const ComPtr<ICreateErrorInfo> create = ComPtr<ICreateErrorInfo>::Attach(raw);
   create->SetGUID(iid);
   // The class's ProgID, as the server's error object says; else its name on the bus.
-  if (const std::optional<std::u16string> progId = ProgIDFromRegistry(clsid)) {
-    create->SetSource(progId->c_str());
+  if (BSTR progId; SUCCEEDED(ProgIDFromCLSID(clsid, &progId))) {
+    create->SetSource(progId.c_str());
   } else if (const std::optional<TBusNames> names = BusNamesOf(clsid)) {
     create->SetSource(Utf8ToWide(names->name).c_str());
   }

@@ -142,10 +142,13 @@ HRESULT CLSIDFromProgID(const char16_t* progId, CLSID* clsid) {
   return S_OK;
 }
 
-std::optional<std::u16string> ProgIDFromRegistry(REFCLSID clsid) {
+HRESULT ProgIDFromCLSID(REFCLSID clsid, BSTR* progId) {
+  if (progId == nullptr) return E_INVALIDARG;
+  progId->Reset();
   const std::optional<std::string> text = ReadDefault(ClassKey(clsid) + "\\ProgID");
-  if (!text || text->empty()) return std::nullopt;
-  return Utf8ToWide(*text);
+  if (!text || text->empty()) return REGDB_E_CLASSNOTREG;
+  *progId = BSTR(Utf8ToWide(*text));
+  return S_OK;
 }
 
 std::string QuoteCommandLineArg(std::string_view argument) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
-#include <mutex>
 
 #include "platform/win/CodePage.h"
 
@@ -88,14 +87,10 @@ class TErrorInfo final : public TComObject<IErrorInfo, ICreateErrorInfo> {
   HRESULT GetGUID(GUID* guid) override { return Hand(FGuid, guid); }
   HRESULT GetSource(BSTR* source) override { return Hand(FSource, source); }
   HRESULT GetDescription(BSTR* description) override { return Hand(FDescription, description); }
-  HRESULT GetHelpFile(BSTR* helpFile) override { return Hand(FHelpFile, helpFile); }
-  HRESULT GetHelpContext(DWORD* helpContext) override { return Hand(FHelpContext, helpContext); }
 
   HRESULT SetGUID(REFGUID guid) override { return Keep(FGuid, guid); }
   HRESULT SetSource(const char16_t* source) override { return Keep(FSource, source); }
   HRESULT SetDescription(const char16_t* text) override { return Keep(FDescription, text); }
-  HRESULT SetHelpFile(const char16_t* helpFile) override { return Keep(FHelpFile, helpFile); }
-  HRESULT SetHelpContext(DWORD helpContext) override { return Keep(FHelpContext, helpContext); }
 
  private:
   template <class T>
@@ -117,14 +112,9 @@ class TErrorInfo final : public TComObject<IErrorInfo, ICreateErrorInfo> {
   GUID FGuid;
   BSTR FSource;
   BSTR FDescription;
-  BSTR FHelpFile;
-  DWORD FHelpContext = 0;
 };
 
 thread_local ComPtr<IErrorInfo> tErrorInfo;
-
-std::mutex gResolverMutex;
-ProgIDResolver gResolver;
 
 }  // namespace
 
@@ -144,23 +134,6 @@ HRESULT GetErrorInfo(ULONG reserved, IErrorInfo** errorInfo) {
   if (errorInfo == nullptr || reserved != 0) return E_INVALIDARG;
   *errorInfo = tErrorInfo.Detach();
   return *errorInfo != nullptr ? S_OK : S_FALSE;
-}
-
-void SetProgIDResolver(ProgIDResolver resolver) {
-  const std::lock_guard<std::mutex> lock(gResolverMutex);
-  gResolver = std::move(resolver);
-}
-
-HRESULT ProgIDFromCLSID(REFCLSID clsid, BSTR* progId) {
-  if (progId == nullptr) return E_INVALIDARG;
-  progId->Reset();
-  std::unique_lock<std::mutex> lock(gResolverMutex);
-  const ProgIDResolver resolver = gResolver;
-  lock.unlock();  // the resolver may take its own locks
-  const std::optional<std::u16string> found = resolver ? resolver(clsid) : std::nullopt;
-  if (!found) return REGDB_E_CLASSNOTREG;
-  *progId = BSTR(*found);
-  return S_OK;
 }
 
 }  // namespace veskmath::win

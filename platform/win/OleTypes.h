@@ -7,7 +7,6 @@
 #include <compare>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -329,8 +328,6 @@ struct DISPPARAMS {
 struct EXCEPINFO {
   BSTR bstrSource;
   BSTR bstrDescription;
-  BSTR bstrHelpFile;
-  DWORD dwHelpContext = 0;
   SCODE scode = 0;
 };
 
@@ -363,8 +360,6 @@ class IErrorInfo : public IUnknown {
   virtual HRESULT GetGUID(GUID* guid) = 0;
   virtual HRESULT GetSource(BSTR* source) = 0;
   virtual HRESULT GetDescription(BSTR* description) = 0;
-  virtual HRESULT GetHelpFile(BSTR* helpFile) = 0;
-  virtual HRESULT GetHelpContext(DWORD* helpContext) = 0;
 
  protected:
   ~IErrorInfo() = default;
@@ -379,8 +374,6 @@ class ICreateErrorInfo : public IUnknown {
   virtual HRESULT SetGUID(REFGUID guid) = 0;
   virtual HRESULT SetSource(const char16_t* source) = 0;
   virtual HRESULT SetDescription(const char16_t* description) = 0;
-  virtual HRESULT SetHelpFile(const char16_t* helpFile) = 0;
-  virtual HRESULT SetHelpContext(DWORD helpContext) = 0;
 
  protected:
   ~ICreateErrorInfo() = default;
@@ -406,13 +399,5 @@ HRESULT CreateErrorInfo(ICreateErrorInfo** result);
 HRESULT SetErrorInfo(ULONG reserved, IErrorInfo* errorInfo);
 // Hands over the thread's error object and clears the slot; S_FALSE and null when there is none.
 HRESULT GetErrorInfo(ULONG reserved, IErrorInfo** errorInfo);
-
-// ---------------------------------------------------------------------------------------
-// ProgIDFromCLSID asks the resolver that the registry's owner, above this layer, installs;
-// REGDB_E_CLASSNOTREG without one or when it finds nothing.
-
-using ProgIDResolver = std::function<std::optional<std::u16string>(REFCLSID)>;
-void SetProgIDResolver(ProgIDResolver resolver);
-HRESULT ProgIDFromCLSID(REFCLSID clsid, BSTR* progId);
 
 }  // namespace veskmath::win

@@ -36,8 +36,6 @@ void FillExcepInfo(HRESULT hr, EXCEPINFO* excepInfo) {
   if (GetErrorInfo(0, info.ReleaseAndGetAddressOf()) != S_OK) return;
   info->GetSource(&excepInfo->bstrSource);
   info->GetDescription(&excepInfo->bstrDescription);
-  info->GetHelpFile(&excepInfo->bstrHelpFile);
-  info->GetHelpContext(&excepInfo->dwHelpContext);
   SetErrorInfo(0, info.Get());
 }
 

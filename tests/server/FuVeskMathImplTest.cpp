@@ -380,19 +380,14 @@ TEST_F(FuVeskMath, QuitThatCannotEmptyTheHistoryReportsErrorInfo) {
   ComPtr<win::IErrorInfo> info;
   ASSERT_EQ(win::GetErrorInfo(0, info.ReleaseAndGetAddressOf()), win::S_OK);
   win::GUID guid;
-  BSTR source, description, helpFile;
-  win::DWORD helpContext = 1;
+  BSTR source, description;
   info->GetGUID(&guid);
   info->GetSource(&source);
   info->GetDescription(&description);
-  info->GetHelpFile(&helpFile);
-  info->GetHelpContext(&helpContext);
   EXPECT_EQ(guid, IID_IFuVeskMath);
   EXPECT_EQ(source.View(), u"VeskMath.FuVeskMath");
   EXPECT_EQ(win::WideToAnsi(description.View()),
             "Cannot open file \"" + dir.History() + "\". " + std::strerror(EISDIR));
-  EXPECT_EQ(helpFile.Length(), 0u);
-  EXPECT_EQ(helpContext, 0u);
 
   ComPtr<win::ISupportErrorInfo> support;
   ASSERT_EQ(object.As(support), win::S_OK);

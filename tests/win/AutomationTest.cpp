@@ -315,6 +315,11 @@ TEST_F(AutomationFixture, ClientCallsTheServerWhichEndsAfterTheLastRelease) {
   ASSERT_EQ(CLSIDFromProgID(u"AutomationTest.Counter", &clsid), S_OK);
   EXPECT_EQ(clsid, CLSID_TestCounter);
   EXPECT_EQ(CLSIDFromProgID(u"AutomationTest.Missing", &clsid), CO_E_CLASSSTRING);
+  BSTR progId(u"stale");
+  EXPECT_EQ(ProgIDFromCLSID(LIBID_TestCounter, &progId), REGDB_E_CLASSNOTREG);
+  EXPECT_TRUE(progId.IsNull());
+  ASSERT_EQ(ProgIDFromCLSID(CLSID_TestCounter, &progId), S_OK);
+  EXPECT_EQ(progId.View(), u"AutomationTest.Counter");
 
   ComPtr<IDispatch> object;
   ASSERT_EQ(Create(object), S_OK);

@@ -248,18 +248,13 @@ TEST(OleTypesErrorInfo, SetThenGetHandsTheObjectOverOnce) {
   ASSERT_EQ(GetErrorInfo(0, &raw), S_OK);
   ComPtr<IErrorInfo> got = ComPtr<IErrorInfo>::Attach(raw);
   GUID guid;
-  BSTR source, description, helpFile(u"stale");
-  DWORD context = 99;
+  BSTR source, description;
   got->GetGUID(&guid);
   got->GetSource(&source);
   got->GetDescription(&description);
-  got->GetHelpFile(&helpFile);
-  got->GetHelpContext(&context);
   EXPECT_EQ(guid, IProbe::kIid);
   EXPECT_EQ(source.View(), u"VeskMath.FuVeskMath");
   EXPECT_EQ(description.View(), u"Invalid floating point operation");
-  EXPECT_TRUE(helpFile.IsNull());  // never set
-  EXPECT_EQ(context, 0u);
 
   EXPECT_EQ(GetErrorInfo(0, &raw), S_FALSE);  // taken: the slot is empty now
   EXPECT_EQ(raw, nullptr);
@@ -284,21 +279,6 @@ TEST(OleTypesErrorInfo, EachThreadHasItsOwnSlot) {
   got->GetDescription(&description);
   EXPECT_EQ(description.View(), u"main");
   EXPECT_EQ(SetErrorInfo(1, nullptr), E_INVALIDARG);
-}
-
-TEST(OleTypesProgId, ResolverDecides) {
-  BSTR progId(u"stale");
-  SetProgIDResolver(nullptr);
-  EXPECT_EQ(ProgIDFromCLSID(IProbe::kIid, &progId), REGDB_E_CLASSNOTREG);
-  EXPECT_TRUE(progId.IsNull());
-  SetProgIDResolver([](REFCLSID clsid) -> std::optional<std::u16string> {
-    if (clsid == IProbe::kIid) return u"VeskMath.FuVeskMath";
-    return std::nullopt;
-  });
-  EXPECT_EQ(ProgIDFromCLSID(IProbe::kIid, &progId), S_OK);
-  EXPECT_EQ(progId.View(), u"VeskMath.FuVeskMath");
-  EXPECT_EQ(ProgIDFromCLSID(IProbe2::kIid, &progId), REGDB_E_CLASSNOTREG);
-  SetProgIDResolver(nullptr);
 }
 
 }  // namespace
