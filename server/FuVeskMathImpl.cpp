@@ -71,7 +71,7 @@ HRESULT ReportError(std::string_view message, HRESULT code) {
   if (FAILED(win::CreateErrorInfo(create.ReleaseAndGetAddressOf()))) return code;
   create->SetGUID(IID_IFuVeskMath);
   BSTR source;
-  if (FAILED(win::ProgIDFromCLSID(CLSID_FuVeskMath, &source)) || source.IsNull()) {
+  if (FAILED(win::ProgIDFromCLSID(CLSID_FuVeskMath, &source))) {
     source = BSTR(kVeskMathProgIDWide);  // not registered (yet): the ProgID it would have
   }
   create->SetSource(source.c_str());
